@@ -1,0 +1,29 @@
+// Whole-file reading and safe whole-file writing, shared by tables and scripts.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace headlink {
+
+// A file's bytes, or why they could not be read ("cannot open: ...").
+struct FileBytes {
+    std::vector<uint8_t> bytes;
+    std::string error;
+    bool ok() const { return error.empty(); }
+};
+
+// Reads a whole file, opened by exactly this name (relative names resolve
+// against the current directory). Never creates anything.
+FileBytes readFile(const std::string& name);
+
+// Writes `bytes` to a new temporary file beside `name` and renames it over
+// `name` only once every byte was written and the file closed cleanly. On
+// failure the temporary is removed, any earlier `name` is left untouched,
+// and false is returned with the reason in *why.
+bool writeFileSafely(const std::string& name, std::span<const uint8_t> bytes,
+                     std::string* why);
+
+}  // namespace headlink

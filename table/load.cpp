@@ -1,0 +1,126 @@
+// Loading: the file is walked region by region, each step checking its own
+// bounds before it reads, so that no file, however damaged, makes us read
+// outside it. A rejected file leaves the table cleared.
+#include "table/fileio.h"
+#include "table/table.h"
+
+namespace headlink {
+
+namespace {
+
+uint16_t readU16(std::span<const uint8_t> bytes, std::size_t at) {
+    return static_cast<uint16_t>(bytes[at] | (bytes[at + 1] << 8));
+}
+
+int fail(Table& table, std::string* why, const std::string& reason) {
+    table.clear();
+    if (why != nullptr) *why = reason;
+    return 1;
+}
+
+}  // namespace
+
+void Table::clear() { *this = Table(); }
+
+int Table::load(const std::string& fileName, std::string* why) {
+    FileBytes file = readFile(fileName);
+    if (!file.ok()) return fail(*this, why, file.error);
+    return loadBytes(file.bytes, fileName, why);
+}
+
+int Table::loadBytes(std::span<const uint8_t> bytes, const std::string& name,
+                     std::string* why) {
+    clear();
+    const std::size_t fileSize = bytes.size();
+    if (fileSize == 0) return fail(*this, why, "malformed: the file is empty");
+    if (fileSize > 0x7FFFFFFF) return fail(*this, why, "malformed: the file is too large");
+
+    // Label text: the signature line and the column labels, up to the first
+    // NUL. Each tab from position 1 on closes a column label; position 0
+    // never counts, as the host application's reader skips it too.
+    std::size_t labelEnd = 0;
+    std::size_t columns = 0;
+    while (labelEnd < fileSize && bytes[labelEnd] != 0) {
+        ++labelEnd;
+        if (labelEnd < fileSize && bytes[labelEnd] == '\t') ++columns;
+    }
+    if (labelEnd == fileSize)
+        return fail(*this, why, "malformed: no NUL byte ends the column labels");
+    // The row count and the two bytes after it (the upper half of a 32-bit
+    // count in the host's format) must lie inside the file.
+    if (labelEnd + 5 > fileSize)
+        return fail(*this, why, "malformed: the file ends inside the row count");
+    const std::size_t rows = readU16(bytes, labelEnd + 1);
+
+    // Row labels: one tab-terminated label per row. Only the tabs are
+    // counted; the labels themselves are kept verbatim.
+    std::size_t gridStart = labelEnd + 3;
+    for (std::size_t found = 0; found < rows; ++gridStart) {
+        if (gridStart >= fileSize)
+            return fail(*this, why,
+                        "malformed: row labels end after " + std::to_string(found) +
+                            " of " + std::to_string(rows) + " rows");
+        if (bytes[gridStart] == '\t') ++found;
+    }
+
+    // Grid, then the 2-byte pool-size field, then the pool to the end.
+    const std::size_t gridBytes = rows * columns * 2;
+    if (gridStart + gridBytes + 2 > fileSize)
+        return fail(*this, why,
+                    "malformed: the cell grid of " + std::to_string(rows) + " rows x " +
+                        std::to_string(columns) + " columns runs past the end of the file");
+    const std::size_t poolStart = gridStart + gridBytes + 2;
+    const std::size_t poolBytes = fileSize - poolStart;
+    if (poolBytes > kMaxPoolBytes)
+        return fail(*this, why,
+                    "malformed: the string pool is " + std::to_string(poolBytes) +
+                        " bytes, more than 16-bit offsets can reach");
+    if (poolBytes > 0 && bytes[fileSize - 1] != 0)
+        return fail(*this, why, "malformed: the last pool string has no closing NUL");
+
+    name_ = name;
+    headerBlock_.assign(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(gridStart));
+    cellGrid_.resize(rows * columns);
+    for (std::size_t i = 0; i < cellGrid_.size(); ++i)
+        cellGrid_[i] = readU16(bytes, gridStart + 2 * i);
+    // Kept as read and written back unchanged, even when the pool grows:
+    // readers of these files ignore it, and rewriting it would change bytes
+    // that other tools compare.
+    poolSizeField_ = readU16(bytes, poolStart - 2);
+    pool_.assign(bytes.begin() + static_cast<std::ptrdiff_t>(poolStart), bytes.end());
+    columnCount_ = static_cast<int32_t>(columns);
+    loadedRowCount_ = rowCount_ = static_cast<int32_t>(rows);
+    lastPatchedRow_ = static_cast<uint16_t>(rows);
+    labelEnd_ = static_cast<int32_t>(labelEnd);
+    gridStart_ = static_cast<int32_t>(gridStart);
+    poolStart_ = static_cast<int32_t>(poolStart);
+    indexPool();
+    return 0;
+}
+
+uint16_t Table::cellOffset(int32_t row, int32_t column) const {
+    return cellGrid_[static_cast<std::size_t>(row) * static_cast<std::size_t>(columnCount_) +
+                     static_cast<std::size_t>(column)];
+}
+
+bool Table::poolString(uint16_t offset, std::string_view* text) const {
+    if (offset >= pool_.size()) return false;
+    // The pool always ends with a NUL, so this stays inside it.
+    const char* start = reinterpret_cast<const char*>(pool_.data()) + offset;
+    *text = std::string_view(start);
+    return true;
+}
+
+// Every string of the pool gets an entry, empty strings and repeated texts
+// included, in pool order: lookups take the first match in that order.
+void Table::indexPool() {
+    poolIndex_.clear();
+    std::size_t at = 0;
+    while (at < pool_.size()) {
+        poolIndex_.push_back(static_cast<uint16_t>(at));
+        while (pool_[at] != 0) ++at;  // the pool ends with a NUL (checked at load)
+        ++at;
+    }
+}
+
+}  // namespace headlink

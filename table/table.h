@@ -1,0 +1,108 @@
+// A binary 2DA table held in memory.
+//
+// The file is read as five regions: the label text (signature line and
+// tab-terminated column labels, up to the first NUL), the row count and the
+// row labels, a grid of 16-bit little-endian pool offsets (one per cell, row
+// by row), a 16-bit pool-size field, and the string pool (NUL-terminated
+// strings). Only the counts, the grid and the pool are interpreted; every
+// other byte is written back exactly as it was read, because the host
+// application and other tools read those bytes and we have no business
+// normalising them.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace headlink {
+
+// Hard limits of the format: pool offsets and row counts are 16-bit.
+inline constexpr std::size_t kMaxPoolBytes = 65535;
+inline constexpr int32_t kMaxRows = 65535;
+// How many rows one table may gain in one run.
+inline constexpr int32_t kMaxAppendedRows = 128;
+
+class Table {
+public:
+    // Forgets everything; a cleared table has no rows, columns or pool.
+    void clear();
+
+    // Reads and checks a table file. 0 on success, 1 on failure with the
+    // reason in *why (for example "malformed: row labels end after 12 of 40 rows").
+    int load(const std::string& fileName, std::string* why = nullptr);
+    // The same from bytes already in memory; `name` is used in messages.
+    int loadBytes(std::span<const uint8_t> bytes, const std::string& name,
+                  std::string* why = nullptr);
+
+    // Pool offset of the first pool string equal to `text` apart from ASCII
+    // case, or 0 when there is none. The string at offset 0 is therefore
+    // never found: 0 doubles as "not found".
+    uint16_t findString(std::string_view text) const;
+    // Lowest row whose cell in `column` points at findString(text), or -1.
+    int32_t findRow(std::string_view text, int32_t column) const;
+    // Points a cell at `text`, appending it to the pool unless findString
+    // finds it. 0 on success; 1 (table unchanged) when the cell is outside
+    // the table or the pool would outgrow 16-bit offsets.
+    int setCell(int32_t row, int32_t column, std::string_view text,
+                std::string* why = nullptr);
+    // Appends a copy of `templateRow` and returns its index, or -1 (table
+    // unchanged) when the template does not exist, 128 rows were already
+    // appended, or the table holds 65,535 rows.
+    int32_t appendRow(int32_t templateRow, std::string* why = nullptr);
+
+    // The file as it would be written now.
+    std::vector<uint8_t> bytes() const;
+    // Writes bytes() to fileName safely (temporary file, then rename).
+    // 0 on success, 1 with the reason in *why.
+    int save(const std::string& fileName, std::string* why = nullptr) const;
+
+    // Read access for the run, the tools and the tests.
+    const std::string& name() const { return name_; }
+    int32_t columnCount() const { return columnCount_; }
+    int32_t rowCount() const { return rowCount_; }
+    int32_t loadedRowCount() const { return loadedRowCount_; }
+    uint16_t lastPatchedRow() const { return lastPatchedRow_; }
+    void setLastPatchedRow(uint16_t row) { lastPatchedRow_ = row; }
+    // Grid entry of a cell; the cell must exist.
+    uint16_t cellOffset(int32_t row, int32_t column) const;
+    // Text of the pool string at `offset`, or false when the offset lies
+    // outside the pool (grid entries are carried through unchecked).
+    bool poolString(uint16_t offset, std::string_view* text) const;
+    // Offsets of every pool string, in pool order.
+    const std::vector<uint16_t>& poolIndex() const { return poolIndex_; }
+    const std::vector<uint8_t>& pool() const { return pool_; }
+    const std::vector<uint8_t>& headerBlock() const { return headerBlock_; }
+    uint16_t poolSizeField() const { return poolSizeField_; }
+    int32_t labelEnd() const { return labelEnd_; }
+    int32_t gridStart() const { return gridStart_; }
+    int32_t poolStart() const { return poolStart_; }
+
+private:
+    void indexPool();
+
+    std::string name_;
+    // Bytes 0 up to gridStart, as read; the row count inside it is
+    // rewritten on output.
+    std::vector<uint8_t> headerBlock_;
+    // rowCount x columnCount pool offsets, row-major.
+    std::vector<uint16_t> cellGrid_;
+    // The string pool as it will be written: loaded strings, then appended ones.
+    std::vector<uint8_t> pool_;
+    // Offset of every pool string in pool order, duplicates included.
+    std::vector<uint16_t> poolIndex_;
+    uint16_t poolSizeField_ = 0;
+    int32_t columnCount_ = 0;
+    int32_t loadedRowCount_ = 0;
+    int32_t rowCount_ = 0;
+    uint16_t lastPatchedRow_ = 0;
+    int32_t labelEnd_ = 0;
+    int32_t gridStart_ = 0;
+    int32_t poolStart_ = 0;
+};
+
+// Decimal text of a row number: digits only, no sign or padding.
+std::string decimal(int32_t value);
+
+}  // namespace headlink

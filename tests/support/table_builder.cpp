@@ -1,0 +1,97 @@
+#include "tests/support/table_builder.h"
+
+#include <map>
+#include <sstream>
+
+namespace headlink::testing {
+
+namespace {
+
+void putU16(std::vector<uint8_t>& out, uint16_t v) {
+    out.push_back(static_cast<uint8_t>(v & 0xFF));
+    out.push_back(static_cast<uint8_t>(v >> 8));
+}
+
+void putText(std::vector<uint8_t>& out, const std::string& s) { out.insert(out.end(), s.begin(), s.end()); }
+
+std::vector<std::string> splitTabs(const std::string& line) {
+    std::vector<std::string> fields;
+    std::string field;
+    std::istringstream in(line);
+    while (std::getline(in, field, '\t')) fields.push_back(field);
+    if (!line.empty() && line.back() == '\t') fields.push_back("");
+    return fields;
+}
+
+}  // namespace
+
+std::vector<std::string> numberedLabels(std::size_t n) {
+    std::vector<std::string> labels;
+    for (std::size_t i = 0; i < n; ++i) labels.push_back(std::to_string(i));
+    return labels;
+}
+
+std::vector<uint8_t> buildTable(const TableSpec& spec) {
+    std::vector<uint8_t> pool;
+    std::vector<uint16_t> grid = spec.rawGrid;
+    if (spec.rawPool) {
+        pool = *spec.rawPool;
+    } else {
+        grid.clear();
+        std::map<std::string, uint16_t> offsets;
+        for (const auto& row : spec.cells) {
+            for (const auto& text : row) {
+                auto [it, added] = offsets.emplace(text, static_cast<uint16_t>(pool.size()));
+                if (added) {
+                    putText(pool, text);
+                    pool.push_back(0);
+                }
+                grid.push_back(it->second);
+            }
+        }
+    }
+
+    std::vector<uint8_t> out;
+    putText(out, spec.signature);
+    for (const auto& column : spec.columns) putText(out, column + "\t");
+    out.push_back(0);
+    putU16(out, static_cast<uint16_t>(spec.rowLabels.size()));
+    putU16(out, spec.upperRowCount);
+    for (const auto& label : spec.rowLabels) putText(out, label + "\t");
+    for (uint16_t offset : grid) putU16(out, offset);
+    putU16(out, spec.poolSizeField.value_or(static_cast<uint16_t>(pool.size())));
+    out.insert(out.end(), pool.begin(), pool.end());
+    return out;
+}
+
+bool parseTableSource(const std::string& text, TableSpec* spec, std::string* why) {
+    std::istringstream in(text);
+    std::string line;
+    bool haveColumns = false;
+    int lineNo = 0;
+    while (std::getline(in, line)) {
+        ++lineNo;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty() || line[0] == '#') continue;
+        std::vector<std::string> fields = splitTabs(line);
+        if (!haveColumns) {
+            spec->columns = fields;
+            haveColumns = true;
+            continue;
+        }
+        if (fields.size() != spec->columns.size() + 1) {
+            *why = "line " + std::to_string(lineNo) + ": " + std::to_string(fields.size() - 1) +
+                   " cells, expected " + std::to_string(spec->columns.size());
+            return false;
+        }
+        spec->rowLabels.push_back(fields[0]);
+        spec->cells.emplace_back(fields.begin() + 1, fields.end());
+    }
+    if (!haveColumns) {
+        *why = "no column labels";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace headlink::testing

@@ -1,0 +1,37 @@
+// Builds binary table files for tests, fixtures and the example kit.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace headlink::testing {
+
+struct TableSpec {
+    std::string signature = "2DA BIN1\n";  // free text before the column labels
+    std::vector<std::string> columns;
+    std::vector<std::string> rowLabels;    // one per row; a tab follows each
+    // Cell texts, row by row. Equal texts share one pool string, placed in
+    // order of first use.
+    std::vector<std::vector<std::string>> cells;
+    uint16_t upperRowCount = 0;            // the two bytes after the row count
+    // Raw mode: when rawPool is set, the pool is these bytes and the grid is
+    // rawGrid (row-major offsets) instead of anything built from `cells`.
+    std::optional<std::vector<uint8_t>> rawPool;
+    std::vector<uint16_t> rawGrid;
+    std::optional<uint16_t> poolSizeField;  // default: the pool's length
+};
+
+std::vector<uint8_t> buildTable(const TableSpec& spec);
+
+// Row labels "0", "1", ... for n rows.
+std::vector<std::string> numberedLabels(std::size_t n);
+
+// Reads the readable source of a table: '#' lines are comments, the first
+// other line holds the column labels separated by tabs, and each further
+// line a row label followed by its cells, tab-separated (an empty field is
+// an empty string). False with a message on a malformed source.
+bool parseTableSource(const std::string& text, TableSpec* spec, std::string* why);
+
+}  // namespace headlink::testing

@@ -1,0 +1,164 @@
+#include <gtest/gtest.h>
+
+#include "table/table.h"
+#include "tests/support/table_builder.h"
+
+namespace headlink {
+namespace {
+
+// Columns a and b, rows 0 and 1, pool strings x, y, z.
+const std::vector<uint8_t> kExample = {
+    '2', 'D', 'A', ' ', 'B', 'I', 'N', '1', '\n',  // signature line
+    'a', '\t', 'b', '\t',                          // column labels
+    0x00,                                          // terminator, labelEnd 13
+    0x02, 0x00,                                    // row count 2
+    0x00, 0x00,                                    // upper half of the count
+    '0', '\t', '1', '\t',                          // row labels; gridStart 22
+    0x00, 0x00, 0x02, 0x00,                        // row 0: x y
+    0x04, 0x00, 0x02, 0x00,                        // row 1: z y
+    0x06, 0x00,                                    // pool-size field
+    'x', 0, 'y', 0, 'z', 0};                       // pool, poolStart 32
+
+std::string text(const Table& t, int32_t row, int32_t column) {
+    std::string_view s;
+    EXPECT_TRUE(t.poolString(t.cellOffset(row, column), &s));
+    return std::string(s);
+}
+
+TEST(TableLoad, ExampleTableFieldByField) {
+    Table t;
+    std::string why;
+    ASSERT_EQ(t.loadBytes(kExample, "example.2da", &why), 0) << why;
+    EXPECT_EQ(t.columnCount(), 2);
+    EXPECT_EQ(t.loadedRowCount(), 2);
+    EXPECT_EQ(t.rowCount(), 2);
+    EXPECT_EQ(t.lastPatchedRow(), 2);
+    EXPECT_EQ(t.labelEnd(), 13);
+    EXPECT_EQ(t.gridStart(), 22);
+    EXPECT_EQ(t.poolStart(), 32);
+    EXPECT_EQ(t.headerBlock().size(), 22u);
+    EXPECT_EQ(t.poolSizeField(), 6);
+    EXPECT_EQ(t.pool().size(), 6u);
+    EXPECT_EQ(t.poolIndex(), (std::vector<uint16_t>{0, 2, 4}));
+    EXPECT_EQ(t.cellOffset(0, 0), 0);
+    EXPECT_EQ(t.cellOffset(1, 0), 4);
+    EXPECT_EQ(text(t, 0, 1), "y");
+    EXPECT_EQ(text(t, 1, 0), "z");
+    EXPECT_EQ(t.name(), "example.2da");
+}
+
+TEST(TableLoad, CountsColumnsFromPositionOneAndZeroRows) {
+    testing::TableSpec spec;
+    spec.signature = "\tsig\n";  // a tab at position 0 is not a column
+    spec.columns = {"a", "b", "c"};
+    auto bytes = testing::buildTable(spec);
+    Table t;
+    ASSERT_EQ(t.loadBytes(bytes, "t"), 0);
+    EXPECT_EQ(t.columnCount(), 3);
+    EXPECT_EQ(t.rowCount(), 0);
+    EXPECT_EQ(t.gridStart(), t.labelEnd() + 3);
+    // With no rows the two bytes after the row count are read as the pool-size field.
+    EXPECT_EQ(t.poolStart(), t.labelEnd() + 5);
+    // ...so the real pool-size field (0 for an empty pool) reads as two empty strings.
+    EXPECT_EQ(t.poolIndex(), (std::vector<uint16_t>{0, 1}));
+    EXPECT_EQ(t.bytes(), bytes);
+}
+
+TEST(TableLoad, IndexesEveryPoolStringIncludingEmptyAndRepeated) {
+    testing::TableSpec spec;
+    spec.columns = {"a"};
+    spec.rowLabels = testing::numberedLabels(1);
+    spec.rawPool = std::vector<uint8_t>{0, 'a', 'b', 0, 0, 'a', 'b', 0};
+    spec.rawGrid = {1};
+    auto bytes = testing::buildTable(spec);
+    Table t;
+    ASSERT_EQ(t.loadBytes(bytes, "t"), 0);
+    EXPECT_EQ(t.poolIndex(), (std::vector<uint16_t>{0, 1, 4, 5}));
+}
+
+TEST(TableLoad, CarriesGridEntriesThroughUnchecked) {
+    testing::TableSpec spec;
+    spec.columns = {"a"};
+    spec.rowLabels = testing::numberedLabels(1);
+    spec.rawPool = std::vector<uint8_t>{'x', 0};
+    spec.rawGrid = {0xBEEF};
+    Table t;
+    ASSERT_EQ(t.loadBytes(testing::buildTable(spec), "t"), 0);
+    EXPECT_EQ(t.cellOffset(0, 0), 0xBEEF);
+    std::string_view s;
+    EXPECT_FALSE(t.poolString(0xBEEF, &s));
+}
+
+struct Malformed {
+    const char* name;
+    std::vector<uint8_t> bytes;
+    const char* reason;
+};
+
+std::vector<uint8_t> withoutLast(std::vector<uint8_t> v, std::size_t n) {
+    v.resize(v.size() - n);
+    return v;
+}
+
+std::vector<uint8_t> bigPool() {
+    testing::TableSpec spec;
+    spec.columns = {"a"};
+    spec.rowLabels = testing::numberedLabels(1);
+    spec.rawPool = std::vector<uint8_t>(65536, 'q');
+    spec.rawPool->back() = 0;
+    spec.rawGrid = {0};
+    return testing::buildTable(spec);
+}
+
+TEST(TableLoad, RejectsMalformedFilesWithTheirReason) {
+    std::vector<uint8_t> shortLabels(kExample.begin(), kExample.begin() + 20);  // "0\t1" cut
+    std::vector<uint8_t> noPoolNul = kExample;
+    noPoolNul.back() = 'z';
+    const std::vector<Malformed> cases = {
+        {"empty", {}, "malformed: the file is empty"},
+        {"no NUL", {'a', '\t', 'b'}, "malformed: no NUL byte ends the column labels"},
+        {"NUL 4 bytes from the end", {'a', '\t', 0, 1, 0, 0}, "malformed: the file ends inside the row count"},
+        {"NUL at the end", {'a', '\t', 0}, "malformed: the file ends inside the row count"},
+        {"row labels cut", shortLabels, "malformed: row labels end after 1 of 2 rows"},
+        {"grid past the end", withoutLast(kExample, 9),
+         "malformed: the cell grid of 2 rows x 2 columns runs past the end of the file"},
+        {"pool-size field past the end", withoutLast(kExample, 7),
+         "malformed: the cell grid of 2 rows x 2 columns runs past the end of the file"},
+        {"pool without NUL", noPoolNul, "malformed: the last pool string has no closing NUL"},
+        {"pool over 65535 bytes", bigPool(),
+         "malformed: the string pool is 65536 bytes, more than 16-bit offsets can reach"},
+    };
+    for (const auto& c : cases) {
+        Table t;
+        std::string why;
+        EXPECT_EQ(t.loadBytes(c.bytes, "t", &why), 1) << c.name;
+        EXPECT_EQ(why, c.reason) << c.name;
+        EXPECT_EQ(t.rowCount(), 0) << c.name;
+        EXPECT_TRUE(t.bytes().empty()) << c.name;
+    }
+}
+
+TEST(TableLoad, AcceptsTheSmallestShapes) {
+    // NUL exactly 5 bytes from the end: zero rows, empty pool.
+    Table t;
+    ASSERT_EQ(t.loadBytes(std::vector<uint8_t>{'s', 0, 0, 0, 0, 0}, "t"), 0);
+    EXPECT_EQ(t.columnCount(), 0);
+    EXPECT_TRUE(t.pool().empty());
+    // A pool of exactly 65535 bytes is still addressable.
+    auto bytes = bigPool();
+    bytes.erase(bytes.end() - 2);
+    EXPECT_EQ(t.loadBytes(bytes, "t"), 0);
+}
+
+TEST(TableLoad, MissingFileIsReportedAndNotCreated) {
+    Table t;
+    std::string why;
+    EXPECT_EQ(t.load("no-such-table.2da", &why), 1);
+    EXPECT_EQ(why, "cannot open: No such file or directory");
+    FILE* f = std::fopen("no-such-table.2da", "rb");
+    EXPECT_EQ(f, nullptr);
+    if (f) std::fclose(f);
+}
+
+}  // namespace
+}  // namespace headlink

@@ -1,0 +1,131 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "table/fileio.h"
+#include "table/table.h"
+#include "tests/support/table_builder.h"
+
+namespace headlink {
+namespace {
+
+testing::TableSpec shape(std::vector<std::string> columns, std::vector<std::vector<std::string>> cells) {
+    testing::TableSpec spec;
+    spec.columns = std::move(columns);
+    spec.rowLabels = testing::numberedLabels(cells.size());
+    spec.cells = std::move(cells);
+    return spec;
+}
+
+std::vector<testing::TableSpec> roundTripShapes() {
+    std::vector<testing::TableSpec> shapes;
+    shapes.push_back(shape({"a", "b"}, {{"x", "y"}, {"z", "y"}}));
+    shapes.push_back(shape({"a", "b", "c"}, {}));                         // zero rows
+    shapes.push_back(shape({}, {{}, {}, {}}));                            // zero columns
+    shapes.push_back(shape({"a", "b"}, {{"", ""}, {"", "q"}}));           // empty strings
+    auto odd = shape({"", "label with spaces", "\x7f\xff"}, {{"1", "2", "3"}});
+    odd.signature = "odd signature \x01\x02 no newline";
+    odd.rowLabels = {"label\rwith\ncontrol bytes"};
+    odd.upperRowCount = 0xABCD;
+    odd.poolSizeField = 0x1234;  // never recomputed
+    shapes.push_back(odd);
+    auto dup = shape({"a"}, {{"x"}});
+    dup.rawPool = std::vector<uint8_t>{'x', 0, 'X', 0, 'x', 0, 0};  // duplicates and an empty string
+    dup.rawGrid = {4};
+    shapes.push_back(dup);
+    auto noPool = shape({"a"}, {{"x"}});
+    noPool.rawPool = std::vector<uint8_t>{};
+    noPool.rawGrid = {7};  // points nowhere; carried through as read
+    shapes.push_back(noPool);
+    auto labels = shape({"a"}, {{"x"}, {"y"}});
+    labels.rowLabels = {"", "row with a long label"};
+    shapes.push_back(labels);
+    return shapes;
+}
+
+TEST(TableWrite, RoundTripsEveryShapeByteForByte) {
+    int i = 0;
+    for (const auto& spec : roundTripShapes()) {
+        auto input = testing::buildTable(spec);
+        Table t;
+        std::string why;
+        ASSERT_EQ(t.loadBytes(input, "t", &why), 0) << "shape " << i << ": " << why;
+        EXPECT_EQ(t.bytes(), input) << "shape " << i;
+        ++i;
+    }
+}
+
+class TableFiles : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = std::filesystem::temp_directory_path() /
+               ("headlink-write-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+                "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::remove_all(dir_);
+        std::filesystem::create_directories(dir_);
+    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
+
+    std::string path(const char* name) const { return (dir_ / name).string(); }
+    std::vector<uint8_t> read(const char* name) const {
+        std::ifstream in(path(name), std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
+    std::size_t fileCount() const {
+        return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(dir_), {}));
+    }
+
+    std::filesystem::path dir_;
+};
+
+TEST_F(TableFiles, SaveReplacesAnEarlierOutputAndLeavesNoTemporary) {
+    auto input = testing::buildTable(shape({"a"}, {{"x"}}));
+    Table t;
+    ASSERT_EQ(t.loadBytes(input, "t"), 0);
+    { std::ofstream(path("out.2da")) << "an older, longer output file"; }
+    std::string why;
+    ASSERT_EQ(t.save(path("out.2da"), &why), 0) << why;
+    EXPECT_EQ(read("out.2da"), input);
+    EXPECT_EQ(fileCount(), 1u);
+}
+
+TEST_F(TableFiles, SaveOntoAFolderFailsAndKeepsTheFolder) {
+    std::filesystem::create_directory(path("out.2da"));
+    Table t;
+    ASSERT_EQ(t.loadBytes(testing::buildTable(shape({"a"}, {{"x"}})), "t"), 0);
+    std::string why;
+    EXPECT_EQ(t.save(path("out.2da"), &why), 1);
+    EXPECT_EQ(why, "cannot write: a folder of this name is in the way");
+    EXPECT_TRUE(std::filesystem::is_directory(path("out.2da")));
+    EXPECT_EQ(fileCount(), 1u);
+}
+
+TEST_F(TableFiles, ReadOnlyOutputIsNotReplaced) {
+    { std::ofstream(path("out.2da")) << "keep me"; }
+    std::filesystem::permissions(path("out.2da"), std::filesystem::perms::owner_read |
+                                                      std::filesystem::perms::group_read);
+    std::string why;
+    std::vector<uint8_t> bytes{1, 2, 3};
+    EXPECT_FALSE(writeFileSafely(path("out.2da"), bytes, &why));
+    EXPECT_EQ(why, "cannot write: the existing file is read-only");
+    EXPECT_EQ(read("out.2da"), (std::vector<uint8_t>{'k', 'e', 'e', 'p', ' ', 'm', 'e'}));
+    EXPECT_EQ(fileCount(), 1u);
+}
+
+TEST_F(TableFiles, ReadFileReportsFoldersAndReadsWholeFiles) {
+    std::filesystem::create_directory(path("folder.2da"));
+    EXPECT_EQ(readFile(path("folder.2da")).error, "cannot open: it is a folder, not a file");
+    std::vector<uint8_t> bytes(100000);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7);
+    std::string why;
+    ASSERT_TRUE(writeFileSafely(path("data.bin"), bytes, &why)) << why;
+    FileBytes back = readFile(path("data.bin"));
+    EXPECT_TRUE(back.ok());
+    EXPECT_EQ(back.bytes, bytes);
+}
+
+}  // namespace
+}  // namespace headlink
