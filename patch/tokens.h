@@ -1,0 +1,47 @@
+// Token reading for patch scripts.
+//
+// A script is read as bytes and the text-mode rules are applied explicitly,
+// so that it reads the same on every platform: the input ends at the first
+// 0x1A byte, and a CR LF pair reads as LF. Tokens are separated by the six
+// white-space bytes (space, tab, LF, VT, FF, CR) and nothing else.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace headlink {
+
+class ScriptReader {
+public:
+    explicit ScriptReader(std::span<const uint8_t> raw);
+
+    // Reads an integer: optional sign, then 0x/0X and hex digits, a leading
+    // 0 and octal digits, or decimal digits. Stops at the first byte that
+    // cannot continue the number (it begins the next token) or after 15
+    // bytes. Values outside 32 bits clamp to the nearest limit. False, with
+    // nothing consumed but white space, when no digit is found.
+    bool readInt(int32_t* value);
+    // Reads a text token up to the next white space. A NUL ends the value;
+    // the rest of the token is read and dropped. False at end of input.
+    bool readText(std::string* value);
+
+    // Skips white space; true when nothing but white space is left.
+    bool atEnd();
+    // The token at the current position, for messages (empty at the end).
+    std::string peekToken() const;
+    // 1-based line of the current position.
+    int line() const;
+    // The (text-mode) input, for checks such as a byte-order mark.
+    const std::string& text() const { return text_; }
+
+private:
+    void skipSpace();
+
+    std::string text_;
+    std::size_t pos_ = 0;
+};
+
+bool isScriptSpace(char c);
+
+}  // namespace headlink

@@ -1,0 +1,96 @@
+// Cell and row operations. Cells hold pool offsets, never text; new texts
+// are appended to the pool, and an existing string is reused whenever the
+// lookup finds one, so repeated values do not bloat the pool.
+#include "table/table.h"
+
+namespace headlink {
+
+namespace {
+
+char foldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Equal apart from the case of A-Z; every other byte must match exactly.
+bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (foldAscii(a[i]) != foldAscii(b[i])) return false;
+    return true;
+}
+
+void setWhy(std::string* why, const std::string& reason) {
+    if (why != nullptr) *why = reason;
+}
+
+}  // namespace
+
+uint16_t Table::findString(std::string_view text) const {
+    for (uint16_t offset : poolIndex_) {
+        std::string_view candidate;
+        poolString(offset, &candidate);
+        // The first match wins even when it lies at offset 0, which then
+        // reads as "not found": the host's tools have always behaved so, and
+        // stored files depend on it.
+        if (equalsIgnoringAsciiCase(candidate, text)) return offset;
+    }
+    return 0;
+}
+
+int32_t Table::findRow(std::string_view text, int32_t column) const {
+    if (column < 0 || column >= columnCount_) return -1;
+    uint16_t offset = findString(text);
+    if (offset == 0) return -1;
+    // Matched by offset: a row pointing at another copy of the same text is
+    // not the row we are looking for.
+    for (int32_t row = 0; row < rowCount_; ++row)
+        if (cellOffset(row, column) == offset) return row;
+    return -1;
+}
+
+int Table::setCell(int32_t row, int32_t column, std::string_view text, std::string* why) {
+    if (row < 0 || row >= rowCount_ || column < 0 || column >= columnCount_) {
+        setWhy(why, "cell (" + std::to_string(row) + ", " + std::to_string(column) +
+                        ") is outside the table");
+        return 1;
+    }
+    // A NUL would end the stored string early; keep only what precedes it.
+    text = text.substr(0, text.find('\0'));
+    uint16_t offset = findString(text);
+    if (offset == 0) {
+        if (pool_.size() + text.size() + 1 > kMaxPoolBytes) {
+            setWhy(why, "the string pool would grow past " + std::to_string(kMaxPoolBytes) +
+                            " bytes");
+            return 1;
+        }
+        offset = static_cast<uint16_t>(pool_.size());
+        poolIndex_.push_back(offset);
+        pool_.insert(pool_.end(), text.begin(), text.end());
+        pool_.push_back(0);
+    }
+    cellGrid_[static_cast<std::size_t>(row) * static_cast<std::size_t>(columnCount_) +
+              static_cast<std::size_t>(column)] = offset;
+    return 0;
+}
+
+int32_t Table::appendRow(int32_t templateRow, std::string* why) {
+    if (templateRow < 0 || templateRow >= rowCount_) {
+        setWhy(why, "template row " + std::to_string(templateRow) + " does not exist");
+        return -1;
+    }
+    if (rowCount_ - loadedRowCount_ >= kMaxAppendedRows) {
+        setWhy(why, "no more than " + std::to_string(kMaxAppendedRows) +
+                        " rows can be added to one table");
+        return -1;
+    }
+    if (rowCount_ >= kMaxRows) {
+        setWhy(why, "the table already holds " + std::to_string(kMaxRows) + " rows, the most it can");
+        return -1;
+    }
+    const auto width = static_cast<std::size_t>(columnCount_);
+    const auto from = static_cast<std::size_t>(templateRow) * width;
+    cellGrid_.resize(cellGrid_.size() + width);
+    for (std::size_t c = 0; c < width; ++c)
+        cellGrid_[static_cast<std::size_t>(rowCount_) * width + c] = cellGrid_[from + c];
+    return rowCount_++;
+}
+
+}  // namespace headlink

@@ -1,0 +1,185 @@
+#include <gtest/gtest.h>
+
+#include "table/table.h"
+#include "tests/support/table_builder.h"
+
+namespace headlink {
+namespace {
+
+Table loaded(const testing::TableSpec& spec) {
+    Table t;
+    std::string why;
+    EXPECT_EQ(t.loadBytes(testing::buildTable(spec), "t.2da", &why), 0) << why;
+    return t;
+}
+
+// Pool "first\0abc\0def\0abc\0"; rows point at first/abc, def/abc (second copy).
+Table withDuplicates() {
+    testing::TableSpec spec;
+    spec.columns = {"k", "v"};
+    spec.rowLabels = testing::numberedLabels(2);
+    spec.rawPool = std::vector<uint8_t>{'f', 'i', 'r', 's', 't', 0, 'a', 'b', 'c', 0,
+                                        'd', 'e', 'f', 0, 'a', 'b', 'c', 0};
+    spec.rawGrid = {0, 6, 10, 14};
+    return loaded(spec);
+}
+
+std::string text(const Table& t, int32_t row, int32_t column) {
+    std::string_view s;
+    EXPECT_TRUE(t.poolString(t.cellOffset(row, column), &s));
+    return std::string(s);
+}
+
+TEST(PoolLookup, FirstMatchIgnoringAsciiCaseOnly) {
+    Table t = withDuplicates();
+    EXPECT_EQ(t.findString("abc"), 6);   // the earlier of two copies
+    EXPECT_EQ(t.findString("ABC"), 6);
+    EXPECT_EQ(t.findString("DeF"), 10);
+    EXPECT_EQ(t.findString("ab"), 0);    // whole texts only
+    EXPECT_EQ(t.findString("abc "), 0);
+    EXPECT_EQ(t.findString("first"), 0); // offset 0 reads as "not found"
+    EXPECT_EQ(t.findString(""), 0);
+}
+
+TEST(PoolLookup, NonAsciiLettersDoNotFold) {
+    testing::TableSpec spec;
+    spec.columns = {"k"};
+    spec.rowLabels = testing::numberedLabels(2);
+    spec.cells = {{"pad"}, {"\xC3\xA9t\xC3\xA9"}};  // UTF-8 "été"
+    Table t = loaded(spec);
+    EXPECT_EQ(t.findString("\xC3\xA9T\xC3\xA9"), 4);
+    EXPECT_EQ(t.findString("\xC3\x89T\xC3\x89"), 0);  // "ÉTÉ": only A-Z fold
+}
+
+TEST(RowSearch, MatchesByOffsetNotText) {
+    Table t = withDuplicates();
+    EXPECT_EQ(t.findRow("abc", 1), 0);
+    EXPECT_EQ(t.findRow("def", 0), 1);
+    EXPECT_EQ(t.findRow("def", 1), -1);   // in the pool, not in that column
+    EXPECT_EQ(t.findRow("first", 0), -1); // offset 0 never matches
+    EXPECT_EQ(t.findRow("abc", 7), -1);   // no such column
+}
+
+TEST(CellEdit, ReusesExistingStringsAndAppendsNewOnesOnce) {
+    Table t = withDuplicates();
+    const std::size_t poolBefore = t.pool().size();
+    ASSERT_EQ(t.setCell(1, 1, "ABC"), 0);
+    EXPECT_EQ(t.cellOffset(1, 1), 6);
+    EXPECT_EQ(text(t, 1, 1), "abc");  // the pool's spelling wins
+    EXPECT_EQ(t.pool().size(), poolBefore);
+
+    ASSERT_EQ(t.setCell(0, 0, "new"), 0);
+    ASSERT_EQ(t.setCell(1, 0, "NEW"), 0);
+    EXPECT_EQ(t.cellOffset(0, 0), poolBefore);
+    EXPECT_EQ(t.cellOffset(1, 0), poolBefore);
+    EXPECT_EQ(t.pool().size(), poolBefore + 4);
+    EXPECT_EQ(t.findRow("new", 0), 0);
+}
+
+TEST(CellEdit, TextEqualToTheFirstPoolStringIsAppendedEveryTime) {
+    Table t = withDuplicates();
+    const std::size_t poolBefore = t.pool().size();
+    ASSERT_EQ(t.setCell(0, 1, "First"), 0);
+    ASSERT_EQ(t.setCell(1, 1, "first"), 0);
+    EXPECT_EQ(t.cellOffset(0, 1), poolBefore);
+    EXPECT_EQ(t.cellOffset(1, 1), poolBefore + 6);
+    EXPECT_EQ(text(t, 0, 1), "First");
+    EXPECT_EQ(t.findRow("first", 1), -1);
+}
+
+TEST(CellEdit, PoolGrowsFromEmptyAndPastTwiceItsSize) {
+    testing::TableSpec spec;
+    spec.columns = {"k"};
+    spec.rowLabels = testing::numberedLabels(1);
+    spec.rawPool = std::vector<uint8_t>{};
+    spec.rawGrid = {0};
+    Table t = loaded(spec);
+    // The first text lands at offset 0 and so is never found again.
+    ASSERT_EQ(t.setCell(0, 0, "a"), 0);
+    ASSERT_EQ(t.setCell(0, 0, "a"), 0);
+    EXPECT_EQ(t.cellOffset(0, 0), 2);
+    for (int i = 0; i < 3000; ++i) ASSERT_EQ(t.setCell(0, 0, "value" + std::to_string(i)), 0);
+    EXPECT_EQ(t.poolIndex().size(), 3002u);  // far past any fixed index size
+    EXPECT_EQ(t.findString("value2999"), t.cellOffset(0, 0));
+    EXPECT_EQ(t.findString("value10"), t.poolIndex()[12]);
+}
+
+TEST(CellEdit, PoolStopsAtSixtyFiveThousandFiveHundredThirtyFiveBytes) {
+    testing::TableSpec spec;
+    spec.columns = {"k"};
+    spec.rowLabels = testing::numberedLabels(1);
+    spec.rawPool = std::vector<uint8_t>(65530, 'p');
+    spec.rawPool->back() = 0;
+    spec.rawGrid = {0};
+    Table t = loaded(spec);
+    ASSERT_EQ(t.setCell(0, 0, "abcd"), 0);  // 65530 + 5 = 65535: fits exactly
+    EXPECT_EQ(t.cellOffset(0, 0), 65530);
+    auto before = t.bytes();
+    std::string why;
+    EXPECT_EQ(t.setCell(0, 0, "x"), 1);
+    EXPECT_EQ(why, "");
+    EXPECT_EQ(t.setCell(0, 0, "x", &why), 1);
+    EXPECT_EQ(why, "the string pool would grow past 65535 bytes");
+    EXPECT_EQ(t.bytes(), before);
+    EXPECT_EQ(t.setCell(0, 0, "ABCD"), 0);  // an existing text still works
+}
+
+TEST(CellEdit, RejectsCellsOutsideTheTable) {
+    Table t = withDuplicates();
+    auto before = t.bytes();
+    std::string why;
+    EXPECT_EQ(t.setCell(0, 2, "x", &why), 1);
+    EXPECT_EQ(why, "cell (0, 2) is outside the table");
+    EXPECT_EQ(t.setCell(2, 0, "x"), 1);
+    EXPECT_EQ(t.setCell(-1, 0, "x"), 1);
+    EXPECT_EQ(t.setCell(0, -1, "x"), 1);
+    EXPECT_EQ(t.bytes(), before);
+}
+
+TEST(RowAppend, CopiesTheTemplateAndStopsAfter128) {
+    Table t = withDuplicates();
+    EXPECT_EQ(t.appendRow(1), 2);
+    EXPECT_EQ(t.cellOffset(2, 0), 10);
+    EXPECT_EQ(t.cellOffset(2, 1), 14);
+    EXPECT_EQ(t.appendRow(2), 3);  // an appended row can be a template
+    for (int i = 2; i < 128; ++i) ASSERT_EQ(t.appendRow(0), i + 2);
+    auto before = t.bytes();
+    std::string why;
+    EXPECT_EQ(t.appendRow(0, &why), -1);
+    EXPECT_EQ(why, "no more than 128 rows can be added to one table");
+    EXPECT_EQ(t.bytes(), before);
+    EXPECT_EQ(t.appendRow(130), -1);
+    EXPECT_EQ(t.appendRow(-1), -1);
+}
+
+TEST(RowAppend, StopsAtTheSixteenBitRowCount) {
+    testing::TableSpec spec;
+    spec.columns = {"k"};
+    spec.rowLabels = std::vector<std::string>(65535, "");
+    spec.cells = std::vector<std::vector<std::string>>(65535, {"x"});
+    Table t = loaded(spec);
+    std::string why;
+    EXPECT_EQ(t.appendRow(0, &why), -1);
+    EXPECT_EQ(why, "the table already holds 65535 rows, the most it can");
+}
+
+TEST(TableWrite, AppendedRowsAreLabelledWithTheirIndex) {
+    testing::TableSpec spec;
+    spec.columns = {"k"};
+    spec.rowLabels = {"zero", "one"};
+    spec.cells = {{"a"}, {"b"}};
+    Table t = loaded(spec);
+    ASSERT_EQ(t.appendRow(0), 2);
+    ASSERT_EQ(t.setCell(2, 0, "c"), 0);
+    const std::vector<uint8_t> expected = {
+        '2', 'D', 'A', ' ', 'B', 'I', 'N', '1', '\n', 'k', '\t', 0,  // labels
+        3, 0, 0, 0,                                                  // row count now 3
+        'z', 'e', 'r', 'o', '\t', 'o', 'n', 'e', '\t', '2', '\t',      // new label "2"
+        0, 0, 2, 0, 4, 0,                                            // grid: a, b, c
+        4, 0,                                                        // pool-size field as read
+        'a', 0, 'b', 0, 'c', 0};                                     // pool, "c" appended
+    EXPECT_EQ(t.bytes(), expected);
+}
+
+}  // namespace
+}  // namespace headlink
