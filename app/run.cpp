@@ -1,5 +1,6 @@
 #include "app/run.h"
 
+#include "app/link.h"
 #include "table/table.h"
 
 namespace headlink {
@@ -15,6 +16,11 @@ RunOutcome runInMemory(const RunInputs& inputs) {
         outcome.errors.push_back(std::string(kTableFiles[i]) + ": " + why);
         return outcome;
     }
+    std::string why;
+    if (!runLinking(tables[0], tables[1], tables[2], inputs.scripts, &why)) {
+        outcome.errors.push_back(why);
+        return outcome;
+    }
     for (std::size_t i = 0; i < tables.size(); ++i) outcome.outputs[i] = tables[i].bytes();
     return outcome;
 }
@@ -26,6 +32,7 @@ int runInDirectory(std::ostream& err) {
         inputs.tables[i] = readFile(kTableFiles[i]);
         if (!inputs.tables[i].ok()) break;
     }
+    for (std::size_t i = 0; i < kScriptFiles.size(); ++i) inputs.scripts[i] = readFile(kScriptFiles[i]);
     RunOutcome outcome = runInMemory(inputs);
     // An output that cannot be written does not stop the others.
     if (outcome.ok()) {

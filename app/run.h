@@ -19,7 +19,8 @@ inline constexpr std::array<const char*, 3> kOutputFiles = {
 
 // Everything a run reads, as bytes (or the reason a file could not be read).
 struct RunInputs {
-    std::array<FileBytes, 3> tables;  // in kTableFiles order
+    std::array<FileBytes, 3> tables;   // in kTableFiles order
+    std::array<FileBytes, 5> scripts;  // in kScriptFiles order (app/link.h)
 };
 
 // What a run produced: either the three output files' bytes, or the

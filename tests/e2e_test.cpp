@@ -41,13 +41,40 @@ std::vector<std::string> names(const char* prefix, int n) {
     return out;
 }
 
-// Three small tables with the columns the linking needs.
+Bytes script(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+// Three small tables with the columns the linking needs, and five scripts
+// that each append a row.
 std::map<std::string, Bytes> smallKit() {
     return {
         {"appearance.2da", table(names("ac", 11), {names("a", 11), names("b", 11)})},
         {"heads.2da", table({"label", "model"}, {{"h0", "m0"}, {"h1", "m1"}, {"h2", "m1"}})},
         {"portraits.2da", table(names("pc", 9), {names("p", 9)})},
+        {"head.txt", script("0 0 newhead 1 mnew")},
+        {"apphead1.txt", script("0 0 app1")},
+        {"apphead2.txt", script("1 0 app2")},
+        {"apphead3.txt", script("0 0 app3")},
+        {"portraits.txt", script("0 0 newportrait")},
     };
+}
+
+Table loadTable(const Bytes& bytes) {
+    Table t;
+    std::string why;
+    EXPECT_EQ(t.loadBytes(bytes, "t", &why), 0) << why;
+    return t;
+}
+
+std::string cell(const Table& t, int32_t row, int32_t column) {
+    std::string_view s;
+    if (row >= t.rowCount() || column >= t.columnCount()) return "<no such cell>";
+    if (!t.poolString(t.cellOffset(row, column), &s)) return "<bad offset>";
+    return std::string(s);
+}
+
+Bytes readBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 struct RunResult {
@@ -116,25 +143,37 @@ protected:
     fs::path dir_;
 };
 
-TEST_F(EndToEnd, WritesCopiesAndLeavesInputsUntouched) {
+TEST_F(EndToEnd, LinksTheNewRowsAndLeavesInputsUntouched) {
     auto kit = smallKit();
     putAll(kit);
     RunResult r = run();
-    EXPECT_EQ(r.status, 0);
+    ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
     for (const auto& [name, bytes] : kit) EXPECT_EQ(get(name), bytes) << name;
-    EXPECT_EQ(get("appearance_updated.2da"), kit["appearance.2da"]);
-    EXPECT_EQ(get("heads_updated.2da"), kit["heads.2da"]);
-    EXPECT_EQ(get("portraits_updated.2da"), kit["portraits.2da"]);
+    Table heads = loadTable(get("heads_updated.2da"));
+    Table appearance = loadTable(get("appearance_updated.2da"));
+    Table portraits = loadTable(get("portraits_updated.2da"));
+    EXPECT_EQ(heads.rowCount(), 4);
+    EXPECT_EQ(cell(heads, 3, 1), "mnew");
+    ASSERT_EQ(appearance.rowCount(), 5);
+    for (int32_t row = 2; row < 5; ++row) EXPECT_EQ(cell(appearance, row, 10), "3");
+    EXPECT_EQ(cell(appearance, 3, 1), "b1");  // apphead2.txt copied row 1
+    ASSERT_EQ(portraits.rowCount(), 2);
+    EXPECT_EQ(cell(portraits, 1, 2), "3");
+    EXPECT_EQ(cell(portraits, 1, 7), "2");
+    EXPECT_EQ(cell(portraits, 1, 8), "4");
 }
 
 TEST_F(EndToEnd, ArgumentsMakeNoDifference) {
     auto kit = smallKit();
     putAll(kit);
+    ASSERT_EQ(run().status, 0);
+    Bytes first = get("portraits_updated.2da");
+    fs::remove(dir_ / "portraits_updated.2da");
     RunResult r = run("heads.2da --help /nonexistent");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(get("heads_updated.2da"), kit["heads.2da"]);
+    EXPECT_EQ(get("portraits_updated.2da"), first);
 }
 
 TEST_F(EndToEnd, MissingInputWritesNothing) {
@@ -146,7 +185,8 @@ TEST_F(EndToEnd, MissingInputWritesNothing) {
     EXPECT_EQ(r.status, 1);
     // Only the first failure is reported: loading stops there.
     EXPECT_EQ(r.err, "headlink: heads.2da: cannot open: No such file or directory\n");
-    EXPECT_EQ(listing(), (std::vector<std::string>{"appearance.2da"}));
+    EXPECT_EQ(listing(), (std::vector<std::string>{"appearance.2da", "apphead1.txt", "apphead2.txt",
+                                                   "apphead3.txt", "head.txt", "portraits.txt"}));
 }
 
 TEST_F(EndToEnd, MalformedInputWritesNothing) {
@@ -172,8 +212,8 @@ TEST_F(EndToEnd, OutputBlockedByAFolderDoesNotStopTheOthers) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "headlink: heads_updated.2da: cannot write: a folder of this name is in the way\n");
     EXPECT_TRUE(fs::is_directory(dir_ / "heads_updated.2da"));
-    EXPECT_EQ(get("appearance_updated.2da"), kit["appearance.2da"]);
-    EXPECT_EQ(get("portraits_updated.2da"), kit["portraits.2da"]);
+    EXPECT_EQ(loadTable(get("appearance_updated.2da")).rowCount(), 5);
+    EXPECT_EQ(loadTable(get("portraits_updated.2da")).rowCount(), 2);
 }
 
 #ifndef _WIN32
@@ -190,10 +230,12 @@ TEST_F(EndToEnd, FileSizeLimitLeavesEarlierOutputIntact) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "headlink: appearance_updated.2da: cannot write: File too large\n");
     EXPECT_EQ(get("appearance_updated.2da"), Bytes({'e', 'a', 'r', 'l', 'i', 'e', 'r', ' ', 'o', 'u', 't', 'p', 'u', 't'}));
-    // The small tables fit under the limit and are written.
-    EXPECT_EQ(get("heads_updated.2da"), kit["heads.2da"]);
-    EXPECT_EQ(listing(), (std::vector<std::string>{"appearance.2da", "appearance_updated.2da", "heads.2da",
-                                                   "heads_updated.2da", "portraits.2da",
+    // The small tables fit under the limit and are written; no temporary is left.
+    EXPECT_EQ(loadTable(get("heads_updated.2da")).rowCount(), 4);
+    EXPECT_EQ(listing(), (std::vector<std::string>{"appearance.2da", "appearance_updated.2da",
+                                                   "apphead1.txt", "apphead2.txt", "apphead3.txt",
+                                                   "head.txt", "heads.2da", "heads_updated.2da",
+                                                   "portraits.2da", "portraits.txt",
                                                    "portraits_updated.2da"}));
 }
 
@@ -205,6 +247,152 @@ TEST_F(EndToEnd, OutputsGetThePermissionsOfAPlainCreate) {
     EXPECT_EQ(perms, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 }
 #endif
+
+TEST_F(EndToEnd, DoesTheWholeJobOnTheExampleKit) {
+    const fs::path kitDir = HEADLINK_EXAMPLES_DIR;
+    std::map<std::string, Bytes> kit;
+    for (const char* name : {"appearance.2da", "heads.2da", "portraits.2da", "head.txt", "apphead1.txt",
+                             "apphead2.txt", "apphead3.txt", "portraits.txt"})
+        kit[name] = readBytes(kitDir / name);
+    putAll(kit);
+    RunResult r = run();
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const auto& [name, bytes] : kit) EXPECT_EQ(get(name), bytes) << name;
+
+    Table headsIn = loadTable(kit["heads.2da"]), heads = loadTable(get("heads_updated.2da"));
+    Table appIn = loadTable(kit["appearance.2da"]), app = loadTable(get("appearance_updated.2da"));
+    Table porIn = loadTable(kit["portraits.2da"]), por = loadTable(get("portraits_updated.2da"));
+
+    // heads: one row appended from template row 1.
+    ASSERT_EQ(heads.rowCount(), 31);
+    EXPECT_EQ(cell(heads, 30, 0), "head_elf_f_moonveil");
+    EXPECT_EQ(cell(heads, 30, 1), "hd_el_f_moon");
+    EXPECT_EQ(cell(heads, 30, 3), cell(headsIn, 1, 3));  // unnamed cells follow the template
+    // appearance: rows 40 and 41 appended; apphead3.txt found row 40 again.
+    ASSERT_EQ(app.rowCount(), 42);
+    EXPECT_EQ(cell(app, 40, 0), "ElfFemaleMoonveil");
+    EXPECT_EQ(cell(app, 40, 11), "fast");
+    EXPECT_EQ(cell(app, 41, 0), "ElfFemaleMoonveilCloaked");
+    EXPECT_EQ(cell(app, 41, 4), "tex_el_moon");  // copied from row 40
+    EXPECT_EQ(cell(app, 40, 10), "30");
+    EXPECT_EQ(cell(app, 41, 10), "30");
+    // portraits: row 32 linked to appearance rows 41 (main), 40 and 40.
+    ASSERT_EQ(por.rowCount(), 33);
+    EXPECT_EQ(cell(por, 32, 2), "41");
+    EXPECT_EQ(cell(por, 32, 7), "40");
+    EXPECT_EQ(cell(por, 32, 8), "40");
+    // Existing rows are untouched, the pools only grew, and the pool-size
+    // fields are carried through unchanged.
+    for (int32_t c = 0; c < app.columnCount(); ++c) EXPECT_EQ(cell(app, 39, c), cell(appIn, 39, c));
+    for (const auto& [in, out] : {std::pair{&headsIn, &heads}, {&appIn, &app}, {&porIn, &por}}) {
+        EXPECT_GT(out->pool().size(), in->pool().size());
+        EXPECT_TRUE(std::equal(in->pool().begin(), in->pool().end(), out->pool().begin()));
+        EXPECT_EQ(out->poolSizeField(), in->poolSizeField());
+    }
+    const Bytes out = get("heads_updated.2da");
+    // New row labels are the rows' own indexes.
+    const std::string headerOut(out.begin(), out.begin() + heads.gridStart());
+    EXPECT_EQ(headerOut.substr(headerOut.size() - 7), "\t29\t30\t");
+}
+
+TEST_F(EndToEnd, HeadScriptMatchingAnExistingRowIsLinked) {
+    auto kit = smallKit();
+    kit["head.txt"] = script("0 1 M1");  // first row whose model is "m1": row 1
+    putAll(kit);
+    ASSERT_EQ(run().status, 0);
+    EXPECT_EQ(get("heads_updated.2da"), kit["heads.2da"]);  // found, not added
+    Table app = loadTable(get("appearance_updated.2da"));
+    for (int32_t row = 2; row < 5; ++row) EXPECT_EQ(cell(app, row, 10), "1");
+}
+
+TEST_F(EndToEnd, AppearanceScriptsEndingOnOneRow) {
+    auto kit = smallKit();
+    kit["apphead1.txt"] = script("0 0 same");
+    kit["apphead2.txt"] = script("1 0 SAME 3 x");
+    kit["apphead3.txt"] = script("0 0 same\n");
+    putAll(kit);
+    ASSERT_EQ(run().status, 0);
+    Table app = loadTable(get("appearance_updated.2da"));
+    ASSERT_EQ(app.rowCount(), 3);
+    EXPECT_EQ(cell(app, 2, 3), "x");
+    EXPECT_EQ(cell(app, 2, 10), "3");
+    Table por = loadTable(get("portraits_updated.2da"));
+    for (int32_t column : {2, 7, 8}) EXPECT_EQ(cell(por, 1, column), "2");
+}
+
+TEST_F(EndToEnd, ScriptReportingRowZeroContinues) {
+    auto kit = smallKit();
+    kit["apphead1.txt"] = script("1 1 a1");  // row 0 holds "a1" in column 1
+    kit["head.txt"] = script("0 1 m0");      // row 0 holds "m0" in column 1
+    putAll(kit);
+    RunResult r = run();
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(loadTable(get("heads_updated.2da")).rowCount(), 3);
+    Table app = loadTable(get("appearance_updated.2da"));
+    EXPECT_EQ(cell(app, 0, 10), "0");
+    EXPECT_EQ(cell(loadTable(get("portraits_updated.2da")), 1, 7), "0");
+}
+
+TEST_F(EndToEnd, FailedOrMissingScriptWritesNothing) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"apphead3.txt", "headlink: apphead3.txt: cannot open: No such file or directory\n"},
+        {"head.txt", "headlink: head.txt: cannot open: No such file or directory\n"},
+    };
+    for (const auto& [missing, message] : cases) {
+        auto kit = smallKit();
+        kit.erase(missing);
+        putAll(kit);
+        RunResult r = run();
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, message);
+        for (const char* out : {"appearance_updated.2da", "heads_updated.2da", "portraits_updated.2da"})
+            EXPECT_FALSE(has(out)) << out;
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    auto kit = smallKit();
+    kit["portraits.txt"] = script("0 0 p\n42 x\n");
+    putAll(kit);
+    RunResult r = run();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "headlink: portraits.txt: line 2: column 42 is out of range (portraits.2da has 9 columns)\n");
+    EXPECT_FALSE(has("heads_updated.2da"));
+}
+
+TEST_F(EndToEnd, TooFewLinkColumnsWritesNothing) {
+    auto kit = smallKit();
+    kit["portraits.2da"] = table(names("pc", 8), {names("p", 8)});
+    putAll(kit);
+    RunResult r = run();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "headlink: portraits.2da: has 8 columns, but linking writes into column 8 and so "
+                     "needs at least 9\n");
+    EXPECT_FALSE(has("heads_updated.2da"));
+
+    kit = smallKit();
+    kit["appearance.2da"] = table(names("ac", 10), {names("a", 10)});
+    putAll(kit);
+    r = run();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "headlink: appearance.2da: has 10 columns, but linking writes into column 10 and so "
+                     "needs at least 11\n");
+    EXPECT_FALSE(has("heads_updated.2da"));
+}
+
+TEST_F(EndToEnd, SecondRunOnItsOwnOutputsAddsNothing) {
+    putAll(smallKit());
+    ASSERT_EQ(run().status, 0);
+    std::map<std::string, Bytes> first;
+    for (const char* name : {"appearance", "heads", "portraits"}) {
+        first[name] = get(std::string(name) + "_updated.2da");
+        fs::rename(dir_ / (std::string(name) + "_updated.2da"), dir_ / (std::string(name) + ".2da"));
+    }
+    RunResult r = run();
+    ASSERT_EQ(r.status, 0) << r.err;
+    // Every script finds the row it appended the first time, and the link
+    // values are already in the pools: the outputs equal the inputs.
+    for (const auto& [name, bytes] : first) EXPECT_EQ(get(name + "_updated.2da"), bytes) << name;
+}
 
 }  // namespace
 }  // namespace headlink

@@ -1,0 +1,32 @@
+// Head linking: applies the five scripts and writes the new row numbers
+// into the cells that tie the tables together.
+#pragma once
+
+#include <array>
+#include <string>
+
+#include "table/fileio.h"
+#include "table/table.h"
+
+namespace headlink {
+
+// The scripts, in the order they are applied.
+inline constexpr std::array<const char*, 5> kScriptFiles = {
+    "head.txt", "apphead1.txt", "apphead2.txt", "apphead3.txt", "portraits.txt"};
+
+// Link columns (0-based): appearance's head row, and portraits' three
+// appearance rows.
+inline constexpr int32_t kAppearanceHeadColumn = 10;
+inline constexpr int32_t kPortraitMainColumn = 2;   // gets the second appearance row
+inline constexpr int32_t kPortraitAlt1Column = 7;   // the first
+inline constexpr int32_t kPortraitAlt2Column = 8;   // the third
+
+// Applies head.txt to heads, apphead1-3.txt to appearance and portraits.txt
+// to portraits, writing the link cells after each. `scripts` holds the five
+// scripts' bytes in kScriptFiles order. False, with "<file name>: <reason>"
+// in *why, at the first failure; the tables are then partly edited and must
+// not be written.
+bool runLinking(Table& appearance, Table& heads, Table& portraits,
+                const std::array<FileBytes, 5>& scripts, std::string* why);
+
+}  // namespace headlink
