@@ -6,11 +6,37 @@
 
 #include "app/run.h"
 
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+namespace {
+
+// Started by a double-click, the program gets a console window of its own
+// that closes the moment it exits, taking any message with it. Keep it open
+// after a failure so the user can read why. A program started from an
+// existing console, or with redirected input, exits at once as usual.
+void holdOwnConsoleOnFailure() {
+    DWORD processes[2];
+    DWORD mode = 0;
+    if (GetConsoleProcessList(processes, 2) != 1) return;
+    if (!GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode)) return;
+    std::cerr << "Press Enter to close this window.";
+    std::cin.get();
+}
+
+}  // namespace
+#endif
+
 int main() {
 #ifdef SIGXFSZ
     // Past a file-size limit, report the failed write instead of dying
     // with a temporary file left behind.
     std::signal(SIGXFSZ, SIG_IGN);
 #endif
-    return headlink::runInDirectory(std::cerr);
+    int status = headlink::runInDirectory(std::cerr);
+#ifdef _WIN32
+    if (status != 0) holdOwnConsoleOnFailure();
+#endif
+    return status;
 }

@@ -12,6 +12,10 @@
 #ifdef _WIN32
 #include <io.h>
 #include <process.h>
+#define WIN32_LEAN_AND_MEAN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
 #include <windows.h>
 #else
 #include <unistd.h>

@@ -1,30 +1,55 @@
 #!/usr/bin/env bash
-# Builds headlink and runs every test: the normal build, then the same suite
-# under AddressSanitizer and UndefinedBehaviorSanitizer.
+# Builds headlink and runs every test:
+#   1. the Windows build (MinGW-w64), packaged as a zip;
+#   2. the native build: unit and end-to-end tests, the end-to-end tests again
+#      against the Windows build under Wine and under valgrind, and a tar.gz;
+#   3. the same suite under AddressSanitizer and UndefinedBehaviorSanitizer;
+#   4. each fuzz target for a short while (FUZZ_SECONDS, default 60).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
 
-# A fresh machine may lack the build tools; install them when we can.
+# A fresh machine may lack some tools; install what is missing.
 need=()
 command -v cmake >/dev/null || need+=(cmake)
 command -v g++ >/dev/null || need+=(g++)
 [ -e /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
+command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-64-posix)
+[ -x /usr/lib/wine/wine64 ] || need+=(wine64)
+command -v valgrind >/dev/null || need+=(valgrind)
+command -v clang++-14 >/dev/null || need+=(clang-14)
+[ -n "$(ls /usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a 2>/dev/null)" ] || need+=(libclang-rt-14-dev)
+command -v unzip >/dev/null || need+=(unzip)
 if [ ${#need[@]} -gt 0 ]; then
-  if [ "$(id -u)" = 0 ]; then
-    apt-get update && apt-get install -y --no-install-recommends "${need[@]}"
-  else
-    echo "missing: ${need[*]} (install them, e.g. with sudo apt-get install)" >&2
-    exit 1
-  fi
+  echo "== installing: ${need[*]} =="
+  sudo=""
+  [ "$(id -u)" = 0 ] || sudo=sudo
+  $sudo apt-get update -q
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${need[@]}"
 fi
 
-echo "== normal build =="
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+echo "== Windows build =="
+cmake --preset windows
+cmake --build build-windows -j "$jobs"
+(cd build-windows && cpack -q)
+echo "release archive:"
+unzip -l build-windows/headlink-*-Windows.zip
+
+export WINEPREFIX="$PWD/build-windows/wine-prefix" WINEDEBUG=-all
+/usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 || true
+
+echo "== native build =="
+cmake --preset default -DHEADLINK_WINDOWS_EXE="$PWD/build-windows/app/headlink.exe" -DHEADLINK_VALGRIND=ON
 cmake --build build -j "$jobs"
+(cd build && cpack -q)
 ctest --test-dir build --output-on-failure -j "$jobs"
 
 echo "== sanitizer build (address, undefined) =="
-cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DHEADLINK_SANITIZE=ON
+cmake --preset sanitize
 cmake --build build-sanitize -j "$jobs"
 ctest --test-dir build-sanitize --output-on-failure -j "$jobs"
+
+if [ -f tests/fuzz/run.sh ]; then
+  echo "== fuzzing, ${FUZZ_SECONDS:-60} s per target =="
+  bash tests/fuzz/run.sh
+fi
