@@ -103,8 +103,14 @@ bool writeAll(int fd, std::span<const uint8_t> bytes, std::string* why) {
 FileBytes readFile(const std::string& name) {
     FileBytes result;
     std::error_code ec;
-    if (fs::is_directory(name, ec)) {
+    fs::file_status status = fs::status(name, ec);
+    if (fs::is_directory(status)) {
         result.error = "cannot open: it is a folder, not a file";
+        return result;
+    }
+    // Opening a pipe or a device could block or never end.
+    if (fs::exists(status) && !fs::is_regular_file(status)) {
+        result.error = "cannot open: not a regular file";
         return result;
     }
     std::FILE* file = std::fopen(name.c_str(), "rb");

@@ -6,6 +6,10 @@
 #include <iterator>
 #include <random>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include "table/fileio.h"
 #include "table/table.h"
 #include "tests/support/table_builder.h"
@@ -119,6 +123,11 @@ TEST_F(TableFiles, ReadOnlyOutputIsNotReplaced) {
 TEST_F(TableFiles, ReadFileReportsFoldersAndReadsWholeFiles) {
     std::filesystem::create_directory(path("folder.2da"));
     EXPECT_EQ(readFile(path("folder.2da")).error, "cannot open: it is a folder, not a file");
+#ifndef _WIN32
+    // A pipe would block the read forever.
+    ASSERT_EQ(::mkfifo(path("pipe.2da").c_str(), 0600), 0);
+    EXPECT_EQ(readFile(path("pipe.2da")).error, "cannot open: not a regular file");
+#endif
     std::vector<uint8_t> bytes(100000);
     for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7);
     std::string why;
