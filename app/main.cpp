@@ -15,12 +15,14 @@ namespace {
 // Started by a double-click, the program gets a console window of its own
 // that closes the moment it exits, taking any message with it. Keep it open
 // after a failure so the user can read why. A program started from an
-// existing console, or with redirected input, exits at once as usual.
+// existing console, or with its input or messages redirected (by a script
+// or another program), exits at once as usual.
 void holdOwnConsoleOnFailure() {
     DWORD processes[2];
     DWORD mode = 0;
     if (GetConsoleProcessList(processes, 2) != 1) return;
     if (!GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode)) return;
+    if (!GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode)) return;
     std::cerr << "Press Enter to close this window.";
     std::cin.get();
 }

@@ -82,10 +82,11 @@ private:
     }
 
     bool expectInt(int32_t* value, const char* what, std::string* why) {
+        const int previousLine = in_.line();  // where the token before ended
         if (in_.readInt(value)) return true;
-        std::string found = in_.atEnd() ? std::string("the end of the script")
-                                        : quoted(in_.peekToken());
-        return fail(why, at(in_.line()) + "expected " + what + ", found " + found);
+        if (in_.atEnd())
+            return fail(why, at(previousLine) + "expected " + what + ", found the end of the script");
+        return fail(why, at(in_.line()) + "expected " + what + ", found " + quoted(in_.peekToken()));
     }
 
     bool checkColumn(int32_t column, std::string* why) {

@@ -32,8 +32,13 @@ ScriptReader::ScriptReader(std::span<const uint8_t> raw) {
     }
 }
 
+// Line feeds only ever occur in white space, so counting them here keeps
+// line() exact without rescanning the input.
 void ScriptReader::skipSpace() {
-    while (pos_ < text_.size() && isScriptSpace(text_[pos_])) ++pos_;
+    while (pos_ < text_.size() && isScriptSpace(text_[pos_])) {
+        if (text_[pos_] == '\n') ++line_;
+        ++pos_;
+    }
 }
 
 bool ScriptReader::atEnd() {
@@ -97,11 +102,6 @@ std::string ScriptReader::peekToken() const {
     std::size_t end = at;
     while (end < text_.size() && !isScriptSpace(text_[end])) ++end;
     return text_.substr(at, end - at);
-}
-
-int ScriptReader::line() const {
-    return 1 + static_cast<int>(std::count(text_.begin(), text_.begin() +
-                                           static_cast<std::ptrdiff_t>(pos_), '\n'));
 }
 
 }  // namespace headlink

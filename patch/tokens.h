@@ -31,7 +31,7 @@ public:
     // The token at the current position, for messages (empty at the end).
     std::string peekToken() const;
     // 1-based line of the current position.
-    int line() const;
+    int line() const { return line_; }
     // The (text-mode) input, for checks such as a byte-order mark.
     const std::string& text() const { return text_; }
 
@@ -40,6 +40,7 @@ private:
 
     std::string text_;
     std::size_t pos_ = 0;
+    int line_ = 1;
 };
 
 bool isScriptSpace(char c);

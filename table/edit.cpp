@@ -9,12 +9,12 @@ namespace {
 
 char foldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-// Equal apart from the case of A-Z; every other byte must match exactly.
-bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (foldAscii(a[i]) != foldAscii(b[i])) return false;
-    return true;
+// Texts compare equal apart from the case of A-Z; every other byte must
+// match exactly. Folding both sides to this key makes that an exact match.
+std::string folded(std::string_view text) {
+    std::string key(text);
+    for (char& c : key) c = foldAscii(c);
+    return key;
 }
 
 void setWhy(std::string* why, const std::string& reason) {
@@ -23,16 +23,20 @@ void setWhy(std::string* why, const std::string& reason) {
 
 }  // namespace
 
+void Table::indexString(uint16_t offset) {
+    poolIndex_.push_back(offset);
+    std::string_view text;
+    poolString(offset, &text);
+    // Only the first copy in pool order is ever found.
+    firstCopy_.emplace(folded(text), offset);
+}
+
 uint16_t Table::findString(std::string_view text) const {
-    for (uint16_t offset : poolIndex_) {
-        std::string_view candidate;
-        poolString(offset, &candidate);
-        // The first match wins even when it lies at offset 0, which then
-        // reads as "not found": the host's tools have always behaved so, and
-        // stored files depend on it.
-        if (equalsIgnoringAsciiCase(candidate, text)) return offset;
-    }
-    return 0;
+    // The first match wins even when it lies at offset 0, which then reads
+    // as "not found": the host's tools have always behaved so, and stored
+    // files depend on it.
+    auto it = firstCopy_.find(folded(text));
+    return it == firstCopy_.end() ? 0 : it->second;
 }
 
 int32_t Table::findRow(std::string_view text, int32_t column) const {
@@ -62,9 +66,9 @@ int Table::setCell(int32_t row, int32_t column, std::string_view text, std::stri
             return 1;
         }
         offset = static_cast<uint16_t>(pool_.size());
-        poolIndex_.push_back(offset);
         pool_.insert(pool_.end(), text.begin(), text.end());
         pool_.push_back(0);
+        indexString(offset);
     }
     cellGrid_[static_cast<std::size_t>(row) * static_cast<std::size_t>(columnCount_) +
               static_cast<std::size_t>(column)] = offset;

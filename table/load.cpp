@@ -115,9 +115,10 @@ bool Table::poolString(uint16_t offset, std::string_view* text) const {
 // included, in pool order: lookups take the first match in that order.
 void Table::indexPool() {
     poolIndex_.clear();
+    firstCopy_.clear();
     std::size_t at = 0;
     while (at < pool_.size()) {
-        poolIndex_.push_back(static_cast<uint16_t>(at));
+        indexString(static_cast<uint16_t>(at));
         while (pool_[at] != 0) ++at;  // the pool ends with a NUL (checked at load)
         ++at;
     }

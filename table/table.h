@@ -14,6 +14,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace headlink {
@@ -81,6 +82,7 @@ public:
 
 private:
     void indexPool();
+    void indexString(uint16_t offset);
 
     std::string name_;
     // Bytes 0 up to gridStart, as read; the row count inside it is
@@ -92,6 +94,9 @@ private:
     std::vector<uint8_t> pool_;
     // Offset of every pool string in pool order, duplicates included.
     std::vector<uint16_t> poolIndex_;
+    // For each text folded to lower case (A-Z only), the offset of its first
+    // copy in pool order: findString's answer without a walk of the pool.
+    std::unordered_map<std::string, uint16_t> firstCopy_;
     uint16_t poolSizeField_ = 0;
     int32_t columnCount_ = 0;
     int32_t loadedRowCount_ = 0;

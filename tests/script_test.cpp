@@ -193,6 +193,7 @@ TEST_F(Scripts, FailuresSayWhyAndLeaveTheTableUnchanged) {
         {"-1 0 w", "s.txt: template row -1 does not exist (example.2da has 2 rows)"},
         {"0\n\nk", "s.txt: line 3: expected a column number, found \"k\""},
         {"0", "s.txt: line 1: expected a column number, found the end of the script"},
+        {"0\n\n", "s.txt: line 1: expected a column number, found the end of the script"},
         {"0 2 w", "s.txt: line 1: column 2 is out of range (example.2da has 2 columns)"},
         {"0 0 w\r\n1 y\r\n57 q", "s.txt: line 3: column 57 is out of range (example.2da has 2 columns)"},
         {"0 0 w 1 y -1 q", "s.txt: line 1: column -1 is out of range (example.2da has 2 columns)"},
@@ -237,6 +238,29 @@ TEST(ScriptFiles, MissingScriptIsReported) {
     std::string why;
     EXPECT_EQ(applyScript(t, "no-such-script.txt", &why), -1);
     EXPECT_EQ(why, "no-such-script.txt: cannot open: No such file or directory");
+}
+
+}  // namespace
+}  // namespace headlink
+
+namespace headlink {
+namespace {
+
+// A long script on a table with many pool strings must not take time in
+// proportion to their product (a hostile script could otherwise stall the
+// run for minutes); the suite's time limit catches a regression.
+TEST(ScriptLimits, LongScriptOnABigPoolStaysFast) {
+    testing::TableSpec spec;
+    spec.columns = {"k", "v"};
+    for (int i = 0; i < 6000; ++i) spec.cells.push_back({"key" + std::to_string(i), "v"});
+    spec.rowLabels = testing::numberedLabels(spec.cells.size());
+    Table t;
+    ASSERT_EQ(t.loadBytes(testing::buildTable(spec), "big.2da"), 0);
+    std::string script = "0 0 key5999\n";
+    for (int i = 0; i < 200000; ++i) script += "1 key" + std::to_string(i % 6000) + " ";
+    std::string why;
+    EXPECT_EQ(applyScriptBytes(t, bytesOf(script), "long.txt", &why), 5999) << why;
+    EXPECT_EQ(t.cellOffset(5999, 1), t.findString("key1999"));  // the last pair: 199999 % 6000
 }
 
 }  // namespace
