@@ -1,0 +1,330 @@
+// Writes the fuzz targets' seed corpora: make_seeds CORPUS_DIR
+//
+// CORPUS_DIR/table/ gets table files (the example kit, odd but valid tables,
+// tables at the format's limits, and one file for each way the loader
+// rejects a file); CORPUS_DIR/script/ a table and a script in the framing of
+// fuzz_script; CORPUS_DIR/run/ eight files in the framing of fuzz_run. The
+// output is the same on every run, so the committed corpus can be rebuilt.
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "tests/support/table_builder.h"
+
+namespace fs = std::filesystem;
+using headlink::testing::buildTable;
+using headlink::testing::numberedLabels;
+using headlink::testing::TableSpec;
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+fs::path corpus;
+
+void write(const std::string& folder, const std::string& name, const Bytes& bytes) {
+    fs::create_directories(corpus / folder);
+    std::ofstream out(corpus / folder / name, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!out) {
+        std::fprintf(stderr, "make_seeds: cannot write %s/%s\n", folder.c_str(), name.c_str());
+        std::exit(1);
+    }
+}
+
+Bytes readExample(const std::string& name) {
+    std::ifstream in(std::string(HEADLINK_EXAMPLES_DIR) + "/" + name, std::ios::binary);
+    Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (bytes.empty()) {
+        std::fprintf(stderr, "make_seeds: cannot read example %s\n", name.c_str());
+        std::exit(1);
+    }
+    return bytes;
+}
+
+Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+TableSpec grid(std::vector<std::string> columns, std::vector<std::vector<std::string>> cells) {
+    TableSpec spec;
+    spec.columns = std::move(columns);
+    spec.rowLabels = numberedLabels(cells.size());
+    spec.cells = std::move(cells);
+    return spec;
+}
+
+// Small tables shaped like the run's three (the run needs appearance to
+// have 11 columns or more and portraits 9 or more).
+Bytes smallHeads() {
+    return buildTable(grid({"label", "model", "texture", "gender", "race", "skin"},
+                           {{"head_a", "hd_a", "tx_a", "f", "elf", "pale"},
+                            {"head_b", "hd_b", "tx_b", "m", "elf", "dark"},
+                            {"Head_C", "hd_c", "****", "f", "dwarf", ""},
+                            {"head_d", "hd_b", "tx_b", "m", "HUMAN", "pale"}}));
+}
+
+Bytes smallAppearance() {
+    return buildTable(grid({"label", "name", "model", "tex", "race", "gender", "size", "walk", "run",
+                            "portrait", "head", "speed"},
+                           {{"ElfFemale", "1001", "m_ef", "t_ef", "elf", "f", "1", "2", "4", "po_ef", "0", "slow"},
+                            {"ElfMale", "1002", "m_em", "t_em", "elf", "m", "1", "2", "4", "po_em", "1", "fast"},
+                            {"Dwarf", "1003", "m_dw", "****", "dwarf", "m", "0", "1", "3", "****", "2", "slow"}}));
+}
+
+Bytes smallPortraits() {
+    return buildTable(grid({"label", "base", "main", "gender", "race", "plot", "lowgore", "alt1", "alt2"},
+                           {{"po_ef", "po_ef_", "0", "f", "elf", "0", "****", "0", "0"},
+                            {"po_em", "po_em_", "1", "m", "elf", "0", "****", "1", "1"},
+                            {"po_dw", "po_dw_", "2", "m", "dwarf", "1", "****", "2", "2"}}));
+}
+
+// Raw pools: "dup" stored twice (and once as "DUP"), with rows pointing at
+// each copy, into the middle of a string and past the pool.
+Bytes duplicatesTable() {
+    TableSpec spec = grid({"a", "b"}, {});
+    spec.rowLabels = numberedLabels(3);
+    spec.rawPool = text(std::string("first\0dup\0DUP\0dup\0mid-string\0", 29));
+    spec.rawGrid = {0, 6, 10, 14, 20, 1000};
+    return buildTable(spec);
+}
+
+// Rows but no pool at all; the grid points nowhere.
+Bytes emptyPoolTable() {
+    TableSpec spec = grid({"a", "b"}, {});
+    spec.rowLabels = numberedLabels(2);
+    spec.rawPool = Bytes{};
+    spec.rawGrid = {0, 0, 5, 7};
+    return buildTable(spec);
+}
+
+// A pool of 65,529 bytes: six bytes from the 16-bit limit.
+Bytes nearlyFullPoolTable() {
+    return buildTable(grid({"a", "b"}, {{"small", std::string(65515, 'p')}, {"tiny", "x"}}));
+}
+
+void putU16(Bytes& out, std::size_t v) {
+    out.push_back(static_cast<uint8_t>(v & 0xFF));
+    out.push_back(static_cast<uint8_t>((v >> 8) & 0xFF));
+}
+
+// fuzz_script's framing: 4-byte table length, table, script.
+Bytes scriptInput(const Bytes& table, const std::string& script) {
+    Bytes out;
+    putU16(out, table.size() & 0xFFFF);
+    putU16(out, table.size() >> 16);
+    out.insert(out.end(), table.begin(), table.end());
+    out.insert(out.end(), script.begin(), script.end());
+    return out;
+}
+
+// fuzz_run's framing: eight length-prefixed parts; a missing part is a file
+// that cannot be opened.
+struct Kit {
+    std::vector<Bytes> parts;  // appearance, heads, portraits, then the five scripts
+    std::vector<bool> missing = std::vector<bool>(8, false);
+};
+
+Bytes runInput(const Kit& kit) {
+    Bytes out;
+    for (std::size_t i = 0; i < 8; ++i) {
+        if (kit.missing[i]) {
+            putU16(out, 0xFFFF);
+            continue;
+        }
+        putU16(out, kit.parts[i].size());
+        out.insert(out.end(), kit.parts[i].begin(), kit.parts[i].end());
+    }
+    return out;
+}
+
+Kit smallKit() {
+    return Kit{{smallAppearance(), smallHeads(), smallPortraits(), text("1 0 head_new 1 hd_new 2 tx_new\n"),
+                text("1 0 ElfMaleNew 3 t_new\n"), text("3 0 ElfMaleNewCloak 2 m_cloak\n"),
+                text("0 0 elfmalenew 11 quick\n"), text("1 0 po_new 3 m end: a note\n")}};
+}
+
+void tableSeeds() {
+    for (const char* name : {"appearance.2da", "heads.2da", "portraits.2da"})
+        write("table", std::string("example-") + name, readExample(name));
+    write("table", "small-heads", smallHeads());
+    write("table", "small-appearance", smallAppearance());
+    write("table", "small-portraits", smallPortraits());
+
+    TableSpec none;  // no columns, no rows
+    write("table", "no-columns-no-rows", buildTable(none));
+    TableSpec columnsOnly;
+    columnsOnly.columns = {"a", "b"};
+    write("table", "columns-no-rows", buildTable(columnsOnly));
+    TableSpec rowsOnly;
+    rowsOnly.rowLabels = numberedLabels(3);
+    rowsOnly.cells = {{}, {}, {}};
+    write("table", "rows-no-columns", buildTable(rowsOnly));
+
+    TableSpec tabFirst = grid({"a", "b"}, {{"x", "y"}});
+    tabFirst.signature = "\tsig\n";  // a tab at position 0 is not a column
+    write("table", "tab-at-start", buildTable(tabFirst));
+
+    TableSpec oddLabels = grid({"a"}, {{"x"}, {"y"}});
+    oddLabels.rowLabels = {"", "row\x01\xFF"};
+    oddLabels.upperRowCount = 0x0909;  // two tabs: read as row labels
+    write("table", "odd-row-labels", buildTable(oddLabels));
+
+    write("table", "raw-duplicates-and-bad-offsets", duplicatesTable());
+    write("table", "raw-empty-pool", emptyPoolTable());
+    TableSpec sizeField = grid({"a", "b"}, {{"x", "Yy"}, {"\xC3\xA9t\xC3\xA9", "x"}});
+    sizeField.poolSizeField = 1234;
+    write("table", "pool-size-field-disagrees", buildTable(sizeField));
+
+    // At the limits: a pool a few bytes short of 65,535, and 65,534 rows.
+    write("table", "pool-nearly-full", nearlyFullPoolTable());
+    TableSpec manyRows;
+    manyRows.rowLabels = std::vector<std::string>(65534, "");
+    manyRows.cells = std::vector<std::vector<std::string>>(65534);
+    write("table", "rows-nearly-max", buildTable(manyRows));
+
+    // Each way the loader rejects a file.
+    const Bytes good = buildTable(grid({"a", "b"}, {{"x", "y"}, {"z", "y"}}));
+    write("table", "bad-empty", {});
+    write("table", "bad-no-nul", text("2DA BIN1\na\tb\t"));
+    write("table", "bad-short-row-count", Bytes{'2', 'D', 'A', '\n', 'a', '\t', 0, 2, 0, 0});
+    Bytes few = text("2DA\na\tb\t");
+    for (uint8_t b : Bytes{0, 5, 0, 0, 0}) few.push_back(b);  // five rows declared
+    for (uint8_t b : text("0\t1\t")) few.push_back(b);   // but two labels
+    few.insert(few.end(), 16, 0);
+    write("table", "bad-few-row-labels", few);
+    write("table", "bad-grid-past-end", Bytes(good.begin(), good.end() - 12));
+    TableSpec bigPool = grid({"a"}, {{std::string(65535, 'b')}});
+    write("table", "bad-pool-too-big", buildTable(bigPool));
+    Bytes noNul = good;
+    noNul.back() = 'y';
+    write("table", "bad-pool-no-final-nul", noNul);
+}
+
+void scriptSeeds() {
+    const Bytes heads = smallHeads();
+    const std::vector<std::pair<std::string, std::string>> scripts = {
+        {"append", "1 0 head_new 1 hd_new 2 tx_new 5 pale\n"},
+        {"found-other-case", "1 0 HEAD_B 3 F\n"},
+        {"found-sets-key-column", "0 0 head_d 0 head_e 1 x\n"},
+        {"hex-and-octal", "0x1 00 k_hex 0X2 v 03 w 0x5 0x1F\n"},
+        {"signs", "+1 -0 k_sign +2 v\n"},
+        {"crlf", "1\r\n0\r\nk_crlf\r\n1 v\r\n"},
+        {"ctrl-z-ends", std::string("1 0 k_eof 1 v\x1A 2 ignored\n")},
+        {"nul-in-values", std::string("1 0 ke\0y 1 v\0w 2 \0\n", 20)},
+        {"nul-token", std::string("1 0 k \0 3\n", 10)},
+        {"bom", "\xEF\xBB\xBF" "1 0 k_bom\n"},
+        {"long-value", "1 0 " + std::string(300, 'L') + " 1 " + std::string(40, 'v') + "\n"},
+        {"long-number", "1 0 k 000000000000000001 v\n"},
+        {"huge-numbers", "99999999999 0 k\n"},
+        {"octal-eight", "1 0 k 08 v\n"},
+        {"hex-prefix-only", "1 0 k 0x v\n"},
+        {"number-runs-into-word", "1 0 k 2abc v\n"},
+        {"trailing-note", "1 0 k_note 1 v end: 3 more 4 words\n"},
+        {"column-twice", "1 0 k_twice 1 a 1 B 2 b 2 A\n"},
+        {"value-reuses-case", "1 0 K_REUSE 1 HD_A 2 Tx_B 4 ELF\n"},
+        {"key-is-first-text", "1 0 head_a 1 x\n"},
+        {"other-whitespace", "1\t0\vk_ws\f1\rv\n"},
+        {"empty", ""},
+        {"only-space", " \r\n\t "},
+        {"template-out-of-range", "4 0 k\n"},
+        {"negative-template", "-1 0 k\n"},
+        {"column-out-of-range", "1 6 k\n"},
+        {"no-key-value", "1 0"},
+        {"pair-without-value", "1 0 k 1"},
+        {"pair-column-out-of-range", "1 0 k 1 a 7 b\n"},
+        {"word-instead-of-template", "first 0 k\n"},
+    };
+    for (const auto& [name, script] : scripts) write("script", name, scriptInput(heads, script));
+
+    const std::vector<std::pair<const char*, const char*>> examples = {
+        {"heads.2da", "head.txt"}, {"appearance.2da", "apphead1.txt"}, {"appearance.2da", "apphead3.txt"}};
+    for (const auto& [table, name] : examples) {
+        const Bytes script = readExample(name);
+        write("script", std::string("example-") + name,
+              scriptInput(readExample(table), std::string(script.begin(), script.end())));
+    }
+
+    const Bytes full = nearlyFullPoolTable();
+    write("script", "pool-full-new-text", scriptInput(full, "1 0 new_text_too_long_for_the_pool\n"));
+    write("script", "pool-full-reuse", scriptInput(full, "0 0 TINY 1 SMALL\n"));
+
+    const Bytes dupTable = duplicatesTable();
+    write("script", "duplicates-second-copy", scriptInput(dupTable, "0 0 DUP 1 first\n"));
+    write("script", "duplicates-first-copy", scriptInput(dupTable, "0 1 dup 0 x\n"));
+    write("script", "empty-pool", scriptInput(emptyPoolTable(), "1 1 k 0 k\n"));
+    // The template's second cell points past the 2-byte pool; once the key is
+    // appended to the pool, the copied entry lands inside the key's text.
+    TableSpec carried = grid({"a", "b"}, {});
+    carried.rowLabels = numberedLabels(1);
+    carried.rawPool = text(std::string("a\0", 2));
+    carried.rawGrid = {0, 3};
+    write("script", "carried-offset-lands-in-new-text", scriptInput(buildTable(carried), "0 0 keyvalue\n"));
+    TableSpec noColumns;
+    noColumns.rowLabels = numberedLabels(2);
+    noColumns.cells = {{}, {}};
+    write("script", "no-columns", scriptInput(buildTable(noColumns), "0 0 k\n"));
+}
+
+void runSeeds() {
+    Kit example{{readExample("appearance.2da"), readExample("heads.2da"), readExample("portraits.2da"),
+                 readExample("head.txt"), readExample("apphead1.txt"), readExample("apphead2.txt"),
+                 readExample("apphead3.txt"), readExample("portraits.txt")}};
+    write("run", "example-kit", runInput(example));
+    write("run", "small-kit", runInput(smallKit()));
+
+    Kit k = smallKit();
+    k.missing[5] = true;
+    write("run", "missing-script", runInput(k));
+    k = smallKit();
+    k.missing[1] = true;
+    write("run", "missing-table", runInput(k));
+    k = smallKit();
+    k.parts[2].back() = 'x';
+    write("run", "malformed-portraits", runInput(k));
+    k = smallKit();
+    k.parts[0] = smallHeads();
+    write("run", "appearance-too-narrow", runInput(k));
+    k = smallKit();
+    k.parts[2] = smallHeads();
+    write("run", "portraits-too-narrow", runInput(k));
+    k = smallKit();
+    k.parts[7] = text("\xEF\xBB\xBF" "1 0 po_new\n");
+    write("run", "bom-script", runInput(k));
+    k = smallKit();
+    k.parts[4] = Bytes{};
+    write("run", "empty-script", runInput(k));
+    k = smallKit();
+    k.parts[3] = text("0 0 head_b\n");
+    k.parts[4] = text("0 0 ElfMale\n");
+    k.parts[5] = text("0 0 DWARF 10 9\n");
+    k.parts[6] = text("0 0 elfmale\n");
+    k.parts[7] = text("0 0 po_dw 2 7 7 7 8 7\n");
+    write("run", "all-rows-found", runInput(k));
+    k = smallKit();
+    k.parts[4] = text("1 0 SameKey 10 head\n");
+    k.parts[5] = text("3 0 samekey 11 x\n");
+    k.parts[6] = text("3 10 1\n");
+    write("run", "same-key-and-link-column-keys", runInput(k));
+    k = smallKit();
+    k.parts[3] = text("5 0 k\n");
+    write("run", "head-script-fails", runInput(k));
+    k = smallKit();
+    k.parts[6] = text("9 0 k\n");
+    write("run", "apphead3-fails", runInput(k));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: make_seeds CORPUS_DIR\n");
+        return 2;
+    }
+    corpus = argv[1];
+    tableSeeds();
+    scriptSeeds();
+    runSeeds();
+    return 0;
+}
