@@ -30,11 +30,11 @@ std::string env(const char* name) {
 }
 
 Bytes table(std::vector<std::string> columns, std::vector<std::vector<std::string>> cells) {
-    testing::TableSpec spec;
-    spec.columns = std::move(columns);
-    spec.rowLabels = testing::numberedLabels(cells.size());
-    spec.cells = std::move(cells);
-    return testing::buildTable(spec);
+    testing::TableLayout layout;
+    layout.columns = std::move(columns);
+    layout.rowLabels = testing::numberedLabels(cells.size());
+    layout.cells = std::move(cells);
+    return testing::buildTable(layout);
 }
 
 std::vector<std::string> names(const char* prefix, int n) {

@@ -215,14 +215,14 @@ TEST_F(Scripts, FailuresSayWhyAndLeaveTheTableUnchanged) {
 }
 
 TEST(ScriptLimits, PoolFullHalfWayLeavesTheTableUnchanged) {
-    testing::TableSpec spec;
-    spec.columns = {"k", "v"};
-    spec.rowLabels = testing::numberedLabels(1);
-    spec.rawPool = std::vector<uint8_t>(65520, 'p');
-    spec.rawPool->back() = 0;
-    spec.rawGrid = {0, 0};
+    testing::TableLayout layout;
+    layout.columns = {"k", "v"};
+    layout.rowLabels = testing::numberedLabels(1);
+    layout.rawPool = std::vector<uint8_t>(65520, 'p');
+    layout.rawPool->back() = 0;
+    layout.rawGrid = {0, 0};
     Table t;
-    ASSERT_EQ(t.loadBytes(testing::buildTable(spec), "big.2da"), 0);
+    ASSERT_EQ(t.loadBytes(testing::buildTable(layout), "big.2da"), 0);
     const auto before = t.bytes();
     std::string why;
     // The key fits; the value of the pair on line 2 does not.
@@ -250,12 +250,12 @@ namespace {
 // proportion to their product (a hostile script could otherwise stall the
 // run for minutes); the suite's time limit catches a regression.
 TEST(ScriptLimits, LongScriptOnABigPoolStaysFast) {
-    testing::TableSpec spec;
-    spec.columns = {"k", "v"};
-    for (int i = 0; i < 6000; ++i) spec.cells.push_back({"key" + std::to_string(i), "v"});
-    spec.rowLabels = testing::numberedLabels(spec.cells.size());
+    testing::TableLayout layout;
+    layout.columns = {"k", "v"};
+    for (int i = 0; i < 6000; ++i) layout.cells.push_back({"key" + std::to_string(i), "v"});
+    layout.rowLabels = testing::numberedLabels(layout.cells.size());
     Table t;
-    ASSERT_EQ(t.loadBytes(testing::buildTable(spec), "big.2da"), 0);
+    ASSERT_EQ(t.loadBytes(testing::buildTable(layout), "big.2da"), 0);
     std::string script = "0 0 key5999\n";
     for (int i = 0; i < 200000; ++i) script += "1 key" + std::to_string(i % 6000) + " ";
     std::string why;

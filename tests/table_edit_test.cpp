@@ -6,22 +6,22 @@
 namespace headlink {
 namespace {
 
-Table loaded(const testing::TableSpec& spec) {
+Table loaded(const testing::TableLayout& layout) {
     Table t;
     std::string why;
-    EXPECT_EQ(t.loadBytes(testing::buildTable(spec), "t.2da", &why), 0) << why;
+    EXPECT_EQ(t.loadBytes(testing::buildTable(layout), "t.2da", &why), 0) << why;
     return t;
 }
 
 // Pool "first\0abc\0def\0abc\0"; rows point at first/abc, def/abc (second copy).
 Table withDuplicates() {
-    testing::TableSpec spec;
-    spec.columns = {"k", "v"};
-    spec.rowLabels = testing::numberedLabels(2);
-    spec.rawPool = std::vector<uint8_t>{'f', 'i', 'r', 's', 't', 0, 'a', 'b', 'c', 0,
+    testing::TableLayout layout;
+    layout.columns = {"k", "v"};
+    layout.rowLabels = testing::numberedLabels(2);
+    layout.rawPool = std::vector<uint8_t>{'f', 'i', 'r', 's', 't', 0, 'a', 'b', 'c', 0,
                                         'd', 'e', 'f', 0, 'a', 'b', 'c', 0};
-    spec.rawGrid = {0, 6, 10, 14};
-    return loaded(spec);
+    layout.rawGrid = {0, 6, 10, 14};
+    return loaded(layout);
 }
 
 std::string text(const Table& t, int32_t row, int32_t column) {
@@ -42,11 +42,11 @@ TEST(PoolLookup, FirstMatchIgnoringAsciiCaseOnly) {
 }
 
 TEST(PoolLookup, NonAsciiLettersDoNotFold) {
-    testing::TableSpec spec;
-    spec.columns = {"k"};
-    spec.rowLabels = testing::numberedLabels(2);
-    spec.cells = {{"pad"}, {"\xC3\xA9t\xC3\xA9"}};  // UTF-8 "été"
-    Table t = loaded(spec);
+    testing::TableLayout layout;
+    layout.columns = {"k"};
+    layout.rowLabels = testing::numberedLabels(2);
+    layout.cells = {{"pad"}, {"\xC3\xA9t\xC3\xA9"}};  // UTF-8 "été"
+    Table t = loaded(layout);
     EXPECT_EQ(t.findString("\xC3\xA9T\xC3\xA9"), 4);
     EXPECT_EQ(t.findString("\xC3\x89T\xC3\x89"), 0);  // "ÉTÉ": only A-Z fold
 }
@@ -88,12 +88,12 @@ TEST(CellEdit, TextEqualToTheFirstPoolStringIsAppendedEveryTime) {
 }
 
 TEST(CellEdit, PoolGrowsFromEmptyAndPastTwiceItsSize) {
-    testing::TableSpec spec;
-    spec.columns = {"k"};
-    spec.rowLabels = testing::numberedLabels(1);
-    spec.rawPool = std::vector<uint8_t>{};
-    spec.rawGrid = {0};
-    Table t = loaded(spec);
+    testing::TableLayout layout;
+    layout.columns = {"k"};
+    layout.rowLabels = testing::numberedLabels(1);
+    layout.rawPool = std::vector<uint8_t>{};
+    layout.rawGrid = {0};
+    Table t = loaded(layout);
     // The first text lands at offset 0 and so is never found again.
     ASSERT_EQ(t.setCell(0, 0, "a"), 0);
     ASSERT_EQ(t.setCell(0, 0, "a"), 0);
@@ -105,13 +105,13 @@ TEST(CellEdit, PoolGrowsFromEmptyAndPastTwiceItsSize) {
 }
 
 TEST(CellEdit, PoolStopsAtSixtyFiveThousandFiveHundredThirtyFiveBytes) {
-    testing::TableSpec spec;
-    spec.columns = {"k"};
-    spec.rowLabels = testing::numberedLabels(1);
-    spec.rawPool = std::vector<uint8_t>(65530, 'p');
-    spec.rawPool->back() = 0;
-    spec.rawGrid = {0};
-    Table t = loaded(spec);
+    testing::TableLayout layout;
+    layout.columns = {"k"};
+    layout.rowLabels = testing::numberedLabels(1);
+    layout.rawPool = std::vector<uint8_t>(65530, 'p');
+    layout.rawPool->back() = 0;
+    layout.rawGrid = {0};
+    Table t = loaded(layout);
     ASSERT_EQ(t.setCell(0, 0, "abcd"), 0);  // 65530 + 5 = 65535: fits exactly
     EXPECT_EQ(t.cellOffset(0, 0), 65530);
     auto before = t.bytes();
@@ -153,22 +153,22 @@ TEST(RowAppend, CopiesTheTemplateAndStopsAfter128) {
 }
 
 TEST(RowAppend, StopsAtTheSixteenBitRowCount) {
-    testing::TableSpec spec;
-    spec.columns = {"k"};
-    spec.rowLabels = std::vector<std::string>(65535, "");
-    spec.cells = std::vector<std::vector<std::string>>(65535, {"x"});
-    Table t = loaded(spec);
+    testing::TableLayout layout;
+    layout.columns = {"k"};
+    layout.rowLabels = std::vector<std::string>(65535, "");
+    layout.cells = std::vector<std::vector<std::string>>(65535, {"x"});
+    Table t = loaded(layout);
     std::string why;
     EXPECT_EQ(t.appendRow(0, &why), -1);
     EXPECT_EQ(why, "the table already holds 65535 rows, the most it can");
 }
 
 TEST(TableWrite, AppendedRowsAreLabelledWithTheirIndex) {
-    testing::TableSpec spec;
-    spec.columns = {"k"};
-    spec.rowLabels = {"zero", "one"};
-    spec.cells = {{"a"}, {"b"}};
-    Table t = loaded(spec);
+    testing::TableLayout layout;
+    layout.columns = {"k"};
+    layout.rowLabels = {"zero", "one"};
+    layout.cells = {{"a"}, {"b"}};
+    Table t = loaded(layout);
     ASSERT_EQ(t.appendRow(0), 2);
     ASSERT_EQ(t.setCell(2, 0, "c"), 0);
     const std::vector<uint8_t> expected = {

@@ -48,10 +48,10 @@ TEST(TableLoad, ExampleTableFieldByField) {
 }
 
 TEST(TableLoad, CountsColumnsFromPositionOneAndZeroRows) {
-    testing::TableSpec spec;
-    spec.signature = "\tsig\n";  // a tab at position 0 is not a column
-    spec.columns = {"a", "b", "c"};
-    auto bytes = testing::buildTable(spec);
+    testing::TableLayout layout;
+    layout.signature = "\tsig\n";  // a tab at position 0 is not a column
+    layout.columns = {"a", "b", "c"};
+    auto bytes = testing::buildTable(layout);
     Table t;
     ASSERT_EQ(t.loadBytes(bytes, "t"), 0);
     EXPECT_EQ(t.columnCount(), 3);
@@ -65,25 +65,25 @@ TEST(TableLoad, CountsColumnsFromPositionOneAndZeroRows) {
 }
 
 TEST(TableLoad, IndexesEveryPoolStringIncludingEmptyAndRepeated) {
-    testing::TableSpec spec;
-    spec.columns = {"a"};
-    spec.rowLabels = testing::numberedLabels(1);
-    spec.rawPool = std::vector<uint8_t>{0, 'a', 'b', 0, 0, 'a', 'b', 0};
-    spec.rawGrid = {1};
-    auto bytes = testing::buildTable(spec);
+    testing::TableLayout layout;
+    layout.columns = {"a"};
+    layout.rowLabels = testing::numberedLabels(1);
+    layout.rawPool = std::vector<uint8_t>{0, 'a', 'b', 0, 0, 'a', 'b', 0};
+    layout.rawGrid = {1};
+    auto bytes = testing::buildTable(layout);
     Table t;
     ASSERT_EQ(t.loadBytes(bytes, "t"), 0);
     EXPECT_EQ(t.poolIndex(), (std::vector<uint16_t>{0, 1, 4, 5}));
 }
 
 TEST(TableLoad, CarriesGridEntriesThroughUnchecked) {
-    testing::TableSpec spec;
-    spec.columns = {"a"};
-    spec.rowLabels = testing::numberedLabels(1);
-    spec.rawPool = std::vector<uint8_t>{'x', 0};
-    spec.rawGrid = {0xBEEF};
+    testing::TableLayout layout;
+    layout.columns = {"a"};
+    layout.rowLabels = testing::numberedLabels(1);
+    layout.rawPool = std::vector<uint8_t>{'x', 0};
+    layout.rawGrid = {0xBEEF};
     Table t;
-    ASSERT_EQ(t.loadBytes(testing::buildTable(spec), "t"), 0);
+    ASSERT_EQ(t.loadBytes(testing::buildTable(layout), "t"), 0);
     EXPECT_EQ(t.cellOffset(0, 0), 0xBEEF);
     std::string_view s;
     EXPECT_FALSE(t.poolString(0xBEEF, &s));
@@ -101,13 +101,13 @@ std::vector<uint8_t> withoutLast(std::vector<uint8_t> v, std::size_t n) {
 }
 
 std::vector<uint8_t> bigPool() {
-    testing::TableSpec spec;
-    spec.columns = {"a"};
-    spec.rowLabels = testing::numberedLabels(1);
-    spec.rawPool = std::vector<uint8_t>(65536, 'q');
-    spec.rawPool->back() = 0;
-    spec.rawGrid = {0};
-    return testing::buildTable(spec);
+    testing::TableLayout layout;
+    layout.columns = {"a"};
+    layout.rowLabels = testing::numberedLabels(1);
+    layout.rawPool = std::vector<uint8_t>(65536, 'q');
+    layout.rawPool->back() = 0;
+    layout.rawGrid = {0};
+    return testing::buildTable(layout);
 }
 
 TEST(TableLoad, RejectsMalformedFilesWithTheirReason) {

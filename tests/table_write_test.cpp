@@ -17,16 +17,16 @@
 namespace headlink {
 namespace {
 
-testing::TableSpec shape(std::vector<std::string> columns, std::vector<std::vector<std::string>> cells) {
-    testing::TableSpec spec;
-    spec.columns = std::move(columns);
-    spec.rowLabels = testing::numberedLabels(cells.size());
-    spec.cells = std::move(cells);
-    return spec;
+testing::TableLayout shape(std::vector<std::string> columns, std::vector<std::vector<std::string>> cells) {
+    testing::TableLayout layout;
+    layout.columns = std::move(columns);
+    layout.rowLabels = testing::numberedLabels(cells.size());
+    layout.cells = std::move(cells);
+    return layout;
 }
 
-std::vector<testing::TableSpec> roundTripShapes() {
-    std::vector<testing::TableSpec> shapes;
+std::vector<testing::TableLayout> roundTripShapes() {
+    std::vector<testing::TableLayout> shapes;
     shapes.push_back(shape({"a", "b"}, {{"x", "y"}, {"z", "y"}}));
     shapes.push_back(shape({"a", "b", "c"}, {}));                         // zero rows
     shapes.push_back(shape({}, {{}, {}, {}}));                            // zero columns
@@ -53,8 +53,8 @@ std::vector<testing::TableSpec> roundTripShapes() {
 
 TEST(TableWrite, RoundTripsEveryShapeByteForByte) {
     int i = 0;
-    for (const auto& spec : roundTripShapes()) {
-        auto input = testing::buildTable(spec);
+    for (const auto& layout : roundTripShapes()) {
+        auto input = testing::buildTable(layout);
         Table t;
         std::string why;
         ASSERT_EQ(t.loadBytes(input, "t", &why), 0) << "shape " << i << ": " << why;

@@ -18,7 +18,7 @@
 namespace fs = std::filesystem;
 using headlink::testing::buildTable;
 using headlink::testing::numberedLabels;
-using headlink::testing::TableSpec;
+using headlink::testing::TableLayout;
 using Bytes = std::vector<uint8_t>;
 
 namespace {
@@ -47,12 +47,12 @@ Bytes readExample(const std::string& name) {
 
 Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
-TableSpec grid(std::vector<std::string> columns, std::vector<std::vector<std::string>> cells) {
-    TableSpec spec;
-    spec.columns = std::move(columns);
-    spec.rowLabels = numberedLabels(cells.size());
-    spec.cells = std::move(cells);
-    return spec;
+TableLayout grid(std::vector<std::string> columns, std::vector<std::vector<std::string>> cells) {
+    TableLayout layout;
+    layout.columns = std::move(columns);
+    layout.rowLabels = numberedLabels(cells.size());
+    layout.cells = std::move(cells);
+    return layout;
 }
 
 // Small tables shaped like the run's three (the run needs appearance to
@@ -83,20 +83,20 @@ Bytes smallPortraits() {
 // Raw pools: "dup" stored twice (and once as "DUP"), with rows pointing at
 // each copy, into the middle of a string and past the pool.
 Bytes duplicatesTable() {
-    TableSpec spec = grid({"a", "b"}, {});
-    spec.rowLabels = numberedLabels(3);
-    spec.rawPool = text(std::string("first\0dup\0DUP\0dup\0mid-string\0", 29));
-    spec.rawGrid = {0, 6, 10, 14, 20, 1000};
-    return buildTable(spec);
+    TableLayout layout = grid({"a", "b"}, {});
+    layout.rowLabels = numberedLabels(3);
+    layout.rawPool = text(std::string("first\0dup\0DUP\0dup\0mid-string\0", 29));
+    layout.rawGrid = {0, 6, 10, 14, 20, 1000};
+    return buildTable(layout);
 }
 
 // Rows but no pool at all; the grid points nowhere.
 Bytes emptyPoolTable() {
-    TableSpec spec = grid({"a", "b"}, {});
-    spec.rowLabels = numberedLabels(2);
-    spec.rawPool = Bytes{};
-    spec.rawGrid = {0, 0, 5, 7};
-    return buildTable(spec);
+    TableLayout layout = grid({"a", "b"}, {});
+    layout.rowLabels = numberedLabels(2);
+    layout.rawPool = Bytes{};
+    layout.rawGrid = {0, 0, 5, 7};
+    return buildTable(layout);
 }
 
 // A pool of 65,529 bytes: six bytes from the 16-bit limit.
@@ -152,34 +152,34 @@ void tableSeeds() {
     write("table", "small-appearance", smallAppearance());
     write("table", "small-portraits", smallPortraits());
 
-    TableSpec none;  // no columns, no rows
+    TableLayout none;  // no columns, no rows
     write("table", "no-columns-no-rows", buildTable(none));
-    TableSpec columnsOnly;
+    TableLayout columnsOnly;
     columnsOnly.columns = {"a", "b"};
     write("table", "columns-no-rows", buildTable(columnsOnly));
-    TableSpec rowsOnly;
+    TableLayout rowsOnly;
     rowsOnly.rowLabels = numberedLabels(3);
     rowsOnly.cells = {{}, {}, {}};
     write("table", "rows-no-columns", buildTable(rowsOnly));
 
-    TableSpec tabFirst = grid({"a", "b"}, {{"x", "y"}});
+    TableLayout tabFirst = grid({"a", "b"}, {{"x", "y"}});
     tabFirst.signature = "\tsig\n";  // a tab at position 0 is not a column
     write("table", "tab-at-start", buildTable(tabFirst));
 
-    TableSpec oddLabels = grid({"a"}, {{"x"}, {"y"}});
+    TableLayout oddLabels = grid({"a"}, {{"x"}, {"y"}});
     oddLabels.rowLabels = {"", "row\x01\xFF"};
     oddLabels.upperRowCount = 0x0909;  // two tabs: read as row labels
     write("table", "odd-row-labels", buildTable(oddLabels));
 
     write("table", "raw-duplicates-and-bad-offsets", duplicatesTable());
     write("table", "raw-empty-pool", emptyPoolTable());
-    TableSpec sizeField = grid({"a", "b"}, {{"x", "Yy"}, {"\xC3\xA9t\xC3\xA9", "x"}});
+    TableLayout sizeField = grid({"a", "b"}, {{"x", "Yy"}, {"\xC3\xA9t\xC3\xA9", "x"}});
     sizeField.poolSizeField = 1234;
     write("table", "pool-size-field-disagrees", buildTable(sizeField));
 
     // At the limits: a pool a few bytes short of 65,535, and 65,534 rows.
     write("table", "pool-nearly-full", nearlyFullPoolTable());
-    TableSpec manyRows;
+    TableLayout manyRows;
     manyRows.rowLabels = std::vector<std::string>(65534, "");
     manyRows.cells = std::vector<std::vector<std::string>>(65534);
     write("table", "rows-nearly-max", buildTable(manyRows));
@@ -195,7 +195,7 @@ void tableSeeds() {
     few.insert(few.end(), 16, 0);
     write("table", "bad-few-row-labels", few);
     write("table", "bad-grid-past-end", Bytes(good.begin(), good.end() - 12));
-    TableSpec bigPool = grid({"a"}, {{std::string(65535, 'b')}});
+    TableLayout bigPool = grid({"a"}, {{std::string(65535, 'b')}});
     write("table", "bad-pool-too-big", buildTable(bigPool));
     Bytes noNul = good;
     noNul.back() = 'y';
@@ -256,12 +256,12 @@ void scriptSeeds() {
     write("script", "empty-pool", scriptInput(emptyPoolTable(), "1 1 k 0 k\n"));
     // The template's second cell points past the 2-byte pool; once the key is
     // appended to the pool, the copied entry lands inside the key's text.
-    TableSpec carried = grid({"a", "b"}, {});
+    TableLayout carried = grid({"a", "b"}, {});
     carried.rowLabels = numberedLabels(1);
     carried.rawPool = text(std::string("a\0", 2));
     carried.rawGrid = {0, 3};
     write("script", "carried-offset-lands-in-new-text", scriptInput(buildTable(carried), "0 0 keyvalue\n"));
-    TableSpec noColumns;
+    TableLayout noColumns;
     noColumns.rowLabels = numberedLabels(2);
     noColumns.cells = {{}, {}};
     write("script", "no-columns", scriptInput(buildTable(noColumns), "0 0 k\n"));

@@ -18,13 +18,13 @@ int main(int argc, char** argv) {
     }
     std::stringstream text;
     text << in.rdbuf();
-    headlink::testing::TableSpec spec;
+    headlink::testing::TableLayout layout;
     std::string why;
-    if (!headlink::testing::parseTableSource(text.str(), &spec, &why)) {
+    if (!headlink::testing::parseTableSource(text.str(), &layout, &why)) {
         std::cerr << "make_table: " << argv[1] << ": " << why << '\n';
         return 1;
     }
-    std::vector<uint8_t> bytes = headlink::testing::buildTable(spec);
+    std::vector<uint8_t> bytes = headlink::testing::buildTable(layout);
     std::ofstream out(argv[2], std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     if (!out.flush()) {

@@ -31,15 +31,15 @@ std::vector<std::string> numberedLabels(std::size_t n) {
     return labels;
 }
 
-std::vector<uint8_t> buildTable(const TableSpec& spec) {
+std::vector<uint8_t> buildTable(const TableLayout& layout) {
     std::vector<uint8_t> pool;
-    std::vector<uint16_t> grid = spec.rawGrid;
-    if (spec.rawPool) {
-        pool = *spec.rawPool;
+    std::vector<uint16_t> grid = layout.rawGrid;
+    if (layout.rawPool) {
+        pool = *layout.rawPool;
     } else {
         grid.clear();
         std::map<std::string, uint16_t> offsets;
-        for (const auto& row : spec.cells) {
+        for (const auto& row : layout.cells) {
             for (const auto& text : row) {
                 auto [it, added] = offsets.emplace(text, static_cast<uint16_t>(pool.size()));
                 if (added) {
@@ -52,19 +52,19 @@ std::vector<uint8_t> buildTable(const TableSpec& spec) {
     }
 
     std::vector<uint8_t> out;
-    putText(out, spec.signature);
-    for (const auto& column : spec.columns) putText(out, column + "\t");
+    putText(out, layout.signature);
+    for (const auto& column : layout.columns) putText(out, column + "\t");
     out.push_back(0);
-    putU16(out, static_cast<uint16_t>(spec.rowLabels.size()));
-    putU16(out, spec.upperRowCount);
-    for (const auto& label : spec.rowLabels) putText(out, label + "\t");
+    putU16(out, static_cast<uint16_t>(layout.rowLabels.size()));
+    putU16(out, layout.upperRowCount);
+    for (const auto& label : layout.rowLabels) putText(out, label + "\t");
     for (uint16_t offset : grid) putU16(out, offset);
-    putU16(out, spec.poolSizeField.value_or(static_cast<uint16_t>(pool.size())));
+    putU16(out, layout.poolSizeField.value_or(static_cast<uint16_t>(pool.size())));
     out.insert(out.end(), pool.begin(), pool.end());
     return out;
 }
 
-bool parseTableSource(const std::string& text, TableSpec* spec, std::string* why) {
+bool parseTableSource(const std::string& text, TableLayout* layout, std::string* why) {
     std::istringstream in(text);
     std::string line;
     bool haveColumns = false;
@@ -75,17 +75,17 @@ bool parseTableSource(const std::string& text, TableSpec* spec, std::string* why
         if (line.empty() || line[0] == '#') continue;
         std::vector<std::string> fields = splitTabs(line);
         if (!haveColumns) {
-            spec->columns = fields;
+            layout->columns = fields;
             haveColumns = true;
             continue;
         }
-        if (fields.size() != spec->columns.size() + 1) {
+        if (fields.size() != layout->columns.size() + 1) {
             *why = "line " + std::to_string(lineNo) + ": " + std::to_string(fields.size() - 1) +
-                   " cells, expected " + std::to_string(spec->columns.size());
+                   " cells, expected " + std::to_string(layout->columns.size());
             return false;
         }
-        spec->rowLabels.push_back(fields[0]);
-        spec->cells.emplace_back(fields.begin() + 1, fields.end());
+        layout->rowLabels.push_back(fields[0]);
+        layout->cells.emplace_back(fields.begin() + 1, fields.end());
     }
     if (!haveColumns) {
         *why = "no column labels";

@@ -8,7 +8,7 @@
 
 namespace headlink::testing {
 
-struct TableSpec {
+struct TableLayout {
     std::string signature = "2DA BIN1\n";  // free text before the column labels
     std::vector<std::string> columns;
     std::vector<std::string> rowLabels;    // one per row; a tab follows each
@@ -23,7 +23,7 @@ struct TableSpec {
     std::optional<uint16_t> poolSizeField;  // default: the pool's length
 };
 
-std::vector<uint8_t> buildTable(const TableSpec& spec);
+std::vector<uint8_t> buildTable(const TableLayout& layout);
 
 // Row labels "0", "1", ... for n rows.
 std::vector<std::string> numberedLabels(std::size_t n);
@@ -32,6 +32,6 @@ std::vector<std::string> numberedLabels(std::size_t n);
 // other line holds the column labels separated by tabs, and each further
 // line a row label followed by its cells, tab-separated (an empty field is
 // an empty string). False with a message on a malformed source.
-bool parseTableSource(const std::string& text, TableSpec* spec, std::string* why);
+bool parseTableSource(const std::string& text, TableLayout* layout, std::string* why);
 
 }  // namespace headlink::testing
