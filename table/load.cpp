@@ -51,6 +51,15 @@ int Table::loadBytes(std::span<const uint8_t> bytes, const std::string& name,
     if (labelEnd + 5 > fileSize)
         return fail(*this, why, "malformed: the file ends inside the row count");
     const std::size_t rows = readU16(bytes, labelEnd + 1);
+    // Those two bytes are the upper half of the format's 32-bit row count.
+    // Offsets and counts here are 16-bit, so a table of more than 65,535
+    // rows cannot be edited; read as labels and grid it would come out
+    // corrupt. In a zero-row table the same two bytes come just before the
+    // pool, where a real file holds zeros too.
+    if (readU16(bytes, labelEnd + 3) != 0)
+        return fail(*this, why,
+                    "malformed: the row count's upper half is not zero (more than 65,535 rows, "
+                    "or a damaged file)");
 
     // Row labels: one tab-terminated label per row. Only the tabs are
     // counted; the labels themselves are kept verbatim.
@@ -77,6 +86,18 @@ int Table::loadBytes(std::span<const uint8_t> bytes, const std::string& name,
                         " bytes, more than 16-bit offsets can reach");
     if (poolBytes > 0 && bytes[fileSize - 1] != 0)
         return fail(*this, why, "malformed: the last pool string has no closing NUL");
+    // Every cell must point into the pool. An offset past its end would be
+    // taken over by the next string appended, silently changing rows no
+    // script touched. An offset into the middle of a string is fine: it
+    // reads as that string's tail.
+    for (std::size_t cell = 0; cell < rows * columns; ++cell) {
+        const std::size_t offset = readU16(bytes, gridStart + 2 * cell);
+        if (offset >= poolBytes)
+            return fail(*this, why,
+                        "malformed: row " + std::to_string(cell / columns) + ", column " +
+                            std::to_string(cell % columns) + " points outside the string pool (offset " +
+                            std::to_string(offset) + ", pool of " + std::to_string(poolBytes) + " bytes)");
+    }
 
     name_ = name;
     headerBlock_.assign(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(gridStart));

@@ -69,7 +69,7 @@ public:
     // Grid entry of a cell; the cell must exist.
     uint16_t cellOffset(int32_t row, int32_t column) const;
     // Text of the pool string at `offset`, or false when the offset lies
-    // outside the pool (grid entries are carried through unchecked).
+    // outside the pool (load guarantees that no cell does).
     bool poolString(uint16_t offset, std::string_view* text) const;
     // Offsets of every pool string, in pool order.
     const std::vector<uint16_t>& poolIndex() const { return poolIndex_; }

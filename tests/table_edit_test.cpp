@@ -87,21 +87,23 @@ TEST(CellEdit, TextEqualToTheFirstPoolStringIsAppendedEveryTime) {
     EXPECT_EQ(t.findRow("first", 1), -1);
 }
 
-TEST(CellEdit, PoolGrowsFromEmptyAndPastTwiceItsSize) {
+TEST(CellEdit, PoolGrowsPastTwiceItsSize) {
     testing::TableLayout layout;
     layout.columns = {"k"};
     layout.rowLabels = testing::numberedLabels(1);
-    layout.rawPool = std::vector<uint8_t>{};
+    layout.rawPool = std::vector<uint8_t>{0};  // one empty string, at offset 0
     layout.rawGrid = {0};
     Table t = loaded(layout);
-    // The first text lands at offset 0 and so is never found again.
+    // The string at offset 0 is never found, so an empty text is appended.
+    ASSERT_EQ(t.setCell(0, 0, ""), 0);
+    EXPECT_EQ(t.cellOffset(0, 0), 1);
     ASSERT_EQ(t.setCell(0, 0, "a"), 0);
     ASSERT_EQ(t.setCell(0, 0, "a"), 0);
     EXPECT_EQ(t.cellOffset(0, 0), 2);
     for (int i = 0; i < 3000; ++i) ASSERT_EQ(t.setCell(0, 0, "value" + std::to_string(i)), 0);
-    EXPECT_EQ(t.poolIndex().size(), 3002u);  // far past any fixed index size
-    EXPECT_EQ(t.findString("value2999"), t.cellOffset(0, 0));
-    EXPECT_EQ(t.findString("value10"), t.poolIndex()[12]);
+    EXPECT_EQ(t.poolIndex().size(), 3003u);  // far past any fixed index size
+    EXPECT_EQ(t.cellOffset(0, 0), 4 + 10 * 7 + 90 * 8 + 900 * 9 + 1999 * 10);  // "value2999"
+    EXPECT_EQ(t.findString("value10"), 4 + 10 * 7);
 }
 
 TEST(CellEdit, PoolStopsAtSixtyFiveThousandFiveHundredThirtyFiveBytes) {

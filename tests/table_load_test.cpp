@@ -76,17 +76,18 @@ TEST(TableLoad, IndexesEveryPoolStringIncludingEmptyAndRepeated) {
     EXPECT_EQ(t.poolIndex(), (std::vector<uint16_t>{0, 1, 4, 5}));
 }
 
-TEST(TableLoad, CarriesGridEntriesThroughUnchecked) {
+TEST(TableLoad, OffsetIntoAStringReadsAsItsTail) {
     testing::TableLayout layout;
     layout.columns = {"a"};
     layout.rowLabels = testing::numberedLabels(1);
-    layout.rawPool = std::vector<uint8_t>{'x', 0};
-    layout.rawGrid = {0xBEEF};
+    layout.rawPool = std::vector<uint8_t>{'x', 'y', 'z', 0};
+    layout.rawGrid = {3};  // the last byte of the pool: its closing NUL
     Table t;
     ASSERT_EQ(t.loadBytes(testing::buildTable(layout), "t"), 0);
-    EXPECT_EQ(t.cellOffset(0, 0), 0xBEEF);
-    std::string_view s;
-    EXPECT_FALSE(t.poolString(0xBEEF, &s));
+    EXPECT_EQ(text(t, 0, 0), "");
+    layout.rawGrid = {1};
+    ASSERT_EQ(t.loadBytes(testing::buildTable(layout), "t"), 0);
+    EXPECT_EQ(text(t, 0, 0), "yz");
 }
 
 struct Malformed {
@@ -113,7 +114,12 @@ std::vector<uint8_t> bigPool() {
 TEST(TableLoad, RejectsMalformedFilesWithTheirReason) {
     std::vector<uint8_t> shortLabels(kExample.begin(), kExample.begin() + 20);  // "0\t1" cut
     std::vector<uint8_t> noPoolNul = kExample;
-    noPoolNul.back() = 'z';
+    noPoolNul[37] = 'z';  // the pool's closing NUL
+    std::vector<uint8_t> pastPool = kExample;
+    pastPool[28] = 0x06;  // row 1, column 1: offset 6 is one past the 6-byte pool
+    std::vector<uint8_t> upperCount = kExample;
+    upperCount[17] = 0x01;  // 65,536 more rows
+    std::vector<uint8_t> zeroRowsUpper = {'s', 0, 0, 0, 0x09, 0x09};
     const std::vector<Malformed> cases = {
         {"empty", {}, "malformed: the file is empty"},
         {"no NUL", {'a', '\t', 'b'}, "malformed: no NUL byte ends the column labels"},
@@ -125,6 +131,12 @@ TEST(TableLoad, RejectsMalformedFilesWithTheirReason) {
         {"pool-size field past the end", withoutLast(kExample, 7),
          "malformed: the cell grid of 2 rows x 2 columns runs past the end of the file"},
         {"pool without NUL", noPoolNul, "malformed: the last pool string has no closing NUL"},
+        {"offset one past the pool", pastPool,
+         "malformed: row 1, column 1 points outside the string pool (offset 6, pool of 6 bytes)"},
+        {"upper half of the row count", upperCount,
+         "malformed: the row count's upper half is not zero (more than 65,535 rows, or a damaged file)"},
+        {"upper half in a zero-row table", zeroRowsUpper,
+         "malformed: the row count's upper half is not zero (more than 65,535 rows, or a damaged file)"},
         {"pool over 65535 bytes", bigPool(),
          "malformed: the string pool is 65536 bytes, more than 16-bit offsets can reach"},
     };

@@ -34,17 +34,16 @@ std::vector<testing::TableLayout> roundTripShapes() {
     auto odd = shape({"", "label with spaces", "\x7f\xff"}, {{"1", "2", "3"}});
     odd.signature = "odd signature \x01\x02 no newline";
     odd.rowLabels = {"label\rwith\ncontrol bytes"};
-    odd.upperRowCount = 0xABCD;
     odd.poolSizeField = 0x1234;  // never recomputed
     shapes.push_back(odd);
     auto dup = shape({"a"}, {{"x"}});
     dup.rawPool = std::vector<uint8_t>{'x', 0, 'X', 0, 'x', 0, 0};  // duplicates and an empty string
     dup.rawGrid = {4};
     shapes.push_back(dup);
-    auto noPool = shape({"a"}, {{"x"}});
-    noPool.rawPool = std::vector<uint8_t>{};
-    noPool.rawGrid = {7};  // points nowhere; carried through as read
-    shapes.push_back(noPool);
+    auto tail = shape({"a"}, {{"x"}});
+    tail.rawPool = std::vector<uint8_t>{'x', 'y', 0};
+    tail.rawGrid = {1};  // into the middle of a string
+    shapes.push_back(tail);
     auto labels = shape({"a"}, {{"x"}, {"y"}});
     labels.rowLabels = {"", "row with a long label"};
     shapes.push_back(labels);
