@@ -1,5 +1,5 @@
+#include <string_view>
 #include <utility>
-#include <vector>
 
 #include "patch/patch.h"
 #include "patch/tokens.h"
@@ -9,22 +9,27 @@ namespace headlink {
 
 namespace {
 
-// What a script asks for, read and checked against the table.
+// What a script asks for, read and checked against the table. The
+// column/value pairs are not stored: `pairs` is the reader positioned at the
+// first of them, so they can be read again, already checked, when applied.
+// A script's memory thus stays its own size however many pairs it holds.
 struct Plan {
     int32_t templateRow = 0;
     int32_t keyColumn = 0;
-    std::string keyValue;
-    struct Cell {
-        int32_t column;
-        std::string value;
-        int line;
-    };
-    std::vector<Cell> cells;
+    std::string_view keyValue;
+    ScriptReader pairs;
+};
+
+// One column/value pair and the line it is on.
+struct Pair {
+    int32_t column = 0;
+    std::string_view value;
+    int line = 0;
 };
 
 // A token shown in a message: quoted, at most 40 bytes, with bytes that
 // would garble a console shown as \xNN.
-std::string quoted(const std::string& token) {
+std::string quoted(std::string_view token) {
     static const char* hex = "0123456789ABCDEF";
     std::string out = "\"";
     for (std::size_t i = 0; i < token.size() && i < 40; ++i) {
@@ -64,11 +69,11 @@ public:
         if (!checkColumn(plan->keyColumn, why)) return false;
         if (!expectValue(plan->keyColumn, &plan->keyValue, why)) return false;
 
-        int32_t column = 0;
-        while (in_.readInt(&column)) {
-            Plan::Cell cell{column, {}, in_.line()};
-            if (!checkColumn(column, why) || !expectValue(column, &cell.value, why)) return false;
-            plan->cells.push_back(std::move(cell));
+        plan->pairs = in_;
+        Pair pair;
+        while (in_.readInt(&pair.column)) {
+            if (!checkColumn(pair.column, why) || !expectValue(pair.column, &pair.value, why))
+                return false;
         }
         return true;
     }
@@ -96,7 +101,7 @@ private:
                              std::to_string(table_.columnCount()) + " columns)");
     }
 
-    bool expectValue(int32_t column, std::string* value, std::string* why) {
+    bool expectValue(int32_t column, std::string_view* value, std::string* why) {
         int line = in_.line();
         if (in_.readText(value)) return true;
         return fail(why, at(line) + "column " + std::to_string(column) +
@@ -115,7 +120,7 @@ int32_t applyScriptBytes(Table& table, std::span<const uint8_t> script,
     std::string ignored;
     if (why == nullptr) why = &ignored;
     ScriptReader in(script);
-    Plan plan;
+    Plan plan{0, 0, {}, in};
     if (!PlanReader(table, in, scriptName).read(&plan, why)) return -1;
 
     // Edits go to a copy that replaces the table only when every edit
@@ -135,10 +140,14 @@ int32_t applyScriptBytes(Table& table, std::span<const uint8_t> script,
             return -1;
         }
     }
-    for (const Plan::Cell& cell : plan.cells) {
-        if (edited.setCell(row, cell.column, cell.value, &reason) != 0) {
-            *why = scriptName + ": line " + std::to_string(cell.line) + ": cannot set column " +
-                   std::to_string(cell.column) + ": " + reason;
+    // The pairs were all checked when read: each is a column and a value.
+    Pair pair;
+    while (plan.pairs.readInt(&pair.column)) {
+        pair.line = plan.pairs.line();
+        plan.pairs.readText(&pair.value);
+        if (edited.setCell(row, pair.column, pair.value, &reason) != 0) {
+            *why = scriptName + ": line " + std::to_string(pair.line) + ": cannot set column " +
+                   std::to_string(pair.column) + ": " + reason;
             return -1;
         }
     }

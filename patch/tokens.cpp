@@ -25,11 +25,8 @@ bool isScriptSpace(char c) {
 
 ScriptReader::ScriptReader(std::span<const uint8_t> raw) {
     auto end = std::find(raw.begin(), raw.end(), uint8_t{0x1A});
-    text_.reserve(static_cast<std::size_t>(end - raw.begin()));
-    for (auto it = raw.begin(); it != end; ++it) {
-        if (*it == '\r' && it + 1 != end && it[1] == '\n') continue;
-        text_.push_back(static_cast<char>(*it));
-    }
+    text_ = std::string_view(reinterpret_cast<const char*>(raw.data()),
+                             static_cast<std::size_t>(end - raw.begin()));
 }
 
 // Line feeds only ever occur in white space, so counting them here keeps
@@ -86,13 +83,13 @@ bool ScriptReader::readInt(int32_t* value) {
     return true;
 }
 
-bool ScriptReader::readText(std::string* value) {
+bool ScriptReader::readText(std::string_view* value) {
     skipSpace();
     if (pos_ == text_.size()) return false;
     const std::size_t start = pos_;
     while (pos_ < text_.size() && !isScriptSpace(text_[pos_])) ++pos_;
-    std::string_view token(text_.data() + start, pos_ - start);
-    *value = std::string(token.substr(0, token.find('\0')));
+    std::string_view token = text_.substr(start, pos_ - start);
+    *value = token.substr(0, token.find('\0'));
     return true;
 }
 
@@ -101,7 +98,7 @@ std::string ScriptReader::peekToken() const {
     while (at < text_.size() && isScriptSpace(text_[at])) ++at;
     std::size_t end = at;
     while (end < text_.size() && !isScriptSpace(text_[end])) ++end;
-    return text_.substr(at, end - at);
+    return std::string(text_.substr(at, end - at));
 }
 
 }  // namespace headlink

@@ -3,12 +3,16 @@
 // A script is read as bytes and the text-mode rules are applied explicitly,
 // so that it reads the same on every platform: the input ends at the first
 // 0x1A byte, and a CR LF pair reads as LF. Tokens are separated by the six
-// white-space bytes (space, tab, LF, VT, FF, CR) and nothing else.
+// white-space bytes (space, tab, LF, VT, FF, CR) and nothing else; as CR is
+// one of them, a CR before an LF never changes a token or a line number, so
+// the reader works on the bytes as they are, without a copy. Values are
+// views into those bytes, which must outlive the reader and its results.
 #pragma once
 
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace headlink {
 
@@ -24,7 +28,7 @@ public:
     bool readInt(int32_t* value);
     // Reads a text token up to the next white space. A NUL ends the value;
     // the rest of the token is read and dropped. False at end of input.
-    bool readText(std::string* value);
+    bool readText(std::string_view* value);
 
     // Skips white space; true when nothing but white space is left.
     bool atEnd();
@@ -32,13 +36,13 @@ public:
     std::string peekToken() const;
     // 1-based line of the current position.
     int line() const { return line_; }
-    // The (text-mode) input, for checks such as a byte-order mark.
-    const std::string& text() const { return text_; }
+    // The input up to its end-of-file byte, for checks such as a byte-order mark.
+    std::string_view text() const { return text_; }
 
 private:
     void skipSpace();
 
-    std::string text_;
+    std::string_view text_;
     std::size_t pos_ = 0;
     int line_ = 1;
 };

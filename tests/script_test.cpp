@@ -58,7 +58,8 @@ TEST(ScriptTokens, IntegersReadLikeTheHostsScanner) {
         {"7\r\n", true, 7, ""},
     };
     for (const auto& c : cases) {
-        ScriptReader in(bytesOf(c.input));
+        const auto bytes = bytesOf(c.input);
+        ScriptReader in(bytes);
         int32_t value = 0;
         EXPECT_EQ(in.readInt(&value), c.ok) << '"' << c.input << '"';
         if (c.ok) {
@@ -70,8 +71,9 @@ TEST(ScriptTokens, IntegersReadLikeTheHostsScanner) {
 
 TEST(ScriptTokens, TextTokensAndTextMode) {
     using namespace std::string_literals;
-    ScriptReader in(bytesOf("a\0bc d \0rest\r\nx\ry\x1A" "after"s));
-    std::string v;
+    const auto bytes = bytesOf("a\0bc d \0rest\r\nx\ry\x1A" "after"s);
+    ScriptReader in(bytes);
+    std::string_view v;
     ASSERT_TRUE(in.readText(&v));
     EXPECT_EQ(v, "a");   // NUL ends the value, the rest of the token is dropped
     ASSERT_TRUE(in.readText(&v));
