@@ -1,5 +1,7 @@
 #include "app/link.h"
 
+#include <new>
+
 #include "patch/patch.h"
 
 namespace headlink {
@@ -21,12 +23,21 @@ int32_t apply(Table& table, const std::array<FileBytes, 5>& scripts, std::size_t
         *why = std::string(kScriptFiles[i]) + ": " + scripts[i].error;
         return -1;
     }
-    return applyScriptBytes(table, scripts[i].bytes, kScriptFiles[i], why);
+    try {
+        return applyScriptBytes(table, scripts[i].bytes, kScriptFiles[i], why);
+    } catch (const std::bad_alloc&) {
+        *why = std::string(kScriptFiles[i]) + ": not enough memory";
+        return -1;
+    }
 }
 
 bool link(Table& table, int32_t row, int32_t column, int32_t value, std::string* why) {
     std::string reason;
-    if (table.setCell(row, column, decimal(value), &reason) == 0) return true;
+    try {
+        if (table.setCell(row, column, decimal(value), &reason) == 0) return true;
+    } catch (const std::bad_alloc&) {
+        reason = "not enough memory";
+    }
     *why = table.name() + ": cannot write " + decimal(value) + " into column " + decimal(column) +
            " of row " + decimal(row) + ": " + reason;
     return false;

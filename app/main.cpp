@@ -2,9 +2,12 @@
 // writes the *_updated.2da tables beside them. Arguments are ignored, so
 // files dropped onto the program make no difference.
 #include <csignal>
+#include <cstdio>
 #include <iostream>
+#include <new>
 
 #include "app/run.h"
+#include "table/fileio.h"
 
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
@@ -36,7 +39,19 @@ int main() {
     // with a temporary file left behind.
     std::signal(SIGXFSZ, SIG_IGN);
 #endif
-    int status = headlink::runInDirectory(std::cerr);
+#ifdef SIGPIPE
+    // Messages to a pipe whose reader has gone are lost, but the exit
+    // status must still say how the run went.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
+    headlink::removeTemporaryOnInterrupt();
+    int status = 1;
+    try {
+        status = headlink::runInDirectory(std::cerr);
+    } catch (const std::bad_alloc&) {
+        // Out of memory even for the message: no allocation from here on.
+        std::fputs("headlink: not enough memory\n", stderr);
+    }
 #ifdef _WIN32
     if (status != 0) holdOwnConsoleOnFailure();
 #endif

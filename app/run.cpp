@@ -1,9 +1,15 @@
 #include "app/run.h"
 
+#include <new>
+
 #include "app/link.h"
 #include "table/table.h"
 
 namespace headlink {
+
+// Running out of memory is a failure like any other: reported against the
+// file being worked on, with nothing written.
+constexpr const char* kNoMemory = "not enough memory";
 
 RunOutcome runInMemory(const RunInputs& inputs) {
     RunOutcome outcome;
@@ -11,8 +17,12 @@ RunOutcome runInMemory(const RunInputs& inputs) {
     // Loaded in order; the first failure ends the run before any output.
     for (std::size_t i = 0; i < tables.size(); ++i) {
         std::string why = inputs.tables[i].error;
-        if (inputs.tables[i].ok() && tables[i].loadBytes(inputs.tables[i].bytes, kTableFiles[i], &why) == 0)
-            continue;
+        try {
+            if (inputs.tables[i].ok() && tables[i].loadBytes(inputs.tables[i].bytes, kTableFiles[i], &why) == 0)
+                continue;
+        } catch (const std::bad_alloc&) {
+            why = kNoMemory;
+        }
         outcome.errors.push_back(std::string(kTableFiles[i]) + ": " + why);
         return outcome;
     }
@@ -21,7 +31,15 @@ RunOutcome runInMemory(const RunInputs& inputs) {
         outcome.errors.push_back(why);
         return outcome;
     }
-    for (std::size_t i = 0; i < tables.size(); ++i) outcome.outputs[i] = tables[i].bytes();
+    for (std::size_t i = 0; i < tables.size(); ++i) {
+        try {
+            outcome.outputs[i] = tables[i].bytes();
+        } catch (const std::bad_alloc&) {
+            outcome.outputs = {};
+            outcome.errors.push_back(std::string(kOutputFiles[i]) + ": " + kNoMemory);
+            return outcome;
+        }
+    }
     return outcome;
 }
 
@@ -38,8 +56,13 @@ int runInDirectory(std::ostream& err) {
     if (outcome.ok()) {
         for (std::size_t i = 0; i < kOutputFiles.size(); ++i) {
             std::string why;
-            if (!writeFileSafely(kOutputFiles[i], outcome.outputs[i], &why))
-                outcome.errors.push_back(std::string(kOutputFiles[i]) + ": " + why);
+            bool written = false;
+            try {
+                written = writeFileSafely(kOutputFiles[i], outcome.outputs[i], &why);
+            } catch (const std::bad_alloc&) {
+                why = kNoMemory;
+            }
+            if (!written) outcome.errors.push_back(std::string(kOutputFiles[i]) + ": " + why);
         }
     }
     for (const std::string& line : outcome.errors) err << "headlink: " << line << '\n';

@@ -1,9 +1,14 @@
 #include "table/fileio.h"
 
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <filesystem>
+#include <new>
+#include <random>
 #include <system_error>
 
 #include <fcntl.h>
@@ -28,69 +33,165 @@ namespace {
 
 std::string errnoText(int err) { return std::strerror(err); }
 
-// Thin wrappers over the low-level I/O calls, which differ only in spelling
-// between the two platforms. Low-level I/O is used because it is the only
-// portable way to create a file exclusively (so a temporary never clobbers
-// anything) with the permissions a plain create would give.
+constexpr long long kMaxFileBytes = 0x7FFFFFFF;
+
+// The temporary being written, for the interruption handler. It lives in a
+// fixed buffer because a handler may not allocate, and it is set and
+// cleared only while interruptions are held off (TemporaryGuard), so the
+// handler never removes a file that is not ours: not before our exclusive
+// create succeeded, not after the rename made it the output.
+char gTemporary[4096];
+volatile std::sig_atomic_t gHaveTemporary = 0;
+
+void registerTemporary(const std::string& path) {
+    if (path.size() >= sizeof gTemporary) return;  // too long to protect; names here are short
+    std::memcpy(gTemporary, path.c_str(), path.size() + 1);
+    gHaveTemporary = 1;
+}
+
 #ifdef _WIN32
-int openExclusive(const std::string& name) {
-    return _open(name.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
-                 _S_IREAD | _S_IWRITE);
+// Windows delivers Ctrl-C and console close on a thread of its own, so the
+// writer and the handler share a lock instead of a signal mask.
+CRITICAL_SECTION gTemporaryLock;
+bool gLockReady = false;
+
+struct TemporaryGuard {
+    TemporaryGuard() {
+        if (gLockReady) EnterCriticalSection(&gTemporaryLock);
+    }
+    ~TemporaryGuard() {
+        if (gLockReady) LeaveCriticalSection(&gTemporaryLock);
+    }
+};
+
+BOOL WINAPI onConsoleEvent(DWORD) {
+    // The lock is kept on purpose: the process ends when this returns, and
+    // the writer must not rename the temporary into place meanwhile. The
+    // temporary is open with delete sharing, so it goes when the process
+    // closes it.
+    EnterCriticalSection(&gTemporaryLock);
+    if (gHaveTemporary) DeleteFileA(gTemporary);
+    return FALSE;  // the default handling ends the process as usual
 }
-long long writeSome(int fd, const uint8_t* data, std::size_t size) {
-    unsigned chunk = size > (1u << 30) ? (1u << 30) : static_cast<unsigned>(size);
-    return _write(fd, data, chunk);
-}
-int syncFile(int fd) { return _commit(fd); }
-int closeFile(int fd) { return _close(fd); }
-int processId() { return _getpid(); }
+
+// Low-level file access, spelled for each platform. The temporary is made
+// with CreateFile so that it can be hidden and be deleted while still open.
+using Handle = HANDLE;
+const Handle kNoHandle = INVALID_HANDLE_VALUE;
 
 std::string windowsErrorText(DWORD code) {
     switch (code) {
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS: return "File exists";
     case ERROR_ACCESS_DENIED: return "Permission denied";
+    case ERROR_PATH_NOT_FOUND: return "No such file or directory";
     case ERROR_SHARING_VIOLATION: return "the file is open in another program";
     case ERROR_LOCK_VIOLATION: return "the file is locked by another program";
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL: return "No space left on device";
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY: return "not enough memory";
     default: return "Windows error " + std::to_string(code);
     }
 }
+std::string lastErrorText() { return windowsErrorText(GetLastError()); }
+
+// kNoHandle with *exists set when the name is taken.
+Handle createExclusive(const std::string& name, bool* exists) {
+    Handle h = CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                           nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr);
+    const DWORD code = GetLastError();
+    *exists = h == kNoHandle && (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS);
+    SetLastError(code);
+    return h;
+}
+long long writeSome(Handle h, const uint8_t* data, std::size_t size) {
+    DWORD chunk = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
+    DWORD done = 0;
+    if (!WriteFile(h, data, chunk, &done, nullptr)) return -1;
+    return done;
+}
+bool syncFile(Handle h) { return FlushFileBuffers(h) != 0; }
+bool closeFile(Handle h) { return CloseHandle(h) != 0; }
+
+// The temporary was hidden; the output must look like a plain new file.
+bool unhide(const std::string& name) { return SetFileAttributesA(name.c_str(), FILE_ATTRIBUTE_ARCHIVE) != 0; }
 
 bool replaceFile(const std::string& from, const std::string& to, std::string* why) {
     // MoveFileEx with REPLACE_EXISTING is the Windows counterpart of an
     // atomic rename over an existing file.
-    if (MoveFileExA(from.c_str(), to.c_str(),
-                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return true;
-    *why = "cannot replace: " + windowsErrorText(GetLastError());
+    *why = "cannot replace: " + lastErrorText();
     return false;
 }
+
+bool mayWrite(const std::string& name) {
+    DWORD attributes = GetFileAttributesA(name.c_str());
+    return attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_READONLY) == 0;
+}
+
+unsigned long long processId() { return static_cast<unsigned long long>(_getpid()); }
 #else
-int openExclusive(const std::string& name) {
+// Interruptions are held off while the temporary is created or renamed.
+struct TemporaryGuard {
+    TemporaryGuard() {
+        sigset_t held;
+        sigemptyset(&held);
+        for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&held, sig);
+        sigprocmask(SIG_BLOCK, &held, &previous);
+    }
+    ~TemporaryGuard() { sigprocmask(SIG_SETMASK, &previous, nullptr); }
+    sigset_t previous;
+};
+
+extern "C" void onInterrupt(int sig) {
+    if (gHaveTemporary) ::unlink(gTemporary);
+    // Die of the same signal, so the parent sees the usual status.
+    ::signal(sig, SIG_DFL);
+    ::raise(sig);
+}
+
+using Handle = int;
+const Handle kNoHandle = -1;
+
+std::string lastErrorText() { return errnoText(errno); }
+
+Handle createExclusive(const std::string& name, bool* exists) {
     // 0666: the umask then gives exactly the mode of a plain create.
-    return ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    Handle fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    *exists = fd < 0 && errno == EEXIST;
+    return fd;
 }
-long long writeSome(int fd, const uint8_t* data, std::size_t size) {
-    return ::write(fd, data, size);
-}
-int syncFile(int fd) { return ::fsync(fd); }
-int closeFile(int fd) { return ::close(fd); }
-int processId() { return static_cast<int>(::getpid()); }
+long long writeSome(Handle fd, const uint8_t* data, std::size_t size) { return ::write(fd, data, size); }
+bool syncFile(Handle fd) { return ::fsync(fd) == 0; }
+bool closeFile(Handle fd) { return ::close(fd) == 0; }
+bool unhide(const std::string&) { return true; }  // hidden by its leading dot only
 
 bool replaceFile(const std::string& from, const std::string& to, std::string* why) {
     if (std::rename(from.c_str(), to.c_str()) == 0) return true;
     *why = "cannot replace: " + errnoText(errno);
     return false;
 }
+
+// What a plain create would check: write permission for the running user.
+// (A rename would replace a file of another user in a folder we may write.)
+bool mayWrite(const std::string& name) {
+    return ::faccessat(AT_FDCWD, name.c_str(), W_OK, AT_EACCESS) == 0 || errno == ENOENT;
+}
+
+unsigned long long processId() { return static_cast<unsigned long long>(::getpid()); }
 #endif
 
-bool writeAll(int fd, std::span<const uint8_t> bytes, std::string* why) {
+bool writeAll(Handle h, std::span<const uint8_t> bytes, std::string* why) {
     std::size_t done = 0;
     while (done < bytes.size()) {
-        long long n = writeSome(fd, bytes.data() + done, bytes.size() - done);
+        long long n = writeSome(h, bytes.data() + done, bytes.size() - done);
+#ifndef _WIN32
         if (n < 0 && errno == EINTR) continue;
+#endif
         if (n <= 0) {
-            *why = "cannot write: " + (n < 0 ? errnoText(errno) : std::string("nothing was written"));
+            *why = "cannot write: " + (n < 0 ? lastErrorText() : std::string("nothing was written"));
             return false;
         }
         done += static_cast<std::size_t>(n);
@@ -98,54 +199,117 @@ bool writeAll(int fd, std::span<const uint8_t> bytes, std::string* why) {
     return true;
 }
 
+// 16 hex digits nobody can guess. The process id alone repeats (it is the
+// same on every run in a container, or under an emulator), and a name that
+// repeats can be blocked for good by leftovers.
+std::string randomTag() {
+    static unsigned long long counter = 0;
+    unsigned long long bits = 0;
+    try {
+        std::random_device device;
+        bits = (static_cast<unsigned long long>(device()) << 32) ^ device();
+    } catch (const std::exception&) {
+        // No entropy source: the clock, the process and a counter still
+        // make names that differ from run to run.
+    }
+    bits ^= static_cast<unsigned long long>(
+                std::chrono::high_resolution_clock::now().time_since_epoch().count()) *
+            0x9E3779B97F4A7C15ull;
+    bits ^= (processId() << 40) ^ ++counter;
+    static const char* hex = "0123456789abcdef";
+    std::string tag(16, '0');
+    for (char& c : tag) {
+        c = hex[bits & 0xF];
+        bits >>= 4;
+    }
+    return tag;
+}
+
+// ".heads_updated.2da.headlink-0123456789abcdef.tmp" beside the output:
+// hidden in a listing, and plainly ours when shown.
+std::string temporaryName(const std::string& name) {
+    const fs::path target(name);
+    std::string file = ".";  // appended piecewise: GCC 12 warns wrongly on a chain of +
+    file += target.filename().string();
+    file += ".headlink-";
+    file += randomTag();
+    file += ".tmp";
+    return (target.parent_path() / file).string();
+}
+
 }  // namespace
 
 FileBytes readFile(const std::string& name) {
     FileBytes result;
-    std::error_code ec;
-    fs::file_status status = fs::status(name, ec);
-    if (fs::is_directory(status)) {
-        result.error = "cannot open: it is a folder, not a file";
+    // Open first, then look at what was opened: a name checked and then
+    // opened could be swapped in between for a pipe that blocks forever.
+    // O_NONBLOCK makes opening a pipe or device return at once.
+#ifdef _WIN32
+    int fd = _open(name.c_str(), _O_RDONLY | _O_BINARY);
+    if (fd < 0) {
+        std::error_code ec;
+        result.error = fs::is_directory(name, ec) ? "cannot open: it is a folder, not a file"
+                                                  : "cannot open: " + errnoText(errno);
         return result;
     }
-    // Opening a pipe or a device could block or never end.
-    if (fs::exists(status) && !fs::is_regular_file(status)) {
-        result.error = "cannot open: not a regular file";
-        return result;
-    }
-    std::FILE* file = std::fopen(name.c_str(), "rb");
-    if (file == nullptr) {
+    struct _stat64 info {};
+    const bool statted = _fstat64(fd, &info) == 0;
+    const bool regular = (info.st_mode & _S_IFMT) == _S_IFREG;
+    const bool folder = (info.st_mode & _S_IFMT) == _S_IFDIR;
+    auto readSome = [fd](uint8_t* to, std::size_t n) {
+        return static_cast<long long>(_read(fd, to, n > (1u << 30) ? (1u << 30) : static_cast<unsigned>(n)));
+    };
+    auto closeIt = [fd] { _close(fd); };
+#else
+    int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
         result.error = "cannot open: " + errnoText(errno);
         return result;
     }
-    uintmax_t size = fs::file_size(name, ec);
-    if (ec) {
-        std::fclose(file);
-        result.error = "cannot read: " + ec.message();
+    struct stat info {};
+    const bool statted = ::fstat(fd, &info) == 0;
+    const bool regular = S_ISREG(info.st_mode);
+    const bool folder = S_ISDIR(info.st_mode);
+    auto readSome = [fd](uint8_t* to, std::size_t n) { return static_cast<long long>(::read(fd, to, n)); };
+    auto closeIt = [fd] { ::close(fd); };
+#endif
+    if (!statted) result.error = "cannot read: " + errnoText(errno);
+    else if (folder) result.error = "cannot open: it is a folder, not a file";
+    else if (!regular) result.error = "cannot open: not a regular file";
+    else if (info.st_size > kMaxFileBytes)
+        result.error = "file is too large (" + std::to_string(info.st_size) + " bytes)";
+    if (!result.ok()) {
+        closeIt();
         return result;
     }
-    if (size > 0x7FFFFFFF) {
-        std::fclose(file);
-        result.error = "file is too large (" + std::to_string(size) + " bytes)";
+    const auto size = static_cast<std::size_t>(info.st_size);
+    try {
+        result.bytes.resize(size);
+    } catch (const std::bad_alloc&) {
+        closeIt();
+        result.error = "not enough memory";
         return result;
     }
-    result.bytes.resize(static_cast<std::size_t>(size));
-    std::size_t got = std::fread(result.bytes.data(), 1, result.bytes.size(), file);
-    bool failed = std::ferror(file) != 0;
-    int err = errno;
-    std::fclose(file);
-    if (failed) {
-        result.error = "cannot read: " + errnoText(err);
-    } else if (got < result.bytes.size()) {
-        result.error = "cannot read: got " + std::to_string(got) + " of " +
-                       std::to_string(size) + " bytes";
+    std::size_t got = 0;
+    while (got < size) {
+        long long n = readSome(result.bytes.data() + got, size - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            result.error = "cannot read: " + errnoText(errno);
+            break;
+        }
+        if (n == 0) {
+            result.error = "cannot read: got " + std::to_string(got) + " of " + std::to_string(size) + " bytes";
+            break;
+        }
+        got += static_cast<std::size_t>(n);
     }
+    closeIt();
     if (!result.ok()) result.bytes.clear();
     return result;
 }
 
-bool writeFileSafely(const std::string& name, std::span<const uint8_t> bytes,
-                     std::string* why) {
+bool writeFileSafely(const std::string& name, std::span<const uint8_t> bytes, std::string* why) {
     std::string ignored;
     if (why == nullptr) why = &ignored;
     std::error_code ec;
@@ -155,40 +319,71 @@ bool writeFileSafely(const std::string& name, std::span<const uint8_t> bytes,
         return false;
     }
     // A read-only output is the user's way of protecting it; a plain
-    // create would fail on it, and so do we.
-    if (fs::exists(target) &&
-        (target.permissions() & fs::perms::owner_write) == fs::perms::none) {
+    // create would fail on it, and so do we (even where the user's rights
+    // would let the rename through, as for root, or in a folder anyone may
+    // write to).
+    if (fs::exists(target) && (target.permissions() & fs::perms::owner_write) == fs::perms::none) {
         *why = "cannot write: the existing file is read-only";
+        return false;
+    }
+    if (fs::exists(target) && !mayWrite(name)) {
+        *why = "cannot write: the existing file is not writable by you";
         return false;
     }
 
     // The temporary lies in the target's own folder so that the final
-    // rename never crosses file systems.
+    // rename never crosses file systems. A taken name is someone else's
+    // file: another name is drawn, and the file left alone.
     std::string temp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp = name + "." + std::to_string(processId()) + "-" +
-               std::to_string(attempt) + ".tmp";
-        fd = openExclusive(temp);
-        if (fd < 0 && errno != EEXIST) break;
+    Handle h = kNoHandle;
+    bool exists = true;
+    for (int attempt = 0; attempt < 1000 && exists; ++attempt) {
+        temp = temporaryName(name);
+        TemporaryGuard guard;
+        h = createExclusive(temp, &exists);
+        if (h != kNoHandle) registerTemporary(temp);
     }
-    if (fd < 0) {
-        *why = "cannot create: " + errnoText(errno);
+    if (h == kNoHandle) {
+        *why = "cannot create: " + lastErrorText();
         return false;
     }
 
-    bool ok = writeAll(fd, bytes, why);
-    if (ok && syncFile(fd) != 0) {
-        *why = "cannot write: " + errnoText(errno);
+    bool ok = writeAll(h, bytes, why);
+    if (ok && !syncFile(h)) {
+        *why = "cannot write: " + lastErrorText();
         ok = false;
     }
-    if (closeFile(fd) != 0 && ok) {
-        *why = "cannot write: " + errnoText(errno);
+    if (!closeFile(h) && ok) {
+        *why = "cannot write: " + lastErrorText();
         ok = false;
     }
+    if (ok && !unhide(temp)) {
+        *why = "cannot write: " + lastErrorText();
+        ok = false;
+    }
+    TemporaryGuard guard;
     if (ok) ok = replaceFile(temp, name, why);
     if (!ok) std::remove(temp.c_str());
+    gHaveTemporary = 0;
     return ok;
+}
+
+void removeTemporaryOnInterrupt() {
+#ifdef _WIN32
+    InitializeCriticalSection(&gTemporaryLock);
+    gLockReady = true;
+    SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+#else
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&action.sa_mask, sig);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction previous {};
+        sigaction(sig, nullptr, &previous);
+        if (previous.sa_handler != SIG_IGN) sigaction(sig, &action, nullptr);
+    }
+#endif
 }
 
 }  // namespace headlink

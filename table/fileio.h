@@ -16,14 +16,22 @@ struct FileBytes {
 };
 
 // Reads a whole file, opened by exactly this name (relative names resolve
-// against the current directory). Never creates anything.
+// against the current directory). Never creates anything, and never blocks
+// on a pipe or device: only a regular file is read.
 FileBytes readFile(const std::string& name);
 
 // Writes `bytes` to a new temporary file beside `name` and renames it over
 // `name` only once every byte was written and the file closed cleanly. On
 // failure the temporary is removed, any earlier `name` is left untouched,
-// and false is returned with the reason in *why.
+// and false is returned with the reason in *why. An existing `name` that the
+// user may not write, or that is read-only, is refused.
 bool writeFileSafely(const std::string& name, std::span<const uint8_t> bytes,
                      std::string* why);
+
+// Makes an interruption (SIGINT, SIGTERM, SIGHUP; a console Ctrl-C, break
+// or close on Windows) remove the temporary that writeFileSafely is writing
+// before the program ends as the interruption would end it. A program calls
+// this once at start; signals it was started with ignored stay ignored.
+void removeTemporaryOnInterrupt();
 
 }  // namespace headlink

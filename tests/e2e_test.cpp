@@ -8,14 +8,23 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <atomic>
 #include <random>
+#include <tuple>
 
 #include "table/table.h"
 #include "tests/support/table_builder.h"
 
 #ifndef _WIN32
+#include <fcntl.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <thread>
 #endif
 
 namespace headlink {
@@ -100,6 +109,7 @@ protected:
     void TearDown() override {
         std::error_code ec;
         fs::remove_all(dir_, ec);
+        fs::remove_all(dir_.string() + ".bin", ec);
     }
 
     void put(const std::string& name, const Bytes& bytes) const {
@@ -147,8 +157,75 @@ protected:
     // headlink's output streams are caught beside the test folder, not in it.
     std::string log(const char* stream) const { return dir_.string() + "." + stream; }
 
+    bool underWine() const { return runner_.find("wine") != std::string::npos; }
+    std::vector<std::string> temporaries() const {
+        std::vector<std::string> out;
+        for (const std::string& name : listing())
+            if (name.find(".headlink-") != std::string::npos) out.push_back(name);
+        return out;
+    }
+
+#ifndef _WIN32
+    // Starts headlink in the test folder without waiting for it. Its stderr
+    // goes to `errFd` (or the err log); `pty` gives it a terminal of its own,
+    // through which an emulator turns SIGINT into a console Ctrl-C.
+    pid_t start(int errFd = -1, bool pty = false) const {
+        const std::string command = "exec " + runner_ + " '" + exe_ + "'";
+        int master = -1;
+        pid_t pid = pty ? ::forkpty(&master, nullptr, nullptr, nullptr) : ::fork();
+        if (pid == 0) {
+            if (::chdir(dir_.c_str()) != 0) ::_exit(126);
+            if (!pty) {
+                int in = ::open("/dev/null", O_RDONLY);
+                ::dup2(in, 0);
+            }
+            int out = ::open(log("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            ::dup2(out, 1);
+            if (errFd < 0) errFd = ::open(log("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            ::dup2(errFd, 2);
+            ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ptyMaster_ = master;
+        return pid;
+    }
+    // Waits at most `seconds`; a run still going then has hung, and is killed.
+    int finish(pid_t pid, int seconds = 60) const {
+        int status = 0;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        while (::waitpid(pid, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, &status, 0);
+                ADD_FAILURE() << "headlink hung for " << seconds << " s";
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        if (ptyMaster_ >= 0) ::close(ptyMaster_);
+        ptyMaster_ = -1;
+        return status;
+    }
+
+    // As root, permissions do not stop us: such tests run headlink as an
+    // unprivileged user instead, from a copy it can reach (the build tree may
+    // lie in a private folder). Returns the command prefix for run(), or
+    // nothing when we are not root.
+    std::string asNobody() {
+        if (::geteuid() != 0) return "";
+        const fs::path bin = dir_.string() + ".bin";
+        fs::create_directories(bin);
+        fs::copy_file(exe_, bin / "headlink", fs::copy_options::overwrite_existing);
+        fs::permissions(bin, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                 fs::perms::others_read | fs::perms::others_exec);
+        exe_ = (bin / "headlink").string();
+        return "setpriv --reuid=65534 --regid=65534 --clear-groups";
+    }
+#endif
+
     std::string exe_, runner_;
     fs::path dir_;
+    mutable int ptyMaster_ = -1;
 };
 
 TEST_F(EndToEnd, LinksTheNewRowsAndLeavesInputsUntouched) {
@@ -198,18 +275,37 @@ TEST_F(EndToEnd, MissingInputWritesNothing) {
 }
 
 TEST_F(EndToEnd, MalformedInputWritesNothing) {
-    auto kit = smallKit();
-    Bytes& portraits = kit["portraits.2da"];
-    portraits.resize(portraits.size() - 40);  // cut into the grid
-    putAll(kit);
-    put("portraits_updated.2da", std::string("earlier output"));
-    RunResult r = run();
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "headlink: portraits.2da: malformed: the cell grid of 1 rows x 9 columns "
-                     "runs past the end of the file\n");
-    EXPECT_FALSE(has("appearance_updated.2da"));
-    EXPECT_FALSE(has("heads_updated.2da"));
-    EXPECT_EQ(get("portraits_updated.2da"), Bytes({'e', 'a', 'r', 'l', 'i', 'e', 'r', ' ', 'o', 'u', 't', 'p', 'u', 't'}));
+    testing::TableLayout dangling;
+    dangling.columns = {"label", "model"};
+    dangling.rowLabels = testing::numberedLabels(2);
+    dangling.rawPool = Bytes{'h', '0', 0, 'm', '0', 0};
+    dangling.rawGrid = {0, 3, 0, 6};  // row 1's model points one past the pool
+    testing::TableLayout upper;
+    upper.columns = names("ac", 11);
+    upper.rowLabels = testing::numberedLabels(1);
+    upper.cells = {names("a", 11)};
+    upper.upperRowCount = 1;  // 65,537 rows, which 16-bit offsets cannot hold
+    Bytes cut = smallKit()["portraits.2da"];
+    cut.resize(cut.size() - 40);  // into the grid
+    const std::vector<std::tuple<std::string, Bytes, std::string>> cases = {
+        {"portraits.2da", cut, "malformed: the cell grid of 1 rows x 9 columns runs past the end of the file"},
+        {"heads.2da", testing::buildTable(dangling),
+         "malformed: row 1, column 1 points outside the string pool (offset 6, pool of 6 bytes)"},
+        {"appearance.2da", testing::buildTable(upper),
+         "malformed: the row count's upper half is not zero (more than 65,535 rows, or a damaged file)"},
+    };
+    for (const auto& [name, bytes, reason] : cases) {
+        auto kit = smallKit();
+        kit[name] = bytes;
+        putAll(kit);
+        put("portraits_updated.2da", std::string("earlier output"));
+        RunResult r = run();
+        EXPECT_EQ(r.status, 1) << name;
+        EXPECT_EQ(r.err, "headlink: " + name + ": " + reason + "\n");
+        EXPECT_FALSE(has("appearance_updated.2da")) << name;
+        EXPECT_FALSE(has("heads_updated.2da")) << name;
+        EXPECT_EQ(get("portraits_updated.2da"), script("earlier output")) << name;
+    }
 }
 
 TEST_F(EndToEnd, OutputBlockedByAFolderDoesNotStopTheOthers) {
@@ -484,29 +580,148 @@ TEST_F(EndToEnd, EmptyOrFolderInputsAreReported) {
 }
 
 #ifndef _WIN32
-TEST_F(EndToEnd, UnwritableFolderIsReportedForEveryOutput) {
+TEST_F(EndToEnd, UnwritableFolderOrOutputIsReported) {
     if (!runner_.empty() && runner_.find("valgrind") == std::string::npos)
         GTEST_SKIP() << "needs a native run";
     putAll(smallKit());
     put("heads_updated.2da", std::string("earlier"));
-    // As root, folder permissions do not stop us: run as an unprivileged
-    // user in a folder that user cannot write to instead.
-    std::string prefix;
-    if (::geteuid() == 0) {
-        prefix = "setpriv --reuid=65534 --regid=65534 --clear-groups";
-        fs::permissions(dir_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                                  fs::perms::others_read | fs::perms::others_exec);
-    } else {
-        fs::permissions(dir_, fs::perms::owner_read | fs::perms::owner_exec);
-    }
+    const std::string prefix = asNobody();
+    const auto readable = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                          fs::perms::others_read | fs::perms::others_exec;
+    fs::permissions(dir_, prefix.empty() ? fs::perms::owner_read | fs::perms::owner_exec : readable);
     RunResult r = run("", prefix);
     fs::permissions(dir_, fs::perms::owner_all);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "headlink: appearance_updated.2da: cannot create: Permission denied\n"
-                     "headlink: heads_updated.2da: cannot create: Permission denied\n"
-                     "headlink: portraits_updated.2da: cannot create: Permission denied\n");
+    // The earlier output is someone else's (or ours, read-only by folder).
+    EXPECT_EQ(r.err, std::string("headlink: appearance_updated.2da: cannot create: Permission denied\n") +
+                         (prefix.empty() ? "headlink: heads_updated.2da: cannot create: Permission denied\n"
+                                         : "headlink: heads_updated.2da: cannot write: the existing file is "
+                                           "not writable by you\n") +
+                         "headlink: portraits_updated.2da: cannot create: Permission denied\n");
     EXPECT_EQ(get("heads_updated.2da"), Bytes({'e', 'a', 'r', 'l', 'i', 'e', 'r'}));
     EXPECT_EQ(listing().size(), 9u);
+
+    // In a folder anyone may write to, a rename would replace another
+    // user's file; a plain create could not, and neither may we.
+    if (prefix.empty()) return;
+    fs::permissions(dir_, fs::perms::all);
+    r = run("", prefix);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "headlink: heads_updated.2da: cannot write: the existing file is not writable by you\n");
+    EXPECT_EQ(get("heads_updated.2da"), Bytes({'e', 'a', 'r', 'l', 'i', 'e', 'r'}));
+    struct stat info {};
+    ASSERT_EQ(::stat((dir_ / "heads_updated.2da").c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, 0u);
+    EXPECT_EQ(loadTable(get("appearance_updated.2da")).rowCount(), 5);
+    EXPECT_TRUE(temporaries().empty());
+}
+
+TEST_F(EndToEnd, InterruptedWriteLeavesNoTemporary) {
+    // An appearance table of 65,000 rows x 100 columns: a 13 MB output, long
+    // enough to be caught while it is being written.
+    testing::TableLayout big;
+    big.columns = names("ac", 100);
+    big.rowLabels = testing::numberedLabels(65000);
+    big.rawPool = Bytes{'v', 0, 'w', 0};
+    big.rawGrid.assign(65000 * 100, 2);
+    auto kit = smallKit();
+    kit["appearance.2da"] = testing::buildTable(big);
+    putAll(kit);
+    // An emulated Windows program hears only Ctrl-C, through its terminal.
+    const std::vector<int> signals = underWine() ? std::vector<int>{SIGINT}
+                                                 : std::vector<int>{SIGINT, SIGTERM, SIGHUP};
+    for (int sig : signals) {
+        bool caught = false;
+        for (int attempt = 0; attempt < 20 && !caught; ++attempt) {
+            for (const char* out : {"appearance_updated.2da", "heads_updated.2da", "portraits_updated.2da"})
+                fs::remove(dir_ / out);
+            const pid_t pid = start(-1, true);
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+            while (temporaries().empty() && ::waitpid(pid, nullptr, WNOHANG) == 0 &&
+                   std::chrono::steady_clock::now() < deadline) {
+            }
+            caught = !temporaries().empty();
+            if (caught) ::kill(pid, sig);
+            const int status = finish(pid);
+            if (!caught) continue;
+            EXPECT_TRUE(temporaries().empty()) << "signal " << sig;
+            if (!underWine()) {
+                EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << "signal " << sig;
+            }
+        }
+        EXPECT_TRUE(caught) << "no run was caught writing, for signal " << sig;
+    }
+    EXPECT_EQ(get("appearance.2da"), kit["appearance.2da"]);
+}
+
+TEST_F(EndToEnd, FifoSwappedInForAnInputDoesNotHang) {
+    // While headlink runs, heads.2da keeps changing between a regular file
+    // and a pipe; whichever it opens, it must not wait for a writer that
+    // never comes.
+    putAll(smallKit());
+    const fs::path regular = dir_ / "regular", pipe = dir_ / "pipe", spare = dir_ / "spare";
+    fs::rename(dir_ / "heads.2da", regular);
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0644), 0);
+    const int tries = runner_.empty() ? 40 : 5;
+    for (int i = 0; i < tries; ++i) {
+        std::atomic<bool> done = false;
+        std::thread swapper([&] {
+            std::error_code ec;
+            for (bool toPipe = false; !done; toPipe = !toPipe) {
+                fs::remove(spare, ec);  // left when it was already heads.2da's file
+                fs::create_hard_link(toPipe ? pipe : regular, spare, ec);
+                fs::rename(spare, dir_ / "heads.2da", ec);
+            }
+        });
+        const pid_t pid = start();
+        const int status = finish(pid, 10);
+        done = true;
+        swapper.join();
+        ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
+        EXPECT_LE(WEXITSTATUS(status), 1);
+    }
+}
+
+TEST_F(EndToEnd, LeftoverTemporariesDoNotBlockTheRun) {
+    // A hundred leftovers under each name a guessable scheme could pick: the
+    // process id of this run (which the shell passes on through exec), 1
+    // (every run in a container) and 32 (every run under an emulator).
+    putAll(smallKit());
+    for (int i = 0; i < 100; ++i) put(".heads_updated.2da.headlink-" + std::to_string(i) + ".tmp", std::string("x"));
+    const std::string leftovers =
+        "for i in $(seq 0 99); do for p in $$ 1 32; do : >\"heads_updated.2da.$p-$i.tmp\"; done; done; exec";
+    RunResult r = run("", leftovers);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(loadTable(get("heads_updated.2da")).rowCount(), 4);
+    EXPECT_EQ(listing().size(), 11u + 400u);  // every leftover is still there, and only those
+}
+
+TEST_F(EndToEnd, ClosedStderrKeepsTheExitStatus) {
+    auto kit = smallKit();
+    kit.erase("heads.2da");
+    putAll(kit);
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    ::close(fds[0]);  // nobody will read the message
+    const pid_t pid = start(fds[1]);
+    ::close(fds[1]);
+    const int status = finish(pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << "status " << status;
+}
+
+TEST_F(EndToEnd, RunningOutOfMemoryIsReported) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer needs more address space than the limit gives";
+#endif
+    if (!runner_.empty()) GTEST_SKIP() << "the limit would apply to the runner too";
+    auto kit = smallKit();
+    putAll(kit);
+    // A sparse 1.5 GB table: no disk used, but far more than 200 MB of memory to read.
+    fs::resize_file(dir_ / "appearance.2da", 1500u << 20);
+    RunResult r = run("", "ulimit -v 200000 &&");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "headlink: appearance.2da: not enough memory\n");
+    EXPECT_FALSE(has("heads_updated.2da"));
 }
 #endif
 
