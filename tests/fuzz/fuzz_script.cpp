@@ -254,8 +254,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
             check(again.cellOffset(r, c) == loaded.cellOffset(r, c),
                   "row ", r, ", which the script did not use, changed");
     // Each cell of the used row either holds an entry carried over from a
-    // loaded row (grid entries are kept unchecked, even past the pool), or
-    // points at the start of a pool string.
+    // loaded row (which may point into the middle of a string), or points at
+    // the start of a pool string.
     const std::vector<uint8_t>& pool = again.pool();
     for (int32_t c = 0; c < again.columnCount(); ++c) {
         const uint16_t offset = again.cellOffset(row, c);

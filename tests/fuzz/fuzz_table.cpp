@@ -131,6 +131,10 @@ void setCell(headlink::Table& table, Model& model, int32_t row, int32_t column,
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     std::span<const uint8_t> input(data, size);
+    // The two bytes after the 16-bit row count are the upper half of the
+    // format's 32-bit count: a table with them set is never accepted.
+    const std::size_t firstNul = static_cast<std::size_t>(std::find(input.begin(), input.end(), 0) - input.begin());
+    const bool upperHalfSet = firstNul + 4 < size && (input[firstNul + 3] != 0 || input[firstNul + 4] != 0);
     headlink::Table table;
     std::string why;
     if (table.loadBytes(input, "fuzz.2da", &why) != 0) {
@@ -144,6 +148,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     check(std::equal(same.begin(), same.end(), input.begin(), input.end()),
           "an accepted table does not write back byte for byte");
     check(table.rowCount() == table.loadedRowCount(), "a fresh table has appended rows");
+    check(!upperHalfSet, "a table whose row count has a non-zero upper half was accepted");
+    for (uint16_t offset : fuzz::gridOf(table))
+        check(offset < table.pool().size(), "an accepted table has a cell pointing past its pool");
 
     const headlink::Table loaded = table;
     Model model;

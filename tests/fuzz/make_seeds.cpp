@@ -81,21 +81,30 @@ Bytes smallPortraits() {
 }
 
 // Raw pools: "dup" stored twice (and once as "DUP"), with rows pointing at
-// each copy, into the middle of a string and past the pool.
+// each copy and into the middle of a string.
 Bytes duplicatesTable() {
     TableLayout layout = grid({"a", "b"}, {});
     layout.rowLabels = numberedLabels(3);
     layout.rawPool = text(std::string("first\0dup\0DUP\0dup\0mid-string\0", 29));
-    layout.rawGrid = {0, 6, 10, 14, 20, 1000};
+    layout.rawGrid = {0, 6, 10, 14, 20, 24};
     return buildTable(layout);
 }
 
-// Rows but no pool at all; the grid points nowhere.
+// Rows but no pool at all: every cell points nowhere, so it is rejected.
 Bytes emptyPoolTable() {
     TableLayout layout = grid({"a", "b"}, {});
     layout.rowLabels = numberedLabels(2);
     layout.rawPool = Bytes{};
     layout.rawGrid = {0, 0, 5, 7};
+    return buildTable(layout);
+}
+
+// One cell one past the end of the pool: rejected.
+Bytes danglingOffsetTable() {
+    TableLayout layout = grid({"a", "b"}, {});
+    layout.rowLabels = numberedLabels(2);
+    layout.rawPool = text(std::string("x\0yz\0", 5));
+    layout.rawGrid = {0, 2, 3, 5};
     return buildTable(layout);
 }
 
@@ -168,11 +177,13 @@ void tableSeeds() {
 
     TableLayout oddLabels = grid({"a"}, {{"x"}, {"y"}});
     oddLabels.rowLabels = {"", "row\x01\xFF"};
-    oddLabels.upperRowCount = 0x0909;  // two tabs: read as row labels
     write("table", "odd-row-labels", buildTable(oddLabels));
+    oddLabels.upperRowCount = 0x0909;  // more than 65,535 rows: rejected
+    write("table", "upper-row-count-set", buildTable(oddLabels));
 
-    write("table", "raw-duplicates-and-bad-offsets", duplicatesTable());
+    write("table", "raw-duplicates-and-mid-string", duplicatesTable());
     write("table", "raw-empty-pool", emptyPoolTable());
+    write("table", "dangling-offset", danglingOffsetTable());
     TableLayout sizeField = grid({"a", "b"}, {{"x", "Yy"}, {"\xC3\xA9t\xC3\xA9", "x"}});
     sizeField.poolSizeField = 1234;
     write("table", "pool-size-field-disagrees", buildTable(sizeField));
@@ -253,14 +264,13 @@ void scriptSeeds() {
     const Bytes dupTable = duplicatesTable();
     write("script", "duplicates-second-copy", scriptInput(dupTable, "0 0 DUP 1 first\n"));
     write("script", "duplicates-first-copy", scriptInput(dupTable, "0 1 dup 0 x\n"));
-    write("script", "empty-pool", scriptInput(emptyPoolTable(), "1 1 k 0 k\n"));
-    // The template's second cell points past the 2-byte pool; once the key is
-    // appended to the pool, the copied entry lands inside the key's text.
+    // The template's second cell points into the middle of a string; the
+    // new row carries that offset over.
     TableLayout carried = grid({"a", "b"}, {});
     carried.rowLabels = numberedLabels(1);
-    carried.rawPool = text(std::string("a\0", 2));
+    carried.rawPool = text(std::string("a\0bcd\0", 6));
     carried.rawGrid = {0, 3};
-    write("script", "carried-offset-lands-in-new-text", scriptInput(buildTable(carried), "0 0 keyvalue\n"));
+    write("script", "carried-mid-string-offset", scriptInput(buildTable(carried), "0 0 keyvalue\n"));
     TableLayout noColumns;
     noColumns.rowLabels = numberedLabels(2);
     noColumns.cells = {{}, {}};
