@@ -16,58 +16,143 @@ bool checkColumns(const Table& table, int32_t needed, std::string* why) {
     return false;
 }
 
-// Applies script i; returns the row it reported, or -1.
-int32_t apply(Table& table, const std::array<FileBytes, 5>& scripts, std::size_t i,
-              std::string* why) {
-    if (!scripts[i].ok()) {
-        *why = std::string(kScriptFiles[i]) + ": " + scripts[i].error;
-        return -1;
-    }
-    try {
-        return applyScriptBytes(table, scripts[i].bytes, kScriptFiles[i], why);
-    } catch (const std::bad_alloc&) {
-        *why = std::string(kScriptFiles[i]) + ": not enough memory";
-        return -1;
-    }
+std::string cellText(const Table& table, int32_t row, int32_t column) {
+    std::string_view text;
+    table.poolString(table.cellOffset(row, column), &text);
+    return std::string(text);
 }
 
-bool link(Table& table, int32_t row, int32_t column, int32_t value, std::string* why) {
-    std::string reason;
-    try {
-        if (table.setCell(row, column, decimal(value), &reason) == 0) return true;
-    } catch (const std::bad_alloc&) {
-        reason = "not enough memory";
-    }
-    *why = table.name() + ": cannot write " + decimal(value) + " into column " + decimal(column) +
-           " of row " + decimal(row) + ": " + reason;
-    return false;
+char foldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool sameText(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (foldAscii(a[i]) != foldAscii(b[i])) return false;
+    return true;
 }
+
+// "appearance row 40 (label "40")": rows are counted by position, as
+// scripts count them; the label is shown beside it.
+std::string rowName(const Table& table, int32_t row) {
+    return tableTitle(table) + " row " + std::to_string(row) + " (label " + quoted(table.rowLabel(row)) + ")";
+}
+
+// `10 "head_row"`: a column by number and label.
+std::string columnName(const Table& table, int32_t column) {
+    const auto labels = table.columnLabels();
+    const auto at = static_cast<std::size_t>(column);
+    return std::to_string(column) + " " + quoted(at < labels.size() ? labels[at] : std::string_view());
+}
+
+class Linker {
+public:
+    Linker(const std::array<FileBytes, 5>& scripts, LinkReport* report) : scripts_(scripts), report_(report) {}
+
+    // Applies script i; returns the row it reported, or -1.
+    int32_t apply(Table& table, std::size_t i, std::vector<int32_t> linkColumns, std::string* why) {
+        const std::string name = kScriptFiles[i];
+        if (!scripts_[i].ok()) {
+            *why = name + ": " + scripts_[i].error;
+            return -1;
+        }
+        ScriptDetails& details = details_[i];
+        details.linkColumns = std::move(linkColumns);
+        details.listChanges = report_ != nullptr && report_->listChanges;
+        int32_t row = -1;
+        try {
+            row = applyScriptBytes(table, scripts_[i].bytes, name, why, &details);
+        } catch (const std::bad_alloc&) {
+            *why = name + ": not enough memory";
+        }
+        if (report_ == nullptr) return row;
+        for (const auto& warning : details.warnings)
+            report_->warnings.push_back(name + ": " +
+                                        (warning.line > 0 ? "line " + std::to_string(warning.line) + ": " : "") +
+                                        "warning: " + warning.text);
+        if (row < 0) return row;
+        const std::string key = "key column " + columnName(table, details.keyColumn) + " = " + quoted(details.keyValue);
+        if (details.added)
+            say(name + ": " + rowName(table, row) + " added, a copy of row " + std::to_string(details.templateRow) +
+                " (label " + quoted(table.rowLabel(details.templateRow)) + "); " + key);
+        else
+            say(name + ": " + rowName(table, row) + " found (" + key + " matched " + quoted(details.matched) + ")");
+        for (const auto& change : details.changes)
+            say(name + ": " + tableTitle(table) + " row " + std::to_string(row) + ": " +
+                columnName(table, change.column) + " = " + quoted(change.value) + " (was " + quoted(change.was) + ")");
+        return row;
+    }
+
+    // Writes a row number into a link cell of the row script i used.
+    bool link(Table& table, std::size_t i, int32_t row, int32_t column, int32_t value, std::string* why) {
+        std::string reason;
+        const std::string was = cellText(table, row, column);
+        const std::string text = decimal(value);
+        bool ok = false;
+        try {
+            ok = table.setCell(row, column, text, &reason) == 0;
+        } catch (const std::bad_alloc&) {
+            reason = "not enough memory";
+        }
+        if (!ok) {
+            *why = table.name() + ": cannot write " + text + " into column " + decimal(column) + " of row " +
+                   decimal(row) + ": " + reason;
+            return false;
+        }
+        if (report_ == nullptr) return true;
+        const ScriptDetails& details = details_[i];
+        if (column == details.keyColumn && !sameText(text, details.keyValue))
+            report_->warnings.push_back(std::string(kScriptFiles[i]) + ": warning: linking writes " + quoted(text) +
+                                        " into key column " + std::to_string(column) + " of " +
+                                        tableTitle(table) + " row " + std::to_string(row) +
+                                        ": the next run will not find the row by " + quoted(details.keyValue) +
+                                        " and adds another");
+        say("link: " + tableTitle(table) + " row " + std::to_string(row) + ": " + columnName(table, column) +
+            " = " + quoted(text) + " (was " + quoted(was) + ")");
+        return true;
+    }
+
+private:
+    void say(std::string line) {
+        if (report_->listChanges) report_->lines.push_back(std::move(line));
+    }
+
+    const std::array<FileBytes, 5>& scripts_;
+    LinkReport* report_;
+    std::array<ScriptDetails, 5> details_;
+};
 
 }  // namespace
 
+std::string tableTitle(const Table& table) {
+    const std::string& name = table.name();
+    return name.size() > 4 && name.compare(name.size() - 4, 4, ".2da") == 0 ? name.substr(0, name.size() - 4) : name;
+}
+
 bool runLinking(Table& appearance, Table& heads, Table& portraits,
-                const std::array<FileBytes, 5>& scripts, std::string* why) {
+                const std::array<FileBytes, 5>& scripts, std::string* why, LinkReport* report) {
     if (!checkColumns(appearance, kAppearanceHeadColumn + 1, why) ||
         !checkColumns(portraits, kPortraitAlt2Column + 1, why))
         return false;
+    Linker linker(scripts, report);
 
-    if (apply(heads, scripts, 0, why) < 0) return false;
+    if (linker.apply(heads, 0, {}, why) < 0) return false;
     const int32_t headRow = heads.lastPatchedRow();
 
     // Each appearance row gets the head row; later scripts see rows that
     // earlier ones appended.
     std::array<int32_t, 3> appearanceRows{};
     for (std::size_t i = 0; i < 3; ++i) {
-        if (apply(appearance, scripts, i + 1, why) < 0) return false;
+        if (linker.apply(appearance, i + 1, {kAppearanceHeadColumn}, why) < 0) return false;
         appearanceRows[i] = appearance.lastPatchedRow();
-        if (!link(appearance, appearanceRows[i], kAppearanceHeadColumn, headRow, why)) return false;
+        if (!linker.link(appearance, i + 1, appearanceRows[i], kAppearanceHeadColumn, headRow, why)) return false;
     }
 
-    if (apply(portraits, scripts, 4, why) < 0) return false;
+    if (linker.apply(portraits, 4, {kPortraitMainColumn, kPortraitAlt1Column, kPortraitAlt2Column}, why) < 0)
+        return false;
     const int32_t portraitRow = portraits.lastPatchedRow();
-    return link(portraits, portraitRow, kPortraitMainColumn, appearanceRows[1], why) &&
-           link(portraits, portraitRow, kPortraitAlt1Column, appearanceRows[0], why) &&
-           link(portraits, portraitRow, kPortraitAlt2Column, appearanceRows[2], why);
+    return linker.link(portraits, 4, portraitRow, kPortraitMainColumn, appearanceRows[1], why) &&
+           linker.link(portraits, 4, portraitRow, kPortraitAlt1Column, appearanceRows[0], why) &&
+           linker.link(portraits, 4, portraitRow, kPortraitAlt2Column, appearanceRows[2], why);
 }
 
 }  // namespace headlink

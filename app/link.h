@@ -4,6 +4,7 @@
 
 #include <array>
 #include <string>
+#include <vector>
 
 #include "table/fileio.h"
 #include "table/table.h"
@@ -21,12 +22,25 @@ inline constexpr int32_t kPortraitMainColumn = 2;   // gets the second appearanc
 inline constexpr int32_t kPortraitAlt1Column = 7;   // the first
 inline constexpr int32_t kPortraitAlt2Column = 8;   // the third
 
+// What the linking did, one line per fact ("head.txt: heads row 30 (label
+// "30") added, ..."), and the scripts' warnings ("apphead1.txt: line 2:
+// warning: ..."). Lines are listed only when listChanges is set.
+struct LinkReport {
+    bool listChanges = false;
+    std::vector<std::string> lines;
+    std::vector<std::string> warnings;
+};
+
 // Applies head.txt to heads, apphead1-3.txt to appearance and portraits.txt
 // to portraits, writing the link cells after each. `scripts` holds the five
 // scripts' bytes in kScriptFiles order. False, with "<file name>: <reason>"
 // in *why, at the first failure; the tables are then partly edited and must
-// not be written.
+// not be written. The report, when given, covers the steps that succeeded.
 bool runLinking(Table& appearance, Table& heads, Table& portraits,
-                const std::array<FileBytes, 5>& scripts, std::string* why);
+                const std::array<FileBytes, 5>& scripts, std::string* why,
+                LinkReport* report = nullptr);
+
+// A table's name in the report: its file name without ".2da".
+std::string tableTitle(const Table& table);
 
 }  // namespace headlink

@@ -1,11 +1,14 @@
 // headlink: run in a folder holding the three tables and five scripts; it
-// writes the *_updated.2da tables beside them. Arguments are ignored, so
-// files dropped onto the program make no difference.
+// writes the *_updated.2da tables beside them. Arguments that are not
+// options are ignored, so files dropped onto the program make no difference.
 #include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <new>
+#include <string>
+#include <vector>
 
+#include "app/options.h"
 #include "app/run.h"
 #include "table/fileio.h"
 
@@ -16,24 +19,22 @@
 namespace {
 
 // Started by a double-click, the program gets a console window of its own
-// that closes the moment it exits, taking any message with it. Keep it open
-// after a failure so the user can read why. A program started from an
-// existing console, or with its input or messages redirected (by a script
-// or another program), exits at once as usual.
-void holdOwnConsoleOnFailure() {
+// that closes the moment it exits, taking any message with it. Then the
+// report is shown and the window kept open until Enter. A program started
+// from an existing console, or with its input or messages redirected (by a
+// script or another program), behaves as usual.
+bool ownsConsoleWindow() {
     DWORD processes[2];
     DWORD mode = 0;
-    if (GetConsoleProcessList(processes, 2) != 1) return;
-    if (!GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode)) return;
-    if (!GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode)) return;
-    std::cerr << "Press Enter to close this window.";
-    std::cin.get();
+    return GetConsoleProcessList(processes, 2) == 1 &&
+           GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) &&
+           GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode);
 }
 
 }  // namespace
 #endif
 
-int main() {
+int main(int argc, char** argv) {
 #ifdef SIGXFSZ
     // Past a file-size limit, report the failed write instead of dying
     // with a temporary file left behind.
@@ -47,13 +48,35 @@ int main() {
     headlink::removeTemporaryOnInterrupt();
     int status = 1;
     try {
-        status = headlink::runInDirectory(std::cerr);
+        const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+        headlink::Options options;
+        std::string why;
+        if (!headlink::parseOptions(args, &options, &why)) {
+            std::cerr << "headlink: " << why << "\nTry 'headlink --help'.\n";
+            return 2;
+        }
+        if (options.help) {
+            std::cout << headlink::usage();
+            return 0;
+        }
+        if (options.version) {
+            std::cout << "headlink " HEADLINK_VERSION "\n";
+            return 0;
+        }
+#ifdef _WIN32
+        const bool window = ownsConsoleWindow();
+        if (window) options.verbose = true;
+#endif
+        status = headlink::runInDirectory(options, std::cout, std::cerr);
+#ifdef _WIN32
+        if (window) {
+            std::cerr << "Press Enter to close this window.";
+            std::cin.get();
+        }
+#endif
     } catch (const std::bad_alloc&) {
         // Out of memory even for the message: no allocation from here on.
         std::fputs("headlink: not enough memory\n", stderr);
     }
-#ifdef _WIN32
-    if (status != 0) holdOwnConsoleOnFailure();
-#endif
     return status;
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/options.h"
 #include "table/fileio.h"
 
 namespace headlink {
@@ -24,19 +25,26 @@ struct RunInputs {
 };
 
 // What a run produced: either the three output files' bytes, or the
-// failures, one line each, as "<file name>: <reason>".
+// failures, one line each, as "<file name>: <reason>". Warnings
+// ("<file>: [line N: ]warning: ...") come either way, and so does the
+// report of the steps that succeeded when it was asked for.
 struct RunOutcome {
     std::vector<std::string> errors;
+    std::vector<std::string> warnings;
+    std::vector<std::string> report;
     std::array<std::vector<uint8_t>, 3> outputs;  // in kOutputFiles order
     bool ok() const { return errors.empty(); }
 };
 
-// The whole run without touching the disk.
-RunOutcome runInMemory(const RunInputs& inputs);
+// The whole run without touching the disk; `report` asks for the report
+// lines (without the lines about writing the outputs).
+RunOutcome runInMemory(const RunInputs& inputs, bool report = false);
 
-// The real program: reads the inputs from the current directory, writes the
-// outputs there, prints one "headlink: ..." line per failure on `err` and
-// returns the exit status (0 success, 1 failure).
-int runInDirectory(std::ostream& err);
+// The real program after its options were read: reads the inputs from the
+// current folder (or options.directory), writes the outputs there unless
+// this is a dry run, prints the report on `out` when asked for, warnings
+// and one "headlink: ..." line per failure on `err`, and returns the exit
+// status (0 success, 1 failure, 2 when the folder cannot be entered).
+int runInDirectory(const Options& options, std::ostream& out, std::ostream& err);
 
 }  // namespace headlink

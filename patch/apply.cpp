@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <string_view>
 #include <utility>
 
@@ -27,8 +28,165 @@ struct Pair {
     int line = 0;
 };
 
-// A token shown in a message: quoted, at most 40 bytes, with bytes that
-// would garble a console shown as \xNN.
+// A script with one slip usually repeats it; a few warnings say enough.
+constexpr std::size_t kMaxWarnings = 8;
+
+char foldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool sameText(std::string_view a, std::string_view b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return foldAscii(x) == foldAscii(y); });
+}
+
+std::string tableName(const Table& table) {
+    return table.name().empty() ? std::string("the table") : table.name();
+}
+
+class PlanReader {
+public:
+    PlanReader(const Table& table, ScriptReader& in, const std::string& scriptName, ScriptDetails* details)
+        : table_(table), in_(in), script_(scriptName), details_(details) {}
+
+    bool read(Plan* plan, std::string* why) {
+        if (in_.atEnd()) return fail(why, script_ + ": the script is empty");
+        if (in_.text().rfind("\xEF\xBB\xBF", 0) == 0)
+            return fail(why, at(1) + "the script starts with a UTF-8 byte-order mark; "
+                                     "save it without one (plain ASCII)");
+        if (!expectInt(&plan->templateRow, "a template row number", "template row", why)) return false;
+        if (plan->templateRow < 0 || plan->templateRow >= table_.rowCount())
+            return fail(why, script_ + ": template row " + std::to_string(plan->templateRow) +
+                                 " does not exist (" + tableName(table_) + " has " +
+                                 std::to_string(table_.rowCount()) + " rows)");
+        if (!expectInt(&plan->keyColumn, "a column number", "key column", why)) return false;
+        if (!checkColumn(plan->keyColumn, why)) return false;
+        if (!expectValue(plan->keyColumn, &plan->keyValue, why)) return false;
+        checkKey(plan->keyValue);
+
+        plan->pairs = in_;
+        Pair pair;
+        while (in_.readInt(&pair.column)) {
+            checkNumber(pair.column, "column", true);
+            pair.line = in_.line();
+            if (!checkColumn(pair.column, why) || !expectValue(pair.column, &pair.value, why))
+                return false;
+            checkPair(pair, *plan);
+        }
+        // The pairs end at the first word that is not a number. A word that
+        // starts like one was most likely meant as one.
+        const std::string next = in_.atEnd() ? std::string() : in_.peekToken();
+        const std::size_t digit = !next.empty() && (next[0] == '+' || next[0] == '-') ? 1 : 0;
+        if (digit < next.size() && next[digit] >= '0' && next[digit] <= '9') {
+            const bool hexPrefix = next.size() > digit + 1 && next[digit] == '0' &&
+                                   (next[digit + 1] == 'x' || next[digit + 1] == 'X');
+            warn(in_.line(), quoted(next) + " is not a number" +
+                                 (hexPrefix ? " (0x needs a hexadecimal digit after it)" : "") +
+                                 ", so the pairs end here and the rest of the script is ignored");
+        }
+        return true;
+    }
+
+private:
+    std::string at(int line) const { return script_ + ": line " + std::to_string(line) + ": "; }
+
+    static bool fail(std::string* why, const std::string& reason) {
+        *why = reason;
+        return false;
+    }
+
+    void warn(int line, std::string text) {
+        if (details_ == nullptr) return;
+        auto& warnings = details_->warnings;
+        if (warnings.size() < kMaxWarnings) {
+            warnings.push_back({line, std::move(text)});
+        } else if (warnings.size() == kMaxWarnings) {
+            warnings.push_back({0, "more warnings like these are not shown"});
+        }
+    }
+
+    // A number read from a token that goes on (08, 4x), or written with a
+    // leading 0 (octal): both read differently from what most people expect.
+    void checkNumber(int32_t value, const char* role, bool valueFollows) {
+        if (details_ == nullptr) return;
+        std::string_view number = in_.lastNumber();
+        std::string_view digits = number.substr(number.find_first_not_of("+-"));
+        const bool leadingZero = digits[0] == '0' && !(digits.size() > 1 && (digits[1] == 'x' || digits[1] == 'X'));
+        const std::string_view rest = in_.restOfToken();
+        const std::string reads = std::string(role) + " " + std::to_string(value);
+        if (!rest.empty()) {
+            const bool octalCut = leadingZero && rest[0] >= '0' && rest[0] <= '9';
+            warn(in_.line(), quoted(std::string(number) + std::string(rest)) + " reads as " + reads +
+                                 " followed by " + (valueFollows ? "the value " : "") + quoted(rest) +
+                                 (octalCut ? "; a leading 0 means octal" : ""));
+        } else if (leadingZero && digits.size() > 1 && value != 0) {
+            warn(in_.line(), quoted(number) + " is octal and reads as " + reads + " (a leading 0 means octal)");
+        }
+    }
+
+    void checkKey(std::string_view key) {
+        if (details_ == nullptr) return;
+        details_->keyValue = std::string(key);
+        std::string_view first;
+        if (table_.pool().empty() || !table_.poolString(0, &first) || !sameText(first, key)) return;
+        warn(in_.line(), "the key value " + quoted(key) +
+                             " equals the table's first text, which is never found: this run adds a row, "
+                             "and every later run will add another");
+    }
+
+    void checkPair(const Pair& pair, const Plan& plan) {
+        if (details_ == nullptr) return;
+        const int line = in_.line();
+        if (pair.column == plan.keyColumn && !sameText(pair.value, plan.keyValue))
+            warn(line, "this sets key column " + std::to_string(pair.column) + " to " + quoted(pair.value) +
+                           ": the next run will not find the row by " + quoted(plan.keyValue) +
+                           " and adds another");
+        const auto& links = details_->linkColumns;
+        if (std::find(links.begin(), links.end(), pair.column) != links.end())
+            warn(line, "column " + std::to_string(pair.column) +
+                           " is a link column: linking replaces this value with a row number");
+    }
+
+    bool expectInt(int32_t* value, const char* what, const char* role, std::string* why) {
+        const int previousLine = in_.line();  // where the token before ended
+        if (in_.readInt(value)) {
+            checkNumber(*value, role, false);
+            return true;
+        }
+        if (in_.atEnd())
+            return fail(why, at(previousLine) + "expected " + what + ", found the end of the script");
+        return fail(why, at(in_.line()) + "expected " + what + ", found " + quoted(in_.peekToken()));
+    }
+
+    bool checkColumn(int32_t column, std::string* why) {
+        if (column >= 0 && column < table_.columnCount()) return true;
+        return fail(why, at(in_.line()) + "column " + std::to_string(column) +
+                             " is out of range (" + tableName(table_) + " has " +
+                             std::to_string(table_.columnCount()) + " columns)");
+    }
+
+    bool expectValue(int32_t column, std::string_view* value, std::string* why) {
+        int line = in_.line();
+        if (!in_.readText(value))
+            return fail(why, at(line) + "column " + std::to_string(column) + " has no value after it");
+        if (*value == "****")
+            warn(in_.line(), "the value \"****\" is stored as those four characters; in binary tables "
+                             "an empty cell is an empty text");
+        return true;
+    }
+
+    const Table& table_;
+    ScriptReader& in_;
+    const std::string& script_;
+    ScriptDetails* details_;
+};
+
+std::string cellText(const Table& table, int32_t row, int32_t column) {
+    std::string_view text;
+    table.poolString(table.cellOffset(row, column), &text);
+    return std::string(text);
+}
+
+}  // namespace
+
 std::string quoted(std::string_view token) {
     static const char* hex = "0123456789ABCDEF";
     std::string out = "\"";
@@ -46,88 +204,25 @@ std::string quoted(std::string_view token) {
     return out + "\"";
 }
 
-std::string tableName(const Table& table) {
-    return table.name().empty() ? std::string("the table") : table.name();
-}
-
-class PlanReader {
-public:
-    PlanReader(const Table& table, ScriptReader& in, const std::string& scriptName)
-        : table_(table), in_(in), script_(scriptName) {}
-
-    bool read(Plan* plan, std::string* why) {
-        if (in_.atEnd()) return fail(why, script_ + ": the script is empty");
-        if (in_.text().rfind("\xEF\xBB\xBF", 0) == 0)
-            return fail(why, at(1) + "the script starts with a UTF-8 byte-order mark; "
-                                     "save it without one (plain ASCII)");
-        if (!expectInt(&plan->templateRow, "a template row number", why)) return false;
-        if (plan->templateRow < 0 || plan->templateRow >= table_.rowCount())
-            return fail(why, script_ + ": template row " + std::to_string(plan->templateRow) +
-                                 " does not exist (" + tableName(table_) + " has " +
-                                 std::to_string(table_.rowCount()) + " rows)");
-        if (!expectInt(&plan->keyColumn, "a column number", why)) return false;
-        if (!checkColumn(plan->keyColumn, why)) return false;
-        if (!expectValue(plan->keyColumn, &plan->keyValue, why)) return false;
-
-        plan->pairs = in_;
-        Pair pair;
-        while (in_.readInt(&pair.column)) {
-            if (!checkColumn(pair.column, why) || !expectValue(pair.column, &pair.value, why))
-                return false;
-        }
-        return true;
-    }
-
-private:
-    std::string at(int line) const { return script_ + ": line " + std::to_string(line) + ": "; }
-
-    static bool fail(std::string* why, const std::string& reason) {
-        *why = reason;
-        return false;
-    }
-
-    bool expectInt(int32_t* value, const char* what, std::string* why) {
-        const int previousLine = in_.line();  // where the token before ended
-        if (in_.readInt(value)) return true;
-        if (in_.atEnd())
-            return fail(why, at(previousLine) + "expected " + what + ", found the end of the script");
-        return fail(why, at(in_.line()) + "expected " + what + ", found " + quoted(in_.peekToken()));
-    }
-
-    bool checkColumn(int32_t column, std::string* why) {
-        if (column >= 0 && column < table_.columnCount()) return true;
-        return fail(why, at(in_.line()) + "column " + std::to_string(column) +
-                             " is out of range (" + tableName(table_) + " has " +
-                             std::to_string(table_.columnCount()) + " columns)");
-    }
-
-    bool expectValue(int32_t column, std::string_view* value, std::string* why) {
-        int line = in_.line();
-        if (in_.readText(value)) return true;
-        return fail(why, at(line) + "column " + std::to_string(column) +
-                             " has no value after it");
-    }
-
-    const Table& table_;
-    ScriptReader& in_;
-    const std::string& script_;
-};
-
-}  // namespace
-
 int32_t applyScriptBytes(Table& table, std::span<const uint8_t> script,
-                         const std::string& scriptName, std::string* why) {
+                         const std::string& scriptName, std::string* why, ScriptDetails* details) {
     std::string ignored;
     if (why == nullptr) why = &ignored;
     ScriptReader in(script);
     Plan plan{0, 0, {}, in};
-    if (!PlanReader(table, in, scriptName).read(&plan, why)) return -1;
+    if (!PlanReader(table, in, scriptName, details).read(&plan, why)) return -1;
 
     // Edits go to a copy that replaces the table only when every edit
     // worked, so a limit hit half-way cannot leave a half-edited row.
     Table edited = table;
     std::string reason;
     int32_t row = edited.findRow(plan.keyValue, plan.keyColumn);
+    if (details != nullptr) {
+        details->templateRow = plan.templateRow;
+        details->keyColumn = plan.keyColumn;
+        details->added = row < 0;
+        if (row >= 0) details->matched = cellText(edited, row, plan.keyColumn);
+    }
     if (row < 0) {
         row = edited.appendRow(plan.templateRow, &reason);
         if (row < 0) {
@@ -141,15 +236,19 @@ int32_t applyScriptBytes(Table& table, std::span<const uint8_t> script,
         }
     }
     // The pairs were all checked when read: each is a column and a value.
+    const bool list = details != nullptr && details->listChanges;
     Pair pair;
     while (plan.pairs.readInt(&pair.column)) {
         pair.line = plan.pairs.line();
         plan.pairs.readText(&pair.value);
+        std::string was = list ? cellText(edited, row, pair.column) : std::string();
         if (edited.setCell(row, pair.column, pair.value, &reason) != 0) {
             *why = scriptName + ": line " + std::to_string(pair.line) + ": cannot set column " +
                    std::to_string(pair.column) + ": " + reason;
             return -1;
         }
+        if (list)
+            details->changes.push_back({pair.column, pair.line, cellText(edited, row, pair.column), std::move(was)});
     }
     edited.setLastPatchedRow(static_cast<uint16_t>(row));
     table = std::move(edited);

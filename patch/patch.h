@@ -12,10 +12,42 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "table/table.h"
 
 namespace headlink {
+
+// What a script did and what looks wrong in it, for a report and warnings.
+struct ScriptDetails {
+    // Given by the caller: columns it overwrites afterwards (the link
+    // columns), and whether every cell set should be listed.
+    std::vector<int32_t> linkColumns;
+    bool listChanges = false;
+
+    // Filled in by applyScriptBytes as far as the script got.
+    bool added = false;         // a copy of templateRow was appended
+    int32_t templateRow = -1;
+    int32_t keyColumn = -1;
+    std::string keyValue;       // as the script wrote it
+    std::string matched;        // a found row's key text, as the table holds it
+    struct Change {
+        int32_t column;
+        int line;
+        std::string value;
+        std::string was;
+    };
+    std::vector<Change> changes;  // in script order, when listChanges is set
+    struct Warning {
+        int line;  // 0 when no line applies
+        std::string text;
+    };
+    std::vector<Warning> warnings;  // at most a few per script, then a count
+};
+
+// A token or value for a message: quoted, at most 40 bytes, with bytes that
+// would garble a console shown as \xNN.
+std::string quoted(std::string_view token);
 
 // Reads the script file `fileName` and applies it to `table`. Returns the
 // row found or appended (also left in table.lastPatchedRow()), or -1 with
@@ -26,6 +58,7 @@ int32_t applyScript(Table& table, const std::string& fileName, std::string* why 
 
 // The same for a script already in memory; `scriptName` is used in messages.
 int32_t applyScriptBytes(Table& table, std::span<const uint8_t> script,
-                         const std::string& scriptName, std::string* why = nullptr);
+                         const std::string& scriptName, std::string* why = nullptr,
+                         ScriptDetails* details = nullptr);
 
 }  // namespace headlink

@@ -72,6 +72,7 @@ bool ScriptReader::readInt(int32_t* value) {
         ++at;
     }
     if (!sawDigit) return false;
+    numberStart_ = start;
     pos_ = at;
     constexpr auto kMax = static_cast<uint64_t>(std::numeric_limits<int32_t>::max());
     if (negative)
@@ -91,6 +92,12 @@ bool ScriptReader::readText(std::string_view* value) {
     std::string_view token = text_.substr(start, pos_ - start);
     *value = token.substr(0, token.find('\0'));
     return true;
+}
+
+std::string_view ScriptReader::restOfToken() const {
+    std::size_t end = pos_;
+    while (end < text_.size() && !isScriptSpace(text_[end])) ++end;
+    return text_.substr(pos_, end - pos_);
 }
 
 std::string ScriptReader::peekToken() const {

@@ -30,6 +30,12 @@ public:
     // the rest of the token is read and dropped. False at end of input.
     bool readText(std::string_view* value);
 
+    // The characters the last successful readInt took, and what is left of
+    // their token when the number stopped inside it ("8" of "08"; empty when
+    // the number was the whole token).
+    std::string_view lastNumber() const { return text_.substr(numberStart_, pos_ - numberStart_); }
+    std::string_view restOfToken() const;
+
     // Skips white space; true when nothing but white space is left.
     bool atEnd();
     // The token at the current position, for messages (empty at the end).
@@ -44,6 +50,7 @@ private:
 
     std::string_view text_;
     std::size_t pos_ = 0;
+    std::size_t numberStart_ = 0;
     int line_ = 1;
 };
 

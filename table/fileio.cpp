@@ -247,6 +247,7 @@ FileBytes readFile(const std::string& name) {
 #ifdef _WIN32
     int fd = _open(name.c_str(), _O_RDONLY | _O_BINARY);
     if (fd < 0) {
+        result.missing = errno == ENOENT;
         std::error_code ec;
         result.error = fs::is_directory(name, ec) ? "cannot open: it is a folder, not a file"
                                                   : "cannot open: " + errnoText(errno);
@@ -263,6 +264,7 @@ FileBytes readFile(const std::string& name) {
 #else
     int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
+        result.missing = errno == ENOENT;
         result.error = "cannot open: " + errnoText(errno);
         return result;
     }

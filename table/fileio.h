@@ -12,6 +12,7 @@ namespace headlink {
 struct FileBytes {
     std::vector<uint8_t> bytes;
     std::string error;
+    bool missing = false;  // the error is that no file of this name exists
     bool ok() const { return error.empty(); }
 };
 

@@ -4,6 +4,8 @@
 #include "table/fileio.h"
 #include "table/table.h"
 
+#include <algorithm>
+
 namespace headlink {
 
 namespace {
@@ -44,8 +46,14 @@ int Table::loadBytes(std::span<const uint8_t> bytes, const std::string& name,
         ++labelEnd;
         if (labelEnd < fileSize && bytes[labelEnd] == '\t') ++columns;
     }
-    if (labelEnd == fileSize)
+    if (labelEnd == fileSize) {
+        const std::string_view start(reinterpret_cast<const char*>(bytes.data()), std::min<std::size_t>(fileSize, 8));
+        if (start == "2DA V2.0")
+            return fail(*this, why,
+                        "malformed: this is a table in text form (2DA V2.0); headlink reads the binary "
+                        "form (2DA V2.b)");
         return fail(*this, why, "malformed: no NUL byte ends the column labels");
+    }
     // The row count and the two bytes after it (the upper half of a 32-bit
     // count in the host's format) must lie inside the file.
     if (labelEnd + 5 > fileSize)
@@ -117,6 +125,46 @@ int Table::loadBytes(std::span<const uint8_t> bytes, const std::string& name,
     poolStart_ = static_cast<int32_t>(poolStart);
     indexPool();
     return 0;
+}
+
+std::string_view Table::signatureLine() const {
+    std::string_view header(reinterpret_cast<const char*>(headerBlock_.data()), static_cast<std::size_t>(labelEnd_));
+    header = header.substr(0, header.find('\n'));
+    if (!header.empty() && header.back() == '\r') header.remove_suffix(1);
+    return header;
+}
+
+std::vector<std::string_view> Table::columnLabels() const {
+    const std::string_view header(reinterpret_cast<const char*>(headerBlock_.data()),
+                                  static_cast<std::size_t>(labelEnd_));
+    std::vector<std::string_view> labels;
+    // A tab at byte 0 closes no column, so labels are looked for from byte 1.
+    std::size_t firstTab = header.find('\t', 1);
+    std::size_t start = 0;
+    if (firstTab != std::string_view::npos) {
+        std::size_t lineEnd = header.rfind('\n', firstTab);
+        start = lineEnd == std::string_view::npos ? 0 : lineEnd + 1;
+    }
+    for (std::size_t at = header.empty() ? 0 : 1; at < header.size(); ++at) {
+        if (header[at] != '\t') continue;
+        labels.push_back(header.substr(start, at - start));
+        start = at + 1;
+    }
+    return labels;
+}
+
+std::string Table::rowLabel(int32_t row) const {
+    if (row >= loadedRowCount_) return decimal(row);
+    // Row labels follow the row count and its (zero) upper half, each closed by a tab.
+    std::size_t at = static_cast<std::size_t>(labelEnd_) + 5;
+    for (int32_t r = 0; r < row; ++r) {
+        while (headerBlock_[at] != '\t') ++at;
+        ++at;
+    }
+    std::size_t end = at;
+    while (headerBlock_[end] != '\t') ++end;
+    return std::string(headerBlock_.begin() + static_cast<std::ptrdiff_t>(at),
+                       headerBlock_.begin() + static_cast<std::ptrdiff_t>(end));
 }
 
 uint16_t Table::cellOffset(int32_t row, int32_t column) const {

@@ -59,6 +59,16 @@ public:
     // 0 on success, 1 with the reason in *why.
     int save(const std::string& fileName, std::string* why = nullptr) const;
 
+    // The header's first line (up to its LF, without a CR before it): in a
+    // binary table the signature "2DA V2.b".
+    std::string_view signatureLine() const;
+    // Column labels: the tab-terminated texts of the header after its first
+    // line, one per column (the same tabs that count the columns). In an
+    // odd header without a line break the first label starts at byte 0.
+    std::vector<std::string_view> columnLabels() const;
+    // Label of a row: as read for a loaded row, its number for an added one.
+    std::string rowLabel(int32_t row) const;
+
     // Read access for the run, the tools and the tests.
     const std::string& name() const { return name_; }
     int32_t columnCount() const { return columnCount_; }

@@ -91,7 +91,16 @@ Bytes readBytes(const fs::path& path) {
 struct RunResult {
     int status;
     std::string err;
+    std::string out;
 };
+
+// A Windows build writes CR LF line ends on its console streams.
+std::string withoutCr(const Bytes& bytes) {
+    std::string text;
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        if (!(bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')) text.push_back(static_cast<char>(bytes[i]));
+    return text;
+}
 
 class EndToEnd : public ::testing::Test {
 protected:
@@ -143,12 +152,12 @@ protected:
 #else
         r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
 #endif
-        Bytes err = readBytes(log("err"));
-        Bytes out = readBytes(log("out"));
-        // A Windows build writes CR LF line ends on its console streams.
-        for (std::size_t i = 0; i < err.size(); ++i)
-            if (!(err[i] == '\r' && i + 1 < err.size() && err[i + 1] == '\n')) r.err.push_back(static_cast<char>(err[i]));
-        EXPECT_TRUE(out.empty()) << "headlink printed on stdout";
+        r.err = withoutCr(readBytes(log("err")));
+        r.out = withoutCr(readBytes(log("out")));
+        // Without -v or -n a run prints nothing on stdout, whatever happens.
+        if (args.find("-") == std::string::npos) {
+            EXPECT_EQ(r.out, "") << "headlink printed on stdout";
+        }
         fs::remove(log("out"));
         fs::remove(log("err"));
         return r;
@@ -255,7 +264,7 @@ TEST_F(EndToEnd, ArgumentsMakeNoDifference) {
     ASSERT_EQ(run().status, 0);
     Bytes first = get("portraits_updated.2da");
     fs::remove(dir_ / "portraits_updated.2da");
-    RunResult r = run("heads.2da --help /nonexistent");
+    RunResult r = run("heads.2da /nonexistent - -- --frob");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(get("portraits_updated.2da"), first);
@@ -268,8 +277,9 @@ TEST_F(EndToEnd, MissingInputWritesNothing) {
     putAll(kit);
     RunResult r = run();
     EXPECT_EQ(r.status, 1);
-    // Only the first failure is reported: loading stops there.
-    EXPECT_EQ(r.err, "headlink: heads.2da: cannot open: No such file or directory\n");
+    // Every table that cannot be read is reported, in order.
+    EXPECT_EQ(r.err, "headlink: heads.2da: cannot open: No such file or directory\n"
+                     "headlink: portraits.2da: cannot open: No such file or directory\n");
     EXPECT_EQ(listing(), (std::vector<std::string>{"appearance.2da", "apphead1.txt", "apphead2.txt",
                                                    "apphead3.txt", "head.txt", "portraits.txt"}));
 }
@@ -362,6 +372,7 @@ TEST_F(EndToEnd, DoesTheWholeJobOnTheExampleKit) {
     putAll(kit);
     RunResult r = run();
     ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");  // not a warning on the example kit
     for (const auto& [name, bytes] : kit) EXPECT_EQ(get(name), bytes) << name;
 
     Table headsIn = loadTable(kit["heads.2da"]), heads = loadTable(get("heads_updated.2da"));
@@ -512,6 +523,67 @@ TEST_F(EndToEnd, ReplacesEarlierOutputsButNotReadOnlyOnes) {
     EXPECT_EQ(loadTable(get("portraits_updated.2da")).rowCount(), 2);
     fs::permissions(dir_ / "heads_updated.2da", fs::perms::owner_write, fs::perm_options::add);
     EXPECT_EQ(listing().size(), 11u);  // no temporary left behind
+}
+
+TEST_F(EndToEnd, ReportsWhatItDidOnTheExampleKit) {
+    const fs::path kitDir = HEADLINK_EXAMPLES_DIR;
+    fs::create_directory(dir_ / "kit");
+    for (const auto& entry : fs::directory_iterator(kitDir)) {
+        const std::string ext = entry.path().extension().string();
+        if (ext == ".2da" || ext == ".txt") fs::copy_file(entry.path(), dir_ / "kit" / entry.path().filename());
+    }
+    const Bytes expected = readBytes(HEADLINK_EXPECTED_DIR "/example-report.txt");
+    RunResult r = run("-v -C kit");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, std::string(expected.begin(), expected.end()));
+    EXPECT_TRUE(fs::exists(dir_ / "kit" / "heads_updated.2da"));
+}
+
+TEST_F(EndToEnd, CommandLine) {
+    struct Case {
+        std::string args;
+        int status;
+        std::string out;  // exact, or a prefix when it ends in "..."
+        std::string err;
+        bool writes;
+    };
+    auto kit = smallKit();
+    kit["apphead1.txt"] = script("0 0 app1 011 v");  // one warning
+    const std::string dry = "appearance_updated.2da: 2 -> 5 rows, 5 strings added to the pool; not written (dry run)\n";
+    const std::string warning = "headlink: apphead1.txt: line 1: warning: \"011\" is octal and reads as column 9 "
+                                "(a leading 0 means octal)\n";
+    const std::vector<Case> cases = {
+        {"", 0, "", warning, true},
+        {"-q", 0, "", "", true},
+        {"--help", 0, "Usage: headlink [options] [ignored arguments...]\n...", "", false},
+        {"-h -n", 0, "Usage: headlink...", "", false},
+        {"--version", 0, "headlink " HEADLINK_VERSION "\n", "", false},
+        {"--frob", 2, "", "headlink: unknown option '--frob'\nTry 'headlink --help'.\n", false},
+        {"-v -C", 2, "", "headlink: option '-C' needs a folder\nTry 'headlink --help'.\n", false},
+        {"-C nowhere", 2, "", "headlink: nowhere: cannot enter the folder: No such file or directory\n", false},
+        {"-n -q", 0, "head.txt: heads row 3 (label \"3\") added...", "", false},
+    };
+    for (const auto& c : cases) {
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        putAll(kit);
+        RunResult r = run(c.args);
+        EXPECT_EQ(r.status, c.status) << c.args << ": " << r.err;
+        const bool prefix = c.out.size() > 3 && c.out.compare(c.out.size() - 3, 3, "...") == 0;
+        const std::size_t compared = prefix ? c.out.size() - 3 : std::string::npos;
+        EXPECT_EQ(r.out.substr(0, compared), c.out.substr(0, compared)) << c.args;
+        EXPECT_EQ(r.err, c.err) << c.args;
+        EXPECT_EQ(has("heads_updated.2da"), c.writes) << c.args;
+        if (c.writes) continue;
+        // Nothing was written, not even a temporary, and the inputs are as they were.
+        EXPECT_EQ(listing().size(), kit.size()) << c.args;
+        for (const auto& [name, bytes] : kit) EXPECT_EQ(get(name), bytes) << c.args << ": " << name;
+        if (c.args == "-n -q") {
+            EXPECT_NE(r.out.find(dry), std::string::npos) << r.out;
+            EXPECT_EQ(r.out.substr(r.out.size() - 29), "dry run: nothing was written\n");
+        }
+    }
 }
 
 // With HEADLINK_REFERENCE_EXE set (the build of another platform), both

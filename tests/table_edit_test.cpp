@@ -174,7 +174,7 @@ TEST(TableWrite, AppendedRowsAreLabelledWithTheirIndex) {
     ASSERT_EQ(t.appendRow(0), 2);
     ASSERT_EQ(t.setCell(2, 0, "c"), 0);
     const std::vector<uint8_t> expected = {
-        '2', 'D', 'A', ' ', 'B', 'I', 'N', '1', '\n', 'k', '\t', 0,  // labels
+        '2', 'D', 'A', ' ', 'V', '2', '.', 'b', '\n', 'k', '\t', 0,  // labels
         3, 0, 0, 0,                                                  // row count now 3
         'z', 'e', 'r', 'o', '\t', 'o', 'n', 'e', '\t', '2', '\t',      // new label "2"
         0, 0, 2, 0, 4, 0,                                            // grid: a, b, c

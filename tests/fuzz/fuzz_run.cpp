@@ -86,11 +86,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     // What is known before the run.
     std::string mustName;  // the file a failure must name, when known
     bool mustFail = false;
+    // Every table that does not load and every script that cannot be
+    // opened is reported, each on its own line, tables first.
     std::array<Table, 3> in;
-    for (std::size_t i = 0; i < 3 && !mustFail; ++i) {
+    std::size_t unreadable = 0;
+    for (std::size_t i = 0; i < 3; ++i) {
         if (!inputs.tables[i].ok() || in[i].loadBytes(inputs.tables[i].bytes, "in.2da") != 0) {
+            if (!mustFail) mustName = headlink::kTableFiles[i];
             mustFail = true;
-            mustName = headlink::kTableFiles[i];
+            ++unreadable;
+        }
+    }
+    for (std::size_t i = 0; i < 5; ++i) {
+        if (!inputs.scripts[i].ok()) {
+            if (!mustFail) mustName = headlink::kScriptFiles[i];
+            mustFail = true;
+            ++unreadable;
         }
     }
     if (!mustFail && in[0].columnCount() < headlink::kAppearanceHeadColumn + 1) {
@@ -118,9 +129,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         if (portraitRow < 0) mustFail = true;  // the file named depends on what fails first
     }
 
-    const headlink::RunOutcome outcome = headlink::runInMemory(inputs);
+    const headlink::RunOutcome outcome = headlink::runInMemory(inputs, size % 2 == 0);
+    for (const std::string& warning : outcome.warnings)
+        check(warning.find(": warning: ") != std::string::npos && warning.find('\n') == std::string::npos,
+              "a warning is not one \"<file>: [line N: ]warning: ...\" line: ", warning);
     if (!outcome.ok()) {
-        check(outcome.errors.size() == 1, "a failed run reported ", outcome.errors.size(), " error lines, not one");
+        const std::size_t expected = unreadable > 0 ? unreadable : 1;
+        check(outcome.errors.size() == expected, "a failed run reported ", outcome.errors.size(),
+              " error lines, not ", expected);
         const std::string& line = outcome.errors[0];
         bool named = false;
         for (const char* file : headlink::kTableFiles)

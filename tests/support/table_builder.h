@@ -9,7 +9,7 @@
 namespace headlink::testing {
 
 struct TableLayout {
-    std::string signature = "2DA BIN1\n";  // free text before the column labels
+    std::string signature = "2DA V2.b\n";  // free text before the column labels
     std::vector<std::string> columns;
     std::vector<std::string> rowLabels;    // one per row; a tab follows each
     // Cell texts, row by row. Equal texts share one pool string, placed in

@@ -1,0 +1,100 @@
+#include "app/options.h"
+
+#include <array>
+
+namespace headlink {
+
+namespace {
+
+// One entry per option; `flag` is the switch it sets, or null for -C.
+struct Spec {
+    char shortName;
+    const char* longName;
+    bool Options::*flag;
+};
+
+constexpr std::array<Spec, 6> kOptions = {{
+    {'C', "directory", nullptr},
+    {'n', "dry-run", &Options::dryRun},
+    {'v', "verbose", &Options::verbose},
+    {'q', "quiet", &Options::quiet},
+    {'h', "help", &Options::help},
+    {0, "version", &Options::version},
+}};
+
+bool fail(std::string* why, std::string reason) {
+    *why = std::move(reason);
+    return false;
+}
+
+}  // namespace
+
+bool parseOptions(std::span<const std::string> args, Options* options, std::string* why) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--") break;  // everything after it is ignored
+        if (arg.size() < 2 || arg[0] != '-') continue;
+
+        if (arg[1] == '-') {
+            // --name or --name=value
+            const std::size_t equals = arg.find('=');
+            const std::string name = arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
+            const Spec* spec = nullptr;
+            for (const Spec& s : kOptions)
+                if (name == s.longName) spec = &s;
+            if (spec == nullptr) return fail(why, "unknown option '" + arg + "'");
+            if (spec->flag != nullptr) {
+                if (equals != std::string::npos)
+                    return fail(why, "option '--" + name + "' takes no value");
+                options->*(spec->flag) = true;
+            } else if (equals != std::string::npos) {
+                options->directory = arg.substr(equals + 1);
+            } else if (i + 1 < args.size()) {
+                options->directory = args[++i];
+            } else {
+                return fail(why, "option '--" + name + "' needs a folder");
+            }
+            if (spec->flag == nullptr && options->directory.empty())
+                return fail(why, "option '--" + name + "' needs a folder");
+            continue;
+        }
+
+        // Short options, grouped as in -nv; -C takes the rest or the next argument.
+        for (std::size_t at = 1; at < arg.size(); ++at) {
+            const Spec* spec = nullptr;
+            for (const Spec& s : kOptions)
+                if (s.shortName != 0 && arg[at] == s.shortName) spec = &s;
+            if (spec == nullptr) return fail(why, std::string("unknown option '-") + arg[at] + "'");
+            if (spec->flag != nullptr) {
+                options->*(spec->flag) = true;
+                continue;
+            }
+            if (at + 1 < arg.size()) options->directory = arg.substr(at + 1);
+            else if (i + 1 < args.size()) options->directory = args[++i];
+            else options->directory.clear();
+            if (options->directory.empty()) return fail(why, "option '-C' needs a folder");
+            break;
+        }
+    }
+    return true;
+}
+
+std::string usage() {
+    return "Usage: headlink [options] [ignored arguments...]\n"
+           "Adds a head to appearance.2da, heads.2da and portraits.2da as the scripts head.txt,\n"
+           "apphead1.txt, apphead2.txt, apphead3.txt and portraits.txt say, and writes\n"
+           "appearance_updated.2da, heads_updated.2da and portraits_updated.2da beside them.\n"
+           "\n"
+           "  -C, --directory DIR   work in DIR instead of the current folder\n"
+           "  -n, --dry-run         do the whole job but write nothing; print the report\n"
+           "  -v, --verbose         print the report after the run\n"
+           "  -q, --quiet           print no warnings (errors are still printed)\n"
+           "  -h, --help            print this help and exit\n"
+           "      --version         print the version and exit\n"
+           "      --                end of options; everything after it is ignored\n"
+           "\n"
+           "Exit status: 0 when the outputs were written (or would be, with -n), 1 when\n"
+           "anything failed (each failure is printed), 2 for a usage error.\n";
+}
+
+}  // namespace headlink

@@ -1,0 +1,27 @@
+// The command line: options are read in one place, before anything touches
+// the disk. Arguments that do not start with '-' are ignored, because files
+// dropped onto the program arrive as arguments.
+#pragma once
+
+#include <span>
+#include <string>
+
+namespace headlink {
+
+struct Options {
+    std::string directory;  // -C: work there instead of the current folder
+    bool dryRun = false;    // -n: do everything but write; print the report
+    bool verbose = false;   // -v: print the report
+    bool quiet = false;     // -q: no warnings
+    bool help = false;
+    bool version = false;
+};
+
+// The options in `args` (the arguments after the program name). On a usage
+// error, false with the message in *why ("unknown option '--frob'").
+bool parseOptions(std::span<const std::string> args, Options* options, std::string* why);
+
+// The text --help prints.
+std::string usage();
+
+}  // namespace headlink

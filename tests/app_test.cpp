@@ -1,0 +1,156 @@
+// The program's own layer: its command line, and the warnings a run gives.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "app/options.h"
+#include "app/run.h"
+#include "patch/patch.h"
+#include "tests/support/table_builder.h"
+
+namespace headlink {
+namespace {
+
+struct OptionCase {
+    std::vector<std::string> args;
+    const char* error;  // nullptr: accepted
+    std::string directory;
+    std::string flags;  // n v q h V (version) for each switch set
+};
+
+TEST(Options, ParsedByTable) {
+    const std::vector<OptionCase> cases = {
+        {{}, nullptr, "", ""},
+        {{"heads.2da", "C:\\kit\\x.txt", "-"}, nullptr, "", ""},  // dropped files are ignored
+        {{"-n", "-v", "-q"}, nullptr, "", "nvq"},
+        {{"--dry-run", "--verbose", "--quiet", "--help", "--version"}, nullptr, "", "nvqhV"},
+        {{"-nvq"}, nullptr, "", "nvq"},
+        {{"-h"}, nullptr, "", "h"},
+        {{"-C", "kit"}, nullptr, "kit", ""},
+        {{"-Ckit", "-v"}, nullptr, "kit", "v"},
+        {{"-vC", "kit"}, nullptr, "kit", "v"},
+        {{"--directory", "a b"}, nullptr, "a b", ""},
+        {{"--directory=kit"}, nullptr, "kit", ""},
+        {{"-C", "one", "-C", "two"}, nullptr, "two", ""},
+        {{"--", "--frob", "-C"}, nullptr, "", ""},  // nothing after -- counts
+        {{"-v", "--", "-n"}, nullptr, "", "v"},
+        {{"--frob"}, "unknown option '--frob'", "", ""},
+        {{"-x"}, "unknown option '-x'", "", ""},
+        {{"-vx"}, "unknown option '-x'", "", ""},
+        {{"file", "--verbose=1"}, "option '--verbose' takes no value", "", ""},
+        {{"-C"}, "option '-C' needs a folder", "", ""},
+        {{"-v", "--directory"}, "option '--directory' needs a folder", "", ""},
+        {{"--directory="}, "option '--directory' needs a folder", "", ""},
+        {{"--dry"}, "unknown option '--dry'", "", ""},  // no abbreviations
+    };
+    for (const auto& c : cases) {
+        std::string label;
+        for (const auto& a : c.args) label += a + " ";
+        Options options;
+        std::string why;
+        const bool ok = parseOptions(c.args, &options, &why);
+        EXPECT_EQ(ok, c.error == nullptr) << label << why;
+        if (!ok) {
+            EXPECT_EQ(why, c.error) << label;
+            continue;
+        }
+        std::string flags;
+        if (options.dryRun) flags += 'n';
+        if (options.verbose) flags += 'v';
+        if (options.quiet) flags += 'q';
+        if (options.help) flags += 'h';
+        if (options.version) flags += 'V';
+        EXPECT_EQ(flags, c.flags) << label;
+        EXPECT_EQ(options.directory, c.directory) << label;
+    }
+}
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes table(std::size_t columns, std::size_t rows, const std::string& signature = "2DA V2.b\n") {
+    testing::TableLayout layout;
+    layout.signature = signature;
+    for (std::size_t c = 0; c < columns; ++c) layout.columns.push_back("c" + std::to_string(c));
+    layout.rowLabels = testing::numberedLabels(rows);
+    for (std::size_t r = 0; r < rows; ++r) {
+        layout.cells.emplace_back();
+        for (std::size_t c = 0; c < columns; ++c) layout.cells.back().push_back("v" + std::to_string(r) + "_" + std::to_string(c));
+    }
+    return testing::buildTable(layout);
+}
+
+FileBytes file(const std::string& text) { return {Bytes(text.begin(), text.end()), {}, false}; }
+
+// A kit whose scripts give no warning; each case changes one file.
+RunInputs quietKit() {
+    RunInputs in;
+    in.tables = {FileBytes{table(12, 2), {}, false}, FileBytes{table(2, 2), {}, false},
+                 FileBytes{table(9, 1), {}, false}};
+    in.scripts = {file("0 0 head 1 model"), file("0 0 app1 11 fast"), file("0 0 app2"), file("0 0 app3"),
+                  file("0 0 portrait 4 x end: a note")};
+    return in;
+}
+
+struct WarningCase {
+    std::size_t script;  // which of the five, in run order
+    std::string text;
+    std::vector<std::string> warnings;
+};
+
+TEST(Warnings, EachPatternOnceAndNoneOnAQuietKit) {
+    const std::vector<WarningCase> cases = {
+        {1, "0 0 app1 08 fast",  // column 0 is the key column, too
+         {"apphead1.txt: line 1: warning: \"08\" reads as column 0 followed by the value \"8\"; a leading 0 means octal",
+          "apphead1.txt: line 1: warning: this sets key column 0 to \"8\": the next run will not find the row by "
+          "\"app1\" and adds another"}},
+        {1, "0 0 app1 4x tex 3 mdl",
+         {"apphead1.txt: line 1: warning: \"4x\" reads as column 4 followed by the value \"x\""}},
+        {0, "0 0 h\n1 m\n0xg 1 n",
+         {"head.txt: line 3: warning: \"0xg\" is not a number (0x needs a hexadecimal digit after it), so the pairs "
+          "end here and the rest of the script is ignored"}},
+        {1, "0 0 a 11abc", {"apphead1.txt: line 1: warning: \"11abc\" reads as column 11 followed by the value \"abc\""}},
+        {2, "0 0 a\n011 v", {"apphead2.txt: line 2: warning: \"011\" is octal and reads as column 9 (a leading 0 means octal)"}},
+        {2, "00 0 a 0 A", {}},  // 0 is 0 however written; the key set again in another case is still found
+        {0, "0 0 V0_0", {"head.txt: line 1: warning: the key value \"V0_0\" equals the table's first text, which is "
+                         "never found: this run adds a row, and every later run will add another"}},
+        {0, "0 0 h\n0 other", {"head.txt: line 2: warning: this sets key column 0 to \"other\": the next run will not "
+                               "find the row by \"h\" and adds another"}},
+        {1, "0 10 k", {"apphead1.txt: warning: linking writes \"2\" into key column 10 of appearance row 2: the next "
+                       "run will not find the row by \"k\" and adds another"}},
+        {1, "0 0 a 10 v", {"apphead1.txt: line 1: warning: column 10 is a link column: linking replaces this value "
+                           "with a row number"}},
+        {4, "0 0 p 7 v", {"portraits.txt: line 1: warning: column 7 is a link column: linking replaces this value "
+                          "with a row number"}},
+        {3, "0 0 a 5 ****", {"apphead3.txt: line 1: warning: the value \"****\" is stored as those four characters; "
+                             "in binary tables an empty cell is an empty text"}},
+    };
+    RunOutcome quiet = runInMemory(quietKit());
+    ASSERT_TRUE(quiet.ok()) << quiet.errors[0];
+    EXPECT_TRUE(quiet.warnings.empty()) << quiet.warnings[0];
+    for (const auto& c : cases) {
+        RunInputs in = quietKit();
+        in.scripts[c.script] = file(c.text);
+        RunOutcome outcome = runInMemory(in);
+        EXPECT_TRUE(outcome.ok()) << c.text;
+        EXPECT_EQ(outcome.warnings, c.warnings) << c.text;
+    }
+
+    // A table without the binary signature is read as it is, with a warning.
+    RunInputs in = quietKit();
+    in.tables[1] = FileBytes{table(2, 2, "2DA BIN1\n"), {}, false};
+    RunOutcome outcome = runInMemory(in);
+    EXPECT_TRUE(outcome.ok());
+    EXPECT_EQ(outcome.warnings, std::vector<std::string>{"heads.2da: warning: the first line is \"2DA BIN1\", not "
+                                                         "the binary signature \"2DA V2.b\"; the table is read as it is"});
+    // A script full of slips gives a few warnings and a count, not thousands.
+    in = quietKit();
+    std::string many = "0 0 a";
+    for (int i = 0; i < 50; ++i) many += " 01 v";
+    in.scripts[2] = file(many);
+    outcome = runInMemory(in);
+    ASSERT_EQ(outcome.warnings.size(), 9u);
+    EXPECT_EQ(outcome.warnings.back(), "apphead2.txt: warning: more warnings like these are not shown");
+}
+
+}  // namespace
+}  // namespace headlink
