@@ -76,6 +76,46 @@ TEST(TableLoad, IndexesEveryPoolStringIncludingEmptyAndRepeated) {
     EXPECT_EQ(t.poolIndex(), (std::vector<uint16_t>{0, 1, 4, 5}));
 }
 
+TEST(TableLoad, SignatureAndColumnLabelsFromOddHeaders) {
+    struct Case {
+        std::string signature;
+        std::vector<std::string> columns;
+        std::string line;
+        std::vector<std::string> labels;
+    };
+    const std::vector<Case> cases = {
+        {"2DA V2.b\n", {"label", "", "x y"}, "2DA V2.b", {"label", "", "x y"}},
+        {"2DA V2.b\r\n", {"a"}, "2DA V2.b", {"a"}},
+        {"\tsig\n", {"a", "b"}, "\tsig", {"a", "b"}},  // a tab at byte 0 closes no column
+        {"odd \x01\xff", {"a", "b"}, "odd \x01\xff" "a\tb\t", {"odd \x01\xff" "a", "b"}},  // no line break
+        {"2DA V2.b\n", {}, "2DA V2.b", {}},
+        {"", {"a"}, "a\t", {"a"}},
+    };
+    for (const auto& c : cases) {
+        testing::TableLayout layout;
+        layout.signature = c.signature;
+        layout.columns = c.columns;
+        Table t;
+        ASSERT_EQ(t.loadBytes(testing::buildTable(layout), "t"), 0) << c.signature;
+        EXPECT_EQ(t.signatureLine(), c.line) << c.signature;
+        const auto labels = t.columnLabels();
+        EXPECT_EQ(std::vector<std::string>(labels.begin(), labels.end()), c.labels) << c.signature;
+        EXPECT_EQ(labels.size(), static_cast<std::size_t>(t.columnCount())) << c.signature;
+    }
+    // Row labels as read, and an added row's number.
+    testing::TableLayout layout;
+    layout.columns = {"a"};
+    layout.rowLabels = {"", "row one", "7"};
+    layout.cells = {{"x"}, {"y"}, {"z"}};
+    Table t;
+    ASSERT_EQ(t.loadBytes(testing::buildTable(layout), "t"), 0);
+    ASSERT_EQ(t.appendRow(0), 3);
+    EXPECT_EQ(t.rowLabel(0), "");
+    EXPECT_EQ(t.rowLabel(1), "row one");
+    EXPECT_EQ(t.rowLabel(2), "7");
+    EXPECT_EQ(t.rowLabel(3), "3");
+}
+
 TEST(TableLoad, OffsetIntoAStringReadsAsItsTail) {
     testing::TableLayout layout;
     layout.columns = {"a"};
@@ -123,6 +163,8 @@ TEST(TableLoad, RejectsMalformedFilesWithTheirReason) {
     const std::vector<Malformed> cases = {
         {"empty", {}, "malformed: the file is empty"},
         {"no NUL", {'a', '\t', 'b'}, "malformed: no NUL byte ends the column labels"},
+        {"text form", {'2', 'D', 'A', ' ', 'V', '2', '.', '0', '\n', '\n', 'a', ' ', 'b', '\n'},
+         "malformed: this is a table in text form (2DA V2.0); headlink reads the binary form (2DA V2.b)"},
         {"NUL 4 bytes from the end", {'a', '\t', 0, 1, 0, 0}, "malformed: the file ends inside the row count"},
         {"NUL at the end", {'a', '\t', 0}, "malformed: the file ends inside the row count"},
         {"row labels cut", shortLabels, "malformed: row labels end after 1 of 2 rows"},
