@@ -282,6 +282,23 @@ TEST_F(EndToEnd, MissingInputWritesNothing) {
                      "headlink: portraits.2da: cannot open: No such file or directory\n");
     EXPECT_EQ(listing(), (std::vector<std::string>{"appearance.2da", "apphead1.txt", "apphead2.txt",
                                                    "apphead3.txt", "head.txt", "portraits.txt"}));
+
+    // Without the first table this is most likely the wrong folder: a hint
+    // follows its error, and every missing script is listed too.
+    fs::remove(dir_ / "appearance.2da");
+    fs::remove(dir_ / "apphead2.txt");
+    r = run();
+    EXPECT_EQ(r.status, 1);
+    const std::string hint = "headlink: hint: there is no appearance.2da in ";
+    const std::string files = "; run headlink in the folder that holds appearance.2da, heads.2da, portraits.2da, "
+                              "head.txt, apphead1.txt, apphead2.txt, apphead3.txt, and portraits.txt (or name that "
+                              "folder with -C)\n";
+    const std::string folder = underWine() ? r.err.substr(r.err.find(" in ") + 4, r.err.find("; run") - r.err.find(" in ") - 4)
+                                           : fs::canonical(dir_).string();
+    EXPECT_EQ(r.err, "headlink: appearance.2da: cannot open: No such file or directory\n" + hint + folder + files +
+                         "headlink: heads.2da: cannot open: No such file or directory\n"
+                         "headlink: portraits.2da: cannot open: No such file or directory\n"
+                         "headlink: apphead2.txt: cannot open: No such file or directory\n");
 }
 
 TEST_F(EndToEnd, MalformedInputWritesNothing) {
