@@ -16,21 +16,6 @@ bool checkColumns(const Table& table, int32_t needed, std::string* why) {
     return false;
 }
 
-std::string cellText(const Table& table, int32_t row, int32_t column) {
-    std::string_view text;
-    table.poolString(table.cellOffset(row, column), &text);
-    return std::string(text);
-}
-
-char foldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool sameText(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (foldAscii(a[i]) != foldAscii(b[i])) return false;
-    return true;
-}
-
 // "appearance row 40 (label "40")": rows are counted by position, as
 // scripts count them; the label is shown beside it.
 std::string rowName(const Table& table, int32_t row) {
@@ -85,7 +70,7 @@ public:
     // Writes a row number into a link cell of the row script i used.
     bool link(Table& table, std::size_t i, int32_t row, int32_t column, int32_t value, std::string* why) {
         std::string reason;
-        const std::string was = cellText(table, row, column);
+        const std::string was(table.cellText(row, column));
         const std::string text = decimal(value);
         bool ok = false;
         try {

@@ -31,13 +31,6 @@ struct Pair {
 // A script with one slip usually repeats it; a few warnings say enough.
 constexpr std::size_t kMaxWarnings = 8;
 
-char foldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool sameText(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return foldAscii(x) == foldAscii(y); });
-}
-
 std::string tableName(const Table& table) {
     return table.name().empty() ? std::string("the table") : table.name();
 }
@@ -179,12 +172,6 @@ private:
     ScriptDetails* details_;
 };
 
-std::string cellText(const Table& table, int32_t row, int32_t column) {
-    std::string_view text;
-    table.poolString(table.cellOffset(row, column), &text);
-    return std::string(text);
-}
-
 }  // namespace
 
 std::string quoted(std::string_view token) {
@@ -221,7 +208,7 @@ int32_t applyScriptBytes(Table& table, std::span<const uint8_t> script,
         details->templateRow = plan.templateRow;
         details->keyColumn = plan.keyColumn;
         details->added = row < 0;
-        if (row >= 0) details->matched = cellText(edited, row, plan.keyColumn);
+        if (row >= 0) details->matched = edited.cellText(row, plan.keyColumn);
     }
     if (row < 0) {
         row = edited.appendRow(plan.templateRow, &reason);
@@ -241,14 +228,14 @@ int32_t applyScriptBytes(Table& table, std::span<const uint8_t> script,
     while (plan.pairs.readInt(&pair.column)) {
         pair.line = plan.pairs.line();
         plan.pairs.readText(&pair.value);
-        std::string was = list ? cellText(edited, row, pair.column) : std::string();
+        std::string was = list ? std::string(edited.cellText(row, pair.column)) : std::string();
         if (edited.setCell(row, pair.column, pair.value, &reason) != 0) {
             *why = scriptName + ": line " + std::to_string(pair.line) + ": cannot set column " +
                    std::to_string(pair.column) + ": " + reason;
             return -1;
         }
         if (list)
-            details->changes.push_back({pair.column, pair.line, cellText(edited, row, pair.column), std::move(was)});
+            details->changes.push_back({pair.column, pair.line, std::string(edited.cellText(row, pair.column)), std::move(was)});
     }
     edited.setLastPatchedRow(static_cast<uint16_t>(row));
     table = std::move(edited);

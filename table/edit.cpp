@@ -23,6 +23,19 @@ void setWhy(std::string* why, const std::string& reason) {
 
 }  // namespace
 
+bool sameText(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (foldAscii(a[i]) != foldAscii(b[i])) return false;
+    return true;
+}
+
+std::string_view Table::cellText(int32_t row, int32_t column) const {
+    std::string_view text;
+    poolString(cellOffset(row, column), &text);  // every cell points into the pool (checked at load)
+    return text;
+}
+
 void Table::indexString(uint16_t offset) {
     poolIndex_.push_back(offset);
     std::string_view text;

@@ -76,8 +76,9 @@ public:
     int32_t loadedRowCount() const { return loadedRowCount_; }
     uint16_t lastPatchedRow() const { return lastPatchedRow_; }
     void setLastPatchedRow(uint16_t row) { lastPatchedRow_ = row; }
-    // Grid entry of a cell; the cell must exist.
+    // Grid entry of a cell, and the text it points at; the cell must exist.
     uint16_t cellOffset(int32_t row, int32_t column) const;
+    std::string_view cellText(int32_t row, int32_t column) const;
     // Text of the pool string at `offset`, or false when the offset lies
     // outside the pool (load guarantees that no cell does).
     bool poolString(uint16_t offset, std::string_view* text) const;
@@ -119,5 +120,9 @@ private:
 
 // Decimal text of a row number: digits only, no sign or padding.
 std::string decimal(int32_t value);
+
+// Whether two texts are equal apart from the case of A-Z, the comparison
+// every lookup uses; every other byte must match exactly.
+bool sameText(std::string_view a, std::string_view b);
 
 }  // namespace headlink
