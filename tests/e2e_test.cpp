@@ -353,7 +353,12 @@ TEST_F(EndToEnd, FileSizeLimitLeavesEarlierOutputIntact) {
     auto kit = smallKit();
     // An appearance table well past the 1-block (512-byte) limit below.
     std::vector<std::vector<std::string>> rows;
-    for (int r = 0; r < 40; ++r) rows.push_back(names(("v" + std::to_string(r) + "_").c_str(), 11));
+    for (int r = 0; r < 40; ++r) {
+        std::string prefix = "v";
+        prefix += std::to_string(r);
+        prefix += '_';
+        rows.push_back(names(prefix.c_str(), 11));
+    }
     kit["appearance.2da"] = table(names("ac", 11), rows);
     putAll(kit);
     put("appearance_updated.2da", std::string("earlier output"));
