@@ -3,8 +3,10 @@
 #   1. the Windows build (MinGW-w64), packaged as a zip;
 #   2. the native build: unit and end-to-end tests, the end-to-end tests again
 #      against the Windows build under Wine and under valgrind, and a tar.gz;
-#   3. the same suite under AddressSanitizer and UndefinedBehaviorSanitizer;
-#   4. each fuzz target for a short while (FUZZ_SECONDS, default 60).
+#   3. a Release build as a packager makes it, warnings as errors, with the
+#      suite run on it;
+#   4. the same suite under AddressSanitizer and UndefinedBehaviorSanitizer;
+#   5. each fuzz target for a short while (FUZZ_SECONDS, default 60).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -12,7 +14,9 @@ jobs=$(nproc 2>/dev/null || echo 2)
 # A fresh machine may lack some tools; install what is missing.
 need=()
 command -v cmake >/dev/null || need+=(cmake)
+command -v make >/dev/null || need+=(make)
 command -v g++ >/dev/null || need+=(g++)
+command -v groff >/dev/null || need+=(groff-base)
 [ -e /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-64-posix)
 [ -x /usr/lib/wine/wine64 ] || need+=(wine64)
@@ -34,6 +38,12 @@ cmake --build build-windows -j "$jobs"
 (cd build-windows && cpack -q)
 echo "release archive:"
 unzip -l build-windows/headlink-*-Windows.zip
+# Windows has no install tree: the program, the README and the kit sit side by side.
+listing=$(unzip -Z1 build-windows/headlink-*-Windows.zip)
+for f in headlink.exe README.md examples/{appearance,heads,portraits}.2da \
+    examples/{head,apphead1,apphead2,apphead3,portraits}.txt; do
+  grep -qx "headlink-[^/]*/$f" <<<"$listing" || { echo "not in the zip: $f" >&2; exit 1; }
+done
 
 export WINEPREFIX="$PWD/build-windows/wine-prefix" WINEDEBUG=-all
 /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 || true
@@ -43,6 +53,23 @@ cmake --preset default -DHEADLINK_WINDOWS_EXE="$PWD/build-windows/app/headlink.e
 cmake --build build -j "$jobs"
 (cd build && cpack -q)
 ctest --test-dir build --output-on-failure -j "$jobs"
+
+echo "== installed layout =="
+rm -rf build/install-check
+cmake --install build --prefix "$PWD/build/install-check" >/dev/null
+(cd build/install-check && find . -type f | sort)
+for f in bin/headlink share/man/man1/headlink.1 share/doc/headlink/README.md \
+    share/doc/headlink/examples/{appearance,heads,portraits}.2da \
+    share/doc/headlink/examples/{head,apphead1,apphead2,apphead3,portraits}.txt; do
+  [ -f "build/install-check/$f" ] || { echo "not installed: $f" >&2; exit 1; }
+done
+
+# A packager's Release build: at its -O3 GCC reports warnings (such as
+# -Wrestrict) that the -O2 and -O0 builds above and below never see.
+echo "== Release build =="
+cmake --preset release
+cmake --build build-release -j "$jobs"
+ctest --test-dir build-release --output-on-failure -j "$jobs"
 
 echo "== sanitizer build (address, undefined) =="
 cmake --preset sanitize
