@@ -70,11 +70,21 @@ using Bytes = std::vector<uint8_t>;
 Bytes table(std::size_t columns, std::size_t rows, const std::string& signature = "2DA V2.b\n") {
     testing::TableLayout layout;
     layout.signature = signature;
-    for (std::size_t c = 0; c < columns; ++c) layout.columns.push_back("c" + std::to_string(c));
+    for (std::size_t c = 0; c < columns; ++c) {
+        std::string label = "c";
+        label += std::to_string(c);
+        layout.columns.push_back(label);
+    }
     layout.rowLabels = testing::numberedLabels(rows);
     for (std::size_t r = 0; r < rows; ++r) {
         layout.cells.emplace_back();
-        for (std::size_t c = 0; c < columns; ++c) layout.cells.back().push_back("v" + std::to_string(r) + "_" + std::to_string(c));
+        for (std::size_t c = 0; c < columns; ++c) {
+            std::string cell = "v";
+            cell += std::to_string(r);
+            cell += '_';
+            cell += std::to_string(c);
+            layout.cells.back().push_back(cell);
+        }
     }
     return testing::buildTable(layout);
 }
