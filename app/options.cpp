@@ -7,13 +7,13 @@ namespace headlink {
 namespace {
 
 // One entry per option; `flag` is the switch it sets, or null for -C.
-struct Spec {
+struct Entry {
     char shortName;
     const char* longName;
     bool Options::*flag;
 };
 
-constexpr std::array<Spec, 6> kOptions = {{
+constexpr std::array<Entry, 6> kOptions = {{
     {'C', "directory", nullptr},
     {'n', "dry-run", &Options::dryRun},
     {'v', "verbose", &Options::verbose},
@@ -39,14 +39,14 @@ bool parseOptions(std::span<const std::string> args, Options* options, std::stri
             // --name or --name=value
             const std::size_t equals = arg.find('=');
             const std::string name = arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
-            const Spec* spec = nullptr;
-            for (const Spec& s : kOptions)
-                if (name == s.longName) spec = &s;
-            if (spec == nullptr) return fail(why, "unknown option '" + arg + "'");
-            if (spec->flag != nullptr) {
+            const Entry* entry = nullptr;
+            for (const Entry& s : kOptions)
+                if (name == s.longName) entry = &s;
+            if (entry == nullptr) return fail(why, "unknown option '" + arg + "'");
+            if (entry->flag != nullptr) {
                 if (equals != std::string::npos)
                     return fail(why, "option '--" + name + "' takes no value");
-                options->*(spec->flag) = true;
+                options->*(entry->flag) = true;
             } else if (equals != std::string::npos) {
                 options->directory = arg.substr(equals + 1);
             } else if (i + 1 < args.size()) {
@@ -54,19 +54,19 @@ bool parseOptions(std::span<const std::string> args, Options* options, std::stri
             } else {
                 return fail(why, "option '--" + name + "' needs a folder");
             }
-            if (spec->flag == nullptr && options->directory.empty())
+            if (entry->flag == nullptr && options->directory.empty())
                 return fail(why, "option '--" + name + "' needs a folder");
             continue;
         }
 
         // Short options, grouped as in -nv; -C takes the rest or the next argument.
         for (std::size_t at = 1; at < arg.size(); ++at) {
-            const Spec* spec = nullptr;
-            for (const Spec& s : kOptions)
-                if (s.shortName != 0 && arg[at] == s.shortName) spec = &s;
-            if (spec == nullptr) return fail(why, std::string("unknown option '-") + arg[at] + "'");
-            if (spec->flag != nullptr) {
-                options->*(spec->flag) = true;
+            const Entry* entry = nullptr;
+            for (const Entry& s : kOptions)
+                if (s.shortName != 0 && arg[at] == s.shortName) entry = &s;
+            if (entry == nullptr) return fail(why, std::string("unknown option '-") + arg[at] + "'");
+            if (entry->flag != nullptr) {
+                options->*(entry->flag) = true;
                 continue;
             }
             if (at + 1 < arg.size()) options->directory = arg.substr(at + 1);
