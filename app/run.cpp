@@ -125,8 +125,8 @@ int runInDirectory(const Options& options, std::ostream& out, std::ostream& err)
             }
             if (report) outcome.report[outcome.report.size() - kOutputFiles.size() + i] += "; " + result;
         }
-        if (options.dryRun) outcome.report.push_back("dry run: nothing was written");
     }
+    if (options.dryRun) outcome.report.push_back("dry run: nothing was written");
 
     // A missing first table usually means headlink ran in the wrong folder.
     if (inputs.tables[0].missing && !outcome.errors.empty()) {

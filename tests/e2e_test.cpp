@@ -606,6 +606,17 @@ TEST_F(EndToEnd, CommandLine) {
             EXPECT_EQ(r.out.substr(r.out.size() - 29), "dry run: nothing was written\n");
         }
     }
+
+    // A failed run still reports the steps that worked; the error follows on stderr.
+    kit["portraits.txt"] = script("0 0 p 42 x");
+    putAll(kit);
+    RunResult r = run("-n -q");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "headlink: portraits.txt: line 1: column 42 is out of range (portraits.2da has 9 columns)\n");
+    EXPECT_EQ(r.out.substr(0, 45), "head.txt: heads row 3 (label \"3\") added, a co");
+    EXPECT_NE(r.out.find("\nlink: appearance row 3: 10 \"ac10\" = \"3\" (was \"b10\")\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("portraits.txt:"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.substr(r.out.size() - 29), "dry run: nothing was written\n");
 }
 
 // With HEADLINK_REFERENCE_EXE set (the build of another platform), both
