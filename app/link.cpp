@@ -19,14 +19,20 @@ bool checkColumns(const Table& table, int32_t needed, std::string* why) {
 // "appearance row 40 (label "40")": rows are counted by position, as
 // scripts count them; the label is shown beside it.
 std::string rowName(const Table& table, int32_t row) {
-    return tableTitle(table) + " row " + std::to_string(row) + " (label " + quoted(table.rowLabel(row)) + ")";
+    return tableTitle(table) + " row " + std::to_string(row) + " (label " + quoted(table.rowLabel(row), kWhole) + ")";
 }
 
-// `10 "head_row"`: a column by number and label.
-std::string columnName(const Table& table, int32_t column) {
-    const auto labels = table.columnLabels();
+// `10 "head_row"`: a column by number and label (the labels are read once
+// per table and step, as a table may have millions of columns).
+std::string columnName(const std::vector<std::string_view>& labels, int32_t column) {
     const auto at = static_cast<std::size_t>(column);
-    return std::to_string(column) + " " + quoted(at < labels.size() ? labels[at] : std::string_view());
+    return std::to_string(column) + " " + quoted(at < labels.size() ? labels[at] : std::string_view(), kWhole);
+}
+
+std::string poolText(const Table& table, uint16_t offset) {
+    std::string_view text;
+    table.poolString(offset, &text);
+    return quoted(text, kWhole);
 }
 
 class Linker {
@@ -42,7 +48,7 @@ public:
         }
         ScriptDetails& details = details_[i];
         details.linkColumns = std::move(linkColumns);
-        details.listChanges = report_ != nullptr && report_->listChanges;
+        details.listChanges = report_ != nullptr && report_->out != nullptr;
         int32_t row = -1;
         try {
             row = applyScriptBytes(table, scripts_[i].bytes, name, why, &details);
@@ -54,23 +60,29 @@ public:
             report_->warnings.push_back(name + ": " +
                                         (warning.line > 0 ? "line " + std::to_string(warning.line) + ": " : "") +
                                         "warning: " + warning.text);
-        if (row < 0) return row;
-        const std::string key = "key column " + columnName(table, details.keyColumn) + " = " + quoted(details.keyValue);
+        if (row < 0 || !details.listChanges) return row;
+        std::ostream& out = *report_->out;
+        const auto labels = table.columnLabels();
+        const std::string key =
+            "key column " + columnName(labels, details.keyColumn) + " = " + quoted(details.keyValue, kWhole);
         if (details.added)
-            say(name + ": " + rowName(table, row) + " added, a copy of row " + std::to_string(details.templateRow) +
-                " (label " + quoted(table.rowLabel(details.templateRow)) + "); " + key);
+            out << name << ": " << rowName(table, row) << " added, a copy of row " << details.templateRow
+                << " (label " << quoted(table.rowLabel(details.templateRow), kWhole) << "); " << key << '\n';
         else
-            say(name + ": " + rowName(table, row) + " found (" + key + " matched " + quoted(details.matched) + ")");
+            out << name << ": " << rowName(table, row) << " found (" << key << " matched "
+                << quoted(details.matched, kWhole) << ")\n";
+        const std::string prefix = name + ": " + tableTitle(table) + " row " + std::to_string(row) + ": ";
         for (const auto& change : details.changes)
-            say(name + ": " + tableTitle(table) + " row " + std::to_string(row) + ": " +
-                columnName(table, change.column) + " = " + quoted(change.value) + " (was " + quoted(change.was) + ")");
+            out << prefix << columnName(labels, change.column) << " = " << poolText(table, change.value) << " (was "
+                << poolText(table, change.was) << ")\n";
+        details.changes = {};
         return row;
     }
 
     // Writes a row number into a link cell of the row script i used.
     bool link(Table& table, std::size_t i, int32_t row, int32_t column, int32_t value, std::string* why) {
         std::string reason;
-        const std::string was(table.cellText(row, column));
+        const uint16_t was = table.cellOffset(row, column);
         const std::string text = decimal(value);
         bool ok = false;
         try {
@@ -91,16 +103,14 @@ public:
                                         tableTitle(table) + " row " + std::to_string(row) +
                                         ": the next run will not find the row by " + quoted(details.keyValue) +
                                         " and adds another");
-        say("link: " + tableTitle(table) + " row " + std::to_string(row) + ": " + columnName(table, column) +
-            " = " + quoted(text) + " (was " + quoted(was) + ")");
+        if (report_->out != nullptr)
+            *report_->out << "link: " << tableTitle(table) << " row " << row << ": "
+                          << columnName(table.columnLabels(), column) << " = " << quoted(text) << " (was "
+                          << poolText(table, was) << ")\n";
         return true;
     }
 
 private:
-    void say(std::string line) {
-        if (report_->listChanges) report_->lines.push_back(std::move(line));
-    }
-
     const std::array<FileBytes, 5>& scripts_;
     LinkReport* report_;
     std::array<ScriptDetails, 5> details_;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -23,11 +24,10 @@ inline constexpr int32_t kPortraitAlt1Column = 7;   // the first
 inline constexpr int32_t kPortraitAlt2Column = 8;   // the third
 
 // What the linking did, one line per fact ("head.txt: heads row 30 (label
-// "30") added, ..."), and the scripts' warnings ("apphead1.txt: line 2:
-// warning: ..."). Lines are listed only when listChanges is set.
+// "30") added, ..."), written to `out` as each step succeeds when it is
+// set, and the scripts' warnings ("apphead1.txt: line 2: warning: ...").
 struct LinkReport {
-    bool listChanges = false;
-    std::vector<std::string> lines;
+    std::ostream* out = nullptr;
     std::vector<std::string> warnings;
 };
 

@@ -46,6 +46,11 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
 #endif
     headlink::removeTemporaryOnInterrupt();
+#ifdef _WIN32
+    const bool window = ownsConsoleWindow();
+#else
+    const bool window = false;
+#endif
     int status = 1;
     try {
         const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
@@ -53,30 +58,24 @@ int main(int argc, char** argv) {
         std::string why;
         if (!headlink::parseOptions(args, &options, &why)) {
             std::cerr << "headlink: " << why << "\nTry 'headlink --help'.\n";
-            return 2;
-        }
-        if (options.help) {
+            status = 2;
+        } else if (options.help) {
             std::cout << headlink::usage();
-            return 0;
-        }
-        if (options.version) {
+            status = 0;
+        } else if (options.version) {
             std::cout << "headlink " HEADLINK_VERSION "\n";
-            return 0;
+            status = 0;
+        } else {
+            if (window) options.verbose = true;
+            status = headlink::runInDirectory(options, std::cout, std::cerr);
         }
-#ifdef _WIN32
-        const bool window = ownsConsoleWindow();
-        if (window) options.verbose = true;
-#endif
-        status = headlink::runInDirectory(options, std::cout, std::cerr);
-#ifdef _WIN32
-        if (window) {
-            std::cerr << "Press Enter to close this window.";
-            std::cin.get();
-        }
-#endif
     } catch (const std::bad_alloc&) {
         // Out of memory even for the message: no allocation from here on.
         std::fputs("headlink: not enough memory\n", stderr);
+    }
+    if (window) {
+        std::cerr << "Press Enter to close this window.";
+        std::cin.get();
     }
     return status;
 }

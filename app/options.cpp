@@ -93,8 +93,9 @@ std::string usage() {
            "      --version         print the version and exit\n"
            "      --                end of options; everything after it is ignored\n"
            "\n"
-           "Exit status: 0 when the outputs were written (or would be, with -n), 1 when\n"
-           "anything failed (each failure is printed), 2 for a usage error.\n";
+           "Exit status: 0 when the outputs were written (with -n: when every step worked;\n"
+           "writing is not tried), 1 when anything failed (each failure is printed), 2 for\n"
+           "a usage error.\n";
 }
 
 }  // namespace headlink

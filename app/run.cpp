@@ -25,10 +25,10 @@ namespace {
 constexpr const char* kNoMemory = "not enough memory";
 constexpr const char* kSignature = "2DA V2.b";
 
-std::string rowsAndStrings(const Table& before, const Table& after) {
-    const std::size_t added = after.poolIndex().size() - before.poolIndex().size();
-    return std::to_string(before.rowCount()) + " -> " + std::to_string(after.rowCount()) + " rows, " +
-           std::to_string(added) + (added == 1 ? " string" : " strings") + " added to the pool";
+std::string growthText(const OutputGrowth& growth) {
+    return std::to_string(growth.rowsBefore) + " -> " + std::to_string(growth.rowsAfter) + " rows, " +
+           std::to_string(growth.stringsAdded) + (growth.stringsAdded == 1 ? " string" : " strings") +
+           " added to the pool";
 }
 
 bool enterFolder(const std::string& folder, std::string* why) {
@@ -43,7 +43,7 @@ bool enterFolder(const std::string& folder, std::string* why) {
 
 }  // namespace
 
-RunOutcome runInMemory(const RunInputs& inputs, bool report) {
+RunOutcome runInMemory(const RunInputs& inputs, std::ostream* report) {
     RunOutcome outcome;
     std::array<Table, 3> tables;
     // Every table and every script that cannot be read or loaded is
@@ -69,13 +69,15 @@ RunOutcome runInMemory(const RunInputs& inputs, bool report) {
         if (!inputs.scripts[i].ok()) outcome.errors.push_back(std::string(kScriptFiles[i]) + ": " + inputs.scripts[i].error);
     if (!outcome.ok()) return outcome;
 
-    const std::array<Table, 3> loaded = tables;
+    for (std::size_t i = 0; i < tables.size(); ++i) {
+        outcome.growth[i].rowsBefore = tables[i].rowCount();
+        outcome.growth[i].stringsAdded = tables[i].poolIndex().size();
+    }
     LinkReport linkReport;
-    linkReport.listChanges = report;
+    linkReport.out = report;
     std::string why;
     const bool linked = runLinking(tables[0], tables[1], tables[2], inputs.scripts, &why, &linkReport);
     outcome.warnings.insert(outcome.warnings.end(), linkReport.warnings.begin(), linkReport.warnings.end());
-    outcome.report = std::move(linkReport.lines);
     if (!linked) {
         outcome.errors.push_back(why);
         return outcome;
@@ -88,7 +90,8 @@ RunOutcome runInMemory(const RunInputs& inputs, bool report) {
             outcome.errors.push_back(std::string(kOutputFiles[i]) + ": " + kNoMemory);
             return outcome;
         }
-        if (report) outcome.report.push_back(std::string(kOutputFiles[i]) + ": " + rowsAndStrings(loaded[i], tables[i]));
+        outcome.growth[i].rowsAfter = tables[i].rowCount();
+        outcome.growth[i].stringsAdded = tables[i].poolIndex().size() - outcome.growth[i].stringsAdded;
     }
     return outcome;
 }
@@ -103,7 +106,7 @@ int runInDirectory(const Options& options, std::ostream& out, std::ostream& err)
     for (std::size_t i = 0; i < kTableFiles.size(); ++i) inputs.tables[i] = readFile(kTableFiles[i]);
     for (std::size_t i = 0; i < kScriptFiles.size(); ++i) inputs.scripts[i] = readFile(kScriptFiles[i]);
     const bool report = options.verbose || options.dryRun;
-    RunOutcome outcome = runInMemory(inputs, report);
+    RunOutcome outcome = runInMemory(inputs, report ? &out : nullptr);
 
     // An output that cannot be written does not stop the others.
     if (outcome.ok()) {
@@ -123,10 +126,12 @@ int runInDirectory(const Options& options, std::ostream& out, std::ostream& err)
                     result = "not written";
                 }
             }
-            if (report) outcome.report[outcome.report.size() - kOutputFiles.size() + i] += "; " + result;
+            if (report) out << kOutputFiles[i] << ": " << growthText(outcome.growth[i]) << "; " << result << '\n';
         }
     }
-    if (options.dryRun) outcome.report.push_back("dry run: nothing was written");
+    if (options.dryRun) out << "dry run: nothing was written\n";
+    // The report is all a dry run gives: losing it is a failure.
+    if (report && !out.flush()) outcome.errors.push_back("standard output: cannot write the report");
 
     // A missing first table usually means headlink ran in the wrong folder.
     if (inputs.tables[0].missing && !outcome.errors.empty()) {
@@ -139,9 +144,6 @@ int runInDirectory(const Options& options, std::ostream& out, std::ostream& err)
         outcome.errors.insert(outcome.errors.begin() + 1, hint);
     }
 
-    if (report)
-        for (const std::string& line : outcome.report) out << line << '\n';
-    out.flush();
     if (!options.quiet)
         for (const std::string& line : outcome.warnings) err << "headlink: " << line << '\n';
     for (const std::string& line : outcome.errors) err << "headlink: " << line << '\n';

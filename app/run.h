@@ -24,21 +24,27 @@ struct RunInputs {
     std::array<FileBytes, 5> scripts;  // in kScriptFiles order (app/link.h)
 };
 
+// How an output grew, for the report.
+struct OutputGrowth {
+    int32_t rowsBefore = 0;
+    int32_t rowsAfter = 0;
+    std::size_t stringsAdded = 0;
+};
+
 // What a run produced: either the three output files' bytes, or the
 // failures, one line each, as "<file name>: <reason>". Warnings
-// ("<file>: [line N: ]warning: ...") come either way, and so does the
-// report of the steps that succeeded when it was asked for.
+// ("<file>: [line N: ]warning: ...") come either way.
 struct RunOutcome {
     std::vector<std::string> errors;
     std::vector<std::string> warnings;
-    std::vector<std::string> report;
     std::array<std::vector<uint8_t>, 3> outputs;  // in kOutputFiles order
+    std::array<OutputGrowth, 3> growth;
     bool ok() const { return errors.empty(); }
 };
 
-// The whole run without touching the disk; `report` asks for the report
-// lines (without the lines about writing the outputs).
-RunOutcome runInMemory(const RunInputs& inputs, bool report = false);
+// The whole run without touching the disk. With `report` set, a line for
+// each step that succeeded is written to it as the run goes.
+RunOutcome runInMemory(const RunInputs& inputs, std::ostream* report = nullptr);
 
 // The real program after its options were read: reads the inputs from the
 // current folder (or options.directory), writes the outputs there unless

@@ -56,14 +56,20 @@ public:
         checkKey(plan->keyValue);
 
         plan->pairs = in_;
-        Pair pair;
+        Pair pair, lastKeyPair;
         while (in_.readInt(&pair.column)) {
             checkNumber(pair.column, "column", true);
             pair.line = in_.line();
             if (!checkColumn(pair.column, why) || !expectValue(pair.column, &pair.value, why))
                 return false;
-            checkPair(pair, *plan);
+            checkLinkColumn(pair);
+            if (pair.column == plan->keyColumn) lastKeyPair = pair;
         }
+        // Only the key cell's final value matters to the next run.
+        if (lastKeyPair.line > 0 && !sameText(lastKeyPair.value, plan->keyValue))
+            warn(lastKeyPair.line, "this sets key column " + std::to_string(lastKeyPair.column) + " to " +
+                                       quoted(lastKeyPair.value) + ": the next run will not find the row by " +
+                                       quoted(plan->keyValue) + " and adds another");
         // The pairs end at the first word that is not a number. A word that
         // starts like one was most likely meant as one.
         const std::string next = in_.atEnd() ? std::string() : in_.peekToken();
@@ -125,17 +131,12 @@ private:
                              "and every later run will add another");
     }
 
-    void checkPair(const Pair& pair, const Plan& plan) {
+    void checkLinkColumn(const Pair& pair) {
         if (details_ == nullptr) return;
-        const int line = in_.line();
-        if (pair.column == plan.keyColumn && !sameText(pair.value, plan.keyValue))
-            warn(line, "this sets key column " + std::to_string(pair.column) + " to " + quoted(pair.value) +
-                           ": the next run will not find the row by " + quoted(plan.keyValue) +
-                           " and adds another");
         const auto& links = details_->linkColumns;
         if (std::find(links.begin(), links.end(), pair.column) != links.end())
-            warn(line, "column " + std::to_string(pair.column) +
-                           " is a link column: linking replaces this value with a row number");
+            warn(in_.line(), "column " + std::to_string(pair.column) +
+                                 " is a link column: linking replaces this value with a row number");
     }
 
     bool expectInt(int32_t* value, const char* what, const char* role, std::string* why) {
@@ -174,10 +175,10 @@ private:
 
 }  // namespace
 
-std::string quoted(std::string_view token) {
+std::string quoted(std::string_view token, std::size_t limit) {
     static const char* hex = "0123456789ABCDEF";
     std::string out = "\"";
-    for (std::size_t i = 0; i < token.size() && i < 40; ++i) {
+    for (std::size_t i = 0; i < token.size() && i < limit; ++i) {
         auto c = static_cast<unsigned char>(token[i]);
         if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
             out += static_cast<char>(c);
@@ -187,7 +188,7 @@ std::string quoted(std::string_view token) {
             out += hex[c & 0xF];
         }
     }
-    if (token.size() > 40) out += "...";
+    if (token.size() > limit) out += "...";
     return out + "\"";
 }
 
@@ -228,14 +229,14 @@ int32_t applyScriptBytes(Table& table, std::span<const uint8_t> script,
     while (plan.pairs.readInt(&pair.column)) {
         pair.line = plan.pairs.line();
         plan.pairs.readText(&pair.value);
-        std::string was = list ? std::string(edited.cellText(row, pair.column)) : std::string();
+        const uint16_t was = edited.cellOffset(row, pair.column);
         if (edited.setCell(row, pair.column, pair.value, &reason) != 0) {
             *why = scriptName + ": line " + std::to_string(pair.line) + ": cannot set column " +
                    std::to_string(pair.column) + ": " + reason;
             return -1;
         }
         if (list)
-            details->changes.push_back({pair.column, pair.line, std::string(edited.cellText(row, pair.column)), std::move(was)});
+            details->changes.push_back({pair.column, pair.line, edited.cellOffset(row, pair.column), was});
     }
     edited.setLastPatchedRow(static_cast<uint16_t>(row));
     table = std::move(edited);

@@ -31,11 +31,13 @@ struct ScriptDetails {
     int32_t keyColumn = -1;
     std::string keyValue;       // as the script wrote it
     std::string matched;        // a found row's key text, as the table holds it
+    // A cell set, by pool offsets into the table as the script left it
+    // (offsets never move), so that listing a long script costs little.
     struct Change {
         int32_t column;
         int line;
-        std::string value;
-        std::string was;
+        uint16_t value;
+        uint16_t was;
     };
     std::vector<Change> changes;  // in script order, when listChanges is set
     struct Warning {
@@ -45,9 +47,10 @@ struct ScriptDetails {
     std::vector<Warning> warnings;  // at most a few per script, then a count
 };
 
-// A token or value for a message: quoted, at most 40 bytes, with bytes that
-// would garble a console shown as \xNN.
-std::string quoted(std::string_view token);
+// A token or value for a message: quoted, at most `limit` bytes (then
+// "..."), with bytes that would garble a console shown as \xNN.
+inline constexpr std::size_t kWhole = static_cast<std::size_t>(-1);
+std::string quoted(std::string_view token, std::size_t limit = 40);
 
 // Reads the script file `fileName` and applies it to `table`. Returns the
 // row found or appended (also left in table.lastPatchedRow()), or -1 with

@@ -120,7 +120,8 @@ TEST(Warnings, EachPatternOnceAndNoneOnAQuietKit) {
           "end here and the rest of the script is ignored"}},
         {1, "0 0 a 11abc", {"apphead1.txt: line 1: warning: \"11abc\" reads as column 11 followed by the value \"abc\""}},
         {2, "0 0 a\n011 v", {"apphead2.txt: line 2: warning: \"011\" is octal and reads as column 9 (a leading 0 means octal)"}},
-        {2, "00 0 a 0 A", {}},  // 0 is 0 however written; the key set again in another case is still found
+        {2, "00 0 a 0 A", {}},
+        {0, "0 0 h 0 x 0 H", {}},  // the key cell ends as the key: still found  // 0 is 0 however written; the key set again in another case is still found
         {0, "0 0 V0_0", {"head.txt: line 1: warning: the key value \"V0_0\" equals the table's first text, which is "
                          "never found: this run adds a row, and every later run will add another"}},
         {0, "0 0 h\n0 other", {"head.txt: line 2: warning: this sets key column 0 to \"other\": the next run will not "

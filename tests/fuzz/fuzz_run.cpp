@@ -17,6 +17,7 @@
 // changed.
 #include <algorithm>
 #include <array>
+#include <sstream>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -129,7 +130,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         if (portraitRow < 0) mustFail = true;  // the file named depends on what fails first
     }
 
-    const headlink::RunOutcome outcome = headlink::runInMemory(inputs, size % 2 == 0);
+    std::ostringstream report;
+    const headlink::RunOutcome outcome = headlink::runInMemory(inputs, size % 2 == 0 ? &report : nullptr);
+    check(report.str().empty() || report.str().back() == '\n', "the report does not end with a whole line");
     for (const std::string& warning : outcome.warnings)
         check(warning.find(": warning: ") != std::string::npos && warning.find('\n') == std::string::npos,
               "a warning is not one \"<file>: [line N: ]warning: ...\" line: ", warning);
