@@ -53,7 +53,7 @@ public:
         try {
             row = applyScriptBytes(table, scripts_[i].bytes, name, why, &details);
         } catch (const std::bad_alloc&) {
-            *why = name + ": not enough memory";
+            *why = name + ": " + kNotEnoughMemory;
         }
         if (report_ == nullptr) return row;
         for (const auto& warning : details.warnings)
@@ -88,7 +88,7 @@ public:
         try {
             ok = table.setCell(row, column, text, &reason) == 0;
         } catch (const std::bad_alloc&) {
-            reason = "not enough memory";
+            reason = kNotEnoughMemory;
         }
         if (!ok) {
             *why = table.name() + ": cannot write " + text + " into column " + decimal(column) + " of row " +

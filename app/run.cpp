@@ -20,9 +20,6 @@ namespace headlink {
 
 namespace {
 
-// Running out of memory is a failure like any other: reported against the
-// file being worked on, with nothing written.
-constexpr const char* kNoMemory = "not enough memory";
 constexpr const char* kSignature = "2DA V2.b";
 
 std::string growthText(const OutputGrowth& growth) {
@@ -61,7 +58,7 @@ RunOutcome runInMemory(const RunInputs& inputs, std::ostream* report) {
                 continue;
             }
         } catch (const std::bad_alloc&) {
-            why = kNoMemory;
+            why = kNotEnoughMemory;
         }
         outcome.errors.push_back(std::string(kTableFiles[i]) + ": " + why);
     }
@@ -87,7 +84,7 @@ RunOutcome runInMemory(const RunInputs& inputs, std::ostream* report) {
             outcome.outputs[i] = tables[i].bytes();
         } catch (const std::bad_alloc&) {
             outcome.outputs = {};
-            outcome.errors.push_back(std::string(kOutputFiles[i]) + ": " + kNoMemory);
+            outcome.errors.push_back(std::string(kOutputFiles[i]) + ": " + kNotEnoughMemory);
             return outcome;
         }
         outcome.growth[i].rowsAfter = tables[i].rowCount();
@@ -119,7 +116,7 @@ int runInDirectory(const Options& options, std::ostream& out, std::ostream& err)
                 try {
                     written = writeFileSafely(kOutputFiles[i], outcome.outputs[i], &why);
                 } catch (const std::bad_alloc&) {
-                    why = kNoMemory;
+                    why = kNotEnoughMemory;
                 }
                 if (!written) {
                     outcome.errors.push_back(std::string(kOutputFiles[i]) + ": " + why);

@@ -90,7 +90,7 @@ std::string windowsErrorText(DWORD code) {
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL: return "No space left on device";
     case ERROR_NOT_ENOUGH_MEMORY:
-    case ERROR_OUTOFMEMORY: return "not enough memory";
+    case ERROR_OUTOFMEMORY: return kNotEnoughMemory;
     default: return "Windows error " + std::to_string(code);
     }
 }
@@ -289,7 +289,7 @@ FileBytes readFile(const std::string& name) {
         result.bytes.resize(size);
     } catch (const std::bad_alloc&) {
         closeIt();
-        result.error = "not enough memory";
+        result.error = kNotEnoughMemory;
         return result;
     }
     std::size_t got = 0;

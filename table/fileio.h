@@ -8,6 +8,10 @@
 
 namespace headlink {
 
+// The reason given wherever running out of memory ends a step: it is
+// reported against the file being worked on, like any other failure.
+inline constexpr const char* kNotEnoughMemory = "not enough memory";
+
 // A file's bytes, or why they could not be read ("cannot open: ...").
 struct FileBytes {
     std::vector<uint8_t> bytes;
