@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "table/fileio.h"
+#include "fileio/fileio.h"
 #include "table/table.h"
 
 namespace headlink {

@@ -10,7 +10,7 @@
 
 #include "app/options.h"
 #include "app/run.h"
-#include "table/fileio.h"
+#include "fileio/fileio.h"
 
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/options.h"
-#include "table/fileio.h"
+#include "fileio/fileio.h"
 
 namespace headlink {
 

@@ -4,7 +4,7 @@
 
 #include "patch/patch.h"
 #include "patch/tokens.h"
-#include "table/fileio.h"
+#include "fileio/fileio.h"
 
 namespace headlink {
 

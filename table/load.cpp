@@ -1,7 +1,7 @@
 // Loading: the file is walked region by region, each step checking its own
 // bounds before it reads, so that no file, however damaged, makes us read
 // outside it. A rejected file leaves the table cleared.
-#include "table/fileio.h"
+#include "fileio/fileio.h"
 #include "table/table.h"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 // Writing: the header block as read (with the new row count), a label for
 // each appended row, the grid, the pool-size field as read, and the pool.
-#include "table/fileio.h"
+#include "fileio/fileio.h"
 #include "table/table.h"
 
 namespace headlink {

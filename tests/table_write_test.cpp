@@ -10,7 +10,7 @@
 #include <sys/stat.h>
 #endif
 
-#include "table/fileio.h"
+#include "fileio/fileio.h"
 #include "table/table.h"
 #include "tests/support/table_builder.h"
 

@@ -1,4 +1,5 @@
-// Whole-file reading and safe whole-file writing, shared by tables and scripts.
+// Whole-file reading and safe whole-file writing, shared by tables, scripts
+// and the programs that work on them.
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "table/fileio.h"
+#include "fileio/fileio.h"
 
 #include <cerrno>
 #include <chrono>
