@@ -47,11 +47,6 @@ struct ScriptDetails {
     std::vector<Warning> warnings;  // at most a few per script, then a count
 };
 
-// A token or value for a message: quoted, at most `limit` bytes (then
-// "..."), with bytes that would garble a console shown as \xNN.
-inline constexpr std::size_t kWhole = static_cast<std::size_t>(-1);
-std::string quoted(std::string_view token, std::size_t limit = 40);
-
 // Reads the script file `fileName` and applies it to `table`. Returns the
 // row found or appended (also left in table.lastPatchedRow()), or -1 with
 // the reason, starting with the script's name, in *why. The whole script is

@@ -23,6 +23,23 @@ void setWhy(std::string* why, const std::string& reason) {
 
 }  // namespace
 
+std::string quoted(std::string_view token, std::size_t limit) {
+    static const char* hex = "0123456789ABCDEF";
+    std::string out = "\"";
+    for (std::size_t i = 0; i < token.size() && i < limit; ++i) {
+        auto c = static_cast<unsigned char>(token[i]);
+        if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
+            out += static_cast<char>(c);
+        } else {
+            out += "\\x";
+            out += hex[c >> 4];
+            out += hex[c & 0xF];
+        }
+    }
+    if (token.size() > limit) out += "...";
+    return out + "\"";
+}
+
 bool sameText(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i)

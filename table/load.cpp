@@ -30,12 +30,28 @@ int Table::load(const std::string& fileName, std::string* why) {
     return loadBytes(file.bytes, fileName, why);
 }
 
-int Table::loadBytes(std::span<const uint8_t> bytes, const std::string& name,
-                     std::string* why) {
-    clear();
+std::string cellOutsidePool(std::size_t row, std::size_t column, std::size_t offset,
+                            std::size_t poolBytes) {
+    std::string why = "malformed: row ";
+    why += std::to_string(row);
+    why += ", column ";
+    why += std::to_string(column);
+    why += " points outside the string pool (offset ";
+    why += std::to_string(offset);
+    why += ", pool of ";
+    why += std::to_string(poolBytes);
+    why += " bytes)";
+    return why;
+}
+
+int readLayout(std::span<const uint8_t> bytes, FileLayout* layout, std::string* why) {
+    auto fail = [why](const std::string& reason) {
+        if (why != nullptr) *why = reason;
+        return 1;
+    };
     const std::size_t fileSize = bytes.size();
-    if (fileSize == 0) return fail(*this, why, "malformed: the file is empty");
-    if (fileSize > 0x7FFFFFFF) return fail(*this, why, "malformed: the file is too large");
+    if (fileSize == 0) return fail("malformed: the file is empty");
+    if (fileSize > 0x7FFFFFFF) return fail("malformed: the file is too large");
 
     // Label text: the signature line and the column labels, up to the first
     // NUL. Each tab from position 1 on closes a column label; position 0
@@ -49,15 +65,13 @@ int Table::loadBytes(std::span<const uint8_t> bytes, const std::string& name,
     if (labelEnd == fileSize) {
         const std::string_view start(reinterpret_cast<const char*>(bytes.data()), std::min<std::size_t>(fileSize, 8));
         if (start == "2DA V2.0")
-            return fail(*this, why,
-                        "malformed: this is a table in text form (2DA V2.0); headlink reads the binary "
-                        "form (2DA V2.b)");
-        return fail(*this, why, "malformed: no NUL byte ends the column labels");
+            return fail("malformed: this is a table in text form (2DA V2.0); headlink reads the binary "
+                        "form (2DA V2.b), which \"twoda build TEXT OUT\" makes from it");
+        return fail("malformed: no NUL byte ends the column labels");
     }
     // The row count and the two bytes after it (the upper half of a 32-bit
     // count in the host's format) must lie inside the file.
-    if (labelEnd + 5 > fileSize)
-        return fail(*this, why, "malformed: the file ends inside the row count");
+    if (labelEnd + 5 > fileSize) return fail("malformed: the file ends inside the row count");
     const std::size_t rows = readU16(bytes, labelEnd + 1);
     // Those two bytes are the upper half of the format's 32-bit row count.
     // Offsets and counts here are 16-bit, so a table of more than 65,535
@@ -65,8 +79,7 @@ int Table::loadBytes(std::span<const uint8_t> bytes, const std::string& name,
     // corrupt. In a zero-row table the same two bytes come just before the
     // pool, where a real file holds zeros too.
     if (readU16(bytes, labelEnd + 3) != 0)
-        return fail(*this, why,
-                    "malformed: the row count's upper half is not zero (more than 65,535 rows, "
+        return fail("malformed: the row count's upper half is not zero (more than 65,535 rows, "
                     "or a damaged file)");
 
     // Row labels: one tab-terminated label per row. Only the tabs are
@@ -74,26 +87,34 @@ int Table::loadBytes(std::span<const uint8_t> bytes, const std::string& name,
     std::size_t gridStart = labelEnd + 3;
     for (std::size_t found = 0; found < rows; ++gridStart) {
         if (gridStart >= fileSize)
-            return fail(*this, why,
-                        "malformed: row labels end after " + std::to_string(found) +
-                            " of " + std::to_string(rows) + " rows");
+            return fail("malformed: row labels end after " + std::to_string(found) + " of " +
+                        std::to_string(rows) + " rows");
         if (bytes[gridStart] == '\t') ++found;
     }
 
     // Grid, then the 2-byte pool-size field, then the pool to the end.
     const std::size_t gridBytes = rows * columns * 2;
     if (gridStart + gridBytes + 2 > fileSize)
-        return fail(*this, why,
-                    "malformed: the cell grid of " + std::to_string(rows) + " rows x " +
-                        std::to_string(columns) + " columns runs past the end of the file");
+        return fail("malformed: the cell grid of " + std::to_string(rows) + " rows x " +
+                    std::to_string(columns) + " columns runs past the end of the file");
     const std::size_t poolStart = gridStart + gridBytes + 2;
     const std::size_t poolBytes = fileSize - poolStart;
     if (poolBytes > kMaxPoolBytes)
-        return fail(*this, why,
-                    "malformed: the string pool is " + std::to_string(poolBytes) +
-                        " bytes, more than 16-bit offsets can reach");
+        return fail("malformed: the string pool is " + std::to_string(poolBytes) +
+                    " bytes, more than 16-bit offsets can reach");
     if (poolBytes > 0 && bytes[fileSize - 1] != 0)
-        return fail(*this, why, "malformed: the last pool string has no closing NUL");
+        return fail("malformed: the last pool string has no closing NUL");
+    *layout = FileLayout{labelEnd, columns, rows, gridStart, poolStart, poolBytes};
+    return 0;
+}
+
+int Table::loadBytes(std::span<const uint8_t> bytes, const std::string& name,
+                     std::string* why) {
+    clear();
+    FileLayout layout;
+    std::string reason;
+    if (readLayout(bytes, &layout, &reason) != 0) return fail(*this, why, reason);
+    const auto [labelEnd, columns, rows, gridStart, poolStart, poolBytes] = layout;
     // Every cell must point into the pool. An offset past its end would be
     // taken over by the next string appended, silently changing rows no
     // script touched. An offset into the middle of a string is fine: it
@@ -101,10 +122,7 @@ int Table::loadBytes(std::span<const uint8_t> bytes, const std::string& name,
     for (std::size_t cell = 0; cell < rows * columns; ++cell) {
         const std::size_t offset = readU16(bytes, gridStart + 2 * cell);
         if (offset >= poolBytes)
-            return fail(*this, why,
-                        "malformed: row " + std::to_string(cell / columns) + ", column " +
-                            std::to_string(cell % columns) + " points outside the string pool (offset " +
-                            std::to_string(offset) + ", pool of " + std::to_string(poolBytes) + " bytes)");
+            return fail(*this, why, cellOutsidePool(cell / columns, cell % columns, offset, poolBytes));
     }
 
     name_ = name;
@@ -165,6 +183,21 @@ std::string Table::rowLabel(int32_t row) const {
     while (headerBlock_[end] != '\t') ++end;
     return std::string(headerBlock_.begin() + static_cast<std::ptrdiff_t>(at),
                        headerBlock_.begin() + static_cast<std::ptrdiff_t>(end));
+}
+
+std::vector<std::string> Table::rowLabels() const {
+    std::vector<std::string> labels;
+    labels.reserve(static_cast<std::size_t>(rowCount_));
+    std::size_t at = static_cast<std::size_t>(labelEnd_) + 5;
+    for (int32_t r = 0; r < loadedRowCount_; ++r) {
+        std::size_t end = at;
+        while (headerBlock_[end] != '\t') ++end;
+        labels.emplace_back(headerBlock_.begin() + static_cast<std::ptrdiff_t>(at),
+                            headerBlock_.begin() + static_cast<std::ptrdiff_t>(end));
+        at = end + 1;
+    }
+    for (int32_t r = loadedRowCount_; r < rowCount_; ++r) labels.push_back(decimal(r));
+    return labels;
 }
 
 uint16_t Table::cellOffset(int32_t row, int32_t column) const {

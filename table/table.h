@@ -68,6 +68,8 @@ public:
     std::vector<std::string_view> columnLabels() const;
     // Label of a row: as read for a loaded row, its number for an added one.
     std::string rowLabel(int32_t row) const;
+    // Every row's label, in one walk of the header.
+    std::vector<std::string> rowLabels() const;
 
     // Read access for the run, the tools and the tests.
     const std::string& name() const { return name_; }
@@ -118,8 +120,31 @@ private:
     int32_t poolStart_ = 0;
 };
 
+// Where the regions of a table file lie: what the loader finds before it
+// reads a single cell.
+struct FileLayout {
+    std::size_t labelEnd = 0;   // the NUL that closes the label text
+    std::size_t columns = 0;
+    std::size_t rows = 0;
+    std::size_t gridStart = 0;  // first byte of the offset grid
+    std::size_t poolStart = 0;  // first byte of the pool, after the pool-size field
+    std::size_t poolBytes = 0;
+};
+// Checks a file's shape up to its cells, with the loader's reasons: 0 on
+// success, 1 with the reason in *why. A file that passes has every region
+// inside it; only its cells' offsets are yet to be checked.
+int readLayout(std::span<const uint8_t> bytes, FileLayout* layout, std::string* why);
+// The loader's reason for a cell whose offset lies outside the pool.
+std::string cellOutsidePool(std::size_t row, std::size_t column, std::size_t offset,
+                            std::size_t poolBytes);
+
 // Decimal text of a row number: digits only, no sign or padding.
 std::string decimal(int32_t value);
+
+// A text for a message: quoted, at most `limit` bytes (then
+// "..."), with bytes that would garble a console shown as \xNN.
+inline constexpr std::size_t kWhole = static_cast<std::size_t>(-1);
+std::string quoted(std::string_view token, std::size_t limit = 40);
 
 // Whether two texts are equal apart from the case of A-Z, the comparison
 // every lookup uses; every other byte must match exactly.

@@ -164,7 +164,8 @@ TEST(TableLoad, RejectsMalformedFilesWithTheirReason) {
         {"empty", {}, "malformed: the file is empty"},
         {"no NUL", {'a', '\t', 'b'}, "malformed: no NUL byte ends the column labels"},
         {"text form", {'2', 'D', 'A', ' ', 'V', '2', '.', '0', '\n', '\n', 'a', ' ', 'b', '\n'},
-         "malformed: this is a table in text form (2DA V2.0); headlink reads the binary form (2DA V2.b)"},
+         "malformed: this is a table in text form (2DA V2.0); headlink reads the binary form (2DA V2.b), "
+         "which \"twoda build TEXT OUT\" makes from it"},
         {"NUL 4 bytes from the end", {'a', '\t', 0, 1, 0, 0}, "malformed: the file ends inside the row count"},
         {"NUL at the end", {'a', '\t', 0}, "malformed: the file ends inside the row count"},
         {"row labels cut", shortLabels, "malformed: row labels end after 1 of 2 rows"},

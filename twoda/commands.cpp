@@ -1,0 +1,472 @@
+#include "twoda/commands.h"
+
+#include <algorithm>
+#include <charconv>
+#include <functional>
+
+#include "fileio/fileio.h"
+#include "table/table.h"
+#include "twoda/textform.h"
+
+namespace headlink {
+
+namespace {
+
+using Args = std::vector<std::string>;
+
+// Widest a cell is shown by `show`; longer texts are cut and end in "...".
+constexpr std::size_t kShowWidth = 32;
+// How many cells outside the pool `check` lists before it only counts them.
+constexpr std::size_t kListedProblems = 20;
+
+// A text for the console: bytes outside printable ASCII, and the backslash,
+// as \xNN, so that every byte is visible and the escapes are unambiguous.
+std::string visible(std::string_view text) {
+    static const char* hex = "0123456789ABCDEF";
+    std::string out;
+    for (char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c >= 0x20 && c < 0x7F && c != '\\') {
+            out += ch;
+        } else {
+            out += "\\x";
+            out += hex[c >> 4];
+            out += hex[c & 0xF];
+        }
+    }
+    return out;
+}
+
+// Whole decimal number, nothing else.
+bool parseNumber(std::string_view text, std::size_t* value) {
+    if (text.empty()) return false;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), *value);
+    return error == std::errc() && end == text.data() + text.size();
+}
+
+bool loadTable(const std::string& name, Table* table, std::ostream& err) {
+    std::string why;
+    if (table->load(name, &why) == 0) return true;
+    err << "twoda: " << name << ": " << why << '\n';
+    return false;
+}
+
+// "3 (race)": a column by number and label, for messages.
+std::string columnName(const std::vector<std::string_view>& labels, int32_t column) {
+    std::string out = std::to_string(column);
+    out += " (";
+    out += visible(labels[static_cast<std::size_t>(column)]);
+    out += ')';
+    return out;
+}
+
+std::string rowName(const std::vector<std::string>& labels, int32_t row) {
+    std::string out = std::to_string(row);
+    out += " (";
+    out += visible(labels[static_cast<std::size_t>(row)]);
+    out += ')';
+    return out;
+}
+
+int columns(const Args& args, std::ostream& out, std::ostream& err) {
+    Table table;
+    if (!loadTable(args[0], &table, err)) return 1;
+    const auto labels = table.columnLabels();
+    const std::size_t width = std::to_string(labels.empty() ? 0 : labels.size() - 1).size();
+    for (std::size_t c = 0; c < labels.size(); ++c) {
+        const std::string number = std::to_string(c);
+        out << std::string(width - number.size(), ' ') << number << "  " << visible(labels[c]) << '\n';
+    }
+    return 0;
+}
+
+// Rows to show: "5", "10-20", "300-", or several of these joined by commas.
+// An end past the last row is cut to it. 0 when read; 1 when a start lies
+// past the last row; 2 when the text is not rows at all (a usage error).
+int parseRows(std::string_view spec, int32_t rowCount, std::vector<std::pair<int32_t, int32_t>>* ranges,
+              std::string* why) {
+    while (true) {
+        const std::size_t comma = spec.find(',');
+        const std::string_view item = spec.substr(0, comma);
+        const std::size_t dash = item.find('-');
+        std::size_t first = 0, last = 0;
+        bool ok = parseNumber(item.substr(0, dash), &first);
+        if (dash == std::string_view::npos) {
+            last = first;
+        } else if (dash + 1 == item.size()) {
+            last = static_cast<std::size_t>(kMaxRows);
+        } else {
+            ok = ok && parseNumber(item.substr(dash + 1), &last);
+        }
+        if (!ok || last < first) {
+            *why = "rows \"" + std::string(item) + "\": expected a row like 5, a range like 10-20, or 300-";
+            return 2;
+        }
+        if (first >= static_cast<std::size_t>(rowCount)) {
+            *why = "rows \"" + std::string(item) + "\": the table has " + std::to_string(rowCount) + " rows";
+            if (rowCount > 0) *why += " (0 to " + std::to_string(rowCount - 1) + ")";
+            return 1;
+        }
+        last = std::min(last, static_cast<std::size_t>(rowCount - 1));
+        ranges->emplace_back(static_cast<int32_t>(first), static_cast<int32_t>(last));
+        if (comma == std::string_view::npos) return 0;
+        spec.remove_prefix(comma + 1);
+    }
+}
+
+// A cell as `show` prints it: "****" for the empty text (as the text form
+// writes it), the text "****" itself in quotes, and long texts cut.
+std::string shownCell(std::string_view text) {
+    if (text.empty()) return "****";
+    if (text == "****") return "\"****\"";
+    std::string shown = visible(text);
+    if (shown.size() > kShowWidth) {
+        shown.resize(kShowWidth - 3);
+        shown += "...";
+    }
+    return shown;
+}
+
+int show(const Args& args, std::ostream& out, std::ostream& err) {
+    Table table;
+    if (!loadTable(args[0], &table, err)) return 1;
+    std::vector<std::pair<int32_t, int32_t>> ranges;
+    if (args.size() == 2) {
+        std::string why;
+        if (const int status = parseRows(args[1], table.rowCount(), &ranges, &why); status != 0) {
+            err << "twoda: " << why << '\n';
+            return status;
+        }
+    } else if (table.rowCount() > 0) {
+        ranges.emplace_back(0, table.rowCount() - 1);
+    }
+    const auto rowLabels = table.rowLabels();
+    // One line per row: its position, its label, then its cells. The first
+    // line heads the columns with their labels.
+    std::vector<std::string> heading{"row", "label"};
+    for (std::string_view label : table.columnLabels()) heading.push_back(shownCell(label));
+    std::vector<std::size_t> widths;
+    for (const auto& h : heading) widths.push_back(h.size());
+    auto forEachShownRow = [&](const std::function<void(const std::vector<std::string>&)>& use) {
+        std::vector<std::string> line;
+        for (const auto& [first, last] : ranges) {
+            for (int32_t r = first; r <= last; ++r) {
+                line.assign({std::to_string(r), visible(rowLabels[static_cast<std::size_t>(r)])});
+                for (int32_t c = 0; c < table.columnCount(); ++c) line.push_back(shownCell(table.cellText(r, c)));
+                use(line);
+            }
+        }
+    };
+    forEachShownRow([&](const std::vector<std::string>& line) {
+        for (std::size_t i = 0; i < line.size(); ++i) widths[i] = std::max(widths[i], line[i].size());
+    });
+    auto print = [&](const std::vector<std::string>& line) {
+        std::string text;
+        for (std::size_t i = 0; i < line.size(); ++i) {
+            text += line[i];
+            if (i + 1 < line.size()) text.append(widths[i] - line[i].size() + 2, ' ');
+        }
+        out << text << '\n';
+    };
+    print(heading);
+    forEachShownRow(print);
+    return 0;
+}
+
+int find(const Args& args, std::ostream& out, std::ostream& err) {
+    Table table;
+    if (!loadTable(args[0], &table, err)) return 2;
+    const auto labels = table.columnLabels();
+    // The column by number, as scripts give it, or else by its label.
+    std::size_t number = 0;
+    int32_t column = -1;
+    if (parseNumber(args[1], &number)) {
+        if (number < labels.size()) column = static_cast<int32_t>(number);
+    } else {
+        for (std::size_t c = 0; c < labels.size() && column < 0; ++c)
+            if (sameText(labels[c], args[1])) column = static_cast<int32_t>(c);
+    }
+    if (column < 0) {
+        err << "twoda: " << args[0] << ": no column " << quoted(args[1], kWhole) << " (the table has "
+            << labels.size() << " columns, 0 to " << static_cast<int64_t>(labels.size()) - 1 << ")\n";
+        return 2;
+    }
+    const std::string& text = args[2];
+    const auto rowLabels = table.rowLabels();
+    const uint16_t first = table.findString(text);
+    const int32_t row = table.findRow(text, column);
+    if (row >= 0) {
+        out << "row " << rowName(rowLabels, row) << ": a script keyed on column "
+            << columnName(labels, column) << " with " << quoted(text, kWhole) << " reuses this row; its cell holds "
+            << quoted(table.cellText(row, column), kWhole) << ", the first copy of that text in the pool (offset "
+            << first << ")\n";
+        return 0;
+    }
+    out << "no row: a script keyed on column " << columnName(labels, column) << " with " << quoted(text, kWhole)
+        << " appends a new row, because ";
+    std::string_view firstString;
+    if (first != 0) {
+        out << "no row's cell in that column points at the first copy of that text in the pool (offset "
+            << first << ")\n";
+    } else if (table.poolString(0, &firstString) && sameText(firstString, text)) {
+        out << "its first copy in the pool is the pool's first string (offset 0), which lookups never match\n";
+    } else {
+        out << "no pool string holds that text (the case of A-Z aside)\n";
+    }
+    // A row holding the same text through another pool string is what makes
+    // this surprising; name it.
+    for (int32_t r = 0; r < table.rowCount(); ++r) {
+        if (!sameText(table.cellText(r, column), text)) continue;
+        out << "row " << rowName(rowLabels, r) << " holds it in that column through pool offset "
+            << table.cellOffset(r, column) << ", which lookups do not see\n";
+        break;
+    }
+    return 1;
+}
+
+int diff(const Args& args, std::ostream& out, std::ostream& err) {
+    Table old, now;
+    const bool loaded = loadTable(args[0], &old, err);
+    if (!loadTable(args[1], &now, err) || !loaded) return 2;
+    std::size_t differences = 0;
+    auto line = [&]() -> std::ostream& {
+        ++differences;
+        return out;
+    };
+    if (old.signatureLine() != now.signatureLine())
+        line() << "first line: " << quoted(old.signatureLine(), kWhole) << " -> "
+               << quoted(now.signatureLine(), kWhole) << '\n';
+    const auto oldColumns = old.columnLabels();
+    const auto newColumns = now.columnLabels();
+    for (std::size_t c = 0; c < std::max(oldColumns.size(), newColumns.size()); ++c) {
+        if (c >= newColumns.size())
+            line() << "column " << columnName(oldColumns, static_cast<int32_t>(c)) << " removed\n";
+        else if (c >= oldColumns.size())
+            line() << "column " << columnName(newColumns, static_cast<int32_t>(c)) << " added\n";
+        else if (oldColumns[c] != newColumns[c])
+            line() << "column " << c << " label: " << quoted(oldColumns[c], kWhole) << " -> "
+                   << quoted(newColumns[c], kWhole) << '\n';
+    }
+    const auto oldRows = old.rowLabels();
+    const auto newRows = now.rowLabels();
+    const int32_t shared = std::min(old.columnCount(), now.columnCount());
+    std::size_t added = 0, removed = 0, changed = 0;
+    for (int32_t r = 0; r < std::max(old.rowCount(), now.rowCount()); ++r) {
+        if (r >= now.rowCount()) {
+            line() << "row " << rowName(oldRows, r) << " removed\n";
+            ++removed;
+            continue;
+        }
+        if (r >= old.rowCount()) {
+            line() << "row " << rowName(newRows, r) << " added\n";
+            ++added;
+            for (int32_t c = 0; c < now.columnCount(); ++c)
+                out << "  column " << columnName(newColumns, c) << ": " << quoted(now.cellText(r, c), kWhole)
+                    << '\n';
+            continue;
+        }
+        const std::size_t at = static_cast<std::size_t>(r);
+        if (oldRows[at] != newRows[at])
+            line() << "row " << r << " label: " << quoted(oldRows[at], kWhole) << " -> "
+                   << quoted(newRows[at], kWhole) << '\n';
+        for (int32_t c = 0; c < shared; ++c) {
+            const std::string_view was = old.cellText(r, c), is = now.cellText(r, c);
+            if (was == is) continue;
+            line() << "row " << rowName(newRows, r) << ", column " << columnName(newColumns, c) << ": "
+                   << quoted(was, kWhole) << " -> " << quoted(is, kWhole) << '\n';
+            ++changed;
+        }
+    }
+    if (differences == 0) {
+        out << "no differences in rows or cells";
+        if (old.bytes() != now.bytes()) out << " (the files differ only in how the pool is laid out)";
+        out << '\n';
+        return 0;
+    }
+    out << added << (added == 1 ? " row" : " rows") << " added, " << removed << " removed, " << changed
+        << (changed == 1 ? " cell" : " cells") << " changed\n";
+    return 1;
+}
+
+// RFC 4180: a field holding a comma, a double quote or a line break is
+// quoted, with its double quotes doubled; records end in CR LF.
+void csvField(std::string_view text, std::string* out) {
+    if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
+        *out += text;
+        return;
+    }
+    *out += '"';
+    for (char c : text) {
+        if (c == '"') *out += '"';
+        *out += c;
+    }
+    *out += '"';
+}
+
+int csv(const Args& args, std::ostream& out, std::ostream& err) {
+    Table table;
+    if (!loadTable(args[0], &table, err)) return 1;
+    std::string text;
+    for (std::string_view label : table.columnLabels()) {
+        text += ',';
+        csvField(label, &text);
+    }
+    text += "\r\n";
+    const auto rowLabels = table.rowLabels();
+    for (int32_t r = 0; r < table.rowCount(); ++r) {
+        csvField(rowLabels[static_cast<std::size_t>(r)], &text);
+        for (int32_t c = 0; c < table.columnCount(); ++c) {
+            text += ',';
+            csvField(table.cellText(r, c), &text);
+        }
+        text += "\r\n";
+    }
+    out << text;
+    return 0;
+}
+
+int text(const Args& args, std::ostream& out, std::ostream& err) {
+    Table table;
+    if (!loadTable(args[0], &table, err)) return 1;
+    std::string form, why;
+    if (!writeTextForm(table, &form, &why)) {
+        err << "twoda: " << args[0] << ": " << why << '\n';
+        return 1;
+    }
+    out << form;
+    return 0;
+}
+
+int build(const Args& args, std::ostream&, std::ostream& err) {
+    const FileBytes file = readFile(args[0]);
+    if (!file.ok()) {
+        err << "twoda: " << args[0] << ": " << file.error << '\n';
+        return 1;
+    }
+    std::vector<uint8_t> bytes;
+    std::string why;
+    const std::string_view source(reinterpret_cast<const char*>(file.bytes.data()), file.bytes.size());
+    if (!buildFromText(source, &bytes, &why)) {
+        err << "twoda: " << args[0] << ": " << why << '\n';
+        return 1;
+    }
+    if (!writeFileSafely(args[1], bytes, &why)) {
+        err << "twoda: " << args[1] << ": " << why << '\n';
+        return 1;
+    }
+    return 0;
+}
+
+int check(const Args& args, std::ostream& out, std::ostream& err) {
+    const FileBytes file = readFile(args[0]);
+    if (!file.ok()) {
+        err << "twoda: " << args[0] << ": " << file.error << '\n';
+        return 2;
+    }
+    return checkTable(file.bytes, args[0], out) ? 0 : 1;
+}
+
+struct Command {
+    const char* name;
+    std::size_t least, most;  // how many arguments it takes
+    const char* arguments;
+    int (*run)(const Args&, std::ostream&, std::ostream&);
+};
+
+constexpr Command kCommands[] = {
+    {"columns", 1, 1, "FILE", columns},
+    {"show", 1, 2, "FILE [ROWS]", show},
+    {"find", 3, 3, "FILE COLUMN TEXT", find},
+    {"diff", 2, 2, "OLD NEW", diff},
+    {"csv", 1, 1, "FILE", csv},
+    {"text", 1, 1, "FILE", text},
+    {"build", 2, 2, "TEXT OUT", build},
+    {"check", 1, 1, "FILE", check},
+};
+
+}  // namespace
+
+bool checkTable(std::span<const uint8_t> bytes, const std::string& name, std::ostream& out) {
+    FileLayout layout;
+    std::string why;
+    if (readLayout(bytes, &layout, &why) != 0) {
+        out << name << ": " << why << '\n';
+        return false;
+    }
+    // Past the layout, only cells can be wrong: list each one outside the pool.
+    std::size_t outside = 0;
+    for (std::size_t cell = 0; cell < layout.rows * layout.columns; ++cell) {
+        const std::size_t at = layout.gridStart + 2 * cell;
+        const std::size_t offset = static_cast<std::size_t>(bytes[at] | (bytes[at + 1] << 8));
+        if (offset < layout.poolBytes) continue;
+        if (++outside <= kListedProblems)
+            out << name << ": "
+                << cellOutsidePool(cell / layout.columns, cell % layout.columns, offset, layout.poolBytes) << '\n';
+    }
+    if (outside > kListedProblems)
+        out << name << ": and " << outside - kListedProblems << " more cells outside the string pool\n";
+    if (outside > 0) return false;
+
+    Table table;
+    if (table.loadBytes(bytes, name, &why) != 0) {  // cannot happen past the checks above
+        out << name << ": " << why << '\n';
+        return false;
+    }
+    if (table.signatureLine() != "2DA V2.b")
+        out << name << ": note: the first line is " << quoted(table.signatureLine()) << ", not \"2DA V2.b\"\n";
+    if (table.poolSizeField() != table.pool().size())
+        out << name << ": note: the pool-size field says " << table.poolSizeField() << " bytes and the pool holds "
+            << table.pool().size() << "; headlink reads the pool to the end of the file and keeps the field "
+            << "as it is\n";
+    out << name << ": valid: " << table.rowCount() << " rows, " << table.columnCount() << " columns, "
+        << table.pool().size() << " pool bytes in " << table.poolIndex().size() << " strings\n";
+    return true;
+}
+
+const char* twodaUsage() {
+    return "Usage: twoda COMMAND ARGUMENTS\n"
+           "See what is in a binary 2DA table, what changed, and convert it.\n"
+           "\n"
+           "  twoda columns FILE          column numbers and labels\n"
+           "  twoda show FILE [ROWS]      rows as aligned text; ROWS like 5, 10-20, 300-\n"
+           "                              or several joined by commas\n"
+           "  twoda find FILE COLUMN TEXT the row a patch script keyed on this column and\n"
+           "                              text would reuse, or why none would\n"
+           "  twoda diff OLD NEW          rows added and cells changed\n"
+           "  twoda csv FILE              the table as CSV (RFC 4180)\n"
+           "  twoda text FILE             the table in the plain-text form (2DA V2.0)\n"
+           "  twoda build TEXT OUT        the plain-text form -> a binary table\n"
+           "  twoda check FILE            every problem that stops headlink loading it\n"
+           "  twoda --help | --version\n"
+           "\n"
+           "Exit status: 0 done (equal, valid, found); 1 a file could not be used, or\n"
+           "the answer is no (different, not valid, not found); 2 a usage error, and\n"
+           "for diff, check and find any other trouble.\n";
+}
+
+int runTwoda(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    if (args.empty()) {
+        err << "twoda: a command is missing\nTry 'twoda --help'.\n";
+        return 2;
+    }
+    const Command* command = nullptr;
+    for (const Command& c : kCommands)
+        if (args[0] == c.name) command = &c;
+    if (command == nullptr) {
+        err << "twoda: unknown command " << quoted(args[0], kWhole) << "\nTry 'twoda --help'.\n";
+        return 2;
+    }
+    const Args rest(args.begin() + 1, args.end());
+    if (rest.size() < command->least || rest.size() > command->most) {
+        err << "twoda: usage: twoda " << command->name << ' ' << command->arguments << "\nTry 'twoda --help'.\n";
+        return 2;
+    }
+    const int status = command->run(rest, out, err);
+    if (!out.flush()) {
+        err << "twoda: standard output: cannot write\n";
+        return 2;
+    }
+    return status;
+}
+
+}  // namespace headlink

@@ -1,0 +1,235 @@
+#include "twoda/textform.h"
+
+#include <unordered_map>
+
+#include <string>
+
+namespace headlink {
+
+namespace {
+
+constexpr std::string_view kTextSignature = "2DA V2.0";
+constexpr std::string_view kEmptyCell = "****";
+
+bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+
+std::string_view trimmed(std::string_view line) {
+    while (!line.empty() && isSpace(line.front())) line.remove_prefix(1);
+    while (!line.empty() && isSpace(line.back())) line.remove_suffix(1);
+    return line;
+}
+
+struct Field {
+    std::string_view text;
+    bool quoted = false;
+};
+
+// Splits one line into its fields. A quoted field runs to the next double
+// quote, which must be followed by white space or the end of the line.
+bool splitFields(std::string_view line, std::vector<Field>* fields, std::string* why) {
+    fields->clear();
+    std::size_t at = 0;
+    while (true) {
+        while (at < line.size() && isSpace(line[at])) ++at;
+        if (at == line.size()) return true;
+        if (line[at] == '"') {
+            const std::size_t close = line.find('"', at + 1);
+            if (close == std::string_view::npos) {
+                *why = "a quoted field has no closing quote";
+                return false;
+            }
+            if (close + 1 < line.size() && !isSpace(line[close + 1])) {
+                *why = "expected white space after the closing quote";
+                return false;
+            }
+            fields->push_back({line.substr(at + 1, close - at - 1), true});
+            at = close + 1;
+        } else {
+            const std::size_t start = at;
+            while (at < line.size() && !isSpace(line[at])) ++at;
+            fields->push_back({line.substr(start, at - start), false});
+        }
+    }
+}
+
+void putU16(std::vector<uint8_t>& out, std::size_t value) {
+    out.push_back(static_cast<uint8_t>(value & 0xFF));
+    out.push_back(static_cast<uint8_t>((value >> 8) & 0xFF));
+}
+
+void putText(std::vector<uint8_t>& out, std::string_view text) { out.insert(out.end(), text.begin(), text.end()); }
+
+// Reads the text one line at a time, counting lines for messages.
+class Lines {
+public:
+    explicit Lines(std::string_view text) : text_(text) {}
+    bool next(std::string_view* line) {
+        if (at_ > text_.size() || (at_ == text_.size() && number_ > 0)) return false;
+        std::size_t end = text_.find('\n', at_);
+        if (end == std::string_view::npos) end = text_.size();
+        *line = text_.substr(at_, end - at_);
+        if (!line->empty() && line->back() == '\r') line->remove_suffix(1);
+        at_ = end + 1;
+        ++number_;
+        return true;
+    }
+    int number() const { return number_; }
+
+private:
+    std::string_view text_;
+    std::size_t at_ = 0;
+    int number_ = 0;
+};
+
+bool failAt(int line, const std::string& what, std::string* why) {
+    *why = "line " + std::to_string(line) + ": " + what;
+    return false;
+}
+
+}  // namespace
+
+bool buildFromText(std::string_view text, std::vector<uint8_t>* out, std::string* why) {
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // a byte-order mark some editors add
+    Lines lines(text);
+    std::string_view line;
+    if (text.substr(0, 8) == "2DA V2.b")
+        return failAt(1, "this is a table in binary form (2DA V2.b), not the text form", why);
+    if (!lines.next(&line) || trimmed(line) != kTextSignature)
+        return failAt(1, "expected \"2DA V2.0\", found " + quoted(line), why);
+    if (!lines.next(&line))
+        return failAt(2, "expected a blank line, found the end of the file", why);
+    if (trimmed(line).substr(0, 8) == "DEFAULT:")
+        return failAt(2, "a DEFAULT: line is not supported (the binary form has no default value); "
+                         "remove it", why);
+    if (!trimmed(line).empty()) return failAt(2, "expected a blank line, found " + quoted(line), why);
+
+    std::vector<Field> fields;
+    std::string reason;
+    if (!lines.next(&line)) return failAt(3, "expected the column labels, found the end of the file", why);
+    if (trimmed(line).empty()) return failAt(3, "expected the column labels, found a blank line", why);
+    if (line.find('\0') != std::string_view::npos)
+        return failAt(3, "a NUL byte, which no label or text may hold", why);
+    if (!splitFields(line, &fields, &reason)) return failAt(3, reason, why);
+    out->clear();
+    putText(*out, "2DA V2.b\n");
+    for (const Field& label : fields) {
+        if (label.text.find('\t') != std::string_view::npos)
+            return failAt(3, "column label " + quoted(label.text) + " holds a tab, which ends a "
+                             "label in the binary form", why);
+        putText(*out, label.text);
+        out->push_back('\t');
+    }
+    out->push_back(0);
+    const std::size_t columns = fields.size();
+
+    std::string rowLabels;
+    std::vector<uint16_t> grid;
+    std::vector<uint8_t> pool;
+    std::unordered_map<std::string_view, uint16_t> offsets;  // views into `text`
+    std::size_t rows = 0;
+    while (lines.next(&line)) {
+        const int number = lines.number();
+        if (trimmed(line).empty()) continue;
+        if (line.find('\0') != std::string_view::npos)
+            return failAt(number, "a NUL byte, which no label or text may hold", why);
+        if (!splitFields(line, &fields, &reason)) return failAt(number, reason, why);
+        if (fields.size() != columns + 1)
+            return failAt(number, "row " + quoted(fields[0].text) + " has " +
+                                      std::to_string(fields.size() - 1) + " values; expected " +
+                                      std::to_string(columns) + ", one per column", why);
+        if (rows == static_cast<std::size_t>(kMaxRows))
+            return failAt(number, "more than 65,535 rows, the most the binary form holds", why);
+        if (fields[0].text.find('\t') != std::string_view::npos)
+            return failAt(number, "row label " + quoted(fields[0].text) + " holds a tab, which ends a "
+                                  "label in the binary form", why);
+        rowLabels += fields[0].text;
+        rowLabels += '\t';
+        ++rows;
+        for (std::size_t c = 1; c < fields.size(); ++c) {
+            std::string_view value = fields[c].text;
+            if (!fields[c].quoted && value == kEmptyCell) value = {};
+            auto [it, added] = offsets.try_emplace(value, static_cast<uint16_t>(0));
+            if (added) {
+                if (pool.size() + value.size() + 1 > kMaxPoolBytes)
+                    return failAt(number, "the texts so far need a string pool of more than 65,535 "
+                                          "bytes, the most 16-bit offsets reach", why);
+                it->second = static_cast<uint16_t>(pool.size());
+                putText(pool, value);
+                pool.push_back(0);
+            }
+            grid.push_back(it->second);
+        }
+    }
+    putU16(*out, rows);
+    putU16(*out, 0);  // the row count's upper half
+    putText(*out, rowLabels);
+    out->reserve(out->size() + 2 * grid.size() + 2 + pool.size());
+    for (uint16_t offset : grid) putU16(*out, offset);
+    putU16(*out, pool.size());
+    out->insert(out->end(), pool.begin(), pool.end());
+    return true;
+}
+
+namespace {
+
+// Appends a text as one field: as it is, or in quotes when it holds white
+// space or could be read as something else. False when no field can hold it.
+bool putField(std::string_view text, bool isValue, std::string* out) {
+    if (text.find('\n') != std::string_view::npos) return false;
+    if (text.empty()) {
+        *out += isValue ? kEmptyCell : "\"\"";
+        return true;
+    }
+    bool needsQuotes = text.front() == '"' || (isValue && text == kEmptyCell);
+    for (char c : text) needsQuotes = needsQuotes || isSpace(c);
+    if (!needsQuotes) {
+        *out += text;
+        return true;
+    }
+    if (text.find('"') != std::string_view::npos) return false;
+    *out += '"';
+    *out += text;
+    *out += '"';
+    return true;
+}
+
+bool cannotWrite(const std::string& what, std::string_view text, std::string* why) {
+    *why = what;
+    *why += ": the text ";
+    *why += quoted(text);
+    *why += " cannot be written in the text form (it holds a line break, or needs quotes and "
+            "holds a double quote)";
+    return false;
+}
+
+}  // namespace
+
+bool writeTextForm(const Table& table, std::string* out, std::string* why) {
+    if (table.columnCount() == 0) {
+        *why = "the table has no columns, and the text form needs at least one";
+        return false;
+    }
+    *out += kTextSignature;
+    *out += "\n\n";
+    const auto labels = table.columnLabels();
+    for (std::size_t c = 0; c < labels.size(); ++c) {
+        *out += '\t';
+        if (!putField(labels[c], false, out)) return cannotWrite("column " + std::to_string(c) + "'s label", labels[c], why);
+    }
+    *out += '\n';
+    const auto rowLabels = table.rowLabels();
+    for (int32_t r = 0; r < table.rowCount(); ++r) {
+        const std::string& label = rowLabels[static_cast<std::size_t>(r)];
+        if (!putField(label, false, out)) return cannotWrite("row " + std::to_string(r) + "'s label", label, why);
+        for (int32_t c = 0; c < table.columnCount(); ++c) {
+            *out += '\t';
+            const std::string_view text = table.cellText(r, c);
+            if (!putField(text, true, out))
+                return cannotWrite("row " + std::to_string(r) + ", column " + std::to_string(c), text, why);
+        }
+        *out += '\n';
+    }
+    return true;
+}
+
+}  // namespace headlink

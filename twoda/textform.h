@@ -1,0 +1,39 @@
+// The plain-text form of a table, and the binary layout built from it.
+//
+//   2DA V2.0
+//   (a blank line)
+//   label label label ...          the column labels
+//   rowlabel value value ...       one line per row, one value per column
+//
+// Fields are separated by white space (spaces and tabs, any amount, leading
+// white space allowed). A field holding white space, or an empty label, is
+// written in double quotes; a quoted field cannot hold a double quote.
+// "****" unquoted stands for an empty cell, and "\"****\"" for those four
+// stars as text.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "table/table.h"
+
+namespace headlink {
+
+// Builds the binary table from its text form: the signature line "2DA V2.b"
+// and a line feed, each column label followed by a tab, a NUL, the row
+// count as 32 bits, each row label followed by a tab, the offset grid, the
+// pool length as 16 bits, then the pool: each distinct text once, in order
+// of first use going row by row, an empty cell stored as the empty text.
+// False with "line N: ..." in *why when the text is not a table in this
+// form or cannot be stored in the binary one.
+bool buildFromText(std::string_view text, std::vector<uint8_t>* out, std::string* why);
+
+// The text form of a loaded table, appended to *out: tab-separated, the
+// label line indented by one tab so that labels stand above their values.
+// False with the row and column in *why when a text cannot be written in
+// this form (a line break, or a double quote in a text that needs quotes).
+bool writeTextForm(const Table& table, std::string* out, std::string* why);
+
+}  // namespace headlink
