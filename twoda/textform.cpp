@@ -134,9 +134,9 @@ bool buildFromText(std::string_view text, std::vector<uint8_t>* out, std::string
             return failAt(number, "a NUL byte, which no label or text may hold", why);
         if (!splitFields(line, &fields, &reason)) return failAt(number, reason, why);
         if (fields.size() != columns + 1)
-            return failAt(number, "row " + quoted(fields[0].text) + " has " +
-                                      std::to_string(fields.size() - 1) + " values; expected " +
-                                      std::to_string(columns) + ", one per column", why);
+            return failAt(number, "row " + quoted(fields[0].text) + ": expected " + std::to_string(columns) +
+                                      " values, one per column, found " + std::to_string(fields.size() - 1),
+                          why);
         if (rows == static_cast<std::size_t>(kMaxRows))
             return failAt(number, "more than 65,535 rows, the most the binary form holds", why);
         if (fields[0].text.find('\t') != std::string_view::npos)

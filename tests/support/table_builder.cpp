@@ -1,7 +1,6 @@
 #include "tests/support/table_builder.h"
 
 #include <map>
-#include <sstream>
 
 namespace headlink::testing {
 
@@ -13,15 +12,6 @@ void putU16(std::vector<uint8_t>& out, uint16_t v) {
 }
 
 void putText(std::vector<uint8_t>& out, const std::string& s) { out.insert(out.end(), s.begin(), s.end()); }
-
-std::vector<std::string> splitTabs(const std::string& line) {
-    std::vector<std::string> fields;
-    std::string field;
-    std::istringstream in(line);
-    while (std::getline(in, field, '\t')) fields.push_back(field);
-    if (!line.empty() && line.back() == '\t') fields.push_back("");
-    return fields;
-}
 
 }  // namespace
 
@@ -62,36 +52,6 @@ std::vector<uint8_t> buildTable(const TableLayout& layout) {
     putU16(out, layout.poolSizeField.value_or(static_cast<uint16_t>(pool.size())));
     out.insert(out.end(), pool.begin(), pool.end());
     return out;
-}
-
-bool parseTableSource(const std::string& text, TableLayout* layout, std::string* why) {
-    std::istringstream in(text);
-    std::string line;
-    bool haveColumns = false;
-    int lineNo = 0;
-    while (std::getline(in, line)) {
-        ++lineNo;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.empty() || line[0] == '#') continue;
-        std::vector<std::string> fields = splitTabs(line);
-        if (!haveColumns) {
-            layout->columns = fields;
-            haveColumns = true;
-            continue;
-        }
-        if (fields.size() != layout->columns.size() + 1) {
-            *why = "line " + std::to_string(lineNo) + ": " + std::to_string(fields.size() - 1) +
-                   " cells, expected " + std::to_string(layout->columns.size());
-            return false;
-        }
-        layout->rowLabels.push_back(fields[0]);
-        layout->cells.emplace_back(fields.begin() + 1, fields.end());
-    }
-    if (!haveColumns) {
-        *why = "no column labels";
-        return false;
-    }
-    return true;
 }
 
 }  // namespace headlink::testing

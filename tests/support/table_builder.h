@@ -1,4 +1,4 @@
-// Builds binary table files for tests, fixtures and the example kit.
+// Builds binary table files for tests and fixtures, including malformed ones.
 #pragma once
 
 #include <cstdint>
@@ -27,11 +27,5 @@ std::vector<uint8_t> buildTable(const TableLayout& layout);
 
 // Row labels "0", "1", ... for n rows.
 std::vector<std::string> numberedLabels(std::size_t n);
-
-// Reads the readable source of a table: '#' lines are comments, the first
-// other line holds the column labels separated by tabs, and each further
-// line a row label followed by its cells, tab-separated (an empty field is
-// an empty string). False with a message on a malformed source.
-bool parseTableSource(const std::string& text, TableLayout* layout, std::string* why);
 
 }  // namespace headlink::testing

@@ -1,0 +1,259 @@
+// twoda: the text form both ways, check, find and CSV.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "patch/patch.h"
+#include "table/table.h"
+#include "tests/support/table_builder.h"
+#include "twoda/commands.h"
+#include "twoda/textform.h"
+
+namespace headlink {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+
+Bytes build(std::string_view text) {
+    Bytes out;
+    std::string why;
+    EXPECT_TRUE(buildFromText(text, &out, &why)) << why;
+    return out;
+}
+
+std::string textOf(const Bytes& bytes) {
+    Table table;
+    std::string why, text;
+    EXPECT_EQ(table.loadBytes(bytes, "t", &why), 0) << why;
+    EXPECT_TRUE(writeTextForm(table, &text, &why)) << why;
+    return text;
+}
+
+TEST(TextForm, BuildsTheBinaryLayout) {
+    const char bytes[] = "2DA V2.b\nA\tB\t\0\1\0\0\0r\t\0\0\2\0\3\0x\0\0";
+    const Bytes expected(bytes, bytes + sizeof bytes - 1);
+    EXPECT_EQ(build("2DA V2.0\n\nA B\nr x ****\n"), expected);
+}
+
+// Text in, and the text form written back from the table it builds: the
+// canonical spelling. Building that again must give the same bytes.
+TEST(TextForm, RoundTrips) {
+    const std::string longCell(300, 'w');
+    const struct {
+        std::string in, out;
+    } cases[] = {
+        {"2DA V2.0\n\n a b\n", "2DA V2.0\n\n\ta\tb\n"},
+        {"2DA V2.0\n\nname desc\n0 \"two words\" ****\n1 \"****\" x\n",
+         "2DA V2.0\n\n\tname\tdesc\n0\t\"two words\"\t****\n1\t\"****\"\tx\n"},
+        {"\xEF\xBB\xBF" "2DA V2.0  \r\n \t\r\n  c\r\n\r\n   7   " + longCell + "\r\n\n",
+         "2DA V2.0\n\n\tc\n7\t" + longCell + "\n"},
+        {"2DA V2.0\n\n\"\" \"col b\"\n\"\" caf\xC3\xA9 a\"b\n", "2DA V2.0\n\n\t\"\"\t\"col b\"\n\"\"\tcaf\xC3\xA9\ta\"b\n"},
+        {"2DA V2.0\n\nk\n0 same\n1 SAME\n2 same", "2DA V2.0\n\n\tk\n0\tsame\n1\tSAME\n2\tsame\n"},
+    };
+    for (const auto& c : cases) {
+        const Bytes bytes = build(c.in);
+        EXPECT_EQ(textOf(bytes), c.out) << c.in;
+        EXPECT_EQ(build(c.out), bytes) << c.in;
+    }
+}
+
+TEST(TextForm, RejectsWithTheLineAndWhatWasExpected) {
+    std::string manyRows = "2DA V2.0\n\nc\n";
+    for (int i = 0; i <= 65535; ++i) manyRows += "r x\n";
+    std::string bigPool = "2DA V2.0\n\na b c\n0";
+    for (char c : {'x', 'y', 'z'}) bigPool += " " + std::string(30000, c);
+    const struct {
+        std::string text, why;
+    } cases[] = {
+        {"", "line 1: expected \"2DA V2.0\", found \"\""},
+        {std::string("2DA V2.b\nA\t\0", 12), "line 1: this is a table in binary form (2DA V2.b), not the text form"},
+        {"2DA V2.0", "line 2: expected a blank line, found the end of the file"},
+        {"2DA V2.0\nDEFAULT: ****\na\n",
+         "line 2: a DEFAULT: line is not supported (the binary form has no default value); remove it"},
+        {"2DA V2.0\nx\n", "line 2: expected a blank line, found \"x\""},
+        {"2DA V2.0\n\n", "line 3: expected the column labels, found the end of the file"},
+        {"2DA V2.0\n\n \n", "line 3: expected the column labels, found a blank line"},
+        {"2DA V2.0\n\na \"b\tc\"\n", "line 3: column label \"b\\x09c\" holds a tab, which ends a label in the binary form"},
+        {"2DA V2.0\n\na b\n0 x\n", "line 4: row \"0\": expected 2 values, one per column, found 1"},
+        {"2DA V2.0\n\na\n0 x\n\n1 \"x\n", "line 6: a quoted field has no closing quote"},
+        {"2DA V2.0\n\na\n0 \"x\"y\n", "line 4: expected white space after the closing quote"},
+        {std::string("2DA V2.0\n\na\n0 x\0\n", 17), "line 4: a NUL byte, which no label or text may hold"},
+        {"2DA V2.0\n\na\n\"r\ts\" x\n", "line 4: row label \"r\\x09s\" holds a tab, which ends a label in the binary form"},
+        {manyRows, "line 65539: more than 65,535 rows, the most the binary form holds"},
+        {bigPool, "line 4: the texts so far need a string pool of more than 65,535 bytes, the most 16-bit "
+                  "offsets reach"},
+    };
+    for (const auto& c : cases) {
+        Bytes out;
+        std::string why;
+        EXPECT_FALSE(buildFromText(c.text, &out, &why)) << c.why;
+        EXPECT_EQ(why, c.why);
+    }
+}
+
+TEST(TextForm, RefusesTextsItCannotWrite) {
+    testing::TableLayout layout;
+    layout.columns = {"a"};
+    layout.rowLabels = {"0", "1"};
+    for (const std::string& bad : {std::string("two\nlines"), std::string("\"quoted\"")}) {
+        layout.cells = {{"fine"}, {bad}};
+        Table table;
+        ASSERT_EQ(table.loadBytes(testing::buildTable(layout), "t"), 0);
+        std::string text, why;
+        EXPECT_FALSE(writeTextForm(table, &text, &why));
+        EXPECT_EQ(why.substr(0, 23), "row 1, column 0: the te") << why;
+    }
+}
+
+// checkTable says valid exactly when the loader takes the table, names
+// every cell outside the pool, and only notes what headlink accepts.
+TEST(Check, ReportsEveryProblem) {
+    testing::TableLayout good;
+    good.columns = {"a", "b"};
+    good.rowLabels = testing::numberedLabels(2);
+    good.cells = {{"x", "y"}, {"y", ""}};
+    testing::TableLayout oddField = good;
+    oddField.poolSizeField = 99;
+    testing::TableLayout offsets = good;
+    offsets.rawPool = Bytes{'x', 0, 'y', 0};
+    offsets.rawGrid = {0, 9, 2, 4};
+    testing::TableLayout many;
+    many.columns = {"a"};
+    many.rowLabels = testing::numberedLabels(25);
+    many.rawPool = Bytes{'x', 0};
+    many.rawGrid.assign(25, 7);
+    const std::string textForm = "2DA V2.0\n\na\n";
+    const struct {
+        Bytes bytes;
+        std::string out;
+    } cases[] = {
+        {testing::buildTable(good), "t: valid: 2 rows, 2 columns, 5 pool bytes in 3 strings\n"},
+        {testing::buildTable(oddField),
+         "t: note: the pool-size field says 99 bytes and the pool holds 5; headlink reads the pool to the end "
+         "of the file and keeps the field as it is\nt: valid: 2 rows, 2 columns, 5 pool bytes in 3 strings\n"},
+        {testing::buildTable(offsets),
+         "t: malformed: row 0, column 1 points outside the string pool (offset 9, pool of 4 bytes)\n"
+         "t: malformed: row 1, column 1 points outside the string pool (offset 4, pool of 4 bytes)\n"},
+        {testing::buildTable(many),
+         "t: malformed: row 0, column 0 points outside the string pool (offset 7, pool of 2 bytes)\n..."
+         "t: and 5 more cells outside the string pool\n"},
+        {Bytes{}, "t: malformed: the file is empty\n"},
+        {Bytes(textForm.begin(), textForm.end()),
+         "t: malformed: this is a table in text form (2DA V2.0); headlink reads the binary form (2DA V2.b), "
+         "which \"twoda build TEXT OUT\" makes from it\n"},
+    };
+    for (const auto& c : cases) {
+        std::ostringstream out;
+        const bool valid = checkTable(c.bytes, "t", out);
+        const std::string printed = out.str();
+        const std::size_t cut = c.out.find("...");
+        if (cut == std::string::npos) {
+            EXPECT_EQ(printed, c.out);
+        } else {  // the first line, the last, and how many there are
+            EXPECT_EQ(printed.substr(0, cut), c.out.substr(0, cut));
+            EXPECT_EQ(printed.substr(printed.size() - (c.out.size() - cut - 3)), c.out.substr(cut + 3));
+            EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), 21);
+        }
+        Table table;
+        EXPECT_EQ(valid, table.loadBytes(c.bytes, "t") == 0) << c.out;
+    }
+}
+
+class TwodaFiles : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("twoda-test-" + std::to_string(std::random_device{}()));
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+    std::string put(const std::string& name, const Bytes& bytes) const {
+        std::ofstream(dir_ / name, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        return (dir_ / name).string();
+    }
+    int twoda(std::vector<std::string> args, std::string* out) const {
+        std::ostringstream o, e;
+        const int status = runTwoda(args, o, e);
+        *out = o.str() + e.str();
+        return status;
+    }
+    fs::path dir_;
+};
+
+// find must name the row a script with the same key reuses, and say "no
+// row" exactly when the script would append one.
+TEST_F(TwodaFiles, FindAgreesWithWhatAScriptDoes) {
+    testing::TableLayout layout;
+    layout.columns = {"label", "race"};
+    layout.rowLabels = testing::numberedLabels(4);
+    // Pool: "first" at 0, "human" 6, "a" 12, "elf" 14, "x" 18, "b" 20, "Elf" 22.
+    layout.cells = {{"first", "human"}, {"a", "first"}, {"elf", "x"}, {"b", "Elf"}};
+    const std::string file = put("t.2da", testing::buildTable(layout));
+    const struct {
+        std::string column, key;
+        std::string says;  // how find's answer starts
+    } cases[] = {
+        {"0", "ELF", "row 2 (2): "},
+        {"race", "human", "row 0 (0): "},
+        {"1", "elf", "no row: a script keyed on column 1 (race) with \"elf\" appends a new row, because no "
+                     "row's cell in that column points at the first copy of that text in the pool (offset 14)\n"
+                     "row 3 (3) holds it in that column through pool offset 22, which lookups do not see\n"},
+        {"0", "first", "no row: a script keyed on column 0 (label) with \"first\" appends a new row, because its "
+                       "first copy in the pool is the pool's first string (offset 0), which lookups never match\n"
+                       "row 0 (0) holds it in that column through pool offset 0, which lookups do not see\n"},
+        {"1", "FIRST", "no row: "},
+        {"0", "none", "no row: a script keyed on column 0 (label) with \"none\" appends a new row, because no "
+                      "pool string holds that text (the case of A-Z aside)\n"},
+    };
+    for (const auto& c : cases) {
+        std::string out;
+        const int status = twoda({"find", file, c.column, c.key}, &out);
+        EXPECT_EQ(out.substr(0, c.says.size()), c.says);
+        Table table;
+        ASSERT_EQ(table.loadBytes(testing::buildTable(layout), "t"), 0);
+        const std::string column = c.column == "race" ? "1" : c.column;
+        const std::string script = "0 " + column + " " + c.key;
+        ScriptDetails details;
+        const int32_t row = applyScriptBytes(table, Bytes(script.begin(), script.end()), "s", nullptr, &details);
+        EXPECT_EQ(status, details.added ? 1 : 0) << script;
+        if (!details.added) {
+            EXPECT_EQ(out.substr(0, 4 + std::to_string(row).size()), "row " + std::to_string(row));
+        }
+    }
+}
+
+TEST_F(TwodaFiles, CsvQuotesWhatNeedsQuotes) {
+    testing::TableLayout layout;
+    layout.columns = {"name", "a,b"};
+    layout.rowLabels = {"0", "r \"1\""};
+    layout.cells = {{"plain", ""}, {"say \"hi\"", "two\r\nlines"}};
+    const std::string file = put("t.2da", testing::buildTable(layout));
+    std::string out;
+    EXPECT_EQ(twoda({"csv", file}, &out), 0);
+    EXPECT_EQ(out, ",name,\"a,b\"\r\n0,plain,\r\n\"r \"\"1\"\"\",\"say \"\"hi\"\"\",\"two\r\nlines\"\r\n");
+}
+
+TEST_F(TwodaFiles, ShowEscapesAndShortens) {
+    testing::TableLayout layout;
+    layout.columns = {"k", "v"};
+    layout.rowLabels = {"0", "1", "2"};
+    layout.cells = {{"caf\xC3\xA9", std::string(40, 'x')}, {"****", ""}, {"a\\b", "c"}};
+    const std::string file = put("t.2da", testing::buildTable(layout));
+    std::string out;
+    EXPECT_EQ(twoda({"show", file, "0,2-"}, &out), 0);
+    EXPECT_EQ(out, "row  label  k            v\n"
+                   "0    0      caf\\xC3\\xA9  xxxxxxxxxxxxxxxxxxxxxxxxxxxxx...\n"
+                   "2    2      a\\x5Cb       c\n");
+    EXPECT_EQ(twoda({"show", file, "1"}, &out), 0);
+    EXPECT_EQ(out, "row  label  k       v\n1    1      \"****\"  ****\n");
+    EXPECT_EQ(twoda({"show", file, "3-"}, &out), 1);
+    EXPECT_EQ(out, "twoda: rows \"3-\": the table has 3 rows (0 to 2)\n");
+    EXPECT_EQ(twoda({"show", file, "2-1"}, &out), 2);
+}
+
+}  // namespace
+}  // namespace headlink
