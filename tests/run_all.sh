@@ -40,7 +40,7 @@ echo "release archive:"
 unzip -l build-windows/headlink-*-Windows.zip
 # Windows has no install tree: the program, the README and the kit sit side by side.
 listing=$(unzip -Z1 build-windows/headlink-*-Windows.zip)
-for f in headlink.exe README.md examples/{appearance,heads,portraits}.2da \
+for f in headlink.exe twoda.exe README.md examples/{appearance,heads,portraits}.2da \
     examples/{head,apphead1,apphead2,apphead3,portraits}.txt; do
   grep -qx "headlink-[^/]*/$f" <<<"$listing" || { echo "not in the zip: $f" >&2; exit 1; }
 done
@@ -49,7 +49,8 @@ export WINEPREFIX="$PWD/build-windows/wine-prefix" WINEDEBUG=-all
 /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 || true
 
 echo "== native build =="
-cmake --preset default -DHEADLINK_WINDOWS_EXE="$PWD/build-windows/app/headlink.exe" -DHEADLINK_VALGRIND=ON
+cmake --preset default -DHEADLINK_WINDOWS_EXE="$PWD/build-windows/app/headlink.exe" \
+  -DHEADLINK_WINDOWS_TWODA_EXE="$PWD/build-windows/twoda/twoda.exe" -DHEADLINK_VALGRIND=ON
 cmake --build build -j "$jobs"
 (cd build && cpack -q)
 ctest --test-dir build --output-on-failure -j "$jobs"
@@ -58,7 +59,7 @@ echo "== installed layout =="
 rm -rf build/install-check
 cmake --install build --prefix "$PWD/build/install-check" >/dev/null
 (cd build/install-check && find . -type f | sort)
-for f in bin/headlink share/man/man1/headlink.1 share/doc/headlink/README.md \
+for f in bin/headlink bin/twoda share/man/man1/headlink.1 share/man/man1/twoda.1 share/doc/headlink/README.md \
     share/doc/headlink/examples/{appearance,heads,portraits}.2da \
     share/doc/headlink/examples/{head,apphead1,apphead2,apphead3,portraits}.txt; do
   [ -f "build/install-check/$f" ] || { echo "not installed: $f" >&2; exit 1; }
