@@ -325,6 +325,20 @@ void runSeeds() {
     write("run", "apphead3-fails", runInput(k));
 }
 
+// twoda reads its input both as the text form and as a binary table.
+void twodaSeeds() {
+    for (const char* name : {"appearance.2da", "heads.2da", "portraits.2da"}) {
+        write("twoda", std::string("example-text-") + name, readExample(std::string("text/") + name));
+        write("twoda", std::string("example-") + name, readExample(name));
+    }
+    write("twoda", "quoted-and-empty",
+          text("2DA V2.0\r\n\r\n  name \"\" note\r\n0 \"two words\" **** \"****\"\r\n\"\" a\"b x y\r\n"));
+    write("twoda", "default-line", text("2DA V2.0\nDEFAULT: ****\na b\n0 x y\n"));
+    write("twoda", "unclosed-quote", text("2DA V2.0\n\na\n0 \"x\n"));
+    write("twoda", "dangling-offset", danglingOffsetTable());
+    write("twoda", "duplicates", duplicatesTable());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -336,5 +350,6 @@ int main(int argc, char** argv) {
     tableSeeds();
     scriptSeeds();
     runSeeds();
+    twodaSeeds();
     return 0;
 }

@@ -36,14 +36,14 @@ fi
 
 CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -DHEADLINK_FUZZ=ON -DHEADLINK_TESTS=OFF \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build-fuzz -j "$jobs" --target fuzz_table fuzz_script fuzz_run
+cmake --build build-fuzz -j "$jobs" --target fuzz_table fuzz_script fuzz_run fuzz_twoda
 
 hexdump() {
   if command -v xxd >/dev/null; then xxd "$1"; else od -A x -t x1z -v "$1"; fi
 }
 
 failed=()
-for target in table script run; do
+for target in table script run twoda; do
   work=$(mktemp -d)
   mkdir "$work/corpus" "$work/found"
   cp tests/fuzz/corpus/"$target"/* "$work/corpus/"
