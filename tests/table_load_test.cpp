@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "table/table.h"
 #include "tests/support/table_builder.h"
+#include "twoda/commands.h"
 
 namespace headlink {
 namespace {
@@ -190,6 +193,10 @@ TEST(TableLoad, RejectsMalformedFilesWithTheirReason) {
         EXPECT_EQ(why, c.reason) << c.name;
         EXPECT_EQ(t.rowCount(), 0) << c.name;
         EXPECT_TRUE(t.bytes().empty()) << c.name;
+        // twoda check gives the same reason.
+        std::ostringstream report;
+        EXPECT_FALSE(checkTable(c.bytes, "t", report)) << c.name;
+        EXPECT_EQ(report.str(), "t: " + std::string(c.reason) + "\n") << c.name;
     }
 }
 
