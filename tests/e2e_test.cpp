@@ -626,8 +626,8 @@ TEST_F(EndToEnd, TwodaCommands) {
         std::string out, err;
     } cases[] = {
         {"columns t.2da", 0, "0  name\n1  note\n", ""},
-        {"show t.2da", 0, "row  label  name         note\n0    0      a            two words\n"
-                          "1    1      caf\\xC3\\xA9  ****\n", ""},
+        {"show t.2da", 0, "row     name         note\n0    0  a            two words\n"
+                          "1    1  caf\\xC3\\xA9  ****\n", ""},
         {"find t.2da note 'TWO WORDS'", 0, "row 0 (0): a script keyed on column 1 (note) with \"TWO WORDS\" "
          "reuses this row; its cell holds \"two words\", the first copy of that text in the pool (offset 2)\n", ""},
         {"csv t.2da", 0, ",name,note\r\n0,a,two words\r\n1,caf\xC3\xA9,\r\n", ""},

@@ -123,6 +123,8 @@ TEST(Check, ReportsEveryProblem) {
     testing::TableLayout offsets = good;
     offsets.rawPool = Bytes{'x', 0, 'y', 0};
     offsets.rawGrid = {0, 9, 2, 4};
+    testing::TableLayout noRows;
+    noRows.columns = {"a"};
     testing::TableLayout many;
     many.columns = {"a"};
     many.rowLabels = testing::numberedLabels(25);
@@ -135,7 +137,10 @@ TEST(Check, ReportsEveryProblem) {
         {testing::buildTable(good), "t: valid: 2 rows, 2 columns, 5 pool bytes in 3 strings\n"},
         {testing::buildTable(oddField),
          "t: note: the pool-size field says 99 bytes and the pool holds 5; headlink reads the pool to the end "
-         "of the file and keeps the field as it is\nt: valid: 2 rows, 2 columns, 5 pool bytes in 3 strings\n"},
+         "of the file and keeps the field as it is, so the tables it writes show this too\n"
+         "t: valid: 2 rows, 2 columns, 5 pool bytes in 3 strings\n"},
+        // Without rows the pool is read from the pool-size field on: no note.
+        {testing::buildTable(noRows), "t: valid: 0 rows, 1 column, 2 pool bytes in 2 strings\n"},
         {testing::buildTable(offsets),
          "t: malformed: row 0, column 1 points outside the string pool (offset 9, pool of 4 bytes)\n"
          "t: malformed: row 1, column 1 points outside the string pool (offset 4, pool of 4 bytes)\n"},
@@ -203,6 +208,8 @@ TEST_F(TwodaFiles, FindAgreesWithWhatAScriptDoes) {
                        "first copy in the pool is the pool's first string (offset 0), which lookups never match\n"
                        "row 0 (0) holds it in that column through pool offset 0, which lookups do not see\n"},
         {"1", "FIRST", "no row: "},
+        {"01", "human", "row 0 (0): "},  // columns read as scripts read them: 01 is octal
+        {"0x0", "ELF", "row 2 (2): "},
         {"0", "none", "no row: a script keyed on column 0 (label) with \"none\" appends a new row, because no "
                       "pool string holds that text (the case of A-Z aside)\n"},
     };
@@ -212,7 +219,7 @@ TEST_F(TwodaFiles, FindAgreesWithWhatAScriptDoes) {
         EXPECT_EQ(out.substr(0, c.says.size()), c.says);
         Table table;
         ASSERT_EQ(table.loadBytes(testing::buildTable(layout), "t"), 0);
-        const std::string column = c.column == "race" ? "1" : c.column;
+        const std::string column = c.column == "race" ? "1" : c.column;  // scripts give numbers
         const std::string script = "0 " + column + " " + c.key;
         ScriptDetails details;
         const int32_t row = applyScriptBytes(table, Bytes(script.begin(), script.end()), "s", nullptr, &details);
@@ -242,14 +249,16 @@ TEST_F(TwodaFiles, ShowEscapesAndShortens) {
     const std::string file = put("t.2da", testing::buildTable(layout));
     std::string out;
     EXPECT_EQ(twoda({"show", file, "0,2-"}, &out), 0);
-    EXPECT_EQ(out, "row  label  k            v\n"
-                   "0    0      caf\\xC3\\xA9  xxxxxxxxxxxxxxxxxxxxxxxxxxxxx...\n"
-                   "2    2      a\\x5Cb       c\n");
+    EXPECT_EQ(out, "row     k            v\n"
+                   "0    0  caf\\xC3\\xA9  xxxxxxxxxxxxxxxxxxxxxxxxxxxxx...\n"
+                   "2    2  a\\x5Cb       c\n");
     EXPECT_EQ(twoda({"show", file, "1"}, &out), 0);
-    EXPECT_EQ(out, "row  label  k       v\n1    1      \"****\"  ****\n");
-    EXPECT_EQ(twoda({"show", file, "3-"}, &out), 1);
-    EXPECT_EQ(out, "twoda: rows \"3-\": the table has 3 rows (0 to 2)\n");
+    EXPECT_EQ(out, "row     k       v\n1    1  \"****\"  ****\n");
+    EXPECT_EQ(twoda({"show", file, "1,3-"}, &out), 1);
+    EXPECT_EQ(out, "twoda: rows from 3: the table has 3 rows (0 to 2)\n");
+    // Rows that are no rows are a usage error, even before the file is read.
     EXPECT_EQ(twoda({"show", file, "2-1"}, &out), 2);
+    EXPECT_EQ(twoda({"show", file + ".missing", "x"}, &out), 2);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "fileio/fileio.h"
+#include "patch/tokens.h"
 #include "table/table.h"
 #include "twoda/textform.h"
 
@@ -44,6 +45,13 @@ bool parseNumber(std::string_view text, std::size_t* value) {
     return error == std::errc() && end == text.data() + text.size();
 }
 
+// "1 row", "2 rows".
+std::string count(std::size_t n, const char* what) {
+    std::string out = std::to_string(n) + " " + what;
+    if (n != 1) out += 's';
+    return out;
+}
+
 bool loadTable(const std::string& name, Table* table, std::ostream& err) {
     std::string why;
     if (table->load(name, &why) == 0) return true;
@@ -81,10 +89,8 @@ int columns(const Args& args, std::ostream& out, std::ostream& err) {
 }
 
 // Rows to show: "5", "10-20", "300-", or several of these joined by commas.
-// An end past the last row is cut to it. 0 when read; 1 when a start lies
-// past the last row; 2 when the text is not rows at all (a usage error).
-int parseRows(std::string_view spec, int32_t rowCount, std::vector<std::pair<int32_t, int32_t>>* ranges,
-              std::string* why) {
+using Ranges = std::vector<std::pair<std::size_t, std::size_t>>;
+bool parseRows(std::string_view spec, Ranges* ranges, std::string* why) {
     while (true) {
         const std::size_t comma = spec.find(',');
         const std::string_view item = spec.substr(0, comma);
@@ -100,16 +106,10 @@ int parseRows(std::string_view spec, int32_t rowCount, std::vector<std::pair<int
         }
         if (!ok || last < first) {
             *why = "rows \"" + std::string(item) + "\": expected a row like 5, a range like 10-20, or 300-";
-            return 2;
+            return false;
         }
-        if (first >= static_cast<std::size_t>(rowCount)) {
-            *why = "rows \"" + std::string(item) + "\": the table has " + std::to_string(rowCount) + " rows";
-            if (rowCount > 0) *why += " (0 to " + std::to_string(rowCount - 1) + ")";
-            return 1;
-        }
-        last = std::min(last, static_cast<std::size_t>(rowCount - 1));
-        ranges->emplace_back(static_cast<int32_t>(first), static_cast<int32_t>(last));
-        if (comma == std::string_view::npos) return 0;
+        ranges->emplace_back(first, last);
+        if (comma == std::string_view::npos) return true;
         spec.remove_prefix(comma + 1);
     }
 }
@@ -128,31 +128,41 @@ std::string shownCell(std::string_view text) {
 }
 
 int show(const Args& args, std::ostream& out, std::ostream& err) {
+    Ranges ranges;
+    std::string why;
+    if (args.size() == 2 && !parseRows(args[1], &ranges, &why)) {
+        err << "twoda: " << why << "\nTry 'twoda --help'.\n";
+        return 2;
+    }
     Table table;
     if (!loadTable(args[0], &table, err)) return 1;
-    std::vector<std::pair<int32_t, int32_t>> ranges;
-    if (args.size() == 2) {
-        std::string why;
-        if (const int status = parseRows(args[1], table.rowCount(), &ranges, &why); status != 0) {
-            err << "twoda: " << why << '\n';
-            return status;
+    const auto rows = static_cast<std::size_t>(table.rowCount());
+    if (args.size() == 1 && rows > 0) ranges.emplace_back(0, rows - 1);
+    // A range may end past the last row, which cuts it short, but must start on a row.
+    for (auto& [first, last] : ranges) {
+        if (first >= rows) {
+            err << "twoda: rows from " << first << ": the table has " << rows << " rows";
+            if (rows > 0) err << " (0 to " << rows - 1 << ")";
+            err << '\n';
+            return 1;
         }
-    } else if (table.rowCount() > 0) {
-        ranges.emplace_back(0, table.rowCount() - 1);
+        last = std::min(last, rows - 1);
     }
     const auto rowLabels = table.rowLabels();
     // One line per row: its position, its label, then its cells. The first
-    // line heads the columns with their labels.
-    std::vector<std::string> heading{"row", "label"};
-    for (std::string_view label : table.columnLabels()) heading.push_back(shownCell(label));
+    // line heads the columns with their labels; the row labels' column has
+    // none, as in the text form.
+    std::vector<std::string> heading{"row", ""};
+    for (std::string_view label : table.columnLabels()) heading.push_back(label.empty() ? "\"\"" : shownCell(label));
     std::vector<std::size_t> widths;
     for (const auto& h : heading) widths.push_back(h.size());
     auto forEachShownRow = [&](const std::function<void(const std::vector<std::string>&)>& use) {
         std::vector<std::string> line;
         for (const auto& [first, last] : ranges) {
-            for (int32_t r = first; r <= last; ++r) {
-                line.assign({std::to_string(r), visible(rowLabels[static_cast<std::size_t>(r)])});
-                for (int32_t c = 0; c < table.columnCount(); ++c) line.push_back(shownCell(table.cellText(r, c)));
+            for (std::size_t r = first; r <= last; ++r) {
+                line.assign({std::to_string(r), visible(rowLabels[r])});
+                for (int32_t c = 0; c < table.columnCount(); ++c)
+                    line.push_back(shownCell(table.cellText(static_cast<int32_t>(r), c)));
                 use(line);
             }
         }
@@ -177,11 +187,14 @@ int find(const Args& args, std::ostream& out, std::ostream& err) {
     Table table;
     if (!loadTable(args[0], &table, err)) return 2;
     const auto labels = table.columnLabels();
-    // The column by number, as scripts give it, or else by its label.
-    std::size_t number = 0;
+    // The column by number, read as a script reads it (010 is octal 8,
+    // 0xA is 10), or else by its label.
+    const std::span<const uint8_t> token(reinterpret_cast<const uint8_t*>(args[1].data()), args[1].size());
+    ScriptReader reader(token);
+    int32_t number = -1;
     int32_t column = -1;
-    if (parseNumber(args[1], &number)) {
-        if (number < labels.size()) column = static_cast<int32_t>(number);
+    if (reader.readInt(&number) && reader.restOfToken().empty() && reader.atEnd()) {
+        if (number >= 0 && static_cast<std::size_t>(number) < labels.size()) column = number;
     } else {
         for (std::size_t c = 0; c < labels.size() && column < 0; ++c)
             if (sameText(labels[c], args[1])) column = static_cast<int32_t>(c);
@@ -283,8 +296,7 @@ int diff(const Args& args, std::ostream& out, std::ostream& err) {
         out << '\n';
         return 0;
     }
-    out << added << (added == 1 ? " row" : " rows") << " added, " << removed << " removed, " << changed
-        << (changed == 1 ? " cell" : " cells") << " changed\n";
+    out << count(added, "row") << " added, " << removed << " removed, " << count(changed, "cell") << " changed\n";
     return 1;
 }
 
@@ -414,12 +426,15 @@ bool checkTable(std::span<const uint8_t> bytes, const std::string& name, std::os
     }
     if (table.signatureLine() != "2DA V2.b")
         out << name << ": note: the first line is " << quoted(table.signatureLine()) << ", not \"2DA V2.b\"\n";
-    if (table.poolSizeField() != table.pool().size())
+    // Without rows the bytes before the pool are read as the field, so there
+    // is nothing to compare.
+    if (table.rowCount() > 0 && table.poolSizeField() != table.pool().size())
         out << name << ": note: the pool-size field says " << table.poolSizeField() << " bytes and the pool holds "
             << table.pool().size() << "; headlink reads the pool to the end of the file and keeps the field "
-            << "as it is\n";
-    out << name << ": valid: " << table.rowCount() << " rows, " << table.columnCount() << " columns, "
-        << table.pool().size() << " pool bytes in " << table.poolIndex().size() << " strings\n";
+            << "as it is, so the tables it writes show this too\n";
+    out << name << ": valid: " << count(static_cast<std::size_t>(table.rowCount()), "row") << ", "
+        << count(static_cast<std::size_t>(table.columnCount()), "column") << ", "
+        << count(table.pool().size(), "pool byte") << " in " << count(table.poolIndex().size(), "string") << '\n';
     return true;
 }
 
