@@ -31,4 +31,4 @@ fi
 jobs=$(nproc 2>/dev/null || echo 2)
 cmake -S . -B build
 cmake --build build -j "$jobs" --target run_example
-echo "The program is build/app/headlink."
+echo "The programs are build/app/headlink and build/twoda/twoda."
