@@ -141,9 +141,10 @@ protected:
         return out;
     }
 
-    // Runs headlink in the test folder; `shellPrefix` runs first in the same shell.
-    RunResult run(const std::string& args = "", const std::string& shellPrefix = "") const {
-        std::string command = "cd '" + dir_.string() + "' && " + shellPrefix + " " + runner_ + " '" + exe_ +
+    // Runs `exe` in the test folder; `shellPrefix` runs first in the same
+    // shell. Both streams are kept as written.
+    RunResult runProgram(const std::string& exe, const std::string& args, const std::string& shellPrefix) const {
+        std::string command = "cd '" + dir_.string() + "' && " + shellPrefix + " " + runner_ + " '" + exe +
                               "' " + args + " </dev/null >'" + log("out") + "' 2>'" + log("err") + "'";
         int raw = std::system(command.c_str());
         RunResult r;
@@ -152,37 +153,33 @@ protected:
 #else
         r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
 #endif
-        r.err = withoutCr(readBytes(log("err")));
-        r.out = withoutCr(readBytes(log("out")));
-        // Without -v or -n a run prints nothing on stdout, whatever happens.
-        if (args.find("-") == std::string::npos) {
-            EXPECT_EQ(r.out, "") << "headlink printed on stdout";
-        }
+        const Bytes err = readBytes(log("err")), out = readBytes(log("out"));
+        r.err.assign(err.begin(), err.end());
+        r.out.assign(out.begin(), out.end());
         fs::remove(log("out"));
         fs::remove(log("err"));
         return r;
     }
 
+    // Runs headlink in the test folder; `shellPrefix` runs first in the same shell.
+    RunResult run(const std::string& args = "", const std::string& shellPrefix = "") const {
+        RunResult r = runProgram(exe_, args, shellPrefix);
+        r.err = withoutCr(Bytes(r.err.begin(), r.err.end()));
+        r.out = withoutCr(Bytes(r.out.begin(), r.out.end()));
+        // Without -v or -n a run prints nothing on stdout, whatever happens.
+        if (args.find("-") == std::string::npos) {
+            EXPECT_EQ(r.out, "") << "headlink printed on stdout";
+        }
+        return r;
+    }
+
     // Runs twoda (TWODA_EXE, or else the one built beside these tests, with
-    // the same runner) in the test folder. Its
-    // stdout is compared as written: twoda writes the same bytes on every
-    // system, CSV's CR LF included.
+    // the same runner) in the test folder. Its stdout is compared as
+    // written: twoda writes the same bytes on every system, CSV's CR LF
+    // included.
     RunResult twoda(const std::string& args) const {
-        const std::string command = "cd '" + dir_.string() + "' && " + runner_ + " '" +
-                                    (env("TWODA_EXE").empty() ? TWODA_BUILT_EXE : env("TWODA_EXE")) + "' " +
-                                    args + " </dev/null >'" + log("out") + "' 2>'" + log("err") + "'";
-        const int raw = std::system(command.c_str());
-        RunResult r;
-#ifdef _WIN32
-        r.status = raw;
-#else
-        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-#endif
-        r.err = withoutCr(readBytes(log("err")));
-        const Bytes out = readBytes(log("out"));
-        r.out.assign(out.begin(), out.end());
-        fs::remove(log("out"));
-        fs::remove(log("err"));
+        RunResult r = runProgram(env("TWODA_EXE").empty() ? TWODA_BUILT_EXE : env("TWODA_EXE"), args, "");
+        r.err = withoutCr(Bytes(r.err.begin(), r.err.end()));
         return r;
     }
 

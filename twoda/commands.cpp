@@ -59,19 +59,12 @@ bool loadTable(const std::string& name, Table* table, std::ostream& err) {
     return false;
 }
 
-// "3 (race)": a column by number and label, for messages.
-std::string columnName(const std::vector<std::string_view>& labels, int32_t column) {
-    std::string out = std::to_string(column);
+// "3 (race)": a column or row by number and label, for messages.
+template <class Label>
+std::string named(const std::vector<Label>& labels, int32_t at) {
+    std::string out = std::to_string(at);
     out += " (";
-    out += visible(labels[static_cast<std::size_t>(column)]);
-    out += ')';
-    return out;
-}
-
-std::string rowName(const std::vector<std::string>& labels, int32_t row) {
-    std::string out = std::to_string(row);
-    out += " (";
-    out += visible(labels[static_cast<std::size_t>(row)]);
+    out += visible(labels[static_cast<std::size_t>(at)]);
     out += ')';
     return out;
 }
@@ -209,13 +202,13 @@ int find(const Args& args, std::ostream& out, std::ostream& err) {
     const uint16_t first = table.findString(text);
     const int32_t row = table.findRow(text, column);
     if (row >= 0) {
-        out << "row " << rowName(rowLabels, row) << ": a script keyed on column "
-            << columnName(labels, column) << " with " << quoted(text, kWhole) << " reuses this row; its cell holds "
+        out << "row " << named(rowLabels, row) << ": a script keyed on column "
+            << named(labels, column) << " with " << quoted(text, kWhole) << " reuses this row; its cell holds "
             << quoted(table.cellText(row, column), kWhole) << ", the first copy of that text in the pool (offset "
             << first << ")\n";
         return 0;
     }
-    out << "no row: a script keyed on column " << columnName(labels, column) << " with " << quoted(text, kWhole)
+    out << "no row: a script keyed on column " << named(labels, column) << " with " << quoted(text, kWhole)
         << " appends a new row, because ";
     std::string_view firstString;
     if (first != 0) {
@@ -230,7 +223,7 @@ int find(const Args& args, std::ostream& out, std::ostream& err) {
     // this surprising; name it.
     for (int32_t r = 0; r < table.rowCount(); ++r) {
         if (!sameText(table.cellText(r, column), text)) continue;
-        out << "row " << rowName(rowLabels, r) << " holds it in that column through pool offset "
+        out << "row " << named(rowLabels, r) << " holds it in that column through pool offset "
             << table.cellOffset(r, column) << ", which lookups do not see\n";
         break;
     }
@@ -253,9 +246,9 @@ int diff(const Args& args, std::ostream& out, std::ostream& err) {
     const auto newColumns = now.columnLabels();
     for (std::size_t c = 0; c < std::max(oldColumns.size(), newColumns.size()); ++c) {
         if (c >= newColumns.size())
-            line() << "column " << columnName(oldColumns, static_cast<int32_t>(c)) << " removed\n";
+            line() << "column " << named(oldColumns, static_cast<int32_t>(c)) << " removed\n";
         else if (c >= oldColumns.size())
-            line() << "column " << columnName(newColumns, static_cast<int32_t>(c)) << " added\n";
+            line() << "column " << named(newColumns, static_cast<int32_t>(c)) << " added\n";
         else if (oldColumns[c] != newColumns[c])
             line() << "column " << c << " label: " << quoted(oldColumns[c], kWhole) << " -> "
                    << quoted(newColumns[c], kWhole) << '\n';
@@ -266,15 +259,15 @@ int diff(const Args& args, std::ostream& out, std::ostream& err) {
     std::size_t added = 0, removed = 0, changed = 0;
     for (int32_t r = 0; r < std::max(old.rowCount(), now.rowCount()); ++r) {
         if (r >= now.rowCount()) {
-            line() << "row " << rowName(oldRows, r) << " removed\n";
+            line() << "row " << named(oldRows, r) << " removed\n";
             ++removed;
             continue;
         }
         if (r >= old.rowCount()) {
-            line() << "row " << rowName(newRows, r) << " added\n";
+            line() << "row " << named(newRows, r) << " added\n";
             ++added;
             for (int32_t c = 0; c < now.columnCount(); ++c)
-                out << "  column " << columnName(newColumns, c) << ": " << quoted(now.cellText(r, c), kWhole)
+                out << "  column " << named(newColumns, c) << ": " << quoted(now.cellText(r, c), kWhole)
                     << '\n';
             continue;
         }
@@ -285,7 +278,7 @@ int diff(const Args& args, std::ostream& out, std::ostream& err) {
         for (int32_t c = 0; c < shared; ++c) {
             const std::string_view was = old.cellText(r, c), is = now.cellText(r, c);
             if (was == is) continue;
-            line() << "row " << rowName(newRows, r) << ", column " << columnName(newColumns, c) << ": "
+            line() << "row " << named(newRows, r) << ", column " << named(newColumns, c) << ": "
                    << quoted(was, kWhole) << " -> " << quoted(is, kWhole) << '\n';
             ++changed;
         }
