@@ -625,8 +625,11 @@ TEST_F(EndToEnd, TwodaCommands) {
         {"columns t.2da", 0, "0  name\n1  note\n", ""},
         {"show t.2da", 0, "row     name         note\n0    0  a            two words\n"
                           "1    1  caf\\xC3\\xA9  ****\n", ""},
-        {"find t.2da note 'TWO WORDS'", 0, "row 0 (0): a script keyed on column 1 (note) with \"TWO WORDS\" "
-         "reuses this row; its cell holds \"two words\", the first copy of that text in the pool (offset 2)\n", ""},
+        {"find t.2da name A", 1, "no row: a script keyed on column 0 (name) with \"A\" appends a new row, because "
+         "its first copy in the pool is the pool's first string (offset 0), which lookups never match\n"
+         "row 0 (0) holds it in that column through pool offset 0, which lookups do not see\n", ""},
+        {"find t.2da note 'two words'", 2, "", "twoda: the key \"two words\" cannot be a script's key, which is "
+         "one token: not empty, without white space\n"},
         {"csv t.2da", 0, ",name,note\r\n0,a,two words\r\n1,caf\xC3\xA9,\r\n", ""},
         {"text t.2da", 0, text, ""},
         {"build t.txt built.2da", 0, "", ""},

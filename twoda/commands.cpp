@@ -112,10 +112,13 @@ bool parseRows(std::string_view spec, Ranges* ranges, std::string* why) {
 std::string shownCell(std::string_view text) {
     if (text.empty()) return "****";
     if (text == "****") return "\"****\"";
-    std::string shown = visible(text);
-    if (shown.size() > kShowWidth) {
-        shown.resize(kShowWidth - 3);
-        shown += "...";
+    // Only the start is escaped, and cut between escapes, never inside one.
+    std::string shown;
+    std::size_t fits = 0;  // bytes of `text` whose escapes fit before "..."
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        shown += visible(text.substr(i, 1));
+        if (shown.size() <= kShowWidth - 3) fits = i + 1;
+        if (shown.size() > kShowWidth) return visible(text.substr(0, fits)) + "...";
     }
     return shown;
 }
@@ -193,11 +196,18 @@ int find(const Args& args, std::ostream& out, std::ostream& err) {
             if (sameText(labels[c], args[1])) column = static_cast<int32_t>(c);
     }
     if (column < 0) {
-        err << "twoda: " << args[0] << ": no column " << quoted(args[1], kWhole) << " (the table has "
-            << labels.size() << " columns, 0 to " << static_cast<int64_t>(labels.size()) - 1 << ")\n";
+        err << "twoda: " << args[0] << ": no column " << quoted(args[1], kWhole) << " (the table has ";
+        if (labels.empty()) err << "no columns)\n";
+        else err << count(labels.size(), "column") << ", 0 to " << labels.size() - 1 << ")\n";
         return 2;
     }
     const std::string& text = args[2];
+    // A script's key is one token: some bytes, none of them white space.
+    if (text.empty() || text.find_first_of(" \t\n\v\f\r") != std::string::npos) {
+        err << "twoda: the key " << quoted(text, kWhole) << " cannot be a script's key, which is one "
+            << "token: not empty, without white space\n";
+        return 2;
+    }
     const auto rowLabels = table.rowLabels();
     const uint16_t first = table.findString(text);
     const int32_t row = table.findRow(text, column);
@@ -285,7 +295,8 @@ int diff(const Args& args, std::ostream& out, std::ostream& err) {
     }
     if (differences == 0) {
         out << "no differences in rows or cells";
-        if (old.bytes() != now.bytes()) out << " (the files differ only in how the pool is laid out)";
+        if (old.bytes() != now.bytes())
+            out << " (the files' bytes differ: in the header, the pool-size field or the pool's layout)";
         out << '\n';
         return 0;
     }
@@ -311,34 +322,36 @@ void csvField(std::string_view text, std::string* out) {
 int csv(const Args& args, std::ostream& out, std::ostream& err) {
     Table table;
     if (!loadTable(args[0], &table, err)) return 1;
-    std::string text;
+    // One record at a time, so that a table of long texts is never held whole.
+    std::string record;
     for (std::string_view label : table.columnLabels()) {
-        text += ',';
-        csvField(label, &text);
+        record += ',';
+        csvField(label, &record);
     }
-    text += "\r\n";
+    record += "\r\n";
+    out << record;
     const auto rowLabels = table.rowLabels();
     for (int32_t r = 0; r < table.rowCount(); ++r) {
-        csvField(rowLabels[static_cast<std::size_t>(r)], &text);
+        record.clear();
+        csvField(rowLabels[static_cast<std::size_t>(r)], &record);
         for (int32_t c = 0; c < table.columnCount(); ++c) {
-            text += ',';
-            csvField(table.cellText(r, c), &text);
+            record += ',';
+            csvField(table.cellText(r, c), &record);
         }
-        text += "\r\n";
+        record += "\r\n";
+        out << record;
     }
-    out << text;
     return 0;
 }
 
 int text(const Args& args, std::ostream& out, std::ostream& err) {
     Table table;
     if (!loadTable(args[0], &table, err)) return 1;
-    std::string form, why;
-    if (!writeTextForm(table, &form, &why)) {
+    std::string why;
+    if (!writeTextForm(table, out, &why)) {
         err << "twoda: " << args[0] << ": " << why << '\n';
         return 1;
     }
-    out << form;
     return 0;
 }
 

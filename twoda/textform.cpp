@@ -135,7 +135,8 @@ bool buildFromText(std::string_view text, std::vector<uint8_t>* out, std::string
         if (!splitFields(line, &fields, &reason)) return failAt(number, reason, why);
         if (fields.size() != columns + 1)
             return failAt(number, "row " + quoted(fields[0].text) + ": expected " + std::to_string(columns) +
-                                      " values, one per column, found " + std::to_string(fields.size() - 1),
+                                      (columns == 1 ? " value" : " values") + ", one per column, found " +
+                                      std::to_string(fields.size() - 1),
                           why);
         if (rows == static_cast<std::size_t>(kMaxRows))
             return failAt(number, "more than 65,535 rows, the most the binary form holds", why);
@@ -172,62 +173,83 @@ bool buildFromText(std::string_view text, std::vector<uint8_t>* out, std::string
 
 namespace {
 
-// Appends a text as one field: as it is, or in quotes when it holds white
-// space or could be read as something else. False when no field can hold it.
-bool putField(std::string_view text, bool isValue, std::string* out) {
-    if (text.find('\n') != std::string_view::npos) return false;
-    if (text.empty()) {
-        *out += isValue ? kEmptyCell : "\"\"";
-        return true;
-    }
-    bool needsQuotes = text.front() == '"' || (isValue && text == kEmptyCell);
-    for (char c : text) needsQuotes = needsQuotes || isSpace(c);
-    if (!needsQuotes) {
+bool needsQuotes(std::string_view text, bool isValue) {
+    if (text.empty()) return !isValue;  // an empty value is written ****
+    if (text.front() == '"' || (isValue && text == kEmptyCell)) return true;
+    for (char c : text)
+        if (isSpace(c)) return true;
+    return false;
+}
+
+// Whether a field can hold the text: no line break or NUL, and no double
+// quote in a text that needs quotes.
+bool writable(std::string_view text, bool isValue) {
+    if (text.find_first_of(std::string_view("\n\0", 2)) != std::string_view::npos) return false;
+    return !needsQuotes(text, isValue) || text.find('"') == std::string_view::npos;
+}
+
+// Appends a writable text as one field: as it is, or in quotes when it
+// holds white space or could be read as something else.
+void putField(std::string_view text, bool isValue, std::string* out) {
+    if (isValue && text.empty()) {
+        *out += kEmptyCell;
+    } else if (needsQuotes(text, isValue)) {
+        *out += '"';
         *out += text;
-        return true;
+        *out += '"';
+    } else {
+        *out += text;
     }
-    if (text.find('"') != std::string_view::npos) return false;
-    *out += '"';
-    *out += text;
-    *out += '"';
-    return true;
 }
 
 bool cannotWrite(const std::string& what, std::string_view text, std::string* why) {
     *why = what;
     *why += ": the text ";
     *why += quoted(text);
-    *why += " cannot be written in the text form (it holds a line break, or needs quotes and "
-            "holds a double quote)";
+    *why += " cannot be written in the text form (it holds a line break or a NUL, or needs quotes "
+            "and holds a double quote)";
     return false;
 }
 
 }  // namespace
 
-bool writeTextForm(const Table& table, std::string* out, std::string* why) {
+bool writeTextForm(const Table& table, std::ostream& out, std::string* why) {
     if (table.columnCount() == 0) {
         *why = "the table has no columns, and the text form needs at least one";
         return false;
     }
-    *out += kTextSignature;
-    *out += "\n\n";
+    // Every text is checked before anything is written, so that a table
+    // this form cannot hold gives no output at all.
     const auto labels = table.columnLabels();
-    for (std::size_t c = 0; c < labels.size(); ++c) {
-        *out += '\t';
-        if (!putField(labels[c], false, out)) return cannotWrite("column " + std::to_string(c) + "'s label", labels[c], why);
-    }
-    *out += '\n';
     const auto rowLabels = table.rowLabels();
+    for (std::size_t c = 0; c < labels.size(); ++c)
+        if (!writable(labels[c], false)) return cannotWrite("column " + std::to_string(c) + "'s label", labels[c], why);
     for (int32_t r = 0; r < table.rowCount(); ++r) {
         const std::string& label = rowLabels[static_cast<std::size_t>(r)];
-        if (!putField(label, false, out)) return cannotWrite("row " + std::to_string(r) + "'s label", label, why);
+        if (!writable(label, false)) return cannotWrite("row " + std::to_string(r) + "'s label", label, why);
+        for (int32_t c = 0; c < table.columnCount(); ++c)
+            if (!writable(table.cellText(r, c), true))
+                return cannotWrite("row " + std::to_string(r) + ", column " + std::to_string(c),
+                                   table.cellText(r, c), why);
+    }
+    // One line at a time, so that a table of long texts is never held whole.
+    std::string line(kTextSignature);
+    line += "\n\n";
+    for (std::string_view label : labels) {
+        line += '\t';
+        putField(label, false, &line);
+    }
+    line += '\n';
+    out << line;
+    for (int32_t r = 0; r < table.rowCount(); ++r) {
+        line.clear();
+        putField(rowLabels[static_cast<std::size_t>(r)], false, &line);
         for (int32_t c = 0; c < table.columnCount(); ++c) {
-            *out += '\t';
-            const std::string_view text = table.cellText(r, c);
-            if (!putField(text, true, out))
-                return cannotWrite("row " + std::to_string(r) + ", column " + std::to_string(c), text, why);
+            line += '\t';
+            putField(table.cellText(r, c), true, &line);
         }
-        *out += '\n';
+        line += '\n';
+        out << line;
     }
     return true;
 }

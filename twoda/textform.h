@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,10 +31,11 @@ namespace headlink {
 // form or cannot be stored in the binary one.
 bool buildFromText(std::string_view text, std::vector<uint8_t>* out, std::string* why);
 
-// The text form of a loaded table, appended to *out: tab-separated, the
-// label line indented by one tab so that labels stand above their values.
-// False with the row and column in *why when a text cannot be written in
-// this form (a line break, or a double quote in a text that needs quotes).
-bool writeTextForm(const Table& table, std::string* out, std::string* why);
+// Writes the text form of a loaded table: tab-separated, the label line
+// indented by one tab so that labels stand above their values. False, with
+// nothing written and the row and column in *why, when a text cannot be
+// written in this form (a line break or a NUL, or a double quote in a text
+// that needs quotes).
+bool writeTextForm(const Table& table, std::ostream& out, std::string* why);
 
 }  // namespace headlink

@@ -44,10 +44,10 @@ void asText(std::string_view text) {
     }
     Table table;
     check(table.loadBytes(built, "built", &why) == 0, "a built table does not load: ", why);
-    std::string again;
-    check(headlink::writeTextForm(table, &again, &why), "a built table has no text form: ", why);
+    std::ostringstream again;
+    check(headlink::writeTextForm(table, again, &why), "a built table has no text form: ", why);
     std::vector<uint8_t> rebuilt;
-    check(headlink::buildFromText(again, &rebuilt, &why), "the text form of a built table fails: ", why);
+    check(headlink::buildFromText(again.str(), &rebuilt, &why), "the text form of a built table fails: ", why);
     check(rebuilt == built, "text then build does not give back the same bytes");
 }
 
@@ -60,12 +60,12 @@ void asBinary(const uint8_t* data, std::size_t size) {
     const bool loads = table.loadBytes(bytes, "t", &why) == 0;
     check(valid == loads, "check says ", valid ? "valid" : "not valid", " but the loader says ", loads ? "loads" : why);
     if (!loads) return;
-    std::string text;
-    if (headlink::writeTextForm(table, &text, &why)) {
+    std::ostringstream text;
+    if (headlink::writeTextForm(table, text, &why)) {
         std::vector<uint8_t> built;
         // Building can still fail: texts a loaded pool shared as tails of
         // one another take room of their own once stored apart.
-        if (headlink::buildFromText(text, &built, &why)) {
+        if (headlink::buildFromText(text.str(), &built, &why)) {
             Table rebuilt;
             check(rebuilt.loadBytes(built, "rebuilt", &why) == 0, "a rebuilt table does not load: ", why);
             sameTables(table, rebuilt);
