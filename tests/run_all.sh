@@ -46,12 +46,15 @@ for f in headlink.exe twoda.exe README.md examples/{appearance,heads,portraits}.
 done
 
 export WINEPREFIX="$PWD/build-windows/wine-prefix" WINEDEBUG=-all
-/usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 || true
 # One Wine server for the whole run: left to itself it exits a few seconds
 # after its last program, and a program started just then fails with
-# "recvmsg: Connection reset by peer".
+# "recvmsg: Connection reset by peer". It must start before anything else
+# in the prefix does.
+mkdir -p "$WINEPREFIX"
+/usr/lib/wine/wineserver -k 2>/dev/null || true
 /usr/lib/wine/wineserver -p
 trap '/usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
+/usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 || true
 
 echo "== native build =="
 cmake --preset default -DHEADLINK_WINDOWS_EXE="$PWD/build-windows/app/headlink.exe" \
