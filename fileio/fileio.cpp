@@ -312,6 +312,12 @@ FileBytes readFile(const std::string& name) {
 }
 
 bool writeFileSafely(const std::string& name, std::span<const uint8_t> bytes, std::string* why) {
+    const std::span<const uint8_t> parts[] = {bytes};
+    return writeFileSafely(name, parts, why);
+}
+
+bool writeFileSafely(const std::string& name, std::span<const std::span<const uint8_t>> parts,
+                     std::string* why) {
     std::string ignored;
     if (why == nullptr) why = &ignored;
     std::error_code ec;
@@ -350,7 +356,8 @@ bool writeFileSafely(const std::string& name, std::span<const uint8_t> bytes, st
         return false;
     }
 
-    bool ok = writeAll(h, bytes, why);
+    bool ok = true;
+    for (std::size_t i = 0; ok && i < parts.size(); ++i) ok = writeAll(h, parts[i], why);
     if (ok && !syncFile(h)) {
         *why = "cannot write: " + lastErrorText();
         ok = false;

@@ -33,6 +33,10 @@ FileBytes readFile(const std::string& name);
 // user may not write, or that is read-only, is refused.
 bool writeFileSafely(const std::string& name, std::span<const uint8_t> bytes,
                      std::string* why);
+// The same for a file made of several parts, written one after another, so
+// that a caller need not put them together in memory first.
+bool writeFileSafely(const std::string& name, std::span<const std::span<const uint8_t>> parts,
+                     std::string* why);
 
 // Makes an interruption (SIGINT, SIGTERM, SIGHUP; a console Ctrl-C, break
 // or close on Windows) remove the temporary that writeFileSafely is writing

@@ -3,18 +3,20 @@
 // lookup finds one, so repeated values do not bloat the pool.
 #include "table/table.h"
 
+#include <algorithm>
+
 namespace headlink {
 
 namespace {
 
 char foldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-// Texts compare equal apart from the case of A-Z; every other byte must
-// match exactly. Folding both sides to this key makes that an exact match.
-std::string folded(std::string_view text) {
-    std::string key(text);
-    for (char& c : key) c = foldAscii(c);
-    return key;
+// FNV-1a over the text folded to lower case (A-Z only), so that texts
+// equal apart from that case hash alike.
+std::size_t foldedHash(std::string_view text) {
+    uint64_t hash = 14695981039346656037ull;
+    for (char c : text) hash = (hash ^ static_cast<uint8_t>(foldAscii(c))) * 1099511628211ull;
+    return static_cast<std::size_t>(hash ^ (hash >> 32));
 }
 
 void setWhy(std::string* why, const std::string& reason) {
@@ -53,20 +55,46 @@ std::string_view Table::cellText(int32_t row, int32_t column) const {
     return text;
 }
 
+std::size_t Table::slotOf(std::string_view text) const {
+    const std::size_t mask = firstCopy_.size() - 1;
+    for (std::size_t slot = foldedHash(text) & mask;; slot = (slot + 1) & mask) {
+        const uint32_t entry = firstCopy_[slot];
+        if (entry == 0) return slot;
+        std::string_view there;
+        poolString(static_cast<uint16_t>(entry - 1), &there);
+        if (sameText(there, text)) return slot;
+    }
+}
+
 void Table::indexString(uint16_t offset) {
     poolIndex_.push_back(offset);
+    if (2 * (firstCopies_ + 1) > firstCopy_.size()) {
+        // Grow to twice the slots and place every entry anew.
+        std::vector<uint32_t> old(std::max<std::size_t>(64, 2 * firstCopy_.size()), 0);
+        old.swap(firstCopy_);
+        for (uint32_t entry : old) {
+            if (entry == 0) continue;
+            std::string_view text;
+            poolString(static_cast<uint16_t>(entry - 1), &text);
+            firstCopy_[slotOf(text)] = entry;
+        }
+    }
     std::string_view text;
     poolString(offset, &text);
     // Only the first copy in pool order is ever found.
-    firstCopy_.emplace(folded(text), offset);
+    const std::size_t slot = slotOf(text);
+    if (firstCopy_[slot] != 0) return;
+    firstCopy_[slot] = static_cast<uint32_t>(offset) + 1;
+    ++firstCopies_;
 }
 
 uint16_t Table::findString(std::string_view text) const {
     // The first match wins even when it lies at offset 0, which then reads
     // as "not found": the host's tools have always behaved so, and stored
     // files depend on it.
-    auto it = firstCopy_.find(folded(text));
-    return it == firstCopy_.end() ? 0 : it->second;
+    if (firstCopy_.empty()) return 0;
+    const uint32_t entry = firstCopy_[slotOf(text)];
+    return entry == 0 ? 0 : static_cast<uint16_t>(entry - 1);
 }
 
 int32_t Table::findRow(std::string_view text, int32_t column) const {
@@ -125,6 +153,30 @@ int32_t Table::appendRow(int32_t templateRow, std::string* why) {
     for (std::size_t c = 0; c < width; ++c)
         cellGrid_[static_cast<std::size_t>(rowCount_) * width + c] = cellGrid_[from + c];
     return rowCount_++;
+}
+
+Table::Mark Table::mark(int32_t row) const {
+    Mark m{rowCount_, pool_.size(), poolIndex_.size(), row, {}};
+    if (row >= 0 && row < rowCount_) {
+        const auto start = cellGrid_.begin() + static_cast<std::ptrdiff_t>(row) * columnCount_;
+        m.cells.assign(start, start + columnCount_);
+    }
+    return m;
+}
+
+void Table::rollBack(const Mark& m) {
+    rowCount_ = m.rows;
+    cellGrid_.resize(static_cast<std::size_t>(m.rows) * static_cast<std::size_t>(columnCount_));
+    if (!m.cells.empty())
+        std::copy(m.cells.begin(), m.cells.end(),
+                  cellGrid_.begin() + static_cast<std::ptrdiff_t>(m.row) * columnCount_);
+    if (pool_.size() != m.poolBytes) {
+        // Strings were added: drop them and index the pool anew (only a
+        // failing step pays for this). Nothing here allocates, so this
+        // also undoes a step that ran out of memory.
+        pool_.resize(m.poolBytes);
+        indexPool();
+    }
 }
 
 }  // namespace headlink

@@ -5,6 +5,8 @@
 #include "table/table.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 
 namespace headlink {
 
@@ -85,11 +87,12 @@ int readLayout(std::span<const uint8_t> bytes, FileLayout* layout, std::string* 
     // Row labels: one tab-terminated label per row. Only the tabs are
     // counted; the labels themselves are kept verbatim.
     std::size_t gridStart = labelEnd + 3;
-    for (std::size_t found = 0; found < rows; ++gridStart) {
-        if (gridStart >= fileSize)
+    for (std::size_t found = 0; found < rows; ++found) {
+        const void* tab = std::memchr(bytes.data() + gridStart, '\t', fileSize - gridStart);
+        if (tab == nullptr)
             return fail("malformed: row labels end after " + std::to_string(found) + " of " +
                         std::to_string(rows) + " rows");
-        if (bytes[gridStart] == '\t') ++found;
+        gridStart = static_cast<std::size_t>(static_cast<const uint8_t*>(tab) - bytes.data()) + 1;
     }
 
     // Grid, then the 2-byte pool-size field, then the pool to the end.
@@ -115,21 +118,32 @@ int Table::loadBytes(std::span<const uint8_t> bytes, const std::string& name,
     std::string reason;
     if (readLayout(bytes, &layout, &reason) != 0) return fail(*this, why, reason);
     const auto [labelEnd, columns, rows, gridStart, poolStart, poolBytes] = layout;
+    // The grid: 16-bit little-endian offsets, copied as they are on a
+    // little-endian machine. Room for the rows a run may add is kept from
+    // the start, so that adding one never moves the whole grid.
+    std::vector<uint16_t> grid;
+    grid.reserve(rows * columns + static_cast<std::size_t>(kMaxAppendedRows) * columns);
+    grid.resize(rows * columns);
+    if constexpr (std::endian::native == std::endian::little) {
+        if (!grid.empty()) std::memcpy(grid.data(), bytes.data() + gridStart, grid.size() * 2);
+    } else {
+        for (std::size_t i = 0; i < grid.size(); ++i) grid[i] = readU16(bytes, gridStart + 2 * i);
+    }
     // Every cell must point into the pool. An offset past its end would be
     // taken over by the next string appended, silently changing rows no
     // script touched. An offset into the middle of a string is fine: it
-    // reads as that string's tail.
-    for (std::size_t cell = 0; cell < rows * columns; ++cell) {
-        const std::size_t offset = readU16(bytes, gridStart + 2 * cell);
-        if (offset >= poolBytes)
-            return fail(*this, why, cellOutsidePool(cell / columns, cell % columns, offset, poolBytes));
+    // reads as that string's tail. The largest offset tells whether any
+    // cell is outside; only then is the first such cell looked for.
+    if (!grid.empty() && *std::max_element(grid.begin(), grid.end()) >= poolBytes) {
+        const auto cell = static_cast<std::size_t>(
+            std::find_if(grid.begin(), grid.end(), [&](uint16_t offset) { return offset >= poolBytes; }) -
+            grid.begin());
+        return fail(*this, why, cellOutsidePool(cell / columns, cell % columns, grid[cell], poolBytes));
     }
 
     name_ = name;
     headerBlock_.assign(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(gridStart));
-    cellGrid_.resize(rows * columns);
-    for (std::size_t i = 0; i < cellGrid_.size(); ++i)
-        cellGrid_[i] = readU16(bytes, gridStart + 2 * i);
+    cellGrid_ = std::move(grid);
     // Kept as read and written back unchanged, even when the pool grows:
     // readers of these files ignore it, and rewriting it would change bytes
     // that other tools compare.
@@ -215,9 +229,12 @@ bool Table::poolString(uint16_t offset, std::string_view* text) const {
 
 // Every string of the pool gets an entry, empty strings and repeated texts
 // included, in pool order: lookups take the first match in that order.
+// Indexing anew keeps the memory already held, which is enough for a pool
+// that did not grow.
 void Table::indexPool() {
     poolIndex_.clear();
-    firstCopy_.clear();
+    std::fill(firstCopy_.begin(), firstCopy_.end(), 0);
+    firstCopies_ = 0;
     std::size_t at = 0;
     while (at < pool_.size()) {
         indexString(static_cast<uint16_t>(at));

@@ -14,7 +14,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace headlink {
@@ -52,6 +51,20 @@ public:
     // unchanged) when the template does not exist, 128 rows were already
     // appended, or the table holds 65,535 rows.
     int32_t appendRow(int32_t templateRow, std::string* why = nullptr);
+
+    // What undoing the edits of one step needs: the sizes before it and the
+    // cells of the one row it edits (-1: only rows it appends), taken
+    // before the edits. rollBack() returns the table to that state, so a
+    // step that fails half-way leaves no trace without a copy of the table.
+    struct Mark {
+        int32_t rows = 0;
+        std::size_t poolBytes = 0;
+        std::size_t strings = 0;
+        int32_t row = -1;
+        std::vector<uint16_t> cells;
+    };
+    Mark mark(int32_t row) const;
+    void rollBack(const Mark& mark);
 
     // The file as it would be written now.
     std::vector<uint8_t> bytes() const;
@@ -94,8 +107,13 @@ public:
     int32_t poolStart() const { return poolStart_; }
 
 private:
+    // The header block with the current row count and a label for each
+    // appended row: the file up to the grid.
+    std::vector<uint8_t> headerWithRows() const;
     void indexPool();
     void indexString(uint16_t offset);
+    // The slot where `text` is, or the free slot where it would go.
+    std::size_t slotOf(std::string_view text) const;
 
     std::string name_;
     // Bytes 0 up to gridStart, as read; the row count inside it is
@@ -107,9 +125,12 @@ private:
     std::vector<uint8_t> pool_;
     // Offset of every pool string in pool order, duplicates included.
     std::vector<uint16_t> poolIndex_;
-    // For each text folded to lower case (A-Z only), the offset of its first
-    // copy in pool order: findString's answer without a walk of the pool.
-    std::unordered_map<std::string, uint16_t> firstCopy_;
+    // findString's answer without a walk of the pool: a hash table holding,
+    // for each text (A-Z case aside), the offset of its first copy in pool
+    // order. Open addressing over a power-of-two number of slots, each
+    // holding an offset + 1, or 0 when free; kept at most half full.
+    std::vector<uint32_t> firstCopy_;
+    std::size_t firstCopies_ = 0;
     uint16_t poolSizeField_ = 0;
     int32_t columnCount_ = 0;
     int32_t loadedRowCount_ = 0;
