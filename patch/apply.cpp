@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <new>
 #include <string_view>
 #include <utility>
 
@@ -183,46 +184,49 @@ int32_t applyScriptBytes(Table& table, std::span<const uint8_t> script,
     Plan plan{0, 0, {}, in};
     if (!PlanReader(table, in, scriptName, details).read(&plan, why)) return -1;
 
-    // Edits go to a copy that replaces the table only when every edit
-    // worked, so a limit hit half-way cannot leave a half-edited row.
-    Table edited = table;
+    // The edits touch one row (found or appended) and may add strings; a
+    // limit hit half-way rolls them all back, so the table is never left
+    // with a half-edited row.
     std::string reason;
-    int32_t row = edited.findRow(plan.keyValue, plan.keyColumn);
-    if (details != nullptr) {
-        details->templateRow = plan.templateRow;
-        details->keyColumn = plan.keyColumn;
-        details->added = row < 0;
-        if (row >= 0) details->matched = edited.cellText(row, plan.keyColumn);
-    }
-    if (row < 0) {
-        row = edited.appendRow(plan.templateRow, &reason);
+    int32_t row = table.findRow(plan.keyValue, plan.keyColumn);
+    const Table::Mark before = table.mark(row);
+    auto fail = [&](std::string message) {
+        table.rollBack(before);
+        *why = std::move(message);
+        return -1;
+    };
+    try {
+        if (details != nullptr) {
+            details->templateRow = plan.templateRow;
+            details->keyColumn = plan.keyColumn;
+            details->added = row < 0;
+            if (row >= 0) details->matched = table.cellText(row, plan.keyColumn);
+        }
         if (row < 0) {
-            *why = scriptName + ": cannot add a row to " + tableName(table) + ": " + reason;
-            return -1;
+            row = table.appendRow(plan.templateRow, &reason);
+            if (row < 0) return fail(scriptName + ": cannot add a row to " + tableName(table) + ": " + reason);
+            // The key cell is written only on a new row; a found row already holds it.
+            if (table.setCell(row, plan.keyColumn, plan.keyValue, &reason) != 0)
+                return fail(scriptName + ": cannot set the key value: " + reason);
         }
-        // The key cell is written only on a new row; a found row already holds it.
-        if (edited.setCell(row, plan.keyColumn, plan.keyValue, &reason) != 0) {
-            *why = scriptName + ": cannot set the key value: " + reason;
-            return -1;
+        // The pairs were all checked when read: each is a column and a value.
+        const bool list = details != nullptr && details->listChanges;
+        Pair pair;
+        while (plan.pairs.readInt(&pair.column)) {
+            pair.line = plan.pairs.line();
+            plan.pairs.readText(&pair.value);
+            const uint16_t was = table.cellOffset(row, pair.column);
+            if (table.setCell(row, pair.column, pair.value, &reason) != 0)
+                return fail(scriptName + ": line " + std::to_string(pair.line) + ": cannot set column " +
+                            std::to_string(pair.column) + ": " + reason);
+            if (list)
+                details->changes.push_back({pair.column, pair.line, table.cellOffset(row, pair.column), was});
         }
+    } catch (const std::bad_alloc&) {
+        table.rollBack(before);
+        throw;
     }
-    // The pairs were all checked when read: each is a column and a value.
-    const bool list = details != nullptr && details->listChanges;
-    Pair pair;
-    while (plan.pairs.readInt(&pair.column)) {
-        pair.line = plan.pairs.line();
-        plan.pairs.readText(&pair.value);
-        const uint16_t was = edited.cellOffset(row, pair.column);
-        if (edited.setCell(row, pair.column, pair.value, &reason) != 0) {
-            *why = scriptName + ": line " + std::to_string(pair.line) + ": cannot set column " +
-                   std::to_string(pair.column) + ": " + reason;
-            return -1;
-        }
-        if (list)
-            details->changes.push_back({pair.column, pair.line, edited.cellOffset(row, pair.column), was});
-    }
-    edited.setLastPatchedRow(static_cast<uint16_t>(row));
-    table = std::move(edited);
+    table.setLastPatchedRow(static_cast<uint16_t>(row));
     return row;
 }
 
