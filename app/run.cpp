@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <new>
 #include <system_error>
+#include <utility>
 
 #include "app/link.h"
 #include "patch/patch.h"
@@ -40,15 +41,18 @@ bool enterFolder(const std::string& folder, std::string* why) {
 
 }  // namespace
 
-RunOutcome runInMemory(const RunInputs& inputs, std::ostream* report) {
+RunOutcome runInMemory(RunInputs inputs, std::ostream* report) {
     RunOutcome outcome;
-    std::array<Table, 3> tables;
+    std::array<Table, 3>& tables = outcome.tables;
     // Every table and every script that cannot be read or loaded is
     // reported, in this fixed order; then nothing more is done.
     for (std::size_t i = 0; i < tables.size(); ++i) {
         std::string why = inputs.tables[i].error;
         try {
-            if (inputs.tables[i].ok() && tables[i].loadBytes(inputs.tables[i].bytes, kTableFiles[i], &why) == 0) {
+            const bool loaded =
+                inputs.tables[i].ok() && tables[i].loadBytes(inputs.tables[i].bytes, kTableFiles[i], &why) == 0;
+            std::vector<uint8_t>().swap(inputs.tables[i].bytes);
+            if (loaded) {
                 // Read as it is either way: the bytes we do not interpret are kept.
                 if (tables[i].signatureLine() != kSignature)
                     outcome.warnings.push_back(std::string(kTableFiles[i]) + ": warning: the first line is " +
@@ -77,16 +81,10 @@ RunOutcome runInMemory(const RunInputs& inputs, std::ostream* report) {
     outcome.warnings.insert(outcome.warnings.end(), linkReport.warnings.begin(), linkReport.warnings.end());
     if (!linked) {
         outcome.errors.push_back(why);
+        for (Table& table : tables) table.clear();
         return outcome;
     }
     for (std::size_t i = 0; i < tables.size(); ++i) {
-        try {
-            outcome.outputs[i] = tables[i].bytes();
-        } catch (const std::bad_alloc&) {
-            outcome.outputs = {};
-            outcome.errors.push_back(std::string(kOutputFiles[i]) + ": " + kNotEnoughMemory);
-            return outcome;
-        }
         outcome.growth[i].rowsAfter = tables[i].rowCount();
         outcome.growth[i].stringsAdded = tables[i].poolIndex().size() - outcome.growth[i].stringsAdded;
     }
@@ -103,7 +101,8 @@ int runInDirectory(const Options& options, std::ostream& out, std::ostream& err)
     for (std::size_t i = 0; i < kTableFiles.size(); ++i) inputs.tables[i] = readFile(kTableFiles[i]);
     for (std::size_t i = 0; i < kScriptFiles.size(); ++i) inputs.scripts[i] = readFile(kScriptFiles[i]);
     const bool report = options.verbose || options.dryRun;
-    RunOutcome outcome = runInMemory(inputs, report ? &out : nullptr);
+    const bool firstTableMissing = inputs.tables[0].missing;
+    RunOutcome outcome = runInMemory(std::move(inputs), report ? &out : nullptr);
 
     // An output that cannot be written does not stop the others.
     if (outcome.ok()) {
@@ -114,7 +113,7 @@ int runInDirectory(const Options& options, std::ostream& out, std::ostream& err)
             } else {
                 bool written = false;
                 try {
-                    written = writeFileSafely(kOutputFiles[i], outcome.outputs[i], &why);
+                    written = outcome.tables[i].save(kOutputFiles[i], &why) == 0;
                 } catch (const std::bad_alloc&) {
                     why = kNotEnoughMemory;
                 }
@@ -131,7 +130,7 @@ int runInDirectory(const Options& options, std::ostream& out, std::ostream& err)
     if (report && !out.flush()) outcome.errors.push_back("standard output: cannot write the report");
 
     // A missing first table usually means headlink ran in the wrong folder.
-    if (inputs.tables[0].missing && !outcome.errors.empty()) {
+    if (firstTableMissing && !outcome.errors.empty()) {
         std::error_code ec;
         std::string hint = std::string("hint: there is no ") + kTableFiles[0] + " in " +
                            std::filesystem::current_path(ec).string() + "; run headlink in the folder that holds ";

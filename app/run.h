@@ -9,6 +9,7 @@
 
 #include "app/options.h"
 #include "fileio/fileio.h"
+#include "table/table.h"
 
 namespace headlink {
 
@@ -31,20 +32,22 @@ struct OutputGrowth {
     std::size_t stringsAdded = 0;
 };
 
-// What a run produced: either the three output files' bytes, or the
-// failures, one line each, as "<file name>: <reason>". Warnings
-// ("<file>: [line N: ]warning: ...") come either way.
+// What a run produced: either the three edited tables, ready to be
+// written (bytes() or save()), or the failures, one line each, as
+// "<file name>: <reason>". Warnings ("<file>: [line N: ]warning: ...") come
+// either way.
 struct RunOutcome {
     std::vector<std::string> errors;
     std::vector<std::string> warnings;
-    std::array<std::vector<uint8_t>, 3> outputs;  // in kOutputFiles order
+    std::array<Table, 3> tables;  // in kOutputFiles order; cleared after a failure
     std::array<OutputGrowth, 3> growth;
     bool ok() const { return errors.empty(); }
 };
 
 // The whole run without touching the disk. With `report` set, a line for
-// each step that succeeded is written to it as the run goes.
-RunOutcome runInMemory(const RunInputs& inputs, std::ostream* report = nullptr);
+// each step that succeeded is written to it as the run goes. Each table's
+// bytes are let go once it is loaded, so the run holds one copy of each.
+RunOutcome runInMemory(RunInputs inputs, std::ostream* report = nullptr);
 
 // The real program after its options were read: reads the inputs from the
 // current folder (or options.directory), writes the outputs there unless
