@@ -4,7 +4,7 @@
 #   2. the native build: unit and end-to-end tests, the end-to-end tests again
 #      against the Windows build under Wine and under valgrind, and a tar.gz;
 #   3. a Release build as a packager makes it, warnings as errors, with the
-#      suite run on it;
+#      suite run on it, and one quick pass of the benchmarks;
 #   4. the same suite under AddressSanitizer and UndefinedBehaviorSanitizer;
 #   5. each fuzz target for a short while (FUZZ_SECONDS, default 60).
 set -euo pipefail
@@ -24,6 +24,8 @@ command -v valgrind >/dev/null || need+=(valgrind)
 command -v clang++-14 >/dev/null || need+=(clang-14)
 [ -n "$(ls /usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a 2>/dev/null)" ] || need+=(libclang-rt-14-dev)
 command -v unzip >/dev/null || need+=(unzip)
+[ -e /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
+[ -x /usr/bin/time ] || need+=(time)
 if [ ${#need[@]} -gt 0 ]; then
   echo "== installing: ${need[*]} =="
   sudo=""
@@ -79,6 +81,10 @@ echo "== Release build =="
 cmake --preset release
 cmake --build build-release -j "$jobs"
 ctest --test-dir build-release --output-on-failure -j "$jobs"
+
+# The benchmarks, once and briefly, so that they keep building and running.
+echo "== benchmarks (one quick pass) =="
+BENCH_RUNS=1 BENCH_QUICK=1 BENCH_BUILD=build-release bash bench/run.sh
 
 echo "== sanitizer build (address, undefined) =="
 cmake --preset sanitize

@@ -244,26 +244,3 @@ TEST(ScriptFiles, MissingScriptIsReported) {
 
 }  // namespace
 }  // namespace headlink
-
-namespace headlink {
-namespace {
-
-// A long script on a table with many pool strings must not take time in
-// proportion to their product (a hostile script could otherwise stall the
-// run for minutes); the suite's time limit catches a regression.
-TEST(ScriptLimits, LongScriptOnABigPoolStaysFast) {
-    testing::TableLayout layout;
-    layout.columns = {"k", "v"};
-    for (int i = 0; i < 6000; ++i) layout.cells.push_back({"key" + std::to_string(i), "v"});
-    layout.rowLabels = testing::numberedLabels(layout.cells.size());
-    Table t;
-    ASSERT_EQ(t.loadBytes(testing::buildTable(layout), "big.2da"), 0);
-    std::string script = "0 0 key5999\n";
-    for (int i = 0; i < 200000; ++i) script += "1 key" + std::to_string(i % 6000) + " ";
-    std::string why;
-    EXPECT_EQ(applyScriptBytes(t, bytesOf(script), "long.txt", &why), 5999) << why;
-    EXPECT_EQ(t.cellOffset(5999, 1), t.findString("key1999"));  // the last pair: 199999 % 6000
-}
-
-}  // namespace
-}  // namespace headlink

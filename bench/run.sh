@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# Whole-run benchmark. Builds headlink as a packager does (Release), makes
+# two generated kits (realistic: appearance 700 x 95, heads 120 x 14,
+# portraits 320 x 12; largest: 65,000 rows each, appearance 100 columns,
+# pools of 15,000 strings), and on each runs, alternating, BENCH_RUNS times
+# (default 9):
+#   headlink        the whole job, writing the three outputs;
+#   copy            cp of the three input tables;
+#   durable copy    each table written to a temporary, fsync'ed and renamed,
+#                   which is what headlink must do at the least.
+# It prints the median wall time of each, the ratios, headlink's CPU time
+# (user + system) and peak memory against the kit's size, and then the
+# in-memory benchmarks of bench/bench_table.cpp.
+#   BENCH_RUNS=1 BENCH_QUICK=1 bash bench/run.sh   (one pass, benchmarks once: for CI)
+#   BENCH_HEADLINK=/path/to/headlink bash bench/run.sh   (time another build)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+runs=${BENCH_RUNS:-9}
+build=${BENCH_BUILD:-build-bench}
+jobs=$(nproc 2>/dev/null || echo 2)
+
+[ -x /usr/bin/time ] || { echo "bench: needs GNU time (/usr/bin/time, Debian package time)" >&2; exit 1; }
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DHEADLINK_TESTS=OFF >/dev/null
+cmake --build "$build" -j "$jobs" --target headlink make_kit headlink_bench >/dev/null
+# BENCH_HEADLINK=PATH times another headlink (an older build, say) on the same kits.
+exe=${BENCH_HEADLINK:-$PWD/$build/app/headlink}
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+tables="appearance heads portraits"
+
+median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+# Microseconds since some start, from bash's clock.
+now() { local t=${EPOCHREALTIME/[.,]/}; echo "$t"; }
+
+run_headlink() { (cd "$1" && "$exe" -q); }
+plain_copy() { for t in $tables; do cp "$1/$t.2da" "$1/$t.copy"; done; }
+durable_copy() {
+  for t in $tables; do
+    dd if="$1/$t.2da" of="$1/.$t.tmp" bs=1M conv=fsync status=none
+    mv "$1/.$t.tmp" "$1/$t.copy"
+  done
+}
+clean() { rm -f "$1"/*_updated.2da "$1"/*.copy; }
+
+for kind in realistic largest; do
+  dir="$work/$kind"
+  mkdir -p "$dir"
+  "$build/bench/make_kit" "$kind" "$dir"
+  size=$(cat "$dir"/*.2da | wc -c)
+  : >"$work/h" ; : >"$work/c" ; : >"$work/d" ; : >"$work/cpu" ; : >"$work/rss"
+  for ((i = 0; i < runs; i++)); do
+    for what in h c d; do
+      clean "$dir"
+      sync
+      start=$(now)
+      case $what in
+        h) run_headlink "$dir" ;;
+        c) plain_copy "$dir" ;;
+        d) durable_copy "$dir" ;;
+      esac
+      echo $(($(now) - start)) >>"$work/$what"
+    done
+    # CPU time (user + system, from bash's account of the child, to the
+    # millisecond: GNU time rounds to 10 ms) and peak memory (GNU time's
+    # maximum resident set size), each measured apart from the timed runs.
+    clean "$dir"
+    (cd "$dir" && TIMEFORMAT='%3U %3S' && { time "$exe" -q; } 2>"$work/one")
+    awk '{ print ($1 + $2) * 1000 }' "$work/one" >>"$work/cpu"
+    clean "$dir"
+    (cd "$dir" && /usr/bin/time -f "%M" -o "$work/one" "$exe" -q)
+    cat "$work/one" >>"$work/rss"
+  done
+  h=$(median <"$work/h"); c=$(median <"$work/c"); d=$(median <"$work/d")
+  cpu=$(median <"$work/cpu"); rss=$(median <"$work/rss")
+  awk -v kind="$kind" -v n="$runs" -v size="$size" -v h="$h" -v c="$c" -v d="$d" -v cpu="$cpu" -v rss="$rss" 'BEGIN {
+    mib = 1048576
+    printf "%s kit, %.1f MiB of tables, medians of %d runs:\n", kind, size / mib, n
+    printf "  headlink      %8.2f ms   (CPU %.1f ms, user + system)\n", h / 1000, cpu
+    printf "  copy          %8.2f ms   headlink / copy         = %.2f\n", c / 1000, h / c
+    printf "  durable copy  %8.2f ms   headlink / durable copy = %.2f\n", d / 1000, h / d
+    printf "  peak memory   %8.1f MiB  = %.2f x the tables (bound: 2 x + 4 MiB = %.1f MiB)\n",
+           rss / 1024, rss * 1024 / size, (2 * size + 4 * mib) / mib
+  }'
+done
+
+echo
+echo "In-memory benchmarks (per-row rates at 1,000 and 65,535 rows show how cost grows):"
+if [ -n "${BENCH_QUICK:-}" ]; then
+  "$build/bench/headlink_bench" --benchmark_min_time=0.001
+else
+  "$build/bench/headlink_bench"
+fi
