@@ -136,7 +136,7 @@ int Table::loadBytes(std::span<const uint8_t> bytes, const std::string& name,
     // cell is outside; only then is the first such cell looked for.
     if (!grid.empty() && *std::max_element(grid.begin(), grid.end()) >= poolBytes) {
         const auto cell = static_cast<std::size_t>(
-            std::find_if(grid.begin(), grid.end(), [&](uint16_t offset) { return offset >= poolBytes; }) -
+            std::find_if(grid.begin(), grid.end(), [&layout](uint16_t offset) { return offset >= layout.poolBytes; }) -
             grid.begin());
         return fail(*this, why, cellOutsidePool(cell / columns, cell % columns, grid[cell], poolBytes));
     }
