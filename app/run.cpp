@@ -68,7 +68,10 @@ RunOutcome runInMemory(RunInputs inputs, std::ostream* report) {
     }
     for (std::size_t i = 0; i < inputs.scripts.size(); ++i)
         if (!inputs.scripts[i].ok()) outcome.errors.push_back(std::string(kScriptFiles[i]) + ": " + inputs.scripts[i].error);
-    if (!outcome.ok()) return outcome;
+    if (!outcome.ok()) {
+        for (Table& table : tables) table.clear();
+        return outcome;
+    }
 
     for (std::size_t i = 0; i < tables.size(); ++i) {
         outcome.growth[i].rowsBefore = tables[i].rowCount();
