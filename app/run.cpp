@@ -50,8 +50,9 @@ RunOutcome runInMemory(RunInputs inputs, std::ostream* report) {
         std::string why = inputs.tables[i].error;
         try {
             const bool loaded =
-                inputs.tables[i].ok() && tables[i].loadBytes(inputs.tables[i].bytes, kTableFiles[i], &why) == 0;
-            std::vector<uint8_t>().swap(inputs.tables[i].bytes);
+                inputs.tables[i].ok() &&
+                tables[i].loadBytes(std::move(inputs.tables[i].bytes), kTableFiles[i], &why) == 0;
+            std::vector<uint8_t>().swap(inputs.tables[i].bytes);  // a table that failed to load
             if (loaded) {
                 // Read as it is either way: the bytes we do not interpret are kept.
                 if (tables[i].signatureLine() != kSignature)

@@ -45,8 +45,8 @@ struct RunOutcome {
 };
 
 // The whole run without touching the disk. With `report` set, a line for
-// each step that succeeded is written to it as the run goes. Each table's
-// bytes are let go once it is loaded, so the run holds one copy of each.
+// each step that succeeded is written to it as the run goes. Each table is
+// loaded in its file's own bytes, so the run holds one copy of each.
 RunOutcome runInMemory(RunInputs inputs, std::ostream* report = nullptr);
 
 // The real program after its options were read: reads the inputs from the

@@ -128,8 +128,7 @@ int Table::setCell(int32_t row, int32_t column, std::string_view text, std::stri
         pool_.push_back(0);
         indexString(offset);
     }
-    cellGrid_[static_cast<std::size_t>(row) * static_cast<std::size_t>(columnCount_) +
-              static_cast<std::size_t>(column)] = offset;
+    setOffset(row, column, offset);
     return 0;
 }
 
@@ -147,29 +146,21 @@ int32_t Table::appendRow(int32_t templateRow, std::string* why) {
         setWhy(why, "the table already holds " + std::to_string(kMaxRows) + " rows, the most it can");
         return -1;
     }
-    const auto width = static_cast<std::size_t>(columnCount_);
-    const auto from = static_cast<std::size_t>(templateRow) * width;
-    cellGrid_.resize(cellGrid_.size() + width);
-    for (std::size_t c = 0; c < width; ++c)
-        cellGrid_[static_cast<std::size_t>(rowCount_) * width + c] = cellGrid_[from + c];
+    for (int32_t c = 0; c < columnCount_; ++c) addedCells_.push_back(cellOffset(templateRow, c));
     return rowCount_++;
 }
 
 Table::Mark Table::mark(int32_t row) const {
     Mark m{rowCount_, pool_.size(), poolIndex_.size(), row, {}};
-    if (row >= 0 && row < rowCount_) {
-        const auto start = cellGrid_.begin() + static_cast<std::ptrdiff_t>(row) * columnCount_;
-        m.cells.assign(start, start + columnCount_);
-    }
+    if (row >= 0 && row < rowCount_)
+        for (int32_t c = 0; c < columnCount_; ++c) m.cells.push_back(cellOffset(row, c));
     return m;
 }
 
 void Table::rollBack(const Mark& m) {
     rowCount_ = m.rows;
-    cellGrid_.resize(static_cast<std::size_t>(m.rows) * static_cast<std::size_t>(columnCount_));
-    if (!m.cells.empty())
-        std::copy(m.cells.begin(), m.cells.end(),
-                  cellGrid_.begin() + static_cast<std::ptrdiff_t>(m.row) * columnCount_);
+    addedCells_.resize(static_cast<std::size_t>(m.rows - loadedRowCount_) * static_cast<std::size_t>(columnCount_));
+    for (std::size_t c = 0; c < m.cells.size(); ++c) setOffset(m.row, static_cast<int32_t>(c), m.cells[c]);
     if (pool_.size() != m.poolBytes) {
         // Strings were added: drop them and index the pool anew (only a
         // failing step pays for this). Nothing here allocates, so this

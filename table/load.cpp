@@ -5,8 +5,8 @@
 #include "table/table.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
+#include <iterator>
 
 namespace headlink {
 
@@ -29,7 +29,7 @@ void Table::clear() { *this = Table(); }
 int Table::load(const std::string& fileName, std::string* why) {
     FileBytes file = readFile(fileName);
     if (!file.ok()) return fail(*this, why, file.error);
-    return loadBytes(file.bytes, fileName, why);
+    return loadBytes(std::move(file.bytes), fileName, why);
 }
 
 std::string cellOutsidePool(std::size_t row, std::size_t column, std::size_t offset,
@@ -113,42 +113,46 @@ int readLayout(std::span<const uint8_t> bytes, FileLayout* layout, std::string* 
 
 int Table::loadBytes(std::span<const uint8_t> bytes, const std::string& name,
                      std::string* why) {
+    return loadBytes(std::vector<uint8_t>(bytes.begin(), bytes.end()), name, why);
+}
+
+int Table::loadBytes(std::vector<uint8_t>&& bytes, const std::string& name, std::string* why) {
     clear();
     FileLayout layout;
     std::string reason;
     if (readLayout(bytes, &layout, &reason) != 0) return fail(*this, why, reason);
     const auto [labelEnd, columns, rows, gridStart, poolStart, poolBytes] = layout;
-    // The grid: 16-bit little-endian offsets, copied as they are on a
-    // little-endian machine. Room for the rows a run may add is kept from
-    // the start, so that adding one never moves the whole grid.
-    std::vector<uint16_t> grid;
-    grid.reserve(rows * columns + static_cast<std::size_t>(kMaxAppendedRows) * columns);
-    grid.resize(rows * columns);
-    if constexpr (std::endian::native == std::endian::little) {
-        if (!grid.empty()) std::memcpy(grid.data(), bytes.data() + gridStart, grid.size() * 2);
-    } else {
-        for (std::size_t i = 0; i < grid.size(); ++i) grid[i] = readU16(bytes, gridStart + 2 * i);
-    }
     // Every cell must point into the pool. An offset past its end would be
     // taken over by the next string appended, silently changing rows no
     // script touched. An offset into the middle of a string is fine: it
     // reads as that string's tail. The largest offset tells whether any
-    // cell is outside; only then is the first such cell looked for.
-    if (!grid.empty() && *std::max_element(grid.begin(), grid.end()) >= poolBytes) {
-        const auto cell = static_cast<std::size_t>(
-            std::find_if(grid.begin(), grid.end(), [&layout](uint16_t offset) { return offset >= layout.poolBytes; }) -
-            grid.begin());
-        return fail(*this, why, cellOutsidePool(cell / columns, cell % columns, grid[cell], poolBytes));
+    // cell is outside (taken a block at a time, which compilers turn into
+    // vector code); only then is the first such cell looked for.
+    const std::size_t cells = rows * columns;
+    uint16_t block[1024];
+    uint16_t highest = 0;
+    for (std::size_t at = 0; at < cells; at += std::size(block)) {
+        const std::size_t n = std::min(std::size(block), cells - at);
+        for (std::size_t i = 0; i < n; ++i) block[i] = readU16(bytes, gridStart + 2 * (at + i));
+        highest = std::max(highest, *std::max_element(block, block + n));
+    }
+    if (cells > 0 && highest >= poolBytes) {
+        std::size_t cell = 0;
+        while (readU16(bytes, gridStart + 2 * cell) < poolBytes) ++cell;
+        return fail(*this, why,
+                    cellOutsidePool(cell / columns, cell % columns, readU16(bytes, gridStart + 2 * cell), poolBytes));
     }
 
     name_ = name;
-    headerBlock_.assign(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(gridStart));
-    cellGrid_ = std::move(grid);
     // Kept as read and written back unchanged, even when the pool grows:
     // readers of these files ignore it, and rewriting it would change bytes
     // that other tools compare.
     poolSizeField_ = readU16(bytes, poolStart - 2);
     pool_.assign(bytes.begin() + static_cast<std::ptrdiff_t>(poolStart), bytes.end());
+    // The header block and the grid stay in the file's own bytes.
+    file_ = std::move(bytes);
+    file_.resize(poolStart - 2);
+    addedCells_.reserve(static_cast<std::size_t>(kMaxAppendedRows) * columns);
     columnCount_ = static_cast<int32_t>(columns);
     loadedRowCount_ = rowCount_ = static_cast<int32_t>(rows);
     lastPatchedRow_ = static_cast<uint16_t>(rows);
@@ -159,15 +163,19 @@ int Table::loadBytes(std::span<const uint8_t> bytes, const std::string& name,
     return 0;
 }
 
+std::vector<uint8_t> Table::headerBlock() const {
+    return std::vector<uint8_t>(file_.begin(), file_.begin() + gridStart_);
+}
+
 std::string_view Table::signatureLine() const {
-    std::string_view header(reinterpret_cast<const char*>(headerBlock_.data()), static_cast<std::size_t>(labelEnd_));
+    std::string_view header(reinterpret_cast<const char*>(file_.data()), static_cast<std::size_t>(labelEnd_));
     header = header.substr(0, header.find('\n'));
     if (!header.empty() && header.back() == '\r') header.remove_suffix(1);
     return header;
 }
 
 std::vector<std::string_view> Table::columnLabels() const {
-    const std::string_view header(reinterpret_cast<const char*>(headerBlock_.data()),
+    const std::string_view header(reinterpret_cast<const char*>(file_.data()),
                                   static_cast<std::size_t>(labelEnd_));
     std::vector<std::string_view> labels;
     // A tab at byte 0 closes no column, so labels are looked for from byte 1.
@@ -190,13 +198,13 @@ std::string Table::rowLabel(int32_t row) const {
     // Row labels follow the row count and its (zero) upper half, each closed by a tab.
     std::size_t at = static_cast<std::size_t>(labelEnd_) + 5;
     for (int32_t r = 0; r < row; ++r) {
-        while (headerBlock_[at] != '\t') ++at;
+        while (file_[at] != '\t') ++at;
         ++at;
     }
     std::size_t end = at;
-    while (headerBlock_[end] != '\t') ++end;
-    return std::string(headerBlock_.begin() + static_cast<std::ptrdiff_t>(at),
-                       headerBlock_.begin() + static_cast<std::ptrdiff_t>(end));
+    while (file_[end] != '\t') ++end;
+    return std::string(file_.begin() + static_cast<std::ptrdiff_t>(at),
+                       file_.begin() + static_cast<std::ptrdiff_t>(end));
 }
 
 std::vector<std::string> Table::rowLabels() const {
@@ -205,9 +213,9 @@ std::vector<std::string> Table::rowLabels() const {
     std::size_t at = static_cast<std::size_t>(labelEnd_) + 5;
     for (int32_t r = 0; r < loadedRowCount_; ++r) {
         std::size_t end = at;
-        while (headerBlock_[end] != '\t') ++end;
-        labels.emplace_back(headerBlock_.begin() + static_cast<std::ptrdiff_t>(at),
-                            headerBlock_.begin() + static_cast<std::ptrdiff_t>(end));
+        while (file_[end] != '\t') ++end;
+        labels.emplace_back(file_.begin() + static_cast<std::ptrdiff_t>(at),
+                            file_.begin() + static_cast<std::ptrdiff_t>(end));
         at = end + 1;
     }
     for (int32_t r = loadedRowCount_; r < rowCount_; ++r) labels.push_back(decimal(r));
@@ -215,8 +223,26 @@ std::vector<std::string> Table::rowLabels() const {
 }
 
 uint16_t Table::cellOffset(int32_t row, int32_t column) const {
-    return cellGrid_[static_cast<std::size_t>(row) * static_cast<std::size_t>(columnCount_) +
-                     static_cast<std::size_t>(column)];
+    if (row >= loadedRowCount_)
+        return addedCells_[static_cast<std::size_t>(row - loadedRowCount_) * static_cast<std::size_t>(columnCount_) +
+                           static_cast<std::size_t>(column)];
+    const std::size_t at = static_cast<std::size_t>(gridStart_) +
+                           2 * (static_cast<std::size_t>(row) * static_cast<std::size_t>(columnCount_) +
+                                static_cast<std::size_t>(column));
+    return static_cast<uint16_t>(file_[at] | (file_[at + 1] << 8));
+}
+
+void Table::setOffset(int32_t row, int32_t column, uint16_t offset) {
+    if (row >= loadedRowCount_) {
+        addedCells_[static_cast<std::size_t>(row - loadedRowCount_) * static_cast<std::size_t>(columnCount_) +
+                    static_cast<std::size_t>(column)] = offset;
+        return;
+    }
+    const std::size_t at = static_cast<std::size_t>(gridStart_) +
+                           2 * (static_cast<std::size_t>(row) * static_cast<std::size_t>(columnCount_) +
+                                static_cast<std::size_t>(column));
+    file_[at] = static_cast<uint8_t>(offset & 0xFF);
+    file_[at + 1] = static_cast<uint8_t>(offset >> 8);
 }
 
 bool Table::poolString(uint16_t offset, std::string_view* text) const {

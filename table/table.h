@@ -10,6 +10,7 @@
 // normalising them.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -35,6 +36,9 @@ public:
     // The same from bytes already in memory; `name` is used in messages.
     int loadBytes(std::span<const uint8_t> bytes, const std::string& name,
                   std::string* why = nullptr);
+    // The same, keeping the bytes themselves: the loaded rows' offsets stay
+    // where the file has them, so a table costs no copy of its grid.
+    int loadBytes(std::vector<uint8_t>&& bytes, const std::string& name, std::string* why = nullptr);
 
     // Pool offset of the first pool string equal to `text` apart from ASCII
     // case, or 0 when there is none. The string at offset 0 is therefore
@@ -100,27 +104,37 @@ public:
     // Offsets of every pool string, in pool order.
     const std::vector<uint16_t>& poolIndex() const { return poolIndex_; }
     const std::vector<uint8_t>& pool() const { return pool_; }
-    const std::vector<uint8_t>& headerBlock() const { return headerBlock_; }
+    // A copy of bytes 0 up to the grid, as read.
+    std::vector<uint8_t> headerBlock() const;
     uint16_t poolSizeField() const { return poolSizeField_; }
     int32_t labelEnd() const { return labelEnd_; }
     int32_t gridStart() const { return gridStart_; }
     int32_t poolStart() const { return poolStart_; }
 
 private:
-    // The header block with the current row count and a label for each
-    // appended row: the file up to the grid.
-    std::vector<uint8_t> headerWithRows() const;
+    // The file as it would be written now, in parts; `scratch` holds the
+    // bytes that are not kept as they are.
+    struct Scratch {
+        uint8_t count[2];
+        std::vector<uint8_t> labels;  // of the added rows
+        std::vector<uint8_t> added;   // the added rows' cells
+        uint8_t poolSizeField[2];
+    };
+    std::array<std::span<const uint8_t>, 8> parts(Scratch* scratch) const;
+    void setOffset(int32_t row, int32_t column, uint16_t offset);
     void indexPool();
     void indexString(uint16_t offset);
     // The slot where `text` is, or the free slot where it would go.
     std::size_t slotOf(std::string_view text) const;
 
     std::string name_;
-    // Bytes 0 up to gridStart, as read; the row count inside it is
-    // rewritten on output.
-    std::vector<uint8_t> headerBlock_;
-    // rowCount x columnCount pool offsets, row-major.
-    std::vector<uint16_t> cellGrid_;
+    // The file as read, up to the end of its grid: the header block (bytes
+    // 0 up to gridStart; the row count inside it is rewritten on output),
+    // then the loaded rows' pool offsets, row-major, as the file stores
+    // them (16-bit little-endian), read and set in place.
+    std::vector<uint8_t> file_;
+    // The pool offsets of the rows appendRow added, row-major.
+    std::vector<uint16_t> addedCells_;
     // The string pool as it will be written: loaded strings, then appended ones.
     std::vector<uint8_t> pool_;
     // Offset of every pool string in pool order, duplicates included.
