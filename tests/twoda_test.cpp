@@ -97,28 +97,28 @@ TEST(TextForm, RejectsWithTheLineAndWhatWasExpected) {
 }
 
 TEST(TextForm, RefusesTextsItCannotWrite) {
-    testing::TableLayout layout;
-    layout.columns = {"a"};
-    layout.rowLabels = {"0", "1"};
-    for (const std::string& bad : {std::string("two\nlines"), std::string("\"quoted\"")}) {
-        layout.cells = {{"fine"}, {bad}};
+    // A cell with a line break, one that needs quotes and holds one, and a
+    // row label holding a NUL (the binary form allows it, no field can).
+    const struct {
+        std::string cell, label, why;
+    } cases[] = {
+        {"two\nlines", "1", "row 1, column 0: the te"},
+        {"\"quoted\"", "1", "row 1, column 0: the te"},
+        {"fine", std::string("a\0b", 3), "row 1's label: the text \""},
+    };
+    for (const auto& c : cases) {
+        testing::TableLayout layout;
+        layout.columns = {"a"};
+        layout.rowLabels = {"0", c.label};
+        layout.cells = {{"fine"}, {c.cell}};
         Table table;
         ASSERT_EQ(table.loadBytes(testing::buildTable(layout), "t"), 0);
         std::ostringstream text;
         std::string why;
         EXPECT_FALSE(writeTextForm(table, text, &why));
-        EXPECT_EQ(why.substr(0, 23), "row 1, column 0: the te") << why;
+        EXPECT_EQ(why.substr(0, c.why.size()), c.why) << why;
         EXPECT_EQ(text.str(), "");  // nothing, not the rows before it
     }
-    // A row label may hold a NUL in the binary form, but no text-form field can.
-    layout.cells = {{"fine"}, {"fine"}};
-    layout.rowLabels = {"0", std::string("a\0b", 3)};
-    Table table;
-    ASSERT_EQ(table.loadBytes(testing::buildTable(layout), "t"), 0);
-    std::ostringstream text;
-    std::string why;
-    EXPECT_FALSE(writeTextForm(table, text, &why));
-    EXPECT_EQ(why.substr(0, 25), "row 1's label: the text \"") << why;
 }
 
 // checkTable says valid exactly when the loader takes the table, names

@@ -83,10 +83,10 @@ int columns(const Args& args, std::ostream& out, std::ostream& err) {
 
 // Rows to show: "5", "10-20", "300-", or several of these joined by commas.
 using Ranges = std::vector<std::pair<std::size_t, std::size_t>>;
-bool parseRows(std::string_view spec, Ranges* ranges, std::string* why) {
+bool parseRows(std::string_view list, Ranges* ranges, std::string* why) {
     while (true) {
-        const std::size_t comma = spec.find(',');
-        const std::string_view item = spec.substr(0, comma);
+        const std::size_t comma = list.find(',');
+        const std::string_view item = list.substr(0, comma);
         const std::size_t dash = item.find('-');
         std::size_t first = 0, last = 0;
         bool ok = parseNumber(item.substr(0, dash), &first);
@@ -103,7 +103,7 @@ bool parseRows(std::string_view spec, Ranges* ranges, std::string* why) {
         }
         ranges->emplace_back(first, last);
         if (comma == std::string_view::npos) return true;
-        spec.remove_prefix(comma + 1);
+        list.remove_prefix(comma + 1);
     }
 }
 
