@@ -66,7 +66,7 @@ std::size_t Table::slotOf(std::string_view text) const {
     }
 }
 
-void Table::indexString(uint16_t offset) {
+void Table::indexString(uint16_t offset, std::string_view text) {
     poolIndex_.push_back(offset);
     if (2 * (firstCopies_ + 1) > firstCopy_.size()) {
         // Grow to twice the slots and place every entry anew.
@@ -79,8 +79,6 @@ void Table::indexString(uint16_t offset) {
             firstCopy_[slotOf(text)] = entry;
         }
     }
-    std::string_view text;
-    poolString(offset, &text);
     // Only the first copy in pool order is ever found.
     const std::size_t slot = slotOf(text);
     if (firstCopy_[slot] != 0) return;
@@ -126,7 +124,7 @@ int Table::setCell(int32_t row, int32_t column, std::string_view text, std::stri
         offset = static_cast<uint16_t>(pool_.size());
         pool_.insert(pool_.end(), text.begin(), text.end());
         pool_.push_back(0);
-        indexString(offset);
+        indexString(offset, text);
     }
     setOffset(row, column, offset);
     return 0;

@@ -85,15 +85,25 @@ int readLayout(std::span<const uint8_t> bytes, FileLayout* layout, std::string* 
                     "or a damaged file)");
 
     // Row labels: one tab-terminated label per row. Only the tabs are
-    // counted; the labels themselves are kept verbatim.
+    // counted; the labels themselves are kept verbatim. Labels are short,
+    // so tabs are counted a block at a time (vector code) while the block
+    // cannot hold the last one, then a byte at a time.
     std::size_t gridStart = labelEnd + 3;
-    for (std::size_t found = 0; found < rows; ++found) {
-        const void* tab = std::memchr(bytes.data() + gridStart, '\t', fileSize - gridStart);
-        if (tab == nullptr)
-            return fail("malformed: row labels end after " + std::to_string(found) + " of " +
-                        std::to_string(rows) + " rows");
-        gridStart = static_cast<std::size_t>(static_cast<const uint8_t*>(tab) - bytes.data()) + 1;
+    std::size_t found = 0;
+    constexpr std::size_t kBlock = 256;
+    while (gridStart + kBlock <= fileSize) {
+        const auto tabs = static_cast<std::size_t>(
+            std::count(bytes.begin() + static_cast<std::ptrdiff_t>(gridStart),
+                       bytes.begin() + static_cast<std::ptrdiff_t>(gridStart + kBlock), uint8_t{'\t'}));
+        if (found + tabs >= rows) break;
+        found += tabs;
+        gridStart += kBlock;
     }
+    while (found < rows && gridStart < fileSize)
+        if (bytes[gridStart++] == '\t') ++found;
+    if (found < rows)
+        return fail("malformed: row labels end after " + std::to_string(found) + " of " +
+                    std::to_string(rows) + " rows");
 
     // Grid, then the 2-byte pool-size field, then the pool to the end.
     const std::size_t gridBytes = rows * columns * 2;
@@ -125,18 +135,20 @@ int Table::loadBytes(std::vector<uint8_t>&& bytes, const std::string& name, std:
     // Every cell must point into the pool. An offset past its end would be
     // taken over by the next string appended, silently changing rows no
     // script touched. An offset into the middle of a string is fine: it
-    // reads as that string's tail. The largest offset tells whether any
-    // cell is outside (taken a block at a time, which compilers turn into
-    // vector code); only then is the first such cell looked for.
+    // reads as that string's tail. One pass over the grid tells whether any
+    // cell is outside; only then is the first such cell looked for. The
+    // pass ORs together each offset's excess over the last valid one, a
+    // saturating subtraction that compilers turn into vector code; a
+    // running maximum would be a chain of dependent steps, twice as slow.
     const std::size_t cells = rows * columns;
-    uint16_t block[1024];
-    uint16_t highest = 0;
-    for (std::size_t at = 0; at < cells; at += std::size(block)) {
-        const std::size_t n = std::min(std::size(block), cells - at);
-        for (std::size_t i = 0; i < n; ++i) block[i] = readU16(bytes, gridStart + 2 * (at + i));
-        highest = std::max(highest, *std::max_element(block, block + n));
+    const uint8_t* grid = bytes.data() + gridStart;
+    const auto lastValid = static_cast<uint16_t>(poolBytes == 0 ? 0 : poolBytes - 1);
+    uint16_t excess = 0;
+    for (std::size_t i = 0; i < 2 * cells; i += 2) {
+        const auto offset = static_cast<uint16_t>(grid[i] | grid[i + 1] << 8);
+        excess |= offset > lastValid ? static_cast<uint16_t>(offset - lastValid) : uint16_t{0};
     }
-    if (cells > 0 && highest >= poolBytes) {
+    if (cells > 0 && (excess != 0 || poolBytes == 0)) {
         std::size_t cell = 0;
         while (readU16(bytes, gridStart + 2 * cell) < poolBytes) ++cell;
         return fail(*this, why,
@@ -255,17 +267,22 @@ bool Table::poolString(uint16_t offset, std::string_view* text) const {
 
 // Every string of the pool gets an entry, empty strings and repeated texts
 // included, in pool order: lookups take the first match in that order.
-// Indexing anew keeps the memory already held, which is enough for a pool
-// that did not grow.
+// The hash table is sized at once for every string (one NUL each), so that
+// none is placed twice as it grows; it never shrinks, so indexing anew a
+// pool that did not grow allocates nothing.
 void Table::indexPool() {
-    poolIndex_.clear();
-    std::fill(firstCopy_.begin(), firstCopy_.end(), 0);
+    const auto strings = static_cast<std::size_t>(std::count(pool_.begin(), pool_.end(), uint8_t{0}));
+    std::size_t slots = std::max<std::size_t>(64, firstCopy_.size());
+    while (slots < 2 * (strings + 1)) slots *= 2;
+    firstCopy_.assign(slots, 0);
     firstCopies_ = 0;
-    std::size_t at = 0;
-    while (at < pool_.size()) {
-        indexString(static_cast<uint16_t>(at));
-        while (pool_[at] != 0) ++at;  // the pool ends with a NUL (checked at load)
-        ++at;
+    poolIndex_.clear();
+    poolIndex_.reserve(strings);
+    for (std::size_t at = 0; at < pool_.size();) {
+        // Each string ends at a NUL: the pool's last byte is one (checked above).
+        const std::string_view text(reinterpret_cast<const char*>(pool_.data()) + at);
+        indexString(static_cast<uint16_t>(at), text);
+        at += text.size() + 1;
     }
 }
 

@@ -123,7 +123,8 @@ private:
     std::array<std::span<const uint8_t>, 8> parts(Scratch* scratch) const;
     void setOffset(int32_t row, int32_t column, uint16_t offset);
     void indexPool();
-    void indexString(uint16_t offset);
+    // Adds the pool string `text` found at `offset`.
+    void indexString(uint16_t offset, std::string_view text);
     // The slot where `text` is, or the free slot where it would go.
     std::size_t slotOf(std::string_view text) const;
 

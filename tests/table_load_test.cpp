@@ -154,6 +154,28 @@ std::vector<uint8_t> bigPool() {
     return testing::buildTable(layout);
 }
 
+// `rows` rows x 3 columns over `pool`, every cell at offset 0 but the
+// last, which gets `last`.
+std::vector<uint8_t> gridOver(std::size_t rows, std::vector<uint8_t> pool, uint16_t last) {
+    testing::TableLayout layout;
+    layout.columns = {"a", "b", "c"};
+    layout.rowLabels = testing::numberedLabels(rows);
+    layout.rawPool = std::move(pool);
+    layout.rawGrid = std::vector<uint16_t>(rows * 3, 0);
+    layout.rawGrid.back() = last;
+    return testing::buildTable(layout);
+}
+
+// A header for 300 rows followed by only the labels "0" to "199".
+std::vector<uint8_t> labelsCutAt200() {
+    std::vector<uint8_t> bytes = {'a', '\t', 0, 300 & 0xFF, 300 >> 8, 0, 0};
+    for (int r = 0; r < 200; ++r) {
+        for (char c : std::to_string(r)) bytes.push_back(static_cast<uint8_t>(c));
+        bytes.push_back('\t');
+    }
+    return bytes;
+}
+
 TEST(TableLoad, RejectsMalformedFilesWithTheirReason) {
     std::vector<uint8_t> shortLabels(kExample.begin(), kExample.begin() + 20);  // "0\t1" cut
     std::vector<uint8_t> noPoolNul = kExample;
@@ -172,6 +194,7 @@ TEST(TableLoad, RejectsMalformedFilesWithTheirReason) {
         {"NUL 4 bytes from the end", {'a', '\t', 0, 1, 0, 0}, "malformed: the file ends inside the row count"},
         {"NUL at the end", {'a', '\t', 0}, "malformed: the file ends inside the row count"},
         {"row labels cut", shortLabels, "malformed: row labels end after 1 of 2 rows"},
+        {"row labels cut after many", labelsCutAt200(), "malformed: row labels end after 200 of 300 rows"},
         {"grid past the end", withoutLast(kExample, 9),
          "malformed: the cell grid of 2 rows x 2 columns runs past the end of the file"},
         {"pool-size field past the end", withoutLast(kExample, 7),
@@ -179,6 +202,12 @@ TEST(TableLoad, RejectsMalformedFilesWithTheirReason) {
         {"pool without NUL", noPoolNul, "malformed: the last pool string has no closing NUL"},
         {"offset one past the pool", pastPool,
          "malformed: row 1, column 1 points outside the string pool (offset 6, pool of 6 bytes)"},
+        {"last cell of many past the pool", gridOver(300, {'a', 0, 'b', 0}, 4),
+         "malformed: row 299, column 2 points outside the string pool (offset 4, pool of 4 bytes)"},
+        {"far past the pool", gridOver(300, {'a', 0, 'b', 0}, 0xFFFF),
+         "malformed: row 299, column 2 points outside the string pool (offset 65535, pool of 4 bytes)"},
+        {"a cell and no pool", {'a', '\t', 0, 1, 0, 0, 0, '0', '\t', 0, 0, 0, 0},
+         "malformed: row 0, column 0 points outside the string pool (offset 0, pool of 0 bytes)"},
         {"upper half of the row count", upperCount,
          "malformed: the row count's upper half is not zero (more than 65,535 rows, or a damaged file)"},
         {"upper half in a zero-row table", zeroRowsUpper,
