@@ -6,27 +6,27 @@
 // parts are appearance.2da, heads.2da, portraits.2da, then head.txt,
 // apphead1.txt, apphead2.txt, apphead3.txt and portraits.txt.
 //
-// A failed run has exactly one error line naming one of the eight files, and
-// the right one when it is known up front (the first table that does not
-// load, a table too narrow to link, or head.txt or apphead1.txt failing on
-// its own). A successful run's outputs all load again; heads is exactly what
-// head.txt alone makes of it; portraits is what portraits.txt alone makes of
-// it except for the three link cells of its row; those name the appearance
-// rows (the one for apphead1.txt being the row that script alone reports),
-// each of which holds the head row in column 10; and no other appearance row
-// changed.
-#include <algorithm>
+// A failed run has one error line for each file that cannot be read, or
+// else exactly one, naming one of the eight files. A successful run's
+// outputs load again, with the loaded header, pool and rows kept.
+//
+// The run is also followed by a model of its own: the reference script
+// reader of script_model.h applies the five scripts one after another to
+// models of the tables, and the link cells are written as the README
+// describes, with link columns and file names kept here apart from the
+// program's. When every script can be predicted, the run must fail naming
+// the file the model stops at, or succeed with exactly the model's rows,
+// grids and pools.
 #include <array>
-#include <sstream>
 #include <cstdint>
+#include <sstream>
 #include <string>
 #include <vector>
 
-#include "app/link.h"
 #include "app/run.h"
-#include "patch/patch.h"
 #include "table/table.h"
 #include "tests/fuzz/fuzz_support.h"
+#include "tests/fuzz/script_model.h"
 
 using fuzz::check;
 using headlink::Table;
@@ -56,27 +56,75 @@ headlink::RunInputs split(const uint8_t* data, std::size_t size) {
     return inputs;
 }
 
-// Applies one script to a copy of a table, as if it were the only one.
-int32_t applyAlone(Table& table, const headlink::FileBytes& script) {
-    if (!script.ok()) return -1;
-    return headlink::applyScriptBytes(table, script.bytes, "alone.txt");
+// What the README tells users, written down here apart from the program:
+// the file names, and the link cells. Appearance column 10 gets the head
+// row in each of the three appearance rows; portraits columns 2, 7 and 8
+// get the second, first and third appearance rows, written in that order.
+const std::array<std::string, 3> kTables = {"appearance.2da", "heads.2da", "portraits.2da"};
+const std::array<std::string, 5> kScripts = {"head.txt", "apphead1.txt", "apphead2.txt", "apphead3.txt",
+                                             "portraits.txt"};
+constexpr int32_t kHeadColumn = 10;
+struct PortraitLink {
+    int32_t column;
+    std::size_t appearanceScript;  // 0 for apphead1.txt
+};
+constexpr std::array<PortraitLink, 3> kPortraitLinks = {{{2, 1}, {7, 0}, {8, 2}}};
+
+// The run as the model sees it: the scripts read by the reference reader
+// one after another on models of the three tables, with the link cells
+// written after each. Unknown when a script cannot be predicted.
+struct RunModel {
+    enum { Unknown, Fails, Succeeds } verdict = Unknown;
+    std::string fails;  // the file a failure names
+    std::array<fuzz::TableModel, 3> tables;  // appearance, heads, portraits
+};
+
+// Applies a script to a model table; false when the run stops or cannot be
+// followed further.
+bool step(RunModel& m, fuzz::TableModel& table, const headlink::FileBytes& script, const std::string& name,
+          int32_t* row) {
+    const fuzz::Prediction p = fuzz::predict(table, script.bytes);
+    if (p.verdict == fuzz::Prediction::Unknown) return false;
+    if (p.verdict == fuzz::Prediction::Fails) {
+        m.verdict = RunModel::Fails;
+        m.fails = name;
+        return false;
+    }
+    table = fuzz::after(table, p);
+    *row = p.row;
+    return true;
 }
 
-// A link cell's row number: plain decimal digits, no sign or padding.
-int32_t linkedRow(const Table& table, int32_t row, int32_t column) {
-    const std::string_view text = fuzz::cellText(table, row, column);
-    const bool plain = !text.empty() && text.size() <= 5 && (text.size() == 1 || text[0] != '0') &&
-                       text.find_first_not_of("0123456789") == std::string_view::npos;
-    check(plain, "link cell (", row, ", ", column, ") is not a plain row number: ", text);
-    int32_t value = 0;
-    for (char c : text) value = value * 10 + (c - '0');
-    return value;
+// Writes a row number, as plain decimal text, into a link cell.
+bool link(RunModel& m, fuzz::TableModel& table, const std::string& name, int32_t row, int32_t column,
+          int32_t value) {
+    const int32_t offset = table.pool.place(std::to_string(value));
+    if (offset < 0) {
+        m.verdict = RunModel::Fails;
+        m.fails = name;
+        return false;
+    }
+    table.grid[static_cast<std::size_t>(row) * static_cast<std::size_t>(table.columns) +
+               static_cast<std::size_t>(column)] = static_cast<uint16_t>(offset);
+    return true;
 }
 
-void checkRowUnchanged(const Table& before, const Table& after, int32_t row, const char* what) {
-    for (int32_t c = 0; c < before.columnCount(); ++c)
-        check(after.cellOffset(row, c) == before.cellOffset(row, c),
-              what, " row ", row, " changed");
+RunModel modelRun(const std::array<Table, 3>& in, const headlink::RunInputs& inputs) {
+    RunModel m;
+    m.tables = {fuzz::modelOf(in[0]), fuzz::modelOf(in[1]), fuzz::modelOf(in[2])};
+    fuzz::TableModel& appearance = m.tables[0];
+    int32_t headRow = 0, portraitRow = 0;
+    std::array<int32_t, 3> appearanceRows{};
+    if (!step(m, m.tables[1], inputs.scripts[0], kScripts[0], &headRow)) return m;
+    for (std::size_t i = 0; i < 3; ++i)
+        if (!step(m, appearance, inputs.scripts[i + 1], kScripts[i + 1], &appearanceRows[i]) ||
+            !link(m, appearance, kTables[0], appearanceRows[i], kHeadColumn, headRow))
+            return m;
+    if (!step(m, m.tables[2], inputs.scripts[4], kScripts[4], &portraitRow)) return m;
+    for (const PortraitLink& l : kPortraitLinks)
+        if (!link(m, m.tables[2], kTables[2], portraitRow, l.column, appearanceRows[l.appearanceScript])) return m;
+    m.verdict = RunModel::Succeeds;
+    return m;
 }
 
 }  // namespace
@@ -93,41 +141,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     std::size_t unreadable = 0;
     for (std::size_t i = 0; i < 3; ++i) {
         if (!inputs.tables[i].ok() || in[i].loadBytes(inputs.tables[i].bytes, "in.2da") != 0) {
-            if (!mustFail) mustName = headlink::kTableFiles[i];
+            if (!mustFail) mustName = kTables[i];
             mustFail = true;
             ++unreadable;
         }
     }
     for (std::size_t i = 0; i < 5; ++i) {
         if (!inputs.scripts[i].ok()) {
-            if (!mustFail) mustName = headlink::kScriptFiles[i];
+            if (!mustFail) mustName = kScripts[i];
             mustFail = true;
             ++unreadable;
         }
     }
-    if (!mustFail && in[0].columnCount() < headlink::kAppearanceHeadColumn + 1) {
+    // A table too narrow for its link cells stops the run before any script.
+    if (!mustFail && in[0].columnCount() <= kHeadColumn) {
         mustFail = true;
-        mustName = headlink::kTableFiles[0];
-    } else if (!mustFail && in[2].columnCount() < headlink::kPortraitAlt2Column + 1) {
+        mustName = kTables[0];
+    } else if (!mustFail && in[2].columnCount() <= kPortraitLinks[2].column) {  // the highest, 8
         mustFail = true;
-        mustName = headlink::kTableFiles[2];
+        mustName = kTables[2];
     }
-    Table headsAlone = in[1], appearanceAlone = in[0], portraitsAlone = in[2];
-    int32_t headRow = -1, firstAppearanceRow = -1, portraitRow = -1;
+    RunModel model;
     if (!mustFail) {
-        headRow = applyAlone(headsAlone, inputs.scripts[0]);
-        if (headRow < 0) {
-            mustFail = true;
-            mustName = headlink::kScriptFiles[0];
-        } else {
-            firstAppearanceRow = applyAlone(appearanceAlone, inputs.scripts[1]);
-            if (firstAppearanceRow < 0) {
-                mustFail = true;
-                mustName = headlink::kScriptFiles[1];
-            }
-        }
-        portraitRow = applyAlone(portraitsAlone, inputs.scripts[4]);
-        if (portraitRow < 0) mustFail = true;  // the file named depends on what fails first
+        model = modelRun(in, inputs);
+        mustFail = model.verdict == RunModel::Fails;
+        mustName = model.fails;
     }
 
     std::ostringstream report;
@@ -137,15 +175,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         check(warning.find(": warning: ") != std::string::npos && warning.find('\n') == std::string::npos,
               "a warning is not one \"<file>: [line N: ]warning: ...\" line: ", warning);
     if (!outcome.ok()) {
+        check(model.verdict != RunModel::Succeeds, "the run failed, but the model says it succeeds: ",
+              outcome.errors[0]);
         const std::size_t expected = unreadable > 0 ? unreadable : 1;
         check(outcome.errors.size() == expected, "a failed run reported ", outcome.errors.size(),
               " error lines, not ", expected);
         const std::string& line = outcome.errors[0];
         bool named = false;
-        for (const char* file : headlink::kTableFiles)
-            named = named || fuzz::startsWith(line, std::string(file) + ": ");
-        for (const char* file : headlink::kScriptFiles)
-            named = named || fuzz::startsWith(line, std::string(file) + ": ");
+        for (const std::string& file : kTables) named = named || fuzz::startsWith(line, file + ": ");
+        for (const std::string& file : kScripts) named = named || fuzz::startsWith(line, file + ": ");
         check(named, "the error line names none of the input files: ", line);
         check(line.find('\n') == std::string::npos, "the error line holds a line break: ", line);
         check(mustName.empty() || fuzz::startsWith(line, mustName + ": "), "the error line should name ",
@@ -153,57 +191,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         for (const auto& table : outcome.tables) check(table.bytes().empty(), "a failed run produced an output");
         return 0;
     }
-    check(!mustFail, "the run succeeded, but ", mustName.empty() ? "portraits.txt" : mustName,
-          " fails on its own");
+    check(!mustFail, "the run succeeded, but ", mustName, " should have stopped it");
 
-    std::array<Table, 3> out;
-    std::array<std::vector<uint8_t>, 3> outputs;
     const std::array<int32_t, 3> maxAdded = {3, 1, 1};
     for (std::size_t i = 0; i < 3; ++i) {
         std::string why;
-        const char* name = headlink::kOutputFiles[i];
-        outputs[i] = outcome.tables[i].bytes();
-        check(out[i].loadBytes(outputs[i], name, &why) == 0, name, " does not load: ", why);
-        check(out[i].bytes() == outputs[i], name, " does not write back byte for byte");
-        check(out[i].columnCount() == in[i].columnCount(), name, " changed its column count");
-        const int32_t added = out[i].rowCount() - in[i].rowCount();
-        check(added >= 0 && added <= maxAdded[i], name, " gained ", added, " rows");
-        check(fuzz::isPrefix(in[i].pool(), out[i].pool()), name, ": the loaded pool was changed");
-        check(out[i].headerBlock() == fuzz::expectedHeader(in[i], out[i].rowCount()), name,
+        const std::string& name = kTables[i];
+        const std::vector<uint8_t> output = outcome.tables[i].bytes();
+        Table out;
+        check(out.loadBytes(output, name, &why) == 0, name, ": the output does not load: ", why);
+        check(out.bytes() == output, name, ": the output does not write back byte for byte");
+        check(out.columnCount() == in[i].columnCount(), name, ": the output changed its column count");
+        const int32_t added = out.rowCount() - in[i].rowCount();
+        check(added >= 0 && added <= maxAdded[i], name, ": the output gained ", added, " rows");
+        check(fuzz::isPrefix(in[i].pool(), out.pool()), name, ": the loaded pool was changed");
+        check(out.headerBlock() == fuzz::expectedHeader(in[i], out.rowCount()), name,
               ": the header is not the loaded one with the new count and row labels");
-    }
-    const Table& appearance = out[0];
-    const Table& portraits = out[2];
-
-    check(outputs[1] == headsAlone.bytes(), "heads output is not what head.txt alone makes");
-
-    check(portraits.rowCount() == portraitsAlone.rowCount(),
-          "portraits output does not have the rows portraits.txt alone gives");
-    const std::array<int32_t, 3> linkColumns = {headlink::kPortraitAlt1Column, headlink::kPortraitMainColumn,
-                                                headlink::kPortraitAlt2Column};
-    for (int32_t r = 0; r < portraits.rowCount(); ++r)
-        for (int32_t c = 0; c < portraits.columnCount(); ++c)
-            if (r != portraitRow || std::find(linkColumns.begin(), linkColumns.end(), c) == linkColumns.end())
-                check(portraits.cellOffset(r, c) == portraitsAlone.cellOffset(r, c),
-                      "portraits cell (", r, ", ", c, ") differs from what portraits.txt alone makes");
-
-    // The portrait row names the three appearance rows: apphead1, 2, 3.
-    std::array<int32_t, 3> appearanceRows{};
-    for (std::size_t i = 0; i < 3; ++i) {
-        appearanceRows[i] = linkedRow(portraits, portraitRow, linkColumns[i]);
-        check(appearanceRows[i] < appearance.rowCount(), "a portrait links to a missing appearance row");
-        check(fuzz::cellText(appearance, appearanceRows[i], headlink::kAppearanceHeadColumn) ==
-                  headlink::decimal(headRow),
-              "appearance row ", appearanceRows[i], " does not hold head row ", headRow, " in column 10");
-    }
-    check(appearanceRows[0] == firstAppearanceRow,
-          "the portrait's first appearance row is not the row apphead1.txt alone reports");
-    for (int32_t r = 0; r < appearance.rowCount(); ++r) {
-        const bool linked = std::find(appearanceRows.begin(), appearanceRows.end(), r) != appearanceRows.end();
-        if (r >= in[0].rowCount())
-            check(linked, "appearance row ", r, " was added but no portrait links to it");
-        else if (!linked)
-            checkRowUnchanged(in[0], appearance, r, "appearance");
+        if (model.verdict != RunModel::Succeeds) continue;
+        const fuzz::TableModel& expected = model.tables[i];
+        check(out.rowCount() == expected.rows, name, ": the output has ", out.rowCount(), " rows, the model ",
+              expected.rows);
+        const std::vector<uint16_t> grid = fuzz::gridOf(out);
+        for (std::size_t cell = 0; cell < grid.size(); ++cell)
+            check(grid[cell] == expected.grid[cell], name, ": row ", cell / static_cast<std::size_t>(out.columnCount()),
+                  ", column ", cell % static_cast<std::size_t>(out.columnCount()), " points at ", grid[cell],
+                  ", the model at ", expected.grid[cell]);
+        check(out.pool() == expected.pool.bytes, name, ": the pool differs from the model's");
     }
     return 0;
 }
