@@ -368,31 +368,41 @@ TEST_F(EndToEnd, OutputBlockedByAFolderDoesNotStopTheOthers) {
 }
 
 #ifndef _WIN32
-TEST_F(EndToEnd, FileSizeLimitLeavesEarlierOutputIntact) {
-    if (!runner_.empty()) GTEST_SKIP() << "the limit would apply to the runner too";
+// A write that fails half-way keeps the earlier output, leaves no temporary
+// and does not stop the other outputs. It fails in two ways: past a file
+// size limit (natively: under a runner the limit would apply to the runner
+// too), and on a full disk, a small file system mounted on the test folder
+// (as root, under every runner).
+TEST_F(EndToEnd, FailedWriteLeavesEarlierOutputAndNoTemporary) {
     auto kit = smallKit();
-    // An appearance table well past the 1-block (512-byte) limit below.
-    std::vector<std::vector<std::string>> rows;
-    for (int r = 0; r < 40; ++r) {
-        std::string prefix = "v";
-        prefix += std::to_string(r);
-        prefix += '_';
-        rows.push_back(names(prefix.c_str(), 11));
-    }
-    kit["appearance.2da"] = table(names("ac", 11), rows);
-    putAll(kit);
-    put("appearance_updated.2da", std::string("earlier output"));
-    RunResult r = run("", "ulimit -f 1 &&");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "headlink: appearance_updated.2da: cannot write: File too large\n");
-    EXPECT_EQ(get("appearance_updated.2da"), Bytes({'e', 'a', 'r', 'l', 'i', 'e', 'r', ' ', 'o', 'u', 't', 'p', 'u', 't'}));
-    // The small tables fit under the limit and are written; no temporary is left.
-    EXPECT_EQ(loadTable(get("heads_updated.2da")).rowCount(), 4);
-    EXPECT_EQ(listing(), (std::vector<std::string>{"appearance.2da", "appearance_updated.2da",
-                                                   "apphead1.txt", "apphead2.txt", "apphead3.txt",
-                                                   "head.txt", "heads.2da", "heads_updated.2da",
-                                                   "portraits.2da", "portraits.txt",
-                                                   "portraits_updated.2da"}));
+    // An appearance table of about 80 KB: past the 1-block (512-byte) limit,
+    // and more than the small file system holds beside the inputs.
+    kit["appearance.2da"] = table(names("ac", 11), std::vector<std::vector<std::string>>(3000, names("v", 11)));
+    const std::vector<std::string> expectedFiles = {
+        "appearance.2da", "appearance_updated.2da", "apphead1.txt", "apphead2.txt", "apphead3.txt", "head.txt",
+        "heads.2da", "heads_updated.2da", "portraits.2da", "portraits.txt", "portraits_updated.2da"};
+    auto check = [&](const std::string& prefix, const std::string& reason) {
+        putAll(kit);
+        put("appearance_updated.2da", std::string("earlier output"));
+        RunResult r = run("", prefix);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "headlink: appearance_updated.2da: cannot write: " + reason + "\n");
+        EXPECT_EQ(get("appearance_updated.2da"),
+                  Bytes({'e', 'a', 'r', 'l', 'i', 'e', 'r', ' ', 'o', 'u', 't', 'p', 'u', 't'}));
+        EXPECT_EQ(loadTable(get("heads_updated.2da")).rowCount(), 4);
+        EXPECT_EQ(listing(), expectedFiles);  // no temporary among them
+    };
+    if (runner_.empty()) check("ulimit -f 1 &&", "File too large");
+    if (::geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    const std::string mount = "mount -t tmpfs -o size=128k tmpfs '" + dir_.string() + "' 2>/dev/null";
+    if (std::system(mount.c_str()) != 0) GTEST_SKIP() << "cannot mount a file system here";
+    struct Unmount {
+        std::string command;
+        ~Unmount() { EXPECT_EQ(std::system(command.c_str()), 0) << command; }
+    } unmount{"umount '" + dir_.string() + "'"};
+    check("", "No space left on device");
 }
 
 TEST_F(EndToEnd, OutputsGetThePermissionsOfAPlainCreate) {

@@ -60,29 +60,42 @@ TEST(RowSearch, MatchesByOffsetNotText) {
     EXPECT_EQ(t.findRow("abc", 7), -1);   // no such column
 }
 
+// The 18-byte pool of withDuplicates() followed by `added`.
+std::vector<uint8_t> poolWith(const std::string& added) {
+    std::string pool("first\0abc\0def\0abc\0", 18);
+    pool += added;
+    return std::vector<uint8_t>(pool.begin(), pool.end());
+}
+
 TEST(CellEdit, ReusesExistingStringsAndAppendsNewOnesOnce) {
     Table t = withDuplicates();
-    const std::size_t poolBefore = t.pool().size();
     ASSERT_EQ(t.setCell(1, 1, "ABC"), 0);
     EXPECT_EQ(t.cellOffset(1, 1), 6);
     EXPECT_EQ(text(t, 1, 1), "abc");  // the pool's spelling wins
-    EXPECT_EQ(t.pool().size(), poolBefore);
+    EXPECT_EQ(t.pool(), poolWith(""));
 
     ASSERT_EQ(t.setCell(0, 0, "new"), 0);
     ASSERT_EQ(t.setCell(1, 0, "NEW"), 0);
-    EXPECT_EQ(t.cellOffset(0, 0), poolBefore);
-    EXPECT_EQ(t.cellOffset(1, 0), poolBefore);
-    EXPECT_EQ(t.pool().size(), poolBefore + 4);
+    EXPECT_EQ(t.cellOffset(0, 0), 18);
+    EXPECT_EQ(t.cellOffset(1, 0), 18);
+    EXPECT_EQ(t.pool(), poolWith(std::string("new\0", 4)));
     EXPECT_EQ(t.findRow("new", 0), 0);
+
+    // A NUL ends the text: only what precedes it is stored, and found.
+    ASSERT_EQ(t.setCell(0, 1, std::string_view("ne\0w", 4)), 0);
+    EXPECT_EQ(t.cellOffset(0, 1), 22);
+    ASSERT_EQ(t.setCell(1, 1, std::string_view("new\0tail", 8)), 0);
+    EXPECT_EQ(t.cellOffset(1, 1), 18);
+    EXPECT_EQ(t.pool(), poolWith(std::string("new\0ne\0", 7)));
 }
 
 TEST(CellEdit, TextEqualToTheFirstPoolStringIsAppendedEveryTime) {
     Table t = withDuplicates();
-    const std::size_t poolBefore = t.pool().size();
     ASSERT_EQ(t.setCell(0, 1, "First"), 0);
     ASSERT_EQ(t.setCell(1, 1, "first"), 0);
-    EXPECT_EQ(t.cellOffset(0, 1), poolBefore);
-    EXPECT_EQ(t.cellOffset(1, 1), poolBefore + 6);
+    EXPECT_EQ(t.cellOffset(0, 1), 18);
+    EXPECT_EQ(t.cellOffset(1, 1), 24);
+    EXPECT_EQ(t.pool(), poolWith(std::string("First\0first\0", 12)));
     EXPECT_EQ(text(t, 0, 1), "First");
     EXPECT_EQ(t.findRow("first", 1), -1);
 }
@@ -117,9 +130,8 @@ TEST(CellEdit, PoolStopsAtSixtyFiveThousandFiveHundredThirtyFiveBytes) {
     ASSERT_EQ(t.setCell(0, 0, "abcd"), 0);  // 65530 + 5 = 65535: fits exactly
     EXPECT_EQ(t.cellOffset(0, 0), 65530);
     auto before = t.bytes();
+    EXPECT_EQ(t.setCell(0, 0, "x"), 1);  // no reason asked for
     std::string why;
-    EXPECT_EQ(t.setCell(0, 0, "x"), 1);
-    EXPECT_EQ(why, "");
     EXPECT_EQ(t.setCell(0, 0, "x", &why), 1);
     EXPECT_EQ(why, "the string pool would grow past 65535 bytes");
     EXPECT_EQ(t.bytes(), before);
@@ -181,6 +193,26 @@ TEST(TableWrite, AppendedRowsAreLabelledWithTheirIndex) {
         4, 0,                                                        // pool-size field as read
         'a', 0, 'b', 0, 'c', 0};                                     // pool, "c" appended
     EXPECT_EQ(t.bytes(), expected);
+}
+
+TEST(TableWrite, RowCountCarriesIntoItsHighByte) {
+    testing::TableLayout layout;
+    layout.columns = {"k"};
+    layout.rowLabels = testing::numberedLabels(255);
+    layout.cells = std::vector<std::vector<std::string>>(255, {"x"});
+    Table t = loaded(layout);
+    // "2DA V2.b\n" "k\t" and the NUL at byte 11; the count follows at 12.
+    const std::vector<std::vector<uint8_t>> counts = {{0xFF, 0, 0, 0}, {0x00, 1, 0, 0}, {0x01, 1, 0, 0}};
+    for (std::size_t added = 0; added < counts.size(); ++added) {
+        if (added > 0) {
+            ASSERT_EQ(t.appendRow(0), 254 + static_cast<int32_t>(added));
+        }
+        const std::vector<uint8_t> bytes = t.bytes();
+        EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + 12, bytes.begin() + 16), counts[added]) << added;
+        Table again;
+        ASSERT_EQ(again.loadBytes(bytes, "again.2da"), 0);
+        EXPECT_EQ(again.rowCount(), 255 + static_cast<int32_t>(added));
+    }
 }
 
 }  // namespace
