@@ -238,24 +238,27 @@ std::string temporaryName(const std::string& name) {
     return (target.parent_path() / file).string();
 }
 
-}  // namespace
-
 // A table of several megabytes would otherwise be brought in 4 KiB at a
 // time, one page fault each: at the largest sizes most of a run's CPU time.
-// Asking for large pages before the buffer is first touched makes that a
-// handful of faults. Only advice: where the system declines, nothing changes.
+// Asking for large pages before the buffer is first touched makes most of
+// it a handful of faults (the advice covers the whole pages that hold the
+// buffer; each 2 MiB-aligned stretch inside may become one large page).
+// Only advice: where the system declines, nothing changes.
 void adviseLargeBuffer(uint8_t* start, std::size_t size) {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
-    constexpr std::uintptr_t kPage = 4096;
-    if (size < (std::size_t{1} << 20)) return;
-    const auto from = reinterpret_cast<std::uintptr_t>(start) & ~(kPage - 1);
-    const auto to = (reinterpret_cast<std::uintptr_t>(start) + size + kPage - 1) & ~(kPage - 1);
+    const long pageSize = ::sysconf(_SC_PAGESIZE);
+    if (size < (std::size_t{1} << 20) || pageSize <= 0) return;
+    const auto page = static_cast<std::uintptr_t>(pageSize);
+    const auto from = reinterpret_cast<std::uintptr_t>(start) & ~(page - 1);
+    const auto to = (reinterpret_cast<std::uintptr_t>(start) + size + page - 1) & ~(page - 1);
     ::madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
 #else
     (void)start;
     (void)size;
 #endif
 }
+
+}  // namespace
 
 FileBytes readFile(const std::string& name) {
     FileBytes result;
