@@ -67,23 +67,24 @@ std::size_t Table::slotOf(std::string_view text) const {
 }
 
 void Table::indexString(uint16_t offset, std::string_view text) {
-    poolIndex_.push_back(offset);
-    if (2 * (firstCopies_ + 1) > firstCopy_.size()) {
+    // Sized by every string, repeated texts included, as indexPool sizes
+    // it: a pool cut back to fewer strings is then indexed anew in the
+    // slots already held.
+    if (2 * (poolIndex_.size() + 1) > firstCopy_.size()) {
         // Grow to twice the slots and place every entry anew.
         std::vector<uint32_t> old(std::max<std::size_t>(64, 2 * firstCopy_.size()), 0);
         old.swap(firstCopy_);
         for (uint32_t entry : old) {
             if (entry == 0) continue;
-            std::string_view text;
-            poolString(static_cast<uint16_t>(entry - 1), &text);
-            firstCopy_[slotOf(text)] = entry;
+            std::string_view there;
+            poolString(static_cast<uint16_t>(entry - 1), &there);
+            firstCopy_[slotOf(there)] = entry;
         }
     }
+    poolIndex_.push_back(offset);
     // Only the first copy in pool order is ever found.
     const std::size_t slot = slotOf(text);
-    if (firstCopy_[slot] != 0) return;
-    firstCopy_[slot] = static_cast<uint32_t>(offset) + 1;
-    ++firstCopies_;
+    if (firstCopy_[slot] == 0) firstCopy_[slot] = static_cast<uint32_t>(offset) + 1;
 }
 
 uint16_t Table::findString(std::string_view text) const {
@@ -122,9 +123,13 @@ int Table::setCell(int32_t row, int32_t column, std::string_view text, std::stri
             return 1;
         }
         offset = static_cast<uint16_t>(pool_.size());
-        pool_.insert(pool_.end(), text.begin(), text.end());
+        // `text` may be a view of the pool itself (a cell's text), which
+        // growing the pool would move: copy it first, and index the copy
+        // as stored.
+        const std::string copy(text);
+        pool_.insert(pool_.end(), copy.begin(), copy.end());
         pool_.push_back(0);
-        indexString(offset, text);
+        indexString(offset, std::string_view(reinterpret_cast<const char*>(pool_.data()) + offset, copy.size()));
     }
     setOffset(row, column, offset);
     return 0;

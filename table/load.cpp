@@ -275,7 +275,6 @@ void Table::indexPool() {
     std::size_t slots = std::max<std::size_t>(64, firstCopy_.size());
     while (slots < 2 * (strings + 1)) slots *= 2;
     firstCopy_.assign(slots, 0);
-    firstCopies_ = 0;
     poolIndex_.clear();
     poolIndex_.reserve(strings);
     for (std::size_t at = 0; at < pool_.size();) {

@@ -145,7 +145,6 @@ private:
     // order. Open addressing over a power-of-two number of slots, each
     // holding an offset + 1, or 0 when free; kept at most half full.
     std::vector<uint32_t> firstCopy_;
-    std::size_t firstCopies_ = 0;
     uint16_t poolSizeField_ = 0;
     int32_t columnCount_ = 0;
     int32_t loadedRowCount_ = 0;
