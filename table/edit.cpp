@@ -124,12 +124,11 @@ int Table::setCell(int32_t row, int32_t column, std::string_view text, std::stri
         }
         offset = static_cast<uint16_t>(pool_.size());
         // `text` may be a view of the pool itself (a cell's text), which
-        // growing the pool would move: copy it first, and index the copy
-        // as stored.
+        // growing the pool would move: copy it first.
         const std::string copy(text);
         pool_.insert(pool_.end(), copy.begin(), copy.end());
         pool_.push_back(0);
-        indexString(offset, std::string_view(reinterpret_cast<const char*>(pool_.data()) + offset, copy.size()));
+        indexString(offset, copy);
     }
     setOffset(row, column, offset);
     return 0;

@@ -234,25 +234,28 @@ std::vector<std::string> Table::rowLabels() const {
     return labels;
 }
 
+// A cell's place: for a loaded row, the byte in file_ where its offset
+// starts; for an added row, its index in addedCells_.
+std::size_t Table::cellIndex(int32_t row, int32_t column) const {
+    const bool added = row >= loadedRowCount_;
+    const auto cell = static_cast<std::size_t>(added ? row - loadedRowCount_ : row) *
+                          static_cast<std::size_t>(columnCount_) +
+                      static_cast<std::size_t>(column);
+    return added ? cell : static_cast<std::size_t>(gridStart_) + 2 * cell;
+}
+
 uint16_t Table::cellOffset(int32_t row, int32_t column) const {
-    if (row >= loadedRowCount_)
-        return addedCells_[static_cast<std::size_t>(row - loadedRowCount_) * static_cast<std::size_t>(columnCount_) +
-                           static_cast<std::size_t>(column)];
-    const std::size_t at = static_cast<std::size_t>(gridStart_) +
-                           2 * (static_cast<std::size_t>(row) * static_cast<std::size_t>(columnCount_) +
-                                static_cast<std::size_t>(column));
+    const std::size_t at = cellIndex(row, column);
+    if (row >= loadedRowCount_) return addedCells_[at];
     return static_cast<uint16_t>(file_[at] | (file_[at + 1] << 8));
 }
 
 void Table::setOffset(int32_t row, int32_t column, uint16_t offset) {
+    const std::size_t at = cellIndex(row, column);
     if (row >= loadedRowCount_) {
-        addedCells_[static_cast<std::size_t>(row - loadedRowCount_) * static_cast<std::size_t>(columnCount_) +
-                    static_cast<std::size_t>(column)] = offset;
+        addedCells_[at] = offset;
         return;
     }
-    const std::size_t at = static_cast<std::size_t>(gridStart_) +
-                           2 * (static_cast<std::size_t>(row) * static_cast<std::size_t>(columnCount_) +
-                                static_cast<std::size_t>(column));
     file_[at] = static_cast<uint8_t>(offset & 0xFF);
     file_[at + 1] = static_cast<uint8_t>(offset >> 8);
 }

@@ -121,6 +121,7 @@ private:
         uint8_t poolSizeField[2];
     };
     std::array<std::span<const uint8_t>, 8> parts(Scratch* scratch) const;
+    std::size_t cellIndex(int32_t row, int32_t column) const;
     void setOffset(int32_t row, int32_t column, uint16_t offset);
     void indexPool();
     // Adds the pool string `text` found at `offset`.
