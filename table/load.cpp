@@ -156,10 +156,13 @@ int Table::loadBytes(std::vector<uint8_t>&& bytes, const std::string& name, std:
     }
 
     name_ = name;
-    // Kept as read and written back unchanged, even when the pool grows:
-    // readers of these files ignore it, and rewriting it would change bytes
-    // that other tools compare.
+    // Writers set this field to the pool's length, and some readers check
+    // it; a few writers leave it 0. A field that was the pool's length is
+    // kept so as the pool grows; any other value is kept as read, since we
+    // cannot know what its writer meant. Without rows the two bytes read
+    // here are the row count's upper half (see readLayout), never a length.
     poolSizeField_ = readU16(bytes, poolStart - 2);
+    poolSizeFieldTracksPool_ = rows > 0 && poolSizeField_ == poolBytes;
     pool_.assign(bytes.begin() + static_cast<std::ptrdiff_t>(poolStart), bytes.end());
     // The header block and the grid stay in the file's own bytes.
     file_ = std::move(bytes);

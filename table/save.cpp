@@ -1,5 +1,5 @@
 // Writing: the header block as read (with the new row count), a label for
-// each appended row, the grid, the pool-size field as read, and the pool.
+// each appended row, the grid, the pool-size field, and the pool.
 #include "fileio/fileio.h"
 #include "table/table.h"
 
@@ -16,6 +16,11 @@ void putU16(uint8_t* out, uint16_t value) {
 
 std::string decimal(int32_t value) { return std::to_string(value); }
 
+// setCell keeps the pool within 16-bit offsets, so its length always fits.
+uint16_t Table::poolSizeField() const {
+    return poolSizeFieldTracksPool_ ? static_cast<uint16_t>(pool_.size()) : poolSizeField_;
+}
+
 // The loaded parts are the table's own bytes, written as they are; only the
 // row count, the added rows and the pool-size field are put together here.
 std::array<std::span<const uint8_t>, 8> Table::parts(Scratch* s) const {
@@ -31,7 +36,7 @@ std::array<std::span<const uint8_t>, 8> Table::parts(Scratch* s) const {
     }
     s->added.resize(2 * addedCells_.size());
     for (std::size_t i = 0; i < addedCells_.size(); ++i) putU16(&s->added[2 * i], addedCells_[i]);
-    putU16(s->poolSizeField, poolSizeField_);
+    putU16(s->poolSizeField, poolSizeField());
     const std::span<const uint8_t> file(file_);
     const auto labelEnd = static_cast<std::size_t>(labelEnd_);
     const auto gridStart = static_cast<std::size_t>(gridStart_);

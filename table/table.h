@@ -106,7 +106,9 @@ public:
     const std::vector<uint8_t>& pool() const { return pool_; }
     // A copy of bytes 0 up to the grid, as read.
     std::vector<uint8_t> headerBlock() const;
-    uint16_t poolSizeField() const { return poolSizeField_; }
+    // The pool-size field as it would be written now: the pool's length
+    // when the file's field was the loaded pool's length, else as read.
+    uint16_t poolSizeField() const;
     int32_t labelEnd() const { return labelEnd_; }
     int32_t gridStart() const { return gridStart_; }
     int32_t poolStart() const { return poolStart_; }
@@ -146,7 +148,8 @@ private:
     // order. Open addressing over a power-of-two number of slots, each
     // holding an offset + 1, or 0 when free; kept at most half full.
     std::vector<uint32_t> firstCopy_;
-    uint16_t poolSizeField_ = 0;
+    uint16_t poolSizeField_ = 0;  // as read
+    bool poolSizeFieldTracksPool_ = false;
     int32_t columnCount_ = 0;
     int32_t loadedRowCount_ = 0;
     int32_t rowCount_ = 0;

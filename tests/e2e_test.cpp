@@ -450,12 +450,13 @@ TEST_F(EndToEnd, DoesTheWholeJobOnTheExampleKit) {
     EXPECT_EQ(cell(por, 32, 7), "40");
     EXPECT_EQ(cell(por, 32, 8), "40");
     // Existing rows are untouched, the pools only grew, and the pool-size
-    // fields are carried through unchanged.
+    // fields, the pools' lengths in the inputs, still are.
     for (int32_t c = 0; c < app.columnCount(); ++c) EXPECT_EQ(cell(app, 39, c), cell(appIn, 39, c));
     for (const auto& [in, out] : {std::pair{&headsIn, &heads}, {&appIn, &app}, {&porIn, &por}}) {
         EXPECT_GT(out->pool().size(), in->pool().size());
         EXPECT_TRUE(std::equal(in->pool().begin(), in->pool().end(), out->pool().begin()));
-        EXPECT_EQ(out->poolSizeField(), in->poolSizeField());
+        EXPECT_EQ(in->poolSizeField(), in->pool().size());
+        EXPECT_EQ(out->poolSizeField(), out->pool().size());
     }
     const Bytes out = get("heads_updated.2da");
     // New row labels are the rows' own indexes.

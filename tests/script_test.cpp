@@ -123,7 +123,7 @@ TEST_F(Scripts, WorkedExampleAppendsRowTwo) {
         '2', 'D', 'A', ' ', 'B', 'I', 'N', '1', '\n', 'a', '\t', 'b', '\t', 0,
         3, 0, 0, 0, '0', '\t', '1', '\t', '2', '\t',
         0, 0, 2, 0, 4, 0, 2, 0, 6, 0, 2, 0,
-        6, 0,
+        8, 0,  // the pool-size field follows the pool: 6 bytes read, 8 now
         'x', 0, 'y', 0, 'z', 0, 'w', 0};
     EXPECT_EQ(table.bytes(), expected);
     EXPECT_EQ(table.bytes().size(), 46u);

@@ -149,7 +149,8 @@ TEST(Check, ReportsEveryProblem) {
         {testing::buildTable(good), "t: valid: 2 rows, 2 columns, 5 pool bytes in 3 strings\n"},
         {testing::buildTable(oddField),
          "t: note: the pool-size field says 99 bytes and the pool holds 5; headlink reads the pool to the end "
-         "of the file and keeps the field as it is, so the tables it writes show this too\n"
+         "of the file and writes such a field back as it is (only a field that matched the pool follows it as "
+         "it grows)\n"
          "t: valid: 2 rows, 2 columns, 5 pool bytes in 3 strings\n"},
         // Without rows the pool is read from the pool-size field on: no note.
         {testing::buildTable(noRows), "t: valid: 0 rows, 1 column, 2 pool bytes in 2 strings\n"},

@@ -436,8 +436,8 @@ bool checkTable(std::span<const uint8_t> bytes, const std::string& name, std::os
     // is nothing to compare.
     if (table.rowCount() > 0 && table.poolSizeField() != table.pool().size())
         out << name << ": note: the pool-size field says " << table.poolSizeField() << " bytes and the pool holds "
-            << table.pool().size() << "; headlink reads the pool to the end of the file and keeps the field "
-            << "as it is, so the tables it writes show this too\n";
+            << table.pool().size() << "; headlink reads the pool to the end of the file and writes such a "
+            << "field back as it is (only a field that matched the pool follows it as it grows)\n";
     out << name << ": valid: " << count(static_cast<std::size_t>(table.rowCount()), "row") << ", "
         << count(static_cast<std::size_t>(table.columnCount()), "column") << ", "
         << count(table.pool().size(), "pool byte") << " in " << count(table.poolIndex().size(), "string") << '\n';

@@ -112,6 +112,17 @@ inline std::vector<uint8_t> expectedHeader(const headlink::Table& loaded, int32_
     return header;
 }
 
+// The pool-size field a table should be written with, taken from the file
+// it was loaded from: the pool's length now when the file's field was its
+// pool's length (in a table with rows), else the file's own field.
+inline uint16_t expectedPoolSizeField(std::span<const uint8_t> file, const headlink::Table& loaded,
+                                      std::size_t poolBytesNow) {
+    const auto at = static_cast<std::size_t>(loaded.poolStart()) - 2;
+    const auto read = static_cast<uint16_t>(file[at] | file[at + 1] << 8);
+    const bool wasLength = loaded.loadedRowCount() > 0 && read == file.size() - at - 2;
+    return wasLength ? static_cast<uint16_t>(poolBytesNow) : read;
+}
+
 inline bool isPrefix(const std::vector<uint8_t>& prefix, const std::vector<uint8_t>& whole) {
     return prefix.size() <= whole.size() && std::equal(prefix.begin(), prefix.end(), whole.begin());
 }
