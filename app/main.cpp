@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
     // status must still say how the run went.
     std::signal(SIGPIPE, SIG_IGN);
 #endif
-    headlink::removeTemporaryOnInterrupt();
+    headlink::removeTemporariesOnInterrupt("headlink: not enough memory\n", 1);
 #ifdef _WIN32
     const bool window = ownsConsoleWindow();
 #else

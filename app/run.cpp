@@ -39,6 +39,42 @@ bool enterFolder(const std::string& folder, std::string* why) {
     return false;
 }
 
+constexpr const char* kNoneWritten =
+    "none of the three outputs was written (they are written together or not at all)";
+
+std::string listOf(std::size_t from, std::size_t to) {
+    std::string list;
+    for (std::size_t i = from; i < to; ++i) list += std::string(i > from ? ", " : "") + kOutputFiles[i];
+    return list;
+}
+
+// Writes the three outputs together; the failures go to *errors. Returns
+// how many of them, in order, are now the new ones.
+std::size_t writeOutputs(const std::array<Table, 3>& tables, std::vector<std::string>* errors) {
+    std::array<Table::Scratch, 3> scratch;
+    std::array<Table::Parts, 3> parts;
+    std::array<FileToWrite, 3> files;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        parts[i] = tables[i].parts(&scratch[i]);
+        files[i] = {kOutputFiles[i], parts[i]};
+    }
+    const WriteResult result = writeFilesTogether(files);
+    using Stage = WriteResult::Stage;
+    if (result.stage == Stage::flush) {
+        errors->push_back(result.failures.front().second +
+                          "; the three new outputs are in place but may not survive a power cut");
+        return files.size();
+    }
+    for (const auto& [file, why] : result.failures) errors->push_back(std::string(kOutputFiles[file]) + ": " + why);
+    if (result.stage == Stage::prepare || (result.stage == Stage::replace && result.replaced == 0))
+        errors->push_back(kNoneWritten);
+    else if (result.stage == Stage::replace)
+        errors->push_back("the outputs no longer match each other: new: " + listOf(0, result.replaced) +
+                          "; as before this run: " + listOf(result.replaced, files.size()) +
+                          "; run headlink again to write all three");
+    return result.replaced;
+}
+
 }  // namespace
 
 RunOutcome runInMemory(RunInputs inputs, std::ostream* report) {
@@ -108,26 +144,19 @@ int runInDirectory(const Options& options, std::ostream& out, std::ostream& err)
     const bool firstTableMissing = inputs.tables[0].missing;
     RunOutcome outcome = runInMemory(std::move(inputs), report ? &out : nullptr);
 
-    // An output that cannot be written does not stop the others.
+    // The outputs are one linked set: written all together or not at all.
     if (outcome.ok()) {
-        for (std::size_t i = 0; i < kOutputFiles.size(); ++i) {
-            std::string result = "written";
-            if (options.dryRun) {
-                result = "not written (dry run)";
-            } else {
-                bool written = false;
-                try {
-                    written = outcome.tables[i].save(kOutputFiles[i], &why) == 0;
-                } catch (const std::bad_alloc&) {
-                    why = kNotEnoughMemory;
-                }
-                if (!written) {
-                    outcome.errors.push_back(std::string(kOutputFiles[i]) + ": " + why);
-                    result = "not written";
-                }
+        std::size_t written = 0;
+        if (!options.dryRun) {
+            try {
+                written = writeOutputs(outcome.tables, &outcome.errors);
+            } catch (const std::bad_alloc&) {
+                outcome.errors.push_back(std::string("the outputs: ") + kNotEnoughMemory + "; " + kNoneWritten);
             }
-            if (report) out << kOutputFiles[i] << ": " << growthText(outcome.growth[i]) << "; " << result << '\n';
         }
+        for (std::size_t i = 0; report && i < kOutputFiles.size(); ++i)
+            out << kOutputFiles[i] << ": " << growthText(outcome.growth[i]) << "; "
+                << (options.dryRun ? "not written (dry run)" : i < written ? "written" : "not written") << '\n';
     }
     if (options.dryRun) out << "dry run: nothing was written\n";
     // The report is all a dry run gives: losing it is a failure.

@@ -1,9 +1,11 @@
 #include "fileio/fileio.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <filesystem>
@@ -36,18 +38,34 @@ std::string errnoText(int err) { return std::strerror(err); }
 
 constexpr long long kMaxFileBytes = 0x7FFFFFFF;
 
-// The temporary being written, for the interruption handler. It lives in a
-// fixed buffer because a handler may not allocate, and it is set and
-// cleared only while interruptions are held off (TemporaryGuard), so the
-// handler never removes a file that is not ours: not before our exclusive
-// create succeeded, not after the rename made it the output.
-char gTemporary[4096];
-volatile std::sig_atomic_t gHaveTemporary = 0;
+// The temporaries being written, for the interruption handler. They live
+// in fixed buffers because a handler may not allocate, and a slot is set
+// and cleared only while interruptions are held off (TemporaryGuard), so
+// the handler never removes a file that is not ours: not before our
+// exclusive create succeeded, not after the rename made it the output.
+constexpr std::size_t kSlots = 8;  // the most files written together
+char gTemporary[kSlots][4096];
+volatile std::sig_atomic_t gHaveTemporary[kSlots] = {};
 
-void registerTemporary(const std::string& path) {
-    if (path.size() >= sizeof gTemporary) return;  // too long to protect; names here are short
-    std::memcpy(gTemporary, path.c_str(), path.size() + 1);
-    gHaveTemporary = 1;
+void registerTemporary(std::size_t slot, const std::string& path) {
+    if (slot >= kSlots || path.size() >= sizeof gTemporary[slot]) return;  // names here are short
+    std::memcpy(gTemporary[slot], path.c_str(), path.size() + 1);
+    gHaveTemporary[slot] = 1;
+}
+
+const char* gLastWords = "not enough memory\n";
+int gTerminateStatus = 1;
+
+// Safe in a signal handler: no allocation, no lock.
+void removeTemporariesNow() {
+    for (std::size_t slot = 0; slot < kSlots; ++slot) {
+        if (!gHaveTemporary[slot]) continue;
+#ifdef _WIN32
+        DeleteFileA(gTemporary[slot]);
+#else
+        ::unlink(gTemporary[slot]);
+#endif
+    }
 }
 
 #ifdef _WIN32
@@ -71,7 +89,7 @@ BOOL WINAPI onConsoleEvent(DWORD) {
     // temporary is open with delete sharing, so it goes when the process
     // closes it.
     EnterCriticalSection(&gTemporaryLock);
-    if (gHaveTemporary) DeleteFileA(gTemporary);
+    removeTemporariesNow();
     return FALSE;  // the default handling ends the process as usual
 }
 
@@ -127,10 +145,19 @@ bool replaceFile(const std::string& from, const std::string& to, std::string* wh
     return false;
 }
 
-bool mayWrite(const std::string& name) {
+// Why an existing file may not be replaced, or "" when it may (or is not there).
+std::string cannotReplace(const std::string& name) {
     DWORD attributes = GetFileAttributesA(name.c_str());
-    return attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_READONLY) == 0;
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD code = GetLastError();
+        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return "";
+        return "cannot look at the existing file: " + windowsErrorText(code);
+    }
+    return (attributes & FILE_ATTRIBUTE_READONLY) ? "the existing file is read-only" : "";
 }
+
+// MoveFileEx with MOVEFILE_WRITE_THROUGH returns only once the rename is on disk.
+bool syncFolder(const std::string&, std::string*) { return true; }
 
 unsigned long long processId() { return static_cast<unsigned long long>(_getpid()); }
 #else
@@ -147,7 +174,7 @@ struct TemporaryGuard {
 };
 
 extern "C" void onInterrupt(int sig) {
-    if (gHaveTemporary) ::unlink(gTemporary);
+    removeTemporariesNow();
     // Die of the same signal, so the parent sees the usual status.
     ::signal(sig, SIG_DFL);
     ::raise(sig);
@@ -179,7 +206,22 @@ bool replaceFile(const std::string& from, const std::string& to, std::string* wh
 // (A rename would replace a file of another user in a folder we may write.)
 // Plain access(): the variant for effective ids is refused by some
 // container sandboxes, which would make every output look unwritable.
-bool mayWrite(const std::string& name) { return ::access(name.c_str(), W_OK) == 0 || errno == ENOENT; }
+std::string cannotReplace(const std::string& name) {
+    if (::access(name.c_str(), W_OK) == 0 || errno == ENOENT) return "";
+    if (errno == EACCES || errno == EPERM) return "the existing file is not writable by you";
+    return "cannot look at the existing file: " + errnoText(errno);
+}
+
+// A rename is on disk only once its folder is: a power cut could bring the
+// earlier file back. A file system that cannot flush folders (EINVAL) has
+// nothing more to do.
+bool syncFolder(const std::string& folder, std::string* why) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    bool ok = fd >= 0 && (::fsync(fd) == 0 || errno == EINVAL);
+    if (!ok) *why = "cannot flush the folder: " + errnoText(errno);
+    if (fd >= 0) ::close(fd);
+    return ok;
+}
 
 unsigned long long processId() { return static_cast<unsigned long long>(::getpid()); }
 #endif
@@ -306,6 +348,15 @@ FileBytes readFile(const std::string& name) {
         return result;
     }
     const auto size = static_cast<std::size_t>(info.st_size);
+    // Asked for without throwing first: when memory is that short, the
+    // exception itself may find no room, and the runtime would abort.
+    void* room = ::operator new(size, std::nothrow);
+    if (room == nullptr) {
+        closeIt();
+        result.error = kNotEnoughMemory;
+        return result;
+    }
+    ::operator delete(room);
     try {
         result.bytes.reserve(size);
         adviseLargeBuffer(result.bytes.data(), size);
@@ -334,53 +385,49 @@ FileBytes readFile(const std::string& name) {
     return result;
 }
 
-bool writeFileSafely(const std::string& name, std::span<const uint8_t> bytes, std::string* why) {
-    const std::span<const uint8_t> parts[] = {bytes};
-    return writeFileSafely(name, parts, why);
+namespace {
+
+// Why `name` cannot be replaced, or "" when it can. A read-only output is
+// the user's way of protecting it; a plain create would fail on it, and so
+// do we (even where the user's rights would let a rename through, as for
+// root, or in a folder anyone may write to). A file we cannot even look at
+// is not replaced either: its protection cannot be checked.
+std::string checkTarget(const std::string& name) {
+    std::error_code ec;
+    const fs::file_status target = fs::status(name, ec);
+    if (target.type() == fs::file_type::not_found) return "";
+    if (ec) return "cannot write: cannot look at the existing file: " + ec.message();
+    if (fs::is_directory(target)) return "cannot write: a folder of this name is in the way";
+    if ((target.permissions() & fs::perms::owner_write) == fs::perms::none)
+        return "cannot write: the existing file is read-only";
+    const std::string problem = cannotReplace(name);
+    return problem.empty() ? "" : "cannot write: " + problem;
 }
 
-bool writeFileSafely(const std::string& name, std::span<const std::span<const uint8_t>> parts,
-                     std::string* why) {
-    std::string ignored;
-    if (why == nullptr) why = &ignored;
-    std::error_code ec;
-    fs::file_status target = fs::status(name, ec);
-    if (fs::is_directory(target)) {
-        *why = "cannot write: a folder of this name is in the way";
-        return false;
-    }
-    // A read-only output is the user's way of protecting it; a plain
-    // create would fail on it, and so do we (even where the user's rights
-    // would let the rename through, as for root, or in a folder anyone may
-    // write to).
-    if (fs::exists(target) && (target.permissions() & fs::perms::owner_write) == fs::perms::none) {
-        *why = "cannot write: the existing file is read-only";
-        return false;
-    }
-    if (fs::exists(target) && !mayWrite(name)) {
-        *why = "cannot write: the existing file is not writable by you";
-        return false;
-    }
-
+// Writes `file` to a new temporary beside it, registered in `slot` for the
+// interruption handler: every byte, flushed, closed. The temporary's name
+// goes to *temp once it exists, even when a later step fails.
+bool writeTemporary(const FileToWrite& file, std::size_t slot, std::string* temp, std::string* why) {
     // The temporary lies in the target's own folder so that the final
     // rename never crosses file systems. A taken name is someone else's
     // file: another name is drawn, and the file left alone.
-    std::string temp;
     Handle h = kNoHandle;
     bool exists = true;
     for (int attempt = 0; attempt < 1000 && exists; ++attempt) {
-        temp = temporaryName(name);
+        const std::string name = temporaryName(file.name);
         TemporaryGuard guard;
-        h = createExclusive(temp, &exists);
-        if (h != kNoHandle) registerTemporary(temp);
+        h = createExclusive(name, &exists);
+        if (h != kNoHandle) {
+            registerTemporary(slot, name);
+            *temp = name;
+        }
     }
     if (h == kNoHandle) {
         *why = "cannot create: " + lastErrorText();
         return false;
     }
-
     bool ok = true;
-    for (std::size_t i = 0; ok && i < parts.size(); ++i) ok = writeAll(h, parts[i], why);
+    for (std::size_t i = 0; ok && i < file.parts.size(); ++i) ok = writeAll(h, file.parts[i], why);
     if (ok && !syncFile(h)) {
         *why = "cannot write: " + lastErrorText();
         ok = false;
@@ -389,18 +436,112 @@ bool writeFileSafely(const std::string& name, std::span<const std::span<const ui
         *why = "cannot write: " + lastErrorText();
         ok = false;
     }
-    if (ok && !unhide(temp)) {
+    if (ok && !unhide(*temp)) {
         *why = "cannot write: " + lastErrorText();
         ok = false;
     }
-    TemporaryGuard guard;
-    if (ok) ok = replaceFile(temp, name, why);
-    if (!ok) std::remove(temp.c_str());
-    gHaveTemporary = 0;
     return ok;
 }
 
-void removeTemporaryOnInterrupt() {
+// Removes the temporaries still there; a reason for each one that stays,
+// naming it so that the user can delete it.
+std::string removeTemporaries(std::vector<std::string>& temps) {
+    std::string left;
+    TemporaryGuard guard;
+    for (std::size_t slot = 0; slot < temps.size(); ++slot) {
+        if (!temps[slot].empty() && std::remove(temps[slot].c_str()) != 0 && errno != ENOENT)
+            left += "; the temporary " + temps[slot] + " could not be removed (" + errnoText(errno) +
+                    "): delete it";
+        if (slot < kSlots) gHaveTemporary[slot] = 0;
+    }
+    return left;
+}
+
+}  // namespace
+
+WriteResult writeFilesTogether(std::span<const FileToWrite> files) {
+    WriteResult result;
+    result.stage = WriteResult::Stage::prepare;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        std::string problem = checkTarget(files[i].name);
+        if (!problem.empty()) result.failures.emplace_back(i, std::move(problem));
+    }
+    if (!result.failures.empty()) return result;
+
+    std::vector<std::string> temps(files.size());
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        std::string why;
+        if (!writeTemporary(files[i], i, &temps[i], &why)) {
+            result.failures.emplace_back(i, why + removeTemporaries(temps));
+            return result;
+        }
+    }
+
+    {
+        // Interruptions wait until every rename is done: they would end the
+        // program between two of them, leaving a set that does not match.
+        TemporaryGuard guard;
+        for (; result.replaced < files.size(); ++result.replaced) {
+            const std::size_t i = result.replaced;
+            std::string why;
+            if (!replaceFile(temps[i], files[i].name, &why)) {
+                result.stage = WriteResult::Stage::replace;
+                result.failures.emplace_back(i, why + removeTemporaries(temps));
+                return result;
+            }
+            temps[i].clear();
+            if (i < kSlots) gHaveTemporary[i] = 0;
+        }
+    }
+
+    std::vector<std::string> folders;
+    for (const FileToWrite& file : files) {
+        std::string folder = fs::path(file.name).parent_path().string();
+        if (folder.empty()) folder = ".";
+        if (std::find(folders.begin(), folders.end(), folder) != folders.end()) continue;
+        folders.push_back(folder);
+        std::string why;
+        if (!syncFolder(folder, &why)) {
+            result.stage = WriteResult::Stage::flush;
+            result.failures.emplace_back(folders.size() - 1, why);
+            return result;
+        }
+    }
+    result.stage = WriteResult::Stage::done;
+    return result;
+}
+
+bool writeFileSafely(const std::string& name, std::span<const uint8_t> bytes, std::string* why) {
+    const std::span<const uint8_t> parts[] = {bytes};
+    return writeFileSafely(name, parts, why);
+}
+
+bool writeFileSafely(const std::string& name, std::span<const std::span<const uint8_t>> parts,
+                     std::string* why) {
+    const FileToWrite file[] = {{name, parts}};
+    const WriteResult result = writeFilesTogether(file);
+    if (result.ok()) return true;
+    if (why != nullptr) {
+        *why = result.failures.front().second;
+        if (result.stage == WriteResult::Stage::flush) *why += "; the new file is in place but may not survive a power cut";
+    }
+    return false;
+}
+
+namespace {
+
+[[noreturn]] void onTerminate() {
+    removeTemporariesNow();
+    std::fputs(gLastWords, stderr);
+    std::_Exit(gTerminateStatus);
+}
+
+}  // namespace
+
+void removeTemporariesOnInterrupt(const char* lastWords, int status) {
+    gLastWords = lastWords;
+    gTerminateStatus = status;
+    std::set_terminate(onTerminate);
 #ifdef _WIN32
     InitializeCriticalSection(&gTemporaryLock);
     gLockReady = true;

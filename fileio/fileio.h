@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace headlink {
@@ -26,22 +27,50 @@ struct FileBytes {
 // on a pipe or device: only a regular file is read.
 FileBytes readFile(const std::string& name);
 
-// Writes `bytes` to a new temporary file beside `name` and renames it over
-// `name` only once every byte was written and the file closed cleanly. On
-// failure the temporary is removed, any earlier `name` is left untouched,
-// and false is returned with the reason in *why. An existing `name` that the
-// user may not write, or that is read-only, is refused.
-bool writeFileSafely(const std::string& name, std::span<const uint8_t> bytes,
-                     std::string* why);
-// The same for a file made of several parts, written one after another, so
-// that a caller need not put them together in memory first.
+// A file to write: its name and its bytes, as parts written one after
+// another, so that a caller need not put them together in memory first.
+struct FileToWrite {
+    std::string name;
+    std::span<const std::span<const uint8_t>> parts;
+};
+
+// How writing files together went.
+struct WriteResult {
+    enum class Stage {
+        done,     // every file is new, and durable
+        prepare,  // nothing was replaced: every earlier file is as it was
+        replace,  // the first `replaced` files are new, the others as they were
+        flush,    // every file is new, but its folder could not be flushed
+    };
+    Stage stage = Stage::done;
+    std::size_t replaced = 0;
+    // (file index, reason) for each failure; a reason names any temporary
+    // that could not be removed, so that the user can delete it.
+    std::vector<std::pair<std::size_t, std::string>> failures;
+    bool ok() const { return stage == Stage::done; }
+};
+
+// Writes a set of files that belong together, all or none: checks every
+// name first (a folder in the way, an existing file that is read-only or
+// not the user's to write, one that cannot be looked at), writes and
+// flushes a temporary beside each, and only then renames them into place,
+// with interruptions held off, and flushes their folders. On a failure
+// before the renames every temporary is removed and every earlier file
+// kept. Only a failing rename can leave some files new (`replaced`).
+WriteResult writeFilesTogether(std::span<const FileToWrite> files);
+
+// The same for one file; false with the reason in *why.
+bool writeFileSafely(const std::string& name, std::span<const uint8_t> bytes, std::string* why);
 bool writeFileSafely(const std::string& name, std::span<const std::span<const uint8_t>> parts,
                      std::string* why);
 
 // Makes an interruption (SIGINT, SIGTERM, SIGHUP; a console Ctrl-C, break
-// or close on Windows) remove the temporary that writeFileSafely is writing
-// before the program ends as the interruption would end it. A program calls
-// this once at start; signals it was started with ignored stay ignored.
-void removeTemporaryOnInterrupt();
+// or close on Windows) remove the temporaries being written before the
+// program ends as the interruption would end it; signals the program was
+// started with ignored stay ignored. Makes std::terminate, which the
+// runtime calls when even an exception finds no memory, remove them too,
+// print `lastWords` on stderr and end with `status`, never abort. A
+// program calls this once at start.
+void removeTemporariesOnInterrupt(const char* lastWords, int status);
 
 }  // namespace headlink

@@ -23,7 +23,8 @@ uint16_t Table::poolSizeField() const {
 
 // The loaded parts are the table's own bytes, written as they are; only the
 // row count, the added rows and the pool-size field are put together here.
-std::array<std::span<const uint8_t>, 8> Table::parts(Scratch* s) const {
+Table::Parts Table::parts(Scratch* s) const {
+    if (file_.empty()) return {};
     putU16(s->count, static_cast<uint16_t>(rowCount_));
     // An appended row is labelled with its own index. The separator repeats
     // the header's last byte, which in a well-formed file is the tab that
@@ -45,7 +46,6 @@ std::array<std::span<const uint8_t>, 8> Table::parts(Scratch* s) const {
 }
 
 std::vector<uint8_t> Table::bytes() const {
-    if (file_.empty()) return {};  // a cleared table has nothing to write
     Scratch scratch;
     const auto all = parts(&scratch);
     std::size_t size = 0;
@@ -60,7 +60,6 @@ std::vector<uint8_t> Table::bytes() const {
 int Table::save(const std::string& fileName, std::string* why) const {
     std::string ignored;
     if (why == nullptr) why = &ignored;
-    if (file_.empty()) return writeFileSafely(fileName, std::span<const uint8_t>(), why) ? 0 : 1;
     Scratch scratch;
     const auto all = parts(&scratch);
     return writeFileSafely(fileName, all, why) ? 0 : 1;

@@ -113,16 +113,20 @@ public:
     int32_t gridStart() const { return gridStart_; }
     int32_t poolStart() const { return poolStart_; }
 
-private:
-    // The file as it would be written now, in parts; `scratch` holds the
-    // bytes that are not kept as they are.
+    // The file as it would be written now, in parts to write one after
+    // another (all empty for a cleared table); `scratch` holds the bytes
+    // that are not kept as they are. The parts stay valid while neither
+    // the table nor the scratch changes.
     struct Scratch {
         uint8_t count[2];
         std::vector<uint8_t> labels;  // of the added rows
         std::vector<uint8_t> added;   // the added rows' cells
         uint8_t poolSizeField[2];
     };
-    std::array<std::span<const uint8_t>, 8> parts(Scratch* scratch) const;
+    using Parts = std::array<std::span<const uint8_t>, 8>;
+    Parts parts(Scratch* scratch) const;
+
+private:
     std::size_t cellIndex(int32_t row, int32_t column) const;
     void setOffset(int32_t row, int32_t column, uint16_t offset);
     void indexPool();

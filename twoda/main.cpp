@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
     // brings its own CR LF).
     _setmode(_fileno(stdout), _O_BINARY);
 #endif
-    headlink::removeTemporaryOnInterrupt();
+    headlink::removeTemporariesOnInterrupt("twoda: not enough memory\n", 2);
     try {
         const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
         if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
