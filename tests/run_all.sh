@@ -2,7 +2,8 @@
 # Builds headlink and runs every test:
 #   1. the Windows build (MinGW-w64), packaged as a zip;
 #   2. the native build: unit and end-to-end tests, the end-to-end tests again
-#      against the Windows build under Wine and under valgrind, and a tar.gz;
+#      against the Windows build under Wine and under valgrind, a tar.gz, and
+#      the fault sweep (every file-system call of a run failed in turn);
 #   3. a Release build as a packager makes it, warnings as errors, with the
 #      suite run on it, and one quick pass of the benchmarks;
 #   4. the same suite under AddressSanitizer and UndefinedBehaviorSanitizer;
@@ -26,6 +27,8 @@ command -v clang++-14 >/dev/null || need+=(clang-14)
 command -v unzip >/dev/null || need+=(unzip)
 [ -e /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
 [ -x /usr/bin/time ] || need+=(time)
+command -v strace >/dev/null || need+=(strace)
+command -v prlimit >/dev/null || need+=(util-linux)
 if [ ${#need[@]} -gt 0 ]; then
   echo "== installing: ${need[*]} =="
   sudo=""
@@ -64,6 +67,9 @@ cmake --preset default -DHEADLINK_WINDOWS_EXE="$PWD/build-windows/app/headlink.e
 cmake --build build -j "$jobs"
 (cd build && cpack -q)
 ctest --test-dir build --output-on-failure -j "$jobs"
+
+echo "== fault sweep =="
+bash tests/fault_sweep.sh build
 
 echo "== installed layout =="
 rm -rf build/install-check
