@@ -6,8 +6,9 @@
 # (default 9):
 #   headlink        the whole job, writing the three outputs;
 #   copy            cp of the three input tables;
-#   durable copy    each table written to a temporary, fsync'ed and renamed,
-#                   which is what headlink must do at the least.
+#   durable copy    each table written to a temporary and fsync'ed, then
+#                   each renamed, then the folder fsync'ed: what headlink
+#                   must do at the least.
 # It prints the median wall time of each, the ratios, headlink's CPU time
 # (user + system) and peak memory against the kit's size, and then the
 # in-memory benchmarks of bench/bench_table.cpp.
@@ -36,10 +37,9 @@ now() { local t=${EPOCHREALTIME/[.,]/}; echo "$t"; }
 run_headlink() { (cd "$1" && "$exe" -q); }
 plain_copy() { for t in $tables; do cp "$1/$t.2da" "$1/$t.copy"; done; }
 durable_copy() {
-  for t in $tables; do
-    dd if="$1/$t.2da" of="$1/.$t.tmp" bs=1M conv=fsync status=none
-    mv "$1/.$t.tmp" "$1/$t.copy"
-  done
+  for t in $tables; do dd if="$1/$t.2da" of="$1/.$t.tmp" bs=1M conv=fsync status=none; done
+  for t in $tables; do mv "$1/.$t.tmp" "$1/$t.copy"; done
+  sync "$1"  # the folder: its renames are then on disk too
 }
 clean() { rm -f "$1"/*_updated.2da "$1"/*.copy; }
 

@@ -467,6 +467,14 @@ WriteResult writeFilesTogether(std::span<const FileToWrite> files) {
         if (!problem.empty()) result.failures.emplace_back(i, std::move(problem));
     }
     if (!result.failures.empty()) return result;
+    // Worked out now: nothing after the first rename may run out of memory.
+    std::vector<std::string> folders;
+    for (const FileToWrite& file : files) {
+        std::string folder = fs::path(file.name).parent_path().string();
+        if (folder.empty()) folder = ".";
+        if (std::find(folders.begin(), folders.end(), folder) == folders.end()) folders.push_back(folder);
+    }
+    result.failures.reserve(1);
 
     std::vector<std::string> temps(files.size());
     for (std::size_t i = 0; i < files.size(); ++i) {
@@ -494,16 +502,11 @@ WriteResult writeFilesTogether(std::span<const FileToWrite> files) {
         }
     }
 
-    std::vector<std::string> folders;
-    for (const FileToWrite& file : files) {
-        std::string folder = fs::path(file.name).parent_path().string();
-        if (folder.empty()) folder = ".";
-        if (std::find(folders.begin(), folders.end(), folder) != folders.end()) continue;
-        folders.push_back(folder);
+    for (std::size_t i = 0; i < folders.size(); ++i) {
         std::string why;
-        if (!syncFolder(folder, &why)) {
+        if (!syncFolder(folders[i], &why)) {
             result.stage = WriteResult::Stage::flush;
-            result.failures.emplace_back(folders.size() - 1, why);
+            result.failures.emplace_back(i, why);
             return result;
         }
     }

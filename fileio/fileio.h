@@ -44,7 +44,8 @@ struct WriteResult {
     };
     Stage stage = Stage::done;
     std::size_t replaced = 0;
-    // (file index, reason) for each failure; a reason names any temporary
+    // (file index, reason) for each failure (for a flush, the index counts
+    // the distinct folders instead); a reason names any temporary
     // that could not be removed, so that the user can delete it.
     std::vector<std::pair<std::size_t, std::string>> failures;
     bool ok() const { return stage == Stage::done; }
