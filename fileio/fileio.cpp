@@ -470,8 +470,8 @@ WriteResult writeFilesTogether(std::span<const FileToWrite> files) {
     // Worked out now: nothing after the first rename may run out of memory.
     std::vector<std::string> folders;
     for (const FileToWrite& file : files) {
-        std::string folder = fs::path(file.name).parent_path().string();
-        if (folder.empty()) folder = ".";
+        const fs::path parent = fs::path(file.name).parent_path();
+        const std::string folder = parent.empty() ? std::string(".") : parent.string();
         if (std::find(folders.begin(), folders.end(), folder) == folders.end()) folders.push_back(folder);
     }
     result.failures.reserve(1);
