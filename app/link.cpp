@@ -32,7 +32,7 @@ std::string columnName(const std::vector<std::string_view>& labels, int32_t colu
 std::string poolText(const Table& table, uint16_t offset) {
     std::string_view text;
     table.poolString(offset, &text);
-    return quoted(text, kWhole);
+    return cellSpelling(text);
 }
 
 class Linker {
@@ -56,27 +56,30 @@ public:
             *why = name + ": " + kNotEnoughMemory;
         }
         if (report_ == nullptr) return row;
+        if (row >= 0 && details.listChanges) listSteps(table, details, name, row);
         for (const auto& warning : details.warnings)
-            report_->warnings.push_back(name + ": " +
-                                        (warning.line > 0 ? "line " + std::to_string(warning.line) + ": " : "") +
-                                        "warning: " + warning.text);
-        if (row < 0 || !details.listChanges) return row;
+            report_->warn(name + ": " + (warning.line > 0 ? "line " + std::to_string(warning.line) + ": " : "") +
+                          "warning: " + warning.text);
+        return row;
+    }
+
+    // The report lines of a script that worked: the row, then each cell set.
+    void listSteps(const Table& table, ScriptDetails& details, const std::string& name, int32_t row) {
         std::ostream& out = *report_->out;
         const auto labels = table.columnLabels();
         const std::string key =
-            "key column " + columnName(labels, details.keyColumn) + " = " + quoted(details.keyValue, kWhole);
+            "key column " + columnName(labels, details.keyColumn) + " = " + cellSpelling(details.keyValue);
         if (details.added)
             out << name << ": " << rowName(table, row) << " added, a copy of row " << details.templateRow
                 << " (label " << quoted(table.rowLabel(details.templateRow), kWhole) << "); " << key << '\n';
         else
             out << name << ": " << rowName(table, row) << " found (" << key << " matched "
-                << quoted(details.matched, kWhole) << ")\n";
+                << cellSpelling(details.matched) << ")\n";
         const std::string prefix = name + ": " + tableTitle(table) + " row " + std::to_string(row) + ": ";
         for (const auto& change : details.changes)
             out << prefix << columnName(labels, change.column) << " = " << poolText(table, change.value) << " (was "
                 << poolText(table, change.was) << ")\n";
         details.changes = {};
-        return row;
     }
 
     // Writes a row number into a link cell of the row script i used.
@@ -96,17 +99,16 @@ public:
             return false;
         }
         if (report_ == nullptr) return true;
-        const ScriptDetails& details = details_[i];
-        if (column == details.keyColumn && !sameText(text, details.keyValue))
-            report_->warnings.push_back(std::string(kScriptFiles[i]) + ": warning: linking writes " + quoted(text) +
-                                        " into key column " + std::to_string(column) + " of " +
-                                        tableTitle(table) + " row " + std::to_string(row) +
-                                        ": the next run will not find the row by " + quoted(details.keyValue) +
-                                        " and adds another");
         if (report_->out != nullptr)
             *report_->out << "link: " << tableTitle(table) << " row " << row << ": "
                           << columnName(table.columnLabels(), column) << " = " << quoted(text) << " (was "
                           << poolText(table, was) << ")\n";
+        const ScriptDetails& details = details_[i];
+        if (column == details.keyColumn && !sameText(text, details.keyValue))
+            report_->warn(std::string(kScriptFiles[i]) + ": warning: linking writes " + quoted(text) +
+                          " into key column " + std::to_string(column) + " of " + tableTitle(table) + " row " +
+                          std::to_string(row) + ": the next run will not find the row by " +
+                          quoted(details.keyValue) + " and adds another");
         return true;
     }
 
@@ -117,6 +119,17 @@ private:
 };
 
 }  // namespace
+
+void LinkReport::warn(std::string line) {
+    if (live.err != nullptr) {
+        if (out != nullptr) out->flush();
+        std::string shown = line;
+        const std::size_t word = shown.find("warning: ");
+        if (live.asErrors && word != std::string::npos) shown.replace(word, 8, "error:");
+        *live.err << "headlink: " << shown << '\n';
+    }
+    warnings.push_back(std::move(line));
+}
 
 std::string tableTitle(const Table& table) {
     const std::string& name = table.name();

@@ -26,9 +26,21 @@ inline constexpr int32_t kPortraitAlt2Column = 8;   // the third
 // What the linking did, one line per fact ("head.txt: heads row 30 (label
 // "30") added, ..."), written to `out` as each step succeeds when it is
 // set, and the scripts' warnings ("apphead1.txt: line 2: warning: ...").
+// Where warnings are printed as they arise, besides being kept: each as
+// "headlink: <warning>" on `err`, with "error:" for "warning:" when
+// `asErrors` (--strict). The report is flushed first, so that a terminal
+// shows each script's warnings right after its steps.
+struct LiveWarnings {
+    std::ostream* err = nullptr;
+    bool asErrors = false;
+};
+
 struct LinkReport {
     std::ostream* out = nullptr;
     std::vector<std::string> warnings;
+    LiveWarnings live;
+    // Keeps a warning ("<file>: [line N: ]warning: ...") and prints it live.
+    void warn(std::string line);
 };
 
 // Applies head.txt to heads, apphead1-3.txt to appearance and portraits.txt

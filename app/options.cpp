@@ -13,11 +13,12 @@ struct Entry {
     bool Options::*flag;
 };
 
-constexpr std::array<Entry, 6> kOptions = {{
+constexpr std::array<Entry, 7> kOptions = {{
     {'C', "directory", nullptr},
     {'n', "dry-run", &Options::dryRun},
     {'v', "verbose", &Options::verbose},
     {'q', "quiet", &Options::quiet},
+    {0, "strict", &Options::strict},
     {'h', "help", &Options::help},
     {0, "version", &Options::version},
 }};
@@ -85,10 +86,16 @@ std::string usage() {
            "apphead1.txt, apphead2.txt, apphead3.txt and portraits.txt say, and writes\n"
            "appearance_updated.2da, heads_updated.2da and portraits_updated.2da beside them.\n"
            "\n"
+           "A script: template-row key-column key-value [column value]...\n"
+           "  reuses the row whose key-column holds key-value, or adds a copy of template-row; then sets each column.\n"
+           "Links: appearance column 10 gets the head row; portraits columns 2, 7 and 8 get\n"
+           "the rows of apphead2.txt, apphead1.txt and apphead3.txt.\n"
+           "\n"
            "  -C, --directory DIR   work in DIR instead of the current folder\n"
            "  -n, --dry-run         do the whole job but write nothing; print the report\n"
            "  -v, --verbose         print the report after the run\n"
            "  -q, --quiet           print no warnings (errors are still printed)\n"
+           "      --strict          treat every warning as an error: write nothing, exit 1\n"
            "  -h, --help            print this help and exit\n"
            "      --version         print the version and exit\n"
            "      --                end of options; everything after it is ignored\n"

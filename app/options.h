@@ -13,6 +13,7 @@ struct Options {
     bool dryRun = false;    // -n: do everything but write; print the report
     bool verbose = false;   // -v: print the report
     bool quiet = false;     // -q: no warnings
+    bool strict = false;    // --strict: every warning fails the run
     bool help = false;
     bool version = false;
 };

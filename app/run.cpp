@@ -1,5 +1,6 @@
 #include "app/run.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -25,8 +26,29 @@ constexpr const char* kSignature = "2DA V2.b";
 
 std::string growthText(const OutputGrowth& growth) {
     return std::to_string(growth.rowsBefore) + " -> " + std::to_string(growth.rowsAfter) + " rows, " +
-           std::to_string(growth.stringsAdded) + (growth.stringsAdded == 1 ? " string" : " strings") +
-           " added to the pool";
+           std::to_string(growth.stringsAdded) + (growth.stringsAdded == 1 ? " new text" : " new texts");
+}
+
+// "appearance.2da: hint: ..." for a missing input when the folder holds a
+// name the user most likely meant for it.
+std::vector<std::pair<std::string, std::string>> nameHints(const RunInputs& inputs) {
+    std::vector<std::string> missing;
+    for (std::size_t i = 0; i < inputs.tables.size(); ++i)
+        if (inputs.tables[i].missing) missing.push_back(kTableFiles[i]);
+    for (std::size_t i = 0; i < inputs.scripts.size(); ++i)
+        if (inputs.scripts[i].missing) missing.push_back(kScriptFiles[i]);
+    std::vector<std::pair<std::string, std::string>> hints;
+    if (missing.empty()) return hints;
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(".", ec), end; !ec && it != end; it.increment(ec))
+        names.push_back(it->path().filename().string());
+    for (const std::string& name : missing)
+        for (const std::string& nearMiss : nearMisses(name, names))
+            hints.emplace_back(name, name + ": hint: the folder holds " + headlink::quoted(nearMiss, kWhole) +
+                                         "; headlink opens exactly " + headlink::quoted(name) + " (a file browser may hide "
+                                         "an extension), so rename it");
+    return hints;
 }
 
 bool enterFolder(const std::string& folder, std::string* why) {
@@ -77,9 +99,12 @@ std::size_t writeOutputs(const std::array<Table, 3>& tables, std::vector<std::st
 
 }  // namespace
 
-RunOutcome runInMemory(RunInputs inputs, std::ostream* report) {
+RunOutcome runInMemory(RunInputs inputs, std::ostream* report, LiveWarnings live) {
     RunOutcome outcome;
     std::array<Table, 3>& tables = outcome.tables;
+    LinkReport linkReport;
+    linkReport.out = report;
+    linkReport.live = live;
     // Every table and every script that cannot be read or loaded is
     // reported, in this fixed order; then nothing more is done.
     for (std::size_t i = 0; i < tables.size(); ++i) {
@@ -92,10 +117,9 @@ RunOutcome runInMemory(RunInputs inputs, std::ostream* report) {
             if (loaded) {
                 // Read as it is either way: the bytes we do not interpret are kept.
                 if (tables[i].signatureLine() != kSignature)
-                    outcome.warnings.push_back(std::string(kTableFiles[i]) + ": warning: the first line is " +
-                                               quoted(tables[i].signatureLine()) +
-                                               ", not the binary signature \"" + kSignature +
-                                               "\"; the table is read as it is");
+                    linkReport.warn(std::string(kTableFiles[i]) + ": warning: the first line is " +
+                                    quoted(tables[i].signatureLine()) + ", not the binary signature \"" +
+                                    kSignature + "\"; the table is read as it is");
                 continue;
             }
         } catch (const std::bad_alloc&) {
@@ -106,6 +130,7 @@ RunOutcome runInMemory(RunInputs inputs, std::ostream* report) {
     for (std::size_t i = 0; i < inputs.scripts.size(); ++i)
         if (!inputs.scripts[i].ok()) outcome.errors.push_back(std::string(kScriptFiles[i]) + ": " + inputs.scripts[i].error);
     if (!outcome.ok()) {
+        outcome.warnings = std::move(linkReport.warnings);
         for (Table& table : tables) table.clear();
         return outcome;
     }
@@ -114,11 +139,9 @@ RunOutcome runInMemory(RunInputs inputs, std::ostream* report) {
         outcome.growth[i].rowsBefore = tables[i].rowCount();
         outcome.growth[i].stringsAdded = tables[i].poolIndex().size();
     }
-    LinkReport linkReport;
-    linkReport.out = report;
     std::string why;
     const bool linked = runLinking(tables[0], tables[1], tables[2], inputs.scripts, &why, &linkReport);
-    outcome.warnings.insert(outcome.warnings.end(), linkReport.warnings.begin(), linkReport.warnings.end());
+    outcome.warnings = std::move(linkReport.warnings);
     if (!linked) {
         outcome.errors.push_back(why);
         for (Table& table : tables) table.clear();
@@ -142,12 +165,20 @@ int runInDirectory(const Options& options, std::ostream& out, std::ostream& err)
     for (std::size_t i = 0; i < kScriptFiles.size(); ++i) inputs.scripts[i] = readFile(kScriptFiles[i]);
     const bool report = options.verbose || options.dryRun;
     const bool firstTableMissing = inputs.tables[0].missing;
-    RunOutcome outcome = runInMemory(std::move(inputs), report ? &out : nullptr);
+    const auto hints = nameHints(inputs);
+    // Warnings are printed as they arise, beside the report; --strict
+    // shows them as errors even with -q.
+    LiveWarnings live;
+    if (!options.quiet || options.strict) live.err = &err;
+    live.asErrors = options.strict;
+    RunOutcome outcome = runInMemory(std::move(inputs), report ? &out : nullptr, live);
+    const bool strictStop = options.strict && outcome.ok() && !outcome.warnings.empty();
+    if (strictStop) outcome.errors.push_back("nothing was written because of --strict: every warning above is an error");
 
     // The outputs are one linked set: written all together or not at all.
-    if (outcome.ok()) {
+    if (outcome.ok() || strictStop) {
         std::size_t written = 0;
-        if (!options.dryRun) {
+        if (!options.dryRun && outcome.ok()) {
             try {
                 written = writeOutputs(outcome.tables, &outcome.errors);
             } catch (const std::bad_alloc&) {
@@ -162,8 +193,16 @@ int runInDirectory(const Options& options, std::ostream& out, std::ostream& err)
     // The report is all a dry run gives: losing it is a failure.
     if (report && !out.flush()) outcome.errors.push_back("standard output: cannot write the report");
 
-    // A missing first table usually means headlink ran in the wrong folder.
-    if (firstTableMissing && !outcome.errors.empty()) {
+    // A name that almost matches is most likely the file meant.
+    for (const auto& [name, hint] : hints) {
+        auto at = std::find_if(outcome.errors.begin(), outcome.errors.end(),
+                               [&name = name](const std::string& line) { return line.rfind(name + ": ", 0) == 0; });
+        if (at != outcome.errors.end()) outcome.errors.insert(at + 1, hint);
+    }
+    // A missing first table (with no near miss) usually means headlink ran
+    // in the wrong folder.
+    const bool nearMissFirst = !hints.empty() && hints.front().first == kTableFiles[0];
+    if (firstTableMissing && !nearMissFirst && !outcome.errors.empty()) {
         std::error_code ec;
         std::string hint = std::string("hint: there is no ") + kTableFiles[0] + " in " +
                            std::filesystem::current_path(ec).string() + "; run headlink in the folder that holds ";
@@ -173,8 +212,6 @@ int runInDirectory(const Options& options, std::ostream& out, std::ostream& err)
         outcome.errors.insert(outcome.errors.begin() + 1, hint);
     }
 
-    if (!options.quiet)
-        for (const std::string& line : outcome.warnings) err << "headlink: " << line << '\n';
     for (const std::string& line : outcome.errors) err << "headlink: " << line << '\n';
     return outcome.ok() ? 0 : 1;
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/link.h"
 #include "app/options.h"
 #include "fileio/fileio.h"
 #include "table/table.h"
@@ -47,7 +48,8 @@ struct RunOutcome {
 // The whole run without touching the disk. With `report` set, a line for
 // each step that succeeded is written to it as the run goes. Each table is
 // loaded in its file's own bytes, so the run holds one copy of each.
-RunOutcome runInMemory(RunInputs inputs, std::ostream* report = nullptr);
+// Warnings are also printed as they arise when `live` says where.
+RunOutcome runInMemory(RunInputs inputs, std::ostream* report = nullptr, LiveWarnings live = {});
 
 // The real program after its options were read: reads the inputs from the
 // current folder (or options.directory), writes the outputs there unless

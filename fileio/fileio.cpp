@@ -514,6 +514,24 @@ WriteResult writeFilesTogether(std::span<const FileToWrite> files) {
     return result;
 }
 
+std::vector<std::string> nearMisses(std::string_view wanted, std::span<const std::string> names) {
+    auto lower = [](std::string_view text) {
+        std::string out(text);
+        for (char& c : out)
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        return out;
+    };
+    const std::string target = lower(wanted);
+    std::vector<std::string> found;
+    for (const std::string& name : names) {
+        const std::string folded = lower(name);
+        const bool moreExtensions = folded.size() > target.size() + 1 && folded.compare(0, target.size(), target) == 0 &&
+                                    folded[target.size()] == '.';
+        if (name != wanted && (folded == target || moreExtensions)) found.push_back(name);
+    }
+    return found;
+}
+
 bool writeFileSafely(const std::string& name, std::span<const uint8_t> bytes, std::string* why) {
     const std::span<const uint8_t> parts[] = {bytes};
     return writeFileSafely(name, parts, why);

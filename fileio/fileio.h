@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -26,6 +27,12 @@ struct FileBytes {
 // against the current directory). Never creates anything, and never blocks
 // on a pipe or device: only a regular file is read.
 FileBytes readFile(const std::string& name);
+
+// Names among `names` that differ from `wanted` only in the case of A-Z, or
+// by more extensions after it ("heads.2da.txt", "portraits.txt.txt", as a
+// file browser that hides extensions makes them): what a user who gave a
+// file the wrong name most likely meant. `wanted` itself is not one.
+std::vector<std::string> nearMisses(std::string_view wanted, std::span<const std::string> names);
 
 // A file to write: its name and its bytes, as parts written one after
 // another, so that a caller need not put them together in memory first.

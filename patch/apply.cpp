@@ -46,6 +46,10 @@ public:
         if (in_.text().rfind("\xEF\xBB\xBF", 0) == 0)
             return fail(why, at(1) + "the script starts with a UTF-8 byte-order mark; "
                                      "save it without one (plain ASCII)");
+        if (const char* order = utf16Order(in_.text()))
+            return fail(why, at(1) + "the script is saved as UTF-16 (" + order +
+                                     "), which some editors call \"Unicode\"; save it as plain text "
+                                     "(ASCII, or UTF-8 without a byte-order mark)");
         if (!expectInt(&plan->templateRow, "a template row number", "template row", why)) return false;
         if (plan->templateRow < 0 || plan->templateRow >= table_.rowCount())
             return fail(why, script_ + ": template row " + std::to_string(plan->templateRow) +
@@ -81,6 +85,8 @@ public:
             warn(in_.line(), quoted(next) + " is not a number" +
                                  (hexPrefix ? " (0x needs a hexadecimal digit after it)" : "") +
                                  ", so the pairs end here and the rest of the script is ignored");
+        } else if (!next.empty()) {
+            checkCutShort();
         }
         return true;
     }
@@ -122,13 +128,80 @@ private:
         }
     }
 
+    // A word where a column number belongs ends the pairs. On the line of
+    // the last value, with what reads as more pairs after it on that line or
+    // the next ("5 Moon Elf 2 x", or "5 tex ; note" then "9 1.7"), it is a
+    // value meant to hold a space or a note in mid-script, and the pairs
+    // after it are lost. A note on a line of its own after the last pair is
+    // how scripts end, and stays quiet.
+    void checkCutShort() {
+        if (details_ == nullptr) return;
+        ScriptReader scan = in_;
+        scan.atEnd();
+        const int wordLine = scan.line();
+        if (wordLine != lastValueLine_) return;
+        const std::size_t from = scan.position();
+        std::string_view token;
+        scan.readText(&token);
+        const std::string word(in_.text().substr(from, scan.position() - from));
+        int numberLine = 0;  // the line of the token before, when it was a number
+        int pairsLine = 0;   // where a number is followed by a word on its line
+        while (pairsLine == 0 && !scan.atEnd() && scan.line() <= wordLine + 1) {
+            const int line = scan.line();
+            scan.readText(&token);
+            if (numberLine == line) pairsLine = line;
+            numberLine = isScriptNumber(token) ? line : 0;
+        }
+        if (pairsLine == 0) return;
+        std::string text = quoted(word) + " is not a column number, so the pairs end here and the rest of the "
+                           "script is ignored, from " + quoted(restOfLine(from)) + " on";
+        if (pairsLine > wordLine) {
+            const std::size_t next = in_.text().find('\n', from) + 1;
+            text += ", line " + std::to_string(pairsLine) + " (" + quoted(restOfLine(next)) + ") included";
+        }
+        warn(wordLine, text + "; a value cannot hold a space");
+    }
+
+    // The text from `from` to the end of its line, without the line break.
+    std::string_view restOfLine(std::size_t from) const {
+        std::string_view rest = in_.text().substr(from);
+        rest = rest.substr(0, rest.find('\n'));
+        while (!rest.empty() && isScriptSpace(rest.back())) rest.remove_suffix(1);
+        return rest;
+    }
+
+    // "little-endian" or "big-endian" for a script saved as UTF-16: a
+    // byte-order mark, or ASCII text with a NUL after (or before) every
+    // byte; null otherwise.
+    static const char* utf16Order(std::string_view text) {
+        if (text.rfind("\xFF\xFE", 0) == 0) return "little-endian";
+        if (text.rfind("\xFE\xFF", 0) == 0) return "big-endian";
+        const std::size_t pairs = std::min<std::size_t>(text.size() / 2, 8);
+        bool little = pairs > 0, big = pairs > 0;
+        for (std::size_t i = 0; i < pairs; ++i) {
+            const char a = text[2 * i], b = text[2 * i + 1];
+            little = little && a != 0 && b == 0;
+            big = big && a == 0 && b != 0;
+        }
+        return little ? "little-endian" : big ? "big-endian" : nullptr;
+    }
+
+    static std::string quoteWarning(std::string_view value) {
+        const bool before = value.front() == '"';
+        const bool after = value.size() > 1 && value.back() == '"';
+        const std::string_view inner = value.substr(before ? 1 : 0, value.size() - before - after);
+        return "the value " + quoted(inner) + " has a double quote " +
+               (before && after ? "on each side" : before ? "before it" : "after it") +
+               ", which is stored as part of the text: scripts have no quoting, and a value cannot hold a space";
+    }
+
     void checkKey(std::string_view key) {
         if (details_ == nullptr) return;
         details_->keyValue = std::string(key);
         std::string_view first;
         if (table_.pool().empty() || !table_.poolString(0, &first) || !sameText(first, key)) return;
         warn(in_.line(), "the key value " + quoted(key) +
-                             " equals the table's first text, which is never found: this run adds a row, "
+                             " is never found: the table's first text is never matched, so this run adds a row, "
                              "and every later run will add another");
     }
 
@@ -162,9 +235,12 @@ private:
         int line = in_.line();
         if (!in_.readText(value))
             return fail(why, at(line) + "column " + std::to_string(column) + " has no value after it");
+        lastValueLine_ = in_.line();
         if (*value == "****")
             warn(in_.line(), "the value \"****\" is stored as those four characters; in binary tables "
                              "an empty cell is an empty text");
+        else if (!value->empty() && (value->front() == '"' || value->back() == '"'))
+            warn(in_.line(), quoteWarning(*value));
         return true;
     }
 
@@ -172,6 +248,7 @@ private:
     ScriptReader& in_;
     const std::string& script_;
     ScriptDetails* details_;
+    int lastValueLine_ = 0;  // the line of the last value read
 };
 
 }  // namespace

@@ -23,6 +23,12 @@ bool isScriptSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
+bool isScriptNumber(std::string_view token) {
+    ScriptReader reader(std::span(reinterpret_cast<const uint8_t*>(token.data()), token.size()));
+    int32_t value = 0;
+    return !token.empty() && reader.readInt(&value) && reader.restOfToken().empty() && reader.atEnd();
+}
+
 ScriptReader::ScriptReader(std::span<const uint8_t> raw) {
     auto end = std::find(raw.begin(), raw.end(), uint8_t{0x1A});
     text_ = std::string_view(reinterpret_cast<const char*>(raw.data()),

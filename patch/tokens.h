@@ -40,8 +40,9 @@ public:
     bool atEnd();
     // The token at the current position, for messages (empty at the end).
     std::string peekToken() const;
-    // 1-based line of the current position.
+    // 1-based line of the current position, and the position itself in text().
     int line() const { return line_; }
+    std::size_t position() const { return pos_; }
     // The input up to its end-of-file byte, for checks such as a byte-order mark.
     std::string_view text() const { return text_; }
 
@@ -55,5 +56,7 @@ private:
 };
 
 bool isScriptSpace(char c);
+// Whether a whole token reads as one number, as readInt reads it.
+bool isScriptNumber(std::string_view token);
 
 }  // namespace headlink

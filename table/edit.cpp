@@ -42,6 +42,10 @@ std::string quoted(std::string_view token, std::size_t limit) {
     return out + "\"";
 }
 
+std::string cellSpelling(std::string_view text, std::size_t limit) {
+    return text.empty() ? "****" : quoted(text, limit);
+}
+
 bool sameText(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i)
@@ -118,8 +122,8 @@ int Table::setCell(int32_t row, int32_t column, std::string_view text, std::stri
     uint16_t offset = findString(text);
     if (offset == 0) {
         if (pool_.size() + text.size() + 1 > kMaxPoolBytes) {
-            setWhy(why, "the string pool would grow past " + std::to_string(kMaxPoolBytes) +
-                            " bytes");
+            setWhy(why, "the table's texts would take more than " + std::to_string(kMaxPoolBytes) +
+                            " bytes, the most a table can hold");
             return 1;
         }
         offset = static_cast<uint16_t>(pool_.size());

@@ -189,6 +189,11 @@ std::string decimal(int32_t value);
 inline constexpr std::size_t kWhole = static_cast<std::size_t>(-1);
 std::string quoted(std::string_view token, std::size_t limit = 40);
 
+// A cell's text for people, spelled alike in every report and listing:
+// **** for the empty text (as the text form writes it), any other text
+// quoted as above, "****" itself included.
+std::string cellSpelling(std::string_view text, std::size_t limit = kWhole);
+
 // Whether two texts are equal apart from the case of A-Z, the comparison
 // every lookup uses; every other byte must match exactly.
 bool sameText(std::string_view a, std::string_view b);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <sstream>
 
 #include "app/options.h"
 #include "app/run.h"
@@ -15,7 +16,7 @@ struct OptionCase {
     std::vector<std::string> args;
     const char* error;  // nullptr: accepted
     std::string directory;
-    std::string flags;  // n v q h V (version) for each switch set
+    std::string flags;  // n v q s (strict) h V (version) for each switch set
 };
 
 TEST(Options, ParsedByTable) {
@@ -23,6 +24,7 @@ TEST(Options, ParsedByTable) {
         {{}, nullptr, "", ""},
         {{"heads.2da", "C:\\kit\\x.txt", "-"}, nullptr, "", ""},  // dropped files are ignored
         {{"-n", "-v", "-q"}, nullptr, "", "nvq"},
+        {{"--strict", "-q"}, nullptr, "", "qs"},
         {{"--dry-run", "--verbose", "--quiet", "--help", "--version"}, nullptr, "", "nvqhV"},
         {{"-nvq"}, nullptr, "", "nvq"},
         {{"-h"}, nullptr, "", "h"},
@@ -58,6 +60,7 @@ TEST(Options, ParsedByTable) {
         if (options.dryRun) flags += 'n';
         if (options.verbose) flags += 'v';
         if (options.quiet) flags += 'q';
+        if (options.strict) flags += 's';
         if (options.help) flags += 'h';
         if (options.version) flags += 'V';
         EXPECT_EQ(flags, c.flags) << label;
@@ -113,8 +116,21 @@ TEST(Warnings, EachPatternOnceAndNoneOnAQuietKit) {
          {"apphead1.txt: line 1: warning: \"08\" reads as column 0 followed by the value \"8\"; a leading 0 means octal",
           "apphead1.txt: line 1: warning: this sets key column 0 to \"8\": the next run will not find the row by "
           "\"app1\" and adds another"}},
-        {1, "0 0 app1 4x tex 3 mdl",
-         {"apphead1.txt: line 1: warning: \"4x\" reads as column 4 followed by the value \"x\""}},
+        {1, "0 0 app1 4x tex", {"apphead1.txt: line 1: warning: \"4x\" reads as column 4 followed by the value \"x\""}},
+        // A word on the last value's line ends the pairs; what reads as more
+        // pairs after it, there or on the next line, is lost.
+        {1, "0 0 app1 5 Moon Elf Portrait 2 tx",
+         {"apphead1.txt: line 1: warning: \"Elf\" is not a column number, so the pairs end here and the rest of the "
+          "script is ignored, from \"Elf Portrait 2 tx\" on; a value cannot hold a space"}},
+        {1, "0 0 app1\n5 tex ; set texture\r\n9 1.7\n",
+         {"apphead1.txt: line 2: warning: \";\" is not a column number, so the pairs end here and the rest of the "
+          "script is ignored, from \"; set texture\" on, line 3 (\"9 1.7\") included; a value cannot hold a space"}},
+        {1, "0 0 app1 5 tex\nend: row 40, the 2 rows above", {}},  // a note on a line of its own
+        {1, "0 0 app1 5 tex ; a note\n\n9 1.7", {}},
+        {3, "0 0 a 5 \"Moon Elf\"",
+         {"apphead3.txt: line 1: warning: the value \"Moon\" has a double quote before it, which is stored as part of "
+          "the text: scripts have no quoting, and a value cannot hold a space"}},
+        {3, "0 0 a 5 5'2\"x", {}},
         {0, "0 0 h\n1 m\n0xg 1 n",
          {"head.txt: line 3: warning: \"0xg\" is not a number (0x needs a hexadecimal digit after it), so the pairs "
           "end here and the rest of the script is ignored"}},
@@ -122,8 +138,8 @@ TEST(Warnings, EachPatternOnceAndNoneOnAQuietKit) {
         {2, "0 0 a\n011 v", {"apphead2.txt: line 2: warning: \"011\" is octal and reads as column 9 (a leading 0 means octal)"}},
         {2, "00 0 a 0 A", {}},
         {0, "0 0 h 0 x 0 H", {}},  // the key cell ends as the key: still found  // 0 is 0 however written; the key set again in another case is still found
-        {0, "0 0 V0_0", {"head.txt: line 1: warning: the key value \"V0_0\" equals the table's first text, which is "
-                         "never found: this run adds a row, and every later run will add another"}},
+        {0, "0 0 V0_0", {"head.txt: line 1: warning: the key value \"V0_0\" is never found: the table's first text "
+                         "is never matched, so this run adds a row, and every later run will add another"}},
         {0, "0 0 h\n0 other", {"head.txt: line 2: warning: this sets key column 0 to \"other\": the next run will not "
                                "find the row by \"h\" and adds another"}},
         {1, "0 10 k", {"apphead1.txt: warning: linking writes \"2\" into key column 10 of appearance row 2: the next "
@@ -153,6 +169,17 @@ TEST(Warnings, EachPatternOnceAndNoneOnAQuietKit) {
     EXPECT_TRUE(outcome.ok());
     EXPECT_EQ(outcome.warnings, std::vector<std::string>{"heads.2da: warning: the first line is \"2DA BIN1\", not "
                                                          "the binary signature \"2DA V2.b\"; the table is read as it is"});
+    // Printed as they arise, a script's warnings follow its report lines.
+    in = quietKit();
+    in.scripts[3] = file("0 0 a 5 ****");
+    std::ostringstream both;
+    outcome = runInMemory(in, &both, LiveWarnings{&both, true});
+    const std::string shown = both.str();
+    const std::size_t step = shown.find("apphead3.txt: appearance row 4: 5 \"c5\" = \"****\" (was \"v0_5\")\n");
+    const std::size_t error = shown.find("headlink: apphead3.txt: line 1: error: the value \"****\" is stored");
+    const std::size_t next = shown.find("link: appearance row 4:");
+    EXPECT_TRUE(step < error && error < next && next != std::string::npos) << shown;
+    EXPECT_EQ(outcome.warnings.size(), 1u);
     // A script full of slips gives a few warnings and a count, not thousands.
     in = quietKit();
     std::string many = "0 0 a";
@@ -161,6 +188,14 @@ TEST(Warnings, EachPatternOnceAndNoneOnAQuietKit) {
     outcome = runInMemory(in);
     ASSERT_EQ(outcome.warnings.size(), 9u);
     EXPECT_EQ(outcome.warnings.back(), "apphead2.txt: warning: more warnings like these are not shown");
+}
+
+TEST(NearMisses, CaseAndExtraExtensionsOnly) {
+    const std::vector<std::string> names = {"Appearance.2DA", "appearance.2da.txt", "appearance.txt", "appearance.2d",
+                                            "xappearance.2da", "appearance.2da.", "APPEARANCE.2DA.BAK", "appearance.2da"};
+    EXPECT_EQ(nearMisses("appearance.2da", names),
+              (std::vector<std::string>{"Appearance.2DA", "appearance.2da.txt", "APPEARANCE.2DA.BAK"}));
+    EXPECT_TRUE(nearMisses("heads.2da", names).empty());
 }
 
 }  // namespace

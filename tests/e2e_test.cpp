@@ -530,6 +530,45 @@ TEST_F(EndToEnd, ScriptReportingRowZeroContinues) {
     EXPECT_EQ(cell(loadTable(get("portraits_updated.2da")), 1, 7), "0");
 }
 
+// --strict fails a run on any warning, with or without -q, and writes
+// nothing; a kit without warnings runs as usual.
+TEST_F(EndToEnd, StrictFailsOnAWarningAndOnlyThen) {
+    auto kit = smallKit();
+    kit["apphead3.txt"] = script("0 0 app3 5 ****");
+    putAll(kit);
+    for (const char* args : {"--strict", "--strict -q"}) {
+        RunResult r = run(args);
+        EXPECT_EQ(r.status, 1) << args;
+        EXPECT_EQ(r.err, "headlink: apphead3.txt: line 1: error: the value \"****\" is stored as those four "
+                         "characters; in binary tables an empty cell is an empty text\n"
+                         "headlink: nothing was written because of --strict: every warning above is an error\n");
+        EXPECT_EQ(listing().size(), 8u) << args;
+    }
+    putAll(smallKit());
+    RunResult r = run("--strict");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(loadTable(get("heads_updated.2da")).rowCount(), 4);
+}
+
+// A name that differs by an extension a file browser hid is named in a hint.
+TEST_F(EndToEnd, NearMissNamesGetAHint) {
+    auto kit = smallKit();
+    kit["appearance.2da.txt"] = kit["appearance.2da"];
+    kit["head.txt.txt"] = kit["head.txt"];
+    kit.erase("appearance.2da");
+    kit.erase("head.txt");
+    putAll(kit);
+    RunResult r = run();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "headlink: appearance.2da: cannot open: No such file or directory\n"
+                     "headlink: appearance.2da: hint: the folder holds \"appearance.2da.txt\"; headlink opens exactly "
+                     "\"appearance.2da\" (a file browser may hide an extension), so rename it\n"
+                     "headlink: head.txt: cannot open: No such file or directory\n"
+                     "headlink: head.txt: hint: the folder holds \"head.txt.txt\"; headlink opens exactly \"head.txt\" "
+                     "(a file browser may hide an extension), so rename it\n");
+}
+
 TEST_F(EndToEnd, FailedOrMissingScriptWritesNothing) {
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"apphead3.txt", "headlink: apphead3.txt: cannot open: No such file or directory\n"},
@@ -692,7 +731,7 @@ TEST_F(EndToEnd, CommandLine) {
     };
     auto kit = smallKit();
     kit["apphead1.txt"] = script("0 0 app1 011 v");  // one warning
-    const std::string dry = "appearance_updated.2da: 2 -> 5 rows, 5 strings added to the pool; not written (dry run)\n";
+    const std::string dry = "appearance_updated.2da: 2 -> 5 rows, 5 new texts; not written (dry run)\n";
     const std::string warning = "headlink: apphead1.txt: line 1: warning: \"011\" is octal and reads as column 9 "
                                 "(a leading 0 means octal)\n";
     const std::vector<Case> cases = {

@@ -190,6 +190,12 @@ TEST_F(Scripts, FailuresSayWhyAndLeaveTheTableUnchanged) {
         {" \r\n\t", "s.txt: the script is empty"},
         {"\xEF\xBB\xBF" "0 0 w", "s.txt: line 1: the script starts with a UTF-8 byte-order mark; "
                                  "save it without one (plain ASCII)"},
+        {std::string("\xFF\xFE" "0\0 \0" "0\0", 8), "s.txt: line 1: the script is saved as UTF-16 (little-endian), "
+         "which some editors call \"Unicode\"; save it as plain text (ASCII, or UTF-8 without a byte-order mark)"},
+        {std::string("0\0 \0" "0\0 \0" "w\0", 10), "s.txt: line 1: the script is saved as UTF-16 (little-endian), "
+         "which some editors call \"Unicode\"; save it as plain text (ASCII, or UTF-8 without a byte-order mark)"},
+        {std::string("\0" "0\0 \0" "0\0 \0w", 10), "s.txt: line 1: the script is saved as UTF-16 (big-endian), "
+         "which some editors call \"Unicode\"; save it as plain text (ASCII, or UTF-8 without a byte-order mark)"},
         {"x 0 w", "s.txt: line 1: expected a template row number, found \"x\""},
         {"2 0 w", "s.txt: template row 2 does not exist (example.2da has 2 rows)"},
         {"-1 0 w", "s.txt: template row -1 does not exist (example.2da has 2 rows)"},
@@ -229,7 +235,7 @@ TEST(ScriptLimits, PoolFullHalfWayLeavesTheTableUnchanged) {
     std::string why;
     // The key fits; the value of the pair on line 2 does not.
     EXPECT_EQ(applyScriptBytes(t, bytesOf("0 0 key\n1 " + std::string(20, 'v')), "big.txt", &why), -1);
-    EXPECT_EQ(why, "big.txt: line 2: cannot set column 1: the string pool would grow past 65535 bytes");
+    EXPECT_EQ(why, "big.txt: line 2: cannot set column 1: the table's texts would take more than 65535 bytes, the most a table can hold");
     EXPECT_EQ(t.bytes(), before);
     EXPECT_EQ(t.rowCount(), 1);
 }

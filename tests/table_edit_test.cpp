@@ -139,7 +139,7 @@ TEST(CellEdit, PoolStopsAtSixtyFiveThousandFiveHundredThirtyFiveBytes) {
     EXPECT_EQ(t.setCell(0, 0, "x"), 1);  // no reason asked for
     std::string why;
     EXPECT_EQ(t.setCell(0, 0, "x", &why), 1);
-    EXPECT_EQ(why, "the string pool would grow past 65535 bytes");
+    EXPECT_EQ(why, "the table's texts would take more than 65535 bytes, the most a table can hold");
     EXPECT_EQ(t.bytes(), before);
     EXPECT_EQ(t.setCell(0, 0, "ABCD"), 0);  // an existing text still works
 }

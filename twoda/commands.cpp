@@ -110,8 +110,7 @@ bool parseRows(std::string_view list, Ranges* ranges, std::string* why) {
 // A cell as `show` prints it: "****" for the empty text (as the text form
 // writes it), the text "****" itself in quotes, and long texts cut.
 std::string shownCell(std::string_view text) {
-    if (text.empty()) return "****";
-    if (text == "****") return "\"****\"";
+    if (text.empty() || text == "****") return cellSpelling(text);
     // Only the start is escaped, and cut between escapes, never inside one.
     std::string shown;
     std::size_t fits = 0;  // bytes of `text` whose escapes fit before "..."
@@ -277,7 +276,7 @@ int diff(const Args& args, std::ostream& out, std::ostream& err) {
             line() << "row " << named(newRows, r) << " added\n";
             ++added;
             for (int32_t c = 0; c < now.columnCount(); ++c)
-                out << "  column " << named(newColumns, c) << ": " << quoted(now.cellText(r, c), kWhole)
+                out << "  column " << named(newColumns, c) << ": " << cellSpelling(now.cellText(r, c))
                     << '\n';
             continue;
         }
@@ -289,7 +288,7 @@ int diff(const Args& args, std::ostream& out, std::ostream& err) {
             const std::string_view was = old.cellText(r, c), is = now.cellText(r, c);
             if (was == is) continue;
             line() << "row " << named(newRows, r) << ", column " << named(newColumns, c) << ": "
-                   << quoted(was, kWhole) << " -> " << quoted(is, kWhole) << '\n';
+                   << cellSpelling(was) << " -> " << cellSpelling(is) << '\n';
             ++changed;
         }
     }
