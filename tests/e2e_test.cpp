@@ -676,7 +676,7 @@ TEST_F(EndToEnd, TwodaCommands) {
     put("t.2da", table);
     const std::string text = "2DA V2.0\n\n\tname\tnote\n0\ta\t\"two words\"\n1\tcaf\xC3\xA9\t****\n";
     put("t.txt", "2DA V2.0\n\nname note\n  0 a \"two words\"\n1 caf\xC3\xA9 ****\n");
-    put("bad.txt", "2DA V2.0\n\nname note\n0 a\n");
+    put("bad.txt", "2DA V2.0\n\nname note\n0 a b c\n");
     layout.rawPool = Bytes{'a', 0};
     layout.rawGrid = {0, 0, 0, 5};
     put("offsets.2da", testing::buildTable(layout));
@@ -697,7 +697,7 @@ TEST_F(EndToEnd, TwodaCommands) {
         {"text t.2da", 0, text, ""},
         {"build t.txt built.2da", 0, "", ""},
         {"build bad.txt nothing.2da", 1, "",
-         "twoda: bad.txt: line 4: row \"0\": expected 2 values, one per column, found 1\n"},
+         "twoda: bad.txt: line 4: row \"0\": expected 2 values, one per column, found 3\n"},
         {"check t.2da", 0, "t.2da: valid: 2 rows, 2 columns, 19 pool bytes in 4 strings\n", ""},
         {"check offsets.2da", 1,
          "offsets.2da: malformed: row 1, column 1 points outside the string pool (offset 5, pool of 2 bytes)\n", ""},

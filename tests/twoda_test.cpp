@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <sstream>
 
@@ -79,8 +80,7 @@ TEST(TextForm, RejectsWithTheLineAndWhatWasExpected) {
         {"2DA V2.0\n\n", "line 3: expected the column labels, found the end of the file"},
         {"2DA V2.0\n\n \n", "line 3: expected the column labels, found a blank line"},
         {"2DA V2.0\n\na \"b\tc\"\n", "line 3: column label \"b\\x09c\" holds a tab, which ends a label in the binary form"},
-        {"2DA V2.0\n\na b\n0 x\n", "line 4: row \"0\": expected 2 values, one per column, found 1"},
-        {"2DA V2.0\n\na\n0 x\n\n1 \"x\n", "line 6: a quoted field has no closing quote"},
+        {"2DA V2.0\n\na b\n0 x y z\n", "line 4: row \"0\": expected 2 values, one per column, found 3"},
         {"2DA V2.0\n\na\n0 \"x\"y\n", "line 4: expected white space after the closing quote"},
         {std::string("2DA V2.0\n\na\n0 x\0\n", 17), "line 4: a NUL byte, which no label or text may hold"},
         {"2DA V2.0\n\na\n\"r\ts\" x\n", "line 4: row label \"r\\x09s\" holds a tab, which ends a label in the binary form"},
@@ -93,6 +93,35 @@ TEST(TextForm, RejectsWithTheLineAndWhatWasExpected) {
         std::string why;
         EXPECT_FALSE(buildFromText(c.text, &out, &why)) << c.why;
         EXPECT_EQ(why, c.why);
+    }
+}
+
+// What lenient readers accept is built as they read it, with a note each:
+// short rows end in empty cells, an open quote runs to the end of its line.
+TEST(TextForm, TakesShortRowsAndOpenQuotesWithANote) {
+    const struct {
+        std::string in;
+        std::vector<std::string> notes;
+        std::string out;  // the text form of the table built
+    } cases[] = {
+        {"2DA V2.0\n\na b c\n0 x\n1\n2 x y z\n",
+         {"line 4: row \"0\" has 1 of 3 values; the last 2 are taken as empty",
+          "line 5: row \"1\" has 0 of 3 values; the last 3 are taken as empty"},
+         "2DA V2.0\n\n\ta\tb\tc\n0\tx\t****\t****\n1\t****\t****\t****\n2\tx\ty\tz\n"},
+        {"2DA V2.0\n\na b\n0 x \"two words\r\n",
+         {"line 4: a double quote is left open; the rest of the line is taken as the value"},
+         "2DA V2.0\n\n\ta\tb\n0\tx\t\"two words\"\n"},
+        {"2DA V2.0\n\na b\n0 \"x\n", {"line 4: a double quote is left open; the rest of the line is taken as the value",
+                                   "line 4: row \"0\" has 1 of 2 values; the last 1 are taken as empty"},
+         "2DA V2.0\n\n\ta\tb\n0\tx\t****\n"},
+    };
+    for (const auto& c : cases) {
+        Bytes out;
+        std::string why;
+        std::vector<std::string> notes;
+        ASSERT_TRUE(buildFromText(c.in, &out, &why, &notes)) << why;
+        EXPECT_EQ(notes, c.notes) << c.in;
+        EXPECT_EQ(textOf(out), c.out);
     }
 }
 
@@ -190,9 +219,10 @@ protected:
             .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         return (dir_ / name).string();
     }
-    int twoda(std::vector<std::string> args, std::string* out) const {
+    int twoda(std::vector<std::string> args, std::string* out, const std::string& input = "") const {
         std::ostringstream o, e;
-        const int status = runTwoda(args, o, e);
+        std::istringstream in(input);
+        const int status = runTwoda(args, in, o, e);
         *out = o.str() + e.str();
         return status;
     }
@@ -244,6 +274,44 @@ TEST_F(TwodaFiles, FindAgreesWithWhatAScriptDoes) {
             EXPECT_EQ(out.substr(0, 4 + std::to_string(row).size()), "row " + std::to_string(row));
         }
     }
+}
+
+// Every reading command takes the text form as well, read as build reads it.
+TEST_F(TwodaFiles, EveryCommandReadsTheTextForm) {
+    const std::string text = "2DA V2.0\n\nlabel race\n0 first human\n1 elf\n";
+    const std::string file = put("t.txt", Bytes(text.begin(), text.end()));
+    const std::string note = "twoda: " + file + ": note: line 5: row \"1\" has 1 of 2 values; the last 1 are taken as empty\n";
+    const std::string built = put("t.2da", build(text));
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string out;
+    } cases[] = {
+        {{"columns", file}, 0, "0  label\n1  race\n" + note},
+        {{"show", file}, 0, "row     label  race\n0    0  first  human\n1    1  elf    ****\n" + note},
+        {{"csv", file}, 0, ",label,race\r\n0,first,human\r\n1,elf,\r\n" + note},
+        {{"text", file}, 0, "2DA V2.0\n\n\tlabel\trace\n0\tfirst\thuman\n1\telf\t****\n" + note},
+        {{"find", file, "0", "ELF"}, 0, file + " is in the text form: the answer is for the binary table \"twoda "
+                                       "build\" makes of it\nrow 1 (1): a script keyed on column 0 (label) with \"ELF\" "
+                                       "reuses this row; its cell holds \"elf\", the first copy of that text in the pool "
+                                       "(offset 12)\n" + note},
+        {{"diff", file, built}, 0, "no differences in rows or cells\n" + note},
+        {{"check", file}, 0, file + ": note: line 5: row \"1\" has 1 of 2 values; the last 1 are taken as empty\n" +
+                                 file + ": valid: 2 rows, 2 columns, 17 pool bytes in 4 strings\n"},
+        {{"check", put("bad.txt", Bytes({'2', 'D', 'A', ' ', 'V', '2', '.', '0', '\n', 'x', '\n'}))}, 1,
+         dir_.string() + "/bad.txt: line 2: expected a blank line, found \"x\"\n"},
+    };
+    for (const auto& c : cases) {
+        std::string out;
+        EXPECT_EQ(twoda(c.args, &out), c.status) << c.args[0];
+        EXPECT_EQ(out, c.out) << c.args[0];
+    }
+    // build - reads the text form from standard input.
+    std::string out;
+    EXPECT_EQ(twoda({"build", "-", (dir_ / "in.2da").string()}, &out, text), 0);
+    EXPECT_EQ(out, "twoda: standard input: note: line 5: row \"1\" has 1 of 2 values; the last 1 are taken as empty\n");
+    std::ifstream in(dir_ / "in.2da", std::ios::binary);
+    EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(in), {}), build(text));
 }
 
 TEST_F(TwodaFiles, CsvQuotesWhatNeedsQuotes) {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <charconv>
 #include <functional>
+#include <istream>
+#include <iterator>
 
 #include "fileio/fileio.h"
 #include "patch/tokens.h"
@@ -52,9 +54,34 @@ std::string count(std::size_t n, const char* what) {
     return out;
 }
 
-bool loadTable(const std::string& name, Table* table, std::ostream& err) {
-    std::string why;
-    if (table->load(name, &why) == 0) return true;
+std::string_view asText(const std::vector<uint8_t>& bytes) {
+    return std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+// Builds a table's text form as `build` does; its notes go to `notes`, each
+// line starting with `prefix`.
+bool buildNoted(std::string_view source, std::vector<uint8_t>* built, std::string* why, std::ostream& notes,
+                const std::string& prefix) {
+    std::vector<std::string> noted;
+    const bool ok = buildFromText(source, built, why, &noted);
+    for (const std::string& note : noted) notes << prefix << "note: " << note << '\n';
+    return ok;
+}
+
+// Loads a table in either form, told apart by the first line. The text form
+// is built as `build` builds it, so that every command sees the binary
+// table headlink would read. *text says which form the file is in.
+bool loadTable(const std::string& name, Table* table, std::ostream& err, bool* text = nullptr) {
+    FileBytes file = readFile(name);
+    std::string why = file.error;
+    const bool isText = file.ok() && isTextForm(asText(file.bytes));
+    if (text != nullptr) *text = isText;
+    if (file.ok() && isText) {
+        std::vector<uint8_t> built;
+        if (buildNoted(asText(file.bytes), &built, &why, err, "twoda: " + name + ": ")) file.bytes = std::move(built);
+        else file.error = why;
+    }
+    if (file.ok() && table->loadBytes(std::move(file.bytes), name, &why) == 0) return true;
     err << "twoda: " << name << ": " << why << '\n';
     return false;
 }
@@ -69,7 +96,7 @@ std::string named(const std::vector<Label>& labels, int32_t at) {
     return out;
 }
 
-int columns(const Args& args, std::ostream& out, std::ostream& err) {
+int columns(const Args& args, std::istream&, std::ostream& out, std::ostream& err) {
     Table table;
     if (!loadTable(args[0], &table, err)) return 1;
     const auto labels = table.columnLabels();
@@ -122,7 +149,7 @@ std::string shownCell(std::string_view text) {
     return shown;
 }
 
-int show(const Args& args, std::ostream& out, std::ostream& err) {
+int show(const Args& args, std::istream&, std::ostream& out, std::ostream& err) {
     Ranges ranges;
     std::string why;
     if (args.size() == 2 && !parseRows(args[1], &ranges, &why)) {
@@ -178,9 +205,10 @@ int show(const Args& args, std::ostream& out, std::ostream& err) {
     return 0;
 }
 
-int find(const Args& args, std::ostream& out, std::ostream& err) {
+int find(const Args& args, std::istream&, std::ostream& out, std::ostream& err) {
     Table table;
-    if (!loadTable(args[0], &table, err)) return 2;
+    bool fromText = false;
+    if (!loadTable(args[0], &table, err, &fromText)) return 2;
     const auto labels = table.columnLabels();
     // The column by number, read as a script reads it (010 is octal 8,
     // 0xA is 10), or else by its label.
@@ -207,6 +235,8 @@ int find(const Args& args, std::ostream& out, std::ostream& err) {
             << "token: not empty, without white space\n";
         return 2;
     }
+    if (fromText)
+        out << args[0] << " is in the text form: the answer is for the binary table \"twoda build\" makes of it\n";
     const auto rowLabels = table.rowLabels();
     const uint16_t first = table.findString(text);
     const int32_t row = table.findRow(text, column);
@@ -239,7 +269,7 @@ int find(const Args& args, std::ostream& out, std::ostream& err) {
     return 1;
 }
 
-int diff(const Args& args, std::ostream& out, std::ostream& err) {
+int diff(const Args& args, std::istream&, std::ostream& out, std::ostream& err) {
     Table old, now;
     const bool loaded = loadTable(args[0], &old, err);
     if (!loadTable(args[1], &now, err) || !loaded) return 2;
@@ -318,7 +348,7 @@ void csvField(std::string_view text, std::string* out) {
     *out += '"';
 }
 
-int csv(const Args& args, std::ostream& out, std::ostream& err) {
+int csv(const Args& args, std::istream&, std::ostream& out, std::ostream& err) {
     Table table;
     if (!loadTable(args[0], &table, err)) return 1;
     // One record at a time, so that a table of long texts is never held whole.
@@ -343,7 +373,7 @@ int csv(const Args& args, std::ostream& out, std::ostream& err) {
     return 0;
 }
 
-int text(const Args& args, std::ostream& out, std::ostream& err) {
+int text(const Args& args, std::istream&, std::ostream& out, std::ostream& err) {
     Table table;
     if (!loadTable(args[0], &table, err)) return 1;
     std::string why;
@@ -354,17 +384,25 @@ int text(const Args& args, std::ostream& out, std::ostream& err) {
     return 0;
 }
 
-int build(const Args& args, std::ostream&, std::ostream& err) {
-    const FileBytes file = readFile(args[0]);
+int build(const Args& args, std::istream& in, std::ostream&, std::ostream& err) {
+    // "-" reads the text form from standard input.
+    const bool fromInput = args[0] == "-";
+    const std::string name = fromInput ? "standard input" : args[0];
+    FileBytes file;
+    if (fromInput) {
+        file.bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        if (in.bad()) file.error = "cannot read";
+    } else {
+        file = readFile(args[0]);
+    }
     if (!file.ok()) {
-        err << "twoda: " << args[0] << ": " << file.error << '\n';
+        err << "twoda: " << name << ": " << file.error << '\n';
         return 1;
     }
     std::vector<uint8_t> bytes;
     std::string why;
-    const std::string_view source(reinterpret_cast<const char*>(file.bytes.data()), file.bytes.size());
-    if (!buildFromText(source, &bytes, &why)) {
-        err << "twoda: " << args[0] << ": " << why << '\n';
+    if (!buildNoted(asText(file.bytes), &bytes, &why, err, "twoda: " + name + ": ")) {
+        err << "twoda: " << name << ": " << why << '\n';
         return 1;
     }
     if (!writeFileSafely(args[1], bytes, &why)) {
@@ -374,20 +412,29 @@ int build(const Args& args, std::ostream&, std::ostream& err) {
     return 0;
 }
 
-int check(const Args& args, std::ostream& out, std::ostream& err) {
+int check(const Args& args, std::istream&, std::ostream& out, std::ostream& err) {
     const FileBytes file = readFile(args[0]);
     if (!file.ok()) {
         err << "twoda: " << args[0] << ": " << file.error << '\n';
         return 2;
     }
-    return checkTable(file.bytes, args[0], out) ? 0 : 1;
+    if (!isTextForm(asText(file.bytes))) return checkTable(file.bytes, args[0], out) ? 0 : 1;
+    // The text form gets the verdict `build` would give, then the check of
+    // the table built.
+    std::vector<uint8_t> built;
+    std::string why;
+    if (!buildNoted(asText(file.bytes), &built, &why, out, args[0] + ": ")) {
+        out << args[0] << ": " << why << '\n';
+        return 1;
+    }
+    return checkTable(built, args[0], out) ? 0 : 1;
 }
 
 struct Command {
     const char* name;
     std::size_t least, most;  // how many arguments it takes
     const char* arguments;
-    int (*run)(const Args&, std::ostream&, std::ostream&);
+    int (*run)(const Args&, std::istream&, std::ostream&, std::ostream&);
 };
 
 constexpr Command kCommands[] = {
@@ -397,7 +444,7 @@ constexpr Command kCommands[] = {
     {"diff", 2, 2, "OLD NEW", diff},
     {"csv", 1, 1, "FILE", csv},
     {"text", 1, 1, "FILE", text},
-    {"build", 2, 2, "TEXT OUT", build},
+    {"build", 2, 2, "TEXT|- OUT", build},
     {"check", 1, 1, "FILE", check},
 };
 
@@ -452,19 +499,23 @@ const char* twodaUsage() {
            "                              or several joined by commas\n"
            "  twoda find FILE COLUMN TEXT the row a patch script keyed on this column and\n"
            "                              text would reuse, or why none would\n"
-           "  twoda diff OLD NEW          rows added and cells changed\n"
+           "  twoda diff OLD NEW          rows added, rows removed and cells changed\n"
            "  twoda csv FILE              the table as CSV (RFC 4180)\n"
            "  twoda text FILE             the table in the plain-text form (2DA V2.0)\n"
            "  twoda build TEXT OUT        the plain-text form -> a binary table\n"
+           "                              (TEXT - reads standard input)\n"
            "  twoda check FILE            every problem that stops headlink loading it\n"
            "  twoda --help | --version\n"
+           "\n"
+           "Every FILE, OLD and NEW may be in either form, told apart by the first line:\n"
+           "a table in the text form is read as \"twoda build\" would build it.\n"
            "\n"
            "Exit status: 0 done (equal, valid, found); 1 a file could not be used, or\n"
            "the answer is no (different, not valid, not found); 2 a usage error, and\n"
            "for diff, check and find any other trouble.\n";
 }
 
-int runTwoda(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int runTwoda(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err) {
     if (args.empty()) {
         err << "twoda: a command is missing\nTry 'twoda --help'.\n";
         return 2;
@@ -481,7 +532,7 @@ int runTwoda(const std::vector<std::string>& args, std::ostream& out, std::ostre
         err << "twoda: usage: twoda " << command->name << ' ' << command->arguments << "\nTry 'twoda --help'.\n";
         return 2;
     }
-    const int status = command->run(rest, out, err);
+    const int status = command->run(rest, in, out, err);
     if (!out.flush()) {
         err << "twoda: standard output: cannot write\n";
         return 2;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <istream>
 #include <ostream>
 #include <span>
 #include <string>
@@ -10,12 +11,13 @@
 
 namespace headlink {
 
-// Runs one command line (the arguments after the program's name), writing
-// its output to `out` and messages to `err`. Returns the exit status: 0
+// Runs one command line (the arguments after the program's name), reading
+// `in` for "build -", writing its output to `out` and messages to `err`.
+// Returns the exit status: 0
 // done (equal, valid, found), 1 the answer is no (different, not valid, not
 // found) or a file could not be used, 2 a usage error; diff, check and find
 // return 2 for any trouble, as diff does.
-int runTwoda(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int runTwoda(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err);
 
 // The check command on bytes in memory: every problem and note, one per
 // line, each starting with `name`. True when headlink would load the table.

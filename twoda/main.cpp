@@ -25,6 +25,7 @@ int main(int argc, char** argv) {
     // The same bytes on every system: no CR added before each LF (CSV
     // brings its own CR LF).
     _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stdin), _O_BINARY);
 #endif
     headlink::removeTemporariesOnInterrupt("twoda: not enough memory\n", 2);
     try {
@@ -37,7 +38,7 @@ int main(int argc, char** argv) {
             std::cout << "twoda " HEADLINK_VERSION "\n" << std::flush;
             return std::cout ? 0 : 2;
         }
-        return headlink::runTwoda(args, std::cout, std::cerr);
+        return headlink::runTwoda(args, std::cin, std::cout, std::cerr);
     } catch (const std::bad_alloc&) {
         std::fputs("twoda: not enough memory\n", stderr);
         return 2;

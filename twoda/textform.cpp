@@ -25,9 +25,12 @@ struct Field {
 };
 
 // Splits one line into its fields. A quoted field runs to the next double
-// quote, which must be followed by white space or the end of the line.
-bool splitFields(std::string_view line, std::vector<Field>* fields, std::string* why) {
+// quote, which must be followed by white space or the end of the line. A
+// quote left open takes the rest of the line, as lenient readers do, and
+// sets *openQuote.
+bool splitFields(std::string_view line, std::vector<Field>* fields, std::string* why, bool* openQuote) {
     fields->clear();
+    *openQuote = false;
     std::size_t at = 0;
     while (true) {
         while (at < line.size() && isSpace(line[at])) ++at;
@@ -35,8 +38,9 @@ bool splitFields(std::string_view line, std::vector<Field>* fields, std::string*
         if (line[at] == '"') {
             const std::size_t close = line.find('"', at + 1);
             if (close == std::string_view::npos) {
-                *why = "a quoted field has no closing quote";
-                return false;
+                fields->push_back({line.substr(at + 1), true});
+                *openQuote = true;
+                return true;
             }
             if (close + 1 < line.size() && !isSpace(line[close + 1])) {
                 *why = "expected white space after the closing quote";
@@ -88,7 +92,21 @@ bool failAt(int line, const std::string& what, std::string* why) {
 
 }  // namespace
 
-bool buildFromText(std::string_view text, std::vector<uint8_t>* out, std::string* why) {
+bool isTextForm(std::string_view bytes) {
+    if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+    return trimmed(bytes.substr(0, bytes.find('\n'))) == kTextSignature;
+}
+
+bool buildFromText(std::string_view text, std::vector<uint8_t>* out, std::string* why,
+                   std::vector<std::string>* notes) {
+    std::vector<std::string> ignored;
+    if (notes == nullptr) notes = &ignored;
+    bool openQuote = false;
+    auto noteOpenQuote = [&](int line) {
+        if (openQuote)
+            notes->push_back("line " + std::to_string(line) + ": a double quote is left open; the rest of the "
+                             "line is taken as the value");
+    };
     if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // a byte-order mark some editors add
     Lines lines(text);
     std::string_view line;
@@ -109,7 +127,8 @@ bool buildFromText(std::string_view text, std::vector<uint8_t>* out, std::string
     if (trimmed(line).empty()) return failAt(3, "expected the column labels, found a blank line", why);
     if (line.find('\0') != std::string_view::npos)
         return failAt(3, "a NUL byte, which no label or text may hold", why);
-    if (!splitFields(line, &fields, &reason)) return failAt(3, reason, why);
+    if (!splitFields(line, &fields, &reason, &openQuote)) return failAt(3, reason, why);
+    noteOpenQuote(3);
     out->clear();
     putText(*out, "2DA V2.b\n");
     for (const Field& label : fields) {
@@ -132,12 +151,21 @@ bool buildFromText(std::string_view text, std::vector<uint8_t>* out, std::string
         if (trimmed(line).empty()) continue;
         if (line.find('\0') != std::string_view::npos)
             return failAt(number, "a NUL byte, which no label or text may hold", why);
-        if (!splitFields(line, &fields, &reason)) return failAt(number, reason, why);
-        if (fields.size() != columns + 1)
+        if (!splitFields(line, &fields, &reason, &openQuote)) return failAt(number, reason, why);
+        noteOpenQuote(number);
+        if (fields.size() > columns + 1)
             return failAt(number, "row " + quoted(fields[0].text) + ": expected " + std::to_string(columns) +
                                       (columns == 1 ? " value" : " values") + ", one per column, found " +
                                       std::to_string(fields.size() - 1),
                           why);
+        // A short row ends in empty cells, as the host application reads it.
+        if (fields.size() < columns + 1) {
+            const std::size_t missing = columns + 1 - fields.size();
+            notes->push_back("line " + std::to_string(number) + ": row " + quoted(fields[0].text) + " has " +
+                             std::to_string(fields.size() - 1) + " of " + std::to_string(columns) +
+                             " values; the last " + std::to_string(missing) + " are taken as empty");
+            fields.resize(columns + 1, Field{kEmptyCell, false});
+        }
         if (rows == static_cast<std::size_t>(kMaxRows))
             return failAt(number, "more than 65,535 rows, the most the binary form holds", why);
         if (fields[0].text.find('\t') != std::string_view::npos)

@@ -81,12 +81,14 @@ void asBinary(const uint8_t* data, std::size_t size) {
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"show", path}, {"csv", path}, {"columns", path}, {"find", path, "0", "x"}}) {
         std::ostringstream out, err;
-        const int status = headlink::runTwoda(args, out, err);
+        std::istringstream in;
+        const int status = headlink::runTwoda(args, in, out, err);
         check(status == 0 || (args[0] == "find" && status <= 2), args[0], " failed on a table that loads: ",
               err.str());
     }
     std::ostringstream out, err;
-    check(headlink::runTwoda({"diff", path, path}, out, err) == 0, "a table differs from itself: ", out.str());
+    std::istringstream in;
+    check(headlink::runTwoda({"diff", path, path}, in, out, err) == 0, "a table differs from itself: ", out.str());
 }
 
 }  // namespace
