@@ -13,12 +13,14 @@ struct Entry {
     bool Options::*flag;
 };
 
-constexpr std::array<Entry, 7> kOptions = {{
+constexpr std::array<Entry, 9> kOptions = {{
     {'C', "directory", nullptr},
     {'n', "dry-run", &Options::dryRun},
     {'v', "verbose", &Options::verbose},
     {'q', "quiet", &Options::quiet},
     {0, "strict", &Options::strict},
+    {0, "check-links", &Options::checkLinks},
+    {0, "outputs", &Options::outputs},
     {'h', "help", &Options::help},
     {0, "version", &Options::version},
 }};
@@ -77,6 +79,7 @@ bool parseOptions(std::span<const std::string> args, Options* options, std::stri
             break;
         }
     }
+    if (options->outputs && !options->checkLinks) return fail(why, "option '--outputs' needs '--check-links'");
     return true;
 }
 
@@ -97,6 +100,8 @@ std::string usage() {
            "  -v, --verbose         print the report after the run\n"
            "  -q, --quiet           print no warnings (errors are still printed)\n"
            "      --strict          treat every warning as an error: write nothing, exit 1\n"
+           "      --check-links     only list the link cells that name no row (exit 1 if any);\n"
+           "      --outputs         with --check-links: check the *_updated.2da tables instead\n"
            "  -h, --help            print this help and exit\n"
            "      --version         print the version and exit\n"
            "      --                end of options; everything after it is ignored\n"

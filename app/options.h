@@ -14,6 +14,8 @@ struct Options {
     bool verbose = false;   // -v: print the report
     bool quiet = false;     // -q: no warnings
     bool strict = false;    // --strict: every warning fails the run
+    bool checkLinks = false;  // --check-links: only check the link cells
+    bool outputs = false;     // --outputs: ... of the *_updated.2da tables
     bool help = false;
     bool version = false;
 };

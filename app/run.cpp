@@ -160,6 +160,7 @@ int runInDirectory(const Options& options, std::ostream& out, std::ostream& err)
         err << "headlink: " << why << '\n';
         return 2;
     }
+    if (options.checkLinks) return checkLinks(options, err);
     RunInputs inputs;
     for (std::size_t i = 0; i < kTableFiles.size(); ++i) inputs.tables[i] = readFile(kTableFiles[i]);
     for (std::size_t i = 0; i < kScriptFiles.size(); ++i) inputs.scripts[i] = readFile(kScriptFiles[i]);

@@ -53,9 +53,30 @@ RunOutcome runInMemory(RunInputs inputs, std::ostream* report = nullptr, LiveWar
 
 // The real program after its options were read: reads the inputs from the
 // current folder (or options.directory), writes the outputs there unless
-// this is a dry run, prints the report on `out` when asked for, warnings
+// this is a dry run (with --check-links, only checks the links), prints the
+// report on `out` when asked for, warnings
 // and one "headlink: ..." line per failure on `err`, and returns the exit
 // status (0 success, 1 failure, 2 when the folder cannot be entered).
 int runInDirectory(const Options& options, std::ostream& out, std::ostream& err);
+
+// A link cell that names no row of the table it points into: appearance
+// column 10 (into heads), portraits columns 2, 7 and 8 (into appearance).
+// Tables and targets by their index in kTableFiles order.
+struct DanglingLink {
+    std::size_t table;
+    int32_t row;
+    int32_t column;
+    std::size_t target;
+};
+// Every link cell whose text is neither empty, "****", nor a row number
+// as headlink writes them (decimal digits, no sign, no leading zero) of a
+// row that exists. The tables must have their link columns.
+std::vector<DanglingLink> danglingLinks(const std::array<Table, 3>& tables);
+
+// headlink --check-links, in the current folder: loads the three tables
+// (or, with --outputs, the three outputs) and prints a line for each
+// dangling link on `err`. Exit status 0 for none, 1 for some, 2 when a
+// table is missing, malformed or too narrow for its link cells.
+int checkLinks(const Options& options, std::ostream& err);
 
 }  // namespace headlink

@@ -16,7 +16,7 @@ struct OptionCase {
     std::vector<std::string> args;
     const char* error;  // nullptr: accepted
     std::string directory;
-    std::string flags;  // n v q s (strict) h V (version) for each switch set
+    std::string flags;  // n v q s (strict) l o (check links, outputs) h V (version) for each switch set
 };
 
 TEST(Options, ParsedByTable) {
@@ -25,6 +25,8 @@ TEST(Options, ParsedByTable) {
         {{"heads.2da", "C:\\kit\\x.txt", "-"}, nullptr, "", ""},  // dropped files are ignored
         {{"-n", "-v", "-q"}, nullptr, "", "nvq"},
         {{"--strict", "-q"}, nullptr, "", "qs"},
+        {{"--check-links", "--outputs"}, nullptr, "", "lo"},
+        {{"--outputs"}, "option '--outputs' needs '--check-links'", "", ""},
         {{"--dry-run", "--verbose", "--quiet", "--help", "--version"}, nullptr, "", "nvqhV"},
         {{"-nvq"}, nullptr, "", "nvq"},
         {{"-h"}, nullptr, "", "h"},
@@ -61,6 +63,8 @@ TEST(Options, ParsedByTable) {
         if (options.verbose) flags += 'v';
         if (options.quiet) flags += 'q';
         if (options.strict) flags += 's';
+        if (options.checkLinks) flags += 'l';
+        if (options.outputs) flags += 'o';
         if (options.help) flags += 'h';
         if (options.version) flags += 'V';
         EXPECT_EQ(flags, c.flags) << label;

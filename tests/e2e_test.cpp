@@ -551,6 +551,38 @@ TEST_F(EndToEnd, StrictFailsOnAWarningAndOnlyThen) {
     EXPECT_EQ(loadTable(get("heads_updated.2da")).rowCount(), 4);
 }
 
+// --check-links lists link cells that name no row; a run's own rows pass.
+TEST_F(EndToEnd, CheckLinksFindsLinksThatPointNowhere) {
+    auto kit = smallKit();
+    auto appearance = std::vector<std::vector<std::string>>(5, names("a", 11));
+    const char* heads[] = {"1", "3", "01", "", "****"};  // heads has 3 rows
+    for (std::size_t r = 0; r < 5; ++r) appearance[r][10] = heads[r];
+    kit["appearance.2da"] = table(names("ac", 11), appearance);
+    auto portrait = names("p", 9);
+    portrait[2] = "4";
+    portrait[7] = "0";
+    portrait[8] = "-1";
+    kit["portraits.2da"] = table(names("pc", 9), {portrait});
+    putAll(kit);
+    RunResult r = run("--check-links");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err,
+              "headlink: appearance.2da: row 1 (label \"1\"): column 10 \"ac10\" = \"3\": no row 3 in heads.2da (3 rows)\n"
+              "headlink: appearance.2da: row 2 (label \"2\"): column 10 \"ac10\" = \"01\": no row 01 in heads.2da (3 rows)\n"
+              "headlink: portraits.2da: row 0 (label \"0\"): column 8 \"pc8\" = \"-1\": no row -1 in appearance.2da (5 rows)\n");
+    EXPECT_EQ(listing().size(), 8u);  // read-only
+    EXPECT_EQ(run("--check-links --outputs").status, 2);  // there are none yet
+
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    for (const auto& entry : fs::directory_iterator(HEADLINK_EXAMPLES_DIR))
+        if (entry.is_regular_file()) fs::copy_file(entry.path(), dir_ / entry.path().filename());
+    ASSERT_EQ(run().status, 0);
+    r = run("--check-links --outputs");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+}
+
 // A name that differs by an extension a file browser hid is named in a hint.
 TEST_F(EndToEnd, NearMissNamesGetAHint) {
     auto kit = smallKit();

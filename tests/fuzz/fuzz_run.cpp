@@ -200,6 +200,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     }
     check(!mustFail, "the run succeeded, but ", mustName, " should have stopped it");
 
+    // A run's own rows never hold a link that names no row.
+    if (in[0].columnCount() > 10 && in[2].columnCount() > 8)
+        for (const headlink::DanglingLink& link : headlink::danglingLinks(outcome.tables))
+            check(link.row < in[link.table].rowCount(), kTables[link.table], ": new row ", link.row,
+                  " links to no row");
     const std::array<int32_t, 3> maxAdded = {3, 1, 1};
     for (std::size_t i = 0; i < 3; ++i) {
         std::string why;
