@@ -10,6 +10,7 @@
 
 #include "app/link.h"
 #include "patch/patch.h"
+#include "table/format.h"
 #include "table/table.h"
 
 #ifdef _WIN32
@@ -22,7 +23,6 @@ namespace headlink {
 
 namespace {
 
-constexpr const char* kSignature = "2DA V2.b";
 
 std::string growthText(const OutputGrowth& growth) {
     return std::to_string(growth.rowsBefore) + " -> " + std::to_string(growth.rowsAfter) + " rows, " +
@@ -116,10 +116,10 @@ RunOutcome runInMemory(RunInputs inputs, std::ostream* report, LiveWarnings live
             std::vector<uint8_t>().swap(inputs.tables[i].bytes);  // a table that failed to load
             if (loaded) {
                 // Read as it is either way: the bytes we do not interpret are kept.
-                if (tables[i].signatureLine() != kSignature)
+                if (tables[i].signatureLine() != format::kSignature)
                     linkReport.warn(std::string(kTableFiles[i]) + ": warning: the first line is " +
                                     quoted(tables[i].signatureLine()) + ", not the binary signature \"" +
-                                    kSignature + "\"; the table is read as it is");
+                                    std::string(format::kSignature) + "\"; the table is read as it is");
                 continue;
             }
         } catch (const std::bad_alloc&) {

@@ -1,15 +1,10 @@
 #include "bench/kit.h"
 
+#include "tests/support/table_builder.h"
+
 namespace headlink::bench {
 
 namespace {
-
-void putU16(Bytes& out, std::size_t value) {
-    out.push_back(static_cast<uint8_t>(value & 0xFF));
-    out.push_back(static_cast<uint8_t>((value >> 8) & 0xFF));
-}
-
-void putText(Bytes& out, const std::string& text) { out.insert(out.end(), text.begin(), text.end()); }
 
 // The i-th text: base-36 digits, so that 15,000 of them fill most of a pool.
 std::string word(int32_t i) {
@@ -27,29 +22,26 @@ Bytes script(const std::string& text) { return Bytes(text.begin(), text.end()); 
 }  // namespace
 
 Bytes makeTable(int32_t rows, int32_t columns, int32_t distinct) {
-    Bytes out;
-    putText(out, "2DA V2.b\n");
-    for (int32_t c = 0; c < columns; ++c) putText(out, "col" + std::to_string(c) + "\t");
-    out.push_back(0);
-    putU16(out, static_cast<std::size_t>(rows));
-    putU16(out, 0);
-    for (int32_t r = 0; r < rows; ++r) putText(out, std::to_string(r) + "\t");
+    testing::TableLayout layout;
+    for (int32_t c = 0; c < columns; ++c) layout.columns.push_back("col" + std::to_string(c));
+    layout.rowLabels = testing::numberedLabels(static_cast<std::size_t>(rows));
     // Cells run through the texts in order first, so each is used and the
     // pool holds them in order; after that they repeat in a scattered way.
-    Bytes pool;
-    std::vector<std::size_t> offsets;
+    std::vector<uint8_t> pool;
+    std::vector<uint16_t> offsets;
     for (int32_t i = 0; i < distinct; ++i) {
-        offsets.push_back(pool.size());
-        putText(pool, word(i));
+        offsets.push_back(static_cast<uint16_t>(pool.size()));
+        const std::string text = word(i);
+        pool.insert(pool.end(), text.begin(), text.end());
         pool.push_back(0);
     }
+    layout.rawGrid.reserve(static_cast<std::size_t>(int64_t{rows} * columns));
     for (int64_t cell = 0; cell < int64_t{rows} * columns; ++cell) {
         const int64_t text = cell < distinct ? cell : (cell * 7919 + cell / columns) % distinct;
-        putU16(out, offsets[static_cast<std::size_t>(text)]);
+        layout.rawGrid.push_back(offsets[static_cast<std::size_t>(text)]);
     }
-    putU16(out, pool.size());
-    out.insert(out.end(), pool.begin(), pool.end());
-    return out;
+    layout.rawPool = std::move(pool);
+    return testing::buildTable(layout);
 }
 
 std::map<std::string, Bytes> makeKit(const KitShape& s) {

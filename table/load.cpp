@@ -2,6 +2,7 @@
 // bounds before it reads, so that no file, however damaged, makes us read
 // outside it. A rejected file leaves the table cleared.
 #include "fileio/fileio.h"
+#include "table/format.h"
 #include "table/table.h"
 
 #include <algorithm>
@@ -12,9 +13,7 @@ namespace headlink {
 
 namespace {
 
-uint16_t readU16(std::span<const uint8_t> bytes, std::size_t at) {
-    return static_cast<uint16_t>(bytes[at] | (bytes[at + 1] << 8));
-}
+uint16_t readU16(std::span<const uint8_t> bytes, std::size_t at) { return format::readU16(&bytes[at]); }
 
 int fail(Table& table, std::string* why, const std::string& reason) {
     table.clear();
@@ -66,21 +65,21 @@ int readLayout(std::span<const uint8_t> bytes, FileLayout* layout, std::string* 
     }
     if (labelEnd == fileSize) {
         const std::string_view start(reinterpret_cast<const char*>(bytes.data()), std::min<std::size_t>(fileSize, 8));
-        if (start == "2DA V2.0")
+        if (start == format::kTextSignature)
             return fail("malformed: this is a table in text form (2DA V2.0); headlink reads the binary "
                         "form (2DA V2.b), which \"twoda build TEXT OUT\" makes from it");
         return fail("malformed: no NUL byte ends the column labels");
     }
     // The row count and the two bytes after it (the upper half of a 32-bit
     // count in the host's format) must lie inside the file.
-    if (labelEnd + 5 > fileSize) return fail("malformed: the file ends inside the row count");
-    const std::size_t rows = readU16(bytes, labelEnd + 1);
+    if (labelEnd + format::kRowLabelsAt > fileSize) return fail("malformed: the file ends inside the row count");
+    const std::size_t rows = readU16(bytes, labelEnd + format::kRowCountAt);
     // Those two bytes are the upper half of the format's 32-bit row count.
     // Offsets and counts here are 16-bit, so a table of more than 65,535
     // rows cannot be edited; read as labels and grid it would come out
     // corrupt. In a zero-row table the same two bytes come just before the
     // pool, where a real file holds zeros too.
-    if (readU16(bytes, labelEnd + 3) != 0)
+    if (readU16(bytes, labelEnd + format::kRowCountHighAt) != 0)
         return fail("malformed: the row count's upper half is not zero (more than 65,535 rows, "
                     "or a damaged file)");
 
@@ -88,7 +87,7 @@ int readLayout(std::span<const uint8_t> bytes, FileLayout* layout, std::string* 
     // counted; the labels themselves are kept verbatim. Labels are short,
     // so tabs are counted a block at a time (vector code) while the block
     // cannot hold the last one, then a byte at a time.
-    std::size_t gridStart = labelEnd + 3;
+    std::size_t gridStart = labelEnd + format::kRowCountHighAt;
     std::size_t found = 0;
     constexpr std::size_t kBlock = 256;
     while (gridStart + kBlock <= fileSize) {
@@ -145,7 +144,7 @@ int Table::loadBytes(std::vector<uint8_t>&& bytes, const std::string& name, std:
     const auto lastValid = static_cast<uint16_t>(poolBytes == 0 ? 0 : poolBytes - 1);
     uint16_t excess = 0;
     for (std::size_t i = 0; i < 2 * cells; i += 2) {
-        const auto offset = static_cast<uint16_t>(grid[i] | grid[i + 1] << 8);
+        const uint16_t offset = format::readU16(grid + i);
         excess |= offset > lastValid ? static_cast<uint16_t>(offset - lastValid) : uint16_t{0};
     }
     if (cells > 0 && (excess != 0 || poolBytes == 0)) {
@@ -211,7 +210,7 @@ std::vector<std::string_view> Table::columnLabels() const {
 std::string Table::rowLabel(int32_t row) const {
     if (row >= loadedRowCount_) return decimal(row);
     // Row labels follow the row count and its (zero) upper half, each closed by a tab.
-    std::size_t at = static_cast<std::size_t>(labelEnd_) + 5;
+    std::size_t at = static_cast<std::size_t>(labelEnd_) + format::kRowLabelsAt;
     for (int32_t r = 0; r < row; ++r) {
         while (file_[at] != '\t') ++at;
         ++at;
@@ -225,7 +224,7 @@ std::string Table::rowLabel(int32_t row) const {
 std::vector<std::string> Table::rowLabels() const {
     std::vector<std::string> labels;
     labels.reserve(static_cast<std::size_t>(rowCount_));
-    std::size_t at = static_cast<std::size_t>(labelEnd_) + 5;
+    std::size_t at = static_cast<std::size_t>(labelEnd_) + format::kRowLabelsAt;
     for (int32_t r = 0; r < loadedRowCount_; ++r) {
         std::size_t end = at;
         while (file_[end] != '\t') ++end;
@@ -250,7 +249,7 @@ std::size_t Table::cellIndex(int32_t row, int32_t column) const {
 uint16_t Table::cellOffset(int32_t row, int32_t column) const {
     const std::size_t at = cellIndex(row, column);
     if (row >= loadedRowCount_) return addedCells_[at];
-    return static_cast<uint16_t>(file_[at] | (file_[at + 1] << 8));
+    return format::readU16(&file_[at]);
 }
 
 void Table::setOffset(int32_t row, int32_t column, uint16_t offset) {
@@ -259,8 +258,7 @@ void Table::setOffset(int32_t row, int32_t column, uint16_t offset) {
         addedCells_[at] = offset;
         return;
     }
-    file_[at] = static_cast<uint8_t>(offset & 0xFF);
-    file_[at + 1] = static_cast<uint8_t>(offset >> 8);
+    format::writeU16(&file_[at], offset);
 }
 
 bool Table::poolString(uint16_t offset, std::string_view* text) const {

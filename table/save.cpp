@@ -1,18 +1,10 @@
 // Writing: the header block as read (with the new row count), a label for
 // each appended row, the grid, the pool-size field, and the pool.
 #include "fileio/fileio.h"
+#include "table/format.h"
 #include "table/table.h"
 
 namespace headlink {
-
-namespace {
-
-void putU16(uint8_t* out, uint16_t value) {
-    out[0] = static_cast<uint8_t>(value & 0xFF);
-    out[1] = static_cast<uint8_t>(value >> 8);
-}
-
-}  // namespace
 
 std::string decimal(int32_t value) { return std::to_string(value); }
 
@@ -25,7 +17,7 @@ uint16_t Table::poolSizeField() const {
 // row count, the added rows and the pool-size field are put together here.
 Table::Parts Table::parts(Scratch* s) const {
     if (file_.empty()) return {};
-    putU16(s->count, static_cast<uint16_t>(rowCount_));
+    format::writeU16(s->count, static_cast<uint16_t>(rowCount_));
     // An appended row is labelled with its own index. The separator repeats
     // the header's last byte, which in a well-formed file is the tab that
     // closes the last row label, so odd files stay consistently odd.
@@ -36,12 +28,13 @@ Table::Parts Table::parts(Scratch* s) const {
         s->labels.push_back(separator);
     }
     s->added.resize(2 * addedCells_.size());
-    for (std::size_t i = 0; i < addedCells_.size(); ++i) putU16(&s->added[2 * i], addedCells_[i]);
-    putU16(s->poolSizeField, poolSizeField());
+    for (std::size_t i = 0; i < addedCells_.size(); ++i) format::writeU16(&s->added[2 * i], addedCells_[i]);
+    format::writeU16(s->poolSizeField, poolSizeField());
     const std::span<const uint8_t> file(file_);
     const auto labelEnd = static_cast<std::size_t>(labelEnd_);
     const auto gridStart = static_cast<std::size_t>(gridStart_);
-    return {file.subspan(0, labelEnd + 1), s->count, file.subspan(labelEnd + 3, gridStart - labelEnd - 3),
+    return {file.subspan(0, labelEnd + format::kRowCountAt), s->count,
+            file.subspan(labelEnd + format::kRowCountHighAt, gridStart - labelEnd - format::kRowCountHighAt),
             s->labels, file.subspan(gridStart), s->added, s->poolSizeField, pool_};
 }
 

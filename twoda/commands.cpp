@@ -8,6 +8,7 @@
 
 #include "fileio/fileio.h"
 #include "patch/tokens.h"
+#include "table/format.h"
 #include "table/table.h"
 #include "twoda/textform.h"
 
@@ -461,7 +462,7 @@ bool checkTable(std::span<const uint8_t> bytes, const std::string& name, std::os
     std::size_t outside = 0;
     for (std::size_t cell = 0; cell < layout.rows * layout.columns; ++cell) {
         const std::size_t at = layout.gridStart + 2 * cell;
-        const std::size_t offset = static_cast<std::size_t>(bytes[at] | (bytes[at + 1] << 8));
+        const std::size_t offset = format::readU16(&bytes[at]);
         if (offset < layout.poolBytes) continue;
         if (++outside <= kListedProblems)
             out << name << ": "
@@ -476,8 +477,9 @@ bool checkTable(std::span<const uint8_t> bytes, const std::string& name, std::os
         out << name << ": " << why << '\n';
         return false;
     }
-    if (table.signatureLine() != "2DA V2.b")
-        out << name << ": note: the first line is " << quoted(table.signatureLine()) << ", not \"2DA V2.b\"\n";
+    if (table.signatureLine() != format::kSignature)
+        out << name << ": note: the first line is " << quoted(table.signatureLine()) << ", not \"" << format::kSignature
+            << "\"\n";
     // Without rows the bytes before the pool are read as the field, so there
     // is nothing to compare.
     if (table.rowCount() > 0 && table.poolSizeField() != table.pool().size())

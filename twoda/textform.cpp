@@ -1,5 +1,7 @@
 #include "twoda/textform.h"
 
+#include "table/format.h"
+
 #include <unordered_map>
 
 #include <string>
@@ -8,7 +10,7 @@ namespace headlink {
 
 namespace {
 
-constexpr std::string_view kTextSignature = "2DA V2.0";
+using format::kTextSignature;
 constexpr std::string_view kEmptyCell = "****";
 
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
@@ -54,11 +56,6 @@ bool splitFields(std::string_view line, std::vector<Field>* fields, std::string*
             fields->push_back({line.substr(start, at - start), false});
         }
     }
-}
-
-void putU16(std::vector<uint8_t>& out, std::size_t value) {
-    out.push_back(static_cast<uint8_t>(value & 0xFF));
-    out.push_back(static_cast<uint8_t>((value >> 8) & 0xFF));
 }
 
 void putText(std::vector<uint8_t>& out, std::string_view text) { out.insert(out.end(), text.begin(), text.end()); }
@@ -110,7 +107,7 @@ bool buildFromText(std::string_view text, std::vector<uint8_t>* out, std::string
     if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // a byte-order mark some editors add
     Lines lines(text);
     std::string_view line;
-    if (text.substr(0, 8) == "2DA V2.b")
+    if (text.substr(0, format::kSignature.size()) == format::kSignature)
         return failAt(1, "this is a table in binary form (2DA V2.b), not the text form", why);
     if (!lines.next(&line) || trimmed(line) != kTextSignature)
         return failAt(1, "expected \"2DA V2.0\", found " + quoted(line), why);
@@ -130,7 +127,8 @@ bool buildFromText(std::string_view text, std::vector<uint8_t>* out, std::string
     if (!splitFields(line, &fields, &reason, &openQuote)) return failAt(3, reason, why);
     noteOpenQuote(3);
     out->clear();
-    putText(*out, "2DA V2.b\n");
+    putText(*out, format::kSignature);
+    out->push_back('\n');
     for (const Field& label : fields) {
         if (label.text.find('\t') != std::string_view::npos)
             return failAt(3, "column label " + quoted(label.text) + " holds a tab, which ends a "
@@ -189,12 +187,12 @@ bool buildFromText(std::string_view text, std::vector<uint8_t>* out, std::string
             grid.push_back(it->second);
         }
     }
-    putU16(*out, rows);
-    putU16(*out, 0);  // the row count's upper half
+    format::appendU16(*out, static_cast<uint16_t>(rows));
+    format::appendU16(*out, 0);  // the row count's upper half
     putText(*out, rowLabels);
     out->reserve(out->size() + 2 * grid.size() + 2 + pool.size());
-    for (uint16_t offset : grid) putU16(*out, offset);
-    putU16(*out, pool.size());
+    for (uint16_t offset : grid) format::appendU16(*out, offset);
+    format::appendU16(*out, static_cast<uint16_t>(pool.size()));
     out->insert(out->end(), pool.begin(), pool.end());
     return true;
 }
