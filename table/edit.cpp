@@ -9,8 +9,6 @@ namespace headlink {
 
 namespace {
 
-char foldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 // FNV-1a over the text folded to lower case (A-Z only), so that texts
 // equal apart from that case hash alike.
 std::size_t foldedHash(std::string_view text) {
@@ -24,40 +22,6 @@ void setWhy(std::string* why, const std::string& reason) {
 }
 
 }  // namespace
-
-std::string quoted(std::string_view token, std::size_t limit) {
-    static const char* hex = "0123456789ABCDEF";
-    std::string out = "\"";
-    for (std::size_t i = 0; i < token.size() && i < limit; ++i) {
-        auto c = static_cast<unsigned char>(token[i]);
-        if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
-            out += static_cast<char>(c);
-        } else {
-            out += "\\x";
-            out += hex[c >> 4];
-            out += hex[c & 0xF];
-        }
-    }
-    if (token.size() > limit) out += "...";
-    return out + "\"";
-}
-
-std::string cellSpelling(std::string_view text, std::size_t limit) {
-    return text.empty() ? "****" : quoted(text, limit);
-}
-
-bool sameText(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (foldAscii(a[i]) != foldAscii(b[i])) return false;
-    return true;
-}
-
-std::string_view Table::cellText(int32_t row, int32_t column) const {
-    std::string_view text;
-    poolString(cellOffset(row, column), &text);  // every cell points into the pool (checked at load)
-    return text;
-}
 
 std::size_t Table::slotOf(std::string_view text) const {
     const std::size_t mask = firstCopy_.size() - 1;

@@ -6,8 +6,6 @@
 
 namespace headlink {
 
-std::string decimal(int32_t value) { return std::to_string(value); }
-
 // setCell keeps the pool within 16-bit offsets, so its length always fits.
 uint16_t Table::poolSizeField() const {
     return poolSizeFieldTracksPool_ ? static_cast<uint16_t>(pool_.size()) : poolSizeField_;

@@ -17,6 +17,8 @@
 #include <string_view>
 #include <vector>
 
+#include "table/text.h"
+
 namespace headlink {
 
 // Hard limits of the format: pool offsets and row counts are 16-bit.
@@ -180,22 +182,5 @@ int readLayout(std::span<const uint8_t> bytes, FileLayout* layout, std::string* 
 // The loader's reason for a cell whose offset lies outside the pool.
 std::string cellOutsidePool(std::size_t row, std::size_t column, std::size_t offset,
                             std::size_t poolBytes);
-
-// Decimal text of a row number: digits only, no sign or padding.
-std::string decimal(int32_t value);
-
-// A text for a message: quoted, at most `limit` bytes (then
-// "..."), with bytes that would garble a console shown as \xNN.
-inline constexpr std::size_t kWhole = static_cast<std::size_t>(-1);
-std::string quoted(std::string_view token, std::size_t limit = 40);
-
-// A cell's text for people, spelled alike in every report and listing:
-// **** for the empty text (as the text form writes it), any other text
-// quoted as above, "****" itself included.
-std::string cellSpelling(std::string_view text, std::size_t limit = kWhole);
-
-// Whether two texts are equal apart from the case of A-Z, the comparison
-// every lookup uses; every other byte must match exactly.
-bool sameText(std::string_view a, std::string_view b);
 
 }  // namespace headlink

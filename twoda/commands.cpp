@@ -23,24 +23,6 @@ constexpr std::size_t kShowWidth = 32;
 // How many cells outside the pool `check` lists before it only counts them.
 constexpr std::size_t kListedProblems = 20;
 
-// A text for the console: bytes outside printable ASCII, and the backslash,
-// as \xNN, so that every byte is visible and the escapes are unambiguous.
-std::string visible(std::string_view text) {
-    static const char* hex = "0123456789ABCDEF";
-    std::string out;
-    for (char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c >= 0x20 && c < 0x7F && c != '\\') {
-            out += ch;
-        } else {
-            out += "\\x";
-            out += hex[c >> 4];
-            out += hex[c & 0xF];
-        }
-    }
-    return out;
-}
-
 // Whole decimal number, nothing else.
 bool parseNumber(std::string_view text, std::size_t* value) {
     if (text.empty()) return false;

@@ -1,0 +1,34 @@
+// Texts for people, and the one comparison every lookup uses.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace headlink {
+
+// Decimal text of a row number: digits only, no sign or padding.
+std::string decimal(int32_t value);
+
+// A text for a message: quoted, at most `limit` bytes (then
+// "..."), with bytes that would garble a console shown as \xNN.
+inline constexpr std::size_t kWhole = static_cast<std::size_t>(-1);
+std::string quoted(std::string_view token, std::size_t limit = 40);
+
+// A cell's text for people, spelled alike in every report and listing:
+// **** for the empty text (as the text form writes it), any other text
+// quoted as above, "****" itself included.
+std::string cellSpelling(std::string_view text, std::size_t limit = kWhole);
+
+// A text with the bytes that would garble a console, and the backslash,
+// shown as \xNN (the double quote stays as it is).
+std::string visible(std::string_view text);
+
+// A-Z to a-z; every other byte as it is.
+inline char foldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Whether two texts are equal apart from the case of A-Z, the comparison
+// every lookup uses; every other byte must match exactly.
+bool sameText(std::string_view a, std::string_view b);
+
+}  // namespace headlink
