@@ -1,5 +1,17 @@
 // Whole-file reading and safe whole-file writing, shared by tables, scripts
-// and the programs that work on them.
+// and the programs that work on them. What it promises, on POSIX systems
+// and on Windows alike:
+//  - A read takes a whole regular file at once. It never creates anything,
+//    and never blocks on a pipe or device: such a name is refused.
+//  - A write never leaves a file half written. A set of files that belong
+//    together is written all or none: each goes first to a temporary beside
+//    its target (so that the rename stays on one file system), and only when
+//    every temporary is complete and flushed are they renamed into place,
+//    with interruptions held off so that none lands between two renames.
+//    Then their folders are flushed, so that a power cut cannot bring the
+//    earlier files back.
+//  - An interruption, or std::terminate, removes the temporaries being
+//    written before the program ends (removeTemporariesOnInterrupt).
 #pragma once
 
 #include <cstdint>

@@ -1,0 +1,79 @@
+// The few operations fileio.cpp needs that each platform spells its own way:
+// opening and reading, creating, flushing and renaming files, and holding
+// off and catching interruptions. platform_posix.cpp and
+// platform_windows.cpp implement them; fileio/CMakeLists.txt builds the one
+// that fits. Internal to fileio/: nothing else includes this.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "fileio/fileio.h"
+
+#ifndef _WIN32
+#include <signal.h>
+#endif
+
+namespace headlink::platform {
+
+inline std::string errnoText(int err) { return std::strerror(err); }
+
+// Holds off interruptions while it lives, so that one never lands between
+// creating a temporary and recording it, or between two renames. Guards
+// nest. On POSIX this is the signal mask; Windows delivers Ctrl-C and
+// console close on a thread of its own, so there the writer and the
+// handler share a lock instead.
+class InterruptionsHeld {
+public:
+    InterruptionsHeld();
+    ~InterruptionsHeld();
+    InterruptionsHeld(const InterruptionsHeld&) = delete;
+    InterruptionsHeld& operator=(const InterruptionsHeld&) = delete;
+
+private:
+#ifndef _WIN32
+    sigset_t previous_;  // the mask to put back
+#endif
+};
+
+// Makes an interruption call `cleanUp`, which must be safe in a signal
+// handler, and then end the program as the interruption would have.
+// Signals the program was started with ignored stay ignored.
+void catchInterruptions(void (*cleanUp)());
+
+// Removes a file; safe in a signal handler.
+void removeNow(const char* path);
+
+// Reading. openToRead opens by exactly this name, never blocking on a pipe
+// or device; on failure it returns -1 with result->error ("cannot open:
+// ...") and result->missing set. The others set errno when they fail.
+enum class FileKind { regular, folder, other };
+int openToRead(const std::string& name, FileBytes* result);
+bool lookAt(int fd, FileKind* kind, long long* size);
+long long readSome(int fd, uint8_t* to, std::size_t size);
+void closeToRead(int fd);
+// Only advice, before the buffer is first touched: see the POSIX side.
+void adviseLargeBuffer(uint8_t* start, std::size_t size);
+
+// Writing. A file open for writing is a descriptor, or a HANDLE's value;
+// lastErrorText says why the latest of these calls failed.
+using Handle = std::intptr_t;
+inline constexpr Handle kNoHandle = -1;
+std::string lastErrorText();
+// kNoHandle with *exists set when the name is taken.
+Handle createExclusive(const std::string& name, bool* exists);
+long long writeSome(Handle h, const uint8_t* data, std::size_t size);
+bool syncFile(Handle h);
+bool closeFile(Handle h);
+// The output must look like a plain new file, whatever hid the temporary.
+bool unhide(const std::string& name);
+bool replaceFile(const std::string& from, const std::string& to, std::string* why);
+// Why an existing file may not be replaced, or "" when it may (or is not there).
+std::string cannotReplace(const std::string& name);
+// Makes the renames into `folder` durable.
+bool syncFolder(const std::string& folder, std::string* why);
+unsigned long long processId();
+
+}  // namespace headlink::platform

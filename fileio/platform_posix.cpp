@@ -1,0 +1,143 @@
+// fileio's platform layer on POSIX systems: file descriptors, the signal
+// mask to hold interruptions off, and signal handlers that clean up.
+#include "fileio/platform.h"
+
+#include <cerrno>
+#include <cstdio>
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace headlink::platform {
+
+namespace {
+
+void (*gCleanUp)() = nullptr;
+
+extern "C" void onInterrupt(int sig) {
+    gCleanUp();
+    // Die of the same signal, so the parent sees the usual status.
+    ::signal(sig, SIG_DFL);
+    ::raise(sig);
+}
+
+}  // namespace
+
+InterruptionsHeld::InterruptionsHeld() {
+    sigset_t held;
+    sigemptyset(&held);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&held, sig);
+    sigprocmask(SIG_BLOCK, &held, &previous_);
+}
+
+InterruptionsHeld::~InterruptionsHeld() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+
+void catchInterruptions(void (*cleanUp)()) {
+    gCleanUp = cleanUp;
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&action.sa_mask, sig);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction previous {};
+        sigaction(sig, nullptr, &previous);
+        if (previous.sa_handler != SIG_IGN) sigaction(sig, &action, nullptr);
+    }
+}
+
+void removeNow(const char* path) { ::unlink(path); }
+
+int openToRead(const std::string& name, FileBytes* result) {
+    // O_NONBLOCK makes opening a pipe or device return at once.
+    const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        result->missing = errno == ENOENT;
+        result->error = "cannot open: " + errnoText(errno);
+    }
+    return fd;
+}
+
+bool lookAt(int fd, FileKind* kind, long long* size) {
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) return false;
+    *kind = S_ISREG(info.st_mode) ? FileKind::regular : S_ISDIR(info.st_mode) ? FileKind::folder : FileKind::other;
+    *size = info.st_size;
+    return true;
+}
+
+long long readSome(int fd, uint8_t* to, std::size_t size) { return ::read(fd, to, size); }
+void closeToRead(int fd) { ::close(fd); }
+
+// A table of several megabytes would otherwise be brought in 4 KiB at a
+// time, one page fault each: at the largest sizes most of a run's CPU time.
+// Asking for large pages before the buffer is first touched makes most of
+// it a handful of faults (the advice covers the whole pages that hold the
+// buffer; each 2 MiB-aligned stretch inside may become one large page).
+// Only advice: where the system declines, nothing changes.
+void adviseLargeBuffer(uint8_t* start, std::size_t size) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    const long pageSize = ::sysconf(_SC_PAGESIZE);
+    if (size < (std::size_t{1} << 20) || pageSize <= 0) return;
+    const auto page = static_cast<std::uintptr_t>(pageSize);
+    const auto from = reinterpret_cast<std::uintptr_t>(start) & ~(page - 1);
+    const auto to = (reinterpret_cast<std::uintptr_t>(start) + size + page - 1) & ~(page - 1);
+    ::madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
+#else
+    (void)start;
+    (void)size;
+#endif
+}
+
+std::string lastErrorText() { return errnoText(errno); }
+
+Handle createExclusive(const std::string& name, bool* exists) {
+    // 0666: the umask then gives exactly the mode of a plain create.
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    *exists = fd < 0 && errno == EEXIST;
+    return fd;
+}
+
+long long writeSome(Handle fd, const uint8_t* data, std::size_t size) {
+    // A signal that breaks into the write is no failure: write again.
+    long long n = 0;
+    do n = ::write(static_cast<int>(fd), data, size);
+    while (n < 0 && errno == EINTR);
+    return n;
+}
+
+bool syncFile(Handle fd) { return ::fsync(static_cast<int>(fd)) == 0; }
+bool closeFile(Handle fd) { return ::close(static_cast<int>(fd)) == 0; }
+bool unhide(const std::string&) { return true; }  // hidden by its leading dot only
+
+bool replaceFile(const std::string& from, const std::string& to, std::string* why) {
+    if (std::rename(from.c_str(), to.c_str()) == 0) return true;
+    *why = "cannot replace: " + errnoText(errno);
+    return false;
+}
+
+// What a plain create would check: write permission for the running user.
+// (A rename would replace a file of another user in a folder we may write.)
+// Plain access(): the variant for effective ids is refused by some
+// container sandboxes, which would make every output look unwritable.
+std::string cannotReplace(const std::string& name) {
+    if (::access(name.c_str(), W_OK) == 0 || errno == ENOENT) return "";
+    if (errno == EACCES || errno == EPERM) return "the existing file is not writable by you";
+    return "cannot look at the existing file: " + errnoText(errno);
+}
+
+// A rename is on disk only once its folder is: a power cut could bring the
+// earlier file back. A file system that cannot flush folders (EINVAL) has
+// nothing more to do.
+bool syncFolder(const std::string& folder, std::string* why) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    bool ok = fd >= 0 && (::fsync(fd) == 0 || errno == EINVAL);
+    if (!ok) *why = "cannot flush the folder: " + errnoText(errno);
+    if (fd >= 0) ::close(fd);
+    return ok;
+}
+
+unsigned long long processId() { return static_cast<unsigned long long>(::getpid()); }
+
+}  // namespace headlink::platform

@@ -1,0 +1,156 @@
+// fileio's platform layer on Windows: the C runtime's descriptors for
+// reading, Win32 handles for the temporaries, and a console handler with a
+// lock for interruptions.
+#include "fileio/platform.h"
+
+#include <cerrno>
+#include <filesystem>
+#include <system_error>
+
+#include <fcntl.h>
+#include <io.h>
+#include <process.h>
+#include <sys/stat.h>
+#define WIN32_LEAN_AND_MEAN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+namespace headlink::platform {
+
+namespace {
+
+void (*gCleanUp)() = nullptr;
+
+// Windows delivers Ctrl-C and console close on a thread of its own, so the
+// writer and the handler share a lock instead of a signal mask.
+CRITICAL_SECTION gTemporaryLock;
+bool gLockReady = false;
+
+BOOL WINAPI onConsoleEvent(DWORD) {
+    // The lock is kept on purpose: the process ends when this returns, and
+    // the writer must not rename the temporary into place meanwhile. The
+    // temporary is open with delete sharing, so it goes when the process
+    // closes it.
+    EnterCriticalSection(&gTemporaryLock);
+    gCleanUp();
+    return FALSE;  // the default handling ends the process as usual
+}
+
+std::string windowsErrorText(DWORD code) {
+    switch (code) {
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS: return "File exists";
+    case ERROR_ACCESS_DENIED: return "Permission denied";
+    case ERROR_PATH_NOT_FOUND: return "No such file or directory";
+    case ERROR_SHARING_VIOLATION: return "the file is open in another program";
+    case ERROR_LOCK_VIOLATION: return "the file is locked by another program";
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL: return "No space left on device";
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY: return kNotEnoughMemory;
+    default: return "Windows error " + std::to_string(code);
+    }
+}
+
+HANDLE handleOf(Handle h) { return reinterpret_cast<HANDLE>(h); }
+
+}  // namespace
+
+InterruptionsHeld::InterruptionsHeld() {
+    if (gLockReady) EnterCriticalSection(&gTemporaryLock);
+}
+
+InterruptionsHeld::~InterruptionsHeld() {
+    if (gLockReady) LeaveCriticalSection(&gTemporaryLock);
+}
+
+void catchInterruptions(void (*cleanUp)()) {
+    gCleanUp = cleanUp;
+    InitializeCriticalSection(&gTemporaryLock);
+    gLockReady = true;
+    SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+}
+
+void removeNow(const char* path) { DeleteFileA(path); }
+
+int openToRead(const std::string& name, FileBytes* result) {
+    const int fd = _open(name.c_str(), _O_RDONLY | _O_BINARY);
+    if (fd < 0) {
+        result->missing = errno == ENOENT;
+        std::error_code ec;
+        result->error = std::filesystem::is_directory(name, ec) ? "cannot open: it is a folder, not a file"
+                                                                : "cannot open: " + errnoText(errno);
+    }
+    return fd;
+}
+
+bool lookAt(int fd, FileKind* kind, long long* size) {
+    struct _stat64 info {};
+    if (_fstat64(fd, &info) != 0) return false;
+    const auto type = info.st_mode & _S_IFMT;
+    *kind = type == _S_IFREG ? FileKind::regular : type == _S_IFDIR ? FileKind::folder : FileKind::other;
+    *size = info.st_size;
+    return true;
+}
+
+long long readSome(int fd, uint8_t* to, std::size_t size) {
+    return _read(fd, to, size > (1u << 30) ? (1u << 30) : static_cast<unsigned>(size));
+}
+
+void closeToRead(int fd) { _close(fd); }
+
+void adviseLargeBuffer(uint8_t*, std::size_t) {}
+
+std::string lastErrorText() { return windowsErrorText(GetLastError()); }
+
+// The temporary is made with CreateFile so that it can be hidden and be
+// deleted while still open.
+Handle createExclusive(const std::string& name, bool* exists) {
+    HANDLE h = CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                           CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr);
+    const DWORD code = GetLastError();
+    *exists = h == INVALID_HANDLE_VALUE && (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS);
+    SetLastError(code);
+    return reinterpret_cast<Handle>(h);
+}
+
+long long writeSome(Handle h, const uint8_t* data, std::size_t size) {
+    DWORD chunk = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
+    DWORD done = 0;
+    if (!WriteFile(handleOf(h), data, chunk, &done, nullptr)) return -1;
+    return done;
+}
+
+bool syncFile(Handle h) { return FlushFileBuffers(handleOf(h)) != 0; }
+bool closeFile(Handle h) { return CloseHandle(handleOf(h)) != 0; }
+
+// The temporary was hidden; the output must look like a plain new file.
+bool unhide(const std::string& name) { return SetFileAttributesA(name.c_str(), FILE_ATTRIBUTE_ARCHIVE) != 0; }
+
+bool replaceFile(const std::string& from, const std::string& to, std::string* why) {
+    // MoveFileEx with REPLACE_EXISTING is the Windows counterpart of an
+    // atomic rename over an existing file.
+    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    *why = "cannot replace: " + lastErrorText();
+    return false;
+}
+
+std::string cannotReplace(const std::string& name) {
+    DWORD attributes = GetFileAttributesA(name.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD code = GetLastError();
+        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return "";
+        return "cannot look at the existing file: " + windowsErrorText(code);
+    }
+    return (attributes & FILE_ATTRIBUTE_READONLY) ? "the existing file is read-only" : "";
+}
+
+// MoveFileEx with MOVEFILE_WRITE_THROUGH returns only once the rename is on disk.
+bool syncFolder(const std::string&, std::string*) { return true; }
+
+unsigned long long processId() { return static_cast<unsigned long long>(_getpid()); }
+
+}  // namespace headlink::platform
