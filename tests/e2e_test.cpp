@@ -9,11 +9,11 @@
 #include <iterator>
 #include <map>
 #include <atomic>
-#include <random>
 #include <tuple>
 
 #include "table/table.h"
 #include "tests/support/table_builder.h"
+#include "tests/support/temp_dir.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -31,7 +31,8 @@ namespace headlink {
 namespace {
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<uint8_t>;
+using testing::Bytes;
+using testing::readBytes;
 
 std::string env(const char* name) {
     const char* value = std::getenv(name);
@@ -83,11 +84,6 @@ std::string cell(const Table& t, int32_t row, int32_t column) {
     return std::string(s);
 }
 
-Bytes readBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
 struct RunResult {
     int status;
     std::string err;
@@ -102,43 +98,24 @@ std::string withoutCr(const Bytes& bytes) {
     return text;
 }
 
-class EndToEnd : public ::testing::Test {
+class EndToEnd : public testing::TempDir {
 protected:
     void SetUp() override {
+        TempDir::SetUp();
         exe_ = env("HEADLINK_EXE");
         ASSERT_FALSE(exe_.empty()) << "HEADLINK_EXE is not set";
         runner_ = env("HEADLINK_RUNNER");
-        auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir_ = fs::temp_directory_path() /
-               (std::string("headlink-e2e-") + info->test_suite_name() + "-" + info->name() + "-" +
-                std::to_string(std::random_device{}()));
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
     }
     void TearDown() override {
         std::error_code ec;
-        fs::remove_all(dir_, ec);
         fs::remove_all(dir_.string() + ".bin", ec);
+        fs::remove(log("out"), ec);
+        fs::remove(log("err"), ec);
+        TempDir::TearDown();
     }
 
-    void put(const std::string& name, const Bytes& bytes) const {
-        std::ofstream out(dir_ / name, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    }
-    void put(const std::string& name, const std::string& text) const { put(name, Bytes(text.begin(), text.end())); }
     void putAll(const std::map<std::string, Bytes>& files) const {
         for (const auto& [name, bytes] : files) put(name, bytes);
-    }
-    Bytes get(const std::string& name) const {
-        std::ifstream in(dir_ / name, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), {}};
-    }
-    bool has(const std::string& name) const { return fs::exists(dir_ / name); }
-    std::vector<std::string> listing() const {
-        std::vector<std::string> out;
-        for (const auto& entry : fs::directory_iterator(dir_)) out.push_back(entry.path().filename().string());
-        std::sort(out.begin(), out.end());
-        return out;
     }
 
     // Runs `exe` in the test folder; `shellPrefix` runs first in the same
@@ -253,7 +230,6 @@ protected:
 #endif
 
     std::string exe_, runner_;
-    fs::path dir_;
     mutable int ptyMaster_ = -1;
 };
 

@@ -3,8 +3,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
-#include <random>
 #include <utility>
 
 #ifndef _WIN32
@@ -14,6 +12,7 @@
 #include "fileio/fileio.h"
 #include "table/table.h"
 #include "tests/support/table_builder.h"
+#include "tests/support/temp_dir.h"
 
 namespace headlink {
 namespace {
@@ -115,28 +114,8 @@ TEST(TableWrite, RowCountCarriesIntoItsHighByte) {
     }
 }
 
-class TableFiles : public ::testing::Test {
-protected:
-    void SetUp() override {
-        dir_ = std::filesystem::temp_directory_path() /
-               ("headlink-write-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
-                "-" + std::to_string(std::random_device{}()));
-        std::filesystem::remove_all(dir_);
-        std::filesystem::create_directories(dir_);
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
-
-    std::string path(const char* name) const { return (dir_ / name).string(); }
-    std::vector<uint8_t> read(const char* name) const {
-        std::ifstream in(path(name), std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), {}};
-    }
-    std::size_t fileCount() const {
-        return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(dir_), {}));
-    }
-
-    std::filesystem::path dir_;
-};
+// Saving and reading whole files, in a folder of their own.
+class TableFiles : public testing::TempDir {};
 
 TEST_F(TableFiles, SaveReplacesAnEarlierOutputAndLeavesNoTemporary) {
     auto input = testing::buildTable(shape({"a"}, {{"x"}}));
@@ -145,8 +124,8 @@ TEST_F(TableFiles, SaveReplacesAnEarlierOutputAndLeavesNoTemporary) {
     { std::ofstream(path("out.2da")) << "an older, longer output file"; }
     std::string why;
     ASSERT_EQ(t.save(path("out.2da"), &why), 0) << why;
-    EXPECT_EQ(read("out.2da"), input);
-    EXPECT_EQ(fileCount(), 1u);
+    EXPECT_EQ(get("out.2da"), input);
+    EXPECT_EQ(listing().size(), 1u);
 }
 
 TEST_F(TableFiles, SaveOntoAFolderFailsAndKeepsTheFolder) {
@@ -157,7 +136,7 @@ TEST_F(TableFiles, SaveOntoAFolderFailsAndKeepsTheFolder) {
     EXPECT_EQ(t.save(path("out.2da"), &why), 1);
     EXPECT_EQ(why, "cannot write: a folder of this name is in the way");
     EXPECT_TRUE(std::filesystem::is_directory(path("out.2da")));
-    EXPECT_EQ(fileCount(), 1u);
+    EXPECT_EQ(listing().size(), 1u);
 }
 
 TEST_F(TableFiles, ReadOnlyOutputIsNotReplaced) {
@@ -168,8 +147,8 @@ TEST_F(TableFiles, ReadOnlyOutputIsNotReplaced) {
     std::vector<uint8_t> bytes{1, 2, 3};
     EXPECT_FALSE(writeFileSafely(path("out.2da"), bytes, &why));
     EXPECT_EQ(why, "cannot write: the existing file is read-only");
-    EXPECT_EQ(read("out.2da"), (std::vector<uint8_t>{'k', 'e', 'e', 'p', ' ', 'm', 'e'}));
-    EXPECT_EQ(fileCount(), 1u);
+    EXPECT_EQ(get("out.2da"), (std::vector<uint8_t>{'k', 'e', 'e', 'p', ' ', 'm', 'e'}));
+    EXPECT_EQ(listing().size(), 1u);
 }
 
 TEST_F(TableFiles, ReadFileReportsFoldersAndReadsWholeFiles) {
