@@ -6,27 +6,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-need=()
-command -v cmake >/dev/null || need+=(cmake)
-command -v make >/dev/null || need+=(make)
-command -v c++ >/dev/null || command -v g++ >/dev/null || need+=(g++)
-if [ ${#need[@]} -gt 0 ]; then
-  sudo=""
-  if [ "$(id -u)" != 0 ]; then
-    if command -v sudo >/dev/null; then
-      sudo=sudo
-    else
-      sudo=none
-    fi
-  fi
-  if [ "$sudo" = none ] || ! command -v apt-get >/dev/null; then
-    echo "run.sh: missing ${need[*]}: install these packages and run it again" >&2
-    exit 1
-  fi
-  echo "== installing: ${need[*]} =="
-  $sudo apt-get update -q
-  $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${need[@]}"
-fi
+. tests/support/need.sh
+need cmake cmake make make 'c++|g++' g++
 
 jobs=$(nproc 2>/dev/null || echo 2)
 cmake -S . -B build

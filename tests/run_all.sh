@@ -13,29 +13,22 @@ cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
 
 # A fresh machine may lack some tools; install what is missing.
-need=()
-command -v cmake >/dev/null || need+=(cmake)
-command -v make >/dev/null || need+=(make)
-command -v g++ >/dev/null || need+=(g++)
-command -v groff >/dev/null || need+=(groff-base)
-[ -e /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
-command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-64-posix)
-[ -x /usr/lib/wine/wine64 ] || need+=(wine64)
-command -v valgrind >/dev/null || need+=(valgrind)
-command -v clang++-14 >/dev/null || need+=(clang-14)
-[ -n "$(ls /usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a 2>/dev/null)" ] || need+=(libclang-rt-14-dev)
-command -v unzip >/dev/null || need+=(unzip)
-[ -e /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
-[ -x /usr/bin/time ] || need+=(time)
-command -v strace >/dev/null || need+=(strace)
-command -v prlimit >/dev/null || need+=(util-linux)
-if [ ${#need[@]} -gt 0 ]; then
-  echo "== installing: ${need[*]} =="
-  sudo=""
-  [ "$(id -u)" = 0 ] || sudo=sudo
-  $sudo apt-get update -q
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${need[@]}"
-fi
+. tests/support/need.sh
+need cmake cmake \
+  make make \
+  g++ g++ \
+  groff groff-base \
+  /usr/include/gtest/gtest.h libgtest-dev \
+  x86_64-w64-mingw32-g++-posix g++-mingw-w64-x86-64-posix \
+  /usr/lib/wine/wine64 wine64 \
+  valgrind valgrind \
+  clang++-14 clang-14 \
+  '/usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a' libclang-rt-14-dev \
+  unzip unzip \
+  /usr/include/benchmark/benchmark.h libbenchmark-dev \
+  /usr/bin/time time \
+  strace strace \
+  prlimit util-linux
 
 echo "== Windows build =="
 cmake --preset windows

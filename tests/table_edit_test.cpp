@@ -183,50 +183,5 @@ TEST(RowAppend, StopsAtTheSixteenBitRowCount) {
     EXPECT_EQ(why, "the table already holds 65535 rows, the most it can");
 }
 
-// The pool-size field follows the pool only when it was the pool's length
-// (4 here); a 0 or any other value is written back as read.
-TEST(TableWrite, AppendedRowsAreLabelledWithTheirIndex) {
-    const std::vector<std::pair<uint16_t, std::vector<uint8_t>>> fields = {
-        {4, {6, 0}}, {0, {0, 0}}, {3, {3, 0}}, {6, {6, 0}}, {0x0104, {4, 1}}};
-    for (const auto& [read, written] : fields) {
-        testing::TableLayout layout;
-        layout.columns = {"k"};
-        layout.rowLabels = {"zero", "one"};
-        layout.cells = {{"a"}, {"b"}};
-        layout.poolSizeField = read;
-        Table t = loaded(layout);
-        ASSERT_EQ(t.appendRow(0), 2);
-        ASSERT_EQ(t.setCell(2, 0, "c"), 0);
-        const std::vector<uint8_t> expected = {
-            '2', 'D', 'A', ' ', 'V', '2', '.', 'b', '\n', 'k', '\t', 0,  // labels
-            3, 0, 0, 0,                                                  // row count now 3
-            'z', 'e', 'r', 'o', '\t', 'o', 'n', 'e', '\t', '2', '\t',      // new label "2"
-            0, 0, 2, 0, 4, 0,                                            // grid: a, b, c
-            written[0], written[1],                                      // pool-size field
-            'a', 0, 'b', 0, 'c', 0};                                     // pool, "c" appended
-        EXPECT_EQ(t.bytes(), expected) << "field read as " << read;
-    }
-}
-
-TEST(TableWrite, RowCountCarriesIntoItsHighByte) {
-    testing::TableLayout layout;
-    layout.columns = {"k"};
-    layout.rowLabels = testing::numberedLabels(255);
-    layout.cells = std::vector<std::vector<std::string>>(255, {"x"});
-    Table t = loaded(layout);
-    // "2DA V2.b\n" "k\t" and the NUL at byte 11; the count follows at 12.
-    const std::vector<std::vector<uint8_t>> counts = {{0xFF, 0, 0, 0}, {0x00, 1, 0, 0}, {0x01, 1, 0, 0}};
-    for (std::size_t added = 0; added < counts.size(); ++added) {
-        if (added > 0) {
-            ASSERT_EQ(t.appendRow(0), 254 + static_cast<int32_t>(added));
-        }
-        const std::vector<uint8_t> bytes = t.bytes();
-        EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + 12, bytes.begin() + 16), counts[added]) << added;
-        Table again;
-        ASSERT_EQ(again.loadBytes(bytes, "again.2da"), 0);
-        EXPECT_EQ(again.rowCount(), 255 + static_cast<int32_t>(added));
-    }
-}
-
 }  // namespace
 }  // namespace headlink

@@ -3,8 +3,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
-#include <random>
+#include <utility>
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -13,6 +12,7 @@
 #include "fileio/fileio.h"
 #include "table/table.h"
 #include "tests/support/table_builder.h"
+#include "tests/support/temp_dir.h"
 
 namespace headlink {
 namespace {
@@ -23,6 +23,13 @@ testing::TableLayout shape(std::vector<std::string> columns, std::vector<std::ve
     layout.rowLabels = testing::numberedLabels(cells.size());
     layout.cells = std::move(cells);
     return layout;
+}
+
+Table loaded(const testing::TableLayout& layout) {
+    Table t;
+    std::string why;
+    EXPECT_EQ(t.loadBytes(testing::buildTable(layout), "t.2da", &why), 0) << why;
+    return t;
 }
 
 std::vector<testing::TableLayout> roundTripShapes() {
@@ -62,28 +69,53 @@ TEST(TableWrite, RoundTripsEveryShapeByteForByte) {
     }
 }
 
-class TableFiles : public ::testing::Test {
-protected:
-    void SetUp() override {
-        dir_ = std::filesystem::temp_directory_path() /
-               ("headlink-write-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
-                "-" + std::to_string(std::random_device{}()));
-        std::filesystem::remove_all(dir_);
-        std::filesystem::create_directories(dir_);
+// The pool-size field follows the pool only when it was the pool's length
+// (4 here); a 0 or any other value is written back as read.
+TEST(TableWrite, AppendedRowsAreLabelledWithTheirIndex) {
+    const std::vector<std::pair<uint16_t, std::vector<uint8_t>>> fields = {
+        {4, {6, 0}}, {0, {0, 0}}, {3, {3, 0}}, {6, {6, 0}}, {0x0104, {4, 1}}};
+    for (const auto& [read, written] : fields) {
+        testing::TableLayout layout;
+        layout.columns = {"k"};
+        layout.rowLabels = {"zero", "one"};
+        layout.cells = {{"a"}, {"b"}};
+        layout.poolSizeField = read;
+        Table t = loaded(layout);
+        ASSERT_EQ(t.appendRow(0), 2);
+        ASSERT_EQ(t.setCell(2, 0, "c"), 0);
+        const std::vector<uint8_t> expected = {
+            '2', 'D', 'A', ' ', 'V', '2', '.', 'b', '\n', 'k', '\t', 0,  // labels
+            3, 0, 0, 0,                                                  // row count now 3
+            'z', 'e', 'r', 'o', '\t', 'o', 'n', 'e', '\t', '2', '\t',      // new label "2"
+            0, 0, 2, 0, 4, 0,                                            // grid: a, b, c
+            written[0], written[1],                                      // pool-size field
+            'a', 0, 'b', 0, 'c', 0};                                     // pool, "c" appended
+        EXPECT_EQ(t.bytes(), expected) << "field read as " << read;
     }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
+}
 
-    std::string path(const char* name) const { return (dir_ / name).string(); }
-    std::vector<uint8_t> read(const char* name) const {
-        std::ifstream in(path(name), std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), {}};
+TEST(TableWrite, RowCountCarriesIntoItsHighByte) {
+    testing::TableLayout layout;
+    layout.columns = {"k"};
+    layout.rowLabels = testing::numberedLabels(255);
+    layout.cells = std::vector<std::vector<std::string>>(255, {"x"});
+    Table t = loaded(layout);
+    // "2DA V2.b\n" "k\t" and the NUL at byte 11; the count follows at 12.
+    const std::vector<std::vector<uint8_t>> counts = {{0xFF, 0, 0, 0}, {0x00, 1, 0, 0}, {0x01, 1, 0, 0}};
+    for (std::size_t added = 0; added < counts.size(); ++added) {
+        if (added > 0) {
+            ASSERT_EQ(t.appendRow(0), 254 + static_cast<int32_t>(added));
+        }
+        const std::vector<uint8_t> bytes = t.bytes();
+        EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + 12, bytes.begin() + 16), counts[added]) << added;
+        Table again;
+        ASSERT_EQ(again.loadBytes(bytes, "again.2da"), 0);
+        EXPECT_EQ(again.rowCount(), 255 + static_cast<int32_t>(added));
     }
-    std::size_t fileCount() const {
-        return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(dir_), {}));
-    }
+}
 
-    std::filesystem::path dir_;
-};
+// Saving and reading whole files, in a folder of their own.
+class TableFiles : public testing::TempDir {};
 
 TEST_F(TableFiles, SaveReplacesAnEarlierOutputAndLeavesNoTemporary) {
     auto input = testing::buildTable(shape({"a"}, {{"x"}}));
@@ -92,8 +124,8 @@ TEST_F(TableFiles, SaveReplacesAnEarlierOutputAndLeavesNoTemporary) {
     { std::ofstream(path("out.2da")) << "an older, longer output file"; }
     std::string why;
     ASSERT_EQ(t.save(path("out.2da"), &why), 0) << why;
-    EXPECT_EQ(read("out.2da"), input);
-    EXPECT_EQ(fileCount(), 1u);
+    EXPECT_EQ(get("out.2da"), input);
+    EXPECT_EQ(listing().size(), 1u);
 }
 
 TEST_F(TableFiles, SaveOntoAFolderFailsAndKeepsTheFolder) {
@@ -104,7 +136,7 @@ TEST_F(TableFiles, SaveOntoAFolderFailsAndKeepsTheFolder) {
     EXPECT_EQ(t.save(path("out.2da"), &why), 1);
     EXPECT_EQ(why, "cannot write: a folder of this name is in the way");
     EXPECT_TRUE(std::filesystem::is_directory(path("out.2da")));
-    EXPECT_EQ(fileCount(), 1u);
+    EXPECT_EQ(listing().size(), 1u);
 }
 
 TEST_F(TableFiles, ReadOnlyOutputIsNotReplaced) {
@@ -115,8 +147,8 @@ TEST_F(TableFiles, ReadOnlyOutputIsNotReplaced) {
     std::vector<uint8_t> bytes{1, 2, 3};
     EXPECT_FALSE(writeFileSafely(path("out.2da"), bytes, &why));
     EXPECT_EQ(why, "cannot write: the existing file is read-only");
-    EXPECT_EQ(read("out.2da"), (std::vector<uint8_t>{'k', 'e', 'e', 'p', ' ', 'm', 'e'}));
-    EXPECT_EQ(fileCount(), 1u);
+    EXPECT_EQ(get("out.2da"), (std::vector<uint8_t>{'k', 'e', 'e', 'p', ' ', 'm', 'e'}));
+    EXPECT_EQ(listing().size(), 1u);
 }
 
 TEST_F(TableFiles, ReadFileReportsFoldersAndReadsWholeFiles) {

@@ -4,19 +4,18 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <sstream>
 
 #include "patch/patch.h"
 #include "table/table.h"
 #include "tests/support/table_builder.h"
+#include "tests/support/temp_dir.h"
 #include "twoda/commands.h"
 #include "twoda/textform.h"
 
 namespace headlink {
 namespace {
 
-namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 
 Bytes build(std::string_view text) {
@@ -207,18 +206,9 @@ TEST(Check, ReportsEveryProblem) {
     }
 }
 
-class TwodaFiles : public ::testing::Test {
+// twoda run in-process on files in a folder of their own.
+class TwodaFiles : public testing::TempDir {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("twoda-test-" + std::to_string(std::random_device{}()));
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-    std::string put(const std::string& name, const Bytes& bytes) const {
-        std::ofstream(dir_ / name, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        return (dir_ / name).string();
-    }
     int twoda(std::vector<std::string> args, std::string* out, const std::string& input = "") const {
         std::ostringstream o, e;
         std::istringstream in(input);
@@ -226,7 +216,6 @@ protected:
         *out = o.str() + e.str();
         return status;
     }
-    fs::path dir_;
 };
 
 // find must name the row a script with the same key reuses, and say "no

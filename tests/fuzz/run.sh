@@ -9,21 +9,8 @@ cd "$(dirname "$0")/../.."
 seconds=${FUZZ_SECONDS:-60}
 jobs=$(nproc 2>/dev/null || echo 2)
 
-# Installs Debian packages when we can (as root), or says what is missing.
-install() {
-  if [ "$(id -u)" = 0 ]; then
-    apt-get update && apt-get install -y --no-install-recommends "$@"
-  else
-    echo "fuzz: missing $* (install them, e.g. with sudo apt-get install $*)" >&2
-    exit 1
-  fi
-}
-
-need=()
-command -v cmake >/dev/null || need+=(cmake)
-command -v clang++-14 >/dev/null || need+=(clang-14)
-command -v xxd >/dev/null || command -v od >/dev/null || need+=(xxd)
-[ ${#need[@]} -eq 0 ] || install "${need[@]}"
+. tests/support/need.sh
+need cmake cmake clang++-14 clang-14 'xxd|od' xxd
 
 # The fuzzer runtime ships apart from the compiler on Debian.
 probe=$(mktemp -d)
@@ -31,7 +18,7 @@ trap 'rm -rf "$probe"' EXIT
 printf '%s\n' '#include <cstddef>' '#include <cstdint>' \
   'extern "C" int LLVMFuzzerTestOneInput(const uint8_t*, size_t) { return 0; }' >"$probe/probe.cpp"
 if ! clang++-14 -fsanitize=fuzzer,address,undefined "$probe/probe.cpp" -o "$probe/probe" 2>/dev/null; then
-  install libclang-rt-14-dev
+  install_packages libclang-rt-14-dev
 fi
 
 CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -DHEADLINK_FUZZ=ON -DHEADLINK_TESTS=OFF \

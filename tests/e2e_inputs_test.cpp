@@ -1,0 +1,211 @@
+// End to end: inputs that stop a run before anything is written (missing,
+// empty, malformed, near-miss names, failing scripts, too few link columns)
+// and an input that is swapped for a pipe while it is read.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <atomic>
+#include <thread>
+#endif
+
+#include "tests/support/end_to_end.h"
+
+namespace headlink::testing {
+namespace {
+
+TEST_F(EndToEnd, MissingInputWritesNothing) {
+    auto kit = smallKit();
+    kit.erase("heads.2da");
+    kit.erase("portraits.2da");
+    putAll(kit);
+    RunResult r = run();
+    EXPECT_EQ(r.status, 1);
+    // Every table that cannot be read is reported, in order.
+    EXPECT_EQ(r.err, "headlink: heads.2da: cannot open: No such file or directory\n"
+                     "headlink: portraits.2da: cannot open: No such file or directory\n");
+    EXPECT_EQ(listing(), (std::vector<std::string>{"appearance.2da", "apphead1.txt", "apphead2.txt",
+                                                   "apphead3.txt", "head.txt", "portraits.txt"}));
+
+    // Without the first table this is most likely the wrong folder: a hint
+    // follows its error, and every missing script is listed too.
+    fs::remove(dir_ / "appearance.2da");
+    fs::remove(dir_ / "apphead2.txt");
+    r = run();
+    EXPECT_EQ(r.status, 1);
+    const std::string hint = "headlink: hint: there is no appearance.2da in ";
+    const std::string files = "; run headlink in the folder that holds appearance.2da, heads.2da, portraits.2da, "
+                              "head.txt, apphead1.txt, apphead2.txt, apphead3.txt, and portraits.txt (or name that "
+                              "folder with -C)\n";
+    const std::string folder = underWine() ? r.err.substr(r.err.find(" in ") + 4, r.err.find("; run") - r.err.find(" in ") - 4)
+                                           : fs::canonical(dir_).string();
+    EXPECT_EQ(r.err, "headlink: appearance.2da: cannot open: No such file or directory\n" + hint + folder + files +
+                         "headlink: heads.2da: cannot open: No such file or directory\n"
+                         "headlink: portraits.2da: cannot open: No such file or directory\n"
+                         "headlink: apphead2.txt: cannot open: No such file or directory\n");
+}
+
+TEST_F(EndToEnd, MalformedInputWritesNothing) {
+    testing::TableLayout dangling;
+    dangling.columns = {"label", "model"};
+    dangling.rowLabels = testing::numberedLabels(2);
+    dangling.rawPool = Bytes{'h', '0', 0, 'm', '0', 0};
+    dangling.rawGrid = {0, 3, 0, 6};  // row 1's model points one past the pool
+    testing::TableLayout upper;
+    upper.columns = names("ac", 11);
+    upper.rowLabels = testing::numberedLabels(1);
+    upper.cells = {names("a", 11)};
+    upper.upperRowCount = 1;  // 65,537 rows, which 16-bit offsets cannot hold
+    Bytes cut = smallKit()["portraits.2da"];
+    cut.resize(cut.size() - 40);  // into the grid
+    const std::vector<std::tuple<std::string, Bytes, std::string>> cases = {
+        {"portraits.2da", cut, "malformed: the cell grid of 1 rows x 9 columns runs past the end of the file"},
+        {"heads.2da", testing::buildTable(dangling),
+         "malformed: row 1, column 1 points outside the string pool (offset 6, pool of 6 bytes)"},
+        {"appearance.2da", testing::buildTable(upper),
+         "malformed: the row count's upper half is not zero (more than 65,535 rows, or a damaged file)"},
+    };
+    for (const auto& [name, bytes, reason] : cases) {
+        auto kit = smallKit();
+        kit[name] = bytes;
+        putAll(kit);
+        put("portraits_updated.2da", std::string("earlier output"));
+        RunResult r = run();
+        EXPECT_EQ(r.status, 1) << name;
+        EXPECT_EQ(r.err, "headlink: " + name + ": " + reason + "\n");
+        EXPECT_FALSE(has("appearance_updated.2da")) << name;
+        EXPECT_FALSE(has("heads_updated.2da")) << name;
+        EXPECT_EQ(get("portraits_updated.2da"), script("earlier output")) << name;
+    }
+}
+
+TEST_F(EndToEnd, EmptyOrFolderInputsAreReported) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"heads.2da", "headlink: heads.2da: malformed: the file is empty\n"},
+        {"apphead2.txt", "headlink: apphead2.txt: the script is empty\n"},
+    };
+    for (const auto& [name, message] : cases) {
+        auto kit = smallKit();
+        kit[name] = {};
+        putAll(kit);
+        RunResult r = run();
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, message);
+        EXPECT_FALSE(has("heads_updated.2da"));
+        EXPECT_FALSE(has("appearance_updated.2da"));
+    }
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    auto kit = smallKit();
+    kit.erase("appearance.2da");
+    putAll(kit);
+    fs::create_directory(dir_ / "appearance.2da");
+    RunResult r = run();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "headlink: appearance.2da: cannot open: it is a folder, not a file\n");
+    EXPECT_EQ(listing().size(), 8u);
+}
+
+// A name that differs by an extension a file browser hid is named in a hint.
+TEST_F(EndToEnd, NearMissNamesGetAHint) {
+    auto kit = smallKit();
+    kit["appearance.2da.txt"] = kit["appearance.2da"];
+    kit["head.txt.txt"] = kit["head.txt"];
+    kit.erase("appearance.2da");
+    kit.erase("head.txt");
+    putAll(kit);
+    RunResult r = run();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "headlink: appearance.2da: cannot open: No such file or directory\n"
+                     "headlink: appearance.2da: hint: the folder holds \"appearance.2da.txt\"; headlink opens exactly "
+                     "\"appearance.2da\" (a file browser may hide an extension), so rename it\n"
+                     "headlink: head.txt: cannot open: No such file or directory\n"
+                     "headlink: head.txt: hint: the folder holds \"head.txt.txt\"; headlink opens exactly \"head.txt\" "
+                     "(a file browser may hide an extension), so rename it\n");
+}
+
+TEST_F(EndToEnd, FailedOrMissingScriptWritesNothing) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"apphead3.txt", "headlink: apphead3.txt: cannot open: No such file or directory\n"},
+        {"head.txt", "headlink: head.txt: cannot open: No such file or directory\n"},
+    };
+    for (const auto& [missing, message] : cases) {
+        auto kit = smallKit();
+        kit.erase(missing);
+        putAll(kit);
+        RunResult r = run();
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, message);
+        for (const char* out : {"appearance_updated.2da", "heads_updated.2da", "portraits_updated.2da"})
+            EXPECT_FALSE(has(out)) << out;
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    auto kit = smallKit();
+    kit["portraits.txt"] = script("0 0 p\n42 x\n");
+    putAll(kit);
+    RunResult r = run();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "headlink: portraits.txt: line 2: column 42 is out of range (portraits.2da has 9 columns)\n");
+    EXPECT_FALSE(has("heads_updated.2da"));
+}
+
+TEST_F(EndToEnd, TooFewLinkColumnsWritesNothing) {
+    auto kit = smallKit();
+    kit["portraits.2da"] = table(names("pc", 8), {names("p", 8)});
+    putAll(kit);
+    RunResult r = run();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "headlink: portraits.2da: has 8 columns, but linking writes into column 8 and so "
+                     "needs at least 9\n");
+    EXPECT_FALSE(has("heads_updated.2da"));
+
+    kit = smallKit();
+    kit["appearance.2da"] = table(names("ac", 10), {names("a", 10)});
+    putAll(kit);
+    r = run();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "headlink: appearance.2da: has 10 columns, but linking writes into column 10 and so "
+                     "needs at least 11\n");
+    EXPECT_FALSE(has("heads_updated.2da"));
+}
+
+#ifndef _WIN32
+TEST_F(EndToEnd, FifoSwappedInForAnInputDoesNotHang) {
+    // While headlink runs, heads.2da keeps changing between a regular file
+    // and a pipe; whichever it opens, it must not wait for a writer that
+    // never comes.
+    putAll(smallKit());
+    const fs::path regular = dir_ / "regular", pipe = dir_ / "pipe", spare = dir_ / "spare";
+    fs::rename(dir_ / "heads.2da", regular);
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0644), 0);
+    const int tries = runner_.empty() ? 40 : 5;
+    for (int i = 0; i < tries; ++i) {
+        std::atomic<bool> done = false;
+        std::thread swapper([&] {
+            std::error_code ec;
+            for (bool toPipe = false; !done; toPipe = !toPipe) {
+                fs::remove(spare, ec);  // left when it was already heads.2da's file
+                fs::create_hard_link(toPipe ? pipe : regular, spare, ec);
+                fs::rename(spare, dir_ / "heads.2da", ec);
+            }
+        });
+        const pid_t pid = start();
+        const int status = finish(pid, 10);
+        done = true;
+        swapper.join();
+        ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
+        EXPECT_LE(WEXITSTATUS(status), 1);
+    }
+}
+#endif
+
+}  // namespace
+}  // namespace headlink::testing

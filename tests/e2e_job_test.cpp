@@ -1,0 +1,193 @@
+// End to end: the whole job on a kit (the linked rows, the report, a second
+// run on its own outputs), and the same outputs from every build.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tests/support/end_to_end.h"
+
+namespace headlink::testing {
+namespace {
+
+TEST_F(EndToEnd, LinksTheNewRowsAndLeavesInputsUntouched) {
+    auto kit = smallKit();
+    putAll(kit);
+    RunResult r = run();
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    for (const auto& [name, bytes] : kit) EXPECT_EQ(get(name), bytes) << name;
+    Table heads = loadTable(get("heads_updated.2da"));
+    Table appearance = loadTable(get("appearance_updated.2da"));
+    Table portraits = loadTable(get("portraits_updated.2da"));
+    EXPECT_EQ(heads.rowCount(), 4);
+    EXPECT_EQ(cell(heads, 3, 1), "mnew");
+    ASSERT_EQ(appearance.rowCount(), 5);
+    for (int32_t row = 2; row < 5; ++row) EXPECT_EQ(cell(appearance, row, 10), "3");
+    EXPECT_EQ(cell(appearance, 3, 1), "b1");  // apphead2.txt copied row 1
+    ASSERT_EQ(portraits.rowCount(), 2);
+    EXPECT_EQ(cell(portraits, 1, 2), "3");
+    EXPECT_EQ(cell(portraits, 1, 7), "2");
+    EXPECT_EQ(cell(portraits, 1, 8), "4");
+}
+
+TEST_F(EndToEnd, DoesTheWholeJobOnTheExampleKit) {
+    const fs::path kitDir = HEADLINK_EXAMPLES_DIR;
+    std::map<std::string, Bytes> kit;
+    for (const char* name : {"appearance.2da", "heads.2da", "portraits.2da", "head.txt", "apphead1.txt",
+                             "apphead2.txt", "apphead3.txt", "portraits.txt"})
+        kit[name] = readBytes(kitDir / name);
+    putAll(kit);
+    RunResult r = run();
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");  // not a warning on the example kit
+    for (const auto& [name, bytes] : kit) EXPECT_EQ(get(name), bytes) << name;
+
+    Table headsIn = loadTable(kit["heads.2da"]), heads = loadTable(get("heads_updated.2da"));
+    Table appIn = loadTable(kit["appearance.2da"]), app = loadTable(get("appearance_updated.2da"));
+    Table porIn = loadTable(kit["portraits.2da"]), por = loadTable(get("portraits_updated.2da"));
+
+    // heads: one row appended from template row 1.
+    ASSERT_EQ(heads.rowCount(), 31);
+    EXPECT_EQ(cell(heads, 30, 0), "head_elf_f_moonveil");
+    EXPECT_EQ(cell(heads, 30, 1), "hd_el_f_moon");
+    EXPECT_EQ(cell(heads, 30, 3), cell(headsIn, 1, 3));  // unnamed cells follow the template
+    // appearance: rows 40 and 41 appended; apphead3.txt found row 40 again.
+    ASSERT_EQ(app.rowCount(), 42);
+    EXPECT_EQ(cell(app, 40, 0), "ElfFemaleMoonveil");
+    EXPECT_EQ(cell(app, 40, 11), "fast");
+    EXPECT_EQ(cell(app, 41, 0), "ElfFemaleMoonveilCloaked");
+    EXPECT_EQ(cell(app, 41, 4), "tex_el_moon");  // copied from row 40
+    EXPECT_EQ(cell(app, 40, 10), "30");
+    EXPECT_EQ(cell(app, 41, 10), "30");
+    // portraits: row 32 linked to appearance rows 41 (main), 40 and 40.
+    ASSERT_EQ(por.rowCount(), 33);
+    EXPECT_EQ(cell(por, 32, 2), "41");
+    EXPECT_EQ(cell(por, 32, 7), "40");
+    EXPECT_EQ(cell(por, 32, 8), "40");
+    // Existing rows are untouched, the pools only grew, and the pool-size
+    // fields, the pools' lengths in the inputs, still are.
+    for (int32_t c = 0; c < app.columnCount(); ++c) EXPECT_EQ(cell(app, 39, c), cell(appIn, 39, c));
+    for (const auto& [in, out] : {std::pair{&headsIn, &heads}, {&appIn, &app}, {&porIn, &por}}) {
+        EXPECT_GT(out->pool().size(), in->pool().size());
+        EXPECT_TRUE(std::equal(in->pool().begin(), in->pool().end(), out->pool().begin()));
+        EXPECT_EQ(in->poolSizeField(), in->pool().size());
+        EXPECT_EQ(out->poolSizeField(), out->pool().size());
+    }
+    const Bytes out = get("heads_updated.2da");
+    // New row labels are the rows' own indexes.
+    const std::string headerOut(out.begin(), out.begin() + heads.gridStart());
+    EXPECT_EQ(headerOut.substr(headerOut.size() - 7), "\t29\t30\t");
+}
+
+TEST_F(EndToEnd, HeadScriptMatchingAnExistingRowIsLinked) {
+    auto kit = smallKit();
+    kit["head.txt"] = script("0 1 M1");  // first row whose model is "m1": row 1
+    putAll(kit);
+    ASSERT_EQ(run().status, 0);
+    EXPECT_EQ(get("heads_updated.2da"), kit["heads.2da"]);  // found, not added
+    Table app = loadTable(get("appearance_updated.2da"));
+    for (int32_t row = 2; row < 5; ++row) EXPECT_EQ(cell(app, row, 10), "1");
+}
+
+TEST_F(EndToEnd, AppearanceScriptsEndingOnOneRow) {
+    auto kit = smallKit();
+    kit["apphead1.txt"] = script("0 0 same");
+    kit["apphead2.txt"] = script("1 0 SAME 3 x");
+    kit["apphead3.txt"] = script("0 0 same\n");
+    putAll(kit);
+    ASSERT_EQ(run().status, 0);
+    Table app = loadTable(get("appearance_updated.2da"));
+    ASSERT_EQ(app.rowCount(), 3);
+    EXPECT_EQ(cell(app, 2, 3), "x");
+    EXPECT_EQ(cell(app, 2, 10), "3");
+    Table por = loadTable(get("portraits_updated.2da"));
+    for (int32_t column : {2, 7, 8}) EXPECT_EQ(cell(por, 1, column), "2");
+}
+
+TEST_F(EndToEnd, ScriptReportingRowZeroContinues) {
+    auto kit = smallKit();
+    kit["apphead1.txt"] = script("1 1 a1");  // row 0 holds "a1" in column 1
+    kit["head.txt"] = script("0 1 m0");      // row 0 holds "m0" in column 1
+    putAll(kit);
+    RunResult r = run();
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(loadTable(get("heads_updated.2da")).rowCount(), 3);
+    Table app = loadTable(get("appearance_updated.2da"));
+    EXPECT_EQ(cell(app, 0, 10), "0");
+    EXPECT_EQ(cell(loadTable(get("portraits_updated.2da")), 1, 7), "0");
+}
+
+TEST_F(EndToEnd, SecondRunOnItsOwnOutputsAddsNothing) {
+    putAll(smallKit());
+    ASSERT_EQ(run().status, 0);
+    std::map<std::string, Bytes> first;
+    for (const char* name : {"appearance", "heads", "portraits"}) {
+        first[name] = get(std::string(name) + "_updated.2da");
+        fs::rename(dir_ / (std::string(name) + "_updated.2da"), dir_ / (std::string(name) + ".2da"));
+    }
+    RunResult r = run();
+    ASSERT_EQ(r.status, 0) << r.err;
+    // Every script finds the row it appended the first time, and the link
+    // values are already in the pools: the outputs equal the inputs.
+    for (const auto& [name, bytes] : first) EXPECT_EQ(get(name + "_updated.2da"), bytes) << name;
+}
+
+TEST_F(EndToEnd, ReportsWhatItDidOnTheExampleKit) {
+    const fs::path kitDir = HEADLINK_EXAMPLES_DIR;
+    fs::create_directory(dir_ / "kit");
+    for (const auto& entry : fs::directory_iterator(kitDir)) {
+        const std::string ext = entry.path().extension().string();
+        if (ext == ".2da" || ext == ".txt") fs::copy_file(entry.path(), dir_ / "kit" / entry.path().filename());
+    }
+    const Bytes expected = readBytes(HEADLINK_EXPECTED_DIR "/example-report.txt");
+    RunResult r = run("-v -C kit");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, std::string(expected.begin(), expected.end()));
+    EXPECT_TRUE(fs::exists(dir_ / "kit" / "heads_updated.2da"));
+}
+
+// With HEADLINK_REFERENCE_EXE set (the build of another platform), both
+// builds must write identical bytes for the same inputs.
+TEST_F(EndToEnd, OutputsMatchTheReferenceBuild) {
+    const std::string reference = env("HEADLINK_REFERENCE_EXE");
+    if (reference.empty()) GTEST_SKIP() << "HEADLINK_REFERENCE_EXE is not set";
+    const fs::path kitDir = HEADLINK_EXAMPLES_DIR;
+    auto example = smallKit();
+    for (const auto& entry : fs::directory_iterator(kitDir)) {
+        const std::string ext = entry.path().extension().string();
+        if (ext == ".2da" || ext == ".txt") example[entry.path().filename().string()] = readBytes(entry.path());
+    }
+    // CR LF line ends, a NUL-cut value, and text after a 0x1A byte.
+    auto crlf = smallKit();
+    crlf["head.txt"] = script("0 0 newhead\r\n1 M0\r\n\x1A" "1 ignored\r\n");
+    crlf["apphead1.txt"] = script(std::string("0 0 app1\r\n3 cut\0tail\r\n", 22));
+    crlf["portraits.txt"] = script("0 0 p\r\n4 x\x1A");
+    for (const auto& kit : {example, crlf}) {
+        std::map<std::string, Bytes> outputs;
+        for (const std::string& exe : {exe_, reference}) {
+            fs::remove_all(dir_);
+            fs::create_directories(dir_);
+            putAll(kit);
+            RunResult r;
+            if (exe == reference) {
+                std::string command = "cd '" + dir_.string() + "' && '" + reference + "' </dev/null";
+                r.status = std::system(command.c_str());
+            } else {
+                r = run();
+            }
+            ASSERT_EQ(r.status, 0) << exe << ": " << r.err;
+            for (const char* name : {"appearance_updated.2da", "heads_updated.2da", "portraits_updated.2da"}) {
+                if (outputs.count(name)) EXPECT_EQ(get(name), outputs[name]) << name;
+                else outputs[name] = get(name);
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace headlink::testing

@@ -1,0 +1,88 @@
+// End to end: the twoda executable, on its own and on what headlink wrote.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/support/end_to_end.h"
+
+namespace headlink::testing {
+namespace {
+
+// What twoda diff sees after a run on the example kit: exactly the rows
+// headlink added and the cells it linked, as the README's worked example says.
+TEST_F(EndToEnd, TwodaDiffShowsWhatHeadlinkDid) {
+    for (const auto& entry : fs::directory_iterator(HEADLINK_EXAMPLES_DIR))
+        if (entry.is_regular_file()) fs::copy_file(entry.path(), dir_ / entry.path().filename());
+    ASSERT_EQ(run().status, 0);
+    std::string seen;
+    for (const char* name : {"heads", "appearance", "portraits"}) {
+        const std::string table = name;
+        RunResult r = twoda("diff " + table + ".2da " + table + "_updated.2da");
+        EXPECT_EQ(r.status, 1) << name;
+        EXPECT_EQ(r.err, "") << name;
+        seen += "twoda diff " + table + ".2da " + table + "_updated.2da\n" + r.out;
+    }
+    const Bytes expected = readBytes(HEADLINK_EXPECTED_DIR "/example-diff.txt");
+    EXPECT_EQ(seen, std::string(expected.begin(), expected.end()));
+    RunResult same = twoda("diff heads.2da heads.2da");
+    EXPECT_EQ(same.status, 0);
+    EXPECT_EQ(same.out, "no differences in rows or cells\n");
+}
+
+// Every twoda command on one small table, and build writing safely.
+TEST_F(EndToEnd, TwodaCommands) {
+    testing::TableLayout layout;
+    layout.columns = {"name", "note"};
+    layout.rowLabels = {"0", "1"};
+    layout.cells = {{"a", "two words"}, {"caf\xC3\xA9", ""}};
+    const Bytes table = testing::buildTable(layout);
+    put("t.2da", table);
+    const std::string text = "2DA V2.0\n\n\tname\tnote\n0\ta\t\"two words\"\n1\tcaf\xC3\xA9\t****\n";
+    put("t.txt", "2DA V2.0\n\nname note\n  0 a \"two words\"\n1 caf\xC3\xA9 ****\n");
+    put("bad.txt", "2DA V2.0\n\nname note\n0 a b c\n");
+    layout.rawPool = Bytes{'a', 0};
+    layout.rawGrid = {0, 0, 0, 5};
+    put("offsets.2da", testing::buildTable(layout));
+    const struct {
+        std::string args;
+        int status;
+        std::string out, err;
+    } cases[] = {
+        {"columns t.2da", 0, "0  name\n1  note\n", ""},
+        {"show t.2da", 0, "row     name         note\n0    0  a            two words\n"
+                          "1    1  caf\\xC3\\xA9  ****\n", ""},
+        {"find t.2da name A", 1, "no row: a script keyed on column 0 (name) with \"A\" appends a new row, because "
+         "its first copy in the pool is the pool's first string (offset 0), which lookups never match\n"
+         "row 0 (0) holds it in that column through pool offset 0, which lookups do not see\n", ""},
+        {"find t.2da note 'two words'", 2, "", "twoda: the key \"two words\" cannot be a script's key, which is "
+         "one token: not empty, without white space\n"},
+        {"csv t.2da", 0, ",name,note\r\n0,a,two words\r\n1,caf\xC3\xA9,\r\n", ""},
+        {"text t.2da", 0, text, ""},
+        {"build t.txt built.2da", 0, "", ""},
+        {"build bad.txt nothing.2da", 1, "",
+         "twoda: bad.txt: line 4: row \"0\": expected 2 values, one per column, found 3\n"},
+        {"check t.2da", 0, "t.2da: valid: 2 rows, 2 columns, 19 pool bytes in 4 strings\n", ""},
+        {"check offsets.2da", 1,
+         "offsets.2da: malformed: row 1, column 1 points outside the string pool (offset 5, pool of 2 bytes)\n", ""},
+        {"show offsets.2da", 1, "",
+         "twoda: offsets.2da: malformed: row 1, column 1 points outside the string pool (offset 5, pool of 2 "
+         "bytes)\n"},
+        {"diff t.2da offsets.2da", 2, "",
+         "twoda: offsets.2da: malformed: row 1, column 1 points outside the string pool (offset 5, pool of 2 "
+         "bytes)\n"},
+        {"--version", 0, "twoda " HEADLINK_VERSION "\n", ""},
+        {"show", 2, "", "twoda: usage: twoda show FILE [ROWS]\nTry 'twoda --help'.\n"},
+        {"frob t.2da", 2, "", "twoda: unknown command \"frob\"\nTry 'twoda --help'.\n"},
+    };
+    for (const auto& c : cases) {
+        RunResult r = twoda(c.args);
+        EXPECT_EQ(r.status, c.status) << c.args;
+        EXPECT_EQ(r.out, c.out) << c.args;
+        EXPECT_EQ(r.err, c.err) << c.args;
+    }
+    EXPECT_EQ(get("built.2da"), table);
+    EXPECT_EQ(listing(), (std::vector<std::string>{"bad.txt", "built.2da", "offsets.2da", "t.2da", "t.txt"}));
+}
+
+}  // namespace
+}  // namespace headlink::testing

@@ -1,0 +1,93 @@
+// The fixture of the end-to-end tests: the real headlink executable run in
+// temporary folders. HEADLINK_EXE names the executable and HEADLINK_RUNNER an
+// optional command prefix to run it with, so the same tests check every
+// build (natively, under an emulator, under valgrind).
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#ifndef _WIN32
+#include <sys/types.h>
+#endif
+
+#include "table/table.h"
+#include "tests/support/table_builder.h"
+#include "tests/support/temp_dir.h"
+
+namespace headlink::testing {
+
+namespace fs = std::filesystem;
+
+// The variable's value, or "" when it is not set.
+std::string env(const char* name);
+
+// A table with these columns and cells, its rows labelled 0, 1, ...
+Bytes table(std::vector<std::string> columns, std::vector<std::vector<std::string>> cells);
+// prefix0, prefix1, ... n names in all.
+std::vector<std::string> names(const char* prefix, int n);
+Bytes script(const std::string& text);
+// Three small tables with the columns the linking needs, and five scripts
+// that each append a row.
+std::map<std::string, Bytes> smallKit();
+
+Table loadTable(const Bytes& bytes);
+// The text of one cell, or a marker for a cell that is not there.
+std::string cell(const Table& t, int32_t row, int32_t column);
+
+struct RunResult {
+    int status;
+    std::string err;
+    std::string out;
+};
+
+class EndToEnd : public TempDir {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    void putAll(const std::map<std::string, Bytes>& files) const {
+        for (const auto& [name, bytes] : files) put(name, bytes);
+    }
+
+    // Runs `exe` in the test folder; `shellPrefix` runs first in the same
+    // shell. Both streams are kept as written.
+    RunResult runProgram(const std::string& exe, const std::string& args, const std::string& shellPrefix) const;
+    // Runs headlink in the test folder; `shellPrefix` runs first in the same shell.
+    RunResult run(const std::string& args = "", const std::string& shellPrefix = "") const;
+    // Runs twoda (TWODA_EXE, or else the one built beside these tests, with
+    // the same runner) in the test folder. Its stdout is compared as
+    // written: twoda writes the same bytes on every system, CSV's CR LF
+    // included.
+    RunResult twoda(const std::string& args) const;
+
+    // headlink's output streams are caught beside the test folder, not in it.
+    std::string log(const char* stream) const { return dir_.string() + "." + stream; }
+
+    bool underWine() const { return runner_.find("wine") != std::string::npos; }
+    // Temporary outputs headlink left in the folder.
+    std::vector<std::string> temporaries() const;
+
+#ifndef _WIN32
+    // Starts headlink in the test folder without waiting for it. Its stderr
+    // goes to `errFd` (or the err log); `pty` gives it a terminal of its own,
+    // through which an emulator turns SIGINT into a console Ctrl-C.
+    pid_t start(int errFd = -1, bool pty = false) const;
+    // Waits at most `seconds`; a run still going then has hung, and is killed.
+    int finish(pid_t pid, int seconds = 60) const;
+
+    // As root, permissions do not stop us: such tests run headlink as an
+    // unprivileged user instead, from a copy it can reach (the build tree may
+    // lie in a private folder). Returns the command prefix for run(), or
+    // nothing when we are not root.
+    std::string asNobody();
+#endif
+
+    std::string exe_, runner_;
+    mutable int ptyMaster_ = -1;
+};
+
+}  // namespace headlink::testing

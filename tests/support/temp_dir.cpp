@@ -1,0 +1,43 @@
+#include "tests/support/temp_dir.h"
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <random>
+
+namespace headlink::testing {
+
+namespace fs = std::filesystem;
+
+Bytes readBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void TempDir::SetUp() {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    dir_ = fs::temp_directory_path() / (std::string("headlink-") + info->test_suite_name() + "-" + info->name() +
+                                        "-" + std::to_string(std::random_device{}()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+}
+
+void TempDir::TearDown() {
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+}
+
+std::string TempDir::put(const std::string& name, const Bytes& bytes) const {
+    std::ofstream out(dir_ / name, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return path(name);
+}
+
+std::vector<std::string> TempDir::listing() const {
+    std::vector<std::string> out;
+    for (const auto& entry : fs::directory_iterator(dir_)) out.push_back(entry.path().filename().string());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+}  // namespace headlink::testing
