@@ -18,10 +18,10 @@ struct LinkColumn {
     std::size_t to;
 };
 constexpr LinkColumn kLinkColumns[] = {
-    {0, kAppearanceHeadColumn, 1},
-    {2, kPortraitMainColumn, 0},
-    {2, kPortraitAlt1Column, 0},
-    {2, kPortraitAlt2Column, 0},
+    {kAppearance, kAppearanceHeadColumn, kHeads},
+    {kPortraits, kPortraitMainColumn, kAppearance},
+    {kPortraits, kPortraitAlt1Column, kAppearance},
+    {kPortraits, kPortraitAlt2Column, kAppearance},
 };
 
 // A row number as headlink writes it: decimal digits, no sign, no leading
@@ -38,7 +38,7 @@ int32_t rowNumber(std::string_view text) {
 
 }  // namespace
 
-std::vector<DanglingLink> danglingLinks(const std::array<Table, 3>& tables) {
+std::vector<DanglingLink> danglingLinks(const std::array<Table, kTableCount>& tables) {
     std::vector<DanglingLink> found;
     for (const LinkColumn& link : kLinkColumns) {
         const Table& from = tables[link.from];
@@ -55,12 +55,12 @@ std::vector<DanglingLink> danglingLinks(const std::array<Table, 3>& tables) {
 
 int checkLinks(const Options& options, std::ostream& err) {
     const auto& names = options.outputs ? kOutputFiles : kTableFiles;
-    std::array<Table, 3> tables;
+    std::array<Table, kTableCount> tables;
     bool loaded = true;
     for (std::size_t i = 0; i < tables.size(); ++i) {
-        std::string why;
+        Result why;
         if (tables[i].load(names[i], &why) != 0) {
-            err << "headlink: " << names[i] << ": " << why << '\n';
+            err << "headlink: " << why.description() << '\n';
             loaded = false;
         }
     }

@@ -1,6 +1,6 @@
 #include "app/link.h"
 
-#include <new>
+#include <algorithm>
 
 #include "patch/patch.h"
 
@@ -8,12 +8,31 @@ namespace headlink {
 
 namespace {
 
-bool checkColumns(const Table& table, int32_t needed, std::string* why) {
-    if (table.columnCount() >= needed) return true;
-    *why = table.name() + ": has " + std::to_string(table.columnCount()) +
-           " columns, but linking writes into column " + std::to_string(needed - 1) +
-           " and so needs at least " + std::to_string(needed);
-    return false;
+Result checkColumns(const Table& table, int32_t needed) {
+    if (table.columnCount() >= needed) return {};
+    return Result::failure(Status::malformed,
+                           "has " + std::to_string(table.columnCount()) +
+                               " columns, but linking writes into column " + std::to_string(needed - 1) +
+                               " and so needs at least " + std::to_string(needed),
+                           table.name());
+}
+
+// The warning a script gets for setting a column that linking overwrites.
+// It goes among the script's own warnings by line, and within their cap.
+void warnOfLinkColumns(ScriptDetails& details, const std::vector<int32_t>& linkColumns) {
+    auto& warnings = details.warnings;
+    for (const auto& change : details.changes) {
+        if (std::find(linkColumns.begin(), linkColumns.end(), change.column) == linkColumns.end()) continue;
+        auto at = std::find_if(warnings.begin(), warnings.end(),
+                               [&](const ScriptDetails::Warning& w) { return w.line == 0 || w.line > change.line; });
+        warnings.insert(at, {change.line, "column " + std::to_string(change.column) +
+                                              " is a link column: linking replaces this value with a row number"});
+    }
+    if (warnings.size() > kMaxScriptWarnings + 1 ||
+        (warnings.size() == kMaxScriptWarnings + 1 && warnings.back().line != 0)) {
+        warnings.resize(kMaxScriptWarnings);
+        warnings.push_back({0, kMoreWarnings});
+    }
 }
 
 // "appearance row 40 (label "40")": rows are counted by position, as
@@ -37,26 +56,23 @@ std::string poolText(const Table& table, uint16_t offset) {
 
 class Linker {
 public:
-    Linker(const std::array<FileBytes, 5>& scripts, LinkReport* report) : scripts_(scripts), report_(report) {}
+    Linker(const std::array<FileBytes, kScriptCount>& scripts, LinkReport* report)
+        : scripts_(scripts), report_(report) {}
 
-    // Applies script i; returns the row it reported, or -1.
-    int32_t apply(Table& table, std::size_t i, std::vector<int32_t> linkColumns, std::string* why) {
-        const std::string name = kScriptFiles[i];
-        if (!scripts_[i].ok()) {
-            *why = name + ": " + scripts_[i].error;
+    // Applies a script; returns the row it reported, or -1 with *why set.
+    int32_t apply(Table& table, ScriptId script, std::vector<int32_t> linkColumns, Result* why) {
+        const std::string name = kScriptFiles[script];
+        if (report_ != nullptr && report_->current != nullptr) *report_->current = kScriptFiles[script];
+        if (!scripts_[script].ok()) {
+            *why = Result::failure(Status::cannotRead, scripts_[script].error, name);
             return -1;
         }
-        ScriptDetails& details = details_[i];
-        details.linkColumns = std::move(linkColumns);
-        details.listChanges = report_ != nullptr && report_->out != nullptr;
-        int32_t row = -1;
-        try {
-            row = applyScriptBytes(table, scripts_[i].bytes, name, why, &details);
-        } catch (const std::bad_alloc&) {
-            *why = name + ": " + kNotEnoughMemory;
-        }
+        ScriptDetails& details = details_[script];
+        // Every cell set is listed: the link warnings are found among them.
+        const int32_t row = applyScriptBytes(table, scripts_[script].bytes, name, why, {true}, &details);
+        warnOfLinkColumns(details, linkColumns);
         if (report_ == nullptr) return row;
-        if (row >= 0 && details.listChanges) listSteps(table, details, name, row);
+        if (row >= 0 && report_->out != nullptr) listSteps(table, details, name, row);
         for (const auto& warning : details.warnings)
             report_->warn(name + ": " + (warning.line > 0 ? "line " + std::to_string(warning.line) + ": " : "") +
                           "warning: " + warning.text);
@@ -82,20 +98,17 @@ public:
         details.changes = {};
     }
 
-    // Writes a row number into a link cell of the row script i used.
-    bool link(Table& table, std::size_t i, int32_t row, int32_t column, int32_t value, std::string* why) {
-        std::string reason;
+    // Writes a row number into a link cell of the row a script used.
+    bool link(Table& table, ScriptId script, int32_t row, int32_t column, int32_t value, Result* why) {
+        if (report_ != nullptr && report_->current != nullptr) *report_->current = table.name().c_str();
+        Result reason;
         const uint16_t was = table.cellOffset(row, column);
         const std::string text = decimal(value);
-        bool ok = false;
-        try {
-            ok = table.setCell(row, column, text, &reason) == 0;
-        } catch (const std::bad_alloc&) {
-            reason = kNotEnoughMemory;
-        }
-        if (!ok) {
-            *why = table.name() + ": cannot write " + text + " into column " + decimal(column) + " of row " +
-                   decimal(row) + ": " + reason;
+        if (table.setCell(row, column, text, &reason) != 0) {
+            *why = Result::failure(reason.status,
+                                   "cannot write " + text + " into column " + decimal(column) + " of row " +
+                                       decimal(row) + ": " + reason.reason,
+                                   table.name());
             return false;
         }
         if (report_ == nullptr) return true;
@@ -103,9 +116,9 @@ public:
             *report_->out << "link: " << tableTitle(table) << " row " << row << ": "
                           << columnName(table.columnLabels(), column) << " = " << quoted(text) << " (was "
                           << poolText(table, was) << ")\n";
-        const ScriptDetails& details = details_[i];
+        const ScriptDetails& details = details_[script];
         if (column == details.keyColumn && !sameText(text, details.keyValue))
-            report_->warn(std::string(kScriptFiles[i]) + ": warning: linking writes " + quoted(text) +
+            report_->warn(std::string(kScriptFiles[script]) + ": warning: linking writes " + quoted(text) +
                           " into key column " + std::to_string(column) + " of " + tableTitle(table) + " row " +
                           std::to_string(row) + ": the next run will not find the row by " +
                           quoted(details.keyValue) + " and adds another");
@@ -113,9 +126,9 @@ public:
     }
 
 private:
-    const std::array<FileBytes, 5>& scripts_;
+    const std::array<FileBytes, kScriptCount>& scripts_;
     LinkReport* report_;
-    std::array<ScriptDetails, 5> details_;
+    std::array<ScriptDetails, kScriptCount> details_;
 };
 
 }  // namespace
@@ -136,31 +149,35 @@ std::string tableTitle(const Table& table) {
     return name.size() > 4 && name.compare(name.size() - 4, 4, ".2da") == 0 ? name.substr(0, name.size() - 4) : name;
 }
 
-bool runLinking(Table& appearance, Table& heads, Table& portraits,
-                const std::array<FileBytes, 5>& scripts, std::string* why, LinkReport* report) {
-    if (!checkColumns(appearance, kAppearanceHeadColumn + 1, why) ||
-        !checkColumns(portraits, kPortraitAlt2Column + 1, why))
-        return false;
+Result runLinking(Table& appearance, Table& heads, Table& portraits,
+                  const std::array<FileBytes, kScriptCount>& scripts, LinkReport* report) {
+    Result why = checkColumns(appearance, kAppearanceHeadColumn + 1);
+    if (why) why = checkColumns(portraits, kPortraitAlt2Column + 1);
+    if (!why) return why;
     Linker linker(scripts, report);
 
-    if (linker.apply(heads, 0, {}, why) < 0) return false;
+    if (linker.apply(heads, kHeadScript, {}, &why) < 0) return why;
     const int32_t headRow = heads.lastPatchedRow();
 
     // Each appearance row gets the head row; later scripts see rows that
     // earlier ones appended.
-    std::array<int32_t, 3> appearanceRows{};
-    for (std::size_t i = 0; i < 3; ++i) {
-        if (linker.apply(appearance, i + 1, {kAppearanceHeadColumn}, why) < 0) return false;
+    std::array<int32_t, kAppearanceScripts.size()> appearanceRows{};
+    for (std::size_t i = 0; i < kAppearanceScripts.size(); ++i) {
+        const ScriptId script = kAppearanceScripts[i];
+        if (linker.apply(appearance, script, {kAppearanceHeadColumn}, &why) < 0) return why;
         appearanceRows[i] = appearance.lastPatchedRow();
-        if (!linker.link(appearance, i + 1, appearanceRows[i], kAppearanceHeadColumn, headRow, why)) return false;
+        if (!linker.link(appearance, script, appearanceRows[i], kAppearanceHeadColumn, headRow, &why)) return why;
     }
 
-    if (linker.apply(portraits, 4, {kPortraitMainColumn, kPortraitAlt1Column, kPortraitAlt2Column}, why) < 0)
-        return false;
+    if (linker.apply(portraits, kPortraitsScript, {kPortraitMainColumn, kPortraitAlt1Column, kPortraitAlt2Column},
+                     &why) < 0)
+        return why;
     const int32_t portraitRow = portraits.lastPatchedRow();
-    return linker.link(portraits, 4, portraitRow, kPortraitMainColumn, appearanceRows[1], why) &&
-           linker.link(portraits, 4, portraitRow, kPortraitAlt1Column, appearanceRows[0], why) &&
-           linker.link(portraits, 4, portraitRow, kPortraitAlt2Column, appearanceRows[2], why);
+    if (linker.link(portraits, kPortraitsScript, portraitRow, kPortraitMainColumn, appearanceRows[1], &why) &&
+        linker.link(portraits, kPortraitsScript, portraitRow, kPortraitAlt1Column, appearanceRows[0], &why) &&
+        linker.link(portraits, kPortraitsScript, portraitRow, kPortraitAlt2Column, appearanceRows[2], &why))
+        return {};
+    return why;
 }
 
 }  // namespace headlink

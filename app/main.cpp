@@ -51,13 +51,14 @@ int main(int argc, char** argv) {
 #else
     const bool window = false;
 #endif
+    // Running out of memory in the job is reported by runInDirectory;
+    // anywhere else, by the terminate handler set above.
     int status = 1;
-    try {
+    {
         const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
         headlink::Options options;
-        std::string why;
-        if (!headlink::parseOptions(args, &options, &why)) {
-            std::cerr << "headlink: " << why << "\nTry 'headlink --help'.\n";
+        if (const headlink::Result parsed = headlink::parseOptions(args, &options); !parsed) {
+            std::cerr << "headlink: " << parsed.description() << "\nTry 'headlink --help'.\n";
             status = 2;
         } else if (options.help) {
             std::cout << headlink::usage();
@@ -69,9 +70,6 @@ int main(int argc, char** argv) {
             if (window) options.verbose = true;
             status = headlink::runInDirectory(options, std::cout, std::cerr);
         }
-    } catch (const std::bad_alloc&) {
-        // Out of memory even for the message: no allocation from here on.
-        std::fputs("headlink: not enough memory\n", stderr);
     }
     if (window) {
         std::cerr << "Press Enter to close this window.";

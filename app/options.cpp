@@ -25,14 +25,11 @@ constexpr std::array<Entry, 9> kOptions = {{
     {0, "version", &Options::version},
 }};
 
-bool fail(std::string* why, std::string reason) {
-    *why = std::move(reason);
-    return false;
-}
+Result fail(std::string reason) { return Result::failure(Status::usage, std::move(reason)); }
 
 }  // namespace
 
-bool parseOptions(std::span<const std::string> args, Options* options, std::string* why) {
+Result parseOptions(std::span<const std::string> args, Options* options) {
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg == "--") break;  // everything after it is ignored
@@ -45,20 +42,20 @@ bool parseOptions(std::span<const std::string> args, Options* options, std::stri
             const Entry* entry = nullptr;
             for (const Entry& s : kOptions)
                 if (name == s.longName) entry = &s;
-            if (entry == nullptr) return fail(why, "unknown option '" + arg + "'");
+            if (entry == nullptr) return fail("unknown option '" + arg + "'");
             if (entry->flag != nullptr) {
                 if (equals != std::string::npos)
-                    return fail(why, "option '--" + name + "' takes no value");
+                    return fail("option '--" + name + "' takes no value");
                 options->*(entry->flag) = true;
             } else if (equals != std::string::npos) {
                 options->directory = arg.substr(equals + 1);
             } else if (i + 1 < args.size()) {
                 options->directory = args[++i];
             } else {
-                return fail(why, "option '--" + name + "' needs a folder");
+                return fail("option '--" + name + "' needs a folder");
             }
             if (entry->flag == nullptr && options->directory.empty())
-                return fail(why, "option '--" + name + "' needs a folder");
+                return fail("option '--" + name + "' needs a folder");
             continue;
         }
 
@@ -67,7 +64,7 @@ bool parseOptions(std::span<const std::string> args, Options* options, std::stri
             const Entry* entry = nullptr;
             for (const Entry& s : kOptions)
                 if (s.shortName != 0 && arg[at] == s.shortName) entry = &s;
-            if (entry == nullptr) return fail(why, std::string("unknown option '-") + arg[at] + "'");
+            if (entry == nullptr) return fail(std::string("unknown option '-") + arg[at] + "'");
             if (entry->flag != nullptr) {
                 options->*(entry->flag) = true;
                 continue;
@@ -75,12 +72,12 @@ bool parseOptions(std::span<const std::string> args, Options* options, std::stri
             if (at + 1 < arg.size()) options->directory = arg.substr(at + 1);
             else if (i + 1 < args.size()) options->directory = args[++i];
             else options->directory.clear();
-            if (options->directory.empty()) return fail(why, "option '-C' needs a folder");
+            if (options->directory.empty()) return fail("option '-C' needs a folder");
             break;
         }
     }
-    if (options->outputs && !options->checkLinks) return fail(why, "option '--outputs' needs '--check-links'");
-    return true;
+    if (options->outputs && !options->checkLinks) return fail("option '--outputs' needs '--check-links'");
+    return {};
 }
 
 std::string usage() {

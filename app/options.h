@@ -6,6 +6,8 @@
 #include <span>
 #include <string>
 
+#include "fileio/result.h"
+
 namespace headlink {
 
 struct Options {
@@ -20,9 +22,9 @@ struct Options {
     bool version = false;
 };
 
-// The options in `args` (the arguments after the program name). On a usage
-// error, false with the message in *why ("unknown option '--frob'").
-bool parseOptions(std::span<const std::string> args, Options* options, std::string* why);
+// The options in `args` (the arguments after the program name), or a
+// usage error ("unknown option '--frob'").
+Result parseOptions(std::span<const std::string> args, Options* options);
 
 // The text --help prints.
 std::string usage();

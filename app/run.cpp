@@ -72,63 +72,64 @@ std::string listOf(std::size_t from, std::size_t to) {
 
 // Writes the three outputs together; the failures go to *errors. Returns
 // how many of them, in order, are now the new ones.
-std::size_t writeOutputs(const std::array<Table, 3>& tables, std::vector<std::string>* errors) {
-    std::array<Table::Scratch, 3> scratch;
-    std::array<Table::Parts, 3> parts;
-    std::array<FileToWrite, 3> files;
+std::size_t writeOutputs(const std::array<Table, kTableCount>& tables, std::vector<Result>* errors) {
+    std::array<Table::Scratch, kTableCount> scratch;
+    std::array<Table::Parts, kTableCount> parts;
+    std::array<FileToWrite, kTableCount> files;
     for (std::size_t i = 0; i < files.size(); ++i) {
         parts[i] = tables[i].parts(&scratch[i]);
         files[i] = {kOutputFiles[i], parts[i]};
     }
     const WriteResult result = writeFilesTogether(files);
     using Stage = WriteResult::Stage;
+    auto failure = [errors](std::string reason, std::string file = {}) {
+        errors->push_back(Result::failure(Status::cannotWrite, std::move(reason), std::move(file)));
+    };
     if (result.stage == Stage::flush) {
-        errors->push_back(result.failures.front().second +
-                          "; the three new outputs are in place but may not survive a power cut");
+        failure(result.failures.front().second + "; the three new outputs are in place but may not survive a power cut");
         return files.size();
     }
-    for (const auto& [file, why] : result.failures) errors->push_back(std::string(kOutputFiles[file]) + ": " + why);
+    for (const auto& [file, why] : result.failures) failure(why, kOutputFiles[file]);
     if (result.stage == Stage::prepare || (result.stage == Stage::replace && result.replaced == 0))
-        errors->push_back(kNoneWritten);
+        failure(kNoneWritten);
     else if (result.stage == Stage::replace)
-        errors->push_back("the outputs no longer match each other: new: " + listOf(0, result.replaced) +
-                          "; as before this run: " + listOf(result.replaced, files.size()) +
-                          "; run headlink again to write all three");
+        failure("the outputs no longer match each other: new: " + listOf(0, result.replaced) +
+                "; as before this run: " + listOf(result.replaced, files.size()) +
+                "; run headlink again to write all three");
     return result.replaced;
 }
 
 }  // namespace
 
-RunOutcome runInMemory(RunInputs inputs, std::ostream* report, LiveWarnings live) {
+RunOutcome runInMemory(RunInputs inputs, std::ostream* report, LiveWarnings live, const char** current) {
     RunOutcome outcome;
-    std::array<Table, 3>& tables = outcome.tables;
+    std::array<Table, kTableCount>& tables = outcome.tables;
     LinkReport linkReport;
     linkReport.out = report;
     linkReport.live = live;
+    linkReport.current = current;
     // Every table and every script that cannot be read or loaded is
     // reported, in this fixed order; then nothing more is done.
     for (std::size_t i = 0; i < tables.size(); ++i) {
-        std::string why = inputs.tables[i].error;
-        try {
-            const bool loaded =
-                inputs.tables[i].ok() &&
-                tables[i].loadBytes(std::move(inputs.tables[i].bytes), kTableFiles[i], &why) == 0;
-            std::vector<uint8_t>().swap(inputs.tables[i].bytes);  // a table that failed to load
-            if (loaded) {
-                // Read as it is either way: the bytes we do not interpret are kept.
-                if (tables[i].signatureLine() != format::kSignature)
-                    linkReport.warn(std::string(kTableFiles[i]) + ": warning: the first line is " +
-                                    quoted(tables[i].signatureLine()) + ", not the binary signature \"" +
-                                    std::string(format::kSignature) + "\"; the table is read as it is");
-                continue;
-            }
-        } catch (const std::bad_alloc&) {
-            why = kNotEnoughMemory;
+        if (current != nullptr) *current = kTableFiles[i];
+        FileBytes& file = inputs.tables[i];
+        Result why = Result::failure(file.missing ? Status::notFound : Status::cannotRead, file.error, kTableFiles[i]);
+        const bool loaded = file.ok() && tables[i].loadBytes(std::move(file.bytes), kTableFiles[i], &why) == 0;
+        std::vector<uint8_t>().swap(file.bytes);  // a table that failed to load
+        if (!loaded) {
+            outcome.errors.push_back(std::move(why));
+            continue;
         }
-        outcome.errors.push_back(std::string(kTableFiles[i]) + ": " + why);
+        // Read as it is either way: the bytes we do not interpret are kept.
+        if (tables[i].signatureLine() != format::kSignature)
+            linkReport.warn(std::string(kTableFiles[i]) + ": warning: the first line is " +
+                            quoted(tables[i].signatureLine()) + ", not the binary signature \"" +
+                            std::string(format::kSignature) + "\"; the table is read as it is");
     }
     for (std::size_t i = 0; i < inputs.scripts.size(); ++i)
-        if (!inputs.scripts[i].ok()) outcome.errors.push_back(std::string(kScriptFiles[i]) + ": " + inputs.scripts[i].error);
+        if (!inputs.scripts[i].ok())
+            outcome.errors.push_back(Result::failure(inputs.scripts[i].missing ? Status::notFound : Status::cannotRead,
+                                                     inputs.scripts[i].error, kScriptFiles[i]));
     if (!outcome.ok()) {
         outcome.warnings = std::move(linkReport.warnings);
         for (Table& table : tables) table.clear();
@@ -139,11 +140,10 @@ RunOutcome runInMemory(RunInputs inputs, std::ostream* report, LiveWarnings live
         outcome.growth[i].rowsBefore = tables[i].rowCount();
         outcome.growth[i].stringsAdded = tables[i].poolIndex().size();
     }
-    std::string why;
-    const bool linked = runLinking(tables[0], tables[1], tables[2], inputs.scripts, &why, &linkReport);
+    Result linked = runLinking(tables[kAppearance], tables[kHeads], tables[kPortraits], inputs.scripts, &linkReport);
     outcome.warnings = std::move(linkReport.warnings);
     if (!linked) {
-        outcome.errors.push_back(why);
+        outcome.errors.push_back(std::move(linked));
         for (Table& table : tables) table.clear();
         return outcome;
     }
@@ -154,13 +154,9 @@ RunOutcome runInMemory(RunInputs inputs, std::ostream* report, LiveWarnings live
     return outcome;
 }
 
-int runInDirectory(const Options& options, std::ostream& out, std::ostream& err) {
-    std::string why;
-    if (!options.directory.empty() && !enterFolder(options.directory, &why)) {
-        err << "headlink: " << why << '\n';
-        return 2;
-    }
-    if (options.checkLinks) return checkLinks(options, err);
+namespace {
+
+int runJob(const Options& options, std::ostream& out, std::ostream& err, const char** current) {
     RunInputs inputs;
     for (std::size_t i = 0; i < kTableFiles.size(); ++i) inputs.tables[i] = readFile(kTableFiles[i]);
     for (std::size_t i = 0; i < kScriptFiles.size(); ++i) inputs.scripts[i] = readFile(kScriptFiles[i]);
@@ -172,49 +168,69 @@ int runInDirectory(const Options& options, std::ostream& out, std::ostream& err)
     LiveWarnings live;
     if (!options.quiet || options.strict) live.err = &err;
     live.asErrors = options.strict;
-    RunOutcome outcome = runInMemory(std::move(inputs), report ? &out : nullptr, live);
+    RunOutcome outcome = runInMemory(std::move(inputs), report ? &out : nullptr, live, current);
+    *current = "the outputs";
     const bool strictStop = options.strict && outcome.ok() && !outcome.warnings.empty();
-    if (strictStop) outcome.errors.push_back("nothing was written because of --strict: every warning above is an error");
+    if (strictStop)
+        outcome.errors.push_back(Result::failure(Status::warnings, "nothing was written because of --strict: every "
+                                                                   "warning above is an error"));
 
     // The outputs are one linked set: written all together or not at all.
     if (outcome.ok() || strictStop) {
         std::size_t written = 0;
-        if (!options.dryRun && outcome.ok()) {
-            try {
-                written = writeOutputs(outcome.tables, &outcome.errors);
-            } catch (const std::bad_alloc&) {
-                outcome.errors.push_back(std::string("the outputs: ") + kNotEnoughMemory + "; " + kNoneWritten);
-            }
-        }
+        if (!options.dryRun && outcome.ok()) written = writeOutputs(outcome.tables, &outcome.errors);
         for (std::size_t i = 0; report && i < kOutputFiles.size(); ++i)
             out << kOutputFiles[i] << ": " << growthText(outcome.growth[i]) << "; "
                 << (options.dryRun ? "not written (dry run)" : i < written ? "written" : "not written") << '\n';
     }
     if (options.dryRun) out << "dry run: nothing was written\n";
     // The report is all a dry run gives: losing it is a failure.
-    if (report && !out.flush()) outcome.errors.push_back("standard output: cannot write the report");
+    if (report && !out.flush())
+        outcome.errors.push_back(Result::failure(Status::cannotWrite, "cannot write the report", "standard output"));
+    std::vector<std::string> lines;
+    for (const Result& error : outcome.errors) lines.push_back(error.description());
 
     // A name that almost matches is most likely the file meant.
     for (const auto& [name, hint] : hints) {
-        auto at = std::find_if(outcome.errors.begin(), outcome.errors.end(),
+        auto at = std::find_if(lines.begin(), lines.end(),
                                [&name = name](const std::string& line) { return line.rfind(name + ": ", 0) == 0; });
-        if (at != outcome.errors.end()) outcome.errors.insert(at + 1, hint);
+        if (at != lines.end()) lines.insert(at + 1, hint);
     }
     // A missing first table (with no near miss) usually means headlink ran
     // in the wrong folder.
     const bool nearMissFirst = !hints.empty() && hints.front().first == kTableFiles[0];
-    if (firstTableMissing && !nearMissFirst && !outcome.errors.empty()) {
+    if (firstTableMissing && !nearMissFirst && !lines.empty()) {
         std::error_code ec;
         std::string hint = std::string("hint: there is no ") + kTableFiles[0] + " in " +
                            std::filesystem::current_path(ec).string() + "; run headlink in the folder that holds ";
         for (const char* name : kTableFiles) hint += std::string(name) + ", ";
         for (std::size_t i = 0; i + 1 < kScriptFiles.size(); ++i) hint += std::string(kScriptFiles[i]) + ", ";
         hint += std::string("and ") + kScriptFiles.back() + " (or name that folder with -C)";
-        outcome.errors.insert(outcome.errors.begin() + 1, hint);
+        lines.insert(lines.begin() + 1, hint);
     }
 
-    for (const std::string& line : outcome.errors) err << "headlink: " << line << '\n';
+    for (const std::string& line : lines) err << "headlink: " << line << '\n';
     return outcome.ok() ? 0 : 1;
+}
+
+}  // namespace
+
+int runInDirectory(const Options& options, std::ostream& out, std::ostream& err) {
+    std::string why;
+    if (!options.directory.empty() && !enterFolder(options.directory, &why)) {
+        err << "headlink: " << why << '\n';
+        return 2;
+    }
+    if (options.checkLinks) return checkLinks(options, err);
+    // Running out of memory anywhere in the job is caught here, and named
+    // after the file being worked on.
+    const char* current = "the outputs";
+    try {
+        return runJob(options, out, err, &current);
+    } catch (const std::bad_alloc&) {
+        err << "headlink: " << current << ": " << kNotEnoughMemory << '\n';
+        return 1;
+    }
 }
 
 }  // namespace headlink

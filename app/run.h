@@ -14,16 +14,10 @@
 
 namespace headlink {
 
-// The run's fixed files, in the order they are loaded and written.
-inline constexpr std::array<const char*, 3> kTableFiles = {"appearance.2da", "heads.2da",
-                                                           "portraits.2da"};
-inline constexpr std::array<const char*, 3> kOutputFiles = {
-    "appearance_updated.2da", "heads_updated.2da", "portraits_updated.2da"};
-
 // Everything a run reads, as bytes (or the reason a file could not be read).
 struct RunInputs {
-    std::array<FileBytes, 3> tables;   // in kTableFiles order
-    std::array<FileBytes, 5> scripts;  // in kScriptFiles order (app/link.h)
+    std::array<FileBytes, kTableCount> tables;    // in kTableFiles order
+    std::array<FileBytes, kScriptCount> scripts;  // in kScriptFiles order
 };
 
 // How an output grew, for the report.
@@ -34,22 +28,24 @@ struct OutputGrowth {
 };
 
 // What a run produced: either the three edited tables, ready to be
-// written (bytes() or save()), or the failures, one line each, as
-// "<file name>: <reason>". Warnings ("<file>: [line N: ]warning: ...") come
-// either way.
+// written (bytes() or save()), or the failures, each naming its file.
+// Warnings ("<file>: [line N: ]warning: ...") come either way.
 struct RunOutcome {
-    std::vector<std::string> errors;
+    std::vector<Result> errors;
     std::vector<std::string> warnings;
-    std::array<Table, 3> tables;  // in kOutputFiles order; cleared after a failure
-    std::array<OutputGrowth, 3> growth;
+    std::array<Table, kTableCount> tables;  // in kOutputFiles order; cleared after a failure
+    std::array<OutputGrowth, kTableCount> growth;
     bool ok() const { return errors.empty(); }
 };
 
 // The whole run without touching the disk. With `report` set, a line for
 // each step that succeeded is written to it as the run goes. Each table is
 // loaded in its file's own bytes, so the run holds one copy of each.
-// Warnings are also printed as they arise when `live` says where.
-RunOutcome runInMemory(RunInputs inputs, std::ostream* report = nullptr, LiveWarnings live = {});
+// Warnings are also printed as they arise when `live` says where. The name
+// of the file being worked on is kept in *current, when given, for a
+// failure that escapes the run (running out of memory).
+RunOutcome runInMemory(RunInputs inputs, std::ostream* report = nullptr, LiveWarnings live = {},
+                       const char** current = nullptr);
 
 // The real program after its options were read: reads the inputs from the
 // current folder (or options.directory), writes the outputs there unless
@@ -71,7 +67,7 @@ struct DanglingLink {
 // Every link cell whose text is neither empty, "****", nor a row number
 // as headlink writes them (decimal digits, no sign, no leading zero) of a
 // row that exists. The tables must have their link columns.
-std::vector<DanglingLink> danglingLinks(const std::array<Table, 3>& tables);
+std::vector<DanglingLink> danglingLinks(const std::array<Table, kTableCount>& tables);
 
 // headlink --check-links, in the current folder: loads the three tables
 // (or, with --outputs, the three outputs) and prints a line for each

@@ -29,9 +29,6 @@ struct Pair {
     int line = 0;
 };
 
-// A script with one slip usually repeats it; a few warnings say enough.
-constexpr std::size_t kMaxWarnings = 8;
-
 std::string tableName(const Table& table) {
     return table.name().empty() ? std::string("the table") : table.name();
 }
@@ -41,18 +38,18 @@ public:
     PlanReader(const Table& table, ScriptReader& in, const std::string& scriptName, ScriptDetails* details)
         : table_(table), in_(in), script_(scriptName), details_(details) {}
 
-    bool read(Plan* plan, std::string* why) {
-        if (in_.atEnd()) return fail(why, script_ + ": the script is empty");
+    bool read(Plan* plan, Result* why) {
+        if (in_.atEnd()) return fail(why, 0, "the script is empty");
         if (in_.text().rfind("\xEF\xBB\xBF", 0) == 0)
-            return fail(why, at(1) + "the script starts with a UTF-8 byte-order mark; "
+            return fail(why, 1, "the script starts with a UTF-8 byte-order mark; "
                                      "save it without one (plain ASCII)");
         if (const char* order = utf16Order(in_.text()))
-            return fail(why, at(1) + "the script is saved as UTF-16 (" + order +
+            return fail(why, 1, "the script is saved as UTF-16 (" + std::string(order) +
                                      "), which some editors call \"Unicode\"; save it as plain text "
                                      "(ASCII, or UTF-8 without a byte-order mark)");
         if (!expectInt(&plan->templateRow, "a template row number", "template row", why)) return false;
         if (plan->templateRow < 0 || plan->templateRow >= table_.rowCount())
-            return fail(why, script_ + ": template row " + std::to_string(plan->templateRow) +
+            return fail(why, 0, "template row " + std::to_string(plan->templateRow) +
                                  " does not exist (" + tableName(table_) + " has " +
                                  std::to_string(table_.rowCount()) + " rows)");
         if (!expectInt(&plan->keyColumn, "a column number", "key column", why)) return false;
@@ -67,7 +64,6 @@ public:
             pair.line = in_.line();
             if (!checkColumn(pair.column, why) || !expectValue(pair.column, &pair.value, why))
                 return false;
-            checkLinkColumn(pair);
             if (pair.column == plan->keyColumn) lastKeyPair = pair;
         }
         // Only the key cell's final value matters to the next run.
@@ -92,20 +88,18 @@ public:
     }
 
 private:
-    std::string at(int line) const { return script_ + ": line " + std::to_string(line) + ": "; }
-
-    static bool fail(std::string* why, const std::string& reason) {
-        *why = reason;
+    bool fail(Result* why, int line, std::string reason) const {
+        *why = Result::failure(Status::badScript, std::move(reason), script_, line);
         return false;
     }
 
     void warn(int line, std::string text) {
         if (details_ == nullptr) return;
         auto& warnings = details_->warnings;
-        if (warnings.size() < kMaxWarnings) {
+        if (warnings.size() < kMaxScriptWarnings) {
             warnings.push_back({line, std::move(text)});
-        } else if (warnings.size() == kMaxWarnings) {
-            warnings.push_back({0, "more warnings like these are not shown"});
+        } else if (warnings.size() == kMaxScriptWarnings) {
+            warnings.push_back({0, kMoreWarnings});
         }
     }
 
@@ -205,36 +199,28 @@ private:
                              "and every later run will add another");
     }
 
-    void checkLinkColumn(const Pair& pair) {
-        if (details_ == nullptr) return;
-        const auto& links = details_->linkColumns;
-        if (std::find(links.begin(), links.end(), pair.column) != links.end())
-            warn(in_.line(), "column " + std::to_string(pair.column) +
-                                 " is a link column: linking replaces this value with a row number");
-    }
-
-    bool expectInt(int32_t* value, const char* what, const char* role, std::string* why) {
+    bool expectInt(int32_t* value, const char* what, const char* role, Result* why) {
         const int previousLine = in_.line();  // where the token before ended
         if (in_.readInt(value)) {
             checkNumber(*value, role, false);
             return true;
         }
         if (in_.atEnd())
-            return fail(why, at(previousLine) + "expected " + what + ", found the end of the script");
-        return fail(why, at(in_.line()) + "expected " + what + ", found " + quoted(in_.peekToken()));
+            return fail(why, previousLine, std::string("expected ") + what + ", found the end of the script");
+        return fail(why, in_.line(), std::string("expected ") + what + ", found " + quoted(in_.peekToken()));
     }
 
-    bool checkColumn(int32_t column, std::string* why) {
+    bool checkColumn(int32_t column, Result* why) {
         if (column >= 0 && column < table_.columnCount()) return true;
-        return fail(why, at(in_.line()) + "column " + std::to_string(column) +
+        return fail(why, in_.line(), "column " + std::to_string(column) +
                              " is out of range (" + tableName(table_) + " has " +
                              std::to_string(table_.columnCount()) + " columns)");
     }
 
-    bool expectValue(int32_t column, std::string_view* value, std::string* why) {
+    bool expectValue(int32_t column, std::string_view* value, Result* why) {
         int line = in_.line();
         if (!in_.readText(value))
-            return fail(why, at(line) + "column " + std::to_string(column) + " has no value after it");
+            return fail(why, line, "column " + std::to_string(column) + " has no value after it");
         lastValueLine_ = in_.line();
         if (*value == "****")
             warn(in_.line(), "the value \"****\" is stored as those four characters; in binary tables "
@@ -253,24 +239,22 @@ private:
 
 }  // namespace
 
-int32_t applyScriptBytes(Table& table, std::span<const uint8_t> script,
-                         const std::string& scriptName, std::string* why, ScriptDetails* details) {
-    std::string ignored;
-    if (why == nullptr) why = &ignored;
+int32_t applyScriptBytes(Table& table, std::span<const uint8_t> script, const std::string& scriptName,
+                         Result* result, const ScriptOptions& options, ScriptDetails* details) {
     ScriptReader in(script);
     Plan plan{0, 0, {}, in};
-    if (!PlanReader(table, in, scriptName, details).read(&plan, why)) return -1;
+    Result why;
+    if (!PlanReader(table, in, scriptName, details).read(&plan, &why)) return report(result, std::move(why), -1);
 
     // The edits touch one row (found or appended) and may add strings; a
     // limit hit half-way rolls them all back, so the table is never left
     // with a half-edited row.
-    std::string reason;
+    Result reason;
     int32_t row = table.findRow(plan.keyValue, plan.keyColumn);
     const Table::Mark before = table.mark(row);
-    auto fail = [&](std::string message) {
+    auto fail = [&](int line, std::string message) {
         table.rollBack(before);
-        *why = std::move(message);
-        return -1;
+        return report(result, Result::failure(reason.status, std::move(message), scriptName, line), -1);
     };
     try {
         if (details != nullptr) {
@@ -281,39 +265,39 @@ int32_t applyScriptBytes(Table& table, std::span<const uint8_t> script,
         }
         if (row < 0) {
             row = table.appendRow(plan.templateRow, &reason);
-            if (row < 0) return fail(scriptName + ": cannot add a row to " + tableName(table) + ": " + reason);
+            if (row < 0) return fail(0, "cannot add a row to " + tableName(table) + ": " + reason.reason);
             // The key cell is written only on a new row; a found row already holds it.
             if (table.setCell(row, plan.keyColumn, plan.keyValue, &reason) != 0)
-                return fail(scriptName + ": cannot set the key value: " + reason);
+                return fail(0, "cannot set the key value: " + reason.reason);
         }
         // The pairs were all checked when read: each is a column and a value.
-        const bool list = details != nullptr && details->listChanges;
+        const bool list = details != nullptr && options.listChanges;
         Pair pair;
         while (plan.pairs.readInt(&pair.column)) {
             pair.line = plan.pairs.line();
             plan.pairs.readText(&pair.value);
             const uint16_t was = table.cellOffset(row, pair.column);
             if (table.setCell(row, pair.column, pair.value, &reason) != 0)
-                return fail(scriptName + ": line " + std::to_string(pair.line) + ": cannot set column " +
-                            std::to_string(pair.column) + ": " + reason);
+                return fail(pair.line, "cannot set column " + std::to_string(pair.column) + ": " + reason.reason);
             if (list)
-                details->changes.push_back({pair.column, pair.line, table.cellOffset(row, pair.column), was});
+                details->changes.push_back(
+                    {pair.column, plan.pairs.line(), table.cellOffset(row, pair.column), was});
         }
     } catch (const std::bad_alloc&) {
         table.rollBack(before);
         throw;
     }
     table.setLastPatchedRow(static_cast<uint16_t>(row));
-    return row;
+    return report(result, Result{}, row);
 }
 
-int32_t applyScript(Table& table, const std::string& fileName, std::string* why) {
+int32_t applyScript(Table& table, const std::string& fileName, Result* result) {
     FileBytes file = readFile(fileName);
-    if (!file.ok()) {
-        if (why != nullptr) *why = fileName + ": " + file.error;
-        return -1;
-    }
-    return applyScriptBytes(table, file.bytes, fileName, why);
+    if (!file.ok())
+        return report(result,
+                      Result::failure(file.missing ? Status::notFound : Status::cannotRead, file.error, fileName),
+                      -1);
+    return applyScriptBytes(table, file.bytes, fileName, result);
 }
 
 }  // namespace headlink

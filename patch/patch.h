@@ -18,45 +18,50 @@
 
 namespace headlink {
 
-// What a script did and what looks wrong in it, for a report and warnings.
-struct ScriptDetails {
-    // Given by the caller: columns it overwrites afterwards (the link
-    // columns), and whether every cell set should be listed.
-    std::vector<int32_t> linkColumns;
-    bool listChanges = false;
+// What the caller asks of a script.
+struct ScriptOptions {
+    bool listChanges = false;  // record every cell set, for a report
+};
 
-    // Filled in by applyScriptBytes as far as the script got.
+// What a script did and what looks wrong in it, as far as it got.
+struct ScriptDetails {
     bool added = false;         // a copy of templateRow was appended
     int32_t templateRow = -1;
     int32_t keyColumn = -1;
     std::string keyValue;       // as the script wrote it
     std::string matched;        // a found row's key text, as the table holds it
     // A cell set, by pool offsets into the table as the script left it
-    // (offsets never move), so that listing a long script costs little.
+    // (offsets never move), so that listing a long script costs little;
+    // `line` is the line of its value.
     struct Change {
         int32_t column;
         int line;
         uint16_t value;
         uint16_t was;
     };
-    std::vector<Change> changes;  // in script order, when listChanges is set
+    std::vector<Change> changes;  // in script order, when listChanges is asked for
+    // Slips that give a result nobody wants but are not errors.
     struct Warning {
         int line;  // 0 when no line applies
         std::string text;
     };
-    std::vector<Warning> warnings;  // at most a few per script, then a count
+    std::vector<Warning> warnings;  // at most kMaxScriptWarnings, then a count
 };
+
+// A script with one slip usually repeats it; a few warnings say enough.
+inline constexpr std::size_t kMaxScriptWarnings = 8;
+inline constexpr const char* kMoreWarnings = "more warnings like these are not shown";
 
 // Reads the script file `fileName` and applies it to `table`. Returns the
 // row found or appended (also left in table.lastPatchedRow()), or -1 with
-// the reason, starting with the script's name, in *why. The whole script is
-// read and checked before anything changes, so a failed script leaves the
-// table exactly as it was.
-int32_t applyScript(Table& table, const std::string& fileName, std::string* why = nullptr);
+// what went wrong in *result (the script, its line, and the reason). The
+// whole script is read and checked before anything changes, so a failed
+// script leaves the table exactly as it was.
+int32_t applyScript(Table& table, const std::string& fileName, Result* result = nullptr);
 
 // The same for a script already in memory; `scriptName` is used in messages.
-int32_t applyScriptBytes(Table& table, std::span<const uint8_t> script,
-                         const std::string& scriptName, std::string* why = nullptr,
+int32_t applyScriptBytes(Table& table, std::span<const uint8_t> script, const std::string& scriptName,
+                         Result* result = nullptr, const ScriptOptions& options = {},
                          ScriptDetails* details = nullptr);
 
 }  // namespace headlink

@@ -17,9 +17,6 @@ std::size_t foldedHash(std::string_view text) {
     return static_cast<std::size_t>(hash ^ (hash >> 32));
 }
 
-void setWhy(std::string* why, const std::string& reason) {
-    if (why != nullptr) *why = reason;
-}
 
 }  // namespace
 
@@ -75,21 +72,22 @@ int32_t Table::findRow(std::string_view text, int32_t column) const {
     return -1;
 }
 
-int Table::setCell(int32_t row, int32_t column, std::string_view text, std::string* why) {
-    if (row < 0 || row >= rowCount_ || column < 0 || column >= columnCount_) {
-        setWhy(why, "cell (" + std::to_string(row) + ", " + std::to_string(column) +
-                        ") is outside the table");
-        return 1;
-    }
+int Table::setCell(int32_t row, int32_t column, std::string_view text, Result* result) {
+    if (row < 0 || row >= rowCount_ || column < 0 || column >= columnCount_)
+        return report(result,
+                      Result::failure(Status::outOfRange, "cell (" + std::to_string(row) + ", " +
+                                                              std::to_string(column) + ") is outside the table"),
+                      1);
     // A NUL would end the stored string early; keep only what precedes it.
     text = text.substr(0, text.find('\0'));
     uint16_t offset = findString(text);
     if (offset == 0) {
-        if (pool_.size() + text.size() + 1 > kMaxPoolBytes) {
-            setWhy(why, "the table's texts would take more than " + std::to_string(kMaxPoolBytes) +
-                            " bytes, the most a table can hold");
-            return 1;
-        }
+        if (pool_.size() + text.size() + 1 > kMaxPoolBytes)
+            return report(result,
+                          Result::failure(Status::limit, "the table's texts would take more than " +
+                                                             std::to_string(kMaxPoolBytes) +
+                                                             " bytes, the most a table can hold"),
+                          1);
         offset = static_cast<uint16_t>(pool_.size());
         // `text` may be a view of the pool itself (a cell's text), which
         // growing the pool would move: copy it first.
@@ -99,25 +97,27 @@ int Table::setCell(int32_t row, int32_t column, std::string_view text, std::stri
         indexString(offset, copy);
     }
     setOffset(row, column, offset);
-    return 0;
+    return report(result, Result{}, 0);
 }
 
-int32_t Table::appendRow(int32_t templateRow, std::string* why) {
-    if (templateRow < 0 || templateRow >= rowCount_) {
-        setWhy(why, "template row " + std::to_string(templateRow) + " does not exist");
-        return -1;
-    }
-    if (rowCount_ - loadedRowCount_ >= kMaxAppendedRows) {
-        setWhy(why, "no more than " + std::to_string(kMaxAppendedRows) +
-                        " rows can be added to one table");
-        return -1;
-    }
-    if (rowCount_ >= kMaxRows) {
-        setWhy(why, "the table already holds " + std::to_string(kMaxRows) + " rows, the most it can");
-        return -1;
-    }
+int32_t Table::appendRow(int32_t templateRow, Result* result) {
+    if (templateRow < 0 || templateRow >= rowCount_)
+        return report(result,
+                      Result::failure(Status::outOfRange,
+                                      "template row " + std::to_string(templateRow) + " does not exist"),
+                      -1);
+    if (rowCount_ - loadedRowCount_ >= kMaxAppendedRows)
+        return report(result,
+                      Result::failure(Status::limit, "no more than " + std::to_string(kMaxAppendedRows) +
+                                                         " rows can be added to one table"),
+                      -1);
+    if (rowCount_ >= kMaxRows)
+        return report(result,
+                      Result::failure(Status::limit, "the table already holds " + std::to_string(kMaxRows) +
+                                                         " rows, the most it can"),
+                      -1);
     for (int32_t c = 0; c < columnCount_; ++c) addedCells_.push_back(cellOffset(templateRow, c));
-    return rowCount_++;
+    return report(result, Result{}, rowCount_++);
 }
 
 Table::Mark Table::mark(int32_t row) const {

@@ -15,24 +15,25 @@ namespace {
 
 uint16_t readU16(std::span<const uint8_t> bytes, std::size_t at) { return format::readU16(&bytes[at]); }
 
-int fail(Table& table, std::string* why, const std::string& reason) {
+int fail(Table& table, Result* out, Result result) {
     table.clear();
-    if (why != nullptr) *why = reason;
-    return 1;
+    return report(out, std::move(result), 1);
 }
 
 }  // namespace
 
 void Table::clear() { *this = Table(); }
 
-int Table::load(const std::string& fileName, std::string* why) {
+int Table::load(const std::string& fileName, Result* result) {
     FileBytes file = readFile(fileName);
-    if (!file.ok()) return fail(*this, why, file.error);
-    return loadBytes(std::move(file.bytes), fileName, why);
+    if (!file.ok())
+        return fail(*this, result,
+                    Result::failure(file.missing ? Status::notFound : Status::cannotRead, file.error, fileName));
+    return loadBytes(std::move(file.bytes), fileName, result);
 }
 
-std::string cellOutsidePool(std::size_t row, std::size_t column, std::size_t offset,
-                            std::size_t poolBytes) {
+Result cellOutsidePool(std::size_t row, std::size_t column, std::size_t offset, std::size_t poolBytes,
+                       std::size_t at) {
     std::string why = "malformed: row ";
     why += std::to_string(row);
     why += ", column ";
@@ -42,17 +43,16 @@ std::string cellOutsidePool(std::size_t row, std::size_t column, std::size_t off
     why += ", pool of ";
     why += std::to_string(poolBytes);
     why += " bytes)";
-    return why;
+    return Result::failure(Status::malformed, why, {}, 0, at);
 }
 
-int readLayout(std::span<const uint8_t> bytes, FileLayout* layout, std::string* why) {
-    auto fail = [why](const std::string& reason) {
-        if (why != nullptr) *why = reason;
-        return 1;
+Result readLayout(std::span<const uint8_t> bytes, FileLayout* layout) {
+    auto fail = [](const std::string& reason, std::size_t at) {
+        return Result::failure(Status::malformed, reason, {}, 0, at);
     };
     const std::size_t fileSize = bytes.size();
-    if (fileSize == 0) return fail("malformed: the file is empty");
-    if (fileSize > 0x7FFFFFFF) return fail("malformed: the file is too large");
+    if (fileSize == 0) return fail("malformed: the file is empty", 0);
+    if (fileSize > 0x7FFFFFFF) return fail("malformed: the file is too large", 0);
 
     // Label text: the signature line and the column labels, up to the first
     // NUL. Each tab from position 1 on closes a column label; position 0
@@ -67,12 +67,13 @@ int readLayout(std::span<const uint8_t> bytes, FileLayout* layout, std::string* 
         const std::string_view start(reinterpret_cast<const char*>(bytes.data()), std::min<std::size_t>(fileSize, 8));
         if (start == format::kTextSignature)
             return fail("malformed: this is a table in text form (2DA V2.0); headlink reads the binary "
-                        "form (2DA V2.b), which \"twoda build TEXT OUT\" makes from it");
-        return fail("malformed: no NUL byte ends the column labels");
+                        "form (2DA V2.b), which \"twoda build TEXT OUT\" makes from it",
+                        0);
+        return fail("malformed: no NUL byte ends the column labels", fileSize);
     }
     // The row count and the two bytes after it (the upper half of a 32-bit
     // count in the host's format) must lie inside the file.
-    if (labelEnd + format::kRowLabelsAt > fileSize) return fail("malformed: the file ends inside the row count");
+    if (labelEnd + format::kRowLabelsAt > fileSize) return fail("malformed: the file ends inside the row count", labelEnd + format::kRowCountAt);
     const std::size_t rows = readU16(bytes, labelEnd + format::kRowCountAt);
     // Those two bytes are the upper half of the format's 32-bit row count.
     // Offsets and counts here are 16-bit, so a table of more than 65,535
@@ -81,7 +82,8 @@ int readLayout(std::span<const uint8_t> bytes, FileLayout* layout, std::string* 
     // pool, where a real file holds zeros too.
     if (readU16(bytes, labelEnd + format::kRowCountHighAt) != 0)
         return fail("malformed: the row count's upper half is not zero (more than 65,535 rows, "
-                    "or a damaged file)");
+                    "or a damaged file)",
+                    labelEnd + format::kRowCountHighAt);
 
     // Row labels: one tab-terminated label per row. Only the tabs are
     // counted; the labels themselves are kept verbatim. Labels are short,
@@ -102,34 +104,37 @@ int readLayout(std::span<const uint8_t> bytes, FileLayout* layout, std::string* 
         if (bytes[gridStart++] == '\t') ++found;
     if (found < rows)
         return fail("malformed: row labels end after " + std::to_string(found) + " of " +
-                    std::to_string(rows) + " rows");
+                        std::to_string(rows) + " rows",
+                    fileSize);
 
     // Grid, then the 2-byte pool-size field, then the pool to the end.
     const std::size_t gridBytes = rows * columns * 2;
     if (gridStart + gridBytes + 2 > fileSize)
         return fail("malformed: the cell grid of " + std::to_string(rows) + " rows x " +
-                    std::to_string(columns) + " columns runs past the end of the file");
+                        std::to_string(columns) + " columns runs past the end of the file",
+                    gridStart);
     const std::size_t poolStart = gridStart + gridBytes + 2;
     const std::size_t poolBytes = fileSize - poolStart;
     if (poolBytes > kMaxPoolBytes)
         return fail("malformed: the string pool is " + std::to_string(poolBytes) +
-                    " bytes, more than 16-bit offsets can reach");
+                        " bytes, more than 16-bit offsets can reach",
+                    poolStart);
     if (poolBytes > 0 && bytes[fileSize - 1] != 0)
-        return fail("malformed: the last pool string has no closing NUL");
+        return fail("malformed: the last pool string has no closing NUL", fileSize - 1);
     *layout = FileLayout{labelEnd, columns, rows, gridStart, poolStart, poolBytes};
-    return 0;
+    return {};
 }
 
-int Table::loadBytes(std::span<const uint8_t> bytes, const std::string& name,
-                     std::string* why) {
-    return loadBytes(std::vector<uint8_t>(bytes.begin(), bytes.end()), name, why);
+int Table::loadBytes(std::span<const uint8_t> bytes, const std::string& name, Result* result) {
+    return loadBytes(std::vector<uint8_t>(bytes.begin(), bytes.end()), name, result);
 }
 
-int Table::loadBytes(std::vector<uint8_t>&& bytes, const std::string& name, std::string* why) {
+int Table::loadBytes(std::vector<uint8_t>&& bytes, const std::string& name, Result* result) {
     clear();
     FileLayout layout;
-    std::string reason;
-    if (readLayout(bytes, &layout, &reason) != 0) return fail(*this, why, reason);
+    Result shape = readLayout(bytes, &layout);
+    shape.file = name;
+    if (!shape) return fail(*this, result, std::move(shape));
     const auto [labelEnd, columns, rows, gridStart, poolStart, poolBytes] = layout;
     // Every cell must point into the pool. An offset past its end would be
     // taken over by the next string appended, silently changing rows no
@@ -150,8 +155,10 @@ int Table::loadBytes(std::vector<uint8_t>&& bytes, const std::string& name, std:
     if (cells > 0 && (excess != 0 || poolBytes == 0)) {
         std::size_t cell = 0;
         while (readU16(bytes, gridStart + 2 * cell) < poolBytes) ++cell;
-        return fail(*this, why,
-                    cellOutsidePool(cell / columns, cell % columns, readU16(bytes, gridStart + 2 * cell), poolBytes));
+        Result outside = cellOutsidePool(cell / columns, cell % columns, readU16(bytes, gridStart + 2 * cell),
+                                         poolBytes, gridStart + 2 * cell);
+        outside.file = name;
+        return fail(*this, result, std::move(outside));
     }
 
     name_ = name;
@@ -174,7 +181,7 @@ int Table::loadBytes(std::vector<uint8_t>&& bytes, const std::string& name, std:
     gridStart_ = static_cast<int32_t>(gridStart);
     poolStart_ = static_cast<int32_t>(poolStart);
     indexPool();
-    return 0;
+    return report(result, Result{}, 0);
 }
 
 // Every string of the pool gets an entry, empty strings and repeated texts

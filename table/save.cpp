@@ -48,12 +48,12 @@ std::vector<uint8_t> Table::bytes() const {
 }
 
 // Written in parts, so that the largest table is never copied whole.
-int Table::save(const std::string& fileName, std::string* why) const {
-    std::string ignored;
-    if (why == nullptr) why = &ignored;
+int Table::save(const std::string& fileName, Result* result) const {
     Scratch scratch;
     const auto all = parts(&scratch);
-    return writeFileSafely(fileName, all, why) ? 0 : 1;
+    std::string why;
+    if (writeFileSafely(fileName, all, &why)) return report(result, Result{}, 0);
+    return report(result, Result::failure(Status::cannotWrite, why, fileName), 1);
 }
 
 }  // namespace headlink

@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "fileio/result.h"
 #include "table/text.h"
 
 namespace headlink {
@@ -32,15 +33,15 @@ public:
     // Forgets everything; a cleared table has no rows, columns or pool.
     void clear();
 
-    // Reads and checks a table file. 0 on success, 1 on failure with the
-    // reason in *why (for example "malformed: row labels end after 12 of 40 rows").
-    int load(const std::string& fileName, std::string* why = nullptr);
+    // Reads and checks a table file. 0 on success, 1 on failure, with what
+    // went wrong in *result (file, byte offset, and a reason such as
+    // "malformed: row labels end after 12 of 40 rows").
+    int load(const std::string& fileName, Result* result = nullptr);
     // The same from bytes already in memory; `name` is used in messages.
-    int loadBytes(std::span<const uint8_t> bytes, const std::string& name,
-                  std::string* why = nullptr);
+    int loadBytes(std::span<const uint8_t> bytes, const std::string& name, Result* result = nullptr);
     // The same, keeping the bytes themselves: the loaded rows' offsets stay
     // where the file has them, so a table costs no copy of its grid.
-    int loadBytes(std::vector<uint8_t>&& bytes, const std::string& name, std::string* why = nullptr);
+    int loadBytes(std::vector<uint8_t>&& bytes, const std::string& name, Result* result = nullptr);
 
     // Pool offset of the first pool string equal to `text` apart from ASCII
     // case, or 0 when there is none. The string at offset 0 is therefore
@@ -51,12 +52,11 @@ public:
     // Points a cell at `text`, appending it to the pool unless findString
     // finds it. 0 on success; 1 (table unchanged) when the cell is outside
     // the table or the pool would outgrow 16-bit offsets.
-    int setCell(int32_t row, int32_t column, std::string_view text,
-                std::string* why = nullptr);
+    int setCell(int32_t row, int32_t column, std::string_view text, Result* result = nullptr);
     // Appends a copy of `templateRow` and returns its index, or -1 (table
     // unchanged) when the template does not exist, 128 rows were already
     // appended, or the table holds 65,535 rows.
-    int32_t appendRow(int32_t templateRow, std::string* why = nullptr);
+    int32_t appendRow(int32_t templateRow, Result* result = nullptr);
 
     // What undoing the edits of one step needs: the sizes before it and the
     // cells of the one row it edits (-1: only rows it appends), taken
@@ -75,8 +75,8 @@ public:
     // The file as it would be written now.
     std::vector<uint8_t> bytes() const;
     // Writes bytes() to fileName safely (temporary file, then rename).
-    // 0 on success, 1 with the reason in *why.
-    int save(const std::string& fileName, std::string* why = nullptr) const;
+    // 0 on success, 1 with what went wrong in *result.
+    int save(const std::string& fileName, Result* result = nullptr) const;
 
     // The header's first line (up to its LF, without a CR before it): in a
     // binary table the signature "2DA V2.b".
@@ -175,12 +175,13 @@ struct FileLayout {
     std::size_t poolStart = 0;  // first byte of the pool, after the pool-size field
     std::size_t poolBytes = 0;
 };
-// Checks a file's shape up to its cells, with the loader's reasons: 0 on
-// success, 1 with the reason in *why. A file that passes has every region
+// Checks a file's shape up to its cells, with the loader's reasons and the
+// byte offset where each problem lies. A file that passes has every region
 // inside it; only its cells' offsets are yet to be checked.
-int readLayout(std::span<const uint8_t> bytes, FileLayout* layout, std::string* why);
-// The loader's reason for a cell whose offset lies outside the pool.
-std::string cellOutsidePool(std::size_t row, std::size_t column, std::size_t offset,
-                            std::size_t poolBytes);
+Result readLayout(std::span<const uint8_t> bytes, FileLayout* layout);
+// The loader's failure for a cell whose offset lies outside the pool; `at`
+// is where the cell's offset lies in the file.
+Result cellOutsidePool(std::size_t row, std::size_t column, std::size_t offset, std::size_t poolBytes,
+                       std::size_t at);
 
 }  // namespace headlink

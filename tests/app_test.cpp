@@ -51,11 +51,12 @@ TEST(Options, ParsedByTable) {
         std::string label;
         for (const auto& a : c.args) label += a + " ";
         Options options;
-        std::string why;
-        const bool ok = parseOptions(c.args, &options, &why);
-        EXPECT_EQ(ok, c.error == nullptr) << label << why;
+        const Result parsed = parseOptions(c.args, &options);
+        const bool ok = static_cast<bool>(parsed);
+        EXPECT_EQ(ok, c.error == nullptr) << label << parsed.description();
         if (!ok) {
-            EXPECT_EQ(why, c.error) << label;
+            EXPECT_EQ(parsed.description(), c.error) << label;
+            EXPECT_EQ(parsed.status, Status::usage) << label;
             continue;
         }
         std::string flags;
@@ -156,7 +157,7 @@ TEST(Warnings, EachPatternOnceAndNoneOnAQuietKit) {
                              "in binary tables an empty cell is an empty text"}},
     };
     RunOutcome quiet = runInMemory(quietKit());
-    ASSERT_TRUE(quiet.ok()) << quiet.errors[0];
+    ASSERT_TRUE(quiet.ok()) << quiet.errors[0].description();
     EXPECT_TRUE(quiet.warnings.empty()) << quiet.warnings[0];
     for (const auto& c : cases) {
         RunInputs in = quietKit();

@@ -103,8 +103,10 @@ protected:
     void SetUp() override { ASSERT_EQ(table.loadBytes(kExample, "example.2da"), 0); }
 
     int32_t apply(std::string_view script) {
-        why.clear();
-        return applyScriptBytes(table, bytesOf(script), "s.txt", &why);
+        result = {};
+        const int32_t row = applyScriptBytes(table, bytesOf(script), "s.txt", &result);
+        why = result ? std::string() : result.description();
+        return row;
     }
     std::string text(int32_t row, int32_t column) const {
         std::string_view s;
@@ -113,7 +115,8 @@ protected:
     }
 
     Table table;
-    std::string why;
+    Result result;
+    std::string why;  // the failure as people see it
 };
 
 TEST_F(Scripts, WorkedExampleAppendsRowTwo) {
@@ -214,6 +217,10 @@ TEST_F(Scripts, FailuresSayWhyAndLeaveTheTableUnchanged) {
     for (std::size_t i = 0; i < cases.size(); ++i) {
         EXPECT_EQ(apply(cases[i].script), -1) << cases[i].script;
         EXPECT_EQ(why, cases[i].reason);
+        // The line the message names is the result's own.
+        const std::size_t at = cases[i].reason.find(": line ");
+        EXPECT_EQ(result.line, at == std::string::npos ? 0 : std::stoi(cases[i].reason.substr(at + 7)));
+        EXPECT_EQ(result.status, Status::badScript);
         EXPECT_EQ(table.bytes(), before) << cases[i].script;
         EXPECT_EQ(table.lastPatchedRow(), 2);
     }
@@ -232,10 +239,12 @@ TEST(ScriptLimits, PoolFullHalfWayLeavesTheTableUnchanged) {
     Table t;
     ASSERT_EQ(t.loadBytes(testing::buildTable(layout), "big.2da"), 0);
     const auto before = t.bytes();
-    std::string why;
+    Result why;
     // The key fits; the value of the pair on line 2 does not.
     EXPECT_EQ(applyScriptBytes(t, bytesOf("0 0 key\n1 " + std::string(20, 'v')), "big.txt", &why), -1);
-    EXPECT_EQ(why, "big.txt: line 2: cannot set column 1: the table's texts would take more than 65535 bytes, the most a table can hold");
+    EXPECT_EQ(why.description(), "big.txt: line 2: cannot set column 1: the table's texts would take more than 65535 bytes, the most a table can hold");
+    EXPECT_EQ(why.status, Status::limit);
+    EXPECT_EQ(why.line, 2);
     EXPECT_EQ(t.bytes(), before);
     EXPECT_EQ(t.rowCount(), 1);
 }
@@ -243,9 +252,10 @@ TEST(ScriptLimits, PoolFullHalfWayLeavesTheTableUnchanged) {
 TEST(ScriptFiles, MissingScriptIsReported) {
     Table t;
     ASSERT_EQ(t.loadBytes(kExample, "example.2da"), 0);
-    std::string why;
+    Result why;
     EXPECT_EQ(applyScript(t, "no-such-script.txt", &why), -1);
-    EXPECT_EQ(why, "no-such-script.txt: cannot open: No such file or directory");
+    EXPECT_EQ(why.description(), "no-such-script.txt: cannot open: No such file or directory");
+    EXPECT_EQ(why.status, Status::notFound);
 }
 
 }  // namespace

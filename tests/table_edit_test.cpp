@@ -11,8 +11,8 @@ namespace {
 
 Table loaded(const testing::TableLayout& layout) {
     Table t;
-    std::string why;
-    EXPECT_EQ(t.loadBytes(testing::buildTable(layout), "t.2da", &why), 0) << why;
+    Result why;
+    EXPECT_EQ(t.loadBytes(testing::buildTable(layout), "t.2da", &why), 0) << why.description();
     return t;
 }
 
@@ -137,9 +137,10 @@ TEST(CellEdit, PoolStopsAtSixtyFiveThousandFiveHundredThirtyFiveBytes) {
     EXPECT_EQ(t.cellOffset(0, 0), 65530);
     auto before = t.bytes();
     EXPECT_EQ(t.setCell(0, 0, "x"), 1);  // no reason asked for
-    std::string why;
+    Result why;
     EXPECT_EQ(t.setCell(0, 0, "x", &why), 1);
-    EXPECT_EQ(why, "the table's texts would take more than 65535 bytes, the most a table can hold");
+    EXPECT_EQ(why.reason, "the table's texts would take more than 65535 bytes, the most a table can hold");
+    EXPECT_EQ(why.status, Status::limit);
     EXPECT_EQ(t.bytes(), before);
     EXPECT_EQ(t.setCell(0, 0, "ABCD"), 0);  // an existing text still works
 }
@@ -147,9 +148,10 @@ TEST(CellEdit, PoolStopsAtSixtyFiveThousandFiveHundredThirtyFiveBytes) {
 TEST(CellEdit, RejectsCellsOutsideTheTable) {
     Table t = withDuplicates();
     auto before = t.bytes();
-    std::string why;
+    Result why;
     EXPECT_EQ(t.setCell(0, 2, "x", &why), 1);
-    EXPECT_EQ(why, "cell (0, 2) is outside the table");
+    EXPECT_EQ(why.reason, "cell (0, 2) is outside the table");
+    EXPECT_EQ(why.status, Status::outOfRange);
     EXPECT_EQ(t.setCell(2, 0, "x"), 1);
     EXPECT_EQ(t.setCell(-1, 0, "x"), 1);
     EXPECT_EQ(t.setCell(0, -1, "x"), 1);
@@ -164,9 +166,10 @@ TEST(RowAppend, CopiesTheTemplateAndStopsAfter128) {
     EXPECT_EQ(t.appendRow(2), 3);  // an appended row can be a template
     for (int i = 2; i < 128; ++i) ASSERT_EQ(t.appendRow(0), i + 2);
     auto before = t.bytes();
-    std::string why;
+    Result why;
     EXPECT_EQ(t.appendRow(0, &why), -1);
-    EXPECT_EQ(why, "no more than 128 rows can be added to one table");
+    EXPECT_EQ(why.reason, "no more than 128 rows can be added to one table");
+    EXPECT_EQ(why.status, Status::limit);
     EXPECT_EQ(t.bytes(), before);
     EXPECT_EQ(t.appendRow(130), -1);
     EXPECT_EQ(t.appendRow(-1), -1);
@@ -178,9 +181,10 @@ TEST(RowAppend, StopsAtTheSixteenBitRowCount) {
     layout.rowLabels = std::vector<std::string>(65535, "");
     layout.cells = std::vector<std::vector<std::string>>(65535, {"x"});
     Table t = loaded(layout);
-    std::string why;
+    Result why;
     EXPECT_EQ(t.appendRow(0, &why), -1);
-    EXPECT_EQ(why, "the table already holds 65535 rows, the most it can");
+    EXPECT_EQ(why.reason, "the table already holds 65535 rows, the most it can");
+    EXPECT_EQ(why.status, Status::limit);
 }
 
 }  // namespace

@@ -30,8 +30,9 @@ std::string text(const Table& t, int32_t row, int32_t column) {
 
 TEST(TableLoad, ExampleTableFieldByField) {
     Table t;
-    std::string why;
-    ASSERT_EQ(t.loadBytes(kExample, "example.2da", &why), 0) << why;
+    Result why;
+    ASSERT_EQ(t.loadBytes(kExample, "example.2da", &why), 0) << why.description();
+    EXPECT_TRUE(why);
     EXPECT_EQ(t.columnCount(), 2);
     EXPECT_EQ(t.loadedRowCount(), 2);
     EXPECT_EQ(t.rowCount(), 2);
@@ -137,6 +138,7 @@ struct Malformed {
     const char* name;
     std::vector<uint8_t> bytes;
     const char* reason;
+    std::size_t offset;  // where the loader stopped
 };
 
 std::vector<uint8_t> withoutLast(std::vector<uint8_t> v, std::size_t n) {
@@ -185,41 +187,50 @@ TEST(TableLoad, RejectsMalformedFilesWithTheirReason) {
     std::vector<uint8_t> upperCount = kExample;
     upperCount[17] = 0x01;  // 65,536 more rows
     std::vector<uint8_t> zeroRowsUpper = {'s', 0, 0, 0, 0x09, 0x09};
+    // The last cell of 300 x 3 lies before the pool-size field and a 4-byte pool.
+    const auto lastOver = gridOver(300, {'a', 0, 'b', 0}, 4), farOver = gridOver(300, {'a', 0, 'b', 0}, 0xFFFF);
+    const auto cut200 = labelsCutAt200(), big = bigPool();
     const std::vector<Malformed> cases = {
-        {"empty", {}, "malformed: the file is empty"},
-        {"no NUL", {'a', '\t', 'b'}, "malformed: no NUL byte ends the column labels"},
+        {"empty", {}, "malformed: the file is empty", 0},
+        {"no NUL", {'a', '\t', 'b'}, "malformed: no NUL byte ends the column labels", 3},
         {"text form", {'2', 'D', 'A', ' ', 'V', '2', '.', '0', '\n', '\n', 'a', ' ', 'b', '\n'},
          "malformed: this is a table in text form (2DA V2.0); headlink reads the binary form (2DA V2.b), "
-         "which \"twoda build TEXT OUT\" makes from it"},
-        {"NUL 4 bytes from the end", {'a', '\t', 0, 1, 0, 0}, "malformed: the file ends inside the row count"},
-        {"NUL at the end", {'a', '\t', 0}, "malformed: the file ends inside the row count"},
-        {"row labels cut", shortLabels, "malformed: row labels end after 1 of 2 rows"},
-        {"row labels cut after many", labelsCutAt200(), "malformed: row labels end after 200 of 300 rows"},
+         "which \"twoda build TEXT OUT\" makes from it",
+         0},
+        {"NUL 4 bytes from the end", {'a', '\t', 0, 1, 0, 0}, "malformed: the file ends inside the row count", 3},
+        {"NUL at the end", {'a', '\t', 0}, "malformed: the file ends inside the row count", 3},
+        {"row labels cut", shortLabels, "malformed: row labels end after 1 of 2 rows", 20},
+        {"row labels cut after many", cut200, "malformed: row labels end after 200 of 300 rows", cut200.size()},
         {"grid past the end", withoutLast(kExample, 9),
-         "malformed: the cell grid of 2 rows x 2 columns runs past the end of the file"},
+         "malformed: the cell grid of 2 rows x 2 columns runs past the end of the file", 22},
         {"pool-size field past the end", withoutLast(kExample, 7),
-         "malformed: the cell grid of 2 rows x 2 columns runs past the end of the file"},
-        {"pool without NUL", noPoolNul, "malformed: the last pool string has no closing NUL"},
+         "malformed: the cell grid of 2 rows x 2 columns runs past the end of the file", 22},
+        {"pool without NUL", noPoolNul, "malformed: the last pool string has no closing NUL", 37},
         {"offset one past the pool", pastPool,
-         "malformed: row 1, column 1 points outside the string pool (offset 6, pool of 6 bytes)"},
-        {"last cell of many past the pool", gridOver(300, {'a', 0, 'b', 0}, 4),
-         "malformed: row 299, column 2 points outside the string pool (offset 4, pool of 4 bytes)"},
-        {"far past the pool", gridOver(300, {'a', 0, 'b', 0}, 0xFFFF),
-         "malformed: row 299, column 2 points outside the string pool (offset 65535, pool of 4 bytes)"},
+         "malformed: row 1, column 1 points outside the string pool (offset 6, pool of 6 bytes)", 28},
+        {"last cell of many past the pool", lastOver,
+         "malformed: row 299, column 2 points outside the string pool (offset 4, pool of 4 bytes)",
+         lastOver.size() - 4 - 2 - 2},
+        {"far past the pool", farOver,
+         "malformed: row 299, column 2 points outside the string pool (offset 65535, pool of 4 bytes)",
+         farOver.size() - 4 - 2 - 2},
         {"a cell and no pool", {'a', '\t', 0, 1, 0, 0, 0, '0', '\t', 0, 0, 0, 0},
-         "malformed: row 0, column 0 points outside the string pool (offset 0, pool of 0 bytes)"},
+         "malformed: row 0, column 0 points outside the string pool (offset 0, pool of 0 bytes)", 9},
         {"upper half of the row count", upperCount,
-         "malformed: the row count's upper half is not zero (more than 65,535 rows, or a damaged file)"},
+         "malformed: the row count's upper half is not zero (more than 65,535 rows, or a damaged file)", 16},
         {"upper half in a zero-row table", zeroRowsUpper,
-         "malformed: the row count's upper half is not zero (more than 65,535 rows, or a damaged file)"},
-        {"pool over 65535 bytes", bigPool(),
-         "malformed: the string pool is 65536 bytes, more than 16-bit offsets can reach"},
+         "malformed: the row count's upper half is not zero (more than 65,535 rows, or a damaged file)", 4},
+        {"pool over 65535 bytes", big, "malformed: the string pool is 65536 bytes, more than 16-bit offsets can reach",
+         big.size() - 65536},
     };
     for (const auto& c : cases) {
         Table t;
-        std::string why;
+        Result why;
         EXPECT_EQ(t.loadBytes(c.bytes, "t", &why), 1) << c.name;
-        EXPECT_EQ(why, c.reason) << c.name;
+        EXPECT_EQ(why.reason, c.reason) << c.name;
+        EXPECT_EQ(why.status, Status::malformed) << c.name;
+        EXPECT_EQ(why.offset, c.offset) << c.name;
+        EXPECT_EQ(why.description(), "t: " + std::string(c.reason)) << c.name;
         EXPECT_EQ(t.rowCount(), 0) << c.name;
         EXPECT_TRUE(t.bytes().empty()) << c.name;
         // twoda check gives the same reason.
@@ -243,9 +254,10 @@ TEST(TableLoad, AcceptsTheSmallestShapes) {
 
 TEST(TableLoad, MissingFileIsReportedAndNotCreated) {
     Table t;
-    std::string why;
+    Result why;
     EXPECT_EQ(t.load("no-such-table.2da", &why), 1);
-    EXPECT_EQ(why, "cannot open: No such file or directory");
+    EXPECT_EQ(why.reason, "cannot open: No such file or directory");
+    EXPECT_EQ(why.status, Status::notFound);
     FILE* f = std::fopen("no-such-table.2da", "rb");
     EXPECT_EQ(f, nullptr);
     if (f) std::fclose(f);

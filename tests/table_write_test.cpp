@@ -27,8 +27,8 @@ testing::TableLayout shape(std::vector<std::string> columns, std::vector<std::ve
 
 Table loaded(const testing::TableLayout& layout) {
     Table t;
-    std::string why;
-    EXPECT_EQ(t.loadBytes(testing::buildTable(layout), "t.2da", &why), 0) << why;
+    Result why;
+    EXPECT_EQ(t.loadBytes(testing::buildTable(layout), "t.2da", &why), 0) << why.description();
     return t;
 }
 
@@ -62,8 +62,8 @@ TEST(TableWrite, RoundTripsEveryShapeByteForByte) {
     for (const auto& layout : roundTripShapes()) {
         auto input = testing::buildTable(layout);
         Table t;
-        std::string why;
-        ASSERT_EQ(t.loadBytes(input, "t", &why), 0) << "shape " << i << ": " << why;
+        Result why;
+        ASSERT_EQ(t.loadBytes(input, "t", &why), 0) << "shape " << i << ": " << why.description();
         EXPECT_EQ(t.bytes(), input) << "shape " << i;
         ++i;
     }
@@ -122,8 +122,8 @@ TEST_F(TableFiles, SaveReplacesAnEarlierOutputAndLeavesNoTemporary) {
     Table t;
     ASSERT_EQ(t.loadBytes(input, "t"), 0);
     { std::ofstream(path("out.2da")) << "an older, longer output file"; }
-    std::string why;
-    ASSERT_EQ(t.save(path("out.2da"), &why), 0) << why;
+    Result why;
+    ASSERT_EQ(t.save(path("out.2da"), &why), 0) << why.description();
     EXPECT_EQ(get("out.2da"), input);
     EXPECT_EQ(listing().size(), 1u);
 }
@@ -132,9 +132,11 @@ TEST_F(TableFiles, SaveOntoAFolderFailsAndKeepsTheFolder) {
     std::filesystem::create_directory(path("out.2da"));
     Table t;
     ASSERT_EQ(t.loadBytes(testing::buildTable(shape({"a"}, {{"x"}})), "t"), 0);
-    std::string why;
+    Result why;
     EXPECT_EQ(t.save(path("out.2da"), &why), 1);
-    EXPECT_EQ(why, "cannot write: a folder of this name is in the way");
+    EXPECT_EQ(why.reason, "cannot write: a folder of this name is in the way");
+    EXPECT_EQ(why.status, Status::cannotWrite);
+    EXPECT_EQ(why.file, path("out.2da"));
     EXPECT_TRUE(std::filesystem::is_directory(path("out.2da")));
     EXPECT_EQ(listing().size(), 1u);
 }

@@ -20,17 +20,18 @@ using Bytes = std::vector<uint8_t>;
 
 Bytes build(std::string_view text) {
     Bytes out;
-    std::string why;
-    EXPECT_TRUE(buildFromText(text, &out, &why)) << why;
+    const Result why = buildFromText(text, &out);
+    EXPECT_TRUE(why) << why.description();
     return out;
 }
 
 std::string textOf(const Bytes& bytes) {
     Table table;
-    std::string why;
+    Result why;
     std::ostringstream text;
-    EXPECT_EQ(table.loadBytes(bytes, "t", &why), 0) << why;
-    EXPECT_TRUE(writeTextForm(table, text, &why)) << why;
+    EXPECT_EQ(table.loadBytes(bytes, "t", &why), 0) << why.description();
+    why = writeTextForm(table, text);
+    EXPECT_TRUE(why) << why.description();
     return text.str();
 }
 
@@ -89,9 +90,11 @@ TEST(TextForm, RejectsWithTheLineAndWhatWasExpected) {
     };
     for (const auto& c : cases) {
         Bytes out;
-        std::string why;
-        EXPECT_FALSE(buildFromText(c.text, &out, &why)) << c.why;
-        EXPECT_EQ(why, c.why);
+        const Result why = buildFromText(c.text, &out);
+        EXPECT_FALSE(why) << c.why;
+        EXPECT_EQ(why.description(), c.why);
+        EXPECT_EQ(why.status, Status::malformed);
+        EXPECT_EQ(why.line, std::stoi(c.why.substr(5)));  // the line the message names
     }
 }
 
@@ -116,9 +119,9 @@ TEST(TextForm, TakesShortRowsAndOpenQuotesWithANote) {
     };
     for (const auto& c : cases) {
         Bytes out;
-        std::string why;
         std::vector<std::string> notes;
-        ASSERT_TRUE(buildFromText(c.in, &out, &why, &notes)) << why;
+        const Result why = buildFromText(c.in, &out, &notes);
+        ASSERT_TRUE(why) << why.description();
         EXPECT_EQ(notes, c.notes) << c.in;
         EXPECT_EQ(textOf(out), c.out);
     }
@@ -142,9 +145,10 @@ TEST(TextForm, RefusesTextsItCannotWrite) {
         Table table;
         ASSERT_EQ(table.loadBytes(testing::buildTable(layout), "t"), 0);
         std::ostringstream text;
-        std::string why;
-        EXPECT_FALSE(writeTextForm(table, text, &why));
-        EXPECT_EQ(why.substr(0, c.why.size()), c.why) << why;
+        const Result why = writeTextForm(table, text);
+        EXPECT_FALSE(why);
+        EXPECT_EQ(why.reason.substr(0, c.why.size()), c.why) << why.reason;
+        EXPECT_EQ(why.status, Status::cannotWrite);
         EXPECT_EQ(text.str(), "");  // nothing, not the rows before it
     }
 }
@@ -257,7 +261,7 @@ TEST_F(TwodaFiles, FindAgreesWithWhatAScriptDoes) {
         const std::string column = c.column == "race" ? "1" : c.column;  // scripts give numbers
         const std::string script = "0 " + column + " " + c.key;
         ScriptDetails details;
-        const int32_t row = applyScriptBytes(table, Bytes(script.begin(), script.end()), "s", nullptr, &details);
+        const int32_t row = applyScriptBytes(table, Bytes(script.begin(), script.end()), "s", nullptr, {}, &details);
         EXPECT_EQ(status, details.added ? 1 : 0) << script;
         if (!details.added) {
             EXPECT_EQ(out.substr(0, 4 + std::to_string(row).size()), "row " + std::to_string(row));

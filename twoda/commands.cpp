@@ -43,12 +43,12 @@ std::string_view asText(const std::vector<uint8_t>& bytes) {
 
 // Builds a table's text form as `build` does; its notes go to `notes`, each
 // line starting with `prefix`.
-bool buildNoted(std::string_view source, std::vector<uint8_t>* built, std::string* why, std::ostream& notes,
-                const std::string& prefix) {
+Result buildNoted(std::string_view source, std::vector<uint8_t>* built, std::ostream& notes,
+                  const std::string& prefix) {
     std::vector<std::string> noted;
-    const bool ok = buildFromText(source, built, why, &noted);
+    Result result = buildFromText(source, built, &noted);
     for (const std::string& note : noted) notes << prefix << "note: " << note << '\n';
-    return ok;
+    return result;
 }
 
 // Loads a table in either form, told apart by the first line. The text form
@@ -56,16 +56,18 @@ bool buildNoted(std::string_view source, std::vector<uint8_t>* built, std::strin
 // table headlink would read. *text says which form the file is in.
 bool loadTable(const std::string& name, Table* table, std::ostream& err, bool* text = nullptr) {
     FileBytes file = readFile(name);
-    std::string why = file.error;
+    Result why = Result::failure(Status::cannotRead, file.error, name);
     const bool isText = file.ok() && isTextForm(asText(file.bytes));
     if (text != nullptr) *text = isText;
     if (file.ok() && isText) {
         std::vector<uint8_t> built;
-        if (buildNoted(asText(file.bytes), &built, &why, err, "twoda: " + name + ": ")) file.bytes = std::move(built);
-        else file.error = why;
+        why = buildNoted(asText(file.bytes), &built, err, "twoda: " + name + ": ");
+        why.file = name;
+        if (why) file.bytes = std::move(built);
+        else file.error = why.reason;
     }
     if (file.ok() && table->loadBytes(std::move(file.bytes), name, &why) == 0) return true;
-    err << "twoda: " << name << ": " << why << '\n';
+    err << "twoda: " << why.description() << '\n';
     return false;
 }
 
@@ -359,9 +361,9 @@ int csv(const Args& args, std::istream&, std::ostream& out, std::ostream& err) {
 int text(const Args& args, std::istream&, std::ostream& out, std::ostream& err) {
     Table table;
     if (!loadTable(args[0], &table, err)) return 1;
-    std::string why;
-    if (!writeTextForm(table, out, &why)) {
-        err << "twoda: " << args[0] << ": " << why << '\n';
+    if (Result written = writeTextForm(table, out); !written) {
+        written.file = args[0];
+        err << "twoda: " << written.description() << '\n';
         return 1;
     }
     return 0;
@@ -383,12 +385,12 @@ int build(const Args& args, std::istream& in, std::ostream&, std::ostream& err) 
         return 1;
     }
     std::vector<uint8_t> bytes;
-    std::string why;
-    if (!buildNoted(asText(file.bytes), &bytes, &why, err, "twoda: " + name + ": ")) {
-        err << "twoda: " << name << ": " << why << '\n';
+    if (Result built = buildNoted(asText(file.bytes), &bytes, err, "twoda: " + name + ": "); !built) {
+        built.file = name;
+        err << "twoda: " << built.description() << '\n';
         return 1;
     }
-    if (!writeFileSafely(args[1], bytes, &why)) {
+    if (std::string why; !writeFileSafely(args[1], bytes, &why)) {
         err << "twoda: " << args[1] << ": " << why << '\n';
         return 1;
     }
@@ -405,9 +407,9 @@ int check(const Args& args, std::istream&, std::ostream& out, std::ostream& err)
     // The text form gets the verdict `build` would give, then the check of
     // the table built.
     std::vector<uint8_t> built;
-    std::string why;
-    if (!buildNoted(asText(file.bytes), &built, &why, out, args[0] + ": ")) {
-        out << args[0] << ": " << why << '\n';
+    if (Result result = buildNoted(asText(file.bytes), &built, out, args[0] + ": "); !result) {
+        result.file = args[0];
+        out << result.description() << '\n';
         return 1;
     }
     return checkTable(built, args[0], out) ? 0 : 1;
@@ -435,9 +437,9 @@ constexpr Command kCommands[] = {
 
 bool checkTable(std::span<const uint8_t> bytes, const std::string& name, std::ostream& out) {
     FileLayout layout;
-    std::string why;
-    if (readLayout(bytes, &layout, &why) != 0) {
-        out << name << ": " << why << '\n';
+    if (Result shape = readLayout(bytes, &layout); !shape) {
+        shape.file = name;
+        out << shape.description() << '\n';
         return false;
     }
     // Past the layout, only cells can be wrong: list each one outside the pool.
@@ -448,15 +450,16 @@ bool checkTable(std::span<const uint8_t> bytes, const std::string& name, std::os
         if (offset < layout.poolBytes) continue;
         if (++outside <= kListedProblems)
             out << name << ": "
-                << cellOutsidePool(cell / layout.columns, cell % layout.columns, offset, layout.poolBytes) << '\n';
+                << cellOutsidePool(cell / layout.columns, cell % layout.columns, offset, layout.poolBytes, at).reason
+                << '\n';
     }
     if (outside > kListedProblems)
         out << name << ": and " << outside - kListedProblems << " more cells outside the string pool\n";
     if (outside > 0) return false;
 
     Table table;
-    if (table.loadBytes(bytes, name, &why) != 0) {  // cannot happen past the checks above
-        out << name << ": " << why << '\n';
+    if (Result why; table.loadBytes(bytes, name, &why) != 0) {  // cannot happen past the checks above
+        out << why.description() << '\n';
         return false;
     }
     if (table.signatureLine() != format::kSignature)

@@ -82,10 +82,7 @@ private:
     int number_ = 0;
 };
 
-bool failAt(int line, const std::string& what, std::string* why) {
-    *why = "line " + std::to_string(line) + ": " + what;
-    return false;
-}
+Result failAt(int line, std::string what) { return Result::failure(Status::malformed, std::move(what), {}, line); }
 
 }  // namespace
 
@@ -94,8 +91,7 @@ bool isTextForm(std::string_view bytes) {
     return trimmed(bytes.substr(0, bytes.find('\n'))) == kTextSignature;
 }
 
-bool buildFromText(std::string_view text, std::vector<uint8_t>* out, std::string* why,
-                   std::vector<std::string>* notes) {
+Result buildFromText(std::string_view text, std::vector<uint8_t>* out, std::vector<std::string>* notes) {
     std::vector<std::string> ignored;
     if (notes == nullptr) notes = &ignored;
     bool openQuote = false;
@@ -108,23 +104,23 @@ bool buildFromText(std::string_view text, std::vector<uint8_t>* out, std::string
     Lines lines(text);
     std::string_view line;
     if (text.substr(0, format::kSignature.size()) == format::kSignature)
-        return failAt(1, "this is a table in binary form (2DA V2.b), not the text form", why);
+        return failAt(1, "this is a table in binary form (2DA V2.b), not the text form");
     if (!lines.next(&line) || trimmed(line) != kTextSignature)
-        return failAt(1, "expected \"2DA V2.0\", found " + quoted(line), why);
+        return failAt(1, "expected \"2DA V2.0\", found " + quoted(line));
     if (!lines.next(&line))
-        return failAt(2, "expected a blank line, found the end of the file", why);
+        return failAt(2, "expected a blank line, found the end of the file");
     if (trimmed(line).substr(0, 8) == "DEFAULT:")
         return failAt(2, "a DEFAULT: line is not supported (the binary form has no default value); "
-                         "remove it", why);
-    if (!trimmed(line).empty()) return failAt(2, "expected a blank line, found " + quoted(line), why);
+                         "remove it");
+    if (!trimmed(line).empty()) return failAt(2, "expected a blank line, found " + quoted(line));
 
     std::vector<Field> fields;
     std::string reason;
-    if (!lines.next(&line)) return failAt(3, "expected the column labels, found the end of the file", why);
-    if (trimmed(line).empty()) return failAt(3, "expected the column labels, found a blank line", why);
+    if (!lines.next(&line)) return failAt(3, "expected the column labels, found the end of the file");
+    if (trimmed(line).empty()) return failAt(3, "expected the column labels, found a blank line");
     if (line.find('\0') != std::string_view::npos)
-        return failAt(3, "a NUL byte, which no label or text may hold", why);
-    if (!splitFields(line, &fields, &reason, &openQuote)) return failAt(3, reason, why);
+        return failAt(3, "a NUL byte, which no label or text may hold");
+    if (!splitFields(line, &fields, &reason, &openQuote)) return failAt(3, reason);
     noteOpenQuote(3);
     out->clear();
     putText(*out, format::kSignature);
@@ -132,7 +128,7 @@ bool buildFromText(std::string_view text, std::vector<uint8_t>* out, std::string
     for (const Field& label : fields) {
         if (label.text.find('\t') != std::string_view::npos)
             return failAt(3, "column label " + quoted(label.text) + " holds a tab, which ends a "
-                             "label in the binary form", why);
+                             "label in the binary form");
         putText(*out, label.text);
         out->push_back('\t');
     }
@@ -148,14 +144,13 @@ bool buildFromText(std::string_view text, std::vector<uint8_t>* out, std::string
         const int number = lines.number();
         if (trimmed(line).empty()) continue;
         if (line.find('\0') != std::string_view::npos)
-            return failAt(number, "a NUL byte, which no label or text may hold", why);
-        if (!splitFields(line, &fields, &reason, &openQuote)) return failAt(number, reason, why);
+            return failAt(number, "a NUL byte, which no label or text may hold");
+        if (!splitFields(line, &fields, &reason, &openQuote)) return failAt(number, reason);
         noteOpenQuote(number);
         if (fields.size() > columns + 1)
             return failAt(number, "row " + quoted(fields[0].text) + ": expected " + std::to_string(columns) +
                                       (columns == 1 ? " value" : " values") + ", one per column, found " +
-                                      std::to_string(fields.size() - 1),
-                          why);
+                                      std::to_string(fields.size() - 1));
         // A short row ends in empty cells, as the host application reads it.
         if (fields.size() < columns + 1) {
             const std::size_t missing = columns + 1 - fields.size();
@@ -165,10 +160,10 @@ bool buildFromText(std::string_view text, std::vector<uint8_t>* out, std::string
             fields.resize(columns + 1, Field{kEmptyCell, false});
         }
         if (rows == static_cast<std::size_t>(kMaxRows))
-            return failAt(number, "more than 65,535 rows, the most the binary form holds", why);
+            return failAt(number, "more than 65,535 rows, the most the binary form holds");
         if (fields[0].text.find('\t') != std::string_view::npos)
             return failAt(number, "row label " + quoted(fields[0].text) + " holds a tab, which ends a "
-                                  "label in the binary form", why);
+                                  "label in the binary form");
         rowLabels += fields[0].text;
         rowLabels += '\t';
         ++rows;
@@ -179,7 +174,7 @@ bool buildFromText(std::string_view text, std::vector<uint8_t>* out, std::string
             if (added) {
                 if (pool.size() + value.size() + 1 > kMaxPoolBytes)
                     return failAt(number, "the texts so far need a string pool of more than 65,535 "
-                                          "bytes, the most 16-bit offsets reach", why);
+                                          "bytes, the most 16-bit offsets reach");
                 it->second = static_cast<uint16_t>(pool.size());
                 putText(pool, value);
                 pool.push_back(0);
@@ -194,7 +189,7 @@ bool buildFromText(std::string_view text, std::vector<uint8_t>* out, std::string
     for (uint16_t offset : grid) format::appendU16(*out, offset);
     format::appendU16(*out, static_cast<uint16_t>(pool.size()));
     out->insert(out->end(), pool.begin(), pool.end());
-    return true;
+    return {};
 }
 
 namespace {
@@ -228,35 +223,34 @@ void putField(std::string_view text, bool isValue, std::string* out) {
     }
 }
 
-bool cannotWrite(const std::string& what, std::string_view text, std::string* why) {
-    *why = what;
-    *why += ": the text ";
-    *why += quoted(text);
-    *why += " cannot be written in the text form (it holds a line break or a NUL, or needs quotes "
-            "and holds a double quote)";
-    return false;
+Result cannotWrite(const std::string& what, std::string_view text) {
+    std::string why = what;
+    why += ": the text ";
+    why += quoted(text);
+    why += " cannot be written in the text form (it holds a line break or a NUL, or needs quotes "
+           "and holds a double quote)";
+    return Result::failure(Status::cannotWrite, why);
 }
 
 }  // namespace
 
-bool writeTextForm(const Table& table, std::ostream& out, std::string* why) {
+Result writeTextForm(const Table& table, std::ostream& out) {
     if (table.columnCount() == 0) {
-        *why = "the table has no columns, and the text form needs at least one";
-        return false;
+        return Result::failure(Status::cannotWrite, "the table has no columns, and the text form needs at least one");
     }
     // Every text is checked before anything is written, so that a table
     // this form cannot hold gives no output at all.
     const auto labels = table.columnLabels();
     const auto rowLabels = table.rowLabels();
     for (std::size_t c = 0; c < labels.size(); ++c)
-        if (!writable(labels[c], false)) return cannotWrite("column " + std::to_string(c) + "'s label", labels[c], why);
+        if (!writable(labels[c], false)) return cannotWrite("column " + std::to_string(c) + "'s label", labels[c]);
     for (int32_t r = 0; r < table.rowCount(); ++r) {
         const std::string& label = rowLabels[static_cast<std::size_t>(r)];
-        if (!writable(label, false)) return cannotWrite("row " + std::to_string(r) + "'s label", label, why);
+        if (!writable(label, false)) return cannotWrite("row " + std::to_string(r) + "'s label", label);
         for (int32_t c = 0; c < table.columnCount(); ++c)
             if (!writable(table.cellText(r, c), true))
                 return cannotWrite("row " + std::to_string(r) + ", column " + std::to_string(c),
-                                   table.cellText(r, c), why);
+                                   table.cellText(r, c));
     }
     // One line at a time, so that a table of long texts is never held whole.
     std::string line(kTextSignature);
@@ -277,7 +271,7 @@ bool writeTextForm(const Table& table, std::ostream& out, std::string* why) {
         line += '\n';
         out << line;
     }
-    return true;
+    return {};
 }
 
 }  // namespace headlink

@@ -27,23 +27,22 @@ namespace headlink {
 // count as 32 bits, each row label followed by a tab, the offset grid, the
 // pool length as 16 bits, then the pool: each distinct text once, in order
 // of first use going row by row, an empty cell stored as the empty text.
-// False with "line N: ..." in *why when the text is not a table in this
-// form or cannot be stored in the binary one. What lenient readers accept
-// is taken as they take it, with a "line N: ..." note each: a row with
-// fewer values than columns ends in empty cells, and a double quote left
-// open runs to the end of its line.
-bool buildFromText(std::string_view text, std::vector<uint8_t>* out, std::string* why,
-                   std::vector<std::string>* notes = nullptr);
+// When the text is not a table in this form or cannot be stored in the
+// binary one, the Result gives the line and the reason. What lenient
+// readers accept is taken as they take it, with a "line N: ..." note each:
+// a row with fewer values than columns ends in empty cells, and a double
+// quote left open runs to the end of its line.
+Result buildFromText(std::string_view text, std::vector<uint8_t>* out, std::vector<std::string>* notes = nullptr);
 
 // Whether `bytes` begin like the text form: a first line "2DA V2.0" (after
 // a UTF-8 byte-order mark, with white space around it).
 bool isTextForm(std::string_view bytes);
 
 // Writes the text form of a loaded table: tab-separated, the label line
-// indented by one tab so that labels stand above their values. False, with
-// nothing written and the row and column in *why, when a text cannot be
+// indented by one tab so that labels stand above their values. Nothing is
+// written, and the Result names the row and column, when a text cannot be
 // written in this form (a line break or a NUL, or a double quote in a text
 // that needs quotes).
-bool writeTextForm(const Table& table, std::ostream& out, std::string* why);
+Result writeTextForm(const Table& table, std::ostream& out);
 
 }  // namespace headlink

@@ -183,11 +183,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
               "a warning is not one \"<file>: [line N: ]warning: ...\" line: ", warning);
     if (!outcome.ok()) {
         check(model.verdict != RunModel::Succeeds, "the run failed, but the model says it succeeds: ",
-              outcome.errors[0]);
+              outcome.errors[0].description());
         const std::size_t expected = unreadable > 0 ? unreadable : 1;
         check(outcome.errors.size() == expected, "a failed run reported ", outcome.errors.size(),
               " error lines, not ", expected);
-        const std::string& line = outcome.errors[0];
+        const std::string line = outcome.errors[0].description();
         bool named = false;
         for (const std::string& file : kTables) named = named || fuzz::startsWith(line, file + ": ");
         for (const std::string& file : kScripts) named = named || fuzz::startsWith(line, file + ": ");
@@ -207,11 +207,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
                   " links to no row");
     const std::array<int32_t, 3> maxAdded = {3, 1, 1};
     for (std::size_t i = 0; i < 3; ++i) {
-        std::string why;
+        headlink::Result why;
         const std::string& name = kTables[i];
         const std::vector<uint8_t> output = outcome.tables[i].bytes();
         Table out;
-        check(out.loadBytes(output, name, &why) == 0, name, ": the output does not load: ", why);
+        check(out.loadBytes(output, name, &why) == 0, name, ": the output does not load: ", why.description());
         check(out.bytes() == output, name, ": the output does not write back byte for byte");
         check(out.columnCount() == in[i].columnCount(), name, ": the output changed its column count");
         const int32_t added = out.rowCount() - in[i].rowCount();

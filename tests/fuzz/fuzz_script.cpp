@@ -48,9 +48,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const std::vector<uint8_t> before = table.bytes();
     const Prediction expected = fuzz::predict(fuzz::modelOf(loaded), script);
 
-    std::string why;
-    const int32_t row = headlink::applyScriptBytes(table, script, kScriptName, &why);
+    headlink::Result result;
+    const int32_t row = headlink::applyScriptBytes(table, script, kScriptName, &result);
+    const std::string why = result.description();
     if (row < 0) {
+        check(result.file == kScriptName && !result, "a failure does not name the script");
         check(row == -1, "a failed script returned ", row);
         check(table.bytes() == before, "a failed script changed the table");
         check(fuzz::startsWith(why, kScriptName + ": ") && why.size() > kScriptName.size() + 2,
@@ -58,7 +60,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         check(expected.verdict != Prediction::Succeeds,
               "the script failed, but the README's rules say it succeeds on row ", expected.row, ": ", why);
         const std::string line = kScriptName + ": line " + std::to_string(expected.line) + ": ";
-        check(expected.verdict != Prediction::Fails || expected.line == 0 || fuzz::startsWith(why, line),
+        check(expected.verdict != Prediction::Fails || expected.line == 0 ||
+                  (fuzz::startsWith(why, line) && result.line == expected.line),
               "the failure should be reported on line ", expected.line, ": ", why);
         return 0;
     }
@@ -68,7 +71,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
 
     const std::vector<uint8_t> written = table.bytes();
     headlink::Table again;
-    check(again.loadBytes(written, "again.2da", &why) == 0, "the patched table does not load again: ", why);
+    check(again.loadBytes(written, "again.2da", &result) == 0, "the patched table does not load again: ",
+          result.description());
     const int32_t rows = again.rowCount();
     const bool appended = rows == loaded.rowCount() + 1;
     check(rows == loaded.rowCount() || appended, "a script added more than one row");

@@ -86,15 +86,15 @@ bool appendRow(headlink::Table& table, Model& model, int32_t templateRow) {
                          model.rows - model.loadedRows < 128 && model.rows < 65535;
     std::vector<uint8_t> before;
     if (!allowed) before = table.bytes();
-    std::string why;
+    headlink::Result why;
     const int32_t row = table.appendRow(templateRow, &why);
     if (!allowed) {
         check(row == -1, "appendRow(", templateRow, ") accepted a refused append");
-        check(!why.empty(), "a refused append gives no reason");
+        check(!why.reason.empty() && !why, "a refused append gives no reason");
         check(table.bytes() == before, "a refused append changed the table");
         return false;
     }
-    check(row == model.rows, "appendRow returned ", row, ", expected ", model.rows, " (", why, ")");
+    check(row == model.rows, "appendRow returned ", row, ", expected ", model.rows, " (", why.reason, ")");
     const auto width = static_cast<std::size_t>(model.columns);
     const auto from = static_cast<std::size_t>(templateRow) * width;
     for (std::size_t c = 0; c < width; ++c) model.grid.push_back(model.grid[from + c]);
@@ -108,15 +108,15 @@ void setCell(headlink::Table& table, Model& model, int32_t row, int32_t column,
     const int32_t offset = inside ? model.pool.place(text, false) : -1;
     std::vector<uint8_t> before;
     if (offset < 0) before = table.bytes();
-    std::string why;
+    headlink::Result why;
     const int result = table.setCell(row, column, text, &why);
     if (offset < 0) {
         check(result != 0, "setCell(", row, ", ", column, ") accepted a refused edit");
-        check(!why.empty(), "a refused setCell gives no reason");
+        check(!why.reason.empty() && !why, "a refused setCell gives no reason");
         check(table.bytes() == before, "a refused setCell(", row, ", ", column, ") changed the table");
         return;
     }
-    check(result == 0, "setCell(", row, ", ", column, ") failed: ", why);
+    check(result == 0, "setCell(", row, ", ", column, ") failed: ", why.reason);
     check(table.cellOffset(row, column) == offset, "setCell(", row, ", ", column, ") points at ",
           table.cellOffset(row, column), ", expected ", offset);
     check(fuzz::sameIgnoringAsciiCase(fuzz::cellText(table, row, column),
@@ -136,9 +136,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const std::size_t firstNul = static_cast<std::size_t>(std::find(input.begin(), input.end(), 0) - input.begin());
     const bool upperHalfSet = firstNul + 4 < size && (input[firstNul + 3] != 0 || input[firstNul + 4] != 0);
     headlink::Table table;
-    std::string why;
+    headlink::Result why;
     if (table.loadBytes(input, "fuzz.2da", &why) != 0) {
-        check(!why.empty(), "a rejected table gives a reason");
+        check(!why.reason.empty() && why.status == headlink::Status::malformed && why.offset <= size,
+              "a rejected table gives a reason and where");
         check(table.bytes().empty() && table.rowCount() == 0 && table.columnCount() == 0 &&
                   table.pool().empty(),
               "a rejected table is not left cleared");
@@ -180,7 +181,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
 
     const std::vector<uint8_t> written = table.bytes();
     headlink::Table again;
-    check(again.loadBytes(written, "again.2da", &why) == 0, "the edited table does not load again: ", why);
+    check(again.loadBytes(written, "again.2da", &why) == 0, "the edited table does not load again: ", why.reason);
     check(again.rowCount() == model.rows, "the edited table reloads with ", again.rowCount(),
           " rows, expected ", model.rows);
     check(again.columnCount() == model.columns, "the edited table changed its column count");

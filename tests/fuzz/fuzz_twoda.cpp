@@ -37,17 +37,20 @@ void sameTables(const Table& a, const Table& b) {
 
 void asText(std::string_view text) {
     std::vector<uint8_t> built;
-    std::string why;
-    if (!headlink::buildFromText(text, &built, &why)) {
-        check(why.rfind("line ", 0) == 0, "a text-form error names no line: ", why);
+    headlink::Result why = headlink::buildFromText(text, &built);
+    if (!why) {
+        check(why.line > 0 && why.description().rfind("line ", 0) == 0, "a text-form error names no line: ",
+              why.description());
         return;
     }
     Table table;
-    check(table.loadBytes(built, "built", &why) == 0, "a built table does not load: ", why);
+    check(table.loadBytes(built, "built", &why) == 0, "a built table does not load: ", why.description());
     std::ostringstream again;
-    check(headlink::writeTextForm(table, again, &why), "a built table has no text form: ", why);
+    why = headlink::writeTextForm(table, again);
+    check(static_cast<bool>(why), "a built table has no text form: ", why.description());
     std::vector<uint8_t> rebuilt;
-    check(headlink::buildFromText(again.str(), &rebuilt, &why), "the text form of a built table fails: ", why);
+    why = headlink::buildFromText(again.str(), &rebuilt);
+    check(static_cast<bool>(why), "the text form of a built table fails: ", why.description());
     check(rebuilt == built, "text then build does not give back the same bytes");
 }
 
@@ -56,18 +59,20 @@ void asBinary(const uint8_t* data, std::size_t size) {
     std::ostringstream report;
     const bool valid = headlink::checkTable(bytes, "t", report);
     Table table;
-    std::string why;
+    headlink::Result why;
     const bool loads = table.loadBytes(bytes, "t", &why) == 0;
-    check(valid == loads, "check says ", valid ? "valid" : "not valid", " but the loader says ", loads ? "loads" : why);
+    check(valid == loads, "check says ", valid ? "valid" : "not valid", " but the loader says ",
+          loads ? "loads" : why.description());
     if (!loads) return;
     std::ostringstream text;
-    if (headlink::writeTextForm(table, text, &why)) {
+    if (headlink::writeTextForm(table, text)) {
         std::vector<uint8_t> built;
         // Building can still fail: texts a loaded pool shared as tails of
         // one another take room of their own once stored apart.
-        if (headlink::buildFromText(text.str(), &built, &why)) {
+        if (headlink::buildFromText(text.str(), &built)) {
             Table rebuilt;
-            check(rebuilt.loadBytes(built, "rebuilt", &why) == 0, "a rebuilt table does not load: ", why);
+            check(rebuilt.loadBytes(built, "rebuilt", &why) == 0, "a rebuilt table does not load: ",
+                  why.description());
             sameTables(table, rebuilt);
         }
     }

@@ -66,8 +66,8 @@ std::map<std::string, Bytes> smallKit() {
 
 Table loadTable(const Bytes& bytes) {
     Table t;
-    std::string why;
-    EXPECT_EQ(t.loadBytes(bytes, "t", &why), 0) << why;
+    Result why;
+    EXPECT_EQ(t.loadBytes(bytes, "t", &why), 0) << why.description();
     return t;
 }
 
