@@ -51,13 +51,23 @@ Result buildNoted(std::string_view source, std::vector<uint8_t>* built, std::ost
     return result;
 }
 
+// A file is read as the text form when its first line says so and it is
+// not a binary table, which may begin with any line (and holds NULs, which
+// the text form never does).
+bool readAsText(const std::vector<uint8_t>& bytes) {
+    if (!isTextForm(asText(bytes))) return false;
+    if (std::find(bytes.begin(), bytes.end(), uint8_t{0}) == bytes.end()) return true;
+    Table probe;
+    return probe.loadBytes(std::span<const uint8_t>(bytes), "probe") != 0;
+}
+
 // Loads a table in either form, told apart by the first line. The text form
 // is built as `build` builds it, so that every command sees the binary
 // table headlink would read. *text says which form the file is in.
 bool loadTable(const std::string& name, Table* table, std::ostream& err, bool* text = nullptr) {
     FileBytes file = readFile(name);
     Result why = Result::failure(Status::cannotRead, file.error, name);
-    const bool isText = file.ok() && isTextForm(asText(file.bytes));
+    const bool isText = file.ok() && readAsText(file.bytes);
     if (text != nullptr) *text = isText;
     if (file.ok() && isText) {
         std::vector<uint8_t> built;
@@ -403,7 +413,7 @@ int check(const Args& args, std::istream&, std::ostream& out, std::ostream& err)
         err << "twoda: " << args[0] << ": " << file.error << '\n';
         return 2;
     }
-    if (!isTextForm(asText(file.bytes))) return checkTable(file.bytes, args[0], out) ? 0 : 1;
+    if (!readAsText(file.bytes)) return checkTable(file.bytes, args[0], out) ? 0 : 1;
     // The text form gets the verdict `build` would give, then the check of
     // the table built.
     std::vector<uint8_t> built;

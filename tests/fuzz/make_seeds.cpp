@@ -246,6 +246,12 @@ void scriptSeeds() {
         {"pair-without-value", "1 0 k 1"},
         {"pair-column-out-of-range", "1 0 k 1 a 7 b\n"},
         {"word-instead-of-template", "first 0 k\n"},
+        {"utf16-little", std::string("\xFF\xFE" "1\0 \0" "0\0 \0" "k\0", 12)},
+        {"utf16-without-mark", std::string("1\0 \0" "0\0 \0" "k\0", 10)},
+        {"utf16-big", std::string("\0" "1\0 \0" "0\0 \0k", 10)},
+        {"cut-short-by-a-word", "1 0 k_cut 1 Moon Elf 2 x\n"},
+        {"note-mid-script", "1 0 k_note2\n1 v ; a note\n2 w\n"},
+        {"quoted-value", "1 0 k_quote 1 \"Moon Elf\"\n"},
     };
     for (const auto& [name, script] : scripts) write("script", name, scriptInput(heads, script));
 
@@ -330,12 +336,19 @@ void twodaSeeds() {
     for (const char* name : {"appearance.2da", "heads.2da", "portraits.2da"}) {
         write("twoda", std::string("example-text-") + name, readExample(std::string("text/") + name));
         write("twoda", std::string("example-") + name, readExample(name));
+        if (std::string(name) == "heads.2da") {
+            // A binary table may begin with any line, even the text form's.
+            Bytes renamed = readExample(name);
+            renamed[7] = '0';  // "2DA V2.b" -> "2DA V2.0"
+            write("twoda", "binary-with-text-first-line", renamed);
+        }
     }
     write("twoda", "quoted-and-empty",
           text("2DA V2.0\r\n\r\n  name \"\" note\r\n0 \"two words\" **** \"****\"\r\n\"\" a\"b x y\r\n"));
     write("twoda", "default-line", text("2DA V2.0\nDEFAULT: ****\na b\n0 x y\n"));
     write("twoda", "unclosed-quote", text("2DA V2.0\n\na\n0 \"x\n"));
     write("twoda", "dangling-offset", danglingOffsetTable());
+    write("twoda", "short-rows", text("2DA V2.0\n\na b c\n0 x\n1\n2 x y z\n"));
     write("twoda", "duplicates", duplicatesTable());
 }
 

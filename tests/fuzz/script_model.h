@@ -36,12 +36,27 @@ struct Token {
     int line;  // 1-based
 };
 
-// The script's tokens: it ends at the first 0x1A, and the six white-space
+// A script saved as UTF-16: a byte-order mark either way, or text whose
+// first (up to) eight byte pairs each hold one NUL, always the second byte
+// or always the first.
+inline bool savedAsUtf16(const std::string& text) {
+    if (startsWith(text, "\xFF\xFE") || startsWith(text, "\xFE\xFF")) return true;
+    const std::size_t pairs = std::min<std::size_t>(text.size() / 2, 8);
+    bool little = pairs > 0, big = pairs > 0;
+    for (std::size_t i = 0; i < pairs; ++i) {
+        little = little && text[2 * i] != 0 && text[2 * i + 1] == 0;
+        big = big && text[2 * i] == 0 && text[2 * i + 1] != 0;
+    }
+    return little || big;
+}
+
+// The script's tokens (and whether it starts with a byte-order mark or is
+// saved as UTF-16, which refuses it): it ends at the first 0x1A, and the six white-space
 // bytes separate tokens. Lines end at LF (a CR LF pair is one line break, a
 // lone CR none), so CR needs no care here beyond being a space.
 inline std::vector<Token> tokensOf(std::span<const uint8_t> script, bool* bom) {
     std::string text(script.begin(), std::find(script.begin(), script.end(), uint8_t{0x1A}));
-    *bom = startsWith(text, "\xEF\xBB\xBF");
+    *bom = startsWith(text, "\xEF\xBB\xBF") || savedAsUtf16(text);
     std::vector<Token> tokens;
     std::size_t at = 0;
     int line = 1;
