@@ -64,7 +64,8 @@ public:
         const std::string name = kScriptFiles[script];
         if (report_ != nullptr && report_->current != nullptr) *report_->current = kScriptFiles[script];
         if (!scripts_[script].ok()) {
-            *why = Result::failure(Status::cannotRead, scripts_[script].error, name);
+            *why = scripts_[script].result;
+            why->file = name;
             return -1;
         }
         ScriptDetails& details = details_[script];

@@ -1,10 +1,7 @@
 // headlink: run in a folder holding the three tables and five scripts; it
 // writes the *_updated.2da tables beside them. Arguments that are not
 // options are ignored, so files dropped onto the program make no difference.
-#include <csignal>
-#include <cstdio>
 #include <iostream>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -35,17 +32,9 @@ bool ownsConsoleWindow() {
 #endif
 
 int main(int argc, char** argv) {
-#ifdef SIGXFSZ
-    // Past a file-size limit, report the failed write instead of dying
-    // with a temporary file left behind.
-    std::signal(SIGXFSZ, SIG_IGN);
-#endif
-#ifdef SIGPIPE
-    // Messages to a pipe whose reader has gone are lost, but the exit
-    // status must still say how the run went.
-    std::signal(SIGPIPE, SIG_IGN);
-#endif
-    headlink::removeTemporariesOnInterrupt("headlink: not enough memory\n", 1);
+    // A closed pipe loses the messages, but the exit status must still say
+    // how the run went.
+    headlink::startProgram("headlink: not enough memory\n", 1, true);
 #ifdef _WIN32
     const bool window = ownsConsoleWindow();
 #else
@@ -54,8 +43,8 @@ int main(int argc, char** argv) {
     // Running out of memory in the job is reported by runInDirectory;
     // anywhere else, by the terminate handler set above.
     int status = 1;
+    const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     {
-        const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
         headlink::Options options;
         if (const headlink::Result parsed = headlink::parseOptions(args, &options); !parsed) {
             std::cerr << "headlink: " << parsed.description() << "\nTry 'headlink --help'.\n";

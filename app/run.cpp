@@ -34,9 +34,9 @@ std::string growthText(const OutputGrowth& growth) {
 std::vector<std::pair<std::string, std::string>> nameHints(const RunInputs& inputs) {
     std::vector<std::string> missing;
     for (std::size_t i = 0; i < inputs.tables.size(); ++i)
-        if (inputs.tables[i].missing) missing.push_back(kTableFiles[i]);
+        if (inputs.tables[i].missing()) missing.push_back(kTableFiles[i]);
     for (std::size_t i = 0; i < inputs.scripts.size(); ++i)
-        if (inputs.scripts[i].missing) missing.push_back(kScriptFiles[i]);
+        if (inputs.scripts[i].missing()) missing.push_back(kScriptFiles[i]);
     std::vector<std::pair<std::string, std::string>> hints;
     if (missing.empty()) return hints;
     std::vector<std::string> names;
@@ -86,10 +86,10 @@ std::size_t writeOutputs(const std::array<Table, kTableCount>& tables, std::vect
         errors->push_back(Result::failure(Status::cannotWrite, std::move(reason), std::move(file)));
     };
     if (result.stage == Stage::flush) {
-        failure(result.failures.front().second + "; the three new outputs are in place but may not survive a power cut");
+        failure(result.failures.front().reason + "; the three new outputs are in place but may not survive a power cut");
         return files.size();
     }
-    for (const auto& [file, why] : result.failures) failure(why, kOutputFiles[file]);
+    errors->insert(errors->end(), result.failures.begin(), result.failures.end());
     if (result.stage == Stage::prepare || (result.stage == Stage::replace && result.replaced == 0))
         failure(kNoneWritten);
     else if (result.stage == Stage::replace)
@@ -113,7 +113,8 @@ RunOutcome runInMemory(RunInputs inputs, std::ostream* report, LiveWarnings live
     for (std::size_t i = 0; i < tables.size(); ++i) {
         if (current != nullptr) *current = kTableFiles[i];
         FileBytes& file = inputs.tables[i];
-        Result why = Result::failure(file.missing ? Status::notFound : Status::cannotRead, file.error, kTableFiles[i]);
+        Result why = file.result;
+        why.file = kTableFiles[i];
         const bool loaded = file.ok() && tables[i].loadBytes(std::move(file.bytes), kTableFiles[i], &why) == 0;
         std::vector<uint8_t>().swap(file.bytes);  // a table that failed to load
         if (!loaded) {
@@ -126,10 +127,11 @@ RunOutcome runInMemory(RunInputs inputs, std::ostream* report, LiveWarnings live
                             quoted(tables[i].signatureLine()) + ", not the binary signature \"" +
                             std::string(format::kSignature) + "\"; the table is read as it is");
     }
-    for (std::size_t i = 0; i < inputs.scripts.size(); ++i)
-        if (!inputs.scripts[i].ok())
-            outcome.errors.push_back(Result::failure(inputs.scripts[i].missing ? Status::notFound : Status::cannotRead,
-                                                     inputs.scripts[i].error, kScriptFiles[i]));
+    for (std::size_t i = 0; i < inputs.scripts.size(); ++i) {
+        if (inputs.scripts[i].ok()) continue;
+        outcome.errors.push_back(inputs.scripts[i].result);
+        outcome.errors.back().file = kScriptFiles[i];
+    }
     if (!outcome.ok()) {
         outcome.warnings = std::move(linkReport.warnings);
         for (Table& table : tables) table.clear();
@@ -161,7 +163,7 @@ int runJob(const Options& options, std::ostream& out, std::ostream& err, const c
     for (std::size_t i = 0; i < kTableFiles.size(); ++i) inputs.tables[i] = readFile(kTableFiles[i]);
     for (std::size_t i = 0; i < kScriptFiles.size(); ++i) inputs.scripts[i] = readFile(kScriptFiles[i]);
     const bool report = options.verbose || options.dryRun;
-    const bool firstTableMissing = inputs.tables[0].missing;
+    const bool firstTableMissing = inputs.tables[0].missing();
     const auto hints = nameHints(inputs);
     // Warnings are printed as they arise, beside the report; --strict
     // shows them as errors even with -q.

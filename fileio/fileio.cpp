@@ -104,6 +104,18 @@ std::string temporaryName(const std::string& name) {
 
 }  // namespace
 
+namespace {
+
+Result cannotRead(const std::string& name, std::string why) {
+    return Result::failure(Status::cannotRead, std::move(why), name);
+}
+
+Result cannotWrite(const std::string& name, std::string why) {
+    return Result::failure(Status::cannotWrite, std::move(why), name);
+}
+
+}  // namespace
+
 FileBytes readFile(const std::string& name) {
     FileBytes result;
     // Open first, then look at what was opened: a name checked and then
@@ -112,11 +124,11 @@ FileBytes readFile(const std::string& name) {
     if (fd < 0) return result;
     auto kind = platform::FileKind::other;
     long long fileSize = 0;
-    if (!platform::lookAt(fd, &kind, &fileSize)) result.error = "cannot read: " + errnoText(errno);
-    else if (kind == platform::FileKind::folder) result.error = "cannot open: it is a folder, not a file";
-    else if (kind != platform::FileKind::regular) result.error = "cannot open: not a regular file";
+    if (!platform::lookAt(fd, &kind, &fileSize)) result.result = cannotRead(name, "cannot read: " + errnoText(errno));
+    else if (kind == platform::FileKind::folder) result.result = cannotRead(name, "cannot open: it is a folder, not a file");
+    else if (kind != platform::FileKind::regular) result.result = cannotRead(name, "cannot open: not a regular file");
     else if (fileSize > kMaxFileBytes)
-        result.error = "file is too large (" + std::to_string(fileSize) + " bytes)";
+        result.result = cannotRead(name, "file is too large (" + std::to_string(fileSize) + " bytes)");
     if (!result.ok()) {
         platform::closeToRead(fd);
         return result;
@@ -127,7 +139,7 @@ FileBytes readFile(const std::string& name) {
     void* room = ::operator new(size, std::nothrow);
     if (room == nullptr) {
         platform::closeToRead(fd);
-        result.error = kNotEnoughMemory;
+        result.result = Result::failure(Status::notEnoughMemory, kNotEnoughMemory, name);
         return result;
     }
     ::operator delete(room);
@@ -137,7 +149,7 @@ FileBytes readFile(const std::string& name) {
         result.bytes.resize(size);
     } catch (const std::bad_alloc&) {
         platform::closeToRead(fd);
-        result.error = kNotEnoughMemory;
+        result.result = Result::failure(Status::notEnoughMemory, kNotEnoughMemory, name);
         return result;
     }
     std::size_t got = 0;
@@ -145,11 +157,12 @@ FileBytes readFile(const std::string& name) {
         long long n = platform::readSome(fd, result.bytes.data() + got, size - got);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
-            result.error = "cannot read: " + errnoText(errno);
+            result.result = cannotRead(name, "cannot read: " + errnoText(errno));
             break;
         }
         if (n == 0) {
-            result.error = "cannot read: got " + std::to_string(got) + " of " + std::to_string(size) + " bytes";
+            result.result =
+                cannotRead(name, "cannot read: got " + std::to_string(got) + " of " + std::to_string(size) + " bytes");
             break;
         }
         got += static_cast<std::size_t>(n);
@@ -238,7 +251,7 @@ WriteResult writeFilesTogether(std::span<const FileToWrite> files) {
     result.stage = WriteResult::Stage::prepare;
     for (std::size_t i = 0; i < files.size(); ++i) {
         std::string problem = checkTarget(files[i].name);
-        if (!problem.empty()) result.failures.emplace_back(i, std::move(problem));
+        if (!problem.empty()) result.failures.push_back(cannotWrite(files[i].name, std::move(problem)));
     }
     if (!result.failures.empty()) return result;
     // Worked out now: nothing after the first rename may run out of memory.
@@ -254,7 +267,7 @@ WriteResult writeFilesTogether(std::span<const FileToWrite> files) {
     for (std::size_t i = 0; i < files.size(); ++i) {
         std::string why;
         if (!writeTemporary(files[i], i, &temps[i], &why)) {
-            result.failures.emplace_back(i, why + removeTemporaries(temps));
+            result.failures.push_back(cannotWrite(files[i].name, why + removeTemporaries(temps)));
             return result;
         }
     }
@@ -268,7 +281,7 @@ WriteResult writeFilesTogether(std::span<const FileToWrite> files) {
             std::string why;
             if (!platform::replaceFile(temps[i], files[i].name, &why)) {
                 result.stage = WriteResult::Stage::replace;
-                result.failures.emplace_back(i, why + removeTemporaries(temps));
+                result.failures.push_back(cannotWrite(files[i].name, why + removeTemporaries(temps)));
                 return result;
             }
             temps[i].clear();
@@ -280,7 +293,7 @@ WriteResult writeFilesTogether(std::span<const FileToWrite> files) {
         std::string why;
         if (!platform::syncFolder(folders[i], &why)) {
             result.stage = WriteResult::Stage::flush;
-            result.failures.emplace_back(i, why);
+            result.failures.push_back(cannotWrite({}, why));
             return result;
         }
     }
@@ -306,21 +319,21 @@ std::vector<std::string> nearMisses(std::string_view wanted, std::span<const std
     return found;
 }
 
-bool writeFileSafely(const std::string& name, std::span<const uint8_t> bytes, std::string* why) {
+Result writeFileSafely(const std::string& name, std::span<const uint8_t> bytes) {
     const std::span<const uint8_t> parts[] = {bytes};
-    return writeFileSafely(name, parts, why);
+    return writeFileSafely(name, parts);
 }
 
-bool writeFileSafely(const std::string& name, std::span<const std::span<const uint8_t>> parts,
-                     std::string* why) {
+Result writeFileSafely(const std::string& name, std::span<const std::span<const uint8_t>> parts) {
     const FileToWrite file[] = {{name, parts}};
-    const WriteResult result = writeFilesTogether(file);
-    if (result.ok()) return true;
-    if (why != nullptr) {
-        *why = result.failures.front().second;
-        if (result.stage == WriteResult::Stage::flush) *why += "; the new file is in place but may not survive a power cut";
+    const WriteResult written = writeFilesTogether(file);
+    if (written.ok()) return {};
+    Result failure = written.failures.front();
+    if (written.stage == WriteResult::Stage::flush) {
+        failure.file = name;
+        failure.reason += "; the new file is in place but may not survive a power cut";
     }
-    return false;
+    return failure;
 }
 
 namespace {
@@ -333,11 +346,12 @@ namespace {
 
 }  // namespace
 
-void removeTemporariesOnInterrupt(const char* lastWords, int status) {
+void startProgram(const char* lastWords, int status, bool closedPipeFails) {
     gLastWords = lastWords;
     gTerminateStatus = status;
     std::set_terminate(onTerminate);
     platform::catchInterruptions(removeTemporariesNow);
+    platform::makeWritesFail(closedPipeFails);
 }
 
 }  // namespace headlink

@@ -11,7 +11,7 @@
 //    Then their folders are flushed, so that a power cut cannot bring the
 //    earlier files back.
 //  - An interruption, or std::terminate, removes the temporaries being
-//    written before the program ends (removeTemporariesOnInterrupt).
+//    written before the program ends (startProgram).
 #pragma once
 
 #include <cstdint>
@@ -20,6 +20,8 @@
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "fileio/result.h"
 
 namespace headlink {
 
@@ -30,9 +32,10 @@ inline constexpr const char* kNotEnoughMemory = "not enough memory";
 // A file's bytes, or why they could not be read ("cannot open: ...").
 struct FileBytes {
     std::vector<uint8_t> bytes;
-    std::string error;
-    bool missing = false;  // the error is that no file of this name exists
-    bool ok() const { return error.empty(); }
+    Result result;  // why the bytes could not be read (notFound: no file has the name)
+    bool ok() const { return static_cast<bool>(result); }
+    bool missing() const { return result.status == Status::notFound; }
+    const std::string& error() const { return result.reason; }  // "cannot open: ..."
 };
 
 // Reads a whole file, opened by exactly this name (relative names resolve
@@ -63,10 +66,10 @@ struct WriteResult {
     };
     Stage stage = Stage::done;
     std::size_t replaced = 0;
-    // (file index, reason) for each failure (for a flush, the index counts
-    // the distinct folders instead); a reason names any temporary
-    // that could not be removed, so that the user can delete it.
-    std::vector<std::pair<std::size_t, std::string>> failures;
+    // Each failure, naming its file (none for a folder that could not be
+    // flushed); a reason names any temporary that could not be removed, so
+    // that the user can delete it.
+    std::vector<Result> failures;
     bool ok() const { return stage == Stage::done; }
 };
 
@@ -79,18 +82,19 @@ struct WriteResult {
 // kept. Only a failing rename can leave some files new (`replaced`).
 WriteResult writeFilesTogether(std::span<const FileToWrite> files);
 
-// The same for one file; false with the reason in *why.
-bool writeFileSafely(const std::string& name, std::span<const uint8_t> bytes, std::string* why);
-bool writeFileSafely(const std::string& name, std::span<const std::span<const uint8_t>> parts,
-                     std::string* why);
+// The same for one file.
+Result writeFileSafely(const std::string& name, std::span<const uint8_t> bytes);
+Result writeFileSafely(const std::string& name, std::span<const std::span<const uint8_t>> parts);
 
-// Makes an interruption (SIGINT, SIGTERM, SIGHUP; a console Ctrl-C, break
-// or close on Windows) remove the temporaries being written before the
-// program ends as the interruption would end it; signals the program was
-// started with ignored stay ignored. Makes std::terminate, which the
-// runtime calls when even an exception finds no memory, remove them too,
-// print `lastWords` on stderr and end with `status`, never abort. A
-// program calls this once at start.
-void removeTemporariesOnInterrupt(const char* lastWords, int status);
+// The set-up both programs begin with. An interruption (SIGINT, SIGTERM,
+// SIGHUP; a console Ctrl-C, break or close on Windows) removes the
+// temporaries being written before the program ends as it would have
+// (signals it was started with ignored stay ignored), and so does
+// std::terminate, which the runtime calls when even an exception finds no
+// memory: that prints `lastWords` on stderr and ends with `status`, never
+// an abort. A write past a file-size limit fails rather than ending the
+// program, and with `closedPipeFails` so does one to a pipe whose reader
+// has gone, so that the exit status still tells how the run went.
+void startProgram(const char* lastWords, int status, bool closedPipeFails);
 
 }  // namespace headlink

@@ -43,12 +43,16 @@ private:
 // Signals the program was started with ignored stay ignored.
 void catchInterruptions(void (*cleanUp)());
 
+// Makes a write past a file-size limit (and, with `closedPipe`, one to a
+// pipe whose reader has gone) fail instead of ending the program.
+void makeWritesFail(bool closedPipe);
+
 // Removes a file; safe in a signal handler.
 void removeNow(const char* path);
 
 // Reading. openToRead opens by exactly this name, never blocking on a pipe
-// or device; on failure it returns -1 with result->error ("cannot open:
-// ...") and result->missing set. The others set errno when they fail.
+// or device; on failure it returns -1 with result->result saying why
+// ("cannot open: ...", notFound when no file has the name). The others set errno when they fail.
 enum class FileKind { regular, folder, other };
 int openToRead(const std::string& name, FileBytes* result);
 bool lookAt(int fd, FileKind* kind, long long* size);

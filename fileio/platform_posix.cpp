@@ -2,6 +2,8 @@
 // mask to hold interruptions off, and signal handlers that clean up.
 #include "fileio/platform.h"
 
+#include <csignal>
+
 #include <cerrno>
 #include <cstdio>
 
@@ -47,14 +49,19 @@ void catchInterruptions(void (*cleanUp)()) {
     }
 }
 
+void makeWritesFail(bool closedPipe) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    if (closedPipe) std::signal(SIGPIPE, SIG_IGN);
+}
+
 void removeNow(const char* path) { ::unlink(path); }
 
 int openToRead(const std::string& name, FileBytes* result) {
     // O_NONBLOCK makes opening a pipe or device return at once.
     const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
-        result->missing = errno == ENOENT;
-        result->error = "cannot open: " + errnoText(errno);
+        result->result = Result::failure(errno == ENOENT ? Status::notFound : Status::cannotRead,
+                                         "cannot open: " + errnoText(errno), name);
     }
     return fd;
 }

@@ -73,15 +73,21 @@ void catchInterruptions(void (*cleanUp)()) {
     SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 }
 
+// Windows has no signal for either: a failed write is reported as such.
+void makeWritesFail(bool) {}
+
 void removeNow(const char* path) { DeleteFileA(path); }
 
 int openToRead(const std::string& name, FileBytes* result) {
     const int fd = _open(name.c_str(), _O_RDONLY | _O_BINARY);
     if (fd < 0) {
-        result->missing = errno == ENOENT;
+        const int err = errno;
         std::error_code ec;
-        result->error = std::filesystem::is_directory(name, ec) ? "cannot open: it is a folder, not a file"
-                                                                : "cannot open: " + errnoText(errno);
+        result->result = Result::failure(err == ENOENT ? Status::notFound : Status::cannotRead,
+                                         std::filesystem::is_directory(name, ec)
+                                             ? "cannot open: it is a folder, not a file"
+                                             : "cannot open: " + errnoText(err),
+                                         name);
     }
     return fd;
 }

@@ -295,7 +295,7 @@ int32_t applyScript(Table& table, const std::string& fileName, Result* result) {
     FileBytes file = readFile(fileName);
     if (!file.ok())
         return report(result,
-                      Result::failure(file.missing ? Status::notFound : Status::cannotRead, file.error, fileName),
+                      file.result,
                       -1);
     return applyScriptBytes(table, file.bytes, fileName, result);
 }

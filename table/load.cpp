@@ -28,7 +28,7 @@ int Table::load(const std::string& fileName, Result* result) {
     FileBytes file = readFile(fileName);
     if (!file.ok())
         return fail(*this, result,
-                    Result::failure(file.missing ? Status::notFound : Status::cannotRead, file.error, fileName));
+                    file.result);
     return loadBytes(std::move(file.bytes), fileName, result);
 }
 

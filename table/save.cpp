@@ -51,9 +51,9 @@ std::vector<uint8_t> Table::bytes() const {
 int Table::save(const std::string& fileName, Result* result) const {
     Scratch scratch;
     const auto all = parts(&scratch);
-    std::string why;
-    if (writeFileSafely(fileName, all, &why)) return report(result, Result{}, 0);
-    return report(result, Result::failure(Status::cannotWrite, why, fileName), 1);
+    Result written = writeFileSafely(fileName, all);
+    const int status = written ? 0 : 1;
+    return report(result, std::move(written), status);
 }
 
 }  // namespace headlink

@@ -97,13 +97,13 @@ Bytes table(std::size_t columns, std::size_t rows, const std::string& signature 
     return testing::buildTable(layout);
 }
 
-FileBytes file(const std::string& text) { return {Bytes(text.begin(), text.end()), {}, false}; }
+FileBytes file(const std::string& text) { return {Bytes(text.begin(), text.end()), {}}; }
 
 // A kit whose scripts give no warning; each case changes one file.
 RunInputs quietKit() {
     RunInputs in;
-    in.tables = {FileBytes{table(12, 2), {}, false}, FileBytes{table(2, 2), {}, false},
-                 FileBytes{table(9, 1), {}, false}};
+    in.tables = {FileBytes{table(12, 2), {}}, FileBytes{table(2, 2), {}},
+                 FileBytes{table(9, 1), {}}};
     in.scripts = {file("0 0 head 1 model"), file("0 0 app1 11 fast"), file("0 0 app2"), file("0 0 app3"),
                   file("0 0 portrait 4 x end: a note")};
     return in;
@@ -169,7 +169,7 @@ TEST(Warnings, EachPatternOnceAndNoneOnAQuietKit) {
 
     // A table without the binary signature is read as it is, with a warning.
     RunInputs in = quietKit();
-    in.tables[1] = FileBytes{table(2, 2, "2DA BIN1\n"), {}, false};
+    in.tables[1] = FileBytes{table(2, 2, "2DA BIN1\n"), {}};
     RunOutcome outcome = runInMemory(in);
     EXPECT_TRUE(outcome.ok());
     EXPECT_EQ(outcome.warnings, std::vector<std::string>{"heads.2da: warning: the first line is \"2DA BIN1\", not "

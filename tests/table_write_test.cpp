@@ -145,26 +145,29 @@ TEST_F(TableFiles, ReadOnlyOutputIsNotReplaced) {
     { std::ofstream(path("out.2da")) << "keep me"; }
     std::filesystem::permissions(path("out.2da"), std::filesystem::perms::owner_read |
                                                       std::filesystem::perms::group_read);
-    std::string why;
     std::vector<uint8_t> bytes{1, 2, 3};
-    EXPECT_FALSE(writeFileSafely(path("out.2da"), bytes, &why));
-    EXPECT_EQ(why, "cannot write: the existing file is read-only");
+    const Result why = writeFileSafely(path("out.2da"), bytes);
+    EXPECT_FALSE(why);
+    EXPECT_EQ(why.reason, "cannot write: the existing file is read-only");
+    EXPECT_EQ(why.status, Status::cannotWrite);
+    EXPECT_EQ(why.file, path("out.2da"));
     EXPECT_EQ(get("out.2da"), (std::vector<uint8_t>{'k', 'e', 'e', 'p', ' ', 'm', 'e'}));
     EXPECT_EQ(listing().size(), 1u);
 }
 
 TEST_F(TableFiles, ReadFileReportsFoldersAndReadsWholeFiles) {
     std::filesystem::create_directory(path("folder.2da"));
-    EXPECT_EQ(readFile(path("folder.2da")).error, "cannot open: it is a folder, not a file");
+    EXPECT_EQ(readFile(path("folder.2da")).error(), "cannot open: it is a folder, not a file");
+    EXPECT_EQ(readFile(path("nothing.2da")).result.status, Status::notFound);
 #ifndef _WIN32
     // A pipe would block the read forever.
     ASSERT_EQ(::mkfifo(path("pipe.2da").c_str(), 0600), 0);
-    EXPECT_EQ(readFile(path("pipe.2da")).error, "cannot open: not a regular file");
+    EXPECT_EQ(readFile(path("pipe.2da")).error(), "cannot open: not a regular file");
 #endif
     std::vector<uint8_t> bytes(100000);
     for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7);
-    std::string why;
-    ASSERT_TRUE(writeFileSafely(path("data.bin"), bytes, &why)) << why;
+    const Result why = writeFileSafely(path("data.bin"), bytes);
+    ASSERT_TRUE(why) << why.description();
     FileBytes back = readFile(path("data.bin"));
     EXPECT_TRUE(back.ok());
     EXPECT_EQ(back.bytes, bytes);

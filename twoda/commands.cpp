@@ -66,7 +66,7 @@ bool readAsText(const std::vector<uint8_t>& bytes) {
 // table headlink would read. *text says which form the file is in.
 bool loadTable(const std::string& name, Table* table, std::ostream& err, bool* text = nullptr) {
     FileBytes file = readFile(name);
-    Result why = Result::failure(Status::cannotRead, file.error, name);
+    Result why = file.result;
     const bool isText = file.ok() && readAsText(file.bytes);
     if (text != nullptr) *text = isText;
     if (file.ok() && isText) {
@@ -74,7 +74,7 @@ bool loadTable(const std::string& name, Table* table, std::ostream& err, bool* t
         why = buildNoted(asText(file.bytes), &built, err, "twoda: " + name + ": ");
         why.file = name;
         if (why) file.bytes = std::move(built);
-        else file.error = why.reason;
+        else file.result = why;
     }
     if (file.ok() && table->loadBytes(std::move(file.bytes), name, &why) == 0) return true;
     err << "twoda: " << why.description() << '\n';
@@ -386,12 +386,12 @@ int build(const Args& args, std::istream& in, std::ostream&, std::ostream& err) 
     FileBytes file;
     if (fromInput) {
         file.bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        if (in.bad()) file.error = "cannot read";
+        if (in.bad()) file.result = Result::failure(Status::cannotRead, "cannot read", name);
     } else {
         file = readFile(args[0]);
     }
     if (!file.ok()) {
-        err << "twoda: " << name << ": " << file.error << '\n';
+        err << "twoda: " << file.result.description() << '\n';
         return 1;
     }
     std::vector<uint8_t> bytes;
@@ -400,8 +400,8 @@ int build(const Args& args, std::istream& in, std::ostream&, std::ostream& err) 
         err << "twoda: " << built.description() << '\n';
         return 1;
     }
-    if (std::string why; !writeFileSafely(args[1], bytes, &why)) {
-        err << "twoda: " << args[1] << ": " << why << '\n';
+    if (const Result written = writeFileSafely(args[1], bytes); !written) {
+        err << "twoda: " << written.description() << '\n';
         return 1;
     }
     return 0;
@@ -410,7 +410,7 @@ int build(const Args& args, std::istream& in, std::ostream&, std::ostream& err) 
 int check(const Args& args, std::istream&, std::ostream& out, std::ostream& err) {
     const FileBytes file = readFile(args[0]);
     if (!file.ok()) {
-        err << "twoda: " << args[0] << ": " << file.error << '\n';
+        err << "twoda: " << file.result.description() << '\n';
         return 2;
     }
     if (!readAsText(file.bytes)) return checkTable(file.bytes, args[0], out) ? 0 : 1;

@@ -1,6 +1,5 @@
 // twoda: see what is in a table, what changed, and convert it. The commands
 // live in the library; this only wires them to the console.
-#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <new>
@@ -16,18 +15,13 @@
 #endif
 
 int main(int argc, char** argv) {
-#ifdef SIGXFSZ
-    // Past a file-size limit, report the failed write instead of dying
-    // with a temporary file left behind.
-    std::signal(SIGXFSZ, SIG_IGN);
-#endif
 #ifdef _WIN32
     // The same bytes on every system: no CR added before each LF (CSV
     // brings its own CR LF).
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stdin), _O_BINARY);
 #endif
-    headlink::removeTemporariesOnInterrupt("twoda: not enough memory\n", 2);
+    headlink::startProgram("twoda: not enough memory\n", 2, false);
     try {
         const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
         if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {

@@ -45,7 +45,7 @@ headlink::RunInputs split(const uint8_t* data, std::size_t size) {
         const auto length = static_cast<std::size_t>(data[at] | (data[at + 1] << 8));
         at += 2;
         if (length == 0xFFFF) {
-            file.error = "cannot open: No such file or directory";
+            file.result = headlink::Result::failure(headlink::Status::notFound, "cannot open: No such file or directory");
             return;
         }
         const std::size_t n = std::min(length, size - at);
