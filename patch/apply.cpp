@@ -53,16 +53,16 @@ public:
                                  " does not exist (" + tableName(table_) + " has " +
                                  std::to_string(table_.rowCount()) + " rows)");
         if (!expectInt(&plan->keyColumn, "a column number", "key column", why)) return false;
-        if (!checkColumn(plan->keyColumn, why)) return false;
+        if (!requireColumn(plan->keyColumn, why)) return false;
         if (!expectValue(plan->keyColumn, &plan->keyValue, why)) return false;
-        checkKey(plan->keyValue);
+        warnOfKey(plan->keyValue);
 
         plan->pairs = in_;
         Pair pair, lastKeyPair;
         while (in_.readInt(&pair.column)) {
-            checkNumber(pair.column, "column", true);
+            warnOfNumber(pair.column, "column", true);
             pair.line = in_.line();
-            if (!checkColumn(pair.column, why) || !expectValue(pair.column, &pair.value, why))
+            if (!requireColumn(pair.column, why) || !expectValue(pair.column, &pair.value, why))
                 return false;
             if (pair.column == plan->keyColumn) lastKeyPair = pair;
         }
@@ -82,7 +82,7 @@ public:
                                  (hexPrefix ? " (0x needs a hexadecimal digit after it)" : "") +
                                  ", so the pairs end here and the rest of the script is ignored");
         } else if (!next.empty()) {
-            checkCutShort();
+            warnOfCutShort();
         }
         return true;
     }
@@ -105,7 +105,7 @@ private:
 
     // A number read from a token that goes on (08, 4x), or written with a
     // leading 0 (octal): both read differently from what most people expect.
-    void checkNumber(int32_t value, const char* role, bool valueFollows) {
+    void warnOfNumber(int32_t value, const char* role, bool valueFollows) {
         if (details_ == nullptr) return;
         std::string_view number = in_.lastNumber();
         std::string_view digits = number.substr(number.find_first_not_of("+-"));
@@ -128,7 +128,7 @@ private:
     // value meant to hold a space or a note in mid-script, and the pairs
     // after it are lost. A note on a line of its own after the last pair is
     // how scripts end, and stays quiet.
-    void checkCutShort() {
+    void warnOfCutShort() {
         if (details_ == nullptr) return;
         ScriptReader scan = in_;
         scan.atEnd();
@@ -189,7 +189,7 @@ private:
                ", which is stored as part of the text: scripts have no quoting, and a value cannot hold a space";
     }
 
-    void checkKey(std::string_view key) {
+    void warnOfKey(std::string_view key) {
         if (details_ == nullptr) return;
         details_->keyValue = std::string(key);
         std::string_view first;
@@ -202,7 +202,7 @@ private:
     bool expectInt(int32_t* value, const char* what, const char* role, Result* why) {
         const int previousLine = in_.line();  // where the token before ended
         if (in_.readInt(value)) {
-            checkNumber(*value, role, false);
+            warnOfNumber(*value, role, false);
             return true;
         }
         if (in_.atEnd())
@@ -210,7 +210,7 @@ private:
         return fail(why, in_.line(), std::string("expected ") + what + ", found " + quoted(in_.peekToken()));
     }
 
-    bool checkColumn(int32_t column, Result* why) {
+    bool requireColumn(int32_t column, Result* why) {
         if (column >= 0 && column < table_.columnCount()) return true;
         return fail(why, in_.line(), "column " + std::to_string(column) +
                              " is out of range (" + tableName(table_) + " has " +

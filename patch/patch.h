@@ -57,10 +57,10 @@ inline constexpr const char* kMoreWarnings = "more warnings like these are not s
 // what went wrong in *result (the script, its line, and the reason). The
 // whole script is read and checked before anything changes, so a failed
 // script leaves the table exactly as it was.
-int32_t applyScript(Table& table, const std::string& fileName, Result* result = nullptr);
+[[nodiscard]] int32_t applyScript(Table& table, const std::string& fileName, Result* result = nullptr);
 
 // The same for a script already in memory; `scriptName` is used in messages.
-int32_t applyScriptBytes(Table& table, std::span<const uint8_t> script, const std::string& scriptName,
+[[nodiscard]] int32_t applyScriptBytes(Table& table, std::span<const uint8_t> script, const std::string& scriptName,
                          Result* result = nullptr, const ScriptOptions& options = {},
                          ScriptDetails* details = nullptr);
 

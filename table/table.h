@@ -36,12 +36,12 @@ public:
     // Reads and checks a table file. 0 on success, 1 on failure, with what
     // went wrong in *result (file, byte offset, and a reason such as
     // "malformed: row labels end after 12 of 40 rows").
-    int load(const std::string& fileName, Result* result = nullptr);
+    [[nodiscard]] int load(const std::string& fileName, Result* result = nullptr);
     // The same from bytes already in memory; `name` is used in messages.
-    int loadBytes(std::span<const uint8_t> bytes, const std::string& name, Result* result = nullptr);
+    [[nodiscard]] int loadBytes(std::span<const uint8_t> bytes, const std::string& name, Result* result = nullptr);
     // The same, keeping the bytes themselves: the loaded rows' offsets stay
     // where the file has them, so a table costs no copy of its grid.
-    int loadBytes(std::vector<uint8_t>&& bytes, const std::string& name, Result* result = nullptr);
+    [[nodiscard]] int loadBytes(std::vector<uint8_t>&& bytes, const std::string& name, Result* result = nullptr);
 
     // Pool offset of the first pool string equal to `text` apart from ASCII
     // case, or 0 when there is none. The string at offset 0 is therefore
@@ -52,11 +52,11 @@ public:
     // Points a cell at `text`, appending it to the pool unless findString
     // finds it. 0 on success; 1 (table unchanged) when the cell is outside
     // the table or the pool would outgrow 16-bit offsets.
-    int setCell(int32_t row, int32_t column, std::string_view text, Result* result = nullptr);
+    [[nodiscard]] int setCell(int32_t row, int32_t column, std::string_view text, Result* result = nullptr);
     // Appends a copy of `templateRow` and returns its index, or -1 (table
     // unchanged) when the template does not exist, 128 rows were already
     // appended, or the table holds 65,535 rows.
-    int32_t appendRow(int32_t templateRow, Result* result = nullptr);
+    [[nodiscard]] int32_t appendRow(int32_t templateRow, Result* result = nullptr);
 
     // What undoing the edits of one step needs: the sizes before it and the
     // cells of the one row it edits (-1: only rows it appends), taken
@@ -76,7 +76,7 @@ public:
     std::vector<uint8_t> bytes() const;
     // Writes bytes() to fileName safely (temporary file, then rename).
     // 0 on success, 1 with what went wrong in *result.
-    int save(const std::string& fileName, Result* result = nullptr) const;
+    [[nodiscard]] int save(const std::string& fileName, Result* result = nullptr) const;
 
     // The header's first line (up to its LF, without a CR before it): in a
     // binary table the signature "2DA V2.b".
