@@ -31,18 +31,14 @@ std::string growthText(const OutputGrowth& growth) {
 
 // "appearance.2da: hint: ..." for a missing input when the folder holds a
 // name the user most likely meant for it.
-std::vector<std::pair<std::string, std::string>> nameHints(const RunInputs& inputs) {
+std::vector<std::pair<std::string, std::string>> nameHints(const RunInputs& inputs,
+                                                           const std::vector<std::string>& names) {
     std::vector<std::string> missing;
     for (std::size_t i = 0; i < inputs.tables.size(); ++i)
         if (inputs.tables[i].missing()) missing.push_back(kTableFiles[i]);
     for (std::size_t i = 0; i < inputs.scripts.size(); ++i)
         if (inputs.scripts[i].missing()) missing.push_back(kScriptFiles[i]);
     std::vector<std::pair<std::string, std::string>> hints;
-    if (missing.empty()) return hints;
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (std::filesystem::directory_iterator it(".", ec), end; !ec && it != end; it.increment(ec))
-        names.push_back(it->path().filename().string());
     for (const std::string& name : missing)
         for (const std::string& nearMiss : nearMisses(name, names))
             hints.emplace_back(name, name + ": hint: the folder holds " + headlink::quoted(nearMiss, kWhole) +
@@ -158,13 +154,11 @@ RunOutcome runInMemory(RunInputs inputs, std::ostream* report, LiveWarnings live
 
 namespace {
 
-int runJob(const Options& options, std::ostream& out, std::ostream& err, const char** current) {
-    RunInputs inputs;
-    for (std::size_t i = 0; i < kTableFiles.size(); ++i) inputs.tables[i] = readFile(kTableFiles[i]);
-    for (std::size_t i = 0; i < kScriptFiles.size(); ++i) inputs.scripts[i] = readFile(kScriptFiles[i]);
+int runJob(RunInputs inputs, const Folder& folder, const Options& options, std::ostream& out, std::ostream& err,
+           const char** current, std::array<std::vector<uint8_t>, kTableCount>* outputs) {
     const bool report = options.verbose || options.dryRun;
     const bool firstTableMissing = inputs.tables[0].missing();
-    const auto hints = nameHints(inputs);
+    const auto hints = nameHints(inputs, folder.names);
     // Warnings are printed as they arise, beside the report; --strict
     // shows them as errors even with -q.
     LiveWarnings live;
@@ -181,6 +175,8 @@ int runJob(const Options& options, std::ostream& out, std::ostream& err, const c
     if (outcome.ok() || strictStop) {
         std::size_t written = 0;
         if (!options.dryRun && outcome.ok()) written = writeOutputs(outcome.tables, &outcome.errors);
+        for (std::size_t i = 0; outputs != nullptr && outcome.ok() && i < outputs->size(); ++i)
+            (*outputs)[i] = outcome.tables[i].bytes();
         for (std::size_t i = 0; report && i < kOutputFiles.size(); ++i)
             out << kOutputFiles[i] << ": " << growthText(outcome.growth[i]) << "; "
                 << (options.dryRun ? "not written (dry run)" : i < written ? "written" : "not written") << '\n';
@@ -202,9 +198,8 @@ int runJob(const Options& options, std::ostream& out, std::ostream& err, const c
     // in the wrong folder.
     const bool nearMissFirst = !hints.empty() && hints.front().first == kTableFiles[0];
     if (firstTableMissing && !nearMissFirst && !lines.empty()) {
-        std::error_code ec;
-        std::string hint = std::string("hint: there is no ") + kTableFiles[0] + " in " +
-                           std::filesystem::current_path(ec).string() + "; run headlink in the folder that holds ";
+        std::string hint = std::string("hint: there is no ") + kTableFiles[0] + " in " + folder.path +
+                           "; run headlink in the folder that holds ";
         for (const char* name : kTableFiles) hint += std::string(name) + ", ";
         for (std::size_t i = 0; i + 1 < kScriptFiles.size(); ++i) hint += std::string(kScriptFiles[i]) + ", ";
         hint += std::string("and ") + kScriptFiles.back() + " (or name that folder with -C)";
@@ -217,6 +212,19 @@ int runJob(const Options& options, std::ostream& out, std::ostream& err, const c
 
 }  // namespace
 
+int runOnInputs(RunInputs inputs, const Folder& folder, const Options& options, std::ostream& out,
+                std::ostream& err, std::array<std::vector<uint8_t>, kTableCount>* outputs) {
+    // Running out of memory anywhere in the job is caught here, and named
+    // after the file being worked on.
+    const char* current = "the outputs";
+    try {
+        return runJob(std::move(inputs), folder, options, out, err, &current, outputs);
+    } catch (const std::bad_alloc&) {
+        err << "headlink: " << current << ": " << kNotEnoughMemory << '\n';
+        return 1;
+    }
+}
+
 int runInDirectory(const Options& options, std::ostream& out, std::ostream& err) {
     std::string why;
     if (!options.directory.empty() && !enterFolder(options.directory, &why)) {
@@ -224,15 +232,19 @@ int runInDirectory(const Options& options, std::ostream& out, std::ostream& err)
         return 2;
     }
     if (options.checkLinks) return checkLinks(options, err);
-    // Running out of memory anywhere in the job is caught here, and named
-    // after the file being worked on.
-    const char* current = "the outputs";
-    try {
-        return runJob(options, out, err, &current);
-    } catch (const std::bad_alloc&) {
-        err << "headlink: " << current << ": " << kNotEnoughMemory << '\n';
-        return 1;
-    }
+    RunInputs inputs;
+    for (std::size_t i = 0; i < kTableFiles.size(); ++i) inputs.tables[i] = readFile(kTableFiles[i]);
+    for (std::size_t i = 0; i < kScriptFiles.size(); ++i) inputs.scripts[i] = readFile(kScriptFiles[i]);
+    // The folder is looked at only for a hint about a missing input.
+    Folder folder;
+    bool missing = false;
+    for (const FileBytes& file : inputs.tables) missing = missing || file.missing();
+    for (const FileBytes& file : inputs.scripts) missing = missing || file.missing();
+    std::error_code ec;
+    if (missing) folder.path = std::filesystem::current_path(ec).string();
+    for (std::filesystem::directory_iterator it(missing ? "." : "", ec), end; missing && !ec && it != end; it.increment(ec))
+        folder.names.push_back(it->path().filename().string());
+    return runOnInputs(std::move(inputs), folder, options, out, err);
 }
 
 }  // namespace headlink

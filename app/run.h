@@ -47,6 +47,21 @@ struct RunOutcome {
 RunOutcome runInMemory(RunInputs inputs, std::ostream* report = nullptr, LiveWarnings live = {},
                        const char** current = nullptr);
 
+// The folder a job's inputs come from, for the hints about them: where it
+// is, and the names it holds.
+struct Folder {
+    std::string path;
+    std::vector<std::string> names;
+};
+
+// The program's job on inputs already read: the report, warnings and
+// failures printed as headlink prints them, the outputs written unless
+// this is a dry run (with `outputs` given, a successful run's three tables
+// go there too, as they would be written), and the exit status returned.
+// Running out of memory is caught here, the one place for the job.
+int runOnInputs(RunInputs inputs, const Folder& folder, const Options& options, std::ostream& out,
+                std::ostream& err, std::array<std::vector<uint8_t>, kTableCount>* outputs = nullptr);
+
 // The real program after its options were read: reads the inputs from the
 // current folder (or options.directory), writes the outputs there unless
 // this is a dry run (with --check-links, only checks the links), prints the
