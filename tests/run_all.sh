@@ -8,6 +8,8 @@
 #      suite run on it, and one quick pass of the benchmarks;
 #   4. the same suite under AddressSanitizer and UndefinedBehaviorSanitizer;
 #   5. each fuzz target for a short while (FUZZ_SECONDS, default 60).
+# Between 2 and 3, the page (headlink.html, built with emscripten) is driven
+# in Chromium through its file picker and save links.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -28,7 +30,11 @@ need cmake cmake \
   /usr/include/benchmark/benchmark.h libbenchmark-dev \
   /usr/bin/time time \
   strace strace \
-  prlimit util-linux
+  prlimit util-linux \
+  emcc emscripten \
+  /usr/bin/chromium chromium \
+  node nodejs \
+  npm npm
 
 echo "== Windows build =="
 cmake --preset windows
@@ -63,6 +69,13 @@ ctest --test-dir build --output-on-failure -j "$jobs"
 
 echo "== fault sweep =="
 bash tests/fault_sweep.sh build
+
+echo "== the page, in a browser =="
+cmake --preset web
+cmake --build build-web -j "$jobs"
+(cd web && npm install --no-package-lock --no-audit --no-fund --loglevel=error)
+node tests/web/page_test.js build-web/headlink.html build/app/headlink examples build-web
+echo "screenshot: build-web/headlink-page.png"
 
 echo "== installed layout =="
 rm -rf build/install-check

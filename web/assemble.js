@@ -1,0 +1,28 @@
+// Puts headlink.html together: page.html with page.css and one classic
+// script (the WebAssembly module, then page.js) inlined, and a security
+// policy that lets that script run by its hash and nothing load from
+// anywhere. Usage: node assemble.js MODULE.js WEB_DIR OUT.html
+'use strict';
+const fs = require('fs');
+const path = require('path');
+const crypto = require('crypto');
+
+const [moduleJs, webDir, out] = process.argv.slice(2);
+const read = (name) => fs.readFileSync(path.join(webDir, name), 'utf8');
+// A script ending "</script>" would end the inline element early.
+const script = (fs.readFileSync(moduleJs, 'utf8') + '\n' + read('page.js')).replace(/<\/script/gi, '<\\/script');
+const style = read('page.css');
+const hashOf = (text) => crypto.createHash('sha256').update(text, 'utf8').digest('base64');
+const policy = [
+  "default-src 'none'",
+  `script-src 'sha256-${hashOf(script)}' 'wasm-unsafe-eval'`,
+  `style-src 'sha256-${hashOf(style)}'`,
+  // The module fetches its own WebAssembly from the data: URL it carries;
+  // a data: URL is no request to anywhere, and nothing else may connect.
+  'connect-src data:',
+].join('; ');
+const page = read('page.html')
+  .replace('@POLICY@', () => policy)
+  .replace('@STYLE@', () => style)
+  .replace('@SCRIPT@', () => script);
+fs.writeFileSync(out, page);
