@@ -36,15 +36,21 @@ need cmake cmake \
   node nodejs \
   npm npm
 
+# The page first: both packages ship it.
+echo "== the page =="
+cmake --preset web
+cmake --build build-web -j "$jobs"
+page="$PWD/build-web/headlink.html"
+
 echo "== Windows build =="
-cmake --preset windows
+cmake --preset windows -DHEADLINK_PAGE="$page"
 cmake --build build-windows -j "$jobs"
 (cd build-windows && cpack -q)
 echo "release archive:"
 unzip -l build-windows/headlink-*-Windows.zip
 # Windows has no install tree: the program, the README and the kit sit side by side.
 listing=$(unzip -Z1 build-windows/headlink-*-Windows.zip)
-for f in headlink.exe twoda.exe README.md examples/{appearance,heads,portraits}.2da \
+for f in headlink.exe twoda.exe headlink.html README.md examples/{appearance,heads,portraits}.2da \
     examples/{head,apphead1,apphead2,apphead3,portraits}.txt; do
   grep -qx "headlink-[^/]*/$f" <<<"$listing" || { echo "not in the zip: $f" >&2; exit 1; }
 done
@@ -62,7 +68,7 @@ trap '/usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
 
 echo "== native build =="
 cmake --preset default -DHEADLINK_WINDOWS_EXE="$PWD/build-windows/app/headlink.exe" \
-  -DHEADLINK_WINDOWS_TWODA_EXE="$PWD/build-windows/twoda/twoda.exe" -DHEADLINK_VALGRIND=ON
+  -DHEADLINK_WINDOWS_TWODA_EXE="$PWD/build-windows/twoda/twoda.exe" -DHEADLINK_VALGRIND=ON -DHEADLINK_PAGE="$page"
 cmake --build build -j "$jobs"
 (cd build && cpack -q)
 ctest --test-dir build --output-on-failure -j "$jobs"
@@ -71,8 +77,6 @@ echo "== fault sweep =="
 bash tests/fault_sweep.sh build
 
 echo "== the page, in a browser =="
-cmake --preset web
-cmake --build build-web -j "$jobs"
 (cd web && npm install --no-package-lock --no-audit --no-fund --loglevel=error)
 node tests/web/page_test.js build-web/headlink.html build/app/headlink examples build-web
 echo "screenshot: build-web/headlink-page.png"
@@ -81,7 +85,8 @@ echo "== installed layout =="
 rm -rf build/install-check
 cmake --install build --prefix "$PWD/build/install-check" >/dev/null
 (cd build/install-check && find . -type f | sort)
-for f in bin/headlink bin/twoda share/man/man1/headlink.1 share/man/man1/twoda.1 share/doc/headlink/README.md \
+for f in bin/headlink bin/twoda share/headlink/headlink.html share/man/man1/headlink.1 share/man/man1/twoda.1 \
+    share/doc/headlink/README.md \
     share/doc/headlink/examples/{appearance,heads,portraits}.2da \
     share/doc/headlink/examples/{head,apphead1,apphead2,apphead3,portraits}.txt; do
   [ -f "build/install-check/$f" ] || { echo "not installed: $f" >&2; exit 1; }
