@@ -22,6 +22,11 @@ inline constexpr std::array<const char*, kScriptCount> kScriptFiles = {
 // The appearance scripts, each of which adds or finds one appearance row.
 inline constexpr std::array<ScriptId, 3> kAppearanceScripts = {kAppHead1Script, kAppHead2Script, kAppHead3Script};
 
+// The table each script edits.
+constexpr TableId tableOf(ScriptId script) {
+    return script == kHeadScript ? kHeads : script == kPortraitsScript ? kPortraits : kAppearance;
+}
+
 // Link columns (0-based): appearance's head row, and portraits' three
 // appearance rows.
 inline constexpr int32_t kAppearanceHeadColumn = 10;

@@ -48,10 +48,11 @@ std::string columnName(const std::vector<std::string_view>& labels, int32_t colu
     return std::to_string(column) + " " + quoted(at < labels.size() ? labels[at] : std::string_view(), kWhole);
 }
 
-std::string poolText(const Table& table, uint16_t offset) {
+// The text at a pool offset: spelled for people, or as it is.
+std::string poolText(const Table& table, uint16_t offset, bool spelled = true) {
     std::string_view text;
     table.poolString(offset, &text);
-    return cellSpelling(text);
+    return spelled ? cellSpelling(text) : std::string(text);
 }
 
 class Linker {
@@ -73,6 +74,8 @@ public:
         const int32_t row = applyScriptBytes(table, scripts_[script].bytes, name, why, {true}, &details);
         warnOfLinkColumns(details, linkColumns);
         if (report_ == nullptr) return row;
+        for (const auto& change : details.changes)
+            if (row >= 0) report_->marks.push_back({tableOf(script), row, change.column, false, poolText(table, change.was, false)});
         if (row >= 0 && report_->out != nullptr) listSteps(table, details, name, row);
         for (const auto& warning : details.warnings)
             report_->warn(name + ": " + (warning.line > 0 ? "line " + std::to_string(warning.line) + ": " : "") +
@@ -113,6 +116,7 @@ public:
             return false;
         }
         if (report_ == nullptr) return true;
+        report_->marks.push_back({tableOf(script), row, column, true, poolText(table, was, false)});
         if (report_->out != nullptr)
             *report_->out << "link: " << tableTitle(table) << " row " << row << ": "
                           << columnName(table.columnLabels(), column) << " = " << quoted(text) << " (was "

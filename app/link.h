@@ -22,8 +22,19 @@ struct LiveWarnings {
     bool asErrors = false;
 };
 
+// A cell the run changed: one a script set, or a link cell, with the text
+// it held before.
+struct CellMark {
+    TableId table;
+    int32_t row;
+    int32_t column;
+    bool link;
+    std::string was;
+};
+
 struct LinkReport {
     std::ostream* out = nullptr;
+    std::vector<CellMark> marks;  // every cell set, in the order set
     std::vector<std::string> warnings;
     LiveWarnings live;
     // Where to keep the name of the file being worked on, for a failure

@@ -140,6 +140,7 @@ RunOutcome runInMemory(RunInputs inputs, std::ostream* report, LiveWarnings live
     }
     Result linked = runLinking(tables[kAppearance], tables[kHeads], tables[kPortraits], inputs.scripts, &linkReport);
     outcome.warnings = std::move(linkReport.warnings);
+    outcome.marks = std::move(linkReport.marks);
     if (!linked) {
         outcome.errors.push_back(std::move(linked));
         for (Table& table : tables) table.clear();
@@ -155,7 +156,7 @@ RunOutcome runInMemory(RunInputs inputs, std::ostream* report, LiveWarnings live
 namespace {
 
 int runJob(RunInputs inputs, const Folder& folder, const Options& options, std::ostream& out, std::ostream& err,
-           const char** current, std::array<std::vector<uint8_t>, kTableCount>* outputs) {
+           const char** current, JobOutputs* outputs) {
     const bool report = options.verbose || options.dryRun;
     const bool firstTableMissing = inputs.tables[0].missing();
     const auto hints = nameHints(inputs, folder.names);
@@ -175,8 +176,11 @@ int runJob(RunInputs inputs, const Folder& folder, const Options& options, std::
     if (outcome.ok() || strictStop) {
         std::size_t written = 0;
         if (!options.dryRun && outcome.ok()) written = writeOutputs(outcome.tables, &outcome.errors);
-        for (std::size_t i = 0; outputs != nullptr && outcome.ok() && i < outputs->size(); ++i)
-            (*outputs)[i] = outcome.tables[i].bytes();
+        for (std::size_t i = 0; outputs != nullptr && outcome.ok() && i < kTableCount; ++i) {
+            outputs->tables[i] = outcome.tables[i].bytes();
+            outputs->rowsBefore[i] = outcome.growth[i].rowsBefore;
+        }
+        if (outputs != nullptr && outcome.ok()) outputs->marks = std::move(outcome.marks);
         for (std::size_t i = 0; report && i < kOutputFiles.size(); ++i)
             out << kOutputFiles[i] << ": " << growthText(outcome.growth[i]) << "; "
                 << (options.dryRun ? "not written (dry run)" : i < written ? "written" : "not written") << '\n';
@@ -213,7 +217,7 @@ int runJob(RunInputs inputs, const Folder& folder, const Options& options, std::
 }  // namespace
 
 int runOnInputs(RunInputs inputs, const Folder& folder, const Options& options, std::ostream& out,
-                std::ostream& err, std::array<std::vector<uint8_t>, kTableCount>* outputs) {
+                std::ostream& err, JobOutputs* outputs) {
     // Running out of memory anywhere in the job is caught here, and named
     // after the file being worked on.
     const char* current = "the outputs";

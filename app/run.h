@@ -35,7 +35,16 @@ struct RunOutcome {
     std::vector<std::string> warnings;
     std::array<Table, kTableCount> tables;  // in kOutputFiles order; cleared after a failure
     std::array<OutputGrowth, kTableCount> growth;
+    std::vector<CellMark> marks;  // the cells the scripts set and the links
     bool ok() const { return errors.empty(); }
+};
+
+// What a job leaves for a front end that shows it: the outputs' bytes, the
+// rows each table had before, and the cells the run changed.
+struct JobOutputs {
+    std::array<std::vector<uint8_t>, kTableCount> tables;
+    std::array<int32_t, kTableCount> rowsBefore{};
+    std::vector<CellMark> marks;
 };
 
 // The whole run without touching the disk. With `report` set, a line for
@@ -60,7 +69,7 @@ struct Folder {
 // go there too, as they would be written), and the exit status returned.
 // Running out of memory is caught here, the one place for the job.
 int runOnInputs(RunInputs inputs, const Folder& folder, const Options& options, std::ostream& out,
-                std::ostream& err, std::array<std::vector<uint8_t>, kTableCount>* outputs = nullptr);
+                std::ostream& err, JobOutputs* outputs = nullptr);
 
 // The real program after its options were read: reads the inputs from the
 // current folder (or options.directory), writes the outputs there unless

@@ -78,7 +78,8 @@ bash tests/fault_sweep.sh build
 
 echo "== the page, in a browser =="
 (cd web && npm install --no-package-lock --no-audit --no-fund --loglevel=error)
-node tests/web/page_test.js build-web/headlink.html build/app/headlink examples build-web
+node tests/web/page_test.js build-web/headlink.html build/app/headlink examples build-web build/twoda/twoda \
+  build/bench/make_kit
 echo "screenshot: build-web/headlink-page.png"
 
 echo "== installed layout =="

@@ -66,19 +66,14 @@ bool readAsText(const std::vector<uint8_t>& bytes) {
 // table headlink would read. *text says which form the file is in.
 bool loadTable(const std::string& name, Table* table, std::ostream& err, bool* text = nullptr) {
     FileBytes file = readFile(name);
-    Result why = file.result;
-    const bool isText = file.ok() && readAsText(file.bytes);
-    if (text != nullptr) *text = isText;
-    if (file.ok() && isText) {
-        std::vector<uint8_t> built;
-        why = buildNoted(asText(file.bytes), &built, err, "twoda: " + name + ": ");
-        why.file = name;
-        if (why) file.bytes = std::move(built);
-        else file.result = why;
+    if (!file.ok()) {
+        err << "twoda: " << file.result.description() << '\n';
+        return false;
     }
-    if (file.ok() && table->loadBytes(std::move(file.bytes), name, &why) == 0) return true;
-    err << "twoda: " << why.description() << '\n';
-    return false;
+    if (text != nullptr) *text = readAsText(file.bytes);
+    const Result loaded = loadEitherForm(std::move(file.bytes), name, table, err, "twoda: " + name + ": ");
+    if (!loaded) err << "twoda: " << loaded.description() << '\n';
+    return static_cast<bool>(loaded);
 }
 
 // "3 (race)": a column or row by number and label, for messages.
@@ -346,25 +341,7 @@ void csvField(std::string_view text, std::string* out) {
 int csv(const Args& args, std::istream&, std::ostream& out, std::ostream& err) {
     Table table;
     if (!loadTable(args[0], &table, err)) return 1;
-    // One record at a time, so that a table of long texts is never held whole.
-    std::string record;
-    for (std::string_view label : table.columnLabels()) {
-        record += ',';
-        csvField(label, &record);
-    }
-    record += "\r\n";
-    out << record;
-    const auto rowLabels = table.rowLabels();
-    for (int32_t r = 0; r < table.rowCount(); ++r) {
-        record.clear();
-        csvField(rowLabels[static_cast<std::size_t>(r)], &record);
-        for (int32_t c = 0; c < table.columnCount(); ++c) {
-            record += ',';
-            csvField(table.cellText(r, c), &record);
-        }
-        record += "\r\n";
-        out << record;
-    }
+    writeCsv(table, out);
     return 0;
 }
 
@@ -413,16 +390,7 @@ int check(const Args& args, std::istream&, std::ostream& out, std::ostream& err)
         err << "twoda: " << file.result.description() << '\n';
         return 2;
     }
-    if (!readAsText(file.bytes)) return checkTable(file.bytes, args[0], out) ? 0 : 1;
-    // The text form gets the verdict `build` would give, then the check of
-    // the table built.
-    std::vector<uint8_t> built;
-    if (Result result = buildNoted(asText(file.bytes), &built, out, args[0] + ": "); !result) {
-        result.file = args[0];
-        out << result.description() << '\n';
-        return 1;
-    }
-    return checkTable(built, args[0], out) ? 0 : 1;
+    return checkEitherForm(file.bytes, args[0], out) ? 0 : 1;
 }
 
 struct Command {
@@ -485,6 +453,56 @@ bool checkTable(std::span<const uint8_t> bytes, const std::string& name, std::os
         << count(static_cast<std::size_t>(table.columnCount()), "column") << ", "
         << count(table.pool().size(), "pool byte") << " in " << count(table.poolIndex().size(), "string") << '\n';
     return true;
+}
+
+Result loadEitherForm(std::vector<uint8_t> bytes, const std::string& name, Table* table, std::ostream& notes,
+                      const std::string& prefix) {
+    Result why;
+    if (readAsText(bytes)) {
+        std::vector<uint8_t> built;
+        why = buildNoted(asText(bytes), &built, notes, prefix);
+        why.file = name;
+        if (!why) return why;
+        bytes = std::move(built);
+    }
+    if (table->loadBytes(std::move(bytes), name, &why) != 0) return why;
+    return {};
+}
+
+bool checkEitherForm(std::span<const uint8_t> bytes, const std::string& name, std::ostream& out) {
+    const std::vector<uint8_t> copy(bytes.begin(), bytes.end());
+    if (!readAsText(copy)) return checkTable(bytes, name, out);
+    // The text form gets the verdict `build` would give, then the check of
+    // the table built.
+    std::vector<uint8_t> built;
+    if (Result result = buildNoted(asText(copy), &built, out, name + ": "); !result) {
+        result.file = name;
+        out << result.description() << '\n';
+        return false;
+    }
+    return checkTable(built, name, out);
+}
+
+void writeCsv(const Table& table, std::ostream& out) {
+    // One record at a time, so that a table of long texts is never held whole.
+    std::string record;
+    for (std::string_view label : table.columnLabels()) {
+        record += ',';
+        csvField(label, &record);
+    }
+    record += "\r\n";
+    out << record;
+    const auto rowLabels = table.rowLabels();
+    for (int32_t r = 0; r < table.rowCount(); ++r) {
+        record.clear();
+        csvField(rowLabels[static_cast<std::size_t>(r)], &record);
+        for (int32_t c = 0; c < table.columnCount(); ++c) {
+            record += ',';
+            csvField(table.cellText(r, c), &record);
+        }
+        record += "\r\n";
+        out << record;
+    }
 }
 
 const char* twodaUsage() {

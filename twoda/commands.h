@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "table/table.h"
+
 namespace headlink {
 
 // Runs one command line (the arguments after the program's name), reading
@@ -22,6 +24,16 @@ int runTwoda(const std::vector<std::string>& args, std::istream& in, std::ostrea
 // The check command on bytes in memory: every problem and note, one per
 // line, each starting with `name`. True when headlink would load the table.
 bool checkTable(std::span<const uint8_t> bytes, const std::string& name, std::ostream& out);
+
+// A table from a file's bytes in either form (the text form built as
+// `build` builds it, its notes on `notes`, each line after `prefix`).
+Result loadEitherForm(std::vector<uint8_t> bytes, const std::string& name, Table* table, std::ostream& notes,
+                      const std::string& prefix);
+// The check command on either form: the verdict `build` gives a text form,
+// else the check of the binary table. True when headlink would load it.
+bool checkEitherForm(std::span<const uint8_t> bytes, const std::string& name, std::ostream& out);
+// The csv command's output (RFC 4180, CR LF, the column labels first).
+void writeCsv(const Table& table, std::ostream& out);
 
 // The usage text of --help.
 const char* twodaUsage();

@@ -2,7 +2,9 @@
 // the file picker and the save links as a person uses them. Checks that the
 // page does what the program does, byte for byte, that a failing kit offers
 // nothing to save, and that no request leaves the page.
-//   node tests/web/page_test.js HEADLINK_HTML HEADLINK_EXE EXAMPLES_DIR OUT_DIR
+//   node tests/web/page_test.js HEADLINK_HTML HEADLINK_EXE EXAMPLES_DIR OUT_DIR TWODA_EXE MAKE_KIT_EXE
+// It also prints how long the page takes on the benchmarks' kits: measured,
+// never asserted.
 'use strict';
 const assert = require('assert/strict');
 const { execFileSync, spawnSync } = require('child_process');
@@ -11,7 +13,7 @@ const os = require('os');
 const path = require('path');
 const puppeteer = require(path.join(__dirname, '../../web/node_modules/puppeteer-core'));
 
-const [html, exe, examples, outDir] = process.argv.slice(2).map((p) => path.resolve(p));
+const [html, exe, examples, outDir, twoda, makeKit] = process.argv.slice(2).map((p) => path.resolve(p));
 const kitNames = ['appearance.2da', 'heads.2da', 'portraits.2da', 'head.txt', 'apphead1.txt', 'apphead2.txt',
   'apphead3.txt', 'portraits.txt'];
 const outputs = ['appearance_updated.2da', 'heads_updated.2da', 'portraits_updated.2da'];
@@ -50,6 +52,7 @@ async function openPage(browser, downloads) {
     return request.abort();
   });
   page.on('pageerror', (error) => problems.push('page error: ' + error.message));
+  page.on('dialog', (dialog) => { problems.push('a dialog opened: ' + dialog.message()); dialog.dismiss(); });
   page.on('console', (message) => {
     if (message.type() === 'error') problems.push('console error: ' + message.text());
   });
@@ -117,6 +120,25 @@ async function main() {
         await page.click(`a[download="${name}"]`);
         assert.ok((await waitForFile(path.join(downloads, name))).equals(expected.written[name]), name + ' differs');
       }
+      // The grids: the added rows, the cells the scripts set and the link
+      // cells marked with their old values; the picture of the links.
+      await page.click('#jump');
+      const grid = await page.evaluate(() => {
+        const cell = (r, c) => document.querySelector(`#grid .grid-row[data-row="${r}"] [data-col="${c}"]`);
+        return {
+          added: [...document.querySelectorAll('#grid .grid-row.added')].map((row) => Number(row.dataset.row)),
+          link: cell(40, 10) && [cell(40, 10).className, cell(40, 10).textContent, cell(40, 10).title],
+          set: cell(40, 4) && [cell(40, 4).className, cell(40, 4).textContent, cell(40, 4).title],
+          plain: cell(39, 4) && cell(39, 4).className,
+          picture: document.getElementById('links-picture').textContent,
+        };
+      });
+      assert.deepEqual(grid.added, [40, 41]);
+      assert.deepEqual(grid.link, ['link', '30', 'was: 1']);
+      assert.deepEqual(grid.set, ['set', 'tex_el_moon', 'was: tex_el_f']);
+      assert.equal(grid.plain, '');
+      assert.equal(grid.picture, 'portraits row 32 (32)names \u2192appearance row 40 (40), appearance row 41 (41)' +
+        'name \u2192heads row 30 (30)');
       fs.mkdirSync(outDir, { recursive: true });
       await page.setViewport({ width: 1100, height: 1400 });
       await page.screenshot({ path: path.join(outDir, 'headlink-page.png'), fullPage: true });
@@ -142,6 +164,78 @@ async function main() {
         assert.equal(shown.messages, expected.stderr);
         assert.equal(shown.report, expected.stdout);
         assert.deepEqual(shown.saves, []);
+        assert.deepEqual(problems, []);
+        await page.close();
+      });
+    }
+
+    await check('markup in a table is shown as text', async () => {
+      const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'headlink-markup-'));
+      const markup = '<img/src=x/onerror=alert(1)>';
+      fs.writeFileSync(path.join(dir, 'evil.2da'), `2DA V2.0\n\n${markup} b\n</script> ${markup} "<b>x</b>"\n`);
+      const { page, problems } = await openPage(browser, dir);
+      await (await page.$('#table-file')).uploadFile(path.join(dir, 'evil.2da'));
+      await page.waitForSelector('#table-grid .grid-row');
+      const shown = await page.evaluate(() => ({
+        head: document.querySelector('#table-grid .grid-head > div:nth-child(2)').textContent,
+        label: document.querySelector('#table-grid .grid-row > div:first-child').textContent,
+        cells: [...document.querySelectorAll('#table-grid .grid-row > div[data-col]')].map((c) => c.textContent),
+        images: document.images.length,
+      }));
+      assert.equal(shown.head, '0 ' + markup);
+      assert.equal(shown.label, '0  </script>');
+      assert.deepEqual(shown.cells, [markup, '<b>x</b>']);
+      assert.equal(shown.images, 0);
+      await new Promise((done) => setTimeout(done, 300));
+      assert.deepEqual(problems, []);
+      await page.close();
+    });
+
+    await check('a text-form table opened, checked and saved as binary: twoda build\'s bytes', async () => {
+      const downloads = fs.mkdtempSync(path.join(os.tmpdir(), 'headlink-open-'));
+      const text = path.join(examples, 'text', 'heads.2da');
+      const built = path.join(downloads, 'expected.2da');
+      execFileSync(twoda, ['build', text, built]);
+      const { page, problems } = await openPage(browser, downloads);
+      await (await page.$('#table-file')).uploadFile(text);
+      await page.waitForSelector('#table-saves a[download="heads_binary.2da"]');
+      const verdict = await page.$eval('#table-check', (pre) => pre.textContent);
+      assert.equal(verdict, spawnSync(twoda, ['check', text], { encoding: 'utf8' }).stdout.replaceAll(text, 'heads.2da'));
+      await page.click('#table-saves a[download="heads_binary.2da"]');
+      assert.ok((await waitForFile(path.join(downloads, 'heads_binary.2da'))).equals(fs.readFileSync(built)));
+      assert.deepEqual(problems, []);
+      await page.close();
+    });
+
+    // The benchmarks' kits: from picking the files to the report and the
+    // first screen of the grid, and scrolling the largest grid.
+    for (const kind of ['realistic', 'largest']) {
+      await check(`the ${kind} kit runs and its grid appears`, async () => {
+        const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'headlink-kit-'));
+        execFileSync(makeKit, [kind, dir]);
+        const { page, problems } = await openPage(browser, dir);
+        await page.waitForFunction(() => window.headlink !== undefined);
+        const started = Date.now();
+        const shown = await runOn(page, dir, kitNames);
+        await page.waitForSelector('#grid .grid-row');
+        const took = Date.now() - started;
+        assert.equal(shown.state, 'done');
+        let scrolling = '';
+        if (kind === 'largest') {
+          const perScreen = await page.evaluate(async () => {
+            const grid = document.getElementById('grid');
+            const frame = () => new Promise((done) => requestAnimationFrame(() => done()));
+            const start = performance.now();
+            for (let i = 0; i < 40; ++i) {
+              grid.scrollTop += grid.clientHeight;
+              await frame();
+              await frame();
+            }
+            return (performance.now() - start) / 40;
+          });
+          scrolling = `, scrolling ${perScreen.toFixed(1)} ms a screen (two frames each)`;
+        }
+        console.log(`     ${kind} kit: ${took} ms from picking the files to the report and the grid${scrolling}`);
         assert.deepEqual(problems, []);
         await page.close();
       });
