@@ -44,21 +44,19 @@ int main(int argc, char** argv) {
     // anywhere else, by the terminate handler set above.
     int status = 1;
     const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
-    {
-        headlink::Options options;
-        if (const headlink::Result parsed = headlink::parseOptions(args, &options); !parsed) {
-            std::cerr << "headlink: " << parsed.description() << "\nTry 'headlink --help'.\n";
-            status = 2;
-        } else if (options.help) {
-            std::cout << headlink::usage();
-            status = 0;
-        } else if (options.version) {
-            std::cout << "headlink " HEADLINK_VERSION "\n";
-            status = 0;
-        } else {
-            if (window) options.verbose = true;
-            status = headlink::runInDirectory(options, std::cout, std::cerr);
-        }
+    headlink::Options options;
+    if (const headlink::Result parsed = headlink::parseOptions(args, &options); !parsed) {
+        std::cerr << "headlink: " << parsed.description() << "\nTry 'headlink --help'.\n";
+        status = 2;
+    } else if (options.help) {
+        std::cout << headlink::usage();
+        status = 0;
+    } else if (options.version) {
+        std::cout << "headlink " HEADLINK_VERSION "\n";
+        status = 0;
+    } else {
+        if (window) options.verbose = true;
+        status = headlink::runInDirectory(options, std::cout, std::cerr);
     }
     if (window) {
         std::cerr << "Press Enter to close this window.";

@@ -244,10 +244,12 @@ int runInDirectory(const Options& options, std::ostream& out, std::ostream& err)
     bool missing = false;
     for (const FileBytes& file : inputs.tables) missing = missing || file.missing();
     for (const FileBytes& file : inputs.scripts) missing = missing || file.missing();
-    std::error_code ec;
-    if (missing) folder.path = std::filesystem::current_path(ec).string();
-    for (std::filesystem::directory_iterator it(missing ? "." : "", ec), end; missing && !ec && it != end; it.increment(ec))
-        folder.names.push_back(it->path().filename().string());
+    if (missing) {
+        std::error_code ec;
+        folder.path = std::filesystem::current_path(ec).string();
+        for (std::filesystem::directory_iterator it(".", ec), end; !ec && it != end; it.increment(ec))
+            folder.names.push_back(it->path().filename().string());
+    }
     return runOnInputs(std::move(inputs), folder, options, out, err);
 }
 
