@@ -11,19 +11,6 @@ namespace headlink {
 
 namespace {
 
-// Which table's link cells point into which.
-struct LinkColumn {
-    std::size_t from;  // index in kTableFiles
-    int32_t column;
-    std::size_t to;
-};
-constexpr LinkColumn kLinkColumns[] = {
-    {kAppearance, kAppearanceHeadColumn, kHeads},
-    {kPortraits, kPortraitMainColumn, kAppearance},
-    {kPortraits, kPortraitAlt1Column, kAppearance},
-    {kPortraits, kPortraitAlt2Column, kAppearance},
-};
-
 // A row number as headlink writes it: decimal digits, no sign, no leading
 // zero; -1 for any other text (or one past the 16-bit row counts).
 int32_t rowNumber(std::string_view text) {
@@ -40,14 +27,14 @@ int32_t rowNumber(std::string_view text) {
 
 std::vector<DanglingLink> danglingLinks(const std::array<Table, kTableCount>& tables) {
     std::vector<DanglingLink> found;
-    for (const LinkColumn& link : kLinkColumns) {
-        const Table& from = tables[link.from];
+    for (const Link& link : kLinks) {
+        const Table& from = tables[link.table];
+        const TableId to = tableOf(link.source);
         for (int32_t row = 0; row < from.rowCount(); ++row) {
             const std::string_view text = from.cellText(row, link.column);
             if (text.empty() || text == "****") continue;
             const int32_t target = rowNumber(text);
-            if (target < 0 || target >= tables[link.to].rowCount())
-                found.push_back({link.from, row, link.column, link.to});
+            if (target < 0 || target >= tables[to].rowCount()) found.push_back({link.table, row, link.column, to});
         }
     }
     return found;
@@ -65,12 +52,10 @@ int checkLinks(const Options& options, std::ostream& err) {
         }
     }
     if (!loaded) return 2;
-    for (const LinkColumn& link : kLinkColumns) {
-        const Table& table = tables[link.from];
-        if (table.columnCount() > link.column) continue;
-        err << "headlink: " << names[link.from] << ": has " << table.columnCount()
-            << " columns, but its link cells are in column " << link.column << ", so it needs at least "
-            << link.column + 1 << '\n';
+    for (std::size_t id = 0; id < kTableCount; ++id) {
+        const Result why = checkLinkWidth(tables[id], static_cast<TableId>(id), names[id]);
+        if (why) continue;
+        err << "headlink: " << why.description() << '\n';
         return 2;
     }
     const std::vector<DanglingLink> dangling = danglingLinks(tables);

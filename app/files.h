@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 namespace headlink {
 
@@ -19,19 +20,48 @@ enum ScriptId : std::size_t { kHeadScript, kAppHead1Script, kAppHead2Script, kAp
                               kScriptCount };
 inline constexpr std::array<const char*, kScriptCount> kScriptFiles = {
     "head.txt", "apphead1.txt", "apphead2.txt", "apphead3.txt", "portraits.txt"};
-// The appearance scripts, each of which adds or finds one appearance row.
-inline constexpr std::array<ScriptId, 3> kAppearanceScripts = {kAppHead1Script, kAppHead2Script, kAppHead3Script};
 
 // The table each script edits.
 constexpr TableId tableOf(ScriptId script) {
     return script == kHeadScript ? kHeads : script == kPortraitsScript ? kPortraits : kAppearance;
 }
 
-// Link columns (0-based): appearance's head row, and portraits' three
-// appearance rows.
-inline constexpr int32_t kAppearanceHeadColumn = 10;
-inline constexpr int32_t kPortraitMainColumn = 2;   // gets the row of apphead2.txt
-inline constexpr int32_t kPortraitAlt1Column = 7;   // of apphead1.txt
-inline constexpr int32_t kPortraitAlt2Column = 8;   // of apphead3.txt
+// A file's name without its extension: "heads" for "heads.2da", as the
+// report and the help name a table or a script's row.
+constexpr std::string_view stem(std::string_view file) { return file.substr(0, file.rfind('.')); }
+
+// The cells that link the tables: after a script finds or adds its row,
+// each link of its table gets, in that row, the row number that `source`
+// found or added. Columns count from 0. This table is the one place that
+// says which cell links to what: the run, the link check, the usage text
+// and the page all read it.
+struct Link {
+    TableId table;    // the table whose cell is written
+    int32_t column;
+    ScriptId source;  // the script whose row number goes there
+};
+inline constexpr std::array<Link, 4> kLinks = {{
+    {kAppearance, 10, kHeadScript},
+    {kPortraits, 2, kAppHead2Script},
+    {kPortraits, 7, kAppHead1Script},
+    {kPortraits, 8, kAppHead3Script},
+}};
+
+// Each link's source runs before any script of the table it is written in.
+constexpr bool sourcesComeFirst() {
+    for (const Link& link : kLinks)
+        for (std::size_t script = 0; script <= link.source; ++script)
+            if (tableOf(static_cast<ScriptId>(script)) == link.table) return false;
+    return true;
+}
+static_assert(sourcesComeFirst(), "a link's row must be known before its table is edited");
+
+// The fewest columns `table` must have to hold its link cells (0 for none).
+constexpr int32_t linkedWidth(TableId table) {
+    int32_t width = 0;
+    for (const Link& link : kLinks)
+        if (link.table == table && link.column + 1 > width) width = link.column + 1;
+    return width;
+}
 
 }  // namespace headlink

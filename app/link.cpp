@@ -8,21 +8,14 @@ namespace headlink {
 
 namespace {
 
-Result checkColumns(const Table& table, int32_t needed) {
-    if (table.columnCount() >= needed) return {};
-    return Result::failure(Status::malformed,
-                           "has " + std::to_string(table.columnCount()) +
-                               " columns, but linking writes into column " + std::to_string(needed - 1) +
-                               " and so needs at least " + std::to_string(needed),
-                           table.name());
-}
-
 // The warning a script gets for setting a column that linking overwrites.
 // It goes among the script's own warnings by line, and within their cap.
-void warnOfLinkColumns(ScriptDetails& details, const std::vector<int32_t>& linkColumns) {
+void warnOfLinkColumns(ScriptDetails& details, TableId table) {
     auto& warnings = details.warnings;
     for (const auto& change : details.changes) {
-        if (std::find(linkColumns.begin(), linkColumns.end(), change.column) == linkColumns.end()) continue;
+        if (std::none_of(kLinks.begin(), kLinks.end(),
+                         [&](const Link& link) { return link.table == table && link.column == change.column; }))
+            continue;
         auto at = std::find_if(warnings.begin(), warnings.end(),
                                [&](const ScriptDetails::Warning& w) { return w.line == 0 || w.line > change.line; });
         warnings.insert(at, {change.line, "column " + std::to_string(change.column) +
@@ -61,7 +54,7 @@ public:
         : scripts_(scripts), report_(report) {}
 
     // Applies a script; returns the row it reported, or -1 with *why set.
-    int32_t apply(Table& table, ScriptId script, std::vector<int32_t> linkColumns, Result* why) {
+    int32_t apply(Table& table, ScriptId script, Result* why) {
         const std::string name = kScriptFiles[script];
         if (report_ != nullptr && report_->current != nullptr) *report_->current = kScriptFiles[script];
         if (!scripts_[script].ok()) {
@@ -72,7 +65,7 @@ public:
         ScriptDetails& details = details_[script];
         // Every cell set is listed: the link warnings are found among them.
         const int32_t row = applyScriptBytes(table, scripts_[script].bytes, name, why, {true}, &details);
-        warnOfLinkColumns(details, linkColumns);
+        warnOfLinkColumns(details, tableOf(script));
         if (report_ == nullptr) return row;
         for (const auto& change : details.changes)
             if (row >= 0) report_->marks.push_back({tableOf(script), row, change.column, false, poolText(table, change.was, false)});
@@ -104,7 +97,8 @@ public:
 
     // Writes a row number into a link cell of the row a script used.
     bool link(Table& table, ScriptId script, int32_t row, int32_t column, int32_t value, Result* why) {
-        if (report_ != nullptr && report_->current != nullptr) *report_->current = table.name().c_str();
+        const char* file = kTableFiles[tableOf(script)];
+        if (report_ != nullptr && report_->current != nullptr) *report_->current = file;
         Result reason;
         const uint16_t was = table.cellOffset(row, column);
         const std::string text = decimal(value);
@@ -112,7 +106,7 @@ public:
             *why = Result::failure(reason.status,
                                    "cannot write " + text + " into column " + decimal(column) + " of row " +
                                        decimal(row) + ": " + reason.reason,
-                                   table.name());
+                                   file);
             return false;
         }
         if (report_ == nullptr) return true;
@@ -154,35 +148,37 @@ std::string tableTitle(const Table& table) {
     return name.size() > 4 && name.compare(name.size() - 4, 4, ".2da") == 0 ? name.substr(0, name.size() - 4) : name;
 }
 
+Result checkLinkWidth(const Table& table, TableId id, const std::string& file) {
+    const int32_t needed = linkedWidth(id);
+    if (table.columnCount() >= needed) return {};
+    return Result::failure(Status::malformed,
+                           "has " + std::to_string(table.columnCount()) +
+                               " columns, but linking writes into column " + std::to_string(needed - 1) +
+                               " and so needs at least " + std::to_string(needed),
+                           file);
+}
+
 Result runLinking(Table& appearance, Table& heads, Table& portraits,
                   const std::array<FileBytes, kScriptCount>& scripts, LinkReport* report) {
-    Result why = checkColumns(appearance, kAppearanceHeadColumn + 1);
-    if (why) why = checkColumns(portraits, kPortraitAlt2Column + 1);
-    if (!why) return why;
+    const std::array<Table*, kTableCount> tables = {&appearance, &heads, &portraits};
+    for (std::size_t id = 0; id < kTableCount; ++id)
+        if (Result why = checkLinkWidth(*tables[id], static_cast<TableId>(id), kTableFiles[id]); !why) return why;
     Linker linker(scripts, report);
 
-    if (linker.apply(heads, kHeadScript, {}, &why) < 0) return why;
-    const int32_t headRow = heads.lastPatchedRow();
-
-    // Each appearance row gets the head row; later scripts see rows that
-    // earlier ones appended.
-    std::array<int32_t, kAppearanceScripts.size()> appearanceRows{};
-    for (std::size_t i = 0; i < kAppearanceScripts.size(); ++i) {
-        const ScriptId script = kAppearanceScripts[i];
-        if (linker.apply(appearance, script, {kAppearanceHeadColumn}, &why) < 0) return why;
-        appearanceRows[i] = appearance.lastPatchedRow();
-        if (!linker.link(appearance, script, appearanceRows[i], kAppearanceHeadColumn, headRow, &why)) return why;
+    // Each script's row gets its links, from rows that scripts before it
+    // found or added; later scripts see the rows earlier ones appended.
+    Result why;
+    std::array<int32_t, kScriptCount> rows{};
+    for (std::size_t at = 0; at < kScriptCount; ++at) {
+        const auto script = static_cast<ScriptId>(at);
+        Table& table = *tables[tableOf(script)];
+        if (linker.apply(table, script, &why) < 0) return why;
+        rows[at] = table.lastPatchedRow();
+        for (const Link& link : kLinks)
+            if (link.table == tableOf(script) && !linker.link(table, script, rows[at], link.column, rows[link.source], &why))
+                return why;
     }
-
-    if (linker.apply(portraits, kPortraitsScript, {kPortraitMainColumn, kPortraitAlt1Column, kPortraitAlt2Column},
-                     &why) < 0)
-        return why;
-    const int32_t portraitRow = portraits.lastPatchedRow();
-    if (linker.link(portraits, kPortraitsScript, portraitRow, kPortraitMainColumn, appearanceRows[1], &why) &&
-        linker.link(portraits, kPortraitsScript, portraitRow, kPortraitAlt1Column, appearanceRows[0], &why) &&
-        linker.link(portraits, kPortraitsScript, portraitRow, kPortraitAlt2Column, appearanceRows[2], &why))
-        return {};
-    return why;
+    return {};
 }
 
 }  // namespace headlink

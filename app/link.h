@@ -52,6 +52,10 @@ struct LinkReport {
 Result runLinking(Table& appearance, Table& heads, Table& portraits,
                   const std::array<FileBytes, kScriptCount>& scripts, LinkReport* report = nullptr);
 
+// The failure for a table too narrow for its link cells (none when it has
+// them all), naming it `file`.
+Result checkLinkWidth(const Table& table, TableId id, const std::string& file);
+
 // A table's name in the report: its file name without ".2da".
 std::string tableTitle(const Table& table);
 

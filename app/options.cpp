@@ -1,6 +1,10 @@
 #include "app/options.h"
 
+#include <algorithm>
 #include <array>
+#include <vector>
+
+#include "app/files.h"
 
 namespace headlink {
 
@@ -26,6 +30,59 @@ constexpr std::array<Entry, 9> kOptions = {{
 }};
 
 Result fail(std::string reason) { return Result::failure(Status::usage, std::move(reason)); }
+
+// "a", "a and b", "a, b and c".
+std::string listed(const std::vector<std::string>& items) {
+    std::string text;
+    for (std::size_t i = 0; i < items.size(); ++i)
+        text += (i == 0 ? "" : i + 1 == items.size() ? " and " : ", ") + items[i];
+    return text;
+}
+
+// What the link table says, in words: "appearance column 10 gets the head
+// row; portraits columns 2, 7 and 8 get the appearance rows of ...".
+std::string linkSentence() {
+    std::string sentence;
+    for (std::size_t table = 0; table < kTableCount; ++table) {
+        std::vector<std::string> columns, sources;
+        for (const Link& link : kLinks)
+            if (link.table == table) {
+                columns.push_back(std::to_string(link.column));
+                sources.push_back(kScriptFiles[link.source]);
+            }
+        if (columns.empty()) continue;
+        // One link names its source by the script ("the head row"), several
+        // by the table their rows are in and each script.
+        const ScriptId first = std::find_if(kLinks.begin(), kLinks.end(), [&](const Link& link) {
+                                   return link.table == table;
+                               })->source;
+        sentence += sentence.empty() ? "" : "; ";
+        sentence += std::string(stem(kTableFiles[table]));
+        if (columns.size() == 1)
+            sentence += " column " + columns[0] + " gets the " + std::string(stem(kScriptFiles[first])) + " row";
+        else
+            sentence += " columns " + listed(columns) + " get the " + std::string(stem(kTableFiles[tableOf(first)])) +
+                        " rows of " + listed(sources);
+    }
+    return sentence + ".";
+}
+
+// `text` broken into lines of at most 80 characters, the later ones indented.
+std::string wrapped(const std::string& text) {
+    std::string out, line;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const std::size_t end = std::min(text.find(' ', at), text.size());
+        const std::string word = text.substr(at, end - at);
+        if (!line.empty() && line.size() + 1 + word.size() > 80) {
+            out += line + "\n";
+            line = " ";
+        }
+        line += (line.empty() ? "" : " ") + word;
+        at = end + 1;
+    }
+    return out + line + "\n";
+}
 
 }  // namespace
 
@@ -89,8 +146,7 @@ std::string usage() {
            "A script:  template-row key-column key-value [column value]...\n"
            "  finds the row whose key-column holds key-value, or adds a copy of template-row,\n"
            "  then sets each column to its value (rows and columns count from 0).\n"
-           "Links: appearance column 10 gets the head row; portraits columns 2, 7 and 8 get\n"
-           "  the appearance rows of apphead2.txt, apphead1.txt and apphead3.txt.\n"
+           + wrapped("Links: " + linkSentence()) +
            "\n"
            "  -C, --directory DIR   work in DIR instead of the current folder\n"
            "  -n, --dry-run         do the whole job but write nothing; print the report\n"
