@@ -111,6 +111,7 @@ private:
         std::string_view digits = number.substr(number.find_first_not_of("+-"));
         const bool leadingZero = digits[0] == '0' && !(digits.size() > 1 && (digits[1] == 'x' || digits[1] == 'X'));
         const std::string_view rest = in_.restOfToken();
+        numberRanOn_ = !rest.empty();
         const std::string reads = std::string(role) + " " + std::to_string(value);
         if (!rest.empty()) {
             const bool octalCut = leadingZero && rest[0] >= '0' && rest[0] <= '9';
@@ -126,8 +127,11 @@ private:
     // the last value, with what reads as more pairs after it on that line or
     // the next ("5 Moon Elf 2 x", or "5 tex ; note" then "9 1.7"), it is a
     // value meant to hold a space or a note in mid-script, and the pairs
-    // after it are lost. A note on a line of its own after the last pair is
-    // how scripts end, and stays quiet.
+    // after it are lost. With nothing after it, a plain word there ("5 Moon
+    // Elf") is still most likely the rest of a value. A note on a line of
+    // its own after the last pair is how scripts end, and stays quiet, as
+    // does one that looks like a note: its first word ends with ':' or
+    // starts with a mark ("end: ...", "; ...", "# ...", "// ...").
     void warnOfCutShort() {
         if (details_ == nullptr) return;
         ScriptReader scan = in_;
@@ -146,7 +150,9 @@ private:
             if (numberLine == line) pairsLine = line;
             numberLine = isScriptNumber(token) ? line : 0;
         }
-        if (pairsLine == 0) return;
+        // A value whose own warning explains the word after it (an opening
+        // quote, a column number run into it) needs no second one.
+        if (pairsLine == 0 && (!plainWord(word) || lastValueExplained_)) return;
         std::string text = quoted(word) + " is not a column number, so the pairs end here and the rest of the "
                            "script is ignored, from " + quoted(restOfLine(from)) + " on";
         if (pairsLine > wordLine) {
@@ -154,6 +160,16 @@ private:
             text += ", line " + std::to_string(pairsLine) + " (" + quoted(restOfLine(next)) + ") included";
         }
         warn(wordLine, text + "; a value cannot hold a space");
+    }
+
+    // A word that reads as text rather than as the start of a note: it
+    // begins with a letter or digit (any byte past ASCII counts as a
+    // letter) and does not end with ':'.
+    static bool plainWord(std::string_view word) {
+        const auto first = static_cast<unsigned char>(word.empty() ? ' ' : word.front());
+        const bool alphanumeric = (first >= 'a' && first <= 'z') || (first >= 'A' && first <= 'Z') ||
+                                  (first >= '0' && first <= '9') || first >= 0x80;
+        return alphanumeric && word.back() != ':';
     }
 
     // The text from `from` to the end of its line, without the line break.
@@ -222,6 +238,7 @@ private:
         if (!in_.readText(value))
             return fail(why, line, "column " + std::to_string(column) + " has no value after it");
         lastValueLine_ = in_.line();
+        lastValueExplained_ = numberRanOn_ || (!value->empty() && value->front() == '"');
         if (*value == "****")
             warn(in_.line(), "the value \"****\" is stored as those four characters; in binary tables "
                              "an empty cell is an empty text");
@@ -235,6 +252,8 @@ private:
     const std::string& script_;
     ScriptDetails* details_;
     int lastValueLine_ = 0;  // the line of the last value read
+    bool lastValueExplained_ = false;
+    bool numberRanOn_ = false;  // the last number read went on into text
 };
 
 }  // namespace

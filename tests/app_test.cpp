@@ -131,6 +131,18 @@ TEST(Warnings, EachPatternOnceAndNoneOnAQuietKit) {
          {"apphead1.txt: line 2: warning: \";\" is not a column number, so the pairs end here and the rest of the "
           "script is ignored, from \"; set texture\" on, line 3 (\"9 1.7\") included; a value cannot hold a space"}},
         {1, "0 0 app1 5 tex\nend: row 40, the 2 rows above", {}},  // a note on a line of its own
+        // A plain word right after the last value is the rest of a value;
+        // what starts like a note stays quiet.
+        {1, "0 0 app1 5 Moon Elf",
+         {"apphead1.txt: line 1: warning: \"Elf\" is not a column number, so the pairs end here and the rest of the "
+          "script is ignored, from \"Elf\" on; a value cannot hold a space"}},
+        {1, "0 0 app1 5 tex\t\xC3\x89lan vital\r\n",
+         {"apphead1.txt: line 1: warning: \"\\xC3\\x89lan\" is not a column number, so the pairs end here and the rest "
+          "of the script is ignored, from \"\\xC3\\x89lan vital\" on; a value cannot hold a space"}},
+        {1, "0 0 app1 5 tex end: a note", {}},
+        {1, "0 0 app1 5 tex # a note", {}},
+        {1, "0 0 app1 5 tex // a note", {}},
+        {1, "0 0 app1 5 tex (a note)", {}},
         {1, "0 0 app1 5 tex ; a note\n\n9 1.7", {}},
         {3, "0 0 a 5 \"Moon Elf\"",
          {"apphead3.txt: line 1: warning: the value \"Moon\" has a double quote before it, which is stored as part of "
