@@ -7,7 +7,25 @@
 #include "app/options.h"
 #include "app/run.h"
 #include "patch/patch.h"
+#include "tests/support/failing_new.h"
 #include "tests/support/table_builder.h"
+
+// The page's API (web/api.cpp), built natively for these tests.
+extern "C" {
+const char* hl_error();
+void hl_job_clear();
+int hl_set_input(int index, const uint8_t* data, int size);
+int hl_run(int strict);
+const char* hl_stderr();
+int hl_open(const uint8_t* data, int size, const char* name);
+int hl_view_rows(int v);
+const char* hl_view_cell(int v, int row, int column);
+int hl_export(int v, int kind);
+int hl_mark_count();
+int hl_mark_table(int i);
+int hl_mark_row(int i);
+const char* hl_mark_was(int i);
+}
 
 namespace headlink {
 namespace {
@@ -205,6 +223,66 @@ TEST(Warnings, EachPatternOnceAndNoneOnAQuietKit) {
     outcome = runInMemory(in);
     ASSERT_EQ(outcome.warnings.size(), 9u);
     EXPECT_EQ(outcome.warnings.back(), "apphead2.txt: warning: more warnings like these are not shown");
+}
+
+// Running out of memory at any one allocation: the run names the file it
+// was working on by its fixed name, and nothing escapes the page's API as
+// an exception; the call fails with "not enough memory" instead.
+TEST(OutOfMemory, EveryAllocationOfTheRunAndThePageApi) {
+    const Bytes opened = table(2, 3);  // 2 columns, 3 rows
+    const auto open = [&] { return hl_open(opened.data(), static_cast<int>(opened.size()), "mine.2da"); };
+    // Calls a guarded API function with each of its allocations failing in
+    // turn: it must fail softly every time, then work.
+    const auto sweep = [](const char* what, auto call, auto worked) {
+        for (long n = 0;; ++n) {
+            testing::failAllocation(n);
+            const auto answer = call();
+            if (!testing::allocationFailed()) {
+                EXPECT_TRUE(worked(answer)) << what;
+                return;
+            }
+            EXPECT_STREQ(hl_error(), "not enough memory") << what << ", allocation " << n;
+        }
+    };
+    sweep("hl_open", open, [](int status) { return status == 0; });
+    ASSERT_EQ(open(), 0);
+    sweep("hl_export", [] { return hl_export(3, 1); }, [](int size) { return size > 0; });
+    sweep("hl_view_cell", [] { return std::string(hl_view_cell(3, 2, 1)); },
+          [](const std::string& text) { return text == "v2_1"; });
+
+    const RunInputs kit = quietKit();
+    const std::vector<std::string> files = {"appearance.2da", "heads.2da", "portraits.2da", "head.txt", "apphead1.txt",
+                                            "apphead2.txt", "apphead3.txt", "portraits.txt", "the outputs"};
+    for (long n = 0;; ++n) {
+        hl_job_clear();
+        int at = 0;
+        for (const FileBytes& input : kit.tables)
+            ASSERT_EQ(hl_set_input(at++, input.bytes.data(), static_cast<int>(input.bytes.size())), 0);
+        for (const FileBytes& input : kit.scripts)
+            ASSERT_EQ(hl_set_input(at++, input.bytes.data(), static_cast<int>(input.bytes.size())), 0);
+        testing::failAllocation(n);
+        const int status = hl_run(0);
+        if (!testing::allocationFailed()) {
+            EXPECT_EQ(status, 0) << hl_stderr();
+            break;
+        }
+        EXPECT_EQ(status, 1) << "allocation " << n;
+        const std::string err = hl_stderr();
+        bool named = std::string(hl_error()) == "not enough memory";
+        for (const std::string& name : files) named = named || err == "headlink: " + name + ": not enough memory\n";
+        EXPECT_TRUE(named) << "allocation " << n << ": " << err << hl_error();
+    }
+    // The job never touches the opened table; marks are read only in range.
+    EXPECT_EQ(hl_view_rows(3), 3);
+    EXPECT_STREQ(hl_view_cell(3, 2, 1), "v2_1");
+    const int marks = hl_mark_count();
+    EXPECT_GT(marks, 0);
+    EXPECT_EQ(hl_mark_table(marks), -1);
+    EXPECT_EQ(hl_mark_row(-1), -1);
+    EXPECT_STREQ(hl_mark_was(marks), "");
+    hl_job_clear();
+    EXPECT_EQ(hl_mark_table(0), -1);
+    EXPECT_EQ(hl_view_rows(3), 3);
 }
 
 TEST(NearMisses, CaseAndExtraExtensionsOnly) {

@@ -2,12 +2,40 @@
 // program does, with no rule of their own. The page hands in the eight
 // files (or marks one missing), runs the job as `headlink -n` would, and
 // reads back the exit status, what the program would print on standard
-// output and standard error, and the three outputs.
+// output and standard error, the three outputs and the cells it changed.
+// Apart from the job, a table opened on its own can be shown and saved in
+// another form; the job never touches it, nor it the job.
+//
+// Who owns what:
+//  - A buffer handed in (`data`, `name`) stays the caller's: it is copied
+//    before the call returns, and the caller frees it, whatever the call
+//    answered.
+//  - Every pointer returned points into memory this file owns. A name of
+//    the job's fixed files (hl_input_name, hl_output_name) stays valid for
+//    good; any other text or bytes stay valid only until the next hl_ call,
+//    so the caller copies them at once.
+//  - No call lets an exception out: running out of memory (or any other
+//    failure) inside one makes it return its failure value (a status of 1,
+//    an empty text, a size of 0), and hl_error() then says why.
+//
+// Tables are numbered as the program loads them (appearance, heads,
+// portraits); views 0-2 are the outputs of the last run that worked, view 3
+// the table opened on its own. Every index is checked: one out of range
+// reads as nothing.
 #include <array>
 #include <cstdint>
+#include <cstring>
+#include <exception>
+#include <new>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#ifdef __EMSCRIPTEN__
+#include <emscripten/em_macros.h>
+#else
+#define EMSCRIPTEN_KEEPALIVE  // built natively for the tests
+#endif
 
 #include "app/files.h"
 #include "app/run.h"
@@ -22,182 +50,264 @@ using namespace headlink;
 // The tables in load order, then the scripts in run order.
 constexpr std::size_t kInputs = std::size_t{kTableCount} + std::size_t{kScriptCount};
 
-struct Session {
+// The job: the eight inputs, the names given, and what the last run said.
+struct Job {
     std::array<FileBytes, kInputs> inputs;
     std::vector<std::string> names;  // every file the user gave, for the hints
-    std::string out, err, nearMisses;
-    JobOutputs job;
-    // Tables to show: the three outputs of the last run that worked, then
-    // a table opened on its own.
-    std::array<Table, kTableCount + 1> views;
-    std::string cell, check;
-    std::vector<uint8_t> exported;
+    std::string out, err;
+    JobOutputs outputs;
+    std::array<Table, kTableCount> views;  // the outputs of the last run that worked
 };
 
-Session session;
+// A table opened on its own, and `twoda check`'s verdict on it.
+struct Opened {
+    Table table;
+    std::string check;
+};
 
-constexpr int kOpened = kTableCount;  // the view of a table opened on its own
+Job job;
+Opened opened;
+std::string text;               // the latest text asked for
+std::vector<uint8_t> exported;  // the latest export
+char error[256];                // why the latest call failed, or ""
+
+// A stream into memory that throws when it cannot grow, rather than
+// dropping the rest of its text without a word.
+struct TextStream : std::ostringstream {
+    TextStream() { exceptions(std::ios::badbit); }
+};
+
+constexpr int kOpened = kTableCount;
+
+// Runs `body`; any failure it throws becomes `failed`, its reason kept for
+// hl_error() in a fixed buffer, as there may be no memory to copy it to.
+template <class T, class Body>
+T guarded(T failed, Body body) noexcept {
+    error[0] = '\0';
+    const char* why = "an unexpected failure";
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        why = kNotEnoughMemory;
+    } catch (const std::exception& e) {
+        why = e.what();
+    } catch (...) {
+    }
+    std::strncpy(error, why, sizeof error - 1);
+    error[sizeof error - 1] = '\0';
+    return failed;
+}
+
+template <class Container>
+bool within(const Container& items, int index) {
+    return index >= 0 && static_cast<std::size_t>(index) < items.size();
+}
 
 const Table* view(int index) {
-    return index >= 0 && index <= kOpened ? &session.views[static_cast<std::size_t>(index)] : nullptr;
+    if (within(job.views, index)) return &job.views[static_cast<std::size_t>(index)];
+    return index == kOpened ? &opened.table : nullptr;
 }
 
-const char* inputName(int index) {
-    const auto i = static_cast<std::size_t>(index);
-    return i < kTableCount ? kTableFiles[i] : kScriptFiles[i - kTableCount];
+const char* inputName(std::size_t i) { return i < kTableCount ? kTableFiles[i] : kScriptFiles[i - kTableCount]; }
+
+const char* asText(std::string value) {
+    text = std::move(value);
+    return text.c_str();
 }
+
+const CellMark* mark(int i) {
+    return within(job.outputs.marks, i) ? &job.outputs.marks[static_cast<std::size_t>(i)] : nullptr;
+}
+
+const Link* link(int i) { return within(kLinks, i) ? &kLinks[static_cast<std::size_t>(i)] : nullptr; }
 
 }  // namespace
 
 extern "C" {
 
-// Forgets every input, name and result.
-void hl_reset() { session = Session{}; }
+// Why the latest call failed ("not enough memory"), or "" when it worked.
+EMSCRIPTEN_KEEPALIVE const char* hl_error() { return error; }
+
+// Forgets the job's inputs, names and results (never the opened table).
+EMSCRIPTEN_KEEPALIVE void hl_job_clear() { job = Job{}; }
 
 // Input `index` (the three tables in load order, then the five scripts in
 // run order): `size` bytes at `data`, or missing when `size` is negative.
-void hl_set_input(int index, const uint8_t* data, int size) {
-    if (index < 0 || index >= static_cast<int>(session.inputs.size())) return;
-    FileBytes& file = session.inputs[static_cast<std::size_t>(index)];
-    file = FileBytes{};
-    if (size < 0)
-        file.result = Result::failure(Status::notFound, "cannot open: No such file or directory", inputName(index));
-    else
-        file.bytes.assign(data, data + size);
+// 0 when it is taken.
+EMSCRIPTEN_KEEPALIVE int hl_set_input(int index, const uint8_t* data, int size) {
+    return guarded(1, [&] {
+        if (!within(job.inputs, index)) return 1;
+        FileBytes& file = job.inputs[static_cast<std::size_t>(index)];
+        file = FileBytes{};
+        if (size < 0)
+            file.result = Result::failure(Status::notFound, "cannot open: No such file or directory",
+                                          inputName(static_cast<std::size_t>(index)));
+        else
+            file.bytes.assign(data, data + size);
+        return 0;
+    });
 }
 
 // The name of input `index` ("appearance.2da", ...), and how many there are.
-const char* hl_input_name(int index) {
-    return index >= 0 && index < static_cast<int>(session.inputs.size()) ? inputName(index) : "";
+EMSCRIPTEN_KEEPALIVE const char* hl_input_name(int index) {
+    return within(job.inputs, index) ? inputName(static_cast<std::size_t>(index)) : "";
 }
-int hl_input_count() { return static_cast<int>(session.inputs.size()); }
+EMSCRIPTEN_KEEPALIVE int hl_input_count() { return static_cast<int>(kInputs); }
 
 // A name the user gave, for the hints a missing input gets.
-void hl_add_name(const char* name) { session.names.emplace_back(name); }
+EMSCRIPTEN_KEEPALIVE int hl_add_name(const char* name) {
+    return guarded(1, [&] {
+        job.names.emplace_back(name);
+        return 0;
+    });
+}
 
 // The names given that differ from input `index`'s only in letter case or by
 // more extensions, one per line.
-const char* hl_near_misses(int index) {
-    session.nearMisses.clear();
-    for (const std::string& name : nearMisses(hl_input_name(index), session.names))
-        session.nearMisses += name + "\n";
-    return session.nearMisses.c_str();
+EMSCRIPTEN_KEEPALIVE const char* hl_near_misses(int index) {
+    return guarded("", [&] {
+        std::string lines;
+        for (const std::string& name : nearMisses(hl_input_name(index), job.names)) lines += name + "\n";
+        return asText(std::move(lines));
+    });
 }
 
 // Runs the job as `headlink -n` (with `strict`, `headlink -n --strict`)
 // would on these inputs; returns its exit status.
-int hl_run(int strict) {
-    Options options;
-    options.dryRun = true;
-    options.strict = strict != 0;
-    RunInputs inputs;
-    for (std::size_t i = 0; i < kTableCount; ++i) inputs.tables[i] = session.inputs[i];
-    for (std::size_t i = 0; i < kScriptCount; ++i) inputs.scripts[i] = session.inputs[kTableCount + i];
-    std::ostringstream out, err;
-    session.job = {};
-    const int status = runOnInputs(std::move(inputs), Folder{"the files given", session.names}, options, out, err,
-                                   &session.job);
-    session.out = out.str();
-    session.err = err.str();
-    if (status != 0) session.job = {};
-    for (std::size_t i = 0; i < kTableCount; ++i) {
-        session.views[i].clear();
-        if (!session.job.tables[i].empty())
-            (void)session.views[i].loadBytes(std::span<const uint8_t>(session.job.tables[i]), kOutputFiles[i]);
-    }
-    return status;
+EMSCRIPTEN_KEEPALIVE int hl_run(int strict) {
+    job.out.clear();
+    job.err.clear();
+    job.outputs = {};
+    for (Table& table : job.views) table.clear();
+    return guarded(1, [&] {
+        Options options;
+        options.dryRun = true;
+        options.strict = strict != 0;
+        RunInputs inputs;
+        for (std::size_t i = 0; i < kTableCount; ++i) inputs.tables[i] = job.inputs[i];
+        for (std::size_t i = 0; i < kScriptCount; ++i) inputs.scripts[i] = job.inputs[kTableCount + i];
+        TextStream out, err;
+        const int status = runOnInputs(std::move(inputs), Folder{"the files given", job.names}, options, out, err,
+                                       &job.outputs);
+        job.out = out.str();
+        job.err = err.str();
+        if (status != 0) job.outputs = {};
+        for (std::size_t i = 0; i < kTableCount; ++i)
+            if (!job.outputs.tables[i].empty())
+                (void)job.views[i].loadBytes(std::span<const uint8_t>(job.outputs.tables[i]), kOutputFiles[i]);
+        return status;
+    });
 }
 
 // What the run printed on standard output (the report) and standard error.
-const char* hl_stdout() { return session.out.c_str(); }
-const char* hl_stderr() { return session.err.c_str(); }
+EMSCRIPTEN_KEEPALIVE const char* hl_stdout() { return job.out.c_str(); }
+EMSCRIPTEN_KEEPALIVE const char* hl_stderr() { return job.err.c_str(); }
 
-// Output `index` (in the tables' order) of a run that succeeded: its name,
-// size and bytes; size 0 after a failure.
-const char* hl_output_name(int index) {
-    return index >= 0 && index < static_cast<int>(kTableCount) ? kOutputFiles[static_cast<std::size_t>(index)] : "";
+// The outputs, in the tables' order: how many, and for output `index` of a
+// run that succeeded its name, size and bytes (size 0 after a failure).
+EMSCRIPTEN_KEEPALIVE int hl_output_count() { return static_cast<int>(kTableCount); }
+EMSCRIPTEN_KEEPALIVE const char* hl_output_name(int index) {
+    return within(kOutputFiles, index) ? kOutputFiles[static_cast<std::size_t>(index)] : "";
 }
-int hl_output_size(int index) {
-    if (index < 0 || index >= static_cast<int>(kTableCount)) return 0;
-    return static_cast<int>(session.job.tables[static_cast<std::size_t>(index)].size());
+EMSCRIPTEN_KEEPALIVE int hl_output_size(int index) {
+    return within(job.outputs.tables, index)
+               ? static_cast<int>(job.outputs.tables[static_cast<std::size_t>(index)].size())
+               : 0;
 }
-const uint8_t* hl_output(int index) {
-    if (index < 0 || index >= static_cast<int>(kTableCount)) return nullptr;
-    return session.job.tables[static_cast<std::size_t>(index)].data();
+EMSCRIPTEN_KEEPALIVE const uint8_t* hl_output(int index) {
+    return within(job.outputs.tables, index) ? job.outputs.tables[static_cast<std::size_t>(index)].data() : nullptr;
 }
 // The rows output `index` had before the run (the rows after them were added).
-int hl_output_rows_before(int index) {
-    if (index < 0 || index >= static_cast<int>(kTableCount)) return 0;
-    return session.job.rowsBefore[static_cast<std::size_t>(index)];
+EMSCRIPTEN_KEEPALIVE int hl_output_rows_before(int index) {
+    return within(job.outputs.rowsBefore, index) ? job.outputs.rowsBefore[static_cast<std::size_t>(index)] : 0;
+}
+// Table `index`'s name without ".2da" ("heads"), as the report names it.
+EMSCRIPTEN_KEEPALIVE const char* hl_table_title(int index) {
+    return guarded("", [&] {
+        return asText(within(kTableFiles, index) ? std::string(stem(kTableFiles[static_cast<std::size_t>(index)]))
+                                                 : std::string());
+    });
 }
 
 // The cells the last run changed: how many, and for each its table (an
-// output's index), row, column, whether it is a link cell, and its old text.
-int hl_mark_count() { return static_cast<int>(session.job.marks.size()); }
-int hl_mark_table(int i) { return static_cast<int>(session.job.marks[static_cast<std::size_t>(i)].table); }
-int hl_mark_row(int i) { return session.job.marks[static_cast<std::size_t>(i)].row; }
-int hl_mark_column(int i) { return session.job.marks[static_cast<std::size_t>(i)].column; }
-int hl_mark_link(int i) { return session.job.marks[static_cast<std::size_t>(i)].link ? 1 : 0; }
-const char* hl_mark_was(int i) { return session.job.marks[static_cast<std::size_t>(i)].was.c_str(); }
+// output's index), row, column, whether it is a link cell, and its old
+// text; -1 (or "") for an index out of range.
+EMSCRIPTEN_KEEPALIVE int hl_mark_count() { return static_cast<int>(job.outputs.marks.size()); }
+EMSCRIPTEN_KEEPALIVE int hl_mark_table(int i) { return mark(i) ? static_cast<int>(mark(i)->table) : -1; }
+EMSCRIPTEN_KEEPALIVE int hl_mark_row(int i) { return mark(i) ? mark(i)->row : -1; }
+EMSCRIPTEN_KEEPALIVE int hl_mark_column(int i) { return mark(i) ? mark(i)->column : -1; }
+EMSCRIPTEN_KEEPALIVE int hl_mark_link(int i) { return mark(i) && mark(i)->link ? 1 : 0; }
+EMSCRIPTEN_KEEPALIVE const char* hl_mark_was(int i) { return mark(i) ? mark(i)->was.c_str() : ""; }
+
+// The link cells every run writes: how many, and for each the table whose
+// cell it is, its column, and the table whose row number it holds; -1 for
+// an index out of range.
+EMSCRIPTEN_KEEPALIVE int hl_link_count() { return static_cast<int>(kLinks.size()); }
+EMSCRIPTEN_KEEPALIVE int hl_link_table(int i) { return link(i) ? static_cast<int>(link(i)->table) : -1; }
+EMSCRIPTEN_KEEPALIVE int hl_link_column(int i) { return link(i) ? link(i)->column : -1; }
+EMSCRIPTEN_KEEPALIVE int hl_link_target(int i) { return link(i) ? static_cast<int>(tableOf(link(i)->source)) : -1; }
 
 // Opens a table on its own (either form, as twoda reads it) as view 3:
 // 0 when it loads. hl_check() gives `twoda check`'s verdict on it.
-int hl_open(const uint8_t* data, int size, const char* name) {
-    const std::vector<uint8_t> bytes(data, data + (size > 0 ? size : 0));
-    std::ostringstream check, notes;
-    checkEitherForm(bytes, name, check);
-    session.check = check.str();
-    Table& table = session.views[kOpened];
-    table.clear();
-    const Result loaded = loadEitherForm(bytes, name, &table, notes, std::string(name) + ": ");
-    return loaded ? 0 : 1;
+EMSCRIPTEN_KEEPALIVE int hl_open(const uint8_t* data, int size, const char* name) {
+    opened = Opened{};
+    return guarded(1, [&] {
+        const std::vector<uint8_t> bytes(data, data + (size > 0 ? size : 0));
+        TextStream check, notes;
+        checkEitherForm(bytes, name, check);
+        opened.check = check.str();
+        const Result loaded = loadEitherForm(bytes, name, &opened.table, notes, std::string(name) + ": ");
+        return loaded ? 0 : 1;
+    });
 }
-const char* hl_check() { return session.check.c_str(); }
+EMSCRIPTEN_KEEPALIVE const char* hl_check() { return opened.check.c_str(); }
 
 // A view's shape and texts, read through the table library. Texts are
 // NUL-terminated copies: a cell's own NUL ends it, as everywhere.
-int hl_view_rows(int v) { return view(v) ? view(v)->rowCount() : 0; }
-int hl_view_columns(int v) { return view(v) ? view(v)->columnCount() : 0; }
-const char* hl_view_cell(int v, int row, int column) {
-    const Table* t = view(v);
-    session.cell = t && row >= 0 && row < t->rowCount() && column >= 0 && column < t->columnCount()
-                       ? std::string(t->cellText(row, column))
-                       : std::string();
-    return session.cell.c_str();
+EMSCRIPTEN_KEEPALIVE int hl_view_rows(int v) { return view(v) ? view(v)->rowCount() : 0; }
+EMSCRIPTEN_KEEPALIVE int hl_view_columns(int v) { return view(v) ? view(v)->columnCount() : 0; }
+EMSCRIPTEN_KEEPALIVE const char* hl_view_cell(int v, int row, int column) {
+    return guarded("", [&] {
+        const Table* t = view(v);
+        const bool inside = t && row >= 0 && row < t->rowCount() && column >= 0 && column < t->columnCount();
+        return asText(inside ? std::string(t->cellText(row, column)) : std::string());
+    });
 }
-const char* hl_view_column_label(int v, int column) {
-    const Table* t = view(v);
-    if (!t) return "";
-    const auto labels = t->columnLabels();
-    session.cell = column >= 0 && static_cast<std::size_t>(column) < labels.size()
-                       ? std::string(labels[static_cast<std::size_t>(column)])
-                       : std::string();
-    return session.cell.c_str();
+EMSCRIPTEN_KEEPALIVE const char* hl_view_column_label(int v, int column) {
+    return guarded("", [&] {
+        const Table* t = view(v);
+        if (!t) return asText({});
+        const auto labels = t->columnLabels();
+        return asText(within(labels, column) ? std::string(labels[static_cast<std::size_t>(column)]) : std::string());
+    });
 }
-const char* hl_view_row_label(int v, int row) {
-    const Table* t = view(v);
-    session.cell = t && row >= 0 && row < t->rowCount() ? t->rowLabel(row) : std::string();
-    return session.cell.c_str();
+EMSCRIPTEN_KEEPALIVE const char* hl_view_row_label(int v, int row) {
+    return guarded("", [&] {
+        const Table* t = view(v);
+        return asText(t && row >= 0 && row < t->rowCount() ? t->rowLabel(row) : std::string());
+    });
 }
 
 // View `v` as the text form (0), CSV (1) or binary (2), as `twoda text`,
 // `csv` and `build` give it: its size, then its bytes (empty when the text
 // form cannot hold it).
-int hl_export(int v, int kind) {
-    session.exported.clear();
-    const Table* t = view(v);
-    if (!t || t->columnCount() + t->rowCount() == 0) return 0;
-    if (kind == 2) {
-        session.exported = t->bytes();
-    } else {
-        std::ostringstream out;
-        if (kind == 1) writeCsv(*t, out);
-        else if (!writeTextForm(*t, out)) return 0;
-        const std::string text = out.str();
-        session.exported.assign(text.begin(), text.end());
-    }
-    return static_cast<int>(session.exported.size());
+EMSCRIPTEN_KEEPALIVE int hl_export(int v, int kind) {
+    exported.clear();
+    return guarded(0, [&] {
+        const Table* t = view(v);
+        if (!t || kind < 0 || kind > 2 || t->columnCount() + t->rowCount() == 0) return 0;
+        if (kind == 2) {
+            exported = t->bytes();
+        } else {
+            TextStream out;
+            if (kind == 1) writeCsv(*t, out);
+            else if (!writeTextForm(*t, out)) return 0;
+            const std::string form = out.str();
+            exported.assign(form.begin(), form.end());
+        }
+        return static_cast<int>(exported.size());
+    });
 }
-const uint8_t* hl_exported() { return session.exported.data(); }
+EMSCRIPTEN_KEEPALIVE const uint8_t* hl_exported() { return exported.data(); }
 
 }  // extern "C"

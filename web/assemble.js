@@ -15,6 +15,10 @@ const style = read('page.css');
 const hashOf = (text) => crypto.createHash('sha256').update(text, 'utf8').digest('base64');
 const policy = [
   "default-src 'none'",
+  // Neither falls back to default-src: without them a <base> or a form
+  // could still send the page's data somewhere.
+  "base-uri 'none'",
+  "form-action 'none'",
   `script-src 'sha256-${hashOf(script)}' 'wasm-unsafe-eval'`,
   `style-src 'sha256-${hashOf(style)}'`,
   // The module fetches its own WebAssembly from the data: URL it carries;

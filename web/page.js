@@ -1,52 +1,86 @@
 // The page: hands the files the user gives to the WebAssembly build of
-// headlink and shows what it says. Every rule lives in the C++ libraries;
-// this only moves bytes and text. File contents and names are shown as
-// text (textContent), never as markup.
+// headlink and shows what it says. Every rule lives in the C++ libraries,
+// and so does every name and column of the job: this only moves bytes and
+// text. File contents and names are shown as text (textContent), never as
+// markup.
 (function () {
   'use strict';
 
   const $ = (id) => document.getElementById(id);
-  const files = new Map();  // name -> File, as the user gave them
-  let engine = null;        // the API below, once the module is ready
-  let links = [];           // object URLs of the current outputs
 
-  function setState(state) { document.body.dataset.state = state; }
+  // Everything the page holds, in one place.
+  const state = {
+    engine: null,        // the API below, once the module is ready
+    files: new Map(),    // name -> File, as the user gave them
+    runs: 0,             // how many runs were asked for: only the newest may show its result
+    outputUrls: [],      // object URLs of the outputs' save links
+    openedUrls: [],      // object URLs of the opened table's save links
+    grid: null,          // the grid shown of the updated tables
+  };
 
   // window.headlink: the job on bytes in memory, as `headlink -n` does it.
   function makeApi(m) {
-    const count = m._hl_input_count();
-    const inputNames = [];
-    for (let i = 0; i < count; ++i) inputNames.push(m.UTF8ToString(m._hl_input_name(i)));
-    const withString = (text, use) => {
-      const size = m.lengthBytesUTF8(text) + 1;
-      const at = m._malloc(size);
-      m.stringToUTF8(text, at, size);
-      try { return use(at); } finally { m._free(at); }
+    const text = (at) => m.UTF8ToString(at);
+    const list = (count, item) => Array.from({ length: count }, (_, i) => item(i));
+    // A failure inside a call (running out of memory) comes back as its reason.
+    const failure = () => text(m._hl_error());
+    const mustWork = (status) => { if (status !== 0) throw new Error(failure()); };
+    // A buffer handed in is ours to free, whatever the call does.
+    const withBytes = (bytes, use) => {
+      const at = m._malloc(Math.max(bytes.length, 1));
+      if (at === 0) throw new Error('not enough memory');
+      try {
+        m.HEAPU8.set(bytes, at);
+        return use(at);
+      } finally {
+        m._free(at);
+      }
     };
+    const withString = (value, use) => {
+      const size = m.lengthBytesUTF8(value) + 1;
+      const at = m._malloc(size);
+      if (at === 0) throw new Error('not enough memory');
+      try {
+        m.stringToUTF8(value, at, size);
+        return use(at);
+      } finally {
+        m._free(at);
+      }
+    };
+    const inputNames = list(m._hl_input_count(), (i) => text(m._hl_input_name(i)));
+    const outputNames = list(m._hl_output_count(), (i) => text(m._hl_output_name(i)));
     return {
       inputNames,
+      outputNames,
+      titles: outputNames.map((_, i) => text(m._hl_table_title(i))),
+      // The link cells: table `table`'s column `column` holds a row number of table `target`.
+      links: list(m._hl_link_count(), (i) => ({ table: m._hl_link_table(i), column: m._hl_link_column(i),
+        target: m._hl_link_target(i) })),
       // inputs: Map of name -> Uint8Array (an input absent from it is missing);
       // names: every name the user gave, for the near-miss hints.
       run(inputs, names, strict) {
-        m._hl_reset();
-        for (const name of names) withString(name, (at) => m._hl_add_name(at));
+        m._hl_job_clear();
+        for (const name of names) withString(name, (at) => mustWork(m._hl_add_name(at)));
         inputNames.forEach((name, i) => {
           const bytes = inputs.get(name);
-          if (!bytes) { m._hl_set_input(i, 0, -1); return; }
-          const at = m._malloc(Math.max(bytes.length, 1));
-          m.HEAPU8.set(bytes, at);
-          m._hl_set_input(i, at, bytes.length);
-          m._free(at);
+          if (!bytes) mustWork(m._hl_set_input(i, 0, -1));
+          else withBytes(bytes, (at) => mustWork(m._hl_set_input(i, at, bytes.length)));
         });
         const status = m._hl_run(strict ? 1 : 0);
+        const failed = failure();
         const outputs = [];
-        for (let i = 0; i < 3; ++i) {
+        outputNames.forEach((name, i) => {
           const size = m._hl_output_size(i);
-          if (size === 0) continue;
           const at = m._hl_output(i);
-          outputs.push({ name: m.UTF8ToString(m._hl_output_name(i)), bytes: m.HEAPU8.slice(at, at + size) });
-        }
-        return { status, stdout: m.UTF8ToString(m._hl_stdout()), stderr: m.UTF8ToString(m._hl_stderr()), outputs };
+          if (size > 0) outputs.push({ name, bytes: m.HEAPU8.slice(at, at + size) });
+        });
+        const stderr = text(m._hl_stderr()) + (failed ? 'headlink: ' + failed + '\n' : '');
+        return { status, stdout: text(m._hl_stdout()), stderr, outputs };
+      },
+      // The names given to the last run that differ from input `name` only
+      // in letter case or by an extra extension.
+      nearMisses(name) {
+        return text(m._hl_near_misses(inputNames.indexOf(name))).split('\n').filter((line) => line.length > 0);
       },
       // Table `v` (0-2: the outputs of the last run that worked; 3: a table
       // opened on its own), read cell by cell through the table library.
@@ -54,27 +88,23 @@
         return {
           rows: m._hl_view_rows(v),
           columns: m._hl_view_columns(v),
-          cell: (r, c) => m.UTF8ToString(m._hl_view_cell(v, r, c)),
-          columnLabel: (c) => m.UTF8ToString(m._hl_view_column_label(v, c)),
-          rowLabel: (r) => m.UTF8ToString(m._hl_view_row_label(v, r)),
+          cell: (r, c) => text(m._hl_view_cell(v, r, c)),
+          columnLabel: (c) => text(m._hl_view_column_label(v, c)),
+          rowLabel: (r) => text(m._hl_view_row_label(v, r)),
         };
       },
       rowsBefore: (i) => m._hl_output_rows_before(i),
       // The cells the last run changed.
       marks() {
-        const marks = [];
-        for (let i = 0; i < m._hl_mark_count(); ++i)
-          marks.push({ table: m._hl_mark_table(i), row: m._hl_mark_row(i), column: m._hl_mark_column(i),
-            link: m._hl_mark_link(i) === 1, was: m.UTF8ToString(m._hl_mark_was(i)) });
-        return marks;
+        return list(m._hl_mark_count(), (i) => ({ table: m._hl_mark_table(i), row: m._hl_mark_row(i),
+          column: m._hl_mark_column(i), link: m._hl_mark_link(i) === 1, was: text(m._hl_mark_was(i)) }));
       },
       // Opens a table on its own as view 3: whether it loads, and twoda check's verdict.
       open(bytes, name) {
-        const at = m._malloc(Math.max(bytes.length, 1));
-        m.HEAPU8.set(bytes, at);
-        const loaded = withString(name, (n) => m._hl_open(at, bytes.length, n)) === 0;
-        m._free(at);
-        return { loaded, check: m.UTF8ToString(m._hl_check()) };
+        const status = withBytes(bytes, (at) => withString(name, (n) => m._hl_open(at, bytes.length, n)));
+        const failed = failure();
+        if (failed) throw new Error(failed);
+        return { loaded: status === 0, check: text(m._hl_check()) };
       },
       // View `v` as the text form ('text'), CSV ('csv') or binary ('binary').
       exportView(v, kind) {
@@ -82,23 +112,24 @@
         const at = m._hl_exported();
         return m.HEAPU8.slice(at, at + size);
       },
-      // The given names that differ from input `name` only in letter case or
-      // by an extra extension.
-      nearMisses(name, names) {
-        m._hl_reset();
-        for (const given of names) withString(given, (at) => m._hl_add_name(at));
-        const text = m.UTF8ToString(m._hl_near_misses(inputNames.indexOf(name)));
-        return text.split('\n').filter((line) => line.length > 0);
-      },
     };
   }
 
-  function showChecklist(names) {
+  // ---- Drawing: each function shows what it is given, and nothing else.
+
+  function showState(name) { document.body.dataset.state = name; }
+
+  function showStatus(kind, words) {
+    $('status').className = kind;
+    $('status').textContent = words;
+  }
+
+  function showChecklist(engine, files) {
     const list = $('checklist');
     list.replaceChildren();
     for (const name of engine.inputNames) {
       const item = document.createElement('li');
-      const near = files.has(name) ? [] : engine.nearMisses(name, names);
+      const near = files.has(name) ? [] : engine.nearMisses(name);
       if (files.has(name)) {
         item.className = 'found';
         item.textContent = name;
@@ -114,51 +145,20 @@
     }
   }
 
-  function clearSaves() {
-    for (const url of links) URL.revokeObjectURL(url);
-    links = [];
-    $('save-links').replaceChildren();
-    $('saves').hidden = true;
-  }
-
-  async function run() {
-    if (!engine || files.size === 0) return;
-    const started = performance.now();
-    setState('running');
-    clearSaves();
-    $('status').className = '';
-    $('status').textContent = 'Working...';
-    const names = [...files.keys()];
-    const inputs = new Map();
-    for (const name of engine.inputNames)
-      if (files.has(name)) inputs.set(name, new Uint8Array(await files.get(name).arrayBuffer()));
-    showChecklist(names);
-    const result = engine.run(inputs, names, $('strict').checked);
-    $('report').textContent = result.stdout;
-    $('messages').textContent = result.stderr;
-    if (result.status !== 0) {
-      $('tables').hidden = true;
-      $('status').className = 'failed';
-      $('status').textContent = 'Nothing can be saved: the messages say why (exit status ' + result.status + ').';
-      setState('failed');
-      return;
-    }
-    for (const output of result.outputs) {
+  // Save links for `outputs` ({name, bytes}) in `box`, their object URLs
+  // put in `urls` after the ones there are revoked.
+  function showSaveLinks(box, urls, outputs, words) {
+    for (const url of urls.splice(0)) URL.revokeObjectURL(url);
+    box.replaceChildren();
+    for (const output of outputs) {
       const url = URL.createObjectURL(new Blob([output.bytes], { type: 'application/octet-stream' }));
-      links.push(url);
+      urls.push(url);
       const link = document.createElement('a');
       link.href = url;
       link.download = output.name;
-      link.textContent = output.name;
-      $('save-links').appendChild(link);
+      link.textContent = words ? words(output) : output.name;
+      box.appendChild(link);
     }
-    $('saves').hidden = false;
-    showOutputs();
-    $('status').className = 'done';
-    $('status').textContent = 'Done: the three outputs are ready to save.';
-    // How long the job took here, from the files to the grid, for the tests.
-    document.body.dataset.took = (performance.now() - started).toFixed(0);
-    setState('done');
   }
 
   // A grid that draws only the rows in view, so that 65,535 rows stay quick.
@@ -203,8 +203,8 @@
         row.appendChild(label);
         for (let c = 0; c < source.columns; ++c) {
           const cell = document.createElement('div');
-          const text = source.cell(r, c);
-          cell.textContent = text === '' ? '****' : text;
+          const value = source.cell(r, c);
+          cell.textContent = value === '' ? '****' : value;
           cell.dataset.col = c;
           const mark = marks.get(r + ':' + c);
           if (mark) {
@@ -224,11 +224,11 @@
       requestAnimationFrame(() => { pending = false; draw(); });
     };
     draw();
-    return { jumpTo(row) { box.scrollTop = row * rowHeight; draw(); }, draw };
+    return { jumpTo(row) { box.scrollTop = row * rowHeight; draw(); }, rowsBefore };
   }
 
-  let current = null;  // the grid shown of the updated tables
-  function showOutputs() {
+  // The updated tables: a tab each, the grid of the one chosen, the links.
+  function showOutputs(engine) {
     const marks = engine.marks();
     const tabs = $('tabs');
     tabs.replaceChildren();
@@ -237,10 +237,9 @@
       const own = new Map();
       for (const mark of marks)
         if (mark.table === i && !(own.get(mark.row + ':' + mark.column) || {}).link) own.set(mark.row + ':' + mark.column, mark);
-      current = showGrid($('grid'), engine.view(i), engine.rowsBefore(i), own);
-      current.rowsBefore = engine.rowsBefore(i);
+      state.grid = showGrid($('grid'), engine.view(i), engine.rowsBefore(i), own);
     };
-    ['appearance_updated.2da', 'heads_updated.2da', 'portraits_updated.2da'].forEach((name, i) => {
+    engine.outputNames.forEach((name, i) => {
       const button = document.createElement('button');
       button.type = 'button';
       button.textContent = name;
@@ -248,41 +247,111 @@
       button.addEventListener('click', () => show(i));
       tabs.appendChild(button);
     });
-    showLinks(marks);
+    showLinks(engine, marks);
     $('tables').hidden = false;
     show(0);
   }
 
-  // The links as a picture: the head row, the appearance rows that name it,
-  // the portrait row that names them, each with its label.
-  function showLinks(marks) {
-    const appearance = engine.view(0), heads = engine.view(1), portraits = engine.view(2);
-    const box = (text) => {
-      const div = document.createElement('div');
-      div.className = 'box';
-      div.textContent = text;
-      return div;
-    };
-    const arrow = (text) => {
-      const span = document.createElement('span');
-      span.className = 'arrow';
-      span.textContent = text;
-      return span;
-    };
-    const appRows = [...new Set(marks.filter((m) => m.link && m.table === 0).map((m) => m.row))];
-    const portraitMark = marks.find((m) => m.link && m.table === 2);
+  // The links as a picture: from the table no link points into, each
+  // table's rows in the links with their labels, an arrow to the table
+  // their link cells name.
+  function showLinks(engine, marks) {
     const picture = $('links-picture');
     picture.replaceChildren();
-    if (appRows.length === 0 || !portraitMark) return;
-    const head = Number(appearance.cell(appRows[0], 10));
-    const name = (view, table, row) => table + ' row ' + row + ' (' + view.rowLabel(row) + ')';
-    picture.append(box(name(portraits, 'portraits', portraitMark.row)), arrow('names →'),
-      box(appRows.map((r) => name(appearance, 'appearance', r)).join(', ')), arrow('name →'),
-      box(name(heads, 'heads', head)));
+    const steps = [];
+    for (const mark of marks) {
+      const link = mark.link && engine.links.find((l) => l.table === mark.table && l.column === mark.column);
+      if (link)
+        steps.push({ from: mark.table, row: mark.row, to: link.target,
+          toRow: Number(engine.view(mark.table).cell(mark.row, mark.column)) });
+    }
+    const rowsOf = (table) => {
+      const own = steps.filter((s) => s.from === table).map((s) => s.row);
+      return [...new Set(own.length > 0 ? own : steps.filter((s) => s.to === table).map((s) => s.toRow))];
+    };
+    const add = (className, words) => {
+      const item = document.createElement(className === 'box' ? 'div' : 'span');
+      item.className = className;
+      item.textContent = words;
+      picture.appendChild(item);
+    };
+    let table = steps.map((s) => s.from).find((from) => !steps.some((s) => s.to === from));
+    const seen = new Set();
+    while (table !== undefined && !seen.has(table)) {
+      seen.add(table);
+      const view = engine.view(table);
+      const rows = rowsOf(table);
+      add('box', rows.map((r) => engine.titles[table] + ' row ' + r + ' (' + view.rowLabel(r) + ')').join(', '));
+      const next = steps.find((s) => s.from === table);
+      if (next) add('arrow', rows.length === 1 ? 'names \u2192' : 'name \u2192');
+      table = next && next.to;
+    }
+  }
+
+  function showRun(engine, result) {
+    $('report').textContent = result.stdout;
+    $('messages').textContent = result.stderr;
+    if (result.status !== 0) {
+      $('tables').hidden = true;
+      showStatus('failed', 'Nothing can be saved: the messages say why (exit status ' + result.status + ').');
+      showState('failed');
+      return;
+    }
+    showSaveLinks($('save-links'), state.outputUrls, result.outputs);
+    $('saves').hidden = false;
+    showOutputs(engine);
+    showStatus('done', 'Done: the three outputs are ready to save.');
+    showState('done');
+  }
+
+  function showOpened(engine, opened, name) {
+    $('table-check').textContent = opened.check;
+    $('table-grid').hidden = !opened.loaded;
+    if (!opened.loaded) {
+      showSaveLinks($('table-saves'), state.openedUrls, []);
+      return;
+    }
+    const view = engine.view(3);
+    showGrid($('table-grid'), view, view.rows, new Map());
+    const base = name.replace(/\.[^.]*$/, '');
+    const saves = [['text', base + '_text.2da'], ['csv', base + '.csv'], ['binary', base + '_binary.2da']]
+      .map(([kind, file]) => ({ kind, name: file, bytes: engine.exportView(3, kind) }))
+      .filter((save) => save.bytes.length > 0);
+    showSaveLinks($('table-saves'), state.openedUrls, saves,
+      (save) => 'Save as ' + save.kind + ' (' + save.name + ')');
+  }
+
+  // ---- Events: each takes what the user did, asks the engine, and draws.
+
+  // Runs the job on the files given. A run asked for while one reads its
+  // files makes that one stop: only the newest shows its result.
+  async function run() {
+    const engine = state.engine;
+    if (!engine || state.files.size === 0) return;
+    const id = ++state.runs;
+    const started = performance.now();
+    showState('running');
+    showSaveLinks($('save-links'), state.outputUrls, []);
+    $('saves').hidden = true;
+    showStatus('', 'Working...');
+    const names = [...state.files.keys()];
+    const given = new Map(state.files);
+    const inputs = new Map();
+    for (const name of engine.inputNames) {
+      if (!given.has(name)) continue;
+      const bytes = new Uint8Array(await given.get(name).arrayBuffer());
+      if (id !== state.runs) return;
+      inputs.set(name, bytes);
+    }
+    const result = engine.run(inputs, names, $('strict').checked);
+    showChecklist(engine, given);
+    showRun(engine, result);
+    // How long the job took here, from the files to the grid, for the tests.
+    document.body.dataset.took = (performance.now() - started).toFixed(0);
   }
 
   function take(fileList) {
-    for (const file of fileList) files.set(file.name, file);
+    for (const file of fileList) state.files.set(file.name, file);
     run();
   }
 
@@ -315,30 +384,23 @@
     take(taken.filter((file) => file));
   }
 
-  $('files').addEventListener('change', (event) => take(event.target.files));
-  $('jump').addEventListener('click', () => { if (current) current.jumpTo(current.rowsBefore); });
-  $('table-file').addEventListener('change', async (event) => {
+  async function onOpen(event) {
     const file = event.target.files[0];
-    if (!engine || !file) return;
-    const opened = engine.open(new Uint8Array(await file.arrayBuffer()), file.name);
-    $('table-check').textContent = opened.check;
-    const saves = $('table-saves');
-    saves.replaceChildren();
-    $('table-grid').hidden = !opened.loaded;
-    if (!opened.loaded) return;
-    showGrid($('table-grid'), engine.view(3), engine.view(3).rows, new Map());
-    const base = file.name.replace(/\.[^.]*$/, '');
-    for (const [kind, name] of [['text', base + '_text.2da'], ['csv', base + '.csv'], ['binary', base + '_binary.2da']]) {
-      const bytes = engine.exportView(3, kind);
-      if (bytes.length === 0) continue;
-      const link = document.createElement('a');
-      link.href = URL.createObjectURL(new Blob([bytes], { type: 'application/octet-stream' }));
-      link.download = name;
-      link.textContent = 'Save as ' + kind + ' (' + name + ')';
-      saves.appendChild(link);
+    if (!state.engine || !file) return;
+    const bytes = new Uint8Array(await file.arrayBuffer());
+    let opened;
+    try {
+      opened = state.engine.open(bytes, file.name);
+    } catch (error) {
+      opened = { loaded: false, check: file.name + ': ' + error.message + '\n' };
     }
-  });
+    showOpened(state.engine, opened, file.name);
+  }
+
+  $('files').addEventListener('change', (event) => take(event.target.files));
   $('folder').addEventListener('change', (event) => take(event.target.files));
+  $('jump').addEventListener('click', () => { if (state.grid) state.grid.jumpTo(state.grid.rowsBefore); });
+  $('table-file').addEventListener('change', onOpen);
   $('run').addEventListener('click', run);
   $('strict').addEventListener('change', run);
   $('save-all').addEventListener('click', () => {
@@ -355,12 +417,11 @@
   }
 
   createHeadlinkModule().then((m) => {
-    engine = makeApi(m);
-    window.headlink = engine;
+    state.engine = makeApi(m);
+    window.headlink = state.engine;
     run();
   }, (error) => {
-    setState('failed');
-    $('status').className = 'failed';
-    $('status').textContent = 'headlink could not start in this browser: ' + error;
+    showState('failed');
+    showStatus('failed', 'headlink could not start in this browser: ' + error);
   });
 })();

@@ -116,6 +116,9 @@ async function main() {
       assert.equal(shown.report, expected.stdout);
       assert.equal(shown.messages, expected.stderr);
       assert.deepEqual(shown.saves, outputs);
+      const policy = await page.$eval('meta[http-equiv="Content-Security-Policy"]', (meta) => meta.content);
+      for (const directive of ["default-src 'none'", "base-uri 'none'", "form-action 'none'"])
+        assert.ok(policy.split('; ').includes(directive), 'the security policy lacks ' + directive);
       for (const name of outputs) {
         await page.click(`a[download="${name}"]`);
         assert.ok((await waitForFile(path.join(downloads, name))).equals(expected.written[name]), name + ' differs');
@@ -187,6 +190,73 @@ async function main() {
       assert.deepEqual(shown.cells, [markup, '<b>x</b>']);
       assert.equal(shown.images, 0);
       await new Promise((done) => setTimeout(done, 300));
+      assert.deepEqual(problems, []);
+      await page.close();
+    });
+
+    await check('an opened table keeps its cells through runs of the job, and its old save links are revoked',
+      async () => {
+        const dir = kit();
+        const { page, problems } = await openPage(browser, os.tmpdir());
+        await page.evaluateOnNewDocument(() => {
+          window.revoked = [];
+          const revoke = URL.revokeObjectURL.bind(URL);
+          URL.revokeObjectURL = (url) => { window.revoked.push(url); revoke(url); };
+        });
+        await page.reload();
+        await page.waitForFunction(() => window.headlink !== undefined);
+        const tableFile = await page.$('#table-file');
+        await tableFile.uploadFile(path.join(examples, 'heads.2da'));
+        await page.waitForSelector('#table-saves a');
+        const firstLinks = await page.$$eval('#table-saves a', (links) => links.map((a) => a.href));
+        await tableFile.uploadFile(path.join(examples, 'portraits.2da'));
+        await page.waitForFunction((old) => document.querySelector('#table-saves a').href !== old, {}, firstLinks[0]);
+        // The opened grid's last row, read after scrolling away and back so
+        // that it is drawn anew from the engine.
+        const lastRow = () => page.evaluate(async () => {
+          const grid = document.getElementById('table-grid');
+          const frames = () => new Promise((done) => requestAnimationFrame(() => requestAnimationFrame(done)));
+          grid.scrollTop = 0;
+          await frames();
+          grid.scrollTop = grid.scrollHeight;
+          await frames();
+          const last = [...grid.querySelectorAll('.grid-row')].pop();
+          return [...last.children].map((c) => c.textContent);
+        });
+        const before = await lastRow();
+        assert.deepEqual(before.slice(0, 3), ['31  31', 'po_elf31', 'elf']);
+        // Two runs of the job (the strict switch runs it again).
+        await runOn(page, dir, kitNames);
+        await page.click('#strict');
+        await page.waitForFunction(() => document.body.dataset.state === 'failed' || document.body.dataset.state === 'done');
+        assert.deepEqual(await lastRow(), before);
+        const revoked = await page.evaluate(() => window.revoked);
+        for (const url of firstLinks) assert.ok(revoked.includes(url), 'not revoked: ' + url);
+        assert.deepEqual(problems, []);
+        await page.close();
+      });
+
+    await check('two runs asked for at once: only the newer shows its result', async () => {
+      const { page, problems } = await openPage(browser, os.tmpdir());
+      await page.waitForFunction(() => window.headlink !== undefined);
+      const kitFiles = Object.fromEntries(kitNames.map((name) => [name, [...fs.readFileSync(path.join(examples, name))]]));
+      const verdicts = await page.evaluate(async (given) => {
+        const seen = [];
+        new MutationObserver(() => seen.push(document.body.dataset.state))
+          .observe(document.body, { attributes: true, attributeFilter: ['data-state'] });
+        const input = document.getElementById('files');
+        for (let i = 0; i < 2; ++i) {
+          const files = new DataTransfer();
+          for (const [name, bytes] of Object.entries(given)) files.items.add(new File([new Uint8Array(bytes)], name));
+          input.files = files.files;
+          input.dispatchEvent(new Event('change'));
+        }
+        for (let i = 0; i < 200 && !['done', 'failed'].includes(document.body.dataset.state); ++i)
+          await new Promise((done) => setTimeout(done, 50));
+        await new Promise((done) => setTimeout(done, 300));
+        return seen.filter((s) => s === 'done' || s === 'failed');
+      }, kitFiles);
+      assert.deepEqual(verdicts, ['done']);
       assert.deepEqual(problems, []);
       await page.close();
     });
