@@ -27,28 +27,58 @@ using platform::InterruptionsHeld;
 
 constexpr long long kMaxFileBytes = 0x7FFFFFFF;
 
-// The temporaries being written, for the interruption handler. They live
-// in fixed buffers because a handler may not allocate, and a slot is set
-// and cleared only while interruptions are held off (InterruptionsHeld), so
-// the handler never removes a file that is not ours: not before our
-// exclusive create succeeded, not after the rename made it the output.
-constexpr std::size_t kSlots = 8;  // the most files written together
-char gTemporary[kSlots][4096];
-volatile std::sig_atomic_t gHaveTemporary[kSlots] = {};
+// The temporaries being written, for the interruption handler: a list
+// threaded through records that the writer owns, however many files it
+// writes together. The handler may not allocate, so the writer makes each
+// record and its name beforehand; a record is linked and unlinked only
+// while interruptions are held off (InterruptionsHeld), so the handler
+// never removes a file that is not ours: not before our exclusive create
+// succeeded, not after the rename made it the output.
+struct Temporary {
+    std::string path;
+    Temporary* next = nullptr;
+    bool listed = false;
+};
+Temporary* volatile gTemporaries = nullptr;
 
-void registerTemporary(std::size_t slot, const std::string& path) {
-    if (slot >= kSlots || path.size() >= sizeof gTemporary[slot]) return;  // names here are short
-    std::memcpy(gTemporary[slot], path.c_str(), path.size() + 1);
-    gHaveTemporary[slot] = 1;
+// Both with interruptions held off.
+void list(Temporary& temp) {
+    temp.next = gTemporaries;
+    gTemporaries = &temp;
+    temp.listed = true;
 }
+void unlist(Temporary& temp) {
+    if (!temp.listed) return;
+    Temporary* volatile* at = &gTemporaries;
+    while (*at != &temp) at = &(*at)->next;
+    *at = temp.next;
+    temp.listed = false;
+}
+
+// The temporaries of one write: unlisted however the write ends, even by
+// an exception.
+class Temporaries {
+public:
+    explicit Temporaries(std::size_t count) : temps_(count) {}
+    ~Temporaries() {
+        InterruptionsHeld held;
+        for (Temporary& temp : temps_) unlist(temp);
+    }
+    Temporaries(const Temporaries&) = delete;
+    Temporaries& operator=(const Temporaries&) = delete;
+    Temporary& operator[](std::size_t i) { return temps_[i]; }
+    std::size_t size() const { return temps_.size(); }
+
+private:
+    std::vector<Temporary> temps_;  // never resized: the list points into it
+};
 
 const char* gLastWords = "not enough memory\n";
 int gTerminateStatus = 1;
 
 // Safe in a signal handler: no allocation, no lock.
 void removeTemporariesNow() {
-    for (std::size_t slot = 0; slot < kSlots; ++slot)
-        if (gHaveTemporary[slot]) platform::removeNow(gTemporary[slot]);
+    for (Temporary* temp = gTemporaries; temp != nullptr; temp = temp->next) platform::removeNow(temp->path.c_str());
 }
 
 bool writeAll(platform::Handle h, std::span<const uint8_t> bytes, std::string* why) {
@@ -191,23 +221,20 @@ std::string checkTarget(const std::string& name) {
     return problem.empty() ? "" : "cannot write: " + problem;
 }
 
-// Writes `file` to a new temporary beside it, registered in `slot` for the
-// interruption handler: every byte, flushed, closed. The temporary's name
-// goes to *temp once it exists, even when a later step fails.
-bool writeTemporary(const FileToWrite& file, std::size_t slot, std::string* temp, std::string* why) {
+// Writes `file` to a new temporary beside it, listed in `temp` for the
+// interruption handler: every byte, flushed, closed. The temporary stays
+// listed, even when a later step fails, until it is renamed or removed.
+bool writeTemporary(const FileToWrite& file, Temporary& temp, std::string* why) {
     // The temporary lies in the target's own folder so that the final
     // rename never crosses file systems. A taken name is someone else's
     // file: another name is drawn, and the file left alone.
     platform::Handle h = platform::kNoHandle;
     bool exists = true;
     for (int attempt = 0; attempt < 1000 && exists; ++attempt) {
-        const std::string name = temporaryName(file.name);
+        temp.path = temporaryName(file.name);
         InterruptionsHeld held;
-        h = platform::createExclusive(name, &exists);
-        if (h != platform::kNoHandle) {
-            registerTemporary(slot, name);
-            *temp = name;
-        }
+        h = platform::createExclusive(temp.path, &exists);
+        if (h != platform::kNoHandle) list(temp);
     }
     if (h == platform::kNoHandle) {
         *why = "cannot create: " + platform::lastErrorText();
@@ -223,7 +250,7 @@ bool writeTemporary(const FileToWrite& file, std::size_t slot, std::string* temp
         *why = "cannot write: " + platform::lastErrorText();
         ok = false;
     }
-    if (ok && !platform::unhide(*temp)) {
+    if (ok && !platform::unhide(temp.path)) {
         *why = "cannot write: " + platform::lastErrorText();
         ok = false;
     }
@@ -232,14 +259,14 @@ bool writeTemporary(const FileToWrite& file, std::size_t slot, std::string* temp
 
 // Removes the temporaries still there; a reason for each one that stays,
 // naming it so that the user can delete it.
-std::string removeTemporaries(std::vector<std::string>& temps) {
+std::string removeTemporaries(Temporaries& temps) {
     std::string left;
     InterruptionsHeld held;
-    for (std::size_t slot = 0; slot < temps.size(); ++slot) {
-        if (!temps[slot].empty() && std::remove(temps[slot].c_str()) != 0 && errno != ENOENT)
-            left += "; the temporary " + temps[slot] + " could not be removed (" + errnoText(errno) +
-                    "): delete it";
-        if (slot < kSlots) gHaveTemporary[slot] = 0;
+    for (std::size_t i = 0; i < temps.size(); ++i) {
+        if (!temps[i].listed) continue;
+        if (std::remove(temps[i].path.c_str()) != 0 && errno != ENOENT)
+            left += "; the temporary " + temps[i].path + " could not be removed (" + errnoText(errno) + "): delete it";
+        unlist(temps[i]);
     }
     return left;
 }
@@ -263,10 +290,10 @@ WriteResult writeFilesTogether(std::span<const FileToWrite> files) {
     }
     result.failures.reserve(1);
 
-    std::vector<std::string> temps(files.size());
+    Temporaries temps(files.size());
     for (std::size_t i = 0; i < files.size(); ++i) {
         std::string why;
-        if (!writeTemporary(files[i], i, &temps[i], &why)) {
+        if (!writeTemporary(files[i], temps[i], &why)) {
             result.failures.push_back(cannotWrite(files[i].name, why + removeTemporaries(temps)));
             return result;
         }
@@ -279,13 +306,12 @@ WriteResult writeFilesTogether(std::span<const FileToWrite> files) {
         for (; result.replaced < files.size(); ++result.replaced) {
             const std::size_t i = result.replaced;
             std::string why;
-            if (!platform::replaceFile(temps[i], files[i].name, &why)) {
+            if (!platform::replaceFile(temps[i].path, files[i].name, &why)) {
                 result.stage = WriteResult::Stage::replace;
                 result.failures.push_back(cannotWrite(files[i].name, why + removeTemporaries(temps)));
                 return result;
             }
-            temps[i].clear();
-            if (i < kSlots) gHaveTemporary[i] = 0;
+            unlist(temps[i]);
         }
     }
 

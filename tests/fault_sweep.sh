@@ -197,6 +197,20 @@ for ((i = 0; i < 60; i++)); do
   fi
 done
 
+# Many files written together (as an install writes them), interrupted
+# while each temporary is flushed: none may stay behind, however many.
+many=$work/many
+for ((n = 1; n <= 12; n++)); do
+  rm -rf "$many" && mkdir "$many"
+  strace -f -qq -o /dev/null -e trace=fsync -e inject=fsync:signal=SIGTERM:when=$n \
+    "$build/tests/write_together" "$many" 12 2>"$work/err"
+  status=$?
+  runs=$((runs + 1))
+  if [ $status != 143 ] || [ -n "$(ls -A "$many")" ]; then
+    fail "twelve files, SIGTERM at flush #$n" "exit $status, left: $(ls -A "$many" | tr '\n' ' ')" "$work/err"
+  fi
+done
+
 # twoda build: one output, the same promises.
 twoda_ref=$work/twoda-ref.2da
 "$twoda" build "$kit/text/heads.2da" "$twoda_ref"
