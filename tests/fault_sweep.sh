@@ -237,6 +237,26 @@ for call in $calls; do
   done
 done
 
+# twoda build of a large text table (30 MB) short of memory: exit 2 with a
+# message naming the file, wherever the memory runs out, or the output.
+big=$work/big.2da
+awk 'BEGIN { print "2DA V2.0"; print ""; for (c = 0; c < 100; c++) printf "c%d ", c; print "";
+  for (i = 0; i < 65535; i++) { printf "%d", i; for (c = 0; c < 100; c++) printf " t%d", (i + c) % 300; print "" } }' >"$big"
+"$twoda" build "$big" "$work/big-ref.2da"
+for ((as = 10; as <= 90; as += 5)); do
+  rm -rf "$work/t" && mkdir "$work/t" && echo earlier >"$work/t/out.2da"
+  (cd "$work/t" && prlimit --as=$((as * 1000000)) "$twoda" build "$big" out.2da 2>"$work/err")
+  status=$?
+  grep -q 'error while loading shared libraries\|cannot allocate TLS' "$work/err" && continue
+  runs=$((runs + 1))
+  if [ $status = 0 ]; then
+    cmp -s "$work/big-ref.2da" "$work/t/out.2da" || fail "twoda build in ${as} MB" "exit 0, output not new" "$work/err"
+  elif [ $status != 2 ] || ! grep -qx "twoda: \($big\|out.2da\): not enough memory" "$work/err" ||
+      [ "$(cat "$work/t/out.2da")" != earlier ]; then
+    fail "twoda build in ${as} MB" "exit $status, not the memory failure, or the earlier output changed" "$work/err"
+  fi
+done
+
 # The folder is flushed after the last rename, before a success is reported.
 for trace in "$work/headlink.trace" "$work/ttrace"; do
   runs=$((runs + 1))

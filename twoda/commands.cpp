@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 #include <functional>
 #include <istream>
 #include <iterator>
+#include <new>
 
 #include "fileio/fileio.h"
 #include "patch/tokens.h"
@@ -41,6 +43,25 @@ std::string_view asText(const std::vector<uint8_t>& bytes) {
     return std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }
 
+// The file a command is working on, for a failure that escapes it
+// (running out of memory). A fixed buffer: it must outlive the command's
+// own strings, and setting it must not need memory.
+char gWorkingOn[4096];
+
+void workOn(const std::string& name) {
+    std::strncpy(gWorkingOn, name.c_str(), sizeof gWorkingOn - 1);
+    gWorkingOn[sizeof gWorkingOn - 1] = '\0';
+}
+
+// Reads a file the command works on. Running out of memory reading it is
+// the same failure as running out anywhere else: it ends the command.
+FileBytes readInput(const std::string& name) {
+    workOn(name);
+    FileBytes file = readFile(name);
+    if (file.result.status == Status::notEnoughMemory) throw std::bad_alloc();
+    return file;
+}
+
 // Builds a table's text form as `build` does; its notes go to `notes`, each
 // line starting with `prefix`.
 Result buildNoted(std::string_view source, std::vector<uint8_t>* built, std::ostream& notes,
@@ -65,7 +86,7 @@ bool readAsText(const std::vector<uint8_t>& bytes) {
 // is built as `build` builds it, so that every command sees the binary
 // table headlink would read. *text says which form the file is in.
 bool loadTable(const std::string& name, Table* table, std::ostream& err, bool* text = nullptr) {
-    FileBytes file = readFile(name);
+    FileBytes file = readInput(name);
     if (!file.ok()) {
         err << "twoda: " << file.result.description() << '\n';
         return false;
@@ -362,10 +383,11 @@ int build(const Args& args, std::istream& in, std::ostream&, std::ostream& err) 
     const std::string name = fromInput ? "standard input" : args[0];
     FileBytes file;
     if (fromInput) {
+        workOn(name);
         file.bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
         if (in.bad()) file.result = Result::failure(Status::cannotRead, "cannot read", name);
     } else {
-        file = readFile(args[0]);
+        file = readInput(args[0]);
     }
     if (!file.ok()) {
         err << "twoda: " << file.result.description() << '\n';
@@ -377,6 +399,7 @@ int build(const Args& args, std::istream& in, std::ostream&, std::ostream& err) 
         err << "twoda: " << built.description() << '\n';
         return 1;
     }
+    workOn(args[1]);
     if (const Result written = writeFileSafely(args[1], bytes); !written) {
         err << "twoda: " << written.description() << '\n';
         return 1;
@@ -385,7 +408,7 @@ int build(const Args& args, std::istream& in, std::ostream&, std::ostream& err) 
 }
 
 int check(const Args& args, std::istream&, std::ostream& out, std::ostream& err) {
-    const FileBytes file = readFile(args[0]);
+    const FileBytes file = readInput(args[0]);
     if (!file.ok()) {
         err << "twoda: " << file.result.description() << '\n';
         return 2;
@@ -547,7 +570,15 @@ int runTwoda(const std::vector<std::string>& args, std::istream& in, std::ostrea
         err << "twoda: usage: twoda " << command->name << ' ' << command->arguments << "\nTry 'twoda --help'.\n";
         return 2;
     }
-    const int status = command->run(rest, in, out, err);
+    gWorkingOn[0] = '\0';
+    int status = 2;
+    try {
+        status = command->run(rest, in, out, err);
+    } catch (const std::bad_alloc&) {
+        // Always exit status 2, as for any trouble that is not the answer.
+        err << "twoda: " << gWorkingOn << (gWorkingOn[0] != '\0' ? ": " : "") << kNotEnoughMemory << '\n';
+        return 2;
+    }
     if (!out.flush()) {
         err << "twoda: standard output: cannot write\n";
         return 2;
