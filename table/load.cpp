@@ -15,6 +15,117 @@ namespace {
 
 uint16_t readU16(std::span<const uint8_t> bytes, std::size_t at) { return format::readU16(&bytes[at]); }
 
+Result malformed(const std::string& reason, std::size_t at) {
+    return Result::failure(Status::malformed, reason, {}, 0, at);
+}
+
+// The steps of readLayout, in file order. Each reads what the steps before
+// it found in `layout`, checks its own region's bounds before reading it,
+// and either adds what it found or returns why the file is rejected.
+
+// The table keeps positions in the file as 32-bit signed numbers.
+Result checkSize(std::span<const uint8_t> bytes, FileLayout*) {
+    if (bytes.empty()) return malformed("malformed: the file is empty", 0);
+    if (bytes.size() > 0x7FFFFFFF) return malformed("malformed: the file is too large", 0);
+    return {};
+}
+
+// Label text: the signature line and the column labels, up to the first
+// NUL. Each tab from position 1 on closes a column label; position 0
+// never counts, as the host application's reader skips it too.
+Result readLabels(std::span<const uint8_t> bytes, FileLayout* layout) {
+    const std::size_t fileSize = bytes.size();
+    std::size_t labelEnd = 0;
+    std::size_t columns = 0;
+    while (labelEnd < fileSize && bytes[labelEnd] != 0) {
+        ++labelEnd;
+        if (labelEnd < fileSize && bytes[labelEnd] == '\t') ++columns;
+    }
+    if (labelEnd == fileSize) {
+        const std::string_view start(reinterpret_cast<const char*>(bytes.data()), std::min<std::size_t>(fileSize, 8));
+        if (start == format::kTextSignature)
+            return malformed("malformed: this is a table in text form (2DA V2.0); headlink reads the binary "
+                             "form (2DA V2.b), which \"twoda build TEXT OUT\" makes from it",
+                             0);
+        return malformed("malformed: no NUL byte ends the column labels", fileSize);
+    }
+    layout->labelEnd = labelEnd;
+    layout->columns = columns;
+    return {};
+}
+
+// The row count and the two bytes after it (the upper half of a 32-bit
+// count in the host's format) must lie inside the file.
+Result readRowCount(std::span<const uint8_t> bytes, FileLayout* layout) {
+    const std::size_t labelEnd = layout->labelEnd;
+    if (labelEnd + format::kRowLabelsAt > bytes.size())
+        return malformed("malformed: the file ends inside the row count", labelEnd + format::kRowCountAt);
+    // Those two bytes are the upper half of the format's 32-bit row count.
+    // Offsets and counts here are 16-bit, so a table of more than 65,535
+    // rows cannot be edited; read as labels and grid it would come out
+    // corrupt. In a zero-row table the same two bytes come just before the
+    // pool, where a real file holds zeros too.
+    if (readU16(bytes, labelEnd + format::kRowCountHighAt) != 0)
+        return malformed("malformed: the row count's upper half is not zero (more than 65,535 rows, "
+                         "or a damaged file)",
+                         labelEnd + format::kRowCountHighAt);
+    layout->rows = readU16(bytes, labelEnd + format::kRowCountAt);
+    return {};
+}
+
+// Row labels: one tab-terminated label per row. Only the tabs are
+// counted; the labels themselves are kept verbatim. Labels are short,
+// so tabs are counted a block at a time (vector code) while the block
+// cannot hold the last one, then a byte at a time.
+Result skipRowLabels(std::span<const uint8_t> bytes, FileLayout* layout) {
+    const std::size_t fileSize = bytes.size();
+    const std::size_t rows = layout->rows;
+    std::size_t gridStart = layout->labelEnd + format::kRowCountHighAt;
+    std::size_t found = 0;
+    constexpr std::size_t kBlock = 256;
+    while (gridStart + kBlock <= fileSize) {
+        const auto tabs = static_cast<std::size_t>(
+            std::count(bytes.begin() + static_cast<std::ptrdiff_t>(gridStart),
+                       bytes.begin() + static_cast<std::ptrdiff_t>(gridStart + kBlock), uint8_t{'\t'}));
+        if (found + tabs >= rows) break;
+        found += tabs;
+        gridStart += kBlock;
+    }
+    while (found < rows && gridStart < fileSize)
+        if (bytes[gridStart++] == '\t') ++found;
+    if (found < rows)
+        return malformed("malformed: row labels end after " + std::to_string(found) + " of " +
+                             std::to_string(rows) + " rows",
+                         fileSize);
+    layout->gridStart = gridStart;
+    return {};
+}
+
+// Grid, then the 2-byte pool-size field: both must lie inside the file.
+Result checkGrid(std::span<const uint8_t> bytes, FileLayout* layout) {
+    const std::size_t gridBytes = layout->rows * layout->columns * 2;
+    if (layout->gridStart + gridBytes + 2 > bytes.size())
+        return malformed("malformed: the cell grid of " + std::to_string(layout->rows) + " rows x " +
+                             std::to_string(layout->columns) + " columns runs past the end of the file",
+                         layout->gridStart);
+    layout->poolStart = layout->gridStart + gridBytes + 2;
+    return {};
+}
+
+// The pool runs to the end of the file: within reach of 16-bit offsets,
+// and closed by a NUL so that no string runs off its end.
+Result checkPool(std::span<const uint8_t> bytes, FileLayout* layout) {
+    const std::size_t poolBytes = bytes.size() - layout->poolStart;
+    if (poolBytes > kMaxPoolBytes)
+        return malformed("malformed: the string pool is " + std::to_string(poolBytes) +
+                             " bytes, more than 16-bit offsets can reach",
+                         layout->poolStart);
+    if (poolBytes > 0 && bytes.back() != 0)
+        return malformed("malformed: the last pool string has no closing NUL", bytes.size() - 1);
+    layout->poolBytes = poolBytes;
+    return {};
+}
+
 int fail(Table& table, Result* out, Result result) {
     table.clear();
     return report(out, std::move(result), 1);
@@ -47,81 +158,13 @@ Result cellOutsidePool(std::size_t row, std::size_t column, std::size_t offset, 
 }
 
 Result readLayout(std::span<const uint8_t> bytes, FileLayout* layout) {
-    auto fail = [](const std::string& reason, std::size_t at) {
-        return Result::failure(Status::malformed, reason, {}, 0, at);
-    };
-    const std::size_t fileSize = bytes.size();
-    if (fileSize == 0) return fail("malformed: the file is empty", 0);
-    if (fileSize > 0x7FFFFFFF) return fail("malformed: the file is too large", 0);
-
-    // Label text: the signature line and the column labels, up to the first
-    // NUL. Each tab from position 1 on closes a column label; position 0
-    // never counts, as the host application's reader skips it too.
-    std::size_t labelEnd = 0;
-    std::size_t columns = 0;
-    while (labelEnd < fileSize && bytes[labelEnd] != 0) {
-        ++labelEnd;
-        if (labelEnd < fileSize && bytes[labelEnd] == '\t') ++columns;
+    using Step = Result (*)(std::span<const uint8_t>, FileLayout*);
+    FileLayout found;
+    for (Step step : {checkSize, readLabels, readRowCount, skipRowLabels, checkGrid, checkPool}) {
+        Result result = step(bytes, &found);
+        if (!result) return result;
     }
-    if (labelEnd == fileSize) {
-        const std::string_view start(reinterpret_cast<const char*>(bytes.data()), std::min<std::size_t>(fileSize, 8));
-        if (start == format::kTextSignature)
-            return fail("malformed: this is a table in text form (2DA V2.0); headlink reads the binary "
-                        "form (2DA V2.b), which \"twoda build TEXT OUT\" makes from it",
-                        0);
-        return fail("malformed: no NUL byte ends the column labels", fileSize);
-    }
-    // The row count and the two bytes after it (the upper half of a 32-bit
-    // count in the host's format) must lie inside the file.
-    if (labelEnd + format::kRowLabelsAt > fileSize) return fail("malformed: the file ends inside the row count", labelEnd + format::kRowCountAt);
-    const std::size_t rows = readU16(bytes, labelEnd + format::kRowCountAt);
-    // Those two bytes are the upper half of the format's 32-bit row count.
-    // Offsets and counts here are 16-bit, so a table of more than 65,535
-    // rows cannot be edited; read as labels and grid it would come out
-    // corrupt. In a zero-row table the same two bytes come just before the
-    // pool, where a real file holds zeros too.
-    if (readU16(bytes, labelEnd + format::kRowCountHighAt) != 0)
-        return fail("malformed: the row count's upper half is not zero (more than 65,535 rows, "
-                    "or a damaged file)",
-                    labelEnd + format::kRowCountHighAt);
-
-    // Row labels: one tab-terminated label per row. Only the tabs are
-    // counted; the labels themselves are kept verbatim. Labels are short,
-    // so tabs are counted a block at a time (vector code) while the block
-    // cannot hold the last one, then a byte at a time.
-    std::size_t gridStart = labelEnd + format::kRowCountHighAt;
-    std::size_t found = 0;
-    constexpr std::size_t kBlock = 256;
-    while (gridStart + kBlock <= fileSize) {
-        const auto tabs = static_cast<std::size_t>(
-            std::count(bytes.begin() + static_cast<std::ptrdiff_t>(gridStart),
-                       bytes.begin() + static_cast<std::ptrdiff_t>(gridStart + kBlock), uint8_t{'\t'}));
-        if (found + tabs >= rows) break;
-        found += tabs;
-        gridStart += kBlock;
-    }
-    while (found < rows && gridStart < fileSize)
-        if (bytes[gridStart++] == '\t') ++found;
-    if (found < rows)
-        return fail("malformed: row labels end after " + std::to_string(found) + " of " +
-                        std::to_string(rows) + " rows",
-                    fileSize);
-
-    // Grid, then the 2-byte pool-size field, then the pool to the end.
-    const std::size_t gridBytes = rows * columns * 2;
-    if (gridStart + gridBytes + 2 > fileSize)
-        return fail("malformed: the cell grid of " + std::to_string(rows) + " rows x " +
-                        std::to_string(columns) + " columns runs past the end of the file",
-                    gridStart);
-    const std::size_t poolStart = gridStart + gridBytes + 2;
-    const std::size_t poolBytes = fileSize - poolStart;
-    if (poolBytes > kMaxPoolBytes)
-        return fail("malformed: the string pool is " + std::to_string(poolBytes) +
-                        " bytes, more than 16-bit offsets can reach",
-                    poolStart);
-    if (poolBytes > 0 && bytes[fileSize - 1] != 0)
-        return fail("malformed: the last pool string has no closing NUL", fileSize - 1);
-    *layout = FileLayout{labelEnd, columns, rows, gridStart, poolStart, poolBytes};
+    *layout = found;
     return {};
 }
 

@@ -112,7 +112,6 @@ public:
     // when the file's field was the loaded pool's length, else as read.
     uint16_t poolSizeField() const;
     int32_t labelEnd() const { return labelEnd_; }
-    int32_t gridStart() const { return gridStart_; }
     int32_t poolStart() const { return poolStart_; }
 
     // The file as it would be written now, in parts to write one after

@@ -79,7 +79,9 @@ TEST_F(EndToEnd, DoesTheWholeJobOnTheExampleKit) {
     }
     const Bytes out = get("heads_updated.2da");
     // New row labels are the rows' own indexes.
-    const std::string headerOut(out.begin(), out.begin() + heads.gridStart());
+    FileLayout layout;
+    ASSERT_TRUE(readLayout(out, &layout));
+    const std::string headerOut(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(layout.gridStart));
     EXPECT_EQ(headerOut.substr(headerOut.size() - 7), "\t29\t30\t");
 }
 

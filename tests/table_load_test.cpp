@@ -37,9 +37,11 @@ TEST(TableLoad, ExampleTableFieldByField) {
     EXPECT_EQ(t.loadedRowCount(), 2);
     EXPECT_EQ(t.rowCount(), 2);
     EXPECT_EQ(t.lastPatchedRow(), 2);
-    EXPECT_EQ(t.labelEnd(), 13);
-    EXPECT_EQ(t.gridStart(), 22);
-    EXPECT_EQ(t.poolStart(), 32);
+    FileLayout layout;
+    ASSERT_TRUE(readLayout(t.bytes(), &layout));
+    EXPECT_EQ(layout.labelEnd, 13u);
+    EXPECT_EQ(layout.gridStart, 22u);
+    EXPECT_EQ(layout.poolStart, 32u);
     EXPECT_EQ(t.headerBlock().size(), 22u);
     EXPECT_EQ(t.poolSizeField(), 6);
     EXPECT_EQ(t.pool().size(), 6u);
@@ -60,9 +62,11 @@ TEST(TableLoad, CountsColumnsFromPositionOneAndZeroRows) {
     ASSERT_EQ(t.loadBytes(bytes, "t"), 0);
     EXPECT_EQ(t.columnCount(), 3);
     EXPECT_EQ(t.rowCount(), 0);
-    EXPECT_EQ(t.gridStart(), t.labelEnd() + 3);
+    FileLayout found;
+    ASSERT_TRUE(readLayout(t.bytes(), &found));
+    EXPECT_EQ(found.gridStart, found.labelEnd + 3);
     // With no rows the two bytes after the row count are read as the pool-size field.
-    EXPECT_EQ(t.poolStart(), t.labelEnd() + 5);
+    EXPECT_EQ(found.poolStart, found.labelEnd + 5);
     // ...so the real pool-size field (0 for an empty pool) reads as two empty strings.
     EXPECT_EQ(t.poolIndex(), (std::vector<uint16_t>{0, 1}));
     EXPECT_EQ(t.bytes(), bytes);
