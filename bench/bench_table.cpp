@@ -22,6 +22,11 @@ void rowSizes(benchmark::internal::Benchmark* b) {
     for (int64_t rows : {1000, 65535}) b->Args({rows, 100});
 }
 
+// The table of a size-swept case: rows x columns over 15,000 pool strings.
+Bytes sweptTable(const benchmark::State& state) {
+    return tableWithPoolStrings(static_cast<int32_t>(state.range(0)), static_cast<int32_t>(state.range(1)), 15000);
+}
+
 Table loaded(const Bytes& bytes) {
     Table table;
     if (table.loadBytes(bytes, "bench.2da") != 0) std::abort();
@@ -29,7 +34,7 @@ Table loaded(const Bytes& bytes) {
 }
 
 void BM_Load(benchmark::State& state) {
-    const Bytes bytes = makeTable(static_cast<int32_t>(state.range(0)), static_cast<int32_t>(state.range(1)), 15000);
+    const Bytes bytes = sweptTable(state);
     for (auto _ : state) {
         Table table;
         benchmark::DoNotOptimize(table.loadBytes(bytes, "bench.2da"));
@@ -40,7 +45,7 @@ void BM_Load(benchmark::State& state) {
 BENCHMARK(BM_Load)->Apply(rowSizes);
 
 void BM_Bytes(benchmark::State& state) {
-    const Bytes bytes = makeTable(static_cast<int32_t>(state.range(0)), static_cast<int32_t>(state.range(1)), 15000);
+    const Bytes bytes = sweptTable(state);
     const Table table = loaded(bytes);
     for (auto _ : state) benchmark::DoNotOptimize(table.bytes());
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(bytes.size()));
@@ -49,7 +54,7 @@ void BM_Bytes(benchmark::State& state) {
 BENCHMARK(BM_Bytes)->Apply(rowSizes);
 
 void BM_Save(benchmark::State& state) {
-    const Bytes bytes = makeTable(static_cast<int32_t>(state.range(0)), static_cast<int32_t>(state.range(1)), 15000);
+    const Bytes bytes = sweptTable(state);
     const Table table = loaded(bytes);
     const std::string file = (std::filesystem::temp_directory_path() / "headlink-bench-save.2da").string();
     for (auto _ : state)
@@ -61,7 +66,7 @@ BENCHMARK(BM_Save)->Args({65535, 100})->Unit(benchmark::kMillisecond);
 
 // Lookups on a pool of 15,000 strings: one found early, one late, one absent.
 void BM_FindString(benchmark::State& state) {
-    const Table table = loaded(makeTable(65535, 100, 15000));
+    const Table table = loaded(tableWithPoolStrings(65535, 100, 15000));
     for (auto _ : state) {
         benchmark::DoNotOptimize(table.findString("1"));
         benchmark::DoNotOptimize(table.findString("bkq"));
@@ -74,7 +79,7 @@ BENCHMARK(BM_FindString);
 // The worst case: a text whose first pool copy no row holds in the column,
 // so every row is looked at.
 void BM_FindRow(benchmark::State& state) {
-    const Table table = loaded(makeTable(static_cast<int32_t>(state.range(0)), static_cast<int32_t>(state.range(1)), 15000));
+    const Table table = loaded(sweptTable(state));
     for (auto _ : state) benchmark::DoNotOptimize(table.findRow("1", 0));
     state.SetItemsProcessed(state.iterations() * state.range(0));
 }
@@ -82,7 +87,7 @@ BENCHMARK(BM_FindRow)->Apply(rowSizes);
 
 // Setting cells on a copy of a full table: a text already in the pool and a new one.
 void BM_SetCell(benchmark::State& state) {
-    Table table = loaded(makeTable(65535, 100, 15000));
+    Table table = loaded(tableWithPoolStrings(65535, 100, 15000));
     int32_t row = 0;
     for (auto _ : state) {
         benchmark::DoNotOptimize(table.setCell(row, 5, "bkq"));
@@ -96,7 +101,7 @@ BENCHMARK(BM_SetCell);
 // A freshly loaded table each time, not a copy: loading keeps room for the
 // rows a run may add, a copy does not.
 void BM_AppendRow(benchmark::State& state) {
-    const Bytes bytes = makeTable(65000, 100, 15000);
+    const Bytes bytes = tableWithPoolStrings(65000, 100, 15000);
     for (auto _ : state) {
         state.PauseTiming();
         Table table = loaded(bytes);
@@ -110,7 +115,7 @@ BENCHMARK(BM_AppendRow)->Unit(benchmark::kMicrosecond);
 // A script of `range(0)` pairs on the largest table: the cost per pair must
 // stay flat as scripts grow, whatever the pool holds.
 void BM_ApplyScript(benchmark::State& state) {
-    const Bytes bytes = makeTable(65000, 100, 15000);
+    const Bytes bytes = tableWithPoolStrings(65000, 100, 15000);
     std::string text = "1 0 NewKey\n";
     for (int64_t i = 0; i < state.range(0); ++i) text += std::to_string(1 + i % 90) + " v" + std::to_string(i % 2000) + " ";
     const Bytes script(text.begin(), text.end());

@@ -1,20 +1,17 @@
-// Generated tables and kits for the benchmarks: deterministic, of any size
-// the format allows.
+// Generated kits for the benchmarks: deterministic, of any size the format
+// allows. Their tables come from tableWithPoolStrings (tests/support).
 #pragma once
 
 #include <cstdint>
-#include <map>
-#include <string>
-#include <vector>
+
+#include "tests/support/fixtures.h"
+#include "tests/support/table_builder.h"
 
 namespace headlink::bench {
 
-using Bytes = std::vector<uint8_t>;
-
-// A binary table of `rows` x `columns` whose cells are drawn from
-// `distinct` short texts (all of them used, so the pool holds exactly
-// those), labels numbered.
-Bytes makeTable(int32_t rows, int32_t columns, int32_t distinct);
+using testing::Bytes;
+using testing::Kit;
+using testing::tableWithPoolStrings;
 
 // The three tables and five scripts of one run. `rows` applies to every
 // table; the scripts add a head, three appearance rows (two new, one found)
@@ -27,6 +24,6 @@ struct KitShape {
 };
 inline constexpr KitShape kRealisticKit = {700, 95, 120, 14, 320, 12, 3000};
 inline constexpr KitShape kLargestKit = {65000, 100, 65000, 14, 65000, 12, 15000};
-std::map<std::string, Bytes> makeKit(const KitShape& shape);
+Kit makeKit(const KitShape& shape);
 
 }  // namespace headlink::bench

@@ -1,7 +1,6 @@
 // make_kit realistic|largest FOLDER: writes a generated kit (three tables,
 // five scripts) into FOLDER, for the whole-run benchmark.
 #include <cstdio>
-#include <fstream>
 #include <string>
 
 #include "bench/kit.h"
@@ -14,9 +13,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     for (const auto& [name, bytes] : makeKit(kind == "largest" ? kLargestKit : kRealisticKit)) {
-        std::ofstream out(std::string(argv[2]) + "/" + name, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        if (!out.flush()) {
+        if (!headlink::testing::writeBytes(std::string(argv[2]) + "/" + name, bytes)) {
             std::fprintf(stderr, "make_kit: cannot write %s/%s\n", argv[2], name.c_str());
             return 1;
         }

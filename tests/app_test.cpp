@@ -8,6 +8,7 @@
 #include "app/run.h"
 #include "patch/patch.h"
 #include "tests/support/failing_new.h"
+#include "tests/support/fixtures.h"
 #include "tests/support/table_builder.h"
 
 // The page's API (web/api.cpp), built natively for these tests.
@@ -91,16 +92,12 @@ TEST(Options, ParsedByTable) {
     }
 }
 
-using Bytes = std::vector<uint8_t>;
+using testing::Bytes;
 
 Bytes table(std::size_t columns, std::size_t rows, const std::string& signature = "2DA V2.b\n") {
     testing::TableLayout layout;
     layout.signature = signature;
-    for (std::size_t c = 0; c < columns; ++c) {
-        std::string label = "c";
-        label += std::to_string(c);
-        layout.columns.push_back(label);
-    }
+    layout.columns = testing::names("c", static_cast<int>(columns));
     layout.rowLabels = testing::numberedLabels(rows);
     for (std::size_t r = 0; r < rows; ++r) {
         layout.cells.emplace_back();
@@ -115,7 +112,7 @@ Bytes table(std::size_t columns, std::size_t rows, const std::string& signature 
     return testing::buildTable(layout);
 }
 
-FileBytes file(const std::string& text) { return {Bytes(text.begin(), text.end()), {}}; }
+FileBytes file(const std::string& text) { return {testing::bytesOf(text), {}}; }
 
 // A kit whose scripts give no warning; each case changes one file.
 RunInputs quietKit() {

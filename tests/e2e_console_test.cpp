@@ -39,7 +39,7 @@ TEST_F(EndToEnd, CommandLine) {
         bool writes;
     };
     auto kit = smallKit();
-    kit["apphead1.txt"] = script("0 0 app1 011 v");  // one warning
+    kit["apphead1.txt"] = bytesOf("0 0 app1 011 v");  // one warning
     const std::string dry = "appearance_updated.2da: 2 -> 5 rows, 5 new texts; not written (dry run)\n";
     const std::string warning = "headlink: apphead1.txt: line 1: warning: \"011\" is octal and reads as column 9 "
                                 "(a leading 0 means octal)\n";
@@ -76,7 +76,7 @@ TEST_F(EndToEnd, CommandLine) {
     }
 
     // A failed run still reports the steps that worked; the error follows on stderr.
-    kit["portraits.txt"] = script("0 0 p 42 x");
+    kit["portraits.txt"] = bytesOf("0 0 p 42 x");
     putAll(kit);
     RunResult r = run("-n -q");
     EXPECT_EQ(r.status, 1);
@@ -103,7 +103,7 @@ TEST_F(EndToEnd, CommandLine) {
 // nothing; a kit without warnings runs as usual.
 TEST_F(EndToEnd, StrictFailsOnAWarningAndOnlyThen) {
     auto kit = smallKit();
-    kit["apphead3.txt"] = script("0 0 app3 5 ****");
+    kit["apphead3.txt"] = bytesOf("0 0 app3 5 ****");
     putAll(kit);
     for (const char* args : {"--strict", "--strict -q"}) {
         RunResult r = run(args);
@@ -126,12 +126,12 @@ TEST_F(EndToEnd, CheckLinksFindsLinksThatPointNowhere) {
     auto appearance = std::vector<std::vector<std::string>>(5, names("a", 11));
     const char* heads[] = {"1", "3", "01", "", "****"};  // heads has 3 rows
     for (std::size_t r = 0; r < 5; ++r) appearance[r][10] = heads[r];
-    kit["appearance.2da"] = table(names("ac", 11), appearance);
+    kit["appearance.2da"] = gridTable(names("ac", 11), appearance);
     auto portrait = names("p", 9);
     portrait[2] = "4";
     portrait[7] = "0";
     portrait[8] = "-1";
-    kit["portraits.2da"] = table(names("pc", 9), {portrait});
+    kit["portraits.2da"] = gridTable(names("pc", 9), {portrait});
     putAll(kit);
     RunResult r = run("--check-links");
     EXPECT_EQ(r.status, 1);
@@ -144,8 +144,7 @@ TEST_F(EndToEnd, CheckLinksFindsLinksThatPointNowhere) {
 
     fs::remove_all(dir_);
     fs::create_directories(dir_);
-    for (const auto& entry : fs::directory_iterator(HEADLINK_EXAMPLES_DIR))
-        if (entry.is_regular_file()) fs::copy_file(entry.path(), dir_ / entry.path().filename());
+    putAll(exampleKit());
     ASSERT_EQ(run().status, 0);
     r = run("--check-links --outputs");
     EXPECT_EQ(r.status, 0);

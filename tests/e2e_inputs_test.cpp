@@ -71,15 +71,11 @@ TEST_F(EndToEnd, MissingInputWritesNothing) {
 }
 
 TEST_F(EndToEnd, MalformedInputWritesNothing) {
-    testing::TableLayout dangling;
-    dangling.columns = {"label", "model"};
-    dangling.rowLabels = testing::numberedLabels(2);
+    TableLayout dangling = gridLayout({"label", "model"}, {});
+    dangling.rowLabels = numberedLabels(2);
     dangling.rawPool = Bytes{'h', '0', 0, 'm', '0', 0};
     dangling.rawGrid = {0, 3, 0, 6};  // row 1's model points one past the pool
-    testing::TableLayout upper;
-    upper.columns = names("ac", 11);
-    upper.rowLabels = testing::numberedLabels(1);
-    upper.cells = {names("a", 11)};
+    TableLayout upper = gridLayout(names("ac", 11), {names("a", 11)});
     upper.upperRowCount = 1;  // 65,537 rows, which 16-bit offsets cannot hold
     Bytes cut = smallKit()["portraits.2da"];
     cut.resize(cut.size() - 40);  // into the grid
@@ -100,7 +96,7 @@ TEST_F(EndToEnd, MalformedInputWritesNothing) {
         EXPECT_EQ(r.err, "headlink: " + name + ": " + reason + "\n");
         EXPECT_FALSE(has("appearance_updated.2da")) << name;
         EXPECT_FALSE(has("heads_updated.2da")) << name;
-        EXPECT_EQ(get("portraits_updated.2da"), script("earlier output")) << name;
+        EXPECT_EQ(get("portraits_updated.2da"), bytesOf("earlier output")) << name;
     }
 }
 
@@ -149,7 +145,7 @@ TEST_F(EndToEnd, FailedOrMissingScriptWritesNothing) {
         fs::create_directories(dir_);
     }
     auto kit = smallKit();
-    kit["portraits.txt"] = script("0 0 p\n42 x\n");
+    kit["portraits.txt"] = bytesOf("0 0 p\n42 x\n");
     putAll(kit);
     RunResult r = run();
     EXPECT_EQ(r.status, 1);
@@ -159,7 +155,7 @@ TEST_F(EndToEnd, FailedOrMissingScriptWritesNothing) {
 
 TEST_F(EndToEnd, TooFewLinkColumnsWritesNothing) {
     auto kit = smallKit();
-    kit["portraits.2da"] = table(names("pc", 8), {names("p", 8)});
+    kit["portraits.2da"] = gridTable(names("pc", 8), {names("p", 8)});
     putAll(kit);
     RunResult r = run();
     EXPECT_EQ(r.status, 1);
@@ -168,7 +164,7 @@ TEST_F(EndToEnd, TooFewLinkColumnsWritesNothing) {
     EXPECT_FALSE(has("heads_updated.2da"));
 
     kit = smallKit();
-    kit["appearance.2da"] = table(names("ac", 10), {names("a", 10)});
+    kit["appearance.2da"] = gridTable(names("ac", 10), {names("a", 10)});
     putAll(kit);
     r = run();
     EXPECT_EQ(r.status, 1);

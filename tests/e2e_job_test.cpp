@@ -24,22 +24,18 @@ TEST_F(EndToEnd, LinksTheNewRowsAndLeavesInputsUntouched) {
     Table appearance = loadTable(get("appearance_updated.2da"));
     Table portraits = loadTable(get("portraits_updated.2da"));
     EXPECT_EQ(heads.rowCount(), 4);
-    EXPECT_EQ(cell(heads, 3, 1), "mnew");
+    EXPECT_EQ(cellText(heads, 3, 1), "mnew");
     ASSERT_EQ(appearance.rowCount(), 5);
-    for (int32_t row = 2; row < 5; ++row) EXPECT_EQ(cell(appearance, row, 10), "3");
-    EXPECT_EQ(cell(appearance, 3, 1), "b1");  // apphead2.txt copied row 1
+    for (int32_t row = 2; row < 5; ++row) EXPECT_EQ(cellText(appearance, row, 10), "3");
+    EXPECT_EQ(cellText(appearance, 3, 1), "b1");  // apphead2.txt copied row 1
     ASSERT_EQ(portraits.rowCount(), 2);
-    EXPECT_EQ(cell(portraits, 1, 2), "3");
-    EXPECT_EQ(cell(portraits, 1, 7), "2");
-    EXPECT_EQ(cell(portraits, 1, 8), "4");
+    EXPECT_EQ(cellText(portraits, 1, 2), "3");
+    EXPECT_EQ(cellText(portraits, 1, 7), "2");
+    EXPECT_EQ(cellText(portraits, 1, 8), "4");
 }
 
 TEST_F(EndToEnd, DoesTheWholeJobOnTheExampleKit) {
-    const fs::path kitDir = HEADLINK_EXAMPLES_DIR;
-    std::map<std::string, Bytes> kit;
-    for (const char* name : {"appearance.2da", "heads.2da", "portraits.2da", "head.txt", "apphead1.txt",
-                             "apphead2.txt", "apphead3.txt", "portraits.txt"})
-        kit[name] = readBytes(kitDir / name);
+    Kit kit = exampleKit();
     putAll(kit);
     RunResult r = run();
     ASSERT_EQ(r.status, 0) << r.err;
@@ -52,25 +48,25 @@ TEST_F(EndToEnd, DoesTheWholeJobOnTheExampleKit) {
 
     // heads: one row appended from template row 1.
     ASSERT_EQ(heads.rowCount(), 31);
-    EXPECT_EQ(cell(heads, 30, 0), "head_elf_f_moonveil");
-    EXPECT_EQ(cell(heads, 30, 1), "hd_el_f_moon");
-    EXPECT_EQ(cell(heads, 30, 3), cell(headsIn, 1, 3));  // unnamed cells follow the template
+    EXPECT_EQ(cellText(heads, 30, 0), "head_elf_f_moonveil");
+    EXPECT_EQ(cellText(heads, 30, 1), "hd_el_f_moon");
+    EXPECT_EQ(cellText(heads, 30, 3), cellText(headsIn, 1, 3));  // unnamed cells follow the template
     // appearance: rows 40 and 41 appended; apphead3.txt found row 40 again.
     ASSERT_EQ(app.rowCount(), 42);
-    EXPECT_EQ(cell(app, 40, 0), "ElfFemaleMoonveil");
-    EXPECT_EQ(cell(app, 40, 11), "fast");
-    EXPECT_EQ(cell(app, 41, 0), "ElfFemaleMoonveilCloaked");
-    EXPECT_EQ(cell(app, 41, 4), "tex_el_moon");  // copied from row 40
-    EXPECT_EQ(cell(app, 40, 10), "30");
-    EXPECT_EQ(cell(app, 41, 10), "30");
+    EXPECT_EQ(cellText(app, 40, 0), "ElfFemaleMoonveil");
+    EXPECT_EQ(cellText(app, 40, 11), "fast");
+    EXPECT_EQ(cellText(app, 41, 0), "ElfFemaleMoonveilCloaked");
+    EXPECT_EQ(cellText(app, 41, 4), "tex_el_moon");  // copied from row 40
+    EXPECT_EQ(cellText(app, 40, 10), "30");
+    EXPECT_EQ(cellText(app, 41, 10), "30");
     // portraits: row 32 linked to appearance rows 41 (main), 40 and 40.
     ASSERT_EQ(por.rowCount(), 33);
-    EXPECT_EQ(cell(por, 32, 2), "41");
-    EXPECT_EQ(cell(por, 32, 7), "40");
-    EXPECT_EQ(cell(por, 32, 8), "40");
+    EXPECT_EQ(cellText(por, 32, 2), "41");
+    EXPECT_EQ(cellText(por, 32, 7), "40");
+    EXPECT_EQ(cellText(por, 32, 8), "40");
     // Existing rows are untouched, the pools only grew, and the pool-size
     // fields, the pools' lengths in the inputs, still are.
-    for (int32_t c = 0; c < app.columnCount(); ++c) EXPECT_EQ(cell(app, 39, c), cell(appIn, 39, c));
+    for (int32_t c = 0; c < app.columnCount(); ++c) EXPECT_EQ(cellText(app, 39, c), cellText(appIn, 39, c));
     for (const auto& [in, out] : {std::pair{&headsIn, &heads}, {&appIn, &app}, {&porIn, &por}}) {
         EXPECT_GT(out->pool().size(), in->pool().size());
         EXPECT_TRUE(std::equal(in->pool().begin(), in->pool().end(), out->pool().begin()));
@@ -87,40 +83,40 @@ TEST_F(EndToEnd, DoesTheWholeJobOnTheExampleKit) {
 
 TEST_F(EndToEnd, HeadScriptMatchingAnExistingRowIsLinked) {
     auto kit = smallKit();
-    kit["head.txt"] = script("0 1 M1");  // first row whose model is "m1": row 1
+    kit["head.txt"] = bytesOf("0 1 M1");  // first row whose model is "m1": row 1
     putAll(kit);
     ASSERT_EQ(run().status, 0);
     EXPECT_EQ(get("heads_updated.2da"), kit["heads.2da"]);  // found, not added
     Table app = loadTable(get("appearance_updated.2da"));
-    for (int32_t row = 2; row < 5; ++row) EXPECT_EQ(cell(app, row, 10), "1");
+    for (int32_t row = 2; row < 5; ++row) EXPECT_EQ(cellText(app, row, 10), "1");
 }
 
 TEST_F(EndToEnd, AppearanceScriptsEndingOnOneRow) {
     auto kit = smallKit();
-    kit["apphead1.txt"] = script("0 0 same");
-    kit["apphead2.txt"] = script("1 0 SAME 3 x");
-    kit["apphead3.txt"] = script("0 0 same\n");
+    kit["apphead1.txt"] = bytesOf("0 0 same");
+    kit["apphead2.txt"] = bytesOf("1 0 SAME 3 x");
+    kit["apphead3.txt"] = bytesOf("0 0 same\n");
     putAll(kit);
     ASSERT_EQ(run().status, 0);
     Table app = loadTable(get("appearance_updated.2da"));
     ASSERT_EQ(app.rowCount(), 3);
-    EXPECT_EQ(cell(app, 2, 3), "x");
-    EXPECT_EQ(cell(app, 2, 10), "3");
+    EXPECT_EQ(cellText(app, 2, 3), "x");
+    EXPECT_EQ(cellText(app, 2, 10), "3");
     Table por = loadTable(get("portraits_updated.2da"));
-    for (int32_t column : {2, 7, 8}) EXPECT_EQ(cell(por, 1, column), "2");
+    for (int32_t column : {2, 7, 8}) EXPECT_EQ(cellText(por, 1, column), "2");
 }
 
 TEST_F(EndToEnd, ScriptReportingRowZeroContinues) {
     auto kit = smallKit();
-    kit["apphead1.txt"] = script("1 1 a1");  // row 0 holds "a1" in column 1
-    kit["head.txt"] = script("0 1 m0");      // row 0 holds "m0" in column 1
+    kit["apphead1.txt"] = bytesOf("1 1 a1");  // row 0 holds "a1" in column 1
+    kit["head.txt"] = bytesOf("0 1 m0");      // row 0 holds "m0" in column 1
     putAll(kit);
     RunResult r = run();
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(loadTable(get("heads_updated.2da")).rowCount(), 3);
     Table app = loadTable(get("appearance_updated.2da"));
-    EXPECT_EQ(cell(app, 0, 10), "0");
-    EXPECT_EQ(cell(loadTable(get("portraits_updated.2da")), 1, 7), "0");
+    EXPECT_EQ(cellText(app, 0, 10), "0");
+    EXPECT_EQ(cellText(loadTable(get("portraits_updated.2da")), 1, 7), "0");
 }
 
 TEST_F(EndToEnd, SecondRunOnItsOwnOutputsAddsNothing) {
@@ -139,12 +135,8 @@ TEST_F(EndToEnd, SecondRunOnItsOwnOutputsAddsNothing) {
 }
 
 TEST_F(EndToEnd, ReportsWhatItDidOnTheExampleKit) {
-    const fs::path kitDir = HEADLINK_EXAMPLES_DIR;
     fs::create_directory(dir_ / "kit");
-    for (const auto& entry : fs::directory_iterator(kitDir)) {
-        const std::string ext = entry.path().extension().string();
-        if (ext == ".2da" || ext == ".txt") fs::copy_file(entry.path(), dir_ / "kit" / entry.path().filename());
-    }
+    for (const auto& [name, bytes] : exampleKit()) put("kit/" + name, bytes);
     const Bytes expected = readBytes(HEADLINK_EXPECTED_DIR "/example-report.txt");
     RunResult r = run("-v -C kit");
     ASSERT_EQ(r.status, 0) << r.err;
@@ -158,17 +150,12 @@ TEST_F(EndToEnd, ReportsWhatItDidOnTheExampleKit) {
 TEST_F(EndToEnd, OutputsMatchTheReferenceBuild) {
     const std::string reference = env("HEADLINK_REFERENCE_EXE");
     if (reference.empty()) GTEST_SKIP() << "HEADLINK_REFERENCE_EXE is not set";
-    const fs::path kitDir = HEADLINK_EXAMPLES_DIR;
-    auto example = smallKit();
-    for (const auto& entry : fs::directory_iterator(kitDir)) {
-        const std::string ext = entry.path().extension().string();
-        if (ext == ".2da" || ext == ".txt") example[entry.path().filename().string()] = readBytes(entry.path());
-    }
+    const Kit example = exampleKit();
     // CR LF line ends, a NUL-cut value, and text after a 0x1A byte.
     auto crlf = smallKit();
-    crlf["head.txt"] = script("0 0 newhead\r\n1 M0\r\n\x1A" "1 ignored\r\n");
-    crlf["apphead1.txt"] = script(std::string("0 0 app1\r\n3 cut\0tail\r\n", 22));
-    crlf["portraits.txt"] = script("0 0 p\r\n4 x\x1A");
+    crlf["head.txt"] = bytesOf("0 0 newhead\r\n1 M0\r\n\x1A" "1 ignored\r\n");
+    crlf["apphead1.txt"] = bytesOf(std::string("0 0 app1\r\n3 cut\0tail\r\n", 22));
+    crlf["portraits.txt"] = bytesOf("0 0 p\r\n4 x\x1A");
     for (const auto& kit : {example, crlf}) {
         std::map<std::string, Bytes> outputs;
         for (const std::string& exe : {exe_, reference}) {

@@ -11,8 +11,7 @@ namespace {
 // What twoda diff sees after a run on the example kit: exactly the rows
 // headlink added and the cells it linked, as the README's worked example says.
 TEST_F(EndToEnd, TwodaDiffShowsWhatHeadlinkDid) {
-    for (const auto& entry : fs::directory_iterator(HEADLINK_EXAMPLES_DIR))
-        if (entry.is_regular_file()) fs::copy_file(entry.path(), dir_ / entry.path().filename());
+    putAll(exampleKit());
     ASSERT_EQ(run().status, 0);
     std::string seen;
     for (const char* name : {"heads", "appearance", "portraits"}) {
@@ -31,10 +30,7 @@ TEST_F(EndToEnd, TwodaDiffShowsWhatHeadlinkDid) {
 
 // Every twoda command on one small table, and build writing safely.
 TEST_F(EndToEnd, TwodaCommands) {
-    testing::TableLayout layout;
-    layout.columns = {"name", "note"};
-    layout.rowLabels = {"0", "1"};
-    layout.cells = {{"a", "two words"}, {"caf\xC3\xA9", ""}};
+    TableLayout layout = gridLayout({"name", "note"}, {{"a", "two words"}, {"caf\xC3\xA9", ""}});
     const Bytes table = testing::buildTable(layout);
     put("t.2da", table);
     const std::string text = "2DA V2.0\n\n\tname\tnote\n0\ta\t\"two words\"\n1\tcaf\xC3\xA9\t****\n";

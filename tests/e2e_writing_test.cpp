@@ -73,7 +73,7 @@ TEST_F(EndToEnd, FailedWriteLeavesEarlierOutputAndNoTemporary) {
     auto kit = smallKit();
     // An appearance table of about 80 KB: past the 1-block (512-byte) limit,
     // and more than the small file system holds beside the inputs.
-    kit["appearance.2da"] = table(names("ac", 11), std::vector<std::vector<std::string>>(3000, names("v", 11)));
+    kit["appearance.2da"] = gridTable(names("ac", 11), std::vector<std::vector<std::string>>(3000, names("v", 11)));
     const std::vector<std::string> expectedFiles = {
         "appearance.2da", "appearance_updated.2da", "apphead1.txt", "apphead2.txt", "apphead3.txt", "head.txt",
         "heads.2da", "heads_updated.2da", "portraits.2da", "portraits.txt", "portraits_updated.2da"};

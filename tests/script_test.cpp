@@ -5,12 +5,15 @@
 #include "patch/patch.h"
 #include "patch/tokens.h"
 #include "table/table.h"
+#include "tests/support/fixtures.h"
 #include "tests/support/table_builder.h"
+#include "tests/support/table_checks.h"
 
 namespace headlink {
 namespace {
 
-std::vector<uint8_t> bytesOf(std::string_view s) { return {s.begin(), s.end()}; }
+using testing::bytesOf;
+using testing::cellText;
 
 struct IntCase {
     std::string input;
@@ -91,16 +94,11 @@ TEST(ScriptTokens, TextTokensAndTextMode) {
 }
 
 // The table of the file-format example: columns a, b; rows x y / z y.
-const std::vector<uint8_t> kExample = {
-    '2', 'D', 'A', ' ', 'B', 'I', 'N', '1', '\n', 'a', '\t', 'b', '\t', 0,
-    2, 0, 0, 0, '0', '\t', '1', '\t',
-    0, 0, 2, 0, 4, 0, 2, 0,
-    6, 0,
-    'x', 0, 'y', 0, 'z', 0};
+using testing::kFormatExample;
 
 class Scripts : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_EQ(table.loadBytes(kExample, "example.2da"), 0); }
+    void SetUp() override { ASSERT_EQ(table.loadBytes(kFormatExample, "example.2da"), 0); }
 
     int32_t apply(std::string_view script) {
         result = {};
@@ -108,11 +106,7 @@ protected:
         why = result ? std::string() : result.description();
         return row;
     }
-    std::string text(int32_t row, int32_t column) const {
-        std::string_view s;
-        EXPECT_TRUE(table.poolString(table.cellOffset(row, column), &s));
-        return std::string(s);
-    }
+    std::string text(int32_t row, int32_t column) const { return cellText(table, row, column); }
 
     Table table;
     Result result;
@@ -230,14 +224,8 @@ TEST_F(Scripts, FailuresSayWhyAndLeaveTheTableUnchanged) {
 }
 
 TEST(ScriptLimits, PoolFullHalfWayLeavesTheTableUnchanged) {
-    testing::TableLayout layout;
-    layout.columns = {"k", "v"};
-    layout.rowLabels = testing::numberedLabels(1);
-    layout.rawPool = std::vector<uint8_t>(65520, 'p');
-    layout.rawPool->back() = 0;
-    layout.rawGrid = {0, 0};
     Table t;
-    ASSERT_EQ(t.loadBytes(testing::buildTable(layout), "big.2da"), 0);
+    ASSERT_EQ(t.loadBytes(testing::buildTable(testing::longStringLayout({"k", "v"}, 65520)), "big.2da"), 0);
     const auto before = t.bytes();
     Result why;
     // The key fits; the value of the pair on line 2 does not.
@@ -251,7 +239,7 @@ TEST(ScriptLimits, PoolFullHalfWayLeavesTheTableUnchanged) {
 
 TEST(ScriptFiles, MissingScriptIsReported) {
     Table t;
-    ASSERT_EQ(t.loadBytes(kExample, "example.2da"), 0);
+    ASSERT_EQ(t.loadBytes(kFormatExample, "example.2da"), 0);
     Result why;
     EXPECT_EQ(applyScript(t, "no-such-script.txt", &why), -1);
     EXPECT_EQ(why.description(), "no-such-script.txt: cannot open: No such file or directory");

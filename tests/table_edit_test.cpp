@@ -5,16 +5,13 @@
 
 #include "table/table.h"
 #include "tests/support/table_builder.h"
+#include "tests/support/table_checks.h"
 
 namespace headlink {
 namespace {
 
-Table loaded(const testing::TableLayout& layout) {
-    Table t;
-    Result why;
-    EXPECT_EQ(t.loadBytes(testing::buildTable(layout), "t.2da", &why), 0) << why.description();
-    return t;
-}
+using testing::cellText;
+using testing::loadTable;
 
 // Pool "first\0abc\0def\0abc\0"; rows point at first/abc, def/abc (second copy).
 Table withDuplicates() {
@@ -24,13 +21,7 @@ Table withDuplicates() {
     layout.rawPool = std::vector<uint8_t>{'f', 'i', 'r', 's', 't', 0, 'a', 'b', 'c', 0,
                                         'd', 'e', 'f', 0, 'a', 'b', 'c', 0};
     layout.rawGrid = {0, 6, 10, 14};
-    return loaded(layout);
-}
-
-std::string text(const Table& t, int32_t row, int32_t column) {
-    std::string_view s;
-    EXPECT_TRUE(t.poolString(t.cellOffset(row, column), &s));
-    return std::string(s);
+    return loadTable(layout);
 }
 
 TEST(PoolLookup, FirstMatchIgnoringAsciiCaseOnly) {
@@ -45,11 +36,7 @@ TEST(PoolLookup, FirstMatchIgnoringAsciiCaseOnly) {
 }
 
 TEST(PoolLookup, NonAsciiLettersDoNotFold) {
-    testing::TableLayout layout;
-    layout.columns = {"k"};
-    layout.rowLabels = testing::numberedLabels(2);
-    layout.cells = {{"pad"}, {"\xC3\xA9t\xC3\xA9"}};  // UTF-8 "été"
-    Table t = loaded(layout);
+    Table t = loadTable(testing::gridLayout({"k"}, {{"pad"}, {"\xC3\xA9t\xC3\xA9"}}));  // UTF-8 "été"
     EXPECT_EQ(t.findString("\xC3\xA9T\xC3\xA9"), 4);
     EXPECT_EQ(t.findString("\xC3\x89T\xC3\x89"), 0);  // "ÉTÉ": only A-Z fold
 }
@@ -74,7 +61,7 @@ TEST(CellEdit, ReusesExistingStringsAndAppendsNewOnesOnce) {
     Table t = withDuplicates();
     ASSERT_EQ(t.setCell(1, 1, "ABC"), 0);
     EXPECT_EQ(t.cellOffset(1, 1), 6);
-    EXPECT_EQ(text(t, 1, 1), "abc");  // the pool's spelling wins
+    EXPECT_EQ(cellText(t, 1, 1), "abc");  // the pool's spelling wins
     EXPECT_EQ(t.pool(), poolWith(""));
 
     ASSERT_EQ(t.setCell(0, 0, "new"), 0);
@@ -100,7 +87,7 @@ TEST(CellEdit, TextEqualToTheFirstPoolStringIsAppendedEveryTime) {
     EXPECT_EQ(t.cellOffset(0, 1), 18);
     EXPECT_EQ(t.cellOffset(1, 1), 24);
     EXPECT_EQ(t.pool(), poolWith(std::string("first\0First\0", 12)));
-    EXPECT_EQ(text(t, 1, 1), "First");
+    EXPECT_EQ(cellText(t, 1, 1), "First");
     EXPECT_EQ(t.findRow("first", 1), -1);
 }
 
@@ -110,7 +97,7 @@ TEST(CellEdit, PoolGrowsPastTwiceItsSize) {
     layout.rowLabels = testing::numberedLabels(1);
     layout.rawPool = std::vector<uint8_t>{0};  // one empty string, at offset 0
     layout.rawGrid = {0};
-    Table t = loaded(layout);
+    Table t = loadTable(layout);
     // The string at offset 0 is never found, so an empty text is appended.
     ASSERT_EQ(t.setCell(0, 0, ""), 0);
     EXPECT_EQ(t.cellOffset(0, 0), 1);
@@ -126,13 +113,7 @@ TEST(CellEdit, PoolGrowsPastTwiceItsSize) {
 }
 
 TEST(CellEdit, PoolStopsAtSixtyFiveThousandFiveHundredThirtyFiveBytes) {
-    testing::TableLayout layout;
-    layout.columns = {"k"};
-    layout.rowLabels = testing::numberedLabels(1);
-    layout.rawPool = std::vector<uint8_t>(65530, 'p');
-    layout.rawPool->back() = 0;
-    layout.rawGrid = {0};
-    Table t = loaded(layout);
+    Table t = loadTable(testing::longStringLayout({"k"}, 65530));
     ASSERT_EQ(t.setCell(0, 0, "abcd"), 0);  // 65530 + 5 = 65535: fits exactly
     EXPECT_EQ(t.cellOffset(0, 0), 65530);
     auto before = t.bytes();
@@ -180,7 +161,7 @@ TEST(RowAppend, StopsAtTheSixteenBitRowCount) {
     layout.columns = {"k"};
     layout.rowLabels = std::vector<std::string>(65535, "");
     layout.cells = std::vector<std::vector<std::string>>(65535, {"x"});
-    Table t = loaded(layout);
+    Table t = loadTable(layout);
     Result why;
     EXPECT_EQ(t.appendRow(0, &why), -1);
     EXPECT_EQ(why.reason, "the table already holds 65535 rows, the most it can");

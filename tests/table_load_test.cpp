@@ -3,35 +3,23 @@
 #include <sstream>
 
 #include "table/table.h"
+#include "tests/support/fixtures.h"
 #include "tests/support/table_builder.h"
+#include "tests/support/table_checks.h"
 #include "twoda/commands.h"
 
 namespace headlink {
 namespace {
 
-// Columns a and b, rows 0 and 1, pool strings x, y, z.
-const std::vector<uint8_t> kExample = {
-    '2', 'D', 'A', ' ', 'B', 'I', 'N', '1', '\n',  // signature line
-    'a', '\t', 'b', '\t',                          // column labels
-    0x00,                                          // terminator, labelEnd 13
-    0x02, 0x00,                                    // row count 2
-    0x00, 0x00,                                    // upper half of the count
-    '0', '\t', '1', '\t',                          // row labels; gridStart 22
-    0x00, 0x00, 0x02, 0x00,                        // row 0: x y
-    0x04, 0x00, 0x02, 0x00,                        // row 1: z y
-    0x06, 0x00,                                    // pool-size field
-    'x', 0, 'y', 0, 'z', 0};                       // pool, poolStart 32
-
-std::string text(const Table& t, int32_t row, int32_t column) {
-    std::string_view s;
-    EXPECT_TRUE(t.poolString(t.cellOffset(row, column), &s));
-    return std::string(s);
-}
+using testing::cellText;
+// Columns a and b, rows 0 and 1, pool strings x, y, z: labelEnd 13,
+// gridStart 22, poolStart 32 (laid out byte by byte in support/fixtures.cpp).
+using testing::kFormatExample;
 
 TEST(TableLoad, ExampleTableFieldByField) {
     Table t;
     Result why;
-    ASSERT_EQ(t.loadBytes(kExample, "example.2da", &why), 0) << why.description();
+    ASSERT_EQ(t.loadBytes(kFormatExample, "example.2da", &why), 0) << why.description();
     EXPECT_TRUE(why);
     EXPECT_EQ(t.columnCount(), 2);
     EXPECT_EQ(t.loadedRowCount(), 2);
@@ -48,8 +36,8 @@ TEST(TableLoad, ExampleTableFieldByField) {
     EXPECT_EQ(t.poolIndex(), (std::vector<uint16_t>{0, 2, 4}));
     EXPECT_EQ(t.cellOffset(0, 0), 0);
     EXPECT_EQ(t.cellOffset(1, 0), 4);
-    EXPECT_EQ(text(t, 0, 1), "y");
-    EXPECT_EQ(text(t, 1, 0), "z");
+    EXPECT_EQ(cellText(t, 0, 1), "y");
+    EXPECT_EQ(cellText(t, 1, 0), "z");
     EXPECT_EQ(t.name(), "example.2da");
 }
 
@@ -132,10 +120,10 @@ TEST(TableLoad, OffsetIntoAStringReadsAsItsTail) {
     layout.rawGrid = {3};  // the last byte of the pool: its closing NUL
     Table t;
     ASSERT_EQ(t.loadBytes(testing::buildTable(layout), "t"), 0);
-    EXPECT_EQ(text(t, 0, 0), "");
+    EXPECT_EQ(cellText(t, 0, 0), "");
     layout.rawGrid = {1};
     ASSERT_EQ(t.loadBytes(testing::buildTable(layout), "t"), 0);
-    EXPECT_EQ(text(t, 0, 0), "yz");
+    EXPECT_EQ(cellText(t, 0, 0), "yz");
 }
 
 struct Malformed {
@@ -150,15 +138,7 @@ std::vector<uint8_t> withoutLast(std::vector<uint8_t> v, std::size_t n) {
     return v;
 }
 
-std::vector<uint8_t> bigPool() {
-    testing::TableLayout layout;
-    layout.columns = {"a"};
-    layout.rowLabels = testing::numberedLabels(1);
-    layout.rawPool = std::vector<uint8_t>(65536, 'q');
-    layout.rawPool->back() = 0;
-    layout.rawGrid = {0};
-    return testing::buildTable(layout);
-}
+std::vector<uint8_t> bigPool() { return testing::buildTable(testing::longStringLayout({"a"}, 65536)); }
 
 // `rows` rows x 3 columns over `pool`, every cell at offset 0 but the
 // last, which gets `last`.
@@ -183,12 +163,12 @@ std::vector<uint8_t> labelsCutAt200() {
 }
 
 TEST(TableLoad, RejectsMalformedFilesWithTheirReason) {
-    std::vector<uint8_t> shortLabels(kExample.begin(), kExample.begin() + 20);  // "0\t1" cut
-    std::vector<uint8_t> noPoolNul = kExample;
+    std::vector<uint8_t> shortLabels(kFormatExample.begin(), kFormatExample.begin() + 20);  // "0\t1" cut
+    std::vector<uint8_t> noPoolNul = kFormatExample;
     noPoolNul[37] = 'z';  // the pool's closing NUL
-    std::vector<uint8_t> pastPool = kExample;
+    std::vector<uint8_t> pastPool = kFormatExample;
     pastPool[28] = 0x06;  // row 1, column 1: offset 6 is one past the 6-byte pool
-    std::vector<uint8_t> upperCount = kExample;
+    std::vector<uint8_t> upperCount = kFormatExample;
     upperCount[17] = 0x01;  // 65,536 more rows
     std::vector<uint8_t> zeroRowsUpper = {'s', 0, 0, 0, 0x09, 0x09};
     // The last cell of 300 x 3 lies before the pool-size field and a 4-byte pool.
@@ -205,9 +185,9 @@ TEST(TableLoad, RejectsMalformedFilesWithTheirReason) {
         {"NUL at the end", {'a', '\t', 0}, "malformed: the file ends inside the row count", 3},
         {"row labels cut", shortLabels, "malformed: row labels end after 1 of 2 rows", 20},
         {"row labels cut after many", cut200, "malformed: row labels end after 200 of 300 rows", cut200.size()},
-        {"grid past the end", withoutLast(kExample, 9),
+        {"grid past the end", withoutLast(kFormatExample, 9),
          "malformed: the cell grid of 2 rows x 2 columns runs past the end of the file", 22},
-        {"pool-size field past the end", withoutLast(kExample, 7),
+        {"pool-size field past the end", withoutLast(kFormatExample, 7),
          "malformed: the cell grid of 2 rows x 2 columns runs past the end of the file", 22},
         {"pool without NUL", noPoolNul, "malformed: the last pool string has no closing NUL", 37},
         {"offset one past the pool", pastPool,

@@ -12,46 +12,35 @@
 #include "fileio/fileio.h"
 #include "table/table.h"
 #include "tests/support/table_builder.h"
+#include "tests/support/table_checks.h"
 #include "tests/support/temp_dir.h"
 
 namespace headlink {
 namespace {
 
-testing::TableLayout shape(std::vector<std::string> columns, std::vector<std::vector<std::string>> cells) {
-    testing::TableLayout layout;
-    layout.columns = std::move(columns);
-    layout.rowLabels = testing::numberedLabels(cells.size());
-    layout.cells = std::move(cells);
-    return layout;
-}
-
-Table loaded(const testing::TableLayout& layout) {
-    Table t;
-    Result why;
-    EXPECT_EQ(t.loadBytes(testing::buildTable(layout), "t.2da", &why), 0) << why.description();
-    return t;
-}
+using testing::gridLayout;
+using testing::loadTable;
 
 std::vector<testing::TableLayout> roundTripShapes() {
     std::vector<testing::TableLayout> shapes;
-    shapes.push_back(shape({"a", "b"}, {{"x", "y"}, {"z", "y"}}));
-    shapes.push_back(shape({"a", "b", "c"}, {}));                         // zero rows
-    shapes.push_back(shape({}, {{}, {}, {}}));                            // zero columns
-    shapes.push_back(shape({"a", "b"}, {{"", ""}, {"", "q"}}));           // empty strings
-    auto odd = shape({"", "label with spaces", "\x7f\xff"}, {{"1", "2", "3"}});
+    shapes.push_back(gridLayout({"a", "b"}, {{"x", "y"}, {"z", "y"}}));
+    shapes.push_back(gridLayout({"a", "b", "c"}, {}));                  // zero rows
+    shapes.push_back(gridLayout({}, {{}, {}, {}}));                     // zero columns
+    shapes.push_back(gridLayout({"a", "b"}, {{"", ""}, {"", "q"}}));    // empty strings
+    auto odd = gridLayout({"", "label with spaces", "\x7f\xff"}, {{"1", "2", "3"}});
     odd.signature = "odd signature \x01\x02 no newline";
     odd.rowLabels = {"label\rwith\ncontrol bytes"};
     odd.poolSizeField = 0x1234;  // never recomputed
     shapes.push_back(odd);
-    auto dup = shape({"a"}, {{"x"}});
+    auto dup = gridLayout({"a"}, {{"x"}});
     dup.rawPool = std::vector<uint8_t>{'x', 0, 'X', 0, 'x', 0, 0};  // duplicates and an empty string
     dup.rawGrid = {4};
     shapes.push_back(dup);
-    auto tail = shape({"a"}, {{"x"}});
+    auto tail = gridLayout({"a"}, {{"x"}});
     tail.rawPool = std::vector<uint8_t>{'x', 'y', 0};
     tail.rawGrid = {1};  // into the middle of a string
     shapes.push_back(tail);
-    auto labels = shape({"a"}, {{"x"}, {"y"}});
+    auto labels = gridLayout({"a"}, {{"x"}, {"y"}});
     labels.rowLabels = {"", "row with a long label"};
     shapes.push_back(labels);
     return shapes;
@@ -80,7 +69,7 @@ TEST(TableWrite, AppendedRowsAreLabelledWithTheirIndex) {
         layout.rowLabels = {"zero", "one"};
         layout.cells = {{"a"}, {"b"}};
         layout.poolSizeField = read;
-        Table t = loaded(layout);
+        Table t = loadTable(layout);
         ASSERT_EQ(t.appendRow(0), 2);
         ASSERT_EQ(t.setCell(2, 0, "c"), 0);
         const std::vector<uint8_t> expected = {
@@ -99,7 +88,7 @@ TEST(TableWrite, RowCountCarriesIntoItsHighByte) {
     layout.columns = {"k"};
     layout.rowLabels = testing::numberedLabels(255);
     layout.cells = std::vector<std::vector<std::string>>(255, {"x"});
-    Table t = loaded(layout);
+    Table t = loadTable(layout);
     // "2DA V2.b\n" "k\t" and the NUL at byte 11; the count follows at 12.
     const std::vector<std::vector<uint8_t>> counts = {{0xFF, 0, 0, 0}, {0x00, 1, 0, 0}, {0x01, 1, 0, 0}};
     for (std::size_t added = 0; added < counts.size(); ++added) {
@@ -118,7 +107,7 @@ TEST(TableWrite, RowCountCarriesIntoItsHighByte) {
 class TableFiles : public testing::TempDir {};
 
 TEST_F(TableFiles, SaveReplacesAnEarlierOutputAndLeavesNoTemporary) {
-    auto input = testing::buildTable(shape({"a"}, {{"x"}}));
+    auto input = testing::gridTable({"a"}, {{"x"}});
     Table t;
     ASSERT_EQ(t.loadBytes(input, "t"), 0);
     { std::ofstream(path("out.2da")) << "an older, longer output file"; }
@@ -131,7 +120,7 @@ TEST_F(TableFiles, SaveReplacesAnEarlierOutputAndLeavesNoTemporary) {
 TEST_F(TableFiles, SaveOntoAFolderFailsAndKeepsTheFolder) {
     std::filesystem::create_directory(path("out.2da"));
     Table t;
-    ASSERT_EQ(t.loadBytes(testing::buildTable(shape({"a"}, {{"x"}})), "t"), 0);
+    ASSERT_EQ(t.loadBytes(testing::gridTable({"a"}, {{"x"}}), "t"), 0);
     Result why;
     EXPECT_EQ(t.save(path("out.2da"), &why), 1);
     EXPECT_EQ(why.reason, "cannot write: a folder of this name is in the way");

@@ -9,6 +9,7 @@
 #include "patch/patch.h"
 #include "table/table.h"
 #include "tests/support/table_builder.h"
+#include "tests/support/table_checks.h"
 #include "tests/support/temp_dir.h"
 #include "twoda/commands.h"
 #include "twoda/textform.h"
@@ -26,11 +27,9 @@ Bytes build(std::string_view text) {
 }
 
 std::string textOf(const Bytes& bytes) {
-    Table table;
-    Result why;
+    const Table table = testing::loadTable(bytes);
     std::ostringstream text;
-    EXPECT_EQ(table.loadBytes(bytes, "t", &why), 0) << why.description();
-    why = writeTextForm(table, text);
+    const Result why = writeTextForm(table, text);
     EXPECT_TRUE(why) << why.description();
     return text.str();
 }
@@ -158,10 +157,7 @@ TEST(TextForm, RefusesTextsItCannotWrite) {
 // loader's tests check that it gives the loader's reason for every other
 // malformed shape.)
 TEST(Check, ReportsEveryProblem) {
-    testing::TableLayout good;
-    good.columns = {"a", "b"};
-    good.rowLabels = testing::numberedLabels(2);
-    good.cells = {{"x", "y"}, {"y", ""}};
+    const testing::TableLayout good = testing::gridLayout({"a", "b"}, {{"x", "y"}, {"y", ""}});
     testing::TableLayout oddField = good;
     oddField.poolSizeField = 99;
     testing::TableLayout offsets = good;
@@ -225,11 +221,9 @@ protected:
 // find must name the row a script with the same key reuses, and say "no
 // row" exactly when the script would append one.
 TEST_F(TwodaFiles, FindAgreesWithWhatAScriptDoes) {
-    testing::TableLayout layout;
-    layout.columns = {"label", "race"};
-    layout.rowLabels = testing::numberedLabels(4);
     // Pool: "first" at 0, "human" 6, "a" 12, "elf" 14, "x" 18, "b" 20, "Elf" 22.
-    layout.cells = {{"first", "human"}, {"a", "first"}, {"elf", "x"}, {"b", "Elf"}};
+    const testing::TableLayout layout =
+        testing::gridLayout({"label", "race"}, {{"first", "human"}, {"a", "first"}, {"elf", "x"}, {"b", "Elf"}});
     const std::string file = put("t.2da", testing::buildTable(layout));
     const struct {
         std::string column, key;

@@ -7,19 +7,23 @@
 // output is the same on every run, so the committed corpus can be rebuilt.
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "tests/support/fixtures.h"
 #include "tests/support/table_builder.h"
 
 namespace fs = std::filesystem;
 using headlink::testing::buildTable;
+using headlink::testing::Bytes;
+using headlink::testing::bytesOf;
+using headlink::testing::exampleFile;
+using headlink::testing::gridLayout;
+using headlink::testing::Kit;
 using headlink::testing::numberedLabels;
 using headlink::testing::TableLayout;
-using Bytes = std::vector<uint8_t>;
 
 namespace {
 
@@ -27,72 +31,50 @@ fs::path corpus;
 
 void write(const std::string& folder, const std::string& name, const Bytes& bytes) {
     fs::create_directories(corpus / folder);
-    std::ofstream out(corpus / folder / name, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    if (!out) {
+    if (!headlink::testing::writeBytes(corpus / folder / name, bytes)) {
         std::fprintf(stderr, "make_seeds: cannot write %s/%s\n", folder.c_str(), name.c_str());
         std::exit(1);
     }
 }
 
-Bytes readExample(const std::string& name) {
-    std::ifstream in(std::string(HEADLINK_EXAMPLES_DIR) + "/" + name, std::ios::binary);
-    Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (bytes.empty()) {
-        std::fprintf(stderr, "make_seeds: cannot read example %s\n", name.c_str());
-        std::exit(1);
-    }
-    return bytes;
-}
-
-Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
-
-TableLayout grid(std::vector<std::string> columns, std::vector<std::vector<std::string>> cells) {
-    TableLayout layout;
-    layout.columns = std::move(columns);
-    layout.rowLabels = numberedLabels(cells.size());
-    layout.cells = std::move(cells);
-    return layout;
-}
-
 // Small tables shaped like the run's three (the run needs appearance to
 // have 11 columns or more and portraits 9 or more).
 Bytes smallHeads() {
-    return buildTable(grid({"label", "model", "texture", "gender", "race", "skin"},
-                           {{"head_a", "hd_a", "tx_a", "f", "elf", "pale"},
-                            {"head_b", "hd_b", "tx_b", "m", "elf", "dark"},
-                            {"Head_C", "hd_c", "****", "f", "dwarf", ""},
-                            {"head_d", "hd_b", "tx_b", "m", "HUMAN", "pale"}}));
+    return buildTable(gridLayout({"label", "model", "texture", "gender", "race", "skin"},
+                                 {{"head_a", "hd_a", "tx_a", "f", "elf", "pale"},
+                                  {"head_b", "hd_b", "tx_b", "m", "elf", "dark"},
+                                  {"Head_C", "hd_c", "****", "f", "dwarf", ""},
+                                  {"head_d", "hd_b", "tx_b", "m", "HUMAN", "pale"}}));
 }
 
 Bytes smallAppearance() {
-    return buildTable(grid({"label", "name", "model", "tex", "race", "gender", "size", "walk", "run",
-                            "portrait", "head", "speed"},
-                           {{"ElfFemale", "1001", "m_ef", "t_ef", "elf", "f", "1", "2", "4", "po_ef", "0", "slow"},
-                            {"ElfMale", "1002", "m_em", "t_em", "elf", "m", "1", "2", "4", "po_em", "1", "fast"},
-                            {"Dwarf", "1003", "m_dw", "****", "dwarf", "m", "0", "1", "3", "****", "2", "slow"}}));
+    return buildTable(gridLayout({"label", "name", "model", "tex", "race", "gender", "size", "walk", "run",
+                                  "portrait", "head", "speed"},
+                                 {{"ElfFemale", "1001", "m_ef", "t_ef", "elf", "f", "1", "2", "4", "po_ef", "0", "slow"},
+                                  {"ElfMale", "1002", "m_em", "t_em", "elf", "m", "1", "2", "4", "po_em", "1", "fast"},
+                                  {"Dwarf", "1003", "m_dw", "****", "dwarf", "m", "0", "1", "3", "****", "2", "slow"}}));
 }
 
 Bytes smallPortraits() {
-    return buildTable(grid({"label", "base", "main", "gender", "race", "plot", "lowgore", "alt1", "alt2"},
-                           {{"po_ef", "po_ef_", "0", "f", "elf", "0", "****", "0", "0"},
-                            {"po_em", "po_em_", "1", "m", "elf", "0", "****", "1", "1"},
-                            {"po_dw", "po_dw_", "2", "m", "dwarf", "1", "****", "2", "2"}}));
+    return buildTable(gridLayout({"label", "base", "main", "gender", "race", "plot", "lowgore", "alt1", "alt2"},
+                                 {{"po_ef", "po_ef_", "0", "f", "elf", "0", "****", "0", "0"},
+                                  {"po_em", "po_em_", "1", "m", "elf", "0", "****", "1", "1"},
+                                  {"po_dw", "po_dw_", "2", "m", "dwarf", "1", "****", "2", "2"}}));
 }
 
 // Raw pools: "dup" stored twice (and once as "DUP"), with rows pointing at
 // each copy and into the middle of a string.
 Bytes duplicatesTable() {
-    TableLayout layout = grid({"a", "b"}, {});
+    TableLayout layout = gridLayout({"a", "b"}, {});
     layout.rowLabels = numberedLabels(3);
-    layout.rawPool = text(std::string("first\0dup\0DUP\0dup\0mid-string\0", 29));
+    layout.rawPool = bytesOf(std::string("first\0dup\0DUP\0dup\0mid-string\0", 29));
     layout.rawGrid = {0, 6, 10, 14, 20, 24};
     return buildTable(layout);
 }
 
 // Rows but no pool at all: every cell points nowhere, so it is rejected.
 Bytes emptyPoolTable() {
-    TableLayout layout = grid({"a", "b"}, {});
+    TableLayout layout = gridLayout({"a", "b"}, {});
     layout.rowLabels = numberedLabels(2);
     layout.rawPool = Bytes{};
     layout.rawGrid = {0, 0, 5, 7};
@@ -101,16 +83,16 @@ Bytes emptyPoolTable() {
 
 // One cell one past the end of the pool: rejected.
 Bytes danglingOffsetTable() {
-    TableLayout layout = grid({"a", "b"}, {});
+    TableLayout layout = gridLayout({"a", "b"}, {});
     layout.rowLabels = numberedLabels(2);
-    layout.rawPool = text(std::string("x\0yz\0", 5));
+    layout.rawPool = bytesOf(std::string("x\0yz\0", 5));
     layout.rawGrid = {0, 2, 3, 5};
     return buildTable(layout);
 }
 
 // A pool of 65,529 bytes: six bytes from the 16-bit limit.
 Bytes nearlyFullPoolTable() {
-    return buildTable(grid({"a", "b"}, {{"small", std::string(65515, 'p')}, {"tiny", "x"}}));
+    return buildTable(gridLayout({"a", "b"}, {{"small", std::string(65515, 'p')}, {"tiny", "x"}}));
 }
 
 void putU16(Bytes& out, std::size_t v) {
@@ -128,35 +110,37 @@ Bytes scriptInput(const Bytes& table, const std::string& script) {
     return out;
 }
 
-// fuzz_run's framing: eight length-prefixed parts; a missing part is a file
-// that cannot be opened.
-struct Kit {
-    std::vector<Bytes> parts;  // appearance, heads, portraits, then the five scripts
-    std::vector<bool> missing = std::vector<bool>(8, false);
-};
-
+// fuzz_run's framing: the eight files in run order, each length-prefixed;
+// a file the kit lacks is one that cannot be opened.
 Bytes runInput(const Kit& kit) {
     Bytes out;
-    for (std::size_t i = 0; i < 8; ++i) {
-        if (kit.missing[i]) {
+    for (const char* name : headlink::testing::kKitFiles) {
+        const auto file = kit.find(name);
+        if (file == kit.end()) {
             putU16(out, 0xFFFF);
             continue;
         }
-        putU16(out, kit.parts[i].size());
-        out.insert(out.end(), kit.parts[i].begin(), kit.parts[i].end());
+        putU16(out, file->second.size());
+        out.insert(out.end(), file->second.begin(), file->second.end());
     }
     return out;
 }
 
-Kit smallKit() {
-    return Kit{{smallAppearance(), smallHeads(), smallPortraits(), text("1 0 head_new 1 hd_new 2 tx_new\n"),
-                text("1 0 ElfMaleNew 3 t_new\n"), text("3 0 ElfMaleNewCloak 2 m_cloak\n"),
-                text("0 0 elfmalenew 11 quick\n"), text("1 0 po_new 3 m end: a note\n")}};
+// The run seeds' kit: the small tables above and five scripts.
+Kit seedKit() {
+    return {{"appearance.2da", smallAppearance()},
+            {"heads.2da", smallHeads()},
+            {"portraits.2da", smallPortraits()},
+            {"head.txt", bytesOf("1 0 head_new 1 hd_new 2 tx_new\n")},
+            {"apphead1.txt", bytesOf("1 0 ElfMaleNew 3 t_new\n")},
+            {"apphead2.txt", bytesOf("3 0 ElfMaleNewCloak 2 m_cloak\n")},
+            {"apphead3.txt", bytesOf("0 0 elfmalenew 11 quick\n")},
+            {"portraits.txt", bytesOf("1 0 po_new 3 m end: a note\n")}};
 }
 
 void tableSeeds() {
     for (const char* name : {"appearance.2da", "heads.2da", "portraits.2da"})
-        write("table", std::string("example-") + name, readExample(name));
+        write("table", std::string("example-") + name, exampleFile(name));
     write("table", "small-heads", smallHeads());
     write("table", "small-appearance", smallAppearance());
     write("table", "small-portraits", smallPortraits());
@@ -171,11 +155,11 @@ void tableSeeds() {
     rowsOnly.cells = {{}, {}, {}};
     write("table", "rows-no-columns", buildTable(rowsOnly));
 
-    TableLayout tabFirst = grid({"a", "b"}, {{"x", "y"}});
+    TableLayout tabFirst = gridLayout({"a", "b"}, {{"x", "y"}});
     tabFirst.signature = "\tsig\n";  // a tab at position 0 is not a column
     write("table", "tab-at-start", buildTable(tabFirst));
 
-    TableLayout oddLabels = grid({"a"}, {{"x"}, {"y"}});
+    TableLayout oddLabels = gridLayout({"a"}, {{"x"}, {"y"}});
     oddLabels.rowLabels = {"", "row\x01\xFF"};
     write("table", "odd-row-labels", buildTable(oddLabels));
     oddLabels.upperRowCount = 0x0909;  // more than 65,535 rows: rejected
@@ -184,7 +168,7 @@ void tableSeeds() {
     write("table", "raw-duplicates-and-mid-string", duplicatesTable());
     write("table", "raw-empty-pool", emptyPoolTable());
     write("table", "dangling-offset", danglingOffsetTable());
-    TableLayout sizeField = grid({"a", "b"}, {{"x", "Yy"}, {"\xC3\xA9t\xC3\xA9", "x"}});
+    TableLayout sizeField = gridLayout({"a", "b"}, {{"x", "Yy"}, {"\xC3\xA9t\xC3\xA9", "x"}});
     sizeField.poolSizeField = 1234;
     write("table", "pool-size-field-disagrees", buildTable(sizeField));
 
@@ -196,17 +180,17 @@ void tableSeeds() {
     write("table", "rows-nearly-max", buildTable(manyRows));
 
     // Each way the loader rejects a file.
-    const Bytes good = buildTable(grid({"a", "b"}, {{"x", "y"}, {"z", "y"}}));
+    const Bytes good = buildTable(gridLayout({"a", "b"}, {{"x", "y"}, {"z", "y"}}));
     write("table", "bad-empty", {});
-    write("table", "bad-no-nul", text("2DA BIN1\na\tb\t"));
+    write("table", "bad-no-nul", bytesOf("2DA BIN1\na\tb\t"));
     write("table", "bad-short-row-count", Bytes{'2', 'D', 'A', '\n', 'a', '\t', 0, 2, 0, 0});
-    Bytes few = text("2DA\na\tb\t");
+    Bytes few = bytesOf("2DA\na\tb\t");
     for (uint8_t b : Bytes{0, 5, 0, 0, 0}) few.push_back(b);  // five rows declared
-    for (uint8_t b : text("0\t1\t")) few.push_back(b);   // but two labels
+    for (uint8_t b : bytesOf("0\t1\t")) few.push_back(b);   // but two labels
     few.insert(few.end(), 16, 0);
     write("table", "bad-few-row-labels", few);
     write("table", "bad-grid-past-end", Bytes(good.begin(), good.end() - 12));
-    TableLayout bigPool = grid({"a"}, {{std::string(65535, 'b')}});
+    TableLayout bigPool = gridLayout({"a"}, {{std::string(65535, 'b')}});
     write("table", "bad-pool-too-big", buildTable(bigPool));
     Bytes noNul = good;
     noNul.back() = 'y';
@@ -258,9 +242,9 @@ void scriptSeeds() {
     const std::vector<std::pair<const char*, const char*>> examples = {
         {"heads.2da", "head.txt"}, {"appearance.2da", "apphead1.txt"}, {"appearance.2da", "apphead3.txt"}};
     for (const auto& [table, name] : examples) {
-        const Bytes script = readExample(name);
+        const Bytes script = exampleFile(name);
         write("script", std::string("example-") + name,
-              scriptInput(readExample(table), std::string(script.begin(), script.end())));
+              scriptInput(exampleFile(table), std::string(script.begin(), script.end())));
     }
 
     const Bytes full = nearlyFullPoolTable();
@@ -272,9 +256,9 @@ void scriptSeeds() {
     write("script", "duplicates-first-copy", scriptInput(dupTable, "0 1 dup 0 x\n"));
     // The template's second cell points into the middle of a string; the
     // new row carries that offset over.
-    TableLayout carried = grid({"a", "b"}, {});
+    TableLayout carried = gridLayout({"a", "b"}, {});
     carried.rowLabels = numberedLabels(1);
-    carried.rawPool = text(std::string("a\0bcd\0", 6));
+    carried.rawPool = bytesOf(std::string("a\0bcd\0", 6));
     carried.rawGrid = {0, 3};
     write("script", "carried-mid-string-offset", scriptInput(buildTable(carried), "0 0 keyvalue\n"));
     TableLayout noColumns;
@@ -284,71 +268,68 @@ void scriptSeeds() {
 }
 
 void runSeeds() {
-    Kit example{{readExample("appearance.2da"), readExample("heads.2da"), readExample("portraits.2da"),
-                 readExample("head.txt"), readExample("apphead1.txt"), readExample("apphead2.txt"),
-                 readExample("apphead3.txt"), readExample("portraits.txt")}};
-    write("run", "example-kit", runInput(example));
-    write("run", "small-kit", runInput(smallKit()));
+    write("run", "example-kit", runInput(headlink::testing::exampleKit()));
+    write("run", "small-kit", runInput(seedKit()));
 
-    Kit k = smallKit();
-    k.missing[5] = true;
+    Kit k = seedKit();
+    k.erase("apphead2.txt");
     write("run", "missing-script", runInput(k));
-    k = smallKit();
-    k.missing[1] = true;
+    k = seedKit();
+    k.erase("heads.2da");
     write("run", "missing-table", runInput(k));
-    k = smallKit();
-    k.parts[2].back() = 'x';
+    k = seedKit();
+    k["portraits.2da"].back() = 'x';
     write("run", "malformed-portraits", runInput(k));
-    k = smallKit();
-    k.parts[0] = smallHeads();
+    k = seedKit();
+    k["appearance.2da"] = smallHeads();
     write("run", "appearance-too-narrow", runInput(k));
-    k = smallKit();
-    k.parts[2] = smallHeads();
+    k = seedKit();
+    k["portraits.2da"] = smallHeads();
     write("run", "portraits-too-narrow", runInput(k));
-    k = smallKit();
-    k.parts[7] = text("\xEF\xBB\xBF" "1 0 po_new\n");
+    k = seedKit();
+    k["portraits.txt"] = bytesOf("\xEF\xBB\xBF" "1 0 po_new\n");
     write("run", "bom-script", runInput(k));
-    k = smallKit();
-    k.parts[4] = Bytes{};
+    k = seedKit();
+    k["apphead1.txt"] = Bytes{};
     write("run", "empty-script", runInput(k));
-    k = smallKit();
-    k.parts[3] = text("0 0 head_b\n");
-    k.parts[4] = text("0 0 ElfMale\n");
-    k.parts[5] = text("0 0 DWARF 10 9\n");
-    k.parts[6] = text("0 0 elfmale\n");
-    k.parts[7] = text("0 0 po_dw 2 7 7 7 8 7\n");
+    k = seedKit();
+    k["head.txt"] = bytesOf("0 0 head_b\n");
+    k["apphead1.txt"] = bytesOf("0 0 ElfMale\n");
+    k["apphead2.txt"] = bytesOf("0 0 DWARF 10 9\n");
+    k["apphead3.txt"] = bytesOf("0 0 elfmale\n");
+    k["portraits.txt"] = bytesOf("0 0 po_dw 2 7 7 7 8 7\n");
     write("run", "all-rows-found", runInput(k));
-    k = smallKit();
-    k.parts[4] = text("1 0 SameKey 10 head\n");
-    k.parts[5] = text("3 0 samekey 11 x\n");
-    k.parts[6] = text("3 10 1\n");
+    k = seedKit();
+    k["apphead1.txt"] = bytesOf("1 0 SameKey 10 head\n");
+    k["apphead2.txt"] = bytesOf("3 0 samekey 11 x\n");
+    k["apphead3.txt"] = bytesOf("3 10 1\n");
     write("run", "same-key-and-link-column-keys", runInput(k));
-    k = smallKit();
-    k.parts[3] = text("5 0 k\n");
+    k = seedKit();
+    k["head.txt"] = bytesOf("5 0 k\n");
     write("run", "head-script-fails", runInput(k));
-    k = smallKit();
-    k.parts[6] = text("9 0 k\n");
+    k = seedKit();
+    k["apphead3.txt"] = bytesOf("9 0 k\n");
     write("run", "apphead3-fails", runInput(k));
 }
 
 // twoda reads its input both as the text form and as a binary table.
 void twodaSeeds() {
     for (const char* name : {"appearance.2da", "heads.2da", "portraits.2da"}) {
-        write("twoda", std::string("example-text-") + name, readExample(std::string("text/") + name));
-        write("twoda", std::string("example-") + name, readExample(name));
+        write("twoda", std::string("example-text-") + name, exampleFile(std::string("text/") + name));
+        write("twoda", std::string("example-") + name, exampleFile(name));
         if (std::string(name) == "heads.2da") {
             // A binary table may begin with any line, even the text form's.
-            Bytes renamed = readExample(name);
+            Bytes renamed = exampleFile(name);
             renamed[7] = '0';  // "2DA V2.b" -> "2DA V2.0"
             write("twoda", "binary-with-text-first-line", renamed);
         }
     }
     write("twoda", "quoted-and-empty",
-          text("2DA V2.0\r\n\r\n  name \"\" note\r\n0 \"two words\" **** \"****\"\r\n\"\" a\"b x y\r\n"));
-    write("twoda", "default-line", text("2DA V2.0\nDEFAULT: ****\na b\n0 x y\n"));
-    write("twoda", "unclosed-quote", text("2DA V2.0\n\na\n0 \"x\n"));
+          bytesOf("2DA V2.0\r\n\r\n  name \"\" note\r\n0 \"two words\" **** \"****\"\r\n\"\" a\"b x y\r\n"));
+    write("twoda", "default-line", bytesOf("2DA V2.0\nDEFAULT: ****\na b\n0 x y\n"));
+    write("twoda", "unclosed-quote", bytesOf("2DA V2.0\n\na\n0 \"x\n"));
     write("twoda", "dangling-offset", danglingOffsetTable());
-    write("twoda", "short-rows", text("2DA V2.0\n\na b c\n0 x\n1\n2 x y z\n"));
+    write("twoda", "short-rows", bytesOf("2DA V2.0\n\na b c\n0 x\n1\n2 x y z\n"));
     write("twoda", "duplicates", duplicatesTable());
 }
 

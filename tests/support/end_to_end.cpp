@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <string_view>
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -33,49 +32,6 @@ std::string withoutCr(const Bytes& bytes) {
 std::string env(const char* name) {
     const char* value = std::getenv(name);
     return value ? value : "";
-}
-
-Bytes table(std::vector<std::string> columns, std::vector<std::vector<std::string>> cells) {
-    TableLayout layout;
-    layout.columns = std::move(columns);
-    layout.rowLabels = numberedLabels(cells.size());
-    layout.cells = std::move(cells);
-    return buildTable(layout);
-}
-
-std::vector<std::string> names(const char* prefix, int n) {
-    std::vector<std::string> out;
-    for (int i = 0; i < n; ++i) out.push_back(prefix + std::to_string(i));
-    return out;
-}
-
-Bytes script(const std::string& text) { return Bytes(text.begin(), text.end()); }
-
-std::map<std::string, Bytes> smallKit() {
-    return {
-        {"appearance.2da", table(names("ac", 11), {names("a", 11), names("b", 11)})},
-        {"heads.2da", table({"label", "model"}, {{"h0", "m0"}, {"h1", "m1"}, {"h2", "m1"}})},
-        {"portraits.2da", table(names("pc", 9), {names("p", 9)})},
-        {"head.txt", script("0 0 newhead 1 mnew")},
-        {"apphead1.txt", script("0 0 app1")},
-        {"apphead2.txt", script("1 0 app2")},
-        {"apphead3.txt", script("0 0 app3")},
-        {"portraits.txt", script("0 0 newportrait")},
-    };
-}
-
-Table loadTable(const Bytes& bytes) {
-    Table t;
-    Result why;
-    EXPECT_EQ(t.loadBytes(bytes, "t", &why), 0) << why.description();
-    return t;
-}
-
-std::string cell(const Table& t, int32_t row, int32_t column) {
-    std::string_view s;
-    if (row >= t.rowCount() || column >= t.columnCount()) return "<no such cell>";
-    if (!t.poolString(t.cellOffset(row, column), &s)) return "<bad offset>";
-    return std::string(s);
 }
 
 void EndToEnd::SetUp() {

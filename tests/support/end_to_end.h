@@ -14,8 +14,9 @@
 #include <sys/types.h>
 #endif
 
-#include "table/table.h"
+#include "tests/support/fixtures.h"
 #include "tests/support/table_builder.h"
+#include "tests/support/table_checks.h"
 #include "tests/support/temp_dir.h"
 
 namespace headlink::testing {
@@ -24,19 +25,6 @@ namespace fs = std::filesystem;
 
 // The variable's value, or "" when it is not set.
 std::string env(const char* name);
-
-// A table with these columns and cells, its rows labelled 0, 1, ...
-Bytes table(std::vector<std::string> columns, std::vector<std::vector<std::string>> cells);
-// prefix0, prefix1, ... n names in all.
-std::vector<std::string> names(const char* prefix, int n);
-Bytes script(const std::string& text);
-// Three small tables with the columns the linking needs, and five scripts
-// that each append a row.
-std::map<std::string, Bytes> smallKit();
-
-Table loadTable(const Bytes& bytes);
-// The text of one cell, or a marker for a cell that is not there.
-std::string cell(const Table& t, int32_t row, int32_t column);
 
 struct RunResult {
     int status;

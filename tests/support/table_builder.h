@@ -28,4 +28,18 @@ std::vector<uint8_t> buildTable(const TableLayout& layout);
 // Row labels "0", "1", ... for n rows.
 std::vector<std::string> numberedLabels(std::size_t n);
 
+// These columns and cells, the rows labelled 0, 1, ...
+TableLayout gridLayout(std::vector<std::string> columns, std::vector<std::vector<std::string>> cells);
+std::vector<uint8_t> gridTable(std::vector<std::string> columns, std::vector<std::vector<std::string>> cells);
+
+// One row (labelled 0) of these columns, every cell at offset 0 of a pool
+// that is a single string: poolBytes - 1 letters 'p' and its NUL.
+TableLayout longStringLayout(std::vector<std::string> columns, std::size_t poolBytes);
+
+// `rows` x `columns` (labelled col0, col1, ...; rows numbered) whose cells
+// are drawn from `strings` short texts, all of them used, so the pool holds
+// exactly those: the first cells take them in order, later ones repeat them
+// in a scattered way. The same bytes on every call.
+std::vector<uint8_t> tableWithPoolStrings(int32_t rows, int32_t columns, int32_t strings);
+
 }  // namespace headlink::testing

@@ -1,18 +1,11 @@
 #include "tests/support/temp_dir.h"
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <random>
 
 namespace headlink::testing {
 
 namespace fs = std::filesystem;
-
-Bytes readBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
 
 void TempDir::SetUp() {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
@@ -28,8 +21,7 @@ void TempDir::TearDown() {
 }
 
 std::string TempDir::put(const std::string& name, const Bytes& bytes) const {
-    std::ofstream out(dir_ / name, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    writeBytes(dir_ / name, bytes);
     return path(name);
 }
 

@@ -4,17 +4,13 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "tests/support/fixtures.h"
+
 namespace headlink::testing {
-
-using Bytes = std::vector<uint8_t>;
-
-// The whole file, or nothing when it cannot be read.
-Bytes readBytes(const std::filesystem::path& path);
 
 class TempDir : public ::testing::Test {
 protected:
