@@ -71,8 +71,7 @@ public:
             if (row >= 0) report_->marks.push_back({tableOf(script), row, change.column, false, poolText(table, change.was, false)});
         if (row >= 0 && report_->out != nullptr) listSteps(table, details, name, row);
         for (const auto& warning : details.warnings)
-            report_->warn(name + ": " + (warning.line > 0 ? "line " + std::to_string(warning.line) + ": " : "") +
-                          "warning: " + warning.text);
+            report_->warn({name, warning.line, warning.text});
         return row;
     }
 
@@ -117,10 +116,11 @@ public:
                           << poolText(table, was) << ")\n";
         const ScriptDetails& details = details_[script];
         if (column == details.keyColumn && !sameText(text, details.keyValue))
-            report_->warn(std::string(kScriptFiles[script]) + ": warning: linking writes " + quoted(text) +
-                          " into key column " + std::to_string(column) + " of " + tableTitle(table) + " row " +
-                          std::to_string(row) + ": the next run will not find the row by " +
-                          quoted(details.keyValue) + " and adds another");
+            report_->warn({kScriptFiles[script], 0,
+                           "linking writes " + quoted(text) + " into key column " + std::to_string(column) + " of " +
+                               tableTitle(table) + " row " + std::to_string(row) +
+                               ": the next run will not find the row by " + quoted(details.keyValue) +
+                               " and adds another"});
         return true;
     }
 
@@ -132,15 +132,18 @@ private:
 
 }  // namespace
 
-void LinkReport::warn(std::string line) {
+std::string Warning::describe(bool asError) const {
+    std::string line = file + ": ";
+    if (this->line > 0) line += "line " + std::to_string(this->line) + ": ";
+    return line + (asError ? "error: " : "warning: ") + text;
+}
+
+void LinkReport::warn(Warning warning) {
     if (live.err != nullptr) {
         if (out != nullptr) out->flush();
-        std::string shown = line;
-        const std::size_t word = shown.find("warning: ");
-        if (live.asErrors && word != std::string::npos) shown.replace(word, 8, "error:");
-        *live.err << "headlink: " << shown << '\n';
+        *live.err << "headlink: " << warning.describe(live.asErrors) << '\n';
     }
-    warnings.push_back(std::move(line));
+    warnings.push_back(std::move(warning));
 }
 
 std::string tableTitle(const Table& table) {

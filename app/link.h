@@ -13,6 +13,17 @@
 
 namespace headlink {
 
+// A slip that gives a result nobody wants but is no error: the file it is
+// in, its line (0 when no line applies) and what it says. It stays in this
+// shape until it is printed.
+struct Warning {
+    std::string file;
+    int line = 0;
+    std::string text;
+    // "<file>: [line N: ]warning: <text>", with "error:" under --strict.
+    std::string describe(bool asError = false) const;
+};
+
 // Where warnings are printed as they arise, besides being kept: each as
 // "headlink: <warning>" on `err`, with "error:" for "warning:" when
 // `asErrors` (--strict). The report is flushed first, so that a terminal
@@ -35,13 +46,13 @@ struct CellMark {
 struct LinkReport {
     std::ostream* out = nullptr;
     std::vector<CellMark> marks;  // every cell set, in the order set
-    std::vector<std::string> warnings;
+    std::vector<Warning> warnings;
     LiveWarnings live;
     // Where to keep the name of the file being worked on, for a failure
     // that escapes the run (running out of memory); may be null.
     const char** current = nullptr;
-    // Keeps a warning ("<file>: [line N: ]warning: ...") and prints it live.
-    void warn(std::string line);
+    // Keeps a warning and prints it live.
+    void warn(Warning warning);
 };
 
 // Applies head.txt to heads, apphead1-3.txt to appearance and portraits.txt

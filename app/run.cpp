@@ -119,9 +119,10 @@ RunOutcome runInMemory(RunInputs inputs, std::ostream* report, LiveWarnings live
         }
         // Read as it is either way: the bytes we do not interpret are kept.
         if (tables[i].signatureLine() != format::kSignature)
-            linkReport.warn(std::string(kTableFiles[i]) + ": warning: the first line is " +
-                            quoted(tables[i].signatureLine()) + ", not the binary signature \"" +
-                            std::string(format::kSignature) + "\"; the table is read as it is");
+            linkReport.warn({kTableFiles[i], 0,
+                             "the first line is " + quoted(tables[i].signatureLine()) +
+                                 ", not the binary signature \"" + std::string(format::kSignature) +
+                                 "\"; the table is read as it is"});
     }
     for (std::size_t i = 0; i < inputs.scripts.size(); ++i) {
         if (inputs.scripts[i].ok()) continue;

@@ -29,10 +29,10 @@ struct OutputGrowth {
 
 // What a run produced: either the three edited tables, ready to be
 // written (bytes() or save()), or the failures, each naming its file.
-// Warnings ("<file>: [line N: ]warning: ...") come either way.
+// Warnings come either way.
 struct RunOutcome {
     std::vector<Result> errors;
-    std::vector<std::string> warnings;
+    std::vector<Warning> warnings;
     std::array<Table, kTableCount> tables;  // in kOutputFiles order; cleared after a failure
     std::array<OutputGrowth, kTableCount> growth;
     std::vector<CellMark> marks;  // the cells the scripts set and the links

@@ -178,9 +178,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     std::ostringstream report;
     const headlink::RunOutcome outcome = headlink::runInMemory(inputs, size % 2 == 0 ? &report : nullptr);
     check(report.str().empty() || report.str().back() == '\n', "the report does not end with a whole line");
-    for (const std::string& warning : outcome.warnings)
-        check(warning.find(": warning: ") != std::string::npos && warning.find('\n') == std::string::npos,
-              "a warning is not one \"<file>: [line N: ]warning: ...\" line: ", warning);
+    for (const headlink::Warning& warning : outcome.warnings)
+        check(!warning.file.empty() && warning.describe().find('\n') == std::string::npos,
+              "a warning is not one \"<file>: [line N: ]warning: ...\" line: ", warning.describe());
     if (!outcome.ok()) {
         check(model.verdict != RunModel::Succeeds, "the run failed, but the model says it succeeds: ",
               outcome.errors[0].description());
