@@ -34,7 +34,7 @@ std::string rowName(const Table& table, int32_t row) {
     return tableTitle(table) + " row " + std::to_string(row) + " (label " + quoted(table.rowLabel(row), kWhole) + ")";
 }
 
-// `10 "head_row"`: a column by number and label (the labels are read once
+// `4 "model"`: a column by number and label (the labels are read once
 // per table and step, as a table may have millions of columns).
 std::string columnName(const std::vector<std::string_view>& labels, int32_t column) {
     const auto at = static_cast<std::size_t>(column);

@@ -39,8 +39,9 @@ std::string listed(const std::vector<std::string>& items) {
     return text;
 }
 
-// What the link table says, in words: "appearance column 10 gets the head
-// row; portraits columns 2, 7 and 8 get the appearance rows of ...".
+// What the link table says, in words, table by table: "<table> column N
+// gets the <script> row; <table> columns N, M and K get the <table> rows of
+// <scripts>".
 std::string linkSentence() {
     std::string sentence;
     for (std::size_t table = 0; table < kTableCount; ++table) {

@@ -79,8 +79,7 @@ int runOnInputs(RunInputs inputs, const Folder& folder, const Options& options, 
 // status (0 success, 1 failure, 2 when the folder cannot be entered).
 int runInDirectory(const Options& options, std::ostream& out, std::ostream& err);
 
-// A link cell that names no row of the table it points into: appearance
-// column 10 (into heads), portraits columns 2, 7 and 8 (into appearance).
+// A link cell (one of kLinks) that names no row of the table it points into.
 // Tables and targets by their index in kTableFiles order.
 struct DanglingLink {
     std::size_t table;
