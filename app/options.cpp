@@ -31,11 +31,14 @@ constexpr std::array<Entry, 9> kOptions = {{
 
 Result fail(std::string reason) { return Result::failure(Status::usage, std::move(reason)); }
 
-// "a", "a and b", "a, b and c".
+// "a", "a and b", "a, b and c". Built a piece at a time throughout: GCC 12
+// warns wrongly (-Wrestrict) on chains of + with a literal first.
 std::string listed(const std::vector<std::string>& items) {
     std::string text;
-    for (std::size_t i = 0; i < items.size(); ++i)
-        text += (i == 0 ? "" : i + 1 == items.size() ? " and " : ", ") + items[i];
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (i > 0) text += i + 1 == items.size() ? " and " : ", ";
+        text += items[i];
+    }
     return text;
 }
 
@@ -57,32 +60,44 @@ std::string linkSentence() {
         const ScriptId first = std::find_if(kLinks.begin(), kLinks.end(), [&](const Link& link) {
                                    return link.table == table;
                                })->source;
-        sentence += sentence.empty() ? "" : "; ";
-        sentence += std::string(stem(kTableFiles[table]));
-        if (columns.size() == 1)
-            sentence += " column " + columns[0] + " gets the " + std::string(stem(kScriptFiles[first])) + " row";
-        else
-            sentence += " columns " + listed(columns) + " get the " + std::string(stem(kTableFiles[tableOf(first)])) +
-                        " rows of " + listed(sources);
+        if (!sentence.empty()) sentence += "; ";
+        sentence += stem(kTableFiles[table]);
+        sentence += columns.size() == 1 ? " column " : " columns ";
+        sentence += listed(columns);
+        sentence += columns.size() == 1 ? " gets the " : " get the ";
+        if (columns.size() == 1) {
+            sentence += stem(kScriptFiles[first]);
+            sentence += " row";
+        } else {
+            sentence += stem(kTableFiles[tableOf(first)]);
+            sentence += " rows of ";
+            sentence += listed(sources);
+        }
     }
-    return sentence + ".";
+    sentence += '.';
+    return sentence;
 }
 
 // `text` broken into lines of at most 80 characters, the later ones indented.
-std::string wrapped(const std::string& text) {
-    std::string out, line;
-    std::size_t at = 0;
-    while (at < text.size()) {
+std::string wrapped(std::string_view text) {
+    std::string out;
+    std::size_t column = 0;  // characters on the line so far
+    for (std::size_t at = 0; at < text.size();) {
         const std::size_t end = std::min(text.find(' ', at), text.size());
-        const std::string word = text.substr(at, end - at);
-        if (!line.empty() && line.size() + 1 + word.size() > 80) {
-            out += line + "\n";
-            line = " ";
+        const std::string_view word = text.substr(at, end - at);
+        if (column > 0 && column + 1 + word.size() > 80) {
+            out += "\n  ";
+            column = 2;
+        } else if (column > 0) {
+            out += ' ';
+            ++column;
         }
-        line += (line.empty() ? "" : " ") + word;
+        out += word;
+        column += word.size();
         at = end + 1;
     }
-    return out + line + "\n";
+    out += '\n';
+    return out;
 }
 
 }  // namespace
@@ -139,16 +154,19 @@ Result parseOptions(std::span<const std::string> args, Options* options) {
 }
 
 std::string usage() {
-    return "Usage: headlink [options] [ignored arguments...]\n"
+    std::string text =
+           "Usage: headlink [options] [ignored arguments...]\n"
            "Adds a head to appearance.2da, heads.2da and portraits.2da as the scripts head.txt,\n"
            "apphead1.txt, apphead2.txt, apphead3.txt and portraits.txt say, and writes\n"
            "appearance_updated.2da, heads_updated.2da and portraits_updated.2da beside them.\n"
            "\n"
            "A script:  template-row key-column key-value [column value]...\n"
            "  finds the row whose key-column holds key-value, or adds a copy of template-row,\n"
-           "  then sets each column to its value (rows and columns count from 0).\n"
-           + wrapped("Links: " + linkSentence()) +
-           "\n"
+           "  then sets each column to its value (rows and columns count from 0).\n";
+    std::string links = "Links: ";
+    links += linkSentence();
+    text += wrapped(links);
+    text += "\n"
            "  -C, --directory DIR   work in DIR instead of the current folder\n"
            "  -n, --dry-run         do the whole job but write nothing; print the report\n"
            "  -v, --verbose         print the report after the run\n"
@@ -163,6 +181,7 @@ std::string usage() {
            "Exit status: 0 when the outputs were written (with -n: when every step worked;\n"
            "writing is not tried), 1 when anything failed (each failure is printed), 2 for\n"
            "a usage error.\n";
+    return text;
 }
 
 }  // namespace headlink
