@@ -6,10 +6,6 @@
 
 namespace headlink {
 
-std::vector<uint8_t> Table::headerBlock() const {
-    return std::vector<uint8_t>(file_.begin(), file_.begin() + gridStart_);
-}
-
 std::string_view Table::signatureLine() const {
     std::string_view header(reinterpret_cast<const char*>(file_.data()), static_cast<std::size_t>(labelEnd_));
     header = header.substr(0, header.find('\n'));

@@ -222,7 +222,6 @@ int Table::loadBytes(std::vector<uint8_t>&& bytes, const std::string& name, Resu
     lastPatchedRow_ = static_cast<uint16_t>(rows);
     labelEnd_ = static_cast<int32_t>(labelEnd);
     gridStart_ = static_cast<int32_t>(gridStart);
-    poolStart_ = static_cast<int32_t>(poolStart);
     indexPool();
     return report(result, Result{}, 0);
 }

@@ -94,7 +94,6 @@ public:
     const std::string& name() const { return name_; }
     int32_t columnCount() const { return columnCount_; }
     int32_t rowCount() const { return rowCount_; }
-    int32_t loadedRowCount() const { return loadedRowCount_; }
     uint16_t lastPatchedRow() const { return lastPatchedRow_; }
     void setLastPatchedRow(uint16_t row) { lastPatchedRow_ = row; }
     // Grid entry of a cell, and the text it points at; the cell must exist.
@@ -106,13 +105,9 @@ public:
     // Offsets of every pool string, in pool order.
     const std::vector<uint16_t>& poolIndex() const { return poolIndex_; }
     const std::vector<uint8_t>& pool() const { return pool_; }
-    // A copy of bytes 0 up to the grid, as read.
-    std::vector<uint8_t> headerBlock() const;
     // The pool-size field as it would be written now: the pool's length
     // when the file's field was the loaded pool's length, else as read.
     uint16_t poolSizeField() const;
-    int32_t labelEnd() const { return labelEnd_; }
-    int32_t poolStart() const { return poolStart_; }
 
     // The file as it would be written now, in parts to write one after
     // another (all empty for a cleared table); `scratch` holds the bytes
@@ -161,7 +156,6 @@ private:
     uint16_t lastPatchedRow_ = 0;
     int32_t labelEnd_ = 0;
     int32_t gridStart_ = 0;
-    int32_t poolStart_ = 0;
 };
 
 // Where the regions of a table file lie: what the loader finds before it

@@ -98,14 +98,32 @@ inline std::vector<uint16_t> gridOf(const headlink::Table& t) {
     return grid;
 }
 
-// The header a table written after appending rows must have: the loaded
-// header with the new row count, then each new row's number and a tab.
-inline std::vector<uint8_t> expectedHeader(const headlink::Table& loaded, int32_t rows) {
-    std::vector<uint8_t> header = loaded.headerBlock();
-    auto at = static_cast<std::size_t>(loaded.labelEnd()) + 1;
+// Where the regions of a file lie; fails the property when the file has no
+// table's shape (every file handed in here has loaded).
+inline headlink::FileLayout layoutOf(std::span<const uint8_t> file) {
+    headlink::FileLayout layout;
+    const headlink::Result shape = headlink::readLayout(file, &layout);
+    check(static_cast<bool>(shape), "a loaded file has no table layout: ", shape.reason);
+    return layout;
+}
+
+// Bytes 0 up to the grid of a table file: the labels, the row count and
+// the row labels.
+inline std::vector<uint8_t> headerOf(std::span<const uint8_t> file) {
+    const auto gridStart = static_cast<std::ptrdiff_t>(layoutOf(file).gridStart);
+    return std::vector<uint8_t>(file.begin(), file.begin() + gridStart);
+}
+
+// The header a table written after appending rows must have: the header of
+// the file it was loaded from with the new row count, then each new row's
+// number and a tab.
+inline std::vector<uint8_t> expectedHeader(std::span<const uint8_t> loadedFile, int32_t rows) {
+    const headlink::FileLayout layout = layoutOf(loadedFile);
+    std::vector<uint8_t> header = headerOf(loadedFile);
+    const std::size_t at = layout.labelEnd + 1;
     header[at] = static_cast<uint8_t>(rows & 0xFF);
     header[at + 1] = static_cast<uint8_t>((rows >> 8) & 0xFF);
-    for (int32_t row = loaded.loadedRowCount(); row < rows; ++row) {
+    for (auto row = static_cast<int32_t>(layout.rows); row < rows; ++row) {
         std::string label = std::to_string(row) + "\t";
         header.insert(header.end(), label.begin(), label.end());
     }
@@ -115,11 +133,11 @@ inline std::vector<uint8_t> expectedHeader(const headlink::Table& loaded, int32_
 // The pool-size field a table should be written with, taken from the file
 // it was loaded from: the pool's length now when the file's field was its
 // pool's length (in a table with rows), else the file's own field.
-inline uint16_t expectedPoolSizeField(std::span<const uint8_t> file, const headlink::Table& loaded,
-                                      std::size_t poolBytesNow) {
-    const auto at = static_cast<std::size_t>(loaded.poolStart()) - 2;
+inline uint16_t expectedPoolSizeField(std::span<const uint8_t> file, std::size_t poolBytesNow) {
+    const headlink::FileLayout layout = layoutOf(file);
+    const std::size_t at = layout.poolStart - 2;
     const auto read = static_cast<uint16_t>(file[at] | file[at + 1] << 8);
-    const bool wasLength = loaded.loadedRowCount() > 0 && read == file.size() - at - 2;
+    const bool wasLength = layout.rows > 0 && read == file.size() - at - 2;
     return wasLength ? static_cast<uint16_t>(poolBytesNow) : read;
 }
 
