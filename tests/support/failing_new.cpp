@@ -1,6 +1,7 @@
 // The test program's own operator new and delete, over malloc and free, so
-// that one chosen allocation can fail. The nothrow forms of the runtime
-// call these, and so fail with them.
+// that one chosen allocation can fail. Every form is replaced, the nothrow
+// ones too, so that no allocation comes from a runtime's own allocator
+// (a sanitizer's, say) and is then freed here.
 #include "tests/support/failing_new.h"
 
 #include <atomic>
@@ -42,7 +43,17 @@ bool allocationFailed() {
 
 void* operator new(std::size_t size) { return allocate(size); }
 void* operator new[](std::size_t size) { return allocate(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    try {
+        return allocate(size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept { return operator new(size, tag); }
 void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
