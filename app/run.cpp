@@ -167,6 +167,7 @@ int runJob(RunInputs inputs, const Folder& folder, const Options& options, std::
     if (!options.quiet || options.strict) live.err = &err;
     live.asErrors = options.strict;
     RunOutcome outcome = runInMemory(std::move(inputs), report ? &out : nullptr, live, current);
+    if (outputs != nullptr) outputs->warnings = outcome.warnings.size();
     *current = "the outputs";
     const bool strictStop = options.strict && outcome.ok() && !outcome.warnings.empty();
     if (strictStop)

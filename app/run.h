@@ -40,11 +40,13 @@ struct RunOutcome {
 };
 
 // What a job leaves for a front end that shows it: the outputs' bytes, the
-// rows each table had before, and the cells the run changed.
+// rows each table had before, the cells the run changed, and how many
+// warnings it gave (whether it worked or not).
 struct JobOutputs {
     std::array<std::vector<uint8_t>, kTableCount> tables;
     std::array<int32_t, kTableCount> rowsBefore{};
     std::vector<CellMark> marks;
+    std::size_t warnings = 0;
 };
 
 // The whole run without touching the disk. With `report` set, a line for

@@ -191,13 +191,20 @@ EMSCRIPTEN_KEEPALIVE int hl_run(int strict) {
                                        &job.outputs);
         job.out = out.str();
         job.err = err.str();
-        if (status != 0) job.outputs = {};
+        if (status != 0) {  // nothing to show but how many warnings there were
+            const std::size_t warnings = job.outputs.warnings;
+            job.outputs = {};
+            job.outputs.warnings = warnings;
+        }
         for (std::size_t i = 0; i < kTableCount; ++i)
             if (!job.outputs.tables[i].empty())
                 (void)job.views[i].loadBytes(std::span<const uint8_t>(job.outputs.tables[i]), kOutputFiles[i]);
         return status;
     });
 }
+
+// How many warnings the last run gave, whether it worked or not.
+EMSCRIPTEN_KEEPALIVE int hl_warning_count() { return static_cast<int>(job.outputs.warnings); }
 
 // What the run printed on standard output (the report) and standard error.
 EMSCRIPTEN_KEEPALIVE const char* hl_stdout() { return job.out.c_str(); }
