@@ -75,7 +75,7 @@
           if (size > 0) outputs.push({ name, bytes: m.HEAPU8.slice(at, at + size) });
         });
         const stderr = text(m._hl_stderr()) + (failed ? 'headlink: ' + failed + '\n' : '');
-        return { status, stdout: text(m._hl_stdout()), stderr, outputs };
+        return { status, stdout: text(m._hl_stdout()), stderr, outputs, warnings: m._hl_warning_count() };
       },
       // The names given to the last run that differ from input `name` only
       // in letter case or by an extra extension.
@@ -163,29 +163,42 @@
 
   // A grid that draws only the rows in view, so that 65,535 rows stay quick.
   // `source` gives the shape and texts; `rowsBefore` rows are the old ones;
-  // `marks` maps "row:column" to a changed cell's mark.
+  // `marks` maps "row:column" to a changed cell's mark. One cell can be
+  // chosen (a click or tap, the arrow keys, or show()): `details` then says
+  // what it holds and, for a marked cell, what it held before.
   const rowHeight = 24;
-  function showGrid(box, source, rowsBefore, marks) {
+  function showGrid(box, source, { name, rowsBefore, marks, details }) {
     box.replaceChildren();
     box.scrollTop = 0;
+    box.scrollLeft = 0;
+    details.textContent = '';
+    box.setAttribute('aria-label', name);
+    box.setAttribute('aria-rowcount', source.rows + 1);
+    box.setAttribute('aria-colcount', source.columns + 1);
     const width = (8 + 10 * source.columns) + 'em';
     const head = document.createElement('div');
     head.className = 'grid-head';
+    head.setAttribute('role', 'row');
+    head.setAttribute('aria-rowindex', 1);
     head.style.width = width;
     const corner = document.createElement('div');
     corner.textContent = 'row  label';
+    corner.setAttribute('role', 'columnheader');
     head.appendChild(corner);
     for (let c = 0; c < source.columns; ++c) {
       const label = document.createElement('div');
       label.textContent = c + ' ' + source.columnLabel(c);
       label.title = label.textContent;
+      label.setAttribute('role', 'columnheader');
       head.appendChild(label);
     }
     const body = document.createElement('div');
     body.className = 'grid-body';
+    body.setAttribute('role', 'rowgroup');
     body.style.height = (source.rows * rowHeight) + 'px';
     body.style.width = width;
     box.append(head, body);
+    let chosen = null;  // {row, column} of the chosen cell
     let drawn = '';
     const draw = () => {
       const first = Math.max(0, Math.floor(box.scrollTop / rowHeight) - 4);
@@ -197,25 +210,67 @@
         const row = document.createElement('div');
         row.className = r >= rowsBefore ? 'grid-row added' : 'grid-row';
         row.dataset.row = r;
+        row.setAttribute('role', 'row');
+        row.setAttribute('aria-rowindex', r + 2);
         row.style.top = (r * rowHeight) + 'px';
         const label = document.createElement('div');
         label.textContent = r + '  ' + source.rowLabel(r);
+        label.setAttribute('role', 'rowheader');
         row.appendChild(label);
         for (let c = 0; c < source.columns; ++c) {
           const cell = document.createElement('div');
           const value = source.cell(r, c);
           cell.textContent = value === '' ? '****' : value;
           cell.dataset.col = c;
+          cell.setAttribute('role', 'gridcell');
           const mark = marks.get(r + ':' + c);
           if (mark) {
             cell.className = mark.link ? 'link' : 'set';
             cell.title = 'was: ' + (mark.was === '' ? '****' : mark.was);
+          }
+          if (chosen && chosen.row === r && chosen.column === c) {
+            cell.classList.add('selected');
+            cell.setAttribute('aria-selected', 'true');
           }
           row.appendChild(cell);
         }
         rows.appendChild(row);
       }
       body.replaceChildren(rows);
+    };
+    const spelled = (value) => (value === '' ? '****' : '"' + value + '"');
+    // Chooses a cell, scrolls it into view (past the sticky row labels and
+    // column labels) and says what it holds.
+    const choose = (row, column) => {
+      row = Math.max(0, Math.min(source.rows - 1, row));
+      column = Math.max(0, Math.min(source.columns - 1, column));
+      if (source.rows === 0 || source.columns === 0) return;
+      chosen = { row, column };
+      const top = row * rowHeight, labels = head.children[0].offsetWidth, header = head.offsetHeight;
+      const left = head.children[column + 1].offsetLeft, cellWidth = head.children[column + 1].offsetWidth;
+      if (top < box.scrollTop || top + rowHeight > box.scrollTop + box.clientHeight - header)
+        box.scrollTop = Math.max(0, top - (box.clientHeight - header) / 2);
+      if (left - labels < box.scrollLeft || left + cellWidth > box.scrollLeft + box.clientWidth)
+        box.scrollLeft = Math.max(0, left - labels - (box.clientWidth - labels - cellWidth) / 2);
+      drawn = '';
+      draw();
+      const mark = marks.get(row + ':' + column);
+      details.textContent = name + ', row ' + row + ' (label ' + source.rowLabel(row) + '), column ' + column +
+        ' (' + source.columnLabel(column) + '): ' + spelled(source.cell(row, column)) +
+        (mark ? (mark.link ? ', a link cell' : ', set by a script') + '; it was ' + spelled(mark.was) : '');
+    };
+    box.onclick = (event) => {
+      const cell = event.target.closest('[data-col]');
+      if (cell) choose(Number(cell.parentNode.dataset.row), Number(cell.dataset.col));
+    };
+    const moves = { ArrowUp: [-1, 0], ArrowDown: [1, 0], ArrowLeft: [0, -1], ArrowRight: [0, 1],
+      PageUp: [-10, 0], PageDown: [10, 0], Home: [0, -Infinity], End: [0, Infinity] };
+    box.onkeydown = (event) => {
+      const move = moves[event.key];
+      if (!move) return;
+      event.preventDefault();
+      const from = chosen || { row: Math.floor(box.scrollTop / rowHeight), column: 0 };
+      choose(from.row + move[0], from.column + move[1]);  // Home and End go as far as there are columns
     };
     let pending = false;
     box.onscroll = () => {
@@ -224,7 +279,22 @@
       requestAnimationFrame(() => { pending = false; draw(); });
     };
     draw();
-    return { jumpTo(row) { box.scrollTop = row * rowHeight; draw(); }, rowsBefore };
+    // The marked cells in reading order, for going from one to the next.
+    const marked = [...marks.values()].sort((a, b) => a.row - b.row || a.column - b.column);
+    let at = -1;
+    return {
+      // The first marked cell, or else the first added row.
+      first() {
+        at = 0;
+        if (marked.length > 0) choose(marked[0].row, marked[0].column);
+        else choose(rowsBefore, 0);
+      },
+      step(by) {
+        if (marked.length === 0) return;
+        at = (at + by + marked.length) % marked.length;
+        choose(marked[at].row, marked[at].column);
+      },
+    };
   }
 
   // The updated tables: a tab each, the grid of the one chosen, the links.
@@ -233,15 +303,21 @@
     const tabs = $('tabs');
     tabs.replaceChildren();
     const show = (i) => {
-      for (const button of tabs.children) button.classList.toggle('current', button.dataset.table === String(i));
+      for (const button of tabs.children) {
+        const current = button.dataset.table === String(i);
+        button.classList.toggle('current', current);
+        button.setAttribute('aria-selected', String(current));
+      }
       const own = new Map();
       for (const mark of marks)
         if (mark.table === i && !(own.get(mark.row + ':' + mark.column) || {}).link) own.set(mark.row + ':' + mark.column, mark);
-      state.grid = showGrid($('grid'), engine.view(i), engine.rowsBefore(i), own);
+      state.grid = showGrid($('grid'), engine.view(i),
+        { name: engine.outputNames[i], rowsBefore: engine.rowsBefore(i), marks: own, details: $('grid-details') });
     };
     engine.outputNames.forEach((name, i) => {
       const button = document.createElement('button');
       button.type = 'button';
+      button.setAttribute('role', 'tab');
       button.textContent = name;
       button.dataset.table = i;
       button.addEventListener('click', () => show(i));
@@ -288,31 +364,58 @@
     }
   }
 
+  // The program's own words in the report and messages; the status in
+  // words for people.
+  function showTexts(report, messages) {
+    $('report').textContent = report;
+    $('report-box').hidden = report === '';
+    $('messages').textContent = messages;
+    $('messages-box').hidden = messages === '';
+  }
+
+  function showFailure(words) {
+    $('tables').hidden = true;
+    $('saves').hidden = true;
+    showStatus('failed', words + ' Nothing was saved anywhere.');
+    showState('failed');
+  }
+
   function showRun(engine, result) {
-    $('report').textContent = result.stdout;
-    $('messages').textContent = result.stderr;
+    showTexts(result.stdout, result.stderr);
     if (result.status !== 0) {
-      $('tables').hidden = true;
-      showStatus('failed', 'Nothing can be saved: the messages say why (exit status ' + result.status + ').');
-      showState('failed');
+      showFailure('Nothing can be saved: the messages say why.');
       return;
     }
     showSaveLinks($('save-links'), state.outputUrls, result.outputs);
     $('saves').hidden = false;
     showOutputs(engine);
-    showStatus('done', 'Done: the three outputs are ready to save.');
+    if (result.warnings === 0) showStatus('done', 'Done: the three outputs are ready to save. Nothing was saved anywhere yet.');
+    else if (result.warnings === 1) showStatus('warned', 'Done, with 1 warning: read it before saving');
+    else showStatus('warned', 'Done, with ' + result.warnings + ' warnings: read them before saving');
     showState('done');
+  }
+
+  // A file the browser would not read: the run ends there, and the results
+  // of the run before are cleared, as they no longer match the files.
+  function showUnreadable(name, error) {
+    showSaveLinks($('save-links'), state.outputUrls, []);
+    showTexts('', name + (error && error.name === 'NotReadableError'
+      ? ': changed since it was picked: pick it again'
+      : ': cannot be read (' + (error && error.message) + '): pick it again') + '\n');
+    showFailure('Nothing can be saved: a file could not be read.');
   }
 
   function showOpened(engine, opened, name) {
     $('table-check').textContent = opened.check;
+    $('table-check').hidden = opened.check === '';
     $('table-grid').hidden = !opened.loaded;
+    $('table-details').textContent = '';
     if (!opened.loaded) {
       showSaveLinks($('table-saves'), state.openedUrls, []);
       return;
     }
     const view = engine.view(3);
-    showGrid($('table-grid'), view, view.rows, new Map());
+    showGrid($('table-grid'), view, { name, rowsBefore: view.rows, marks: new Map(), details: $('table-details') });
     const base = name.replace(/\.[^.]*$/, '');
     const saves = [['text', base + '_text.2da'], ['csv', base + '.csv'], ['binary', base + '_binary.2da']]
       .map(([kind, file]) => ({ kind, name: file, bytes: engine.exportView(3, kind) }))
@@ -339,8 +442,18 @@
     const inputs = new Map();
     for (const name of engine.inputNames) {
       if (!given.has(name)) continue;
-      const bytes = new Uint8Array(await given.get(name).arrayBuffer());
+      let bytes = null, failure = null;
+      try {
+        bytes = new Uint8Array(await given.get(name).arrayBuffer());
+      } catch (error) {
+        failure = error;
+      }
       if (id !== state.runs) return;
+      if (failure) {
+        showChecklist(engine, given);
+        showUnreadable(name, failure);
+        return;
+      }
       inputs.set(name, bytes);
     }
     const result = engine.run(inputs, names, $('strict').checked);
@@ -352,10 +465,12 @@
 
   function take(fileList) {
     for (const file of fileList) state.files.set(file.name, file);
+    $('run').hidden = state.files.size === 0;
     run();
   }
 
-  // A dropped folder: its files, one level down.
+  // A dropped folder: its files, one level down; null when the browser
+  // will not read it (a page opened from disk, in some browsers).
   function readFolder(entry) {
     return new Promise((resolve) => {
       const found = [];
@@ -365,23 +480,44 @@
         for (const e of entries)
           if (e.isFile) found.push(new Promise((done) => e.file(done, () => done(null))));
         next();
-      }, () => resolve(Promise.all(found)));
+      }, () => resolve(found.length > 0 ? Promise.all(found) : null));
       next();
     });
   }
 
+  // A drop: each item read through its entry, or, where the browser will
+  // not read entries (Chromium on a page opened from disk), as the plain
+  // file the drop also carries. A folder has no plain file to fall back
+  // to. Whatever happens, the page says something.
   async function onDrop(event) {
     event.preventDefault();
     $('drop').classList.remove('over');
-    const items = [...(event.dataTransfer.items || [])];
-    const entries = items.map((item) => item.webkitGetAsEntry && item.webkitGetAsEntry()).filter((e) => e);
-    if (entries.length === 0) { take(event.dataTransfer.files); return; }
+    // The drop's data is readable only while the event is handled: take it all now.
+    const plain = [...event.dataTransfer.files];
+    const entries = [...(event.dataTransfer.items || [])].filter((item) => item.kind === 'file')
+      .map((item) => (item.webkitGetAsEntry ? item.webkitGetAsEntry() : null));
     const taken = [];
-    for (const entry of entries) {
-      if (entry.isDirectory) taken.push(...(await readFolder(entry)));
-      else taken.push(await new Promise((done) => entry.file(done, () => done(null))));
+    let unreadFolder = false;
+    for (let i = 0; i < plain.length; ++i) {
+      const entry = entries[i];
+      if (entry && entry.isDirectory) {
+        const inside = await readFolder(entry);
+        if (inside) taken.push(...inside.filter((file) => file));
+        else unreadFolder = true;
+      } else if (entry && entry.isFile) {
+        taken.push(await new Promise((done) => entry.file(done, () => done(plain[i]))));
+      } else {
+        taken.push(plain[i]);
+      }
     }
-    take(taken.filter((file) => file));
+    if (unreadFolder) {
+      $('support').hidden = false;
+      $('support').textContent = 'This browser cannot read a dropped folder from a page opened from disk: ' +
+        'use "Pick a folder" instead, or drop the eight files themselves.';
+      $('pick-folder').focus();
+    }
+    if (taken.length > 0) take(taken);
+    else if (!unreadFolder) showStatus('failed', 'Nothing in that drop could be read: pick the files instead.');
   }
 
   async function onOpen(event) {
@@ -397,9 +533,14 @@
     showOpened(state.engine, opened, file.name);
   }
 
+  $('pick-files').addEventListener('click', () => $('files').click());
+  $('pick-folder').addEventListener('click', () => $('folder').click());
+  $('pick-table').addEventListener('click', () => $('table-file').click());
   $('files').addEventListener('change', (event) => take(event.target.files));
   $('folder').addEventListener('change', (event) => take(event.target.files));
-  $('jump').addEventListener('click', () => { if (state.grid) state.grid.jumpTo(state.grid.rowsBefore); });
+  $('jump').addEventListener('click', () => { if (state.grid) state.grid.first(); });
+  $('next-mark').addEventListener('click', () => { if (state.grid) state.grid.step(1); });
+  $('previous-mark').addEventListener('click', () => { if (state.grid) state.grid.step(-1); });
   $('table-file').addEventListener('change', onOpen);
   $('run').addEventListener('click', run);
   $('strict').addEventListener('change', run);
@@ -411,7 +552,7 @@
   drop.addEventListener('dragleave', () => drop.classList.remove('over'));
   drop.addEventListener('drop', onDrop);
   if (!('webkitdirectory' in document.createElement('input'))) {
-    $('folder-label').hidden = true;
+    $('pick-folder').hidden = true;
     $('support').hidden = false;
     $('support').textContent = 'This browser cannot pick a folder here: pick the eight files instead.';
   }
@@ -419,6 +560,7 @@
   createHeadlinkModule().then((m) => {
     state.engine = makeApi(m);
     window.headlink = state.engine;
+    showChecklist(state.engine, state.files);
     run();
   }, (error) => {
     showState('failed');
