@@ -9,7 +9,8 @@
 #   4. the same suite under AddressSanitizer and UndefinedBehaviorSanitizer;
 #   5. each fuzz target for a short while (FUZZ_SECONDS, default 60).
 # Between 2 and 3, the page (headlink.html, built with emscripten) is driven
-# in Chromium through its file picker and save links.
+# in Chromium and in Firefox ESR through its file picker, drops, the
+# keyboard and its save links.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -33,6 +34,7 @@ need cmake cmake \
   prlimit util-linux \
   emcc emscripten \
   /usr/bin/chromium chromium \
+  /usr/bin/firefox-esr firefox-esr \
   node nodejs \
   npm npm
 
@@ -80,7 +82,7 @@ echo "== the page, in a browser =="
 (cd web && npm install --no-package-lock --no-audit --no-fund --loglevel=error)
 node tests/web/page_test.js build-web/headlink.html build/app/headlink examples build-web build/twoda/twoda \
   build/bench/make_kit
-echo "screenshot: build-web/headlink-page.png"
+echo "screenshots: build-web/headlink-page*.png"
 
 echo "== installed layout =="
 rm -rf build/install-check
