@@ -10,23 +10,25 @@ namespace headlink {
 
 namespace {
 
-// One entry per option; `flag` is the switch it sets, or null for -C.
+// One entry per option: the switch it sets, or the folder it names.
 struct Entry {
     char shortName;
     const char* longName;
     bool Options::*flag;
+    std::string Options::*folder;
 };
 
-constexpr std::array<Entry, 9> kOptions = {{
-    {'C', "directory", nullptr},
-    {'n', "dry-run", &Options::dryRun},
-    {'v', "verbose", &Options::verbose},
-    {'q', "quiet", &Options::quiet},
-    {0, "strict", &Options::strict},
-    {0, "check-links", &Options::checkLinks},
-    {0, "outputs", &Options::outputs},
-    {'h', "help", &Options::help},
-    {0, "version", &Options::version},
+constexpr std::array<Entry, 10> kOptions = {{
+    {'C', "directory", nullptr, &Options::directory},
+    {0, "game", nullptr, &Options::game},
+    {'n', "dry-run", &Options::dryRun, nullptr},
+    {'v', "verbose", &Options::verbose, nullptr},
+    {'q', "quiet", &Options::quiet, nullptr},
+    {0, "strict", &Options::strict, nullptr},
+    {0, "check-links", &Options::checkLinks, nullptr},
+    {0, "outputs", &Options::outputs, nullptr},
+    {'h', "help", &Options::help, nullptr},
+    {0, "version", &Options::version, nullptr},
 }};
 
 Result fail(std::string reason) { return Result::failure(Status::usage, std::move(reason)); }
@@ -120,15 +122,13 @@ Result parseOptions(std::span<const std::string> args, Options* options) {
                 if (equals != std::string::npos)
                     return fail("option '--" + name + "' takes no value");
                 options->*(entry->flag) = true;
-            } else if (equals != std::string::npos) {
-                options->directory = arg.substr(equals + 1);
-            } else if (i + 1 < args.size()) {
-                options->directory = args[++i];
-            } else {
-                return fail("option '--" + name + "' needs a folder");
+                continue;
             }
-            if (entry->flag == nullptr && options->directory.empty())
-                return fail("option '--" + name + "' needs a folder");
+            std::string& folder = options->*(entry->folder);
+            if (equals != std::string::npos) folder = arg.substr(equals + 1);
+            else if (i + 1 < args.size()) folder = args[++i];
+            else folder.clear();
+            if (folder.empty()) return fail("option '--" + name + "' needs a folder");
             continue;
         }
 
@@ -142,10 +142,11 @@ Result parseOptions(std::span<const std::string> args, Options* options) {
                 options->*(entry->flag) = true;
                 continue;
             }
-            if (at + 1 < arg.size()) options->directory = arg.substr(at + 1);
-            else if (i + 1 < args.size()) options->directory = args[++i];
-            else options->directory.clear();
-            if (options->directory.empty()) return fail("option '-C' needs a folder");
+            std::string& folder = options->*(entry->folder);
+            if (at + 1 < arg.size()) folder = arg.substr(at + 1);
+            else if (i + 1 < args.size()) folder = args[++i];
+            else folder.clear();
+            if (folder.empty()) return fail(std::string("option '-") + entry->shortName + "' needs a folder");
             break;
         }
     }
@@ -168,6 +169,8 @@ std::string usage() {
     text += wrapped(links);
     text += "\n"
            "  -C, --directory DIR   work in DIR instead of the current folder\n"
+           "      --game DIR        take the three tables from the game folder DIR: from its\n"
+           "                        override folder, else from the archives of its key file\n"
            "  -n, --dry-run         do the whole job but write nothing; print the report\n"
            "  -v, --verbose         print the report after the run\n"
            "  -q, --quiet           print no warnings (errors are still printed)\n"

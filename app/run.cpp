@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "app/link.h"
+#include "game/folder.h"
 #include "patch/patch.h"
 #include "table/format.h"
 #include "table/table.h"
@@ -104,6 +105,9 @@ RunOutcome runInMemory(RunInputs inputs, std::ostream* report, LiveWarnings live
     linkReport.out = report;
     linkReport.live = live;
     linkReport.current = current;
+    for (std::size_t i = 0; report != nullptr && i < tables.size(); ++i)
+        if (!inputs.sources[i].empty()) *report << kTableFiles[i] << ": from " << inputs.sources[i] << '\n';
+    for (Warning& warning : inputs.warnings) linkReport.warn(std::move(warning));
     // Every table and every script that cannot be read or loaded is
     // reported, in this fixed order; then nothing more is done.
     for (std::size_t i = 0; i < tables.size(); ++i) {
@@ -231,15 +235,41 @@ int runOnInputs(RunInputs inputs, const Folder& folder, const Options& options, 
     }
 }
 
+// The three tables from a game folder, as the application finds them.
+void readFromGame(const std::string& game, RunInputs* inputs) {
+    for (std::size_t i = 0; i < kTableFiles.size(); ++i) {
+        GameTable table;
+        Result found = readGameTable(game, kTableFiles[i], &table);
+        if (!found) {
+            // Named after the table, and where in the game the trouble is.
+            if (!found.file.empty() && found.file != kTableFiles[i]) found.reason = found.file + ": " + found.reason;
+            inputs->tables[i].result = std::move(found);
+            continue;
+        }
+        inputs->tables[i].bytes = std::move(table.bytes);
+        inputs->sources[i] = std::move(table.from);
+        for (std::string& warning : table.warnings) inputs->warnings.push_back({kTableFiles[i], 0, std::move(warning)});
+    }
+}
+
 int runInDirectory(const Options& options, std::ostream& out, std::ostream& err) {
     std::string why;
+    // A game folder is named from where headlink started, before -C.
+    std::error_code ec;
+    const std::string game = options.game.empty() ? std::string() : std::filesystem::absolute(options.game, ec).string();
+    if (!game.empty() && !std::filesystem::is_directory(game, ec)) {
+        err << "headlink: " << options.game << ": not a game folder: "
+            << (ec ? ec.message() : std::string("no folder of this name")) << '\n';
+        return 2;
+    }
     if (!options.directory.empty() && !enterFolder(options.directory, &why)) {
         err << "headlink: " << why << '\n';
         return 2;
     }
     if (options.checkLinks) return checkLinks(options, err);
     RunInputs inputs;
-    for (std::size_t i = 0; i < kTableFiles.size(); ++i) inputs.tables[i] = readFile(kTableFiles[i]);
+    if (!game.empty()) readFromGame(game, &inputs);
+    for (std::size_t i = 0; game.empty() && i < kTableFiles.size(); ++i) inputs.tables[i] = readFile(kTableFiles[i]);
     for (std::size_t i = 0; i < kScriptFiles.size(); ++i) inputs.scripts[i] = readFile(kScriptFiles[i]);
     // The folder is looked at only for a hint about a missing input.
     Folder folder;

@@ -18,6 +18,10 @@ namespace headlink {
 struct RunInputs {
     std::array<FileBytes, kTableCount> tables;    // in kTableFiles order
     std::array<FileBytes, kScriptCount> scripts;  // in kScriptFiles order
+    // Where each table came from when it is not the folder's own file
+    // ("Override/heads.2da"), for the report; warnings about finding them.
+    std::array<std::string, kTableCount> sources;
+    std::vector<Warning> warnings;
 };
 
 // How an output grew, for the report.

@@ -144,22 +144,75 @@ Result cannotWrite(const std::string& name, std::string why) {
     return Result::failure(Status::cannotWrite, std::move(why), name);
 }
 
+// Reads `size` bytes into `to`, or says why it could not.
+Result readAll(int fd, uint8_t* to, std::size_t size, const std::string& name) {
+    std::size_t got = 0;
+    while (got < size) {
+        long long n = platform::readSome(fd, to + got, size - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return cannotRead(name, "cannot read: " + errnoText(errno));
+        if (n == 0)
+            return cannotRead(name, "cannot read: got " + std::to_string(got) + " of " + std::to_string(size) + " bytes");
+        got += static_cast<std::size_t>(n);
+    }
+    return {};
+}
+
+// Opens a regular file to read, and gives its size; -1 with the reason in
+// *result otherwise.
+int openRegular(const std::string& name, long long* fileSize, FileBytes* result) {
+    // Open first, then look at what was opened: a name checked and then
+    // opened could be swapped in between for a pipe that blocks forever.
+    const int fd = platform::openToRead(name, result);
+    if (fd < 0) return -1;
+    auto kind = platform::FileKind::other;
+    if (!platform::lookAt(fd, &kind, fileSize)) result->result = cannotRead(name, "cannot read: " + errnoText(errno));
+    else if (kind == platform::FileKind::folder) result->result = cannotRead(name, "cannot open: it is a folder, not a file");
+    else if (kind != platform::FileKind::regular) result->result = cannotRead(name, "cannot open: not a regular file");
+    if (result->ok()) return fd;
+    platform::closeToRead(fd);
+    return -1;
+}
+
 }  // namespace
+
+FilePart readFilePart(const std::string& name, uint64_t offset, std::size_t size) {
+    FilePart part;
+    FileBytes opened;
+    long long fileSize = 0;
+    const int fd = openRegular(name, &fileSize, &opened);
+    part.result = opened.result;
+    if (fd < 0) return part;
+    part.fileSize = static_cast<uint64_t>(fileSize);
+    // Fewer bytes when the file ends first; none past its end.
+    const uint64_t available = offset < part.fileSize ? part.fileSize - offset : 0;
+    const auto wanted = static_cast<std::size_t>(std::min<uint64_t>(size, available));
+    if (wanted > static_cast<std::size_t>(kMaxFileBytes)) {
+        part.result = cannotRead(name, "cannot read " + std::to_string(wanted) + " bytes at once");
+    } else if (wanted > 0 && !platform::seekTo(fd, static_cast<long long>(offset))) {
+        part.result = cannotRead(name, "cannot read: " + errnoText(errno));
+    } else {
+        void* room = ::operator new(wanted, std::nothrow);
+        if (room == nullptr) {
+            part.result = Result::failure(Status::notEnoughMemory, kNotEnoughMemory, name);
+        } else {
+            ::operator delete(room);
+            part.bytes.resize(wanted);
+            part.result = readAll(fd, part.bytes.data(), wanted, name);
+        }
+    }
+    platform::closeToRead(fd);
+    if (!part.ok()) part.bytes = {};
+    return part;
+}
 
 FileBytes readFile(const std::string& name) {
     FileBytes result;
-    // Open first, then look at what was opened: a name checked and then
-    // opened could be swapped in between for a pipe that blocks forever.
-    const int fd = platform::openToRead(name, &result);
-    if (fd < 0) return result;
-    auto kind = platform::FileKind::other;
     long long fileSize = 0;
-    if (!platform::lookAt(fd, &kind, &fileSize)) result.result = cannotRead(name, "cannot read: " + errnoText(errno));
-    else if (kind == platform::FileKind::folder) result.result = cannotRead(name, "cannot open: it is a folder, not a file");
-    else if (kind != platform::FileKind::regular) result.result = cannotRead(name, "cannot open: not a regular file");
-    else if (fileSize > kMaxFileBytes)
+    const int fd = openRegular(name, &fileSize, &result);
+    if (fd < 0) return result;
+    if (fileSize > kMaxFileBytes) {
         result.result = cannotRead(name, "file is too large (" + std::to_string(fileSize) + " bytes)");
-    if (!result.ok()) {
         platform::closeToRead(fd);
         return result;
     }
@@ -182,21 +235,7 @@ FileBytes readFile(const std::string& name) {
         result.result = Result::failure(Status::notEnoughMemory, kNotEnoughMemory, name);
         return result;
     }
-    std::size_t got = 0;
-    while (got < size) {
-        long long n = platform::readSome(fd, result.bytes.data() + got, size - got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            result.result = cannotRead(name, "cannot read: " + errnoText(errno));
-            break;
-        }
-        if (n == 0) {
-            result.result =
-                cannotRead(name, "cannot read: got " + std::to_string(got) + " of " + std::to_string(size) + " bytes");
-            break;
-        }
-        got += static_cast<std::size_t>(n);
-    }
+    result.result = readAll(fd, result.bytes.data(), size, name);
     platform::closeToRead(fd);
     if (!result.ok()) result.bytes.clear();
     return result;

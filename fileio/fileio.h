@@ -43,6 +43,17 @@ struct FileBytes {
 // on a pipe or device: only a regular file is read.
 FileBytes readFile(const std::string& name);
 
+// Part of a file: up to `size` bytes from `offset` (fewer where the file
+// ends first), and the whole file's size; only a regular file is read.
+// For reading one entry of a large archive without reading the archive.
+struct FilePart {
+    std::vector<uint8_t> bytes;
+    uint64_t fileSize = 0;
+    Result result;
+    bool ok() const { return static_cast<bool>(result); }
+};
+FilePart readFilePart(const std::string& name, uint64_t offset, std::size_t size);
+
 // Names among `names` that differ from `wanted` only in the case of A-Z, or
 // by more extensions after it ("heads.2da.txt", "portraits.txt.txt", as a
 // file browser that hides extensions makes them): what a user who gave a

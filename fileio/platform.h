@@ -57,6 +57,7 @@ enum class FileKind { regular, folder, other };
 int openToRead(const std::string& name, FileBytes* result);
 bool lookAt(int fd, FileKind* kind, long long* size);
 long long readSome(int fd, uint8_t* to, std::size_t size);
+bool seekTo(int fd, long long offset);
 void closeToRead(int fd);
 // Only advice, before the buffer is first touched: see the POSIX side.
 void adviseLargeBuffer(uint8_t* start, std::size_t size);

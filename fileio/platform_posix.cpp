@@ -75,6 +75,7 @@ bool lookAt(int fd, FileKind* kind, long long* size) {
 }
 
 long long readSome(int fd, uint8_t* to, std::size_t size) { return ::read(fd, to, size); }
+bool seekTo(int fd, long long offset) { return ::lseek(fd, static_cast<off_t>(offset), SEEK_SET) >= 0; }
 void closeToRead(int fd) { ::close(fd); }
 
 // A table of several megabytes would otherwise be brought in 4 KiB at a

@@ -105,6 +105,7 @@ long long readSome(int fd, uint8_t* to, std::size_t size) {
     return _read(fd, to, size > (1u << 30) ? (1u << 30) : static_cast<unsigned>(size));
 }
 
+bool seekTo(int fd, long long offset) { return _lseeki64(fd, offset, SEEK_SET) >= 0; }
 void closeToRead(int fd) { _close(fd); }
 
 void adviseLargeBuffer(uint8_t*, std::size_t) {}

@@ -36,6 +36,7 @@ struct OptionCase {
     const char* error;  // nullptr: accepted
     std::string directory;
     std::string flags;  // n v q s (strict) l o (check links, outputs) h V (version) for each switch set
+    std::string game = {};
 };
 
 TEST(Options, ParsedByTable) {
@@ -65,6 +66,10 @@ TEST(Options, ParsedByTable) {
         {{"-v", "--directory"}, "option '--directory' needs a folder", "", ""},
         {{"--directory="}, "option '--directory' needs a folder", "", ""},
         {{"--dry"}, "unknown option '--dry'", "", ""},  // no abbreviations
+        {{"--game", "C:\\Games\\Host", "-Ckit"}, nullptr, "kit", "", "C:\\Games\\Host"},
+        {{"--game=../game", "-n"}, nullptr, "", "n", "../game"},
+        {{"-n", "--game"}, "option '--game' needs a folder", "", ""},
+        {{"--game="}, "option '--game' needs a folder", "", ""},
     };
     for (const auto& c : cases) {
         std::string label;
@@ -89,6 +94,7 @@ TEST(Options, ParsedByTable) {
         if (options.version) flags += 'V';
         EXPECT_EQ(flags, c.flags) << label;
         EXPECT_EQ(options.directory, c.directory) << label;
+        EXPECT_EQ(options.game, c.game) << label;
     }
 }
 

@@ -9,6 +9,7 @@
 #include <new>
 
 #include "fileio/fileio.h"
+#include "game/folder.h"
 #include "patch/tokens.h"
 #include "table/format.h"
 #include "table/table.h"
@@ -53,11 +54,25 @@ void workOn(const std::string& name) {
     gWorkingOn[sizeof gWorkingOn - 1] = '\0';
 }
 
-// Reads a file the command works on. Running out of memory reading it is
-// the same failure as running out anywhere else: it ends the command.
-FileBytes readInput(const std::string& name) {
+// The game folder of --game, or "": a table's name is then looked up there
+// as headlink looks it up.
+std::string gGame;
+
+// Reads a file the command works on (from the game folder, when one is
+// given and `fromGame`), its warnings on `err`. Running out of memory
+// reading it is the same failure as running out anywhere else: it ends the
+// command.
+FileBytes readInput(const std::string& name, std::ostream& err, bool fromGame = true) {
     workOn(name);
-    FileBytes file = readFile(name);
+    FileBytes file;
+    if (fromGame && !gGame.empty()) {
+        GameTable table;
+        file.result = readGameTable(gGame, name, &table);
+        file.bytes = std::move(table.bytes);
+        for (const std::string& warning : table.warnings) err << "twoda: " << name << ": warning: " << warning << '\n';
+    } else {
+        file = readFile(name);
+    }
     if (file.result.status == Status::notEnoughMemory) throw std::bad_alloc();
     return file;
 }
@@ -85,8 +100,8 @@ bool readAsText(const std::vector<uint8_t>& bytes) {
 // Loads a table in either form, told apart by the first line. The text form
 // is built as `build` builds it, so that every command sees the binary
 // table headlink would read. *text says which form the file is in.
-bool loadTable(const std::string& name, Table* table, std::ostream& err, bool* text = nullptr) {
-    FileBytes file = readInput(name);
+bool loadTable(const std::string& name, Table* table, std::ostream& err, bool* text = nullptr, bool fromGame = true) {
+    FileBytes file = readInput(name, err, fromGame);
     if (!file.ok()) {
         err << "twoda: " << file.result.description() << '\n';
         return false;
@@ -283,7 +298,7 @@ int find(const Args& args, std::istream&, std::ostream& out, std::ostream& err) 
 int diff(const Args& args, std::istream&, std::ostream& out, std::ostream& err) {
     Table old, now;
     const bool loaded = loadTable(args[0], &old, err);
-    if (!loadTable(args[1], &now, err) || !loaded) return 2;
+    if (!loadTable(args[1], &now, err, nullptr, false) || !loaded) return 2;
     std::size_t differences = 0;
     auto line = [&]() -> std::ostream& {
         ++differences;
@@ -387,7 +402,7 @@ int build(const Args& args, std::istream& in, std::ostream&, std::ostream& err) 
         file.bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
         if (in.bad()) file.result = Result::failure(Status::cannotRead, "cannot read", name);
     } else {
-        file = readInput(args[0]);
+        file = readInput(args[0], err, false);
     }
     if (!file.ok()) {
         err << "twoda: " << file.result.description() << '\n';
@@ -408,7 +423,7 @@ int build(const Args& args, std::istream& in, std::ostream&, std::ostream& err) 
 }
 
 int check(const Args& args, std::istream&, std::ostream& out, std::ostream& err) {
-    const FileBytes file = readInput(args[0]);
+    const FileBytes file = readInput(args[0], err);
     if (!file.ok()) {
         err << "twoda: " << file.result.description() << '\n';
         return 2;
@@ -416,22 +431,72 @@ int check(const Args& args, std::istream&, std::ostream& out, std::ostream& err)
     return checkEitherForm(file.bytes, args[0], out) ? 0 : 1;
 }
 
+// twoda list --game DIR: every 2DA table of the game and where it is.
+int list(const Args&, std::istream&, std::ostream& out, std::ostream& err) {
+    std::vector<GameListing> tables;
+    workOn(gGame);
+    if (Result why = listGameTables(gGame, &tables); !why) {
+        err << "twoda: " << why.description() << '\n';
+        return 1;
+    }
+    for (const GameListing& table : tables) out << table.name << ": " << table.from << '\n';
+    return 0;
+}
+
+// twoda extract --game DIR NAME... -o FOLDER: the tables as stored, written
+// together into FOLDER, all or none.
+int extract(const Args& args, std::istream&, std::ostream&, std::ostream& err) {
+    const auto o = std::find(args.begin(), args.end(), "-o");
+    if (o == args.begin() || o == args.end() || o + 2 != args.end()) {
+        err << "twoda: usage: twoda extract --game DIR NAME... -o FOLDER\nTry 'twoda --help'.\n";
+        return 2;
+    }
+    const std::string& folder = *(o + 1);
+    std::vector<std::vector<uint8_t>> tables;
+    std::vector<std::string> names;
+    for (auto name = args.begin(); name != o; ++name) {
+        // A table's name, written into FOLDER: never a path that leads elsewhere.
+        if (name->empty() || name->find_first_of("/\\:") != std::string::npos || *name == "." || *name == "..") {
+            err << "twoda: " << quoted(*name, kWhole) << " is not a table's name\n";
+            return 2;
+        }
+        FileBytes file = readInput(*name, err);
+        if (!file.ok()) {
+            err << "twoda: " << file.result.description() << '\n';
+            return 1;
+        }
+        tables.push_back(std::move(file.bytes));
+        names.push_back(folder + "/" + *name);
+    }
+    std::vector<std::span<const uint8_t>> parts(tables.begin(), tables.end());
+    std::vector<FileToWrite> files;
+    for (std::size_t i = 0; i < names.size(); ++i) files.push_back({names[i], std::span(&parts[i], 1)});
+    workOn(folder);
+    const WriteResult written = writeFilesTogether(files);
+    for (const Result& failure : written.failures) err << "twoda: " << failure.description() << '\n';
+    return written.ok() ? 0 : 1;
+}
+
 struct Command {
     const char* name;
     std::size_t least, most;  // how many arguments it takes
     const char* arguments;
     int (*run)(const Args&, std::istream&, std::ostream&, std::ostream&);
+    bool game;  // takes --game DIR; true: must have it
+    bool needsGame = false;
 };
 
 constexpr Command kCommands[] = {
-    {"columns", 1, 1, "FILE", columns},
-    {"show", 1, 2, "FILE [ROWS]", show},
-    {"find", 3, 3, "FILE COLUMN TEXT", find},
-    {"diff", 2, 2, "OLD NEW", diff},
-    {"csv", 1, 1, "FILE", csv},
-    {"text", 1, 1, "FILE", text},
-    {"build", 2, 2, "TEXT|- OUT", build},
-    {"check", 1, 1, "FILE", check},
+    {"columns", 1, 1, "FILE", columns, true},
+    {"show", 1, 2, "FILE [ROWS]", show, true},
+    {"find", 3, 3, "FILE COLUMN TEXT", find, true},
+    {"diff", 2, 2, "OLD NEW", diff, true},
+    {"csv", 1, 1, "FILE", csv, true},
+    {"text", 1, 1, "FILE", text, true},
+    {"build", 2, 2, "TEXT|- OUT", build, false},
+    {"check", 1, 1, "FILE", check, true},
+    {"list", 0, 0, "--game DIR", list, true, true},
+    {"extract", 3, 4096, "--game DIR NAME... -o FOLDER", extract, true, true},
 };
 
 }  // namespace
@@ -543,10 +608,16 @@ const char* twodaUsage() {
            "  twoda build TEXT OUT        the plain-text form -> a binary table\n"
            "                              (TEXT - reads standard input)\n"
            "  twoda check FILE            every problem that stops headlink loading it\n"
+           "  twoda list --game DIR       every 2DA table of the game folder DIR, and where\n"
+           "                              the application takes it from\n"
+           "  twoda extract --game DIR NAME... -o FOLDER\n"
+           "                              tables of the game written into FOLDER as stored\n"
            "  twoda --help | --version\n"
            "\n"
            "Every FILE, OLD and NEW may be in either form, told apart by the first line:\n"
-           "a table in the text form is read as \"twoda build\" would build it.\n"
+           "a table in the text form is read as \"twoda build\" would build it. With\n"
+           "--game DIR, FILE (and OLD) is a table's name looked up in the game folder DIR\n"
+           "as headlink --game looks it up: its override folder, else its archives.\n"
            "\n"
            "Exit status: 0 done (equal, valid, found); 1 a file could not be used, or\n"
            "the answer is no (different, not valid, not found); 2 a usage error, and\n"
@@ -565,8 +636,23 @@ int runTwoda(const std::vector<std::string>& args, std::istream& in, std::ostrea
         err << "twoda: unknown command " << quoted(args[0], kWhole) << "\nTry 'twoda --help'.\n";
         return 2;
     }
-    const Args rest(args.begin() + 1, args.end());
-    if (rest.size() < command->least || rest.size() > command->most) {
+    // --game DIR (or --game=DIR) may stand anywhere after the command.
+    Args rest;
+    gGame.clear();
+    bool game = false;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        if (args[i] == "--game" && i + 1 < args.size()) {
+            gGame = args[++i];
+            game = true;
+        } else if (args[i].rfind("--game=", 0) == 0) {
+            gGame = args[i].substr(7);
+            game = true;
+        } else {
+            rest.push_back(args[i]);
+        }
+    }
+    if ((game && (!command->game || gGame.empty())) || (command->needsGame && !game) ||
+        rest.size() < command->least || rest.size() > command->most) {
         err << "twoda: usage: twoda " << command->name << ' ' << command->arguments << "\nTry 'twoda --help'.\n";
         return 2;
     }
