@@ -3,8 +3,10 @@
 // CORPUS_DIR/table/ gets table files (the example kit, odd but valid tables,
 // tables at the format's limits, and one file for each way the loader
 // rejects a file); CORPUS_DIR/script/ a table and a script in the framing of
-// fuzz_script; CORPUS_DIR/run/ eight files in the framing of fuzz_run. The
-// output is the same on every run, so the committed corpus can be rebuilt.
+// fuzz_script; CORPUS_DIR/run/ eight files in the framing of fuzz_run;
+// CORPUS_DIR/twoda/ text and binary tables; CORPUS_DIR/game/ a key file and
+// an archive in the framing of fuzz_game. The output is the same on every
+// run, so the committed corpus can be rebuilt.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/archive_builder.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/table_builder.h"
 
@@ -333,6 +336,65 @@ void twodaSeeds() {
     write("twoda", "duplicates", duplicatesTable());
 }
 
+
+// fuzz_game's framing: 4-byte key length, the key, the archive.
+Bytes gameInput(const Bytes& key, const Bytes& archive) {
+    Bytes out;
+    putU16(out, key.size() & 0xFFFF);
+    putU16(out, key.size() >> 16);
+    out.insert(out.end(), key.begin(), key.end());
+    out.insert(out.end(), archive.begin(), archive.end());
+    return out;
+}
+
+Bytes patched32(Bytes bytes, std::size_t at, uint32_t value) {
+    headlink::testing::setU32(bytes, at, value);
+    return bytes;
+}
+
+// A key of two archives whose first holds a table, the heads table and a
+// text resource, and that archive; then each of them damaged one way.
+void gameSeeds() {
+    using headlink::testing::buildArchive;
+    using headlink::testing::buildKey;
+    const Bytes archive = buildArchive({{2017, smallHeads()}, {2017, smallPortraits()}, {10, bytesOf("note")}});
+    // Archive records at 64 and 76, names at 88 ("data\\tables.bif") and
+    // 104, entries from 110 (ids at 128, 150, 172, 194).
+    const Bytes key = buildKey({{"data\\tables.bif", static_cast<uint32_t>(archive.size())}, {"x.bif", 20}},
+                               {{"heads", 2017, 0, 0},
+                                {"portraits_sixtee", 2017, 0, 1},
+                                {"note", 10, 0, 2},
+                                {"elsewhere", 2017, 1, 7}});
+    write("game", "key-and-archive", gameInput(key, archive));
+    write("game", "empty", gameInput(buildKey({}, {}), buildArchive({})));
+    headlink::testing::KeyLayout odd;
+    odd.archives = {{"a.bif", 1}};
+    odd.entries = {{"heads", 2017, 0, 1}, {"last", 2017, 0, 0xFFFFF}};
+    odd.archiveTableAt = 300;
+    odd.entryTableAt = 64;
+    Bytes upperBits = archive;
+    headlink::testing::setU32(upperBits, 36, 0x00500001);  // entry 1's id with archive bits set
+    write("game", "odd-layout-and-upper-id-bits", gameInput(buildKey(odd), upperBits));
+
+    // Damaged keys, with the good archive.
+    write("game", "key-cut-in-header", gameInput(Bytes(key.begin(), key.begin() + 40), archive));
+    write("game", "key-archive-count-huge", gameInput(patched32(key, 8, 0xFFFFFFFF), archive));
+    write("game", "key-entry-count-huge", gameInput(patched32(key, 12, 0xFFFFFFFF), archive));
+    write("game", "key-archive-table-in-header", gameInput(patched32(key, 16, 32), archive));
+    write("game", "key-entry-table-past-end", gameInput(patched32(key, 20, 5000), archive));
+    write("game", "key-tables-overlap", gameInput(patched32(key, 20, 70), archive));
+    write("game", "key-name-past-end", gameInput(patched32(key, 68, 0xFFFFFFF0), archive));
+    write("game", "key-entry-archive-past-count", gameInput(patched32(key, 194, 0x00200007), archive));
+
+    // Damaged archives, with the good key.
+    write("game", "archive-cut-in-header", gameInput(key, Bytes(archive.begin(), archive.begin() + 12)));
+    write("game", "archive-entry-count-huge", gameInput(key, patched32(archive, 8, 0xFFFFFFFF)));
+    write("game", "archive-table-in-header", gameInput(key, patched32(archive, 16, 4)));
+    write("game", "archive-id-disagrees", gameInput(key, patched32(archive, 20, 2)));
+    write("game", "archive-size-past-end", gameInput(key, patched32(archive, 28, 0xFFFFFFF0)));
+    write("game", "archive-fewer-entries-than-key", gameInput(key, patched32(archive, 8, 1)));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -345,5 +407,6 @@ int main(int argc, char** argv) {
     scriptSeeds();
     runSeeds();
     twodaSeeds();
+    gameSeeds();
     return 0;
 }

@@ -23,14 +23,14 @@ fi
 
 CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -DHEADLINK_FUZZ=ON -DHEADLINK_TESTS=OFF \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build-fuzz -j "$jobs" --target fuzz_table fuzz_script fuzz_run fuzz_twoda
+cmake --build build-fuzz -j "$jobs" --target fuzz_table fuzz_script fuzz_run fuzz_twoda fuzz_game
 
 hexdump() {
   if command -v xxd >/dev/null; then xxd "$1"; else od -A x -t x1z -v "$1"; fi
 }
 
 failed=()
-for target in table script run twoda; do
+for target in table script run twoda game; do
   work=$(mktemp -d)
   mkdir "$work/corpus" "$work/found"
   cp tests/fuzz/corpus/"$target"/* "$work/corpus/"

@@ -1,0 +1,163 @@
+// Fuzz target: the key file and archive readers, on arbitrary bytes.
+//
+// The input is a key file and an archive: a 4-byte length, that many bytes
+// of key (or all that is left), then the archive. Each reader's verdict is
+// held to a plain model of the format decoded here apart from it: it
+// accepts exactly the files the model finds whole, what it returns is what
+// the bytes say, and every entry it hands back lies inside the bytes. A
+// refusal gives a reason and an offset inside the file, and leaves nothing
+// half read. The archive is asked for the entries the key names in it and
+// for indices at and past its count.
+#include <algorithm>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "game/archive.h"
+#include "tests/fuzz/fuzz_support.h"
+
+using fuzz::check;
+
+namespace {
+
+uint32_t u32(std::span<const uint8_t> b, uint64_t at) {
+    const auto i = static_cast<std::size_t>(at);
+    return static_cast<uint32_t>(b[i] | b[i + 1] << 8 | b[i + 2] << 16) | static_cast<uint32_t>(b[i + 3]) << 24;
+}
+uint16_t u16(std::span<const uint8_t> b, uint64_t at) {
+    const auto i = static_cast<std::size_t>(at);
+    return static_cast<uint16_t>(b[i] | b[i + 1] << 8);
+}
+
+void checkRefusal(const headlink::Result& why, uint64_t fileSize, const char* what) {
+    check(why.status == headlink::Status::malformed && fuzz::startsWith(why.reason, "malformed: "), what,
+          " refused without a reason: ", why.reason);
+    check(why.offset <= fileSize, what, " refused at offset ", why.offset, ", past the file's ", fileSize,
+          " bytes");
+}
+
+// The archives' indices the key names in archive 0, to ask the archive for.
+std::vector<uint32_t> keyFile(std::span<const uint8_t> bytes) {
+    headlink::KeyFile key;
+    const headlink::Result why = headlink::readKey(bytes, &key);
+    if (!why) {
+        checkRefusal(why, bytes.size(), "a key");
+        check(key.archives.empty() && key.entries.empty(), "a refused key is not left empty");
+        return {};
+    }
+    check(bytes.size() >= 64 && std::string_view(reinterpret_cast<const char*>(bytes.data()), 8) == "KEY V1  ",
+          "a key without its header or signature was accepted");
+    check(key.archives.size() == u32(bytes, 8) && key.entries.size() == u32(bytes, 12),
+          "the key's counts are not the header's");
+    const uint64_t archiveTable = u32(bytes, 16);
+    for (std::size_t i = 0; i < key.archives.size(); ++i) {
+        const uint64_t record = archiveTable + 12 * i;
+        check(record >= 64 && record + 12 <= bytes.size(), "archive record ", i, " lies outside the file");
+        check(key.archives[i].size == u32(bytes, record), "archive ", i, "'s size is not the stored one");
+        const uint64_t nameAt = u32(bytes, record + 4);
+        const uint16_t length = u16(bytes, record + 8);
+        check(nameAt + length <= bytes.size(), "archive ", i, "'s name runs past the end");
+        std::string stored(bytes.begin() + static_cast<std::ptrdiff_t>(nameAt),
+                           bytes.begin() + static_cast<std::ptrdiff_t>(nameAt + length));
+        if (!stored.empty() && stored.back() == '\0') stored.pop_back();
+        check(key.archives[i].name == stored, "archive ", i, "'s name is not the stored one");
+    }
+    const uint64_t entryTable = u32(bytes, 20);
+    std::vector<uint32_t> wanted;
+    for (std::size_t i = 0; i < key.entries.size(); ++i) {
+        const headlink::KeyEntry& e = key.entries[i];
+        const uint64_t record = entryTable + 22 * i;
+        check(record >= 64 && record + 22 <= bytes.size(), "key entry ", i, " lies outside the file");
+        check(e.archive < key.archives.size(), "key entry ", i, " names archive ", e.archive, " of ",
+              key.archives.size());
+        const uint32_t id = u32(bytes, record + 18);
+        check(e.archive == id >> 20 && e.index == (id & 0xFFFFF) && e.type == u16(bytes, record + 16),
+              "key entry ", i, " is not what its record says");
+        std::string name(bytes.begin() + static_cast<std::ptrdiff_t>(record),
+                         bytes.begin() + static_cast<std::ptrdiff_t>(record + 16));
+        check(e.name == name.substr(0, name.find('\0')), "key entry ", i, "'s name is not the stored one");
+        if (e.archive == 0 && wanted.size() < 64) wanted.push_back(e.index);
+    }
+    return wanted;
+}
+
+void archiveEntry(std::span<const uint8_t> bytes, const headlink::ArchiveHeader& header, uint32_t index) {
+    uint64_t at = 0;
+    headlink::Result why = headlink::archiveEntryAt(header, index, bytes.size(), &at);
+    if (index >= header.entryCount) {
+        check(!why, "entry ", index, " of an archive of ", header.entryCount, " was found");
+        checkRefusal(why, bytes.size(), "an index past the count");
+        return;
+    }
+    check(static_cast<bool>(why), "entry ", index, " of ", header.entryCount, " has no record: ", why.reason);
+    check(at == header.entryTable + uint64_t{16} * index && at + 16 <= bytes.size(), "entry ", index,
+          "'s record is not where the table puts it, or past the end");
+
+    const std::span<const uint8_t> record = bytes.subspan(static_cast<std::size_t>(at), 16);
+    headlink::ArchiveEntry entry;
+    why = headlink::readArchiveEntry(record, index, bytes.size(), at, &entry);
+    const uint32_t id = u32(record, 0);
+    const uint64_t offset = u32(record, 4);
+    const uint64_t size = u32(record, 8);
+    const bool whole = (id & 0xFFFFF) == index && offset + size <= bytes.size();
+    if (!whole) {
+        check(!why, "entry ", index, " was accepted with id ", id, " or ", size, " bytes at ", offset);
+        checkRefusal(why, bytes.size(), "an archive entry");
+        check(entry.offset == 0 && entry.size == 0 && entry.type == 0, "a refused entry is not left cleared");
+        return;
+    }
+    check(static_cast<bool>(why), "a whole entry ", index, " was refused: ", why.reason);
+    check(entry.offset == offset && entry.size == size && entry.type == u32(record, 12), "entry ", index,
+          " is not what its record says");
+    // Touch every byte of the resource: outside the input, the sanitizer stops us.
+    unsigned sum = 0;
+    for (uint8_t b : bytes.subspan(entry.offset, entry.size)) sum += b;
+    (void)sum;
+}
+
+void archive(std::span<const uint8_t> bytes, const std::vector<uint32_t>& wanted) {
+    headlink::ArchiveHeader header;
+    const headlink::Result why =
+        headlink::readArchiveHeader(bytes.first(std::min<std::size_t>(bytes.size(), 20)), bytes.size(), &header);
+    const bool signature =
+        bytes.size() >= 20 && std::string_view(reinterpret_cast<const char*>(bytes.data()), 8) == "BIFFV1  ";
+    const uint64_t count = signature ? u32(bytes, 8) : 0;
+    const uint64_t table = signature ? u32(bytes, 16) : 0;
+    const bool whole = signature && (count == 0 || (table >= 20 && table + 16 * count <= bytes.size()));
+    if (!whole) {
+        check(!why, "an archive whose header or entry table is not whole was accepted");
+        checkRefusal(why, bytes.size(), "an archive");
+        return;
+    }
+    check(static_cast<bool>(why), "a whole archive header was refused: ", why.reason);
+    check(header.entryCount == count && header.entryTable == table, "the archive header is not what it says");
+
+    for (uint32_t i = 0; i < std::min<uint32_t>(header.entryCount, 32); ++i) archiveEntry(bytes, header, i);
+    for (uint32_t index : wanted) archiveEntry(bytes, header, index);
+    for (uint32_t index : {header.entryCount - 1, header.entryCount, uint32_t{0xFFFFF}, uint32_t{0xFFFFFFFF}})
+        archiveEntry(bytes, header, index);
+
+    // A record cut short, as a caller holding a slice of the file may hand in.
+    if (header.entryCount > 0) {
+        const std::size_t cut = bytes.size() % 16;
+        headlink::ArchiveEntry entry;
+        const headlink::Result shortRecord =
+            headlink::readArchiveEntry(bytes.subspan(header.entryTable, cut), 0, bytes.size(), header.entryTable,
+                                       &entry);
+        check(!shortRecord, "a record of ", cut, " bytes was accepted");
+        checkRefusal(shortRecord, bytes.size(), "a short record");
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+    std::span<const uint8_t> input(data, size);
+    if (input.size() < 4) return 0;
+    const std::size_t keyBytes = std::min<std::size_t>(u32(input, 0), input.size() - 4);
+    const std::vector<uint32_t> wanted = keyFile(input.subspan(4, keyBytes));
+    archive(input.subspan(4 + keyBytes), wanted);
+    return 0;
+}

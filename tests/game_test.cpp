@@ -1,0 +1,330 @@
+// The key file and archive readers: small files written out byte by byte
+// and read back to literal values, odd but valid layouts, and one case per
+// way a damaged or hostile file is refused, with its reason and offset.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "game/archive.h"
+#include "tests/support/archive_builder.h"
+
+namespace headlink {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// Two archives, three entries: 170 bytes.
+const Bytes kKey = {
+    // header: signature, 2 archives, 3 entries, archive table at 64,
+    // entry table at 104, build year 125, day 40, 32 reserved bytes
+    'K', 'E', 'Y', ' ', 'V', '1', ' ', ' ', 2, 0, 0, 0, 3, 0, 0, 0, 64, 0, 0, 0, 104, 0, 0, 0,
+    125, 0, 0, 0, 40, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    // archive 0 at 64: 4,096 bytes, name at 88 of 11 bytes (its NUL counted), drives 1
+    0x00, 0x10, 0, 0, 88, 0, 0, 0, 11, 0, 1, 0,
+    // archive 1 at 76: 57 bytes, name at 99 of 5 bytes (no NUL), drives 1
+    57, 0, 0, 0, 99, 0, 0, 0, 5, 0, 1, 0,
+    // names at 88 and 99
+    'd', 'a', 't', 'a', '\\', 'a', '.', 'b', 'i', 'f', 0, 'b', '.', 'b', 'i', 'f',
+    // entry 0 at 104: "appearance", type 2017, archive 0 index 0
+    'a', 'p', 'p', 'e', 'a', 'r', 'a', 'n', 'c', 'e', 0, 0, 0, 0, 0, 0, 0xE1, 0x07, 0, 0, 0, 0,
+    // entry 1 at 126: a name of 16 characters (no NUL), type 2017, archive 1 index 5
+    's', 'i', 'x', 't', 'e', 'e', 'n', '_', 'c', 'h', 'a', 'r', 's', '_', 'a', 'b', 0xE1, 0x07,
+    0x05, 0x00, 0x10, 0x00,
+    // entry 2 at 148: "x", type 10, archive 1 index 1,048,575 (all 20 bits)
+    'x', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 10, 0, 0xFF, 0xFF, 0x1F, 0x00,
+};
+
+// Two resources: 57 bytes.
+const Bytes kArchive = {
+    // header: signature, 2 entries, 0 fixed resources, entry table at 20
+    'B', 'I', 'F', 'F', 'V', '1', ' ', ' ', 2, 0, 0, 0, 0, 0, 0, 0, 20, 0, 0, 0,
+    // entry 0 at 20: id 0, 3 bytes at 52, type 2017
+    0, 0, 0, 0, 52, 0, 0, 0, 3, 0, 0, 0, 0xE1, 0x07, 0, 0,
+    // entry 1 at 36: id 0x00300001 (upper bits set, index 1), 2 bytes at 55, type 10
+    0x01, 0x00, 0x30, 0x00, 55, 0, 0, 0, 2, 0, 0, 0, 10, 0, 0, 0,
+    // the resources' bytes at 52
+    'a', 'b', 'c', 'd', 'e',
+};
+
+// The three archive calls in turn, as a caller holding the whole file
+// makes them.
+Result readEntry(const Bytes& file, uint32_t index, ArchiveEntry* entry, uint64_t* recordOffset) {
+    ArchiveHeader header;
+    const std::span<const uint8_t> bytes(file);
+    Result r = readArchiveHeader(bytes.first(std::min<std::size_t>(bytes.size(), 20)), bytes.size(), &header);
+    if (!r) return r;
+    r = archiveEntryAt(header, index, bytes.size(), recordOffset);
+    if (!r) return r;
+    return readArchiveEntry(bytes.subspan(*recordOffset, 16), index, bytes.size(), *recordOffset, entry);
+}
+
+void expectEntry(const KeyEntry& e, const std::string& name, uint16_t type, uint32_t archive, uint32_t index) {
+    EXPECT_EQ(e.name, name);
+    EXPECT_EQ(e.type, type) << name;
+    EXPECT_EQ(e.archive, archive) << name;
+    EXPECT_EQ(e.index, index) << name;
+}
+
+TEST(GameKey, ReadsAKeyByteByByte) {
+    ASSERT_EQ(kKey.size(), 170u);
+    KeyFile key;
+    const Result r = readKey(kKey, &key);
+    ASSERT_TRUE(r) << r.reason;
+    ASSERT_EQ(key.archives.size(), 2u);
+    EXPECT_EQ(key.archives[0].name, "data\\a.bif");
+    EXPECT_EQ(key.archives[0].size, 4096u);
+    EXPECT_EQ(key.archives[1].name, "b.bif");
+    EXPECT_EQ(key.archives[1].size, 57u);
+    ASSERT_EQ(key.entries.size(), 3u);
+    expectEntry(key.entries[0], "appearance", 2017, 0, 0);
+    expectEntry(key.entries[1], "sixteen_chars_ab", 2017, 1, 5);
+    expectEntry(key.entries[2], "x", 10, 1, 1048575);
+}
+
+TEST(GameKey, ReadsTablesWhereverTheHeaderPlacesThem) {
+    struct Case {
+        const char* what;
+        std::optional<uint32_t> archiveTableAt, entryTableAt;
+    };
+    const std::vector<Case> cases = {
+        {"usual order", {}, {}},
+        {"entries first", 200, 64},
+        {"a gap after the header", 100, 300},
+    };
+    for (const Case& c : cases) {
+        testing::KeyLayout layout;
+        layout.archives = {{"a.bif", 10}, {"data\\b.bif", 20}};
+        layout.entries = {{"heads", 2017, 1, 2}, {"portraits", 2017, 0, 0}};
+        layout.archiveTableAt = c.archiveTableAt;
+        layout.entryTableAt = c.entryTableAt;
+        KeyFile key;
+        const Result r = readKey(testing::buildKey(layout), &key);
+        ASSERT_TRUE(r) << c.what << ": " << r.reason;
+        ASSERT_EQ(key.archives.size(), 2u) << c.what;
+        EXPECT_EQ(key.archives[1].name, "data\\b.bif") << c.what;
+        EXPECT_EQ(key.archives[1].size, 20u) << c.what;
+        ASSERT_EQ(key.entries.size(), 2u) << c.what;
+        expectEntry(key.entries[0], "heads", 2017, 1, 2);
+        expectEntry(key.entries[1], "portraits", 2017, 0, 0);
+    }
+    // No archives and no entries: whatever the offsets say, nothing is read.
+    Bytes empty = testing::buildKey({}, {});
+    testing::setU32(empty, 16, 0xFFFFFFFF);
+    testing::setU32(empty, 20, 3);
+    KeyFile key;
+    key.entries.resize(4);
+    ASSERT_TRUE(readKey(empty, &key));
+    EXPECT_TRUE(key.archives.empty());
+    EXPECT_TRUE(key.entries.empty());
+}
+
+// The key the hostile cases damage: archive records at 64 and 76 (name
+// offset fields at 68 and 80, lengths at 72 and 84), names at 88 and 99,
+// entries at 105 and 127 (ids at 123 and 145); 149 bytes.
+Bytes goodKey() {
+    return testing::buildKey({{"data\\a.bif", 100}, {"b.bif", 50}}, {{"appearance", 2017, 0, 0}, {"heads", 2017, 1, 3}});
+}
+
+Bytes keyWith(std::size_t at, uint32_t value) {
+    Bytes key = goodKey();
+    testing::setU32(key, at, value);
+    return key;
+}
+
+Bytes keyWith16(std::size_t at, uint16_t value) {
+    Bytes key = goodKey();
+    testing::setU16(key, at, value);
+    return key;
+}
+
+TEST(GameKey, RefusesDamagedKeysSayingWhereAndWhy) {
+    struct Case {
+        const char* what;
+        Bytes bytes;
+        std::string reason;
+        std::size_t offset;
+    };
+    const Bytes good = goodKey();
+    ASSERT_EQ(good.size(), 149u);
+    Bytes wrongVersion = good;
+    wrongVersion[5] = '2';
+    const std::vector<Case> cases = {
+        {"empty", {}, "malformed: the key file ends inside its 64-byte header, after 0 bytes", 0},
+        {"cut in the header", Bytes(good.begin(), good.begin() + 40),
+         "malformed: the key file ends inside its 64-byte header, after 40 bytes", 40},
+        {"cut in the signature", Bytes{'K', 'E', 'Y'},
+         "malformed: the key file ends inside its 64-byte header, after 3 bytes", 3},
+        {"wrong signature", wrongVersion, "malformed: not a key file (it does not begin with \"KEY V1  \")", 0},
+        {"an archive instead", testing::buildArchive({}),
+         "malformed: not a key file (it does not begin with \"KEY V1  \")", 0},
+        {"archive table past the end", keyWith(16, 5000),
+         "malformed: the archive table of 2 archives runs past the end of the file", 16},
+        {"archive count overflows", keyWith(8, 0xFFFFFFFF),
+         "malformed: the archive table of 4,294,967,295 archives runs past the end of the file", 8},
+        {"archive table into the header", keyWith(16, 32),
+         "malformed: the archive table at offset 32 runs into the 64-byte header", 16},
+        {"entry table past the end", keyWith(20, 149),
+         "malformed: the entry table of 2 entries runs past the end of the file", 20},
+        {"entry count overflows", keyWith(12, 0xFFFFFFFF),
+         "malformed: the entry table of 4,294,967,295 entries runs past the end of the file", 12},
+        {"entry table one byte short", Bytes(good.begin(), good.end() - 1),
+         "malformed: the entry table of 2 entries runs past the end of the file", 12},
+        {"entry table into the header", keyWith(20, 0),
+         "malformed: the entry table at offset 0 runs into the 64-byte header", 20},
+        {"entry table over the archive table", keyWith(20, 70),
+         "malformed: the entry table at offset 70 overlaps the archive table at offset 64", 20},
+        {"name offset past the end", keyWith(68, 5000),
+         "malformed: archive 0's name (11 bytes at offset 5,000) runs past the end of the file", 68},
+        {"name offset overflows with its length", keyWith(68, 0xFFFFFFFF),
+         "malformed: archive 0's name (11 bytes at offset 4,294,967,295) runs past the end of the file", 68},
+        {"name length past the end", keyWith16(84, 0xFFFF),
+         "malformed: archive 1's name (65,535 bytes at offset 99) runs past the end of the file", 84},
+        {"name in the header", keyWith(68, 10),
+         "malformed: archive 0's name at offset 10 runs into the 64-byte header", 68},
+        {"entry names an archive past the count", keyWith(145, 0x00200003),
+         "malformed: entry 1 (\"heads\") names archive 2, past the key's 2 archives", 145},
+        {"entry names the last possible archive", keyWith(123, 0xFFF00000),
+         "malformed: entry 0 (\"appearance\") names archive 4,095, past the key's 2 archives", 123},
+        {"no archives for the entries", keyWith(8, 0),
+         "malformed: entry 0 (\"appearance\") names archive 0, past the key's 0 archives", 123},
+    };
+    for (const Case& c : cases) {
+        KeyFile key;
+        key.archives.resize(1);
+        const Result r = readKey(c.bytes, &key);
+        EXPECT_EQ(r.status, Status::malformed) << c.what;
+        EXPECT_EQ(r.reason, c.reason) << c.what;
+        EXPECT_EQ(r.offset, c.offset) << c.what;
+        EXPECT_TRUE(key.archives.empty() && key.entries.empty()) << c.what << ": not left empty";
+    }
+}
+
+TEST(GameArchive, ReadsAnArchiveByteByByte) {
+    ASSERT_EQ(kArchive.size(), 57u);
+    struct Case {
+        uint32_t index;
+        uint64_t recordOffset;
+        uint32_t offset, size, type;
+    };
+    const std::vector<Case> cases = {{0, 20, 52, 3, 2017}, {1, 36, 55, 2, 10}};
+    for (const Case& c : cases) {
+        ArchiveEntry entry;
+        uint64_t at = 0;
+        const Result r = readEntry(kArchive, c.index, &entry, &at);
+        ASSERT_TRUE(r) << c.index << ": " << r.reason;
+        EXPECT_EQ(at, c.recordOffset) << c.index;
+        EXPECT_EQ(entry.offset, c.offset) << c.index;
+        EXPECT_EQ(entry.size, c.size) << c.index;
+        EXPECT_EQ(entry.type, c.type) << c.index;
+    }
+    ArchiveHeader header;
+    ASSERT_TRUE(readArchiveHeader(std::span(kArchive).first(20), kArchive.size(), &header));
+    EXPECT_EQ(header.entryCount, 2u);
+    EXPECT_EQ(header.entryTable, 20u);
+}
+
+TEST(GameArchive, AcceptsEmptyResourcesAndEmptyArchives) {
+    // An empty resource may sit right at the end of the file.
+    Bytes archive = testing::buildArchive({{2017, {'a'}}, {2017, {}}});
+    ArchiveEntry entry;
+    uint64_t at = 0;
+    ASSERT_TRUE(readEntry(archive, 1, &entry, &at));
+    EXPECT_EQ(entry.offset, 53u);
+    EXPECT_EQ(entry.size, 0u);
+    // No entries: the table's offset is never used, and no index is valid.
+    archive = testing::buildArchive({});
+    testing::setU32(archive, 16, 0xFFFFFFFF);
+    ArchiveHeader header;
+    ASSERT_TRUE(readArchiveHeader(archive, archive.size(), &header));
+    const Result r = archiveEntryAt(header, 0, archive.size(), &at);
+    EXPECT_EQ(r.reason, "malformed: entry 0 is past the archive's 0 entries");
+}
+
+Bytes archiveWith(std::size_t at, uint32_t value) {
+    Bytes archive = kArchive;
+    testing::setU32(archive, at, value);
+    return archive;
+}
+
+TEST(GameArchive, RefusesDamagedArchivesSayingWhereAndWhy) {
+    struct Case {
+        const char* what;
+        Bytes bytes;
+        uint32_t index;
+        std::string reason;
+        std::size_t offset;
+    };
+    Bytes wrongVersion = kArchive;
+    wrongVersion[5] = '2';
+    const std::vector<Case> cases = {
+        {"empty", {}, 0, "malformed: the archive ends inside its 20-byte header, after 0 bytes", 0},
+        {"cut in the header", Bytes(kArchive.begin(), kArchive.begin() + 12), 0,
+         "malformed: the archive ends inside its 20-byte header, after 12 bytes", 12},
+        {"wrong signature", wrongVersion, 0, "malformed: not an archive (it does not begin with \"BIFFV1  \")", 0},
+        {"a key instead", kKey, 0, "malformed: not an archive (it does not begin with \"BIFFV1  \")", 0},
+        {"entry count overflows", archiveWith(8, 0xFFFFFFFF), 0,
+         "malformed: the entry table of 4,294,967,295 entries runs past the end of the file", 8},
+        {"entry table past the end", archiveWith(16, 5000), 0,
+         "malformed: the entry table of 2 entries runs past the end of the file", 16},
+        {"entry table into the header", archiveWith(16, 4), 0,
+         "malformed: the entry table at offset 4 runs into the 20-byte header", 16},
+        {"entry table cut short", Bytes(kArchive.begin(), kArchive.begin() + 40), 0,
+         "malformed: the entry table of 2 entries runs past the end of the file", 8},
+        {"index past the entries", kArchive, 2, "malformed: entry 2 is past the archive's 2 entries", 8},
+        {"largest index", kArchive, 0xFFFFFFFF, "malformed: entry 4,294,967,295 is past the archive's 2 entries",
+         8},
+        {"id disagrees with the index", archiveWith(20, 1), 0, "malformed: entry 0's id gives index 1", 20},
+        {"id's index in the upper bits only", archiveWith(36, 0x00100000), 1,
+         "malformed: entry 1's id gives index 0", 36},
+        {"resource past the end", archiveWith(28, 6), 0,
+         "malformed: entry 0's 6 bytes at offset 52 run past the end of the file", 28},
+        {"offset past the end", archiveWith(24, 58), 0,
+         "malformed: entry 0's 3 bytes at offset 58 run past the end of the file", 24},
+        // 52 + 0xFFFFFFF0 is 36 in 32 bits: inside the file, if summed so.
+        {"offset plus size overflows 32 bits", archiveWith(28, 0xFFFFFFF0), 0,
+         "malformed: entry 0's 4,294,967,280 bytes at offset 52 run past the end of the file", 28},
+    };
+    for (const Case& c : cases) {
+        ArchiveEntry entry;
+        uint64_t at = 0;
+        const Result r = readEntry(c.bytes, c.index, &entry, &at);
+        EXPECT_EQ(r.status, Status::malformed) << c.what;
+        EXPECT_EQ(r.reason, c.reason) << c.what;
+        EXPECT_EQ(r.offset, c.offset) << c.what;
+    }
+}
+
+TEST(GameArchive, RefusesWhatTheCallerHandsInShort) {
+    struct Case {
+        const char* what;
+        Result result;
+        std::string reason;
+        std::size_t offset;
+    };
+    ArchiveHeader header;
+    ArchiveEntry entry;
+    uint64_t at = 0;
+    const std::vector<Case> cases = {
+        {"header slice shorter than the file's header",
+         readArchiveHeader(std::span(kArchive).first(10), kArchive.size(), &header),
+         "malformed: only 10 of the archive header's 20 bytes were given", 10},
+        {"record slice cut short", readArchiveEntry(std::span(kArchive).subspan(20, 10), 0, 57, 20, &entry),
+         "malformed: entry 0's record ends after 10 of its 16 bytes", 30},
+        {"a header made by hand, its record past the end", archiveEntryAt(ArchiveHeader{2, 50}, 0, 57, &at),
+         "malformed: entry 0's record at offset 50 runs past the end of the file", 16},
+        {"a header made by hand, its table in the header", archiveEntryAt(ArchiveHeader{2, 8}, 1, 57, &at),
+         "malformed: entry 1's record at offset 24 runs into the 20-byte header", 16},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.result.status, Status::malformed) << c.what;
+        EXPECT_EQ(c.result.reason, c.reason) << c.what;
+        EXPECT_EQ(c.result.offset, c.offset) << c.what;
+    }
+}
+
+}  // namespace
+}  // namespace headlink
