@@ -21,6 +21,13 @@ std::string lower(std::string text) {
     return text;
 }
 
+// An archive name from the key file, for a message: '\' shown as '/' (the
+// message quotes it, and would spell out each backslash).
+std::string archiveName(std::string stored) {
+    std::replace(stored.begin(), stored.end(), '\\', '/');
+    return quoted(stored, kWhole);
+}
+
 Result failure(std::string reason, std::string file) {
     return Result::failure(Status::cannotRead, std::move(reason), std::move(file));
 }
@@ -107,7 +114,7 @@ Result findArchive(const std::string& dir, const std::string& stored, const std:
     for (const std::string& p : parts) leaves = leaves || p == ".." || p == "." || p.empty();
     if (leaves) {
         std::string reason = "names the archive ";
-        reason += quoted(stored, kWhole);
+        reason += archiveName(stored);
         reason += ", which is not a path inside the game folder: refused";
         return failure(reason, keyName);
     }
@@ -242,7 +249,7 @@ Result readGameTable(const std::string& dir, const std::string& name, GameTable*
     if (archive.empty()) {
         std::string reason = keyTables.keyName;
         reason += " says it is in ";
-        reason += quoted(stored, kWhole);
+        reason += archiveName(stored);
         reason += ", which is not in the game folder";
         return failure(reason, name);
     }

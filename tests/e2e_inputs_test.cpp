@@ -17,6 +17,8 @@
 #endif
 
 #include "tests/support/end_to_end.h"
+#include "tests/support/archive_builder.h"
+#include "tests/support/game_folder.h"
 
 namespace headlink::testing {
 namespace {
@@ -202,6 +204,88 @@ TEST_F(EndToEnd, FifoSwappedInForAnInputDoesNotHang) {
     }
 }
 #endif
+
+// The tables from a game folder: archived or overridden, whatever the
+// letter case, with the same outputs as the same tables lying in the folder;
+// and each way a game folder can be wrong, refused with its reason.
+TEST_F(EndToEnd, TablesFromAGameFolder) {
+    Kit kit = exampleKit();
+    GameFolder game;
+    game.archived = {{"Appearance.2da", kit["appearance.2da"]}, {"portraits.2da", kit["portraits.2da"]},
+                     {"heads.2da", Bytes{'x'}}};  // shadowed by Override/
+    game.overridden = {{"HEADS.2da", kit["heads.2da"]}};
+    game.otherArchives = 2;
+    game.otherResources = 5;
+    ASSERT_TRUE(writeGameFolder(path("game"), game));
+    for (const char* script : {"head.txt", "apphead1.txt", "apphead2.txt", "apphead3.txt", "portraits.txt"})
+        put(script, kit[script]);
+    RunResult r = run("--game game -v");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.substr(0, r.out.find("head.txt:")),
+              "appearance.2da: from data/tables.bif (the key file)\n"
+              "heads.2da: from Override/HEADS.2da\n"
+              "portraits.2da: from data/tables.bif (the key file)\n");
+    const Bytes fromGame = get("appearance_updated.2da");
+    for (const char* table : {"appearance.2da", "heads.2da", "portraits.2da"}) put(table, kit[table]);
+    ASSERT_EQ(run().status, 0);
+    EXPECT_EQ(get("appearance_updated.2da"), fromGame);
+
+    // twoda finds them the same way, lists them and writes them out as stored.
+    EXPECT_EQ(twoda("list --game game").out, "Appearance.2da: data/tables.bif\nHEADS.2da: Override/HEADS.2da\n"
+                                             "portraits.2da: data/tables.bif\n");
+    EXPECT_EQ(twoda("diff --game game appearance.2da appearance.2da").status, 0);
+    EXPECT_EQ(twoda("show --game game heads.2da 1").out, twoda("show heads.2da 1").out);
+    fs::create_directory(dir_ / "out");
+    ASSERT_EQ(twoda("extract --game game portraits.2da heads.2da -o out").status, 0);
+    EXPECT_EQ(get("out/portraits.2da"), kit["portraits.2da"]);
+    EXPECT_EQ(get("out/heads.2da"), kit["heads.2da"]);
+    EXPECT_EQ(twoda("extract --game game ../heads.2da -o out").err, "twoda: \"../heads.2da\" is not a table's name\n");
+
+    struct Case {
+        const char* what;
+        void (*spoil)(const fs::path& game);
+        int status;
+        std::string err;  // a part of the message
+    };
+    const std::vector<Case> cases = {
+        {"two override folders", [](const fs::path& g) { fs::create_directory(g / "override"); }, 1,
+         "\"Override\" and \"override\" differ only in letter case: which one the application reads is not ours to "
+         "guess"},
+        {"two key files", [](const fs::path& g) { fs::copy_file(g / "game.key", g / "more.KEY"); }, 1,
+         "the game folder holds several key files (game.key, more.KEY)"},
+        {"a table nowhere", [](const fs::path& g) { fs::remove(g / "data" / "tables.bif"); }, 1,
+         "headlink: appearance.2da: game.key says it is in \"data/tables.bif\", which is not in the game folder"},
+        {"a damaged archive", [](const fs::path& g) { fs::resize_file(g / "data" / "tables.bif", 30); }, 1,
+         "headlink: appearance.2da: data/tables.bif: "},
+        {"no game folder", [](const fs::path& g) { fs::remove_all(g); }, 2, "headlink: game: not a game folder: "},
+    };
+    for (const Case& c : cases) {
+        fs::remove_all(dir_ / "game");
+        ASSERT_TRUE(writeGameFolder(path("game"), game));
+        c.spoil(dir_ / "game");
+        r = run("--game game -n");
+        EXPECT_EQ(r.status, c.status) << c.what << "\n" << r.err;
+        EXPECT_NE(r.err.find(c.err), std::string::npos) << c.what << "\n" << r.err;
+    }
+
+    // A key naming an archive outside the game folder, and one naming a table twice.
+    fs::remove_all(dir_ / "game");
+    ASSERT_TRUE(writeGameFolder(path("game"), game));
+    put("game/game.key", buildKey({{"..\\data\\tables.bif", 0}}, {{"appearance", 2017, 0, 0}}));
+    r = run("--game game -n");
+    EXPECT_NE(r.err.find("headlink: appearance.2da: game.key: names the archive \"../data/tables.bif\", which is "
+                         "not a path inside the game folder: refused"),
+              std::string::npos)
+        << r.err;
+    put("game/game.key", buildKey({{"data\\tables.bif", 0}}, {{"appearance", 2017, 0, 2}, {"APPEARANCE", 2017, 0, 0},
+                                                               {"portraits", 2017, 0, 1}}));
+    r = run("--game game -n --strict");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("headlink: appearance.2da: error: game.key names appearance more than once; the later "
+                         "entry is taken\n"),
+              std::string::npos)
+        << r.err;
+}
 
 }  // namespace
 }  // namespace headlink::testing
