@@ -3,6 +3,8 @@
 // arithmetic, before it is read or anything is sized from it.
 #include "game/archive.h"
 
+#include <optional>
+
 #include <algorithm>
 #include <string_view>
 
@@ -158,6 +160,7 @@ Result readKeyEntry(std::span<const uint8_t> bytes, uint64_t record, uint64_t i,
         reason += counted(archives, "archive", "archives");
         return malformed(reason, record + kKeyNameBytes + 2);
     }
+    if (out == nullptr) return {};
     out->name = std::string(name);
     out->type = readU16(bytes, record + kKeyNameBytes);
     out->archive = archive;
@@ -172,7 +175,7 @@ bool signatureMatches(std::span<const uint8_t> bytes, std::string_view signature
     return textAt(bytes, 0, n) == signature.substr(0, n);
 }
 
-Result readKeyInto(std::span<const uint8_t> bytes, KeyFile* key) {
+Result readKeyInto(std::span<const uint8_t> bytes, KeyFile* key, std::optional<uint16_t> onlyType) {
     if (!signatureMatches(bytes, kKeySignature))
         return malformed("not a key file (it does not begin with \"KEY V1  \")", 0);
     if (bytes.size() < kKeyHeaderBytes) {
@@ -203,20 +206,23 @@ Result readKeyInto(std::span<const uint8_t> bytes, KeyFile* key) {
                                       &key->archives[static_cast<std::size_t>(i)]);
             !r)
             return r;
-    key->entries.resize(static_cast<std::size_t>(entries.count));
-    for (uint64_t i = 0; i < entries.count; ++i)
-        if (Result r = readKeyEntry(bytes, entries.at + i * kKeyEntryBytes, i, key->archives.size(),
-                                    &key->entries[static_cast<std::size_t>(i)]);
-            !r)
+    // Entries of other types are checked as well, but not kept.
+    if (!onlyType) key->entries.reserve(static_cast<std::size_t>(entries.count));
+    for (uint64_t i = 0; i < entries.count; ++i) {
+        const uint64_t record = entries.at + i * kKeyEntryBytes;
+        const bool kept = !onlyType || readU16(bytes, record + kKeyNameBytes) == *onlyType;
+        if (kept) key->entries.emplace_back();
+        if (Result r = readKeyEntry(bytes, record, i, key->archives.size(), kept ? &key->entries.back() : nullptr); !r)
             return r;
+    }
     return {};
 }
 
 }  // namespace
 
-Result readKey(std::span<const uint8_t> bytes, KeyFile* key) {
+Result readKey(std::span<const uint8_t> bytes, KeyFile* key, std::optional<uint16_t> onlyType) {
     *key = KeyFile();
-    Result r = readKeyInto(bytes, key);
+    Result r = readKeyInto(bytes, key, onlyType);
     if (!r) *key = KeyFile();
     return r;
 }

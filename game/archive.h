@@ -25,6 +25,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -49,8 +50,10 @@ struct KeyFile {
     std::vector<KeyArchive> archives;
     std::vector<KeyEntry> entries;
 };
-// Reads a whole key file; on failure `key` is left empty.
-Result readKey(std::span<const uint8_t> bytes, KeyFile* key);
+// Reads a whole key file; on failure `key` is left empty. With `onlyType`,
+// only the entries of that resource type are kept (every one is checked):
+// a game's key lists tens of thousands of resources.
+Result readKey(std::span<const uint8_t> bytes, KeyFile* key, std::optional<uint16_t> onlyType = {});
 
 inline constexpr std::size_t kArchiveHeaderBytes = 20;
 inline constexpr std::size_t kArchiveEntryBytes = 16;

@@ -166,37 +166,6 @@ Result readArchived(const std::string& dir, const std::string& relative, uint32_
     return {};
 }
 
-// The key file's 2DA entries by lower-case name: the later of two wins.
-struct KeyTables {
-    std::string keyName;
-    KeyFile key;
-    std::map<std::string, std::size_t> byName;  // index into key.entries
-    std::vector<std::string> repeated;          // names the key gives twice
-};
-
-Result readKeyTables(const std::string& dir, KeyTables* tables) {
-    if (Result why = findKey(dir, &tables->keyName); !why || tables->keyName.empty()) return why;
-    FileBytes file = readFile((fs::path(dir) / tables->keyName).string());
-    if (!file.ok()) {
-        file.result.file = tables->keyName;
-        return file.result;
-    }
-    if (Result why = readKey(file.bytes, &tables->key); !why) {
-        why.file = tables->keyName;
-        return why;
-    }
-    for (std::size_t i = 0; i < tables->key.entries.size(); ++i) {
-        const KeyEntry& entry = tables->key.entries[i];
-        if (entry.type != kTwoDaType) continue;
-        const std::string name = lower(entry.name) + ".2da";
-        if (!tables->byName.emplace(name, i).second) {
-            tables->byName[name] = i;
-            tables->repeated.push_back(name);
-        }
-    }
-    return {};
-}
-
 std::string withoutTwoDa(const std::string& name) {
     const bool twoDa = name.size() > 4 && lower(name.substr(name.size() - 4)) == ".2da";
     return twoDa ? name.substr(0, name.size() - 4) : name;
@@ -204,7 +173,32 @@ std::string withoutTwoDa(const std::string& name) {
 
 }  // namespace
 
-Result readGameTable(const std::string& dir, const std::string& name, GameTable* table) {
+Result Game::readKeyTables() {
+    if (keyRead_) return keyResult_;
+    keyRead_ = true;
+    keyResult_ = findKey(dir_, &keyName_);
+    if (!keyResult_ || keyName_.empty()) return keyResult_;
+    FileBytes file = readFile((fs::path(dir_) / keyName_).string());
+    keyResult_ = file.result;
+    if (file.ok()) keyResult_ = readKey(file.bytes, &key_, kTwoDaType);
+    if (!keyResult_) {
+        keyResult_.file = keyName_;
+        return keyResult_;
+    }
+    for (std::size_t i = 0; i < key_.entries.size(); ++i) {
+        const KeyEntry& entry = key_.entries[i];
+        if (entry.type != kTwoDaType) continue;
+        const std::string name = lower(entry.name) + ".2da";
+        if (!byName_.emplace(name, i).second) {
+            byName_[name] = i;
+            repeated_.push_back(name);
+        }
+    }
+    return keyResult_;
+}
+
+Result Game::read(const std::string& name, GameTable* table) {
+    const std::string& dir = dir_;
     *table = GameTable{};
     std::string override;
     if (Result why = findOne(dir, "", "override", Kind::folder, &override); !why) return why;
@@ -223,31 +217,30 @@ Result readGameTable(const std::string& dir, const std::string& name, GameTable*
             return {};
         }
     }
-    KeyTables keyTables;
-    if (Result why = readKeyTables(dir, &keyTables); !why) return why;
-    const auto found = keyTables.byName.find(lower(name));
-    if (found == keyTables.byName.end()) {
+    if (Result why = readKeyTables(); !why) return why;
+    const auto found = byName_.find(lower(name));
+    if (found == byName_.end()) {
         std::string reason = "not in the game folder ";
         reason += dir;
         reason += ": looked in ";
         reason += override.empty() ? std::string("its override folder (it has none)") : override + "/";
         reason += " and ";
-        reason += keyTables.keyName.empty() ? std::string("its key file (it has none)") : keyTables.keyName;
+        reason += keyName_.empty() ? std::string("its key file (it has none)") : keyName_;
         return failure(reason, name);
     }
-    const KeyEntry& entry = keyTables.key.entries[found->second];
-    if (std::count(keyTables.repeated.begin(), keyTables.repeated.end(), found->first) > 0) {
-        std::string warning = keyTables.keyName;
+    const KeyEntry& entry = key_.entries[found->second];
+    if (std::count(repeated_.begin(), repeated_.end(), found->first) > 0) {
+        std::string warning = keyName_;
         warning += " names ";
         warning += withoutTwoDa(name);
         warning += " more than once; the later entry is taken";
         table->warnings.push_back(warning);
     }
-    const std::string& stored = keyTables.key.archives[entry.archive].name;
+    const std::string& stored = key_.archives[entry.archive].name;
     std::string archive;
-    if (Result why = findArchive(dir, stored, keyTables.keyName, &archive); !why) return why;
+    if (Result why = findArchive(dir, stored, keyName_, &archive); !why) return why;
     if (archive.empty()) {
-        std::string reason = keyTables.keyName;
+        std::string reason = keyName_;
         reason += " says it is in ";
         reason += archiveName(stored);
         reason += ", which is not in the game folder";
@@ -258,16 +251,16 @@ Result readGameTable(const std::string& dir, const std::string& name, GameTable*
     return {};
 }
 
-Result listGameTables(const std::string& dir, std::vector<GameListing>* tables) {
+Result Game::list(std::vector<GameListing>* tables) {
+    const std::string& dir = dir_;
     tables->clear();
     std::map<std::string, GameListing> byName;
-    KeyTables keyTables;
-    if (Result why = readKeyTables(dir, &keyTables); !why) return why;
-    for (const auto& [name, index] : keyTables.byName) {
-        const KeyEntry& entry = keyTables.key.entries[index];
-        const std::string& stored = keyTables.key.archives[entry.archive].name;
+    if (Result why = readKeyTables(); !why) return why;
+    for (const auto& [name, index] : byName_) {
+        const KeyEntry& entry = key_.entries[index];
+        const std::string& stored = key_.archives[entry.archive].name;
         std::string archive;
-        if (Result why = findArchive(dir, stored, keyTables.keyName, &archive); !why) return why;
+        if (Result why = findArchive(dir, stored, keyName_, &archive); !why) return why;
         byName[name] = {entry.name + ".2da", archive.empty() ? stored + " (missing)" : archive};
     }
     std::string override;

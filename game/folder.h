@@ -7,10 +7,13 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fileio/result.h"
+#include "game/archive.h"
 
 namespace headlink {
 
@@ -23,17 +26,36 @@ struct GameTable {
     std::vector<std::string> warnings;
 };
 
-// Reads table `name` ("heads.2da") from game folder `dir`. Only the key
-// file and the one entry of the archive are read, never a whole archive.
-Result readGameTable(const std::string& dir, const std::string& name, GameTable* table);
-
 // Every 2DA table of a game folder by name, with where the application
 // takes it from ("override/x.2da", or an archive with "(missing)" when the
-// key file names one that is not there), in name order.
+// key file names one that is not there).
 struct GameListing {
     std::string name;
     std::string from;
 };
-Result listGameTables(const std::string& dir, std::vector<GameListing>* tables);
+
+// A game folder, looked into as the application looks. Its key file is
+// read once, for every table looked up in it, and only when a table is not
+// in the override folder.
+class Game {
+public:
+    explicit Game(std::string dir) : dir_(std::move(dir)) {}
+    // Reads table `name` ("heads.2da"). Only the one entry of the archive is
+    // read, never the whole archive.
+    Result read(const std::string& name, GameTable* table);
+    // Every 2DA table, in name order.
+    Result list(std::vector<GameListing>* tables);
+
+private:
+    Result readKeyTables();
+
+    std::string dir_;
+    bool keyRead_ = false;
+    Result keyResult_;
+    std::string keyName_;
+    KeyFile key_;
+    std::map<std::string, std::size_t> byName_;  // lower-case name -> index into key_.entries; the later wins
+    std::vector<std::string> repeated_;          // names the key gives more than once
+};
 
 }  // namespace headlink
