@@ -129,19 +129,22 @@ Bytes goodKey() {
     return testing::buildKey({{"data\\a.bif", 100}, {"b.bif", 50}}, {{"appearance", 2017, 0, 0}, {"heads", 2017, 1, 3}});
 }
 
-Bytes keyWith(std::size_t at, uint32_t value) {
-    Bytes key = goodKey();
-    testing::setU32(key, at, value);
-    return key;
+// A refusal: malformed, with this reason and offset.
+void expectRefusal(const Result& r, const std::string& what, const std::string& reason, std::size_t offset) {
+    EXPECT_EQ(r.status, Status::malformed) << what;
+    EXPECT_EQ(r.reason, reason) << what;
+    EXPECT_EQ(r.offset, offset) << what;
 }
 
-Bytes keyWith16(std::size_t at, uint16_t value) {
-    Bytes key = goodKey();
-    testing::setU16(key, at, value);
-    return key;
+// A refused key is also left empty, whatever it held before.
+void expectKeyRefused(const Bytes& bytes, const std::string& what, const std::string& reason, std::size_t offset) {
+    KeyFile key;
+    key.archives.resize(1);
+    expectRefusal(readKey(bytes, &key), what, reason, offset);
+    EXPECT_TRUE(key.archives.empty() && key.entries.empty()) << what << ": not left empty";
 }
 
-TEST(GameKey, RefusesDamagedKeysSayingWhereAndWhy) {
+TEST(GameKey, RefusesKeysCutShortOrOfAnotherKind) {
     struct Case {
         const char* what;
         Bytes bytes;
@@ -154,52 +157,44 @@ TEST(GameKey, RefusesDamagedKeysSayingWhereAndWhy) {
     wrongVersion[5] = '2';
     const std::vector<Case> cases = {
         {"empty", {}, "malformed: the key file ends inside its 64-byte header, after 0 bytes", 0},
-        {"cut in the header", Bytes(good.begin(), good.begin() + 40),
-         "malformed: the key file ends inside its 64-byte header, after 40 bytes", 40},
-        {"cut in the signature", Bytes{'K', 'E', 'Y'},
-         "malformed: the key file ends inside its 64-byte header, after 3 bytes", 3},
+        {"cut in the header", Bytes(good.begin(), good.begin() + 40), "malformed: the key file ends inside its 64-byte header, after 40 bytes", 40},
+        {"cut in the signature", Bytes{'K', 'E', 'Y'}, "malformed: the key file ends inside its 64-byte header, after 3 bytes", 3},
         {"wrong signature", wrongVersion, "malformed: not a key file (it does not begin with \"KEY V1  \")", 0},
-        {"an archive instead", testing::buildArchive({}),
-         "malformed: not a key file (it does not begin with \"KEY V1  \")", 0},
-        {"archive table past the end", keyWith(16, 5000),
-         "malformed: the archive table of 2 archives runs past the end of the file", 16},
-        {"archive count overflows", keyWith(8, 0xFFFFFFFF),
-         "malformed: the archive table of 4,294,967,295 archives runs past the end of the file", 8},
-        {"archive table into the header", keyWith(16, 32),
-         "malformed: the archive table at offset 32 runs into the 64-byte header", 16},
-        {"entry table past the end", keyWith(20, 149),
-         "malformed: the entry table of 2 entries runs past the end of the file", 20},
-        {"entry count overflows", keyWith(12, 0xFFFFFFFF),
-         "malformed: the entry table of 4,294,967,295 entries runs past the end of the file", 12},
-        {"entry table one byte short", Bytes(good.begin(), good.end() - 1),
-         "malformed: the entry table of 2 entries runs past the end of the file", 12},
-        {"entry table into the header", keyWith(20, 0),
-         "malformed: the entry table at offset 0 runs into the 64-byte header", 20},
-        {"entry table over the archive table", keyWith(20, 70),
-         "malformed: the entry table at offset 70 overlaps the archive table at offset 64", 20},
-        {"name offset past the end", keyWith(68, 5000),
-         "malformed: archive 0's name (11 bytes at offset 5,000) runs past the end of the file", 68},
-        {"name offset overflows with its length", keyWith(68, 0xFFFFFFFF),
-         "malformed: archive 0's name (11 bytes at offset 4,294,967,295) runs past the end of the file", 68},
-        {"name length past the end", keyWith16(84, 0xFFFF),
-         "malformed: archive 1's name (65,535 bytes at offset 99) runs past the end of the file", 84},
-        {"name in the header", keyWith(68, 10),
-         "malformed: archive 0's name at offset 10 runs into the 64-byte header", 68},
-        {"entry names an archive past the count", keyWith(145, 0x00200003),
-         "malformed: entry 1 (\"heads\") names archive 2, past the key's 2 archives", 145},
-        {"entry names the last possible archive", keyWith(123, 0xFFF00000),
-         "malformed: entry 0 (\"appearance\") names archive 4,095, past the key's 2 archives", 123},
-        {"no archives for the entries", keyWith(8, 0),
-         "malformed: entry 0 (\"appearance\") names archive 0, past the key's 0 archives", 123},
+        {"an archive instead", testing::buildArchive({}), "malformed: not a key file (it does not begin with \"KEY V1  \")", 0},
+        {"entry table one byte short", Bytes(good.begin(), good.end() - 1), "malformed: the entry table of 2 entries runs past the end of the file", 12},
+    };
+    for (const Case& c : cases) expectKeyRefused(c.bytes, c.what, c.reason, c.offset);
+}
+
+TEST(GameKey, RefusesAKeyWithOneBadFieldSayingWhereAndWhy) {
+    struct Case {
+        const char* what;
+        std::size_t field;  // in goodKey(), set to `value`
+        uint32_t value;
+        std::string reason;
+        std::size_t offset;
+    };
+    const std::vector<Case> cases = {
+        {"archive table past the end", 16, 5000, "malformed: the archive table of 2 archives runs past the end of the file", 16},
+        {"archive count overflows", 8, 0xFFFFFFFF, "malformed: the archive table of 4,294,967,295 archives runs past the end of the file", 8},
+        {"archive table into the header", 16, 32, "malformed: the archive table at offset 32 runs into the 64-byte header", 16},
+        {"entry table past the end", 20, 149, "malformed: the entry table of 2 entries runs past the end of the file", 20},
+        {"entry count overflows", 12, 0xFFFFFFFF, "malformed: the entry table of 4,294,967,295 entries runs past the end of the file", 12},
+        {"entry table into the header", 20, 0, "malformed: the entry table at offset 0 runs into the 64-byte header", 20},
+        {"entry table over the archive table", 20, 70, "malformed: the entry table at offset 70 overlaps the archive table at offset 64", 20},
+        {"name offset past the end", 68, 5000, "malformed: archive 0's name (11 bytes at offset 5,000) runs past the end of the file", 68},
+        {"name offset overflows with its length", 68, 0xFFFFFFFF, "malformed: archive 0's name (11 bytes at offset 4,294,967,295) runs past the end of the file", 68},
+        // The length 0xFFFF, and drives 1 as it was.
+        {"name length past the end", 84, 0x0001FFFF, "malformed: archive 1's name (65,535 bytes at offset 99) runs past the end of the file", 84},
+        {"name in the header", 68, 10, "malformed: archive 0's name at offset 10 runs into the 64-byte header", 68},
+        {"entry names an archive past the count", 145, 0x00200003, "malformed: entry 1 (\"heads\") names archive 2, past the key's 2 archives", 145},
+        {"entry names the last possible archive", 123, 0xFFF00000, "malformed: entry 0 (\"appearance\") names archive 4,095, past the key's 2 archives", 123},
+        {"no archives for the entries", 8, 0, "malformed: entry 0 (\"appearance\") names archive 0, past the key's 0 archives", 123},
     };
     for (const Case& c : cases) {
-        KeyFile key;
-        key.archives.resize(1);
-        const Result r = readKey(c.bytes, &key);
-        EXPECT_EQ(r.status, Status::malformed) << c.what;
-        EXPECT_EQ(r.reason, c.reason) << c.what;
-        EXPECT_EQ(r.offset, c.offset) << c.what;
-        EXPECT_TRUE(key.archives.empty() && key.entries.empty()) << c.what << ": not left empty";
+        Bytes key = goodKey();
+        testing::setU32(key, c.field, c.value);
+        expectKeyRefused(key, c.what, c.reason, c.offset);
     }
 }
 
@@ -244,13 +239,7 @@ TEST(GameArchive, AcceptsEmptyResourcesAndEmptyArchives) {
     EXPECT_EQ(r.reason, "malformed: entry 0 is past the archive's 0 entries");
 }
 
-Bytes archiveWith(std::size_t at, uint32_t value) {
-    Bytes archive = kArchive;
-    testing::setU32(archive, at, value);
-    return archive;
-}
-
-TEST(GameArchive, RefusesDamagedArchivesSayingWhereAndWhy) {
+TEST(GameArchive, RefusesArchivesCutShortOrOfAnotherKindOrIndexPastTheEntries) {
     struct Case {
         const char* what;
         Bytes bytes;
@@ -262,39 +251,49 @@ TEST(GameArchive, RefusesDamagedArchivesSayingWhereAndWhy) {
     wrongVersion[5] = '2';
     const std::vector<Case> cases = {
         {"empty", {}, 0, "malformed: the archive ends inside its 20-byte header, after 0 bytes", 0},
-        {"cut in the header", Bytes(kArchive.begin(), kArchive.begin() + 12), 0,
-         "malformed: the archive ends inside its 20-byte header, after 12 bytes", 12},
+        {"cut in the header", Bytes(kArchive.begin(), kArchive.begin() + 12), 0, "malformed: the archive ends inside its 20-byte header, after 12 bytes", 12},
         {"wrong signature", wrongVersion, 0, "malformed: not an archive (it does not begin with \"BIFFV1  \")", 0},
         {"a key instead", kKey, 0, "malformed: not an archive (it does not begin with \"BIFFV1  \")", 0},
-        {"entry count overflows", archiveWith(8, 0xFFFFFFFF), 0,
-         "malformed: the entry table of 4,294,967,295 entries runs past the end of the file", 8},
-        {"entry table past the end", archiveWith(16, 5000), 0,
-         "malformed: the entry table of 2 entries runs past the end of the file", 16},
-        {"entry table into the header", archiveWith(16, 4), 0,
-         "malformed: the entry table at offset 4 runs into the 20-byte header", 16},
-        {"entry table cut short", Bytes(kArchive.begin(), kArchive.begin() + 40), 0,
-         "malformed: the entry table of 2 entries runs past the end of the file", 8},
+        {"entry table cut short", Bytes(kArchive.begin(), kArchive.begin() + 40), 0, "malformed: the entry table of 2 entries runs past the end of the file", 8},
         {"index past the entries", kArchive, 2, "malformed: entry 2 is past the archive's 2 entries", 8},
-        {"largest index", kArchive, 0xFFFFFFFF, "malformed: entry 4,294,967,295 is past the archive's 2 entries",
-         8},
-        {"id disagrees with the index", archiveWith(20, 1), 0, "malformed: entry 0's id gives index 1", 20},
-        {"id's index in the upper bits only", archiveWith(36, 0x00100000), 1,
-         "malformed: entry 1's id gives index 0", 36},
-        {"resource past the end", archiveWith(28, 6), 0,
-         "malformed: entry 0's 6 bytes at offset 52 run past the end of the file", 28},
-        {"offset past the end", archiveWith(24, 58), 0,
-         "malformed: entry 0's 3 bytes at offset 58 run past the end of the file", 24},
-        // 52 + 0xFFFFFFF0 is 36 in 32 bits: inside the file, if summed so.
-        {"offset plus size overflows 32 bits", archiveWith(28, 0xFFFFFFF0), 0,
-         "malformed: entry 0's 4,294,967,280 bytes at offset 52 run past the end of the file", 28},
+        {"largest index", kArchive, 0xFFFFFFFF, "malformed: entry 4,294,967,295 is past the archive's 2 entries", 8},
     };
     for (const Case& c : cases) {
         ArchiveEntry entry;
         uint64_t at = 0;
-        const Result r = readEntry(c.bytes, c.index, &entry, &at);
-        EXPECT_EQ(r.status, Status::malformed) << c.what;
-        EXPECT_EQ(r.reason, c.reason) << c.what;
-        EXPECT_EQ(r.offset, c.offset) << c.what;
+        expectRefusal(readEntry(c.bytes, c.index, &entry, &at), c.what, c.reason, c.offset);
+    }
+}
+
+TEST(GameArchive, RefusesAnArchiveWithOneBadFieldSayingWhereAndWhy) {
+    struct Case {
+        const char* what;
+        std::size_t field;  // in kArchive, set to `value`
+        uint32_t value;
+        uint32_t index;  // the entry asked for
+        std::string reason;
+        std::size_t offset;
+    };
+    const std::vector<Case> cases = {
+        {"entry count overflows", 8, 0xFFFFFFFF, 0, "malformed: the entry table of 4,294,967,295 entries runs past the end of the file", 8},
+        {"entry table past the end", 16, 5000, 0, "malformed: the entry table of 2 entries runs past the end of the file", 16},
+        {"entry table into the header", 16, 4, 0, "malformed: the entry table at offset 4 runs into the 20-byte header", 16},
+        {"id disagrees with the index", 20, 1, 0, "malformed: entry 0's id gives index 1", 20},
+        {"id's index in the upper bits only", 36, 0x00100000, 1, "malformed: entry 1's id gives index 0", 36},
+        {"resource past the end", 28, 6, 0, "malformed: entry 0's 6 bytes at offset 52 run past the end of the file", 28},
+        {"offset past the end", 24, 58, 0, "malformed: entry 0's 3 bytes at offset 58 run past the end of the file", 24},
+        // 52 + 0xFFFFFFF0 is 36 in 32 bits: inside the file, if summed so.
+        {"offset plus size overflows 32 bits", 28, 0xFFFFFFF0, 0, "malformed: entry 0's 4,294,967,280 bytes at offset 52 run past the end of the file", 28},
+    };
+    for (const Case& c : cases) {
+        Bytes archive = kArchive;
+        testing::setU32(archive, c.field, c.value);
+        ArchiveEntry entry{1, 1, 1};
+        uint64_t at = 0;
+        expectRefusal(readEntry(archive, c.index, &entry, &at), c.what, c.reason, c.offset);
+        if (c.field >= 20) {
+            EXPECT_EQ(entry.size, 0u) << c.what << ": a refused entry is not left cleared";
+        }
     }
 }
 
@@ -319,11 +318,7 @@ TEST(GameArchive, RefusesWhatTheCallerHandsInShort) {
         {"a header made by hand, its table in the header", archiveEntryAt(ArchiveHeader{2, 8}, 1, 57, &at),
          "malformed: entry 1's record at offset 24 runs into the 20-byte header", 16},
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(c.result.status, Status::malformed) << c.what;
-        EXPECT_EQ(c.result.reason, c.reason) << c.what;
-        EXPECT_EQ(c.result.offset, c.offset) << c.what;
-    }
+    for (const Case& c : cases) expectRefusal(c.result, c.what, c.reason, c.offset);
 }
 
 }  // namespace

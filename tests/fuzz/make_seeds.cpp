@@ -103,15 +103,18 @@ void putU16(Bytes& out, std::size_t v) {
     out.push_back(static_cast<uint8_t>((v >> 8) & 0xFF));
 }
 
-// fuzz_script's framing: 4-byte table length, table, script.
-Bytes scriptInput(const Bytes& table, const std::string& script) {
+// Two files in one input: the first one's 4-byte length, it, the second.
+Bytes framed(const Bytes& first, const Bytes& second) {
     Bytes out;
-    putU16(out, table.size() & 0xFFFF);
-    putU16(out, table.size() >> 16);
-    out.insert(out.end(), table.begin(), table.end());
-    out.insert(out.end(), script.begin(), script.end());
+    putU16(out, first.size() & 0xFFFF);
+    putU16(out, first.size() >> 16);
+    out.insert(out.end(), first.begin(), first.end());
+    out.insert(out.end(), second.begin(), second.end());
     return out;
 }
+
+// fuzz_script's framing: the table, then the script.
+Bytes scriptInput(const Bytes& table, const std::string& script) { return framed(table, bytesOf(script)); }
 
 // fuzz_run's framing: the eight files in run order, each length-prefixed;
 // a file the kit lacks is one that cannot be opened.
@@ -337,15 +340,8 @@ void twodaSeeds() {
 }
 
 
-// fuzz_game's framing: 4-byte key length, the key, the archive.
-Bytes gameInput(const Bytes& key, const Bytes& archive) {
-    Bytes out;
-    putU16(out, key.size() & 0xFFFF);
-    putU16(out, key.size() >> 16);
-    out.insert(out.end(), key.begin(), key.end());
-    out.insert(out.end(), archive.begin(), archive.end());
-    return out;
-}
+// fuzz_game's framing: the key, then the archive.
+Bytes gameInput(const Bytes& key, const Bytes& archive) { return framed(key, archive); }
 
 Bytes patched32(Bytes bytes, std::size_t at, uint32_t value) {
     headlink::testing::setU32(bytes, at, value);

@@ -11,10 +11,10 @@ void appendU32(std::vector<uint8_t>& out, uint32_t value) {
     setU32(out, out.size() - 4, value);
 }
 
-// Writes `part` at `at`, growing the file with zeros as needed.
-void putAt(std::vector<uint8_t>& out, std::size_t at, const std::vector<uint8_t>& part) {
-    if (out.size() < at + part.size()) out.resize(at + part.size());
-    std::copy(part.begin(), part.end(), out.begin() + static_cast<std::ptrdiff_t>(at));
+// Writes `piece` at `at`, growing the file with zeros as needed.
+void putAt(std::vector<uint8_t>& out, std::size_t at, const std::vector<uint8_t>& piece) {
+    if (out.size() < at + piece.size()) out.resize(at + piece.size());
+    std::copy(piece.begin(), piece.end(), out.begin() + static_cast<std::ptrdiff_t>(at));
 }
 
 std::vector<uint8_t> textBytes(const char* text) { return std::vector<uint8_t>(text, text + 8); }
@@ -62,7 +62,7 @@ std::vector<uint8_t> buildKey(const KeyLayout& layout) {
     std::vector<uint8_t> records;
     std::vector<uint8_t> names;
     auto nameAt = static_cast<uint32_t>(archiveTable + 12 * layout.archives.size());
-    for (const KeyArchiveSpec& archive : layout.archives) {
+    for (const KeyArchiveRecord& archive : layout.archives) {
         appendU32(records, archive.size);
         appendU32(records, nameAt + static_cast<uint32_t>(names.size()));
         const auto length = static_cast<uint16_t>(archive.name.size() + 1);
@@ -79,7 +79,7 @@ std::vector<uint8_t> buildKey(const KeyLayout& layout) {
     const uint32_t entryTable = layout.entryTableAt.value_or(nameAt + static_cast<uint32_t>(names.size()));
     setU32(out, 20, entryTable);
     std::vector<uint8_t> entries;
-    for (const KeyEntrySpec& entry : layout.entries) {
+    for (const KeyEntryRecord& entry : layout.entries) {
         std::vector<uint8_t> name(16, 0);
         std::copy_n(entry.name.begin(), std::min<std::size_t>(entry.name.size(), 16), name.begin());
         entries.insert(entries.end(), name.begin(), name.end());
@@ -91,7 +91,7 @@ std::vector<uint8_t> buildKey(const KeyLayout& layout) {
     return out;
 }
 
-std::vector<uint8_t> buildKey(std::vector<KeyArchiveSpec> archives, std::vector<KeyEntrySpec> entries) {
+std::vector<uint8_t> buildKey(std::vector<KeyArchiveRecord> archives, std::vector<KeyEntryRecord> entries) {
     KeyLayout layout;
     layout.archives = std::move(archives);
     layout.entries = std::move(entries);

@@ -19,19 +19,19 @@ struct ArchiveResource {
 // bytes in order. Entry i has id i.
 std::vector<uint8_t> buildArchive(const std::vector<ArchiveResource>& resources);
 
-struct KeyArchiveSpec {
+struct KeyArchiveRecord {
     std::string name;  // stored with a trailing NUL, counted in its length
     uint32_t size = 0;
 };
-struct KeyEntrySpec {
+struct KeyEntryRecord {
     std::string name;  // the first 16 characters are stored, NUL-padded
     uint16_t type = 0;
     uint32_t archive = 0;  // the id's upper 12 bits
     uint32_t index = 0;    // its lower 20
 };
 struct KeyLayout {
-    std::vector<KeyArchiveSpec> archives;
-    std::vector<KeyEntrySpec> entries;
+    std::vector<KeyArchiveRecord> archives;
+    std::vector<KeyEntryRecord> entries;
     // Unset: the header, the archive table, the names, the entry table, in
     // that order. Set: the table goes there (the file padded with zeros up
     // to it, or written over what lies there already); the names follow
@@ -40,7 +40,7 @@ struct KeyLayout {
     std::optional<uint32_t> entryTableAt;
 };
 std::vector<uint8_t> buildKey(const KeyLayout& layout);
-std::vector<uint8_t> buildKey(std::vector<KeyArchiveSpec> archives, std::vector<KeyEntrySpec> entries);
+std::vector<uint8_t> buildKey(std::vector<KeyArchiveRecord> archives, std::vector<KeyEntryRecord> entries);
 
 // Little-endian numbers written over bytes already there, for damaging a
 // built file in one field.
