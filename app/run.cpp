@@ -236,10 +236,11 @@ int runOnInputs(RunInputs inputs, const Folder& folder, const Options& options, 
 }
 
 // The three tables from a game folder, as the application finds them.
-void readFromGame(const std::string& game, RunInputs* inputs) {
+void readFromGame(const std::string& dir, RunInputs* inputs) {
+    Game game(dir);
     for (std::size_t i = 0; i < kTableFiles.size(); ++i) {
         GameTable table;
-        Result found = readGameTable(game, kTableFiles[i], &table);
+        Result found = game.read(kTableFiles[i], &table);
         if (!found) {
             // Named after the table, and where in the game the trouble is.
             if (!found.file.empty() && found.file != kTableFiles[i]) found.reason = found.file + ": " + found.reason;

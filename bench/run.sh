@@ -84,6 +84,38 @@ for kind in realistic largest; do
   }'
 done
 
+# The realistic kit's tables read from a game folder laid out like a real
+# one (a key of about 30,000 entries, 20 archives, the tables among 600 in
+# one archive of about 2.5 MB) against the same tables lying in the folder:
+# headlink --game -n beside headlink -n, alternating, and the bytes each
+# reads (summed from strace's account of its reads).
+game=$work/game
+mkdir -p "$game"
+"$build/bench/make_kit" game "$game"
+: >"$work/g" ; : >"$work/p"
+for ((i = 0; i < runs; i++)); do
+  start=$(now); (cd "$game/kit" && "$exe" -n -q >/dev/null); echo $(($(now) - start)) >>"$work/p"
+  start=$(now); (cd "$game/scripts" && "$exe" --game ../game -n -q >/dev/null); echo $(($(now) - start)) >>"$work/g"
+done
+read_bytes() {
+  if command -v strace >/dev/null; then
+    (cd "$1" && shift && strace -f -qq -e trace=read,pread64 -o "$work/reads" "$exe" "$@" >/dev/null)
+    awk -F'= ' '/^[0-9]* *(read|pread64)\(/ && $NF + 0 > 0 { sum += $NF } END { print sum + 0 }' "$work/reads"
+  else
+    echo "?"
+  fi
+}
+p=$(median <"$work/p"); g=$(median <"$work/g")
+pb=$(read_bytes "$game/kit" -n -q); gb=$(read_bytes "$game/scripts" --game ../game -n -q)
+keysize=$(wc -c <"$game/game/game.key"); archive=$(wc -c <"$game/game/data/tables.bif")
+awk -v n="$runs" -v p="$p" -v g="$g" -v pb="$pb" -v gb="$gb" -v key="$keysize" -v arc="$archive" 'BEGIN {
+  printf "a game folder (key of %.0f KiB, 20 archives, 600 tables in %.1f MiB), medians of %d runs:\n",
+         key / 1024, arc / 1048576, n
+  printf "  headlink -n, tables in the folder  %8.2f ms   %s bytes read\n", p / 1000, pb
+  printf "  headlink --game -n                 %8.2f ms   %s bytes read   --game / folder = %.2f\n",
+         g / 1000, gb, g / p
+}'
+
 echo
 echo "In-memory benchmarks (per-row rates at 1,000 and 65,535 rows show how cost grows):"
 if [ -n "${BENCH_QUICK:-}" ]; then

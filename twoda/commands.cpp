@@ -6,6 +6,7 @@
 #include <functional>
 #include <istream>
 #include <iterator>
+#include <memory>
 #include <new>
 
 #include "fileio/fileio.h"
@@ -57,6 +58,7 @@ void workOn(const std::string& name) {
 // The game folder of --game, or "": a table's name is then looked up there
 // as headlink looks it up.
 std::string gGame;
+std::unique_ptr<Game> gGameFolder;
 
 // Reads a file the command works on (from the game folder, when one is
 // given and `fromGame`), its warnings on `err`. Running out of memory
@@ -67,7 +69,7 @@ FileBytes readInput(const std::string& name, std::ostream& err, bool fromGame = 
     FileBytes file;
     if (fromGame && !gGame.empty()) {
         GameTable table;
-        file.result = readGameTable(gGame, name, &table);
+        file.result = gGameFolder->read(name, &table);
         file.bytes = std::move(table.bytes);
         for (const std::string& warning : table.warnings) err << "twoda: " << name << ": warning: " << warning << '\n';
     } else {
@@ -435,7 +437,7 @@ int check(const Args& args, std::istream&, std::ostream& out, std::ostream& err)
 int list(const Args&, std::istream&, std::ostream& out, std::ostream& err) {
     std::vector<GameListing> tables;
     workOn(gGame);
-    if (Result why = listGameTables(gGame, &tables); !why) {
+    if (Result why = gGameFolder->list(&tables); !why) {
         err << "twoda: " << why.description() << '\n';
         return 1;
     }
@@ -651,6 +653,7 @@ int runTwoda(const std::vector<std::string>& args, std::istream& in, std::ostrea
             rest.push_back(args[i]);
         }
     }
+    gGameFolder = std::make_unique<Game>(gGame);
     if ((game && (!command->game || gGame.empty())) || (command->needsGame && !game) ||
         rest.size() < command->least || rest.size() > command->most) {
         err << "twoda: usage: twoda " << command->name << ' ' << command->arguments << "\nTry 'twoda --help'.\n";

@@ -12,8 +12,8 @@ bool writeGameFolder(const std::string& dir, const GameFolder& game) {
     std::error_code ec;
     fs::create_directories(fs::path(dir) / "data", ec);
     if (!game.overridden.empty()) fs::create_directories(fs::path(dir) / "Override", ec);
-    std::vector<KeyArchiveSpec> archives;
-    std::vector<KeyEntrySpec> entries;
+    std::vector<KeyArchiveRecord> archives;
+    std::vector<KeyEntryRecord> entries;
     std::vector<ArchiveResource> tables;
     for (const auto& [name, bytes] : game.archived) {
         entries.push_back({name.substr(0, name.rfind('.')), 2017, 0, static_cast<uint32_t>(tables.size())});
