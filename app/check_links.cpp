@@ -40,13 +40,18 @@ std::vector<DanglingLink> danglingLinks(const std::array<Table, kTableCount>& ta
     return found;
 }
 
-int checkLinks(const Options& options, std::ostream& err) {
+int checkLinks(const Options& options, const std::string& game, std::ostream& err) {
     const auto& names = options.outputs ? kOutputFiles : kTableFiles;
     std::array<Table, kTableCount> tables;
+    // The game's own tables with --game; the outputs are always the folder's.
+    RunInputs fromGame;
+    if (!game.empty() && !options.outputs) readFromGame(game, &fromGame);
     bool loaded = true;
     for (std::size_t i = 0; i < tables.size(); ++i) {
-        Result why;
-        if (tables[i].load(names[i], &why) != 0) {
+        Result why = fromGame.tables[i].result;
+        if (game.empty() || options.outputs ? tables[i].load(names[i], &why) != 0
+            : !why || tables[i].loadBytes(std::move(fromGame.tables[i].bytes), names[i], &why) != 0) {
+            if (why.file.empty()) why.file = names[i];
             err << "headlink: " << why.description() << '\n';
             loaded = false;
         }

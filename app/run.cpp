@@ -235,7 +235,6 @@ int runOnInputs(RunInputs inputs, const Folder& folder, const Options& options, 
     }
 }
 
-// The three tables from a game folder, as the application finds them.
 void readFromGame(const std::string& dir, RunInputs* inputs) {
     Game game(dir);
     for (std::size_t i = 0; i < kTableFiles.size(); ++i) {
@@ -267,7 +266,7 @@ int runInDirectory(const Options& options, std::ostream& out, std::ostream& err)
         err << "headlink: " << why << '\n';
         return 2;
     }
-    if (options.checkLinks) return checkLinks(options, err);
+    if (options.checkLinks) return checkLinks(options, game, err);
     RunInputs inputs;
     if (!game.empty()) readFromGame(game, &inputs);
     for (std::size_t i = 0; game.empty() && i < kTableFiles.size(); ++i) inputs.tables[i] = readFile(kTableFiles[i]);

@@ -102,6 +102,11 @@ std::vector<DanglingLink> danglingLinks(const std::array<Table, kTableCount>& ta
 // (or, with --outputs, the three outputs) and prints a line for each
 // dangling link on `err`. Exit status 0 for none, 1 for some, 2 when a
 // table is missing, malformed or too narrow for its link cells.
-int checkLinks(const Options& options, std::ostream& err);
+// With `game`, the three tables are the game folder's (not the outputs).
+int checkLinks(const Options& options, const std::string& game, std::ostream& err);
+
+// The three tables from game folder `dir`, as the application finds them:
+// their bytes (or why not), where each came from, and warnings.
+void readFromGame(const std::string& dir, RunInputs* inputs);
 
 }  // namespace headlink

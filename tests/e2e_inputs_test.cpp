@@ -226,6 +226,8 @@ TEST_F(EndToEnd, TablesFromAGameFolder) {
               "heads.2da: from Override/HEADS.2da\n"
               "portraits.2da: from data/tables.bif (the key file)\n");
     const Bytes fromGame = get("appearance_updated.2da");
+    r = run("--check-links --game game");
+    EXPECT_EQ(r.status, 0) << r.err;
     for (const char* table : {"appearance.2da", "heads.2da", "portraits.2da"}) put(table, kit[table]);
     ASSERT_EQ(run().status, 0);
     EXPECT_EQ(get("appearance_updated.2da"), fromGame);
