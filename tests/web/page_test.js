@@ -42,6 +42,28 @@ function native(dir) {
   return { status: dry.status, stdout: dry.stdout, stderr: dry.stderr, given, written };
 }
 
+// Waits until `test` (run in the page, given `arg`) is true, polling from
+// here: Firefox ESR 140 holds the driver's own waiting functions to the
+// page's security policy, which forbids building a function from text.
+async function waitFor(page, test, arg, timeout = 60000) {
+  for (const end = Date.now() + timeout; ;) {
+    if (await page.evaluate(test, arg)) return;
+    if (Date.now() > end) throw new Error('timed out waiting for ' + test.toString());
+    await new Promise((done) => setTimeout(done, 50));
+  }
+}
+// Firefox ESR 140 cannot override the screen orientation, which the driver
+// asks for beside the viewport: the viewport is set all the same.
+async function setViewport(page, viewport) {
+  try {
+    await page.setViewport(viewport);
+  } catch (error) {
+    if (!String(error.message).includes('setScreenOrientationOverride')) throw error;
+    await waitFor(page, (width) => window.innerWidth === width, viewport.width, 5000);
+  }
+}
+const waitForSelector = (page, selector) => waitFor(page, (s) => document.querySelector(s) !== null, selector);
+
 // Firefox saves where its preferences say, for the whole browser.
 const firefoxDownloads = fs.mkdtempSync(path.join(os.tmpdir(), 'headlink-firefox-dl-'));
 
@@ -85,7 +107,7 @@ async function openPage(browser, downloads, before) {
   }
   if (before) await page.evaluateOnNewDocument(before);
   await page.goto(url);
-  await page.waitForFunction(() => window.headlink !== undefined, { timeout: 60000 });
+  await waitFor(page, () => window.headlink !== undefined);
   return { page, problems, downloads };
 }
 
@@ -93,7 +115,7 @@ async function openPage(browser, downloads, before) {
 async function runOn(page, dir, files) {
   const input = await page.$('#files');
   await input.uploadFile(...files.map((name) => path.join(dir, name)));
-  await page.waitForFunction(() => ['done', 'failed'].includes(document.body.dataset.state), { timeout: 60000 });
+  await waitFor(page, () => ['done', 'failed'].includes(document.body.dataset.state));
   return page.evaluate(() => ({
     state: document.body.dataset.state,
     report: document.getElementById('report').textContent,
@@ -204,10 +226,10 @@ async function checks(browser, kind, check) {
       assert.deepEqual(grid.tabs, ['true', 'false', 'false']);
       fs.mkdirSync(outDir, { recursive: true });
       const suffix = kind === 'chromium' ? '' : '-' + kind;
-      await page.setViewport({ width: 1100, height: 1400 });
+      await setViewport(page, { width: 1100, height: 1400 });
       await page.screenshot({ path: path.join(outDir, `headlink-page${suffix}.png`), fullPage: true });
       // A narrow window: nothing but the grids scrolls sideways.
-      await page.setViewport({ width: 420, height: 900 });
+      await setViewport(page, { width: 420, height: 900 });
       assert.ok(await page.evaluate(() => document.documentElement.scrollWidth <= 420), 'the page scrolls sideways at 420 px');
       await page.screenshot({ path: path.join(outDir, `headlink-page-420${suffix}.png`), fullPage: true });
       assert.deepEqual(problems, []);
@@ -244,7 +266,7 @@ async function checks(browser, kind, check) {
       fs.writeFileSync(path.join(dir, 'evil.2da'), `2DA V2.0\n\n${markup} b\n</script> ${markup} "<b>x</b>"\n`);
       const { page, problems } = await openPage(browser, dir);
       await (await page.$('#table-file')).uploadFile(path.join(dir, 'evil.2da'));
-      await page.waitForSelector('#table-grid .grid-row');
+      await waitForSelector(page, '#table-grid .grid-row');
       const shown = await page.evaluate(() => ({
         head: document.querySelector('#table-grid .grid-head > div:nth-child(2)').textContent,
         label: document.querySelector('#table-grid .grid-row > div:first-child').textContent,
@@ -270,10 +292,10 @@ async function checks(browser, kind, check) {
         });
         const tableFile = await page.$('#table-file');
         await tableFile.uploadFile(path.join(examples, 'heads.2da'));
-        await page.waitForSelector('#table-saves a');
+        await waitForSelector(page, '#table-saves a');
         const firstLinks = await page.$$eval('#table-saves a', (links) => links.map((a) => a.href));
         await tableFile.uploadFile(path.join(examples, 'portraits.2da'));
-        await page.waitForFunction((old) => document.querySelector('#table-saves a').href !== old, {}, firstLinks[0]);
+        await waitFor(page, (old) => document.querySelector('#table-saves a').href !== old, firstLinks[0]);
         // The opened grid's last row, read after scrolling away and back so
         // that it is drawn anew from the engine.
         const lastRow = () => page.evaluate(async () => {
@@ -291,7 +313,7 @@ async function checks(browser, kind, check) {
         // Two runs of the job (the strict switch runs it again).
         await runOn(page, dir, kitNames);
         await page.click('#strict');
-        await page.waitForFunction(() => document.body.dataset.state === 'failed' || document.body.dataset.state === 'done');
+        await waitFor(page, () => document.body.dataset.state === 'failed' || document.body.dataset.state === 'done');
         assert.deepEqual(await lastRow(), before);
         const revoked = await page.evaluate(() => window.revoked);
         for (const url of firstLinks) assert.ok(revoked.includes(url), 'not revoked: ' + url);
@@ -301,7 +323,6 @@ async function checks(browser, kind, check) {
 
     await check('two runs asked for at once: only the newer shows its result', async () => {
       const { page, problems } = await openPage(browser, os.tmpdir());
-      await page.waitForFunction(() => window.headlink !== undefined);
       const kitFiles = Object.fromEntries(kitNames.map((name) => [name, [...fs.readFileSync(path.join(examples, name))]]));
       const verdicts = await page.evaluate(async (given) => {
         const seen = [];
@@ -331,7 +352,7 @@ async function checks(browser, kind, check) {
       const { page, problems, downloads } =
         await openPage(browser, fs.mkdtempSync(path.join(os.tmpdir(), 'headlink-open-')));
       await (await page.$('#table-file')).uploadFile(text);
-      await page.waitForSelector('#table-saves a[download="heads_binary.2da"]');
+      await waitForSelector(page, '#table-saves a[download="heads_binary.2da"]');
       const verdict = await page.$eval('#table-check', (pre) => pre.textContent);
       assert.equal(verdict, spawnSync(twoda, ['check', text], { encoding: 'utf8' }).stdout.replaceAll(text, 'heads.2da'));
       await page.click('#table-saves a[download="heads_binary.2da"]');
@@ -349,7 +370,7 @@ async function checks(browser, kind, check) {
         const { page, problems } = await openPage(browser, dir);
         const started = Date.now();
         const shown = await runOn(page, dir, kitNames);
-        await page.waitForSelector('#grid .grid-row');
+        await waitForSelector(page, '#grid .grid-row');
         const took = Date.now() - started;
         const inPage = await page.evaluate(() => document.body.dataset.took);
         assert.equal(shown.state, 'done');
@@ -435,7 +456,7 @@ async function checks(browser, kind, check) {
       // warning-free kit stays done.
       await page.focus('#strict');
       await page.keyboard.press(kind === 'firefox' ? ' ' : 'Space');
-      await page.waitForFunction(() => document.getElementById('strict').checked && document.body.dataset.state === 'done');
+      await waitFor(page, () => document.getElementById('strict').checked && document.body.dataset.state === 'done');
       // Enter on a tab shows its table; the arrow keys move through the grid.
       await page.focus('#tabs button[data-table="1"]');
       await page.keyboard.press('Enter');
@@ -474,7 +495,7 @@ async function checks(browser, kind, check) {
         return `${cell.parentNode.dataset.row}:${cell.dataset.col} ${cell.className.replace(' selected', '')}` +
           (shown ? '' : ' out of view');
       });
-      await page.setViewport({ width: 1000, height: 900 });
+      await setViewport(page, { width: 1000, height: 900 });
       await page.click('#jump');
       const visited = [await inView()];
       for (let i = 0; i < 4; ++i) {
@@ -506,12 +527,12 @@ async function checks(browser, kind, check) {
             await cdp.send('Input.dispatchDragEvent', { type, x: box.x, y: box.y, data });
         };
         await drop(kitNames.map((name) => path.join(dir, name)));
-        await page.waitForFunction(() => ['done', 'failed'].includes(document.body.dataset.state), { timeout: 60000 });
+        await waitFor(page, () => ['done', 'failed'].includes(document.body.dataset.state));
         const shown = await page.evaluate(() => [document.body.dataset.state,
           document.getElementById('report').textContent, document.getElementById('messages').textContent]);
         assert.deepEqual(shown, ['done', expected.stdout, expected.stderr]);
         await drop([dir]);
-        await page.waitForFunction(() => !document.getElementById('support').hidden);
+        await waitFor(page, () => !document.getElementById('support').hidden);
         const said = await page.evaluate(() => [document.getElementById('support').textContent,
           document.activeElement.id]);
         assert.deepEqual(said, ['This browser cannot read a dropped folder from a page opened from disk: use ' +
@@ -526,7 +547,7 @@ async function checks(browser, kind, check) {
       assert.equal((await runOn(page, dir, kitNames)).state, 'done');
       fs.appendFileSync(path.join(dir, 'head.txt'), 'end: changed\n');
       await page.click('#run');
-      await page.waitForFunction(() => document.body.dataset.state === 'failed', { timeout: 10000 });
+      await waitFor(page, () => document.body.dataset.state === 'failed', undefined, 10000);
       const shown = await page.evaluate(() => [document.getElementById('messages').textContent,
         document.getElementById('status').textContent, document.getElementById('tables').hidden,
         document.getElementById('saves').hidden, document.getElementById('report').textContent]);
