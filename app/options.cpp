@@ -18,7 +18,7 @@ struct Entry {
     std::string Options::*folder;
 };
 
-constexpr std::array<Entry, 10> kOptions = {{
+constexpr std::array<Entry, 11> kOptions = {{
     {'C', "directory", nullptr, &Options::directory},
     {0, "game", nullptr, &Options::game},
     {'n', "dry-run", &Options::dryRun, nullptr},
@@ -27,6 +27,7 @@ constexpr std::array<Entry, 10> kOptions = {{
     {0, "strict", &Options::strict, nullptr},
     {0, "check-links", &Options::checkLinks, nullptr},
     {0, "outputs", &Options::outputs, nullptr},
+    {0, "uninstall", &Options::uninstall, nullptr},
     {'h', "help", &Options::help, nullptr},
     {0, "version", &Options::version, nullptr},
 }};
@@ -151,6 +152,7 @@ Result parseOptions(std::span<const std::string> args, Options* options) {
         }
     }
     if (options->outputs && !options->checkLinks) return fail("option '--outputs' needs '--check-links'");
+    if (options->uninstall && options->game.empty()) return fail("option '--uninstall' needs '--game'");
     return {};
 }
 
@@ -169,8 +171,11 @@ std::string usage() {
     text += wrapped(links);
     text += "\n"
            "  -C, --directory DIR   work in DIR instead of the current folder\n"
-           "      --game DIR        take the three tables from the game folder DIR: from its\n"
-           "                        override folder, else from the archives of its key file\n"
+           "      --game DIR        take the three tables from the game folder DIR (from its\n"
+           "                        override folder, else from the archives of its key file)\n"
+           "                        and install the changed ones into its override folder,\n"
+           "                        keeping backups in DIR/headlink-backups\n"
+           "      --uninstall       with --game: undo the newest install, exactly\n"
            "  -n, --dry-run         do the whole job but write nothing; print the report\n"
            "  -v, --verbose         print the report after the run\n"
            "  -q, --quiet           print no warnings (errors are still printed)\n"
@@ -181,9 +186,9 @@ std::string usage() {
            "      --version         print the version and exit\n"
            "      --                end of options; everything after it is ignored\n"
            "\n"
-           "Exit status: 0 when the outputs were written (with -n: when every step worked;\n"
-           "writing is not tried), 1 when anything failed (each failure is printed), 2 for\n"
-           "a usage error.\n";
+           "Exit status: 0 when the outputs were written or installed, or the install undone\n"
+           "(with -n: when every step worked; writing is not tried), 1 when anything failed\n"
+           "(each failure is printed), 2 for a usage error.\n";
     return text;
 }
 

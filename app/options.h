@@ -19,6 +19,7 @@ struct Options {
     bool strict = false;    // --strict: every warning fails the run
     bool checkLinks = false;  // --check-links: only check the link cells
     bool outputs = false;     // --outputs: ... of the *_updated.2da tables
+    bool uninstall = false;   // --uninstall: undo the newest install into the game folder
     bool help = false;
     bool version = false;
 };

@@ -5,11 +5,13 @@
 #include <cstring>
 #include <filesystem>
 #include <new>
+#include <sstream>
 #include <system_error>
 #include <utility>
 
 #include "app/link.h"
 #include "game/folder.h"
+#include "game/install.h"
 #include "patch/patch.h"
 #include "table/format.h"
 #include "table/table.h"
@@ -160,17 +162,45 @@ RunOutcome runInMemory(RunInputs inputs, std::ostream* report, LiveWarnings live
 
 namespace {
 
+// Installs the tables the run changed into the game folder: the report
+// first (on `out` when asked for, and kept with the install), then what the
+// install did; a failure joins outcome.errors.
+void install(RunOutcome& outcome, const std::array<std::string, kTableCount>& readSums, std::ostringstream& kept,
+             const Folder& folder, const Options& options, bool report, std::ostream& out) {
+    std::array<std::vector<uint8_t>, kTableCount> bytes;
+    std::vector<FileToInstall> files;
+    for (std::size_t i = 0; i < kTableCount; ++i) {
+        bytes[i] = outcome.tables[i].bytes();
+        const bool changed = checksumOf(bytes[i]) != readSums[i];
+        kept << kTableFiles[i] << ": " << growthText(outcome.growth[i]) << (changed ? "" : "; unchanged") << '\n';
+        if (changed) files.push_back({kTableFiles[i], bytes[i]});
+    }
+    for (const Warning& warning : outcome.warnings) kept << warning.describe(false) << '\n';
+    if (report) out << kept.str();
+    if (Result installed = headlink::install({folder.game, options.game}, files, kept.str(), options.dryRun, out);
+        !installed)
+        outcome.errors.push_back(std::move(installed));
+}
+
 int runJob(RunInputs inputs, const Folder& folder, const Options& options, std::ostream& out, std::ostream& err,
            const char** current, JobOutputs* outputs) {
     const bool report = options.verbose || options.dryRun;
     const bool firstTableMissing = inputs.tables[0].missing();
     const auto hints = nameHints(inputs, folder.names);
+    // Installing, a table goes into the game only when the run changed it;
+    // the report is kept with the install too.
+    const bool installing = !folder.game.empty();
+    std::array<std::string, kTableCount> readSums;
+    for (std::size_t i = 0; installing && i < kTableCount; ++i)
+        if (inputs.tables[i].ok()) readSums[i] = checksumOf(inputs.tables[i].bytes);
+    std::ostringstream kept;
     // Warnings are printed as they arise, beside the report; --strict
     // shows them as errors even with -q.
     LiveWarnings live;
     if (!options.quiet || options.strict) live.err = &err;
     live.asErrors = options.strict;
-    RunOutcome outcome = runInMemory(std::move(inputs), report ? &out : nullptr, live, current);
+    RunOutcome outcome =
+        runInMemory(std::move(inputs), installing ? &kept : report ? &out : nullptr, live, current);
     if (outputs != nullptr) outputs->warnings = outcome.warnings.size();
     *current = "the outputs";
     const bool strictStop = options.strict && outcome.ok() && !outcome.warnings.empty();
@@ -187,9 +217,10 @@ int runJob(RunInputs inputs, const Folder& folder, const Options& options, std::
             outputs->rowsBefore[i] = outcome.growth[i].rowsBefore;
         }
         if (outputs != nullptr && outcome.ok()) outputs->marks = std::move(outcome.marks);
-        for (std::size_t i = 0; report && i < kOutputFiles.size(); ++i)
+        for (std::size_t i = 0; report && !installing && i < kOutputFiles.size(); ++i)
             out << kOutputFiles[i] << ": " << growthText(outcome.growth[i]) << "; "
                 << (options.dryRun ? "not written (dry run)" : i < written ? "written" : "not written") << '\n';
+        if (installing && outcome.ok()) install(outcome, readSums, kept, folder, options, report, out);
     }
     if (options.dryRun) out << "dry run: nothing was written\n";
     // The report is all a dry run gives: losing it is a failure.
@@ -267,12 +298,18 @@ int runInDirectory(const Options& options, std::ostream& out, std::ostream& err)
         return 2;
     }
     if (options.checkLinks) return checkLinks(options, game, err);
+    if (options.uninstall) {
+        const Result undone = uninstall({game, options.game}, options.dryRun, out);
+        if (!undone) err << "headlink: " << undone.description() << '\n';
+        return undone ? 0 : 1;
+    }
     RunInputs inputs;
     if (!game.empty()) readFromGame(game, &inputs);
     for (std::size_t i = 0; game.empty() && i < kTableFiles.size(); ++i) inputs.tables[i] = readFile(kTableFiles[i]);
     for (std::size_t i = 0; i < kScriptFiles.size(); ++i) inputs.scripts[i] = readFile(kScriptFiles[i]);
     // The folder is looked at only for a hint about a missing input.
     Folder folder;
+    folder.game = game;
     bool missing = false;
     for (const FileBytes& file : inputs.tables) missing = missing || file.missing();
     for (const FileBytes& file : inputs.scripts) missing = missing || file.missing();

@@ -67,6 +67,9 @@ RunOutcome runInMemory(RunInputs inputs, std::ostream* report = nullptr, LiveWar
 struct Folder {
     std::string path;
     std::vector<std::string> names;
+    // With --game: the game folder (absolute) to install the outputs into,
+    // instead of writing them here.
+    std::string game;
 };
 
 // The program's job on inputs already read: the report, warnings and

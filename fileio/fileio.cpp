@@ -269,8 +269,9 @@ bool writeTemporary(const FileToWrite& file, Temporary& temp, std::string* why) 
     // file: another name is drawn, and the file left alone.
     platform::Handle h = platform::kNoHandle;
     bool exists = true;
-    for (int attempt = 0; attempt < 1000 && exists; ++attempt) {
-        temp.path = temporaryName(file.name);
+    // A name given by the caller is tried once: it was recorded.
+    for (int attempt = 0; attempt < (file.temporary.empty() ? 1000 : 1) && exists; ++attempt) {
+        temp.path = file.temporary.empty() ? temporaryName(file.name) : file.temporary;
         InterruptionsHeld held;
         h = platform::createExclusive(temp.path, &exists);
         if (h != platform::kNoHandle) list(temp);
@@ -382,6 +383,47 @@ std::vector<std::string> nearMisses(std::string_view wanted, std::span<const std
         if (name != wanted && (folded == target || moreExtensions)) found.push_back(name);
     }
     return found;
+}
+
+std::string temporaryNameFor(const std::string& name) { return temporaryName(name); }
+
+namespace {
+
+// The folder holding `path`, for flushing it.
+std::string parentOf(const std::string& path) {
+    const fs::path parent = fs::path(path).parent_path();
+    return parent.empty() ? std::string(".") : parent.string();
+}
+
+}  // namespace
+
+Result flushFolder(const std::string& path) {
+    std::string why;
+    if (platform::syncFolder(path, &why)) return {};
+    return cannotWrite(path, why);
+}
+
+Result createFolder(const std::string& path, bool* existed) {
+    std::error_code ec;
+    const bool made = fs::create_directory(path, ec);
+    if (ec) return cannotWrite(path, "cannot create the folder: " + ec.message());
+    *existed = !made;
+    if (!made && !fs::is_directory(path, ec)) return cannotWrite(path, "cannot create the folder: a file is in the way");
+    return made ? flushFolder(parentOf(path)) : Result{};
+}
+
+Result removeFile(const std::string& path) {
+    std::error_code ec;
+    const bool removed = fs::remove(path, ec);
+    if (ec) return cannotWrite(path, "cannot remove: " + ec.message());
+    return removed ? flushFolder(parentOf(path)) : Result{};
+}
+
+Result removeFolder(const std::string& path) {
+    std::error_code ec;
+    const bool removed = fs::remove(path, ec);
+    if (ec) return cannotWrite(path, "cannot remove the folder: " + ec.message());
+    return removed ? flushFolder(parentOf(path)) : Result{};
 }
 
 Result writeFileSafely(const std::string& name, std::span<const uint8_t> bytes) {

@@ -65,7 +65,14 @@ std::vector<std::string> nearMisses(std::string_view wanted, std::span<const std
 struct FileToWrite {
     std::string name;
     std::span<const std::span<const uint8_t>> parts;
+    // The temporary to write it to, when the caller must know the name
+    // beforehand (to record it); else one is drawn. It must not exist.
+    std::string temporary = {};
 };
+
+// A fresh name for a temporary beside `name`, as writeFilesTogether draws
+// them: hidden in a listing, and plainly ours when shown.
+std::string temporaryNameFor(const std::string& name);
 
 // How writing files together went.
 struct WriteResult {
@@ -96,6 +103,17 @@ WriteResult writeFilesTogether(std::span<const FileToWrite> files);
 // The same for one file.
 Result writeFileSafely(const std::string& name, std::span<const uint8_t> bytes);
 Result writeFileSafely(const std::string& name, std::span<const std::span<const uint8_t>> parts);
+
+// Folders and removals for changing a folder the user keeps (a game
+// folder): each is made durable before it returns. createFolder makes one
+// folder (its parent must exist) and sets *existed when it was already
+// there; removeFile counts a file already gone as removed; removeFolder
+// removes an empty folder. flushFolder makes the changes inside a folder
+// durable.
+Result createFolder(const std::string& path, bool* existed);
+Result removeFile(const std::string& path);
+Result removeFolder(const std::string& path);
+Result flushFolder(const std::string& path);
 
 // The set-up both programs begin with. An interruption (SIGINT, SIGTERM,
 // SIGHUP; a console Ctrl-C, break or close on Windows) removes the

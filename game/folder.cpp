@@ -173,6 +173,11 @@ std::string withoutTwoDa(const std::string& name) {
 
 }  // namespace
 
+Result findInGame(const std::string& dir, const std::string& relative, const std::string& wanted, bool folder,
+                  std::string* found) {
+    return findOne(dir, relative, wanted, folder ? Kind::folder : Kind::file, found);
+}
+
 Result Game::readKeyTables() {
     if (keyRead_) return keyResult_;
     keyRead_ = true;

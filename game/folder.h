@@ -34,6 +34,13 @@ struct GameListing {
     std::string from;
 };
 
+// The entry of folder `relative` (a path inside game folder `dir`, "" for
+// the game folder itself) named `wanted` whatever its letter case: a file,
+// or with `folder` a folder. *found is its name as it is on disk, or ""
+// when there is none; two that differ only in case are an error.
+Result findInGame(const std::string& dir, const std::string& relative, const std::string& wanted, bool folder,
+                  std::string* found);
+
 // A game folder, looked into as the application looks. Its key file is
 // read once, for every table looked up in it, and only when a table is not
 // in the override folder.

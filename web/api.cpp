@@ -187,7 +187,7 @@ EMSCRIPTEN_KEEPALIVE int hl_run(int strict) {
         for (std::size_t i = 0; i < kTableCount; ++i) inputs.tables[i] = job.inputs[i];
         for (std::size_t i = 0; i < kScriptCount; ++i) inputs.scripts[i] = job.inputs[kTableCount + i];
         TextStream out, err;
-        const int status = runOnInputs(std::move(inputs), Folder{"the files given", job.names}, options, out, err,
+        const int status = runOnInputs(std::move(inputs), Folder{"the files given", job.names, {}}, options, out, err,
                                        &job.outputs);
         job.out = out.str();
         job.err = err.str();

@@ -1,0 +1,54 @@
+// Installing files into a game folder's override folder, and undoing that
+// exactly. An install keeps, in its own folder under
+// DIR/headlink-backups/, a copy of every file it replaces, the run's report
+// and a record: for each file it writes, a checksum of what was there before
+// (or "absent") and of what it wrote, and the temporaries it will rename.
+// The record is in place before anything in the override folder changes,
+// and ends with "complete" once every file is. Undoing puts back only what
+// is still exactly what the install wrote, and refuses (changing nothing)
+// when another hand has changed a file since; an interrupted install or
+// undo is finished by undoing again.
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "fileio/result.h"
+
+namespace headlink {
+
+// A file to install: its name in the override folder ("heads.2da") and
+// its bytes. A file of that name in any letter case is replaced under its
+// existing name.
+struct FileToInstall {
+    std::string name;
+    std::span<const uint8_t> bytes;
+};
+
+// A checksum of `bytes` (XXH3, 128 bits) as 32 hex digits.
+std::string checksumOf(std::span<const uint8_t> bytes);
+
+// The game folder as the programs use it (`path`, absolute) and as the
+// user named it (`shown`), for messages and the command they may run next.
+struct GameDir {
+    std::string path;
+    std::string shown;
+};
+
+// Installs `files` into the override folder of `game` (made when there is
+// none), all or none, with `report` kept beside the record. Files already
+// holding exactly their new bytes are left alone; when that is all of them
+// nothing is written. Lines saying what was done (or, with dryRun, what
+// would be) go to `out`. A failure names the game folder and says what
+// state it was left in.
+Result install(const GameDir& game, std::span<const FileToInstall> files, const std::string& report, bool dryRun,
+               std::ostream& out);
+
+// Undoes the newest install recorded in `game`, all or none, and removes its
+// folder (and leftovers of installs that never got as far as a record).
+Result uninstall(const GameDir& game, bool dryRun, std::ostream& out);
+
+}  // namespace headlink
