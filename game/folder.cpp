@@ -50,8 +50,11 @@ Result findOne(const std::string& dir, const std::string& relative, const std::s
         std::error_code typeError;
         const bool isFolder = it->is_directory(typeError);
         const bool isFile = it->is_regular_file(typeError);
+        if (typeError) return failure("cannot look at " + quoted(name, kWhole) + ": " + typeError.message(), relative.empty() ? dir : relative);
         if ((kind == Kind::folder && isFolder) || (kind == Kind::file && isFile)) matches.push_back(name);
     }
+    // A folder that cannot be listed may hold the name: not knowing is not "none".
+    if (ec) return failure("cannot list the folder: " + ec.message(), relative.empty() ? dir : relative);
     std::sort(matches.begin(), matches.end());
     if (matches.size() > 1) {
         std::string names;

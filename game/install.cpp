@@ -177,13 +177,16 @@ Result installsOf(const GameDir& game, std::vector<Install>* installs) {
     installs->clear();
     const std::string backups = joined(game.path, kBackups);
     std::error_code ec;
-    if (!fs::exists(backups, ec)) return {};
+    auto cannot = [&](const char* what) {
+        return Result::failure(Status::cannotRead, std::string(what) + ec.message(), kBackups);
+    };
+    if (!fs::exists(backups, ec)) return ec ? cannot("cannot look at the folder: ") : Result{};
     for (fs::directory_iterator it(backups, ec), end; !ec && it != end; it.increment(ec)) {
-        std::error_code kind;
-        if (it->is_directory(kind) && isInstallName(it->path().filename().string()))
+        const bool folder = it->is_directory(ec);
+        if (!ec && folder && isInstallName(it->path().filename().string()))
             installs->push_back({it->path().filename().string(), false, {}});
     }
-    if (ec) return Result::failure(Status::cannotRead, "cannot list the folder: " + ec.message(), kBackups);
+    if (ec) return cannot("cannot list the folder: ");
     std::sort(installs->begin(), installs->end(),
               [](const Install& a, const Install& b) { return installedBefore(a.name, b.name); });
     for (Install& install : *installs) {
@@ -484,9 +487,10 @@ Result uninstall(const GameDir& game, bool dryRun, std::ostream& out) {
         if (ec) return failure(game, leftover + ": cannot remove the folder: " + ec.message());
         out << "removed " << leftover << " (an install cut short before it changed anything)\n";
     }
+    // An empty backups folder is one an undo cut short left.
     const std::string backups = joined(game.path, kBackups);
     std::error_code ec;
-    if (!dryRun && !leftovers.empty() && fs::is_empty(backups, ec) && !ec)
+    if (!dryRun && fs::is_directory(backups, ec) && fs::is_empty(backups, ec) && !ec)
         if (Result why = removeFolder(backups); !why) return failure(game, why.description());
     if (installs.size() == leftovers.size()) out << "headlink: " << game.shown << ": nothing to undo\n";
     return {};

@@ -261,6 +261,89 @@ for ((as = 10; as <= 90; as += 5)); do
   fi
 done
 
+# Installing into a game folder and undoing it. A game folder's whole
+# state is a snapshot: every folder, and every file with its checksum
+# (install folders' names and temporaries' random tags made uniform). After
+# each run, whatever failed or wherever the run was killed, the folder is
+# as before (S0), as installed (S1), or a clean --uninstall brings it back
+# to exactly S0; a run that says it succeeded left S1 (install) or S0
+# (uninstall).
+game=$work/game
+snap() {
+  ( cd "$1" || exit
+    find . -mindepth 1 -type d | sed 's|$|/|'
+    find . -type f ! -name record.txt -exec sha1sum {} + | awk '{ print $2, $1 }'
+    find . -name record.txt | while read -r r; do
+      echo "$r $(sed 's/headlink-[0-9a-f]\{16\}/headlink-T/g' "$r" | sha1sum | cut -c1-40)"
+    done
+  ) | sed -e 's|headlink-backups/[0-9]\{8\}-[0-9]\{6\}\(-[0-9][0-9]*\)\?|headlink-backups/STAMP|' \
+          -e 's/headlink-[0-9a-f]\{16\}\.tmp/headlink-T.tmp/' | sort
+}
+rm -rf "$work/game0" && "$build/make_game" "$work/game0" >/dev/null
+mkdir -p "$work/scripts" && cp "$kit"/*.txt "$work/scripts/"
+install_game() { (cd "$work/scripts" && "$@" "$headlink" --game "$game" 2>"$work/err" >/dev/null); }
+uninstall_game() { (cd "$work/scripts" && "$@" "$headlink" --game "$game" --uninstall 2>"$work/err" >/dev/null); }
+rm -rf "$game" && cp -a "$work/game0" "$game"
+S0=$(snap "$game")
+install_game || { echo "fault sweep: the clean install failed" >&2; cat "$work/err"; exit 1; }
+S1=$(snap "$game")
+rm -rf "$work/game1" && cp -a "$game" "$work/game1"
+strace -f -qq -o "$work/itrace" -e trace=all "$headlink" --game "$game" --uninstall -C "$work/scripts" >/dev/null
+[ "$(snap "$game")" = "$S0" ] || { echo "fault sweep: the clean uninstall did not restore the game" >&2; exit 1; }
+rm -rf "$game" && cp -a "$work/game0" "$game"
+(cd "$work/scripts" && strace -f -qq -o "$work/gtrace" -e trace=all "$headlink" --game "$game" >/dev/null)
+
+# judge_game WHAT MODE STATUS: MODE is install or uninstall.
+judge_game() {
+  local what=$1 mode=$2 status=$3 now
+  runs=$((runs + 1))
+  grep -q 'terminate called\|Aborted' "$work/err" && { fail "$what" "the runtime aborted" "$work/err"; return; }
+  now=$(snap "$game")
+  if [ "$status" = 0 ]; then
+    if [ $mode = install ] && [ "$now" != "$S1" ]; then fail "$what" "exit 0, not as installed" "$work/err"; fi
+    if [ $mode = uninstall ] && [ "$now" != "$S0" ]; then fail "$what" "exit 0, not as before" "$work/err"; fi
+    return
+  fi
+  [ "$status" = 137 ] || grep -q '^headlink: ' "$work/err" || { fail "$what" "exit $status without a message" "$work/err"; return; }
+  [ "$now" = "$S0" ] || [ "$now" = "$S1" ] && return
+  cp "$work/err" "$work/err.run"
+  if ! uninstall_game || [ "$(snap "$game")" != "$S0" ]; then
+    fail "$what" "left a state --uninstall does not bring back (exit $status)" "$work/err.run"
+    diff <(echo "$S0") <(snap "$game") | sed 's/^/    /' | head -20
+  fi
+}
+
+# Every call after the run first names the game folder: failed (file-system
+# calls) or the process killed just before it (every call).
+game_calls="openat read write fsync close rename newfstatat access mkdir unlink rmdir getdents64 lseek pread64"
+for mode in install uninstall; do
+  trace=$work/gtrace
+  [ $mode = uninstall ] && trace=$work/itrace
+  first=$(grep -n "\"$game" "$trace" | grep -v execve | head -1 | cut -d: -f1)
+  kills=0
+  while read -r call n; do
+    rm -rf "$game" && cp -a "$work/game$([ $mode = install ] && echo 0 || echo 1)" "$game"
+    (${mode}_game timeout 20 strace -f -qq -o /dev/null -e trace="$call" -e inject="$call:signal=KILL:when=$n"; exit $?) 2>/dev/null
+    judge_game "$mode, killed at $call #$n" $mode $?
+    kills=$((kills + 1))
+  done < <(awk -v first="$first" '
+      /^[0-9]+ +\+\+\+|^[0-9]+ +---/ { next }
+      { split($2, a, "("); c = a[1]; n[c]++ }
+      NR >= first && $2 != "write(1," && $2 != "write(2," && c != "exit_group" { print c, n[c] }' "$trace")
+  faults=0
+  for call in $game_calls; do
+    for n in $(occurrences "$call" "$trace" "$first"); do
+      for e in EIO $([ "$call" = write ] && echo ENOSPC); do
+        rm -rf "$game" && cp -a "$work/game$([ $mode = install ] && echo 0 || echo 1)" "$game"
+        ${mode}_game timeout 20 strace -f -qq -o /dev/null -e trace="$call" -e inject="$call:error=$e:when=$n"
+        judge_game "$mode, $call #$n $e" $mode $?
+        faults=$((faults + 1))
+      done
+    done
+  done
+  echo "game folder, $mode: $kills kills, $faults failed calls"
+done
+
 # The folder is flushed after the last rename, before a success is reported.
 for trace in "$work/headlink.trace" "$work/ttrace"; do
   runs=$((runs + 1))
