@@ -163,6 +163,11 @@ std::string timeStamp() {
     return text;
 }
 
+// A temporary's name for the record, with '/' on every system.
+std::string temporaryFor(const std::string& relative) {
+    return fs::path(temporaryNameFor(relative)).generic_string();
+}
+
 std::string joined(const std::string& dir, const std::string& relative) { return (fs::path(dir) / relative).string(); }
 
 // One install folder: its name, and its record when it has one.
@@ -302,7 +307,7 @@ Result undo(const GameDir& game, const std::string& folder, Record record, const
     std::vector<std::vector<std::span<const uint8_t>>> parts(restores.size());
     std::vector<FileToWrite> writes;
     for (std::size_t i = 0; i < restores.size(); ++i) {
-        const std::string temporary = temporaryNameFor(restores[i].file->path);
+        const std::string temporary = temporaryFor(restores[i].file->path);
         record.temporaries.push_back(temporary);
         parts[i] = {restores[i].bytes};
         writes.push_back({joined(game.path, restores[i].file->path), parts[i], joined(game.path, temporary)});
@@ -428,7 +433,7 @@ Result install(const GameDir& game, std::span<const FileToInstall> files, const 
     if (const WriteResult written = writeFilesTogether(saved); !written.ok()) return leave(describe(written));
 
     // The record, whole, before the first temporary in the game exists.
-    for (const RecordedFile& file : record.files) record.temporaries.push_back(temporaryNameFor(file.path));
+    for (const RecordedFile& file : record.files) record.temporaries.push_back(temporaryFor(file.path));
     const std::string recordPath = joined(game.path, folder + "/" + kRecordFile);
     std::string text = recordText(record);
     if (Result why = writeFileSafely(recordPath, bytesOf(text)); !why) return leave(why.description());

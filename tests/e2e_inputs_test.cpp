@@ -3,6 +3,7 @@
 // and an input that is swapped for a pipe while it is read.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -219,18 +220,28 @@ TEST_F(EndToEnd, TablesFromAGameFolder) {
     ASSERT_TRUE(writeGameFolder(path("game"), game));
     for (const char* script : {"head.txt", "apphead1.txt", "apphead2.txt", "apphead3.txt", "portraits.txt"})
         put(script, kit[script]);
+    const auto before = tree("game");
     RunResult r = run("--game game -v");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out.substr(0, r.out.find("head.txt:")),
               "appearance.2da: from data/tables.bif (the key file)\n"
               "heads.2da: from Override/HEADS.2da\n"
               "portraits.2da: from data/tables.bif (the key file)\n");
-    const Bytes fromGame = get("appearance_updated.2da");
     r = run("--check-links --game game");
     EXPECT_EQ(r.status, 0) << r.err;
+    // Installed: the same bytes as the same tables give in a folder, the
+    // overridden one under the name it had (never a second spelling).
     for (const char* table : {"appearance.2da", "heads.2da", "portraits.2da"}) put(table, kit[table]);
     ASSERT_EQ(run().status, 0);
-    EXPECT_EQ(get("appearance_updated.2da"), fromGame);
+    const auto installed = tree("game");
+    for (const auto& [table, output] : {std::pair{"appearance", "appearance"}, {"HEADS", "heads"}, {"portraits", "portraits"}}) {
+        const Bytes bytes = get(std::string(output) + "_updated.2da");
+        EXPECT_EQ(installed.at(std::string("Override/") + table + ".2da"), std::string(bytes.begin(), bytes.end()));
+    }
+    EXPECT_EQ(installed.count("Override/heads.2da"), 0u);
+    r = run("--game game --uninstall");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(tree("game"), before);
 
     // twoda finds them the same way, lists them and writes them out as stored.
     EXPECT_EQ(twoda("list --game game").out, "Appearance.2da: data/tables.bif\nHEADS.2da: Override/HEADS.2da\n"
@@ -287,6 +298,104 @@ TEST_F(EndToEnd, TablesFromAGameFolder) {
                          "entry is taken\n"),
               std::string::npos)
         << r.err;
+}
+
+// Installing into a game folder and undoing it: each install undone
+// exactly, newest first, and never over a file changed since.
+TEST_F(EndToEnd, InstallsIntoTheGameAndUndoesExactly) {
+    Kit kit = exampleKit();
+    for (const char* script : {"head.txt", "apphead1.txt", "apphead2.txt", "apphead3.txt", "portraits.txt"})
+        put(script, kit[script]);
+    GameFolder game;
+    game.archived = {{"appearance.2da", kit["appearance.2da"]}, {"portraits.2da", kit["portraits.2da"]},
+                     {"heads.2da", kit["heads.2da"]}};
+    ASSERT_TRUE(writeGameFolder(path("game"), game));
+    fs::remove_all(dir_ / "game" / "Override");
+    const auto before = tree("game");
+
+    // A dry run says what it would do; an install without an override
+    // folder makes one and records that it did.
+    RunResult r = run("--game game -n");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("would make the folder override\nwould write override/appearance.2da (new)\n"),
+              std::string::npos) << r.out;
+    EXPECT_EQ(tree("game"), before);
+    r = run("--game game");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.find("installed override/appearance.2da, override/heads.2da and override/portraits.2da in game; "),
+              0u) << r.out;
+    const auto installed = tree("game");
+    std::string record;
+    for (const auto& [name, bytes] : installed)
+        if (name.ends_with("/record.txt")) record = bytes;
+    EXPECT_TRUE(record.starts_with("headlink install record\nmade override\nfile override/appearance.2da absent "))
+        << record;
+    EXPECT_TRUE(record.ends_with(".tmp\ncomplete\n")) << record;
+    r = run("--game game");
+    EXPECT_EQ(r.out, "nothing to install: the game's tables already hold every row and cell; game was not changed\n");
+    EXPECT_EQ(tree("game"), installed);
+
+    // A file changed by another hand stops the undo, which changes nothing.
+    put("game/override/portraits.2da", "another mod's");
+    r = run("--game game --uninstall");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.err.starts_with("headlink: game: override/portraits.2da has changed since the install "
+                                  "headlink-backups/")) << r.err;
+    put("game/override/portraits.2da", installed.at("override/portraits.2da"));
+    r = run("--game game --uninstall -n");
+    EXPECT_NE(r.out.find("would remove override/portraits.2da\n"), std::string::npos) << r.out;
+    EXPECT_EQ(tree("game"), installed);
+    EXPECT_EQ(run("--game game --uninstall").status, 0);
+    EXPECT_EQ(tree("game"), before);
+    EXPECT_EQ(run("--game game --uninstall").out, "headlink: game: nothing to undo\n");
+
+    // Two installs, the second over the first: undone newest first, and the
+    // newest by name holding an older record is told by the other's record.
+    ASSERT_EQ(run("--game game").status, 0);
+    const auto first = tree("game");
+    put("head.txt", std::string("1 0 head_elf_f_moonveil 1 hd_el_f_other\n"));
+    ASSERT_EQ(run("--game game").status, 0);
+    std::vector<fs::path> folders;
+    for (const auto& entry : fs::directory_iterator(dir_ / "game" / "headlink-backups")) folders.push_back(entry.path());
+    ASSERT_EQ(folders.size(), 2u);
+    std::sort(folders.begin(), folders.end());
+    fs::rename(folders[0], dir_ / "swap");
+    fs::rename(folders[1], folders[0]);
+    fs::rename(dir_ / "swap", folders[1]);
+    r = run("--game game --uninstall");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("override/heads.2da has changed since the install headlink-backups/" +
+                         folders[1].filename().string() + " (the install headlink-backups/" +
+                         folders[0].filename().string() + " wrote it): nothing was undone"),
+              std::string::npos) << r.err;
+    fs::rename(folders[0], dir_ / "swap");
+    fs::rename(folders[1], folders[0]);
+    fs::rename(dir_ / "swap", folders[1]);
+    ASSERT_EQ(run("--game game --uninstall").status, 0);
+    EXPECT_EQ(tree("game"), first);
+
+    // An install cut short (its record lacks "complete") blocks the next
+    // until undone; a folder with no record is an install cut shorter.
+    const fs::path recordPath = folders[0] / "record.txt";
+    const Bytes complete = get(fs::relative(recordPath, dir_).string());
+    put(fs::relative(recordPath, dir_).string(), Bytes(complete.begin(), complete.end() - 9));
+    put("game/headlink-backups/20000101-000000/report.txt", std::string("cut short"));
+    r = run("--game game");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "headlink: game: an earlier install was interrupted: run headlink --game game --uninstall first\n");
+    ASSERT_EQ(run("--game game --uninstall").status, 0);
+    EXPECT_EQ(tree("game"), before);
+
+    // A record is read as untrusted: no path in it leads out of the game.
+    ASSERT_EQ(run("--game game").status, 0);
+    for (const auto& entry : fs::directory_iterator(dir_ / "game" / "headlink-backups"))
+        put(fs::relative(entry.path() / "record.txt", dir_).string(),
+            std::string("headlink install record\ntemporary ../outside\ncomplete\n"));
+    r = run("--game game --uninstall");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("record.txt: line 2: not a record headlink wrote: a path that leaves the game folder"),
+              std::string::npos) << r.err;
+    EXPECT_EQ(run("--uninstall").status, 2);
 }
 
 }  // namespace

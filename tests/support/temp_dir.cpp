@@ -32,4 +32,17 @@ std::vector<std::string> TempDir::listing() const {
     return out;
 }
 
+std::map<std::string, std::string> TempDir::tree(const std::string& name) const {
+    std::map<std::string, std::string> out;
+    for (const auto& entry : fs::recursive_directory_iterator(dir_ / name)) {
+        const std::string relative = fs::relative(entry.path(), dir_ / name).generic_string();
+        if (entry.is_directory()) out[relative + "/"] = {};
+        else {
+            const Bytes bytes = readBytes(entry.path());
+            out[relative].assign(bytes.begin(), bytes.end());
+        }
+    }
+    return out;
+}
+
 }  // namespace headlink::testing

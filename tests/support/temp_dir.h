@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,10 @@ protected:
     bool has(const std::string& name) const { return std::filesystem::exists(dir_ / name); }
     // The names in the folder, sorted.
     std::vector<std::string> listing() const;
+    // Everything under folder `name`: each file's path and bytes (as text,
+    // for readable failures), and each folder's path with a '/' and no
+    // bytes; for comparing whole folders.
+    std::map<std::string, std::string> tree(const std::string& name) const;
 
     std::filesystem::path dir_;
 };
