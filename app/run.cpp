@@ -211,7 +211,7 @@ int runJob(RunInputs inputs, const Folder& folder, const Options& options, std::
     // The outputs are one linked set: written all together or not at all.
     if (outcome.ok() || strictStop) {
         std::size_t written = 0;
-        if (!options.dryRun && outcome.ok()) written = writeOutputs(outcome.tables, &outcome.errors);
+        if (!options.dryRun && !installing && outcome.ok()) written = writeOutputs(outcome.tables, &outcome.errors);
         for (std::size_t i = 0; outputs != nullptr && outcome.ok() && i < kTableCount; ++i) {
             outputs->tables[i] = outcome.tables[i].bytes();
             outputs->rowsBefore[i] = outcome.growth[i].rowsBefore;

@@ -116,6 +116,52 @@ awk -v n="$runs" -v p="$p" -v g="$g" -v pb="$pb" -v gb="$gb" -v key="$keysize" -
          g / 1000, gb, g / p
 }'
 
+# Installing into that game folder (one table already in its override
+# folder, so that one backup is made) and undoing it, beside a plain run
+# writing the three outputs and a durable copy of the three tables,
+# alternating; then what the install's and the undo's flushes cost, by what
+# they flush (strace's time in each fsync, by the file it names).
+mkdir -p "$game/game/override"
+cp "$game/kit/heads.2da" "$game/game/override/heads.2da"
+: >"$work/r" ; : >"$work/d" ; : >"$work/i" ; : >"$work/u"
+for ((i = 0; i < runs; i++)); do
+  clean "$game/kit"; sync
+  start=$(now); run_headlink "$game/kit"; echo $(($(now) - start)) >>"$work/r"
+  clean "$game/kit"; sync
+  start=$(now); durable_copy "$game/kit"; echo $(($(now) - start)) >>"$work/d"
+  sync
+  start=$(now); (cd "$game/scripts" && "$exe" --game ../game -q >/dev/null); echo $(($(now) - start)) >>"$work/i"
+  sync
+  start=$(now); (cd "$game/scripts" && "$exe" --game ../game --uninstall >/dev/null); echo $(($(now) - start)) >>"$work/u"
+done
+flushes() {
+  (cd "$game/scripts" && strace -f -qq -y -T -e trace=fsync -o "$work/fsyncs" "$exe" "$@" >/dev/null)
+  awk '/fsync\(/ {
+      path = $0; sub(/^[^<]*</, "", path); sub(/>.*/, "", path)
+      t = $NF; gsub(/[<>]/, "", t)
+      what = "folders"
+      if (path ~ /\.2da/) what = "tables"
+      if (path ~ /headlink-backups\/[^\/]*\//) what = "backups"
+      if (path ~ /report\.txt/) what = "report"
+      if (path ~ /record\.txt/) what = "record"
+      n[what]++; ms[what] += t * 1000 }
+    END { for (w in n) printf "    %-8s %2d flushes %7.2f ms\n", w, n[w], ms[w] }' "$work/fsyncs" | sort
+}
+r=$(median <"$work/r"); d=$(median <"$work/d"); i=$(median <"$work/i"); u=$(median <"$work/u")
+awk -v n="$runs" -v r="$r" -v d="$d" -v i="$i" -v u="$u" 'BEGIN {
+  printf "installing the same tables into that game folder, medians of %d runs:\n", n
+  printf "  headlink, outputs in the folder    %8.2f ms\n", r / 1000
+  printf "  durable copy of the three tables   %8.2f ms   headlink / durable copy = %.2f\n", d / 1000, r / d
+  printf "  headlink --game (install)          %8.2f ms   install / plain run = %.2f\n", i / 1000, i / r
+  printf "  headlink --game --uninstall        %8.2f ms   uninstall / plain run = %.2f\n", u / 1000, u / r
+}'
+if command -v strace >/dev/null; then
+  echo "  the install's flushes (under strace, which slows each call):"
+  flushes --game ../game -q
+  echo "  the uninstall's flushes:"
+  flushes --game ../game --uninstall
+fi
+
 echo
 echo "In-memory benchmarks (per-row rates at 1,000 and 65,535 rows show how cost grows):"
 if [ -n "${BENCH_QUICK:-}" ]; then

@@ -459,8 +459,8 @@ Result install(const GameDir& game, std::span<const FileToInstall> files, const 
 
     std::vector<std::string> paths;
     for (const RecordedFile& file : record.files) paths.push_back(file.path);
-    out << "installed " << listed(paths) << " in " << game.shown << "; what was there before, the record and the report are in "
-        << folder << "; undo with: headlink --game " << game.shown << " --uninstall\n";
+    out << "installed " << listed(paths) << " into " << game.shown << " (backups, record and report in " << folder
+        << ")\nundo with: headlink --game " << game.shown << " --uninstall\n";
     return {};
 }
 

@@ -322,8 +322,9 @@ TEST_F(EndToEnd, InstallsIntoTheGameAndUndoesExactly) {
     EXPECT_EQ(tree("game"), before);
     r = run("--game game");
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out.find("installed override/appearance.2da, override/heads.2da and override/portraits.2da in game; "),
+    EXPECT_EQ(r.out.find("installed override/appearance.2da, override/heads.2da and override/portraits.2da into game "),
               0u) << r.out;
+    EXPECT_FALSE(has("heads_updated.2da"));  // installed instead
     const auto installed = tree("game");
     std::string record;
     for (const auto& [name, bytes] : installed)

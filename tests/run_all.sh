@@ -20,6 +20,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 need cmake cmake \
   make make \
   g++ g++ \
+  /usr/include/xxhash.h libxxhash-dev \
   groff groff-base \
   /usr/include/gtest/gtest.h libgtest-dev \
   x86_64-w64-mingw32-g++-posix g++-mingw-w64-x86-64-posix \
