@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/files.h"
+#include "table/text.h"
 
 namespace headlink {
 
@@ -34,16 +35,8 @@ constexpr std::array<Entry, 11> kOptions = {{
 
 Result fail(std::string reason) { return Result::failure(Status::usage, std::move(reason)); }
 
-// "a", "a and b", "a, b and c". Built a piece at a time throughout: GCC 12
-// warns wrongly (-Wrestrict) on chains of + with a literal first.
-std::string listed(const std::vector<std::string>& items) {
-    std::string text;
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        if (i > 0) text += i + 1 == items.size() ? " and " : ", ";
-        text += items[i];
-    }
-    return text;
-}
+// Texts are built a piece at a time throughout: GCC 12 warns wrongly
+// (-Wrestrict) on chains of + with a literal first.
 
 // What the link table says, in words, table by table: "<table> column N
 // gets the <script> row; <table> columns N, M and K get the <table> rows of

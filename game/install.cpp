@@ -10,6 +10,7 @@
 
 #include "fileio/fileio.h"
 #include "game/folder.h"
+#include "table/text.h"
 
 // Header-only: nothing to link, on any platform the programs are built for.
 #define XXH_INLINE_ALL
@@ -225,15 +226,6 @@ Result stateOf(const GameDir& game, const std::string& relative, std::string* su
     *sum = checksumOf(file.bytes);
     if (bytes != nullptr) *bytes = std::move(file.bytes);
     return {};
-}
-
-std::string listed(const std::vector<std::string>& items) {
-    std::string text;
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        if (i > 0) text += i + 1 == items.size() ? " and " : ", ";
-        text += items[i];
-    }
-    return text;
 }
 
 std::span<const uint8_t> bytesOf(const std::string& text) {

@@ -27,6 +27,17 @@ std::string escaped(std::string_view text, bool quote) {
 
 std::string visible(std::string_view text) { return escaped(text, false); }
 
+// Built a piece at a time: GCC 12 warns wrongly (-Wrestrict) on chains of +
+// with a literal first.
+std::string listed(const std::vector<std::string>& items) {
+    std::string text;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (i > 0) text += i + 1 == items.size() ? " and " : ", ";
+        text += items[i];
+    }
+    return text;
+}
+
 // Built a piece at a time: MinGW's GCC 12 warns wrongly (-Wrestrict) on
 // a literal joined to a string.
 std::string quoted(std::string_view token, std::size_t limit) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace headlink {
 
@@ -23,6 +24,9 @@ std::string cellSpelling(std::string_view text, std::size_t limit = kWhole);
 // A text with the bytes that would garble a console, and the backslash,
 // shown as \xNN (the double quote stays as it is).
 std::string visible(std::string_view text);
+
+// "a", "a and b", "a, b and c".
+std::string listed(const std::vector<std::string>& items);
 
 // A-Z to a-z; every other byte as it is.
 inline char foldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
