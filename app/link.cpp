@@ -55,7 +55,7 @@ public:
 
     // Applies a script; returns the row it reported, or -1 with *why set.
     int32_t apply(Table& table, ScriptId script, Result* why) {
-        const std::string name = kScriptFiles[script];
+        const std::string name = report_ != nullptr ? report_->named(kScriptFiles[script]) : kScriptFiles[script];
         if (report_ != nullptr && report_->current != nullptr) *report_->current = kScriptFiles[script];
         if (!scripts_[script].ok()) {
             *why = scripts_[script].result;
@@ -68,7 +68,8 @@ public:
         warnOfLinkColumns(details, tableOf(script));
         if (report_ == nullptr) return row;
         for (const auto& change : details.changes)
-            if (row >= 0) report_->marks.push_back({tableOf(script), row, change.column, false, poolText(table, change.was, false)});
+            if (row >= 0) report_->marks.push_back(
+                    {tableOf(script), row, change.column, false, poolText(table, change.was, false), report_->headIndex});
         if (row >= 0 && report_->out != nullptr) listSteps(table, details, name, row);
         for (const auto& warning : details.warnings)
             report_->warn({name, warning.line, warning.text});
@@ -109,14 +110,14 @@ public:
             return false;
         }
         if (report_ == nullptr) return true;
-        report_->marks.push_back({tableOf(script), row, column, true, poolText(table, was, false)});
+        report_->marks.push_back({tableOf(script), row, column, true, poolText(table, was, false), report_->headIndex});
         if (report_->out != nullptr)
-            *report_->out << "link: " << tableTitle(table) << " row " << row << ": "
+            *report_->out << report_->head << (report_->head.empty() ? "" : ": ") << "link: " << tableTitle(table) << " row " << row << ": "
                           << columnName(table.columnLabels(), column) << " = " << quoted(text) << " (was "
                           << poolText(table, was) << ")\n";
         const ScriptDetails& details = details_[script];
         if (column == details.keyColumn && !sameText(text, details.keyValue))
-            report_->warn({kScriptFiles[script], 0,
+            report_->warn({report_->named(kScriptFiles[script]), 0,
                            "linking writes " + quoted(text) + " into key column " + std::to_string(column) + " of " +
                                tableTitle(table) + " row " + std::to_string(row) +
                                ": the next run will not find the row by " + quoted(details.keyValue) +

@@ -41,9 +41,15 @@ struct CellMark {
     int32_t column;
     bool link;
     std::string was;
+    std::size_t head;  // which head of a pack set it (0 without a pack)
 };
 
 struct LinkReport {
+    // In a pack: the head's folder, which names each of its scripts
+    // ("moonveil/head.txt") and link lines in every line and message, and
+    // the head's place in the pack.
+    std::string head;
+    std::size_t headIndex = 0;
     std::ostream* out = nullptr;
     std::vector<CellMark> marks;  // every cell set, in the order set
     std::vector<Warning> warnings;
@@ -53,6 +59,8 @@ struct LinkReport {
     const char** current = nullptr;
     // Keeps a warning and prints it live.
     void warn(Warning warning);
+    // A script's name as lines and messages give it.
+    std::string named(const char* script) const { return head.empty() ? script : head + "/" + script; }
 };
 
 // Applies head.txt to heads, apphead1-3.txt to appearance and portraits.txt

@@ -19,9 +19,10 @@ struct Entry {
     std::string Options::*folder;
 };
 
-constexpr std::array<Entry, 11> kOptions = {{
+constexpr std::array<Entry, 12> kOptions = {{
     {'C', "directory", nullptr, &Options::directory},
     {0, "game", nullptr, &Options::game},
+    {0, "heads", nullptr, &Options::heads},
     {'n', "dry-run", &Options::dryRun, nullptr},
     {'v', "verbose", &Options::verbose, nullptr},
     {'q', "quiet", &Options::quiet, nullptr},
@@ -169,6 +170,10 @@ std::string usage() {
            "                        and install the changed ones into its override folder,\n"
            "                        keeping backups in DIR/headlink-backups\n"
            "      --uninstall       with --game: undo the newest install, exactly\n"
+           "      --heads PACK      run every head of the pack PACK (each folder in it holding\n"
+           "                        the five scripts, in name order) instead of the scripts\n"
+           "                        here; with --game, install the files in each head's\n"
+           "                        override folder too\n"
            "  -n, --dry-run         do the whole job but write nothing; print the report\n"
            "  -v, --verbose         print the report after the run\n"
            "  -q, --quiet           print no warnings (errors are still printed)\n"

@@ -13,6 +13,7 @@ namespace headlink {
 struct Options {
     std::string directory;  // -C: work there instead of the current folder
     std::string game;       // --game: take the tables from this game folder
+    std::string heads;      // --heads: run every head of this pack
     bool dryRun = false;    // -n: do everything but write; print the report
     bool verbose = false;   // -v: print the report
     bool quiet = false;     // -q: no warnings

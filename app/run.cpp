@@ -50,6 +50,17 @@ std::vector<std::pair<std::string, std::string>> nameHints(const RunInputs& inpu
     return hints;
 }
 
+// A failure of one head of a pack names it: a script's already does
+// ("moonveil/head.txt"); a table's gets the head before it. The limit of
+// rows added is the head's own.
+void nameTheHead(const std::string& head, Result* why) {
+    if (why->file.rfind(head + "/", 0) != 0) why->file = why->file.empty() ? head : head + ": " + why->file;
+    const std::string limit = "no more than " + std::to_string(kMaxAppendedRows) + " rows can be added to one table";
+    if (const std::size_t at = why->reason.find(limit); at != std::string::npos)
+        why->reason.replace(at, limit.size(),
+                            "the table already had " + std::to_string(kMaxAppendedRows) + " rows added by this head");
+}
+
 bool enterFolder(const std::string& folder, std::string* why) {
 #ifdef _WIN32
     if (_chdir(folder.c_str()) == 0) return true;
@@ -109,7 +120,10 @@ RunOutcome runInMemory(RunInputs inputs, std::ostream* report, LiveWarnings live
     linkReport.current = current;
     for (std::size_t i = 0; report != nullptr && i < tables.size(); ++i)
         if (!inputs.sources[i].empty()) *report << kTableFiles[i] << ": from " << inputs.sources[i] << '\n';
+    for (const std::string& note : inputs.notes)
+        if (report != nullptr) *report << note << '\n';
     for (Warning& warning : inputs.warnings) linkReport.warn(std::move(warning));
+    outcome.errors = std::move(inputs.errors);
     // Every table and every script that cannot be read or loaded is
     // reported, in this fixed order; then nothing more is done.
     for (std::size_t i = 0; i < tables.size(); ++i) {
@@ -130,10 +144,16 @@ RunOutcome runInMemory(RunInputs inputs, std::ostream* report, LiveWarnings live
                                  ", not the binary signature \"" + std::string(format::kSignature) +
                                  "\"; the table is read as it is"});
     }
-    for (std::size_t i = 0; i < inputs.scripts.size(); ++i) {
-        if (inputs.scripts[i].ok()) continue;
-        outcome.errors.push_back(inputs.scripts[i].result);
-        outcome.errors.back().file = kScriptFiles[i];
+    // Without a pack, the one head is the folder's own five scripts.
+    const bool pack = !inputs.heads.empty();
+    if (!pack) inputs.heads.push_back({"", std::move(inputs.scripts), {}});
+    for (const HeadInputs& head : inputs.heads) {
+        linkReport.head = head.name;
+        for (std::size_t i = 0; i < head.scripts.size(); ++i) {
+            if (head.scripts[i].ok()) continue;
+            outcome.errors.push_back(head.scripts[i].result);
+            outcome.errors.back().file = linkReport.named(kScriptFiles[i]);
+        }
     }
     if (!outcome.ok()) {
         outcome.warnings = std::move(linkReport.warnings);
@@ -141,22 +161,50 @@ RunOutcome runInMemory(RunInputs inputs, std::ostream* report, LiveWarnings live
         return outcome;
     }
 
-    for (std::size_t i = 0; i < tables.size(); ++i) {
-        outcome.growth[i].rowsBefore = tables[i].rowCount();
-        outcome.growth[i].stringsAdded = tables[i].poolIndex().size();
+    for (std::size_t i = 0; i < tables.size(); ++i) outcome.growth[i].rowsBefore = tables[i].rowCount();
+    for (std::size_t h = 0; h < inputs.heads.size(); ++h) {
+        HeadInputs& head = inputs.heads[h];
+        // Each head starts from the tables as written after the one before
+        // it, read back: the same as running the heads one by one on each
+        // other's outputs, byte for byte, each within its own limit of
+        // added rows.
+        for (std::size_t i = 0; h > 0 && i < tables.size(); ++i) {
+            Result why;
+            if (tables[i].loadBytes(tables[i].bytes(), kTableFiles[i], &why) != 0) {
+                outcome.errors.push_back(std::move(why));
+                break;
+            }
+        }
+        std::array<OutputGrowth, kTableCount> growth;
+        for (std::size_t i = 0; i < tables.size(); ++i) {
+            growth[i].rowsBefore = tables[i].rowCount();
+            growth[i].stringsAdded = tables[i].poolIndex().size();
+        }
+        linkReport.head = head.name;
+        linkReport.headIndex = h;
+        Result linked = outcome.ok() ? runLinking(tables[kAppearance], tables[kHeads], tables[kPortraits], head.scripts,
+                                                  &linkReport)
+                                     : Result{};
+        if (!linked) {
+            if (pack) nameTheHead(head.name, &linked);
+            outcome.errors.push_back(std::move(linked));
+        }
+        if (!outcome.ok()) break;
+        for (std::size_t i = 0; i < tables.size(); ++i) {
+            growth[i].rowsAfter = tables[i].rowCount();
+            growth[i].stringsAdded = tables[i].poolIndex().size() - growth[i].stringsAdded;
+            outcome.growth[i].stringsAdded += growth[i].stringsAdded;
+            if (pack && report != nullptr)
+                *report << head.name << ": " << kTableFiles[i] << ": " << growthText(growth[i]) << '\n';
+        }
     }
-    Result linked = runLinking(tables[kAppearance], tables[kHeads], tables[kPortraits], inputs.scripts, &linkReport);
     outcome.warnings = std::move(linkReport.warnings);
     outcome.marks = std::move(linkReport.marks);
-    if (!linked) {
-        outcome.errors.push_back(std::move(linked));
+    if (!outcome.ok()) {
         for (Table& table : tables) table.clear();
         return outcome;
     }
-    for (std::size_t i = 0; i < tables.size(); ++i) {
-        outcome.growth[i].rowsAfter = tables[i].rowCount();
-        outcome.growth[i].stringsAdded = tables[i].poolIndex().size() - outcome.growth[i].stringsAdded;
-    }
+    for (std::size_t i = 0; i < tables.size(); ++i) outcome.growth[i].rowsAfter = tables[i].rowCount();
     return outcome;
 }
 
@@ -165,8 +213,9 @@ namespace {
 // Installs the tables the run changed into the game folder: the report
 // first (on `out` when asked for, and kept with the install), then what the
 // install did; a failure joins outcome.errors.
-void install(RunOutcome& outcome, const std::array<std::string, kTableCount>& readSums, std::ostringstream& kept,
-             const Folder& folder, const Options& options, bool report, std::ostream& out) {
+void install(RunOutcome& outcome, const std::array<std::string, kTableCount>& readSums,
+             const std::vector<BroughtFile>& brought, std::ostringstream& kept, const Folder& folder,
+             const Options& options, bool report, std::ostream& out, const LiveWarnings& live) {
     std::array<std::vector<uint8_t>, kTableCount> bytes;
     std::vector<FileToInstall> files;
     for (std::size_t i = 0; i < kTableCount; ++i) {
@@ -175,11 +224,28 @@ void install(RunOutcome& outcome, const std::array<std::string, kTableCount>& re
         kept << kTableFiles[i] << ": " << growthText(outcome.growth[i]) << (changed ? "" : "; unchanged") << '\n';
         if (changed) files.push_back({kTableFiles[i], bytes[i]});
     }
+    for (const BroughtFile& file : brought) files.push_back({file.name, file.bytes, file.from});
     for (const Warning& warning : outcome.warnings) kept << warning.describe(false) << '\n';
     if (report) out << kept.str();
-    if (Result installed = headlink::install({folder.game, options.game}, files, kept.str(), options.dryRun, out);
-        !installed)
-        outcome.errors.push_back(std::move(installed));
+    std::vector<Result> warnings;
+    Result installed = headlink::install({folder.game, options.game}, files, kept.str(),
+                                         {options.dryRun, options.strict}, out, &warnings);
+    for (const Result& warning : warnings) {
+        if (live.err != nullptr) *live.err << "headlink: " << Warning{warning.file, 0, warning.reason}.describe(live.asErrors) << '\n';
+        outcome.warnings.push_back({warning.file, 0, warning.reason});
+    }
+    if (!installed) outcome.errors.push_back(std::move(installed));
+}
+
+// The files a pack's heads bring, each name once (the pack was checked to
+// bring no name twice with different bytes), taken out of the inputs.
+std::vector<BroughtFile> broughtFiles(RunInputs& inputs) {
+    std::vector<BroughtFile> files;
+    for (HeadInputs& head : inputs.heads)
+        for (BroughtFile& file : head.files)
+            if (std::none_of(files.begin(), files.end(), [&](const BroughtFile& f) { return sameText(f.name, file.name); }))
+                files.push_back(std::move(file));
+    return files;
 }
 
 int runJob(RunInputs inputs, const Folder& folder, const Options& options, std::ostream& out, std::ostream& err,
@@ -193,6 +259,11 @@ int runJob(RunInputs inputs, const Folder& folder, const Options& options, std::
     std::array<std::string, kTableCount> readSums;
     for (std::size_t i = 0; installing && i < kTableCount; ++i)
         if (inputs.tables[i].ok()) readSums[i] = checksumOf(inputs.tables[i].bytes);
+    const std::vector<BroughtFile> brought = broughtFiles(inputs);
+    if (!brought.empty() && !installing)
+        inputs.notes.push_back("the heads bring " + std::to_string(brought.size()) +
+                               (brought.size() == 1 ? " file" : " files") +
+                               " for the game's override folder: without --game they are not copied anywhere");
     std::ostringstream kept;
     // Warnings are printed as they arise, beside the report; --strict
     // shows them as errors even with -q.
@@ -220,7 +291,7 @@ int runJob(RunInputs inputs, const Folder& folder, const Options& options, std::
         for (std::size_t i = 0; report && !installing && i < kOutputFiles.size(); ++i)
             out << kOutputFiles[i] << ": " << growthText(outcome.growth[i]) << "; "
                 << (options.dryRun ? "not written (dry run)" : i < written ? "written" : "not written") << '\n';
-        if (installing && outcome.ok()) install(outcome, readSums, kept, folder, options, report, out);
+        if (installing && outcome.ok()) install(outcome, readSums, brought, kept, folder, options, report, out, live);
     }
     if (options.dryRun) out << "dry run: nothing was written\n";
     // The report is all a dry run gives: losing it is a failure.
@@ -293,6 +364,13 @@ int runInDirectory(const Options& options, std::ostream& out, std::ostream& err)
             << (ec ? ec.message() : std::string("no folder of this name")) << '\n';
         return 2;
     }
+    // So is a pack.
+    const std::string pack = options.heads.empty() ? std::string() : std::filesystem::absolute(options.heads, ec).string();
+    if (!pack.empty() && !std::filesystem::is_directory(pack, ec)) {
+        err << "headlink: " << options.heads << ": not a pack folder: "
+            << (ec ? ec.message() : std::string("no folder of this name")) << '\n';
+        return 2;
+    }
     if (!options.directory.empty() && !enterFolder(options.directory, &why)) {
         err << "headlink: " << why << '\n';
         return 2;
@@ -306,7 +384,14 @@ int runInDirectory(const Options& options, std::ostream& out, std::ostream& err)
     RunInputs inputs;
     if (!game.empty()) readFromGame(game, &inputs);
     for (std::size_t i = 0; game.empty() && i < kTableFiles.size(); ++i) inputs.tables[i] = readFile(kTableFiles[i]);
-    for (std::size_t i = 0; i < kScriptFiles.size(); ++i) inputs.scripts[i] = readFile(kScriptFiles[i]);
+    if (!pack.empty()) {
+        PackInputs read = readPack(pack);
+        inputs.heads = std::move(read.heads);
+        inputs.errors = std::move(read.errors);
+        for (const std::string& skipped : read.skipped)
+            inputs.notes.push_back(skipped + ": holds none of the five scripts: skipped");
+    }
+    for (std::size_t i = 0; pack.empty() && i < kScriptFiles.size(); ++i) inputs.scripts[i] = readFile(kScriptFiles[i]);
     // The folder is looked at only for a hint about a missing input.
     Folder folder;
     folder.game = game;

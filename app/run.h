@@ -9,6 +9,7 @@
 
 #include "app/link.h"
 #include "app/options.h"
+#include "app/pack.h"
 #include "fileio/fileio.h"
 #include "table/table.h"
 
@@ -22,6 +23,12 @@ struct RunInputs {
     // ("Override/heads.2da"), for the report; warnings about finding them.
     std::array<std::string, kTableCount> sources;
     std::vector<Warning> warnings;
+    // A pack (--heads): its heads run in this order instead of `scripts`,
+    // each on the tables as the heads before it left them.
+    std::vector<HeadInputs> heads;
+    // Failures found while gathering the inputs, and lines for the report.
+    std::vector<Result> errors;
+    std::vector<std::string> notes;
 };
 
 // How an output grew, for the report.

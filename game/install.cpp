@@ -347,8 +347,9 @@ std::string checksumOf(std::span<const uint8_t> bytes) {
     return text;
 }
 
-Result install(const GameDir& game, std::span<const FileToInstall> files, const std::string& report, bool dryRun,
-               std::ostream& out) {
+Result install(const GameDir& game, std::span<const FileToInstall> files, const std::string& report,
+               InstallOptions options, std::ostream& out, std::vector<Result>* warnings) {
+    const bool dryRun = options.dryRun;
     std::vector<Install> installs;
     if (Result why = installsOf(game, &installs); !why) return why;
     for (const Install& earlier : installs)
@@ -372,10 +373,17 @@ Result install(const GameDir& game, std::span<const FileToInstall> files, const 
         if (Result why = stateOf(game, recorded.path, &recorded.before, &was); !why) return why;
         if (recorded.before != kAbsent && std::equal(was.begin(), was.end(), file.bytes.begin(), file.bytes.end()))
             continue;
+        if (!file.from.empty() && recorded.before != kAbsent)
+            warnings->push_back(Result::failure(Status::warnings,
+                                                "replaces " + recorded.path +
+                                                    ", which holds other bytes (the install backs it up first)",
+                                                file.from));
         record.files.push_back(std::move(recorded));
         earlier.push_back(std::move(was));
         bytes.push_back(file.bytes);
     }
+    if (options.strict && !warnings->empty())
+        return failure(game, "nothing was installed because of --strict: every warning above is an error");
     if (record.files.empty()) {
         out << "nothing to install: the game's tables already hold every row and cell; " << game.shown
             << " was not changed\n";

@@ -26,6 +26,9 @@ namespace headlink {
 struct FileToInstall {
     std::string name;
     std::span<const uint8_t> bytes;
+    // Where a file a head brings comes from ("moonveil/override/x.mdl"):
+    // replacing other bytes with it then gives a warning naming it.
+    std::string from = {};
 };
 
 // A checksum of `bytes` (XXH3, 128 bits) as 32 hex digits.
@@ -42,10 +45,15 @@ struct GameDir {
 // none), all or none, with `report` kept beside the record. Files already
 // holding exactly their new bytes are left alone; when that is all of them
 // nothing is written. Lines saying what was done (or, with dryRun, what
-// would be) go to `out`. A failure names the game folder and says what
-// state it was left in.
-Result install(const GameDir& game, std::span<const FileToInstall> files, const std::string& report, bool dryRun,
-               std::ostream& out);
+// would be) go to `out`; warnings to *warnings, and with `strict` they stop
+// the install before anything is written. A failure names the game folder
+// and says what state it was left in.
+struct InstallOptions {
+    bool dryRun = false;
+    bool strict = false;
+};
+Result install(const GameDir& game, std::span<const FileToInstall> files, const std::string& report,
+               InstallOptions options, std::ostream& out, std::vector<Result>* warnings);
 
 // Undoes the newest install recorded in `game`, all or none, and removes its
 // folder (and leftovers of installs that never got as far as a record).

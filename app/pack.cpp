@@ -1,0 +1,137 @@
+#include "app/pack.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <system_error>
+#include <utility>
+
+#include "table/text.h"
+
+namespace headlink {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+Result failure(std::string file, std::string reason) {
+    return Result::failure(Status::cannotRead, std::move(reason), std::move(file));
+}
+
+std::string lower(std::string text) {
+    for (char& c : text) c = foldAscii(c);
+    return text;
+}
+
+// An entry of a folder: its name, and what it is itself (a link is a link,
+// never what it points to).
+struct Entry {
+    std::string name;
+    fs::file_type type;
+};
+
+// The entries of `folder` in byte order of their names.
+bool listFolder(const fs::path& folder, std::vector<Entry>* entries, std::error_code& ec) {
+    entries->clear();
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const fs::file_status status = it->symlink_status(ec);
+        if (ec) break;
+        entries->push_back({it->path().filename().string(), status.type()});
+    }
+    std::sort(entries->begin(), entries->end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
+    return !ec;
+}
+
+std::string notAPlainFile(fs::file_type type) {
+    if (type == fs::file_type::symlink) return "is a link: links are not followed";
+    if (type == fs::file_type::directory) return "is a folder: a head's override folder holds only plain files";
+    return "is not a plain file";
+}
+
+// The files of a head's override folder `folder`, shown as `shown`.
+void readBrought(const fs::path& folder, const std::string& shown, HeadInputs* head, std::vector<Result>* errors) {
+    std::vector<Entry> entries;
+    std::error_code ec;
+    if (!listFolder(folder, &entries, ec)) {
+        errors->push_back(failure(shown, "cannot list the folder: " + ec.message()));
+        return;
+    }
+    for (const Entry& entry : entries) {
+        const std::string from = shown + "/" + entry.name;
+        if (entry.type != fs::file_type::regular) {
+            errors->push_back(failure(from, notAPlainFile(entry.type)));
+            continue;
+        }
+        if (std::any_of(kTableFiles.begin(), kTableFiles.end(),
+                        [&](const char* table) { return sameText(entry.name, table); })) {
+            errors->push_back(failure(from, "is named like one of the three tables, which the scripts make"));
+            continue;
+        }
+        FileBytes file = readFile((folder / entry.name).string());
+        if (!file.ok()) {
+            file.result.file = from;
+            errors->push_back(std::move(file.result));
+            continue;
+        }
+        head->files.push_back({entry.name, from, std::move(file.bytes)});
+    }
+}
+
+}  // namespace
+
+PackInputs readPack(const std::string& pack) {
+    PackInputs result;
+    std::vector<Entry> entries;
+    std::error_code ec;
+    if (!listFolder(pack, &entries, ec)) {
+        result.errors.push_back(failure(pack, "cannot list the pack: " + ec.message()));
+        return result;
+    }
+    for (const Entry& entry : entries) {
+        // A link to a folder is not followed either: a head is a folder.
+        if (entry.type != fs::file_type::directory) continue;
+        const fs::path folder = fs::path(pack) / entry.name;
+        HeadInputs head;
+        head.name = entry.name;
+        std::vector<std::string> present, missing;
+        for (std::size_t i = 0; i < kScriptCount; ++i) {
+            head.scripts[i] = readFile((folder / kScriptFiles[i]).string());
+            (head.scripts[i].missing() ? missing : present).push_back(kScriptFiles[i]);
+        }
+        if (present.empty()) {
+            result.skipped.push_back(entry.name);
+            continue;
+        }
+        if (!missing.empty()) {
+            result.errors.push_back(failure(entry.name, "holds " + listed(present) + " but not " + listed(missing) +
+                                                            ": a head needs all five scripts"));
+            continue;
+        }
+        std::vector<Entry> inside;
+        if (!listFolder(folder, &inside, ec)) {
+            result.errors.push_back(failure(entry.name, "cannot list the folder: " + ec.message()));
+            continue;
+        }
+        for (const Entry& e : inside) {
+            if (!sameText(e.name, "override")) continue;
+            const std::string shown = entry.name + "/" + e.name;
+            if (e.type == fs::file_type::directory) readBrought(folder / e.name, shown, &head, &result.errors);
+            else result.errors.push_back(failure(shown, notAPlainFile(e.type)));
+        }
+        result.heads.push_back(std::move(head));
+    }
+    if (result.heads.empty() && result.errors.empty())
+        result.errors.push_back(failure(pack, "holds no head: no folder in it holds the five scripts"));
+    // One name in the game's override folder holds one file.
+    std::map<std::string, const BroughtFile*> byName;
+    for (const HeadInputs& head : result.heads)
+        for (const BroughtFile& file : head.files) {
+            const auto [at, fresh] = byName.emplace(lower(file.name), &file);
+            if (!fresh && at->second->bytes != file.bytes)
+                result.errors.push_back(failure(file.from, "has the name of " + at->second->from +
+                                                               " but other bytes: only one of them can be installed"));
+        }
+    return result;
+}
+
+}  // namespace headlink

@@ -1,0 +1,48 @@
+// A head pack: a folder holding one folder per head, each with the five
+// scripts and, optionally, an `override` folder of files the head brings
+// for the game. The heads run in byte order of their folders' names, each
+// on the tables as the heads before it left them.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/files.h"
+#include "fileio/fileio.h"
+
+namespace headlink {
+
+// A file a head brings: its name in the game's override folder, where it
+// came from ("moonveil/override/hd_moon.mdl") and its bytes.
+struct BroughtFile {
+    std::string name;
+    std::string from;
+    std::vector<uint8_t> bytes;
+};
+
+// One head: its folder's name, its five scripts (in kScriptFiles order) and
+// its files.
+struct HeadInputs {
+    std::string name;
+    std::array<FileBytes, kScriptCount> scripts;
+    std::vector<BroughtFile> files;
+};
+
+// What reading a pack found: the heads, the folders skipped for holding
+// none of the five scripts, and every failure (a folder holding some of
+// them, an unreadable script, a link, device or folder among a head's
+// files, a file named like a table, two heads bringing one name with
+// different bytes).
+struct PackInputs {
+    std::vector<HeadInputs> heads;
+    std::vector<std::string> skipped;
+    std::vector<Result> errors;
+};
+
+// Reads the pack in folder `pack`. Nothing it names is followed out of its
+// head's folder: links are refused, never opened.
+PackInputs readPack(const std::string& pack);
+
+}  // namespace headlink
