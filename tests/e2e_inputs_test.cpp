@@ -387,6 +387,27 @@ TEST_F(EndToEnd, InstallsIntoTheGameAndUndoesExactly) {
     ASSERT_EQ(run("--game game --uninstall").status, 0);
     EXPECT_EQ(tree("game"), before);
 
+    // A pack installs the files its heads bring with the tables: one that
+    // replaces other bytes warns (an error under --strict), and is undone.
+    for (const char* script : {"head.txt", "apphead1.txt", "apphead2.txt", "apphead3.txt", "portraits.txt"})
+        put(std::string("pack/moonveil/") + script, kit[script]);
+    put("pack/moonveil/override/moon.mdl", std::string("a model"));
+    put("game/override/MOON.MDL", std::string("another mod's model"));
+    const auto withModel = tree("game");
+    r = run("--game game --heads pack --strict");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("headlink: moonveil/override/moon.mdl: error: replaces override/MOON.MDL, which holds other "
+                         "bytes (the install backs it up first)\n"),
+              std::string::npos) << r.err;
+    EXPECT_EQ(tree("game"), withModel);
+    r = run("--game game --heads pack");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(tree("game").at("override/MOON.MDL"), "a model");
+    ASSERT_EQ(run("--game game --uninstall").status, 0);
+    EXPECT_EQ(tree("game"), withModel);
+    fs::remove_all(dir_ / "game" / "override");
+    ASSERT_EQ(tree("game"), before);
+
     // A record is read as untrusted: no path in it leads out of the game.
     ASSERT_EQ(run("--game game").status, 0);
     for (const auto& entry : fs::directory_iterator(dir_ / "game" / "headlink-backups"))

@@ -147,6 +147,99 @@ TEST_F(EndToEnd, ReportsWhatItDidOnTheExampleKit) {
 
 // With HEADLINK_REFERENCE_EXE set (the build of another platform), both
 // builds must write identical bytes for the same inputs.
+// A head pack: every head in name order on the tables the heads before it
+// left, byte for byte what running them one by one on each other's outputs
+// gives; each line and message naming its head.
+std::map<std::string, std::string> headScripts(const std::string& key) {
+    return {{"head.txt", "1 0 head_" + key + "\n1 hd_" + key + "\n"},
+            {"apphead1.txt", "1 0 App" + key + "\n4 tex_" + key + "\n"},
+            {"apphead2.txt", "1 0 App" + key + "Cloaked\n"},
+            {"apphead3.txt", "1 0 App" + key + "\n11 fast\n"},
+            {"portraits.txt", "1 0 po_" + key + "\n"}};
+}
+
+TEST_F(EndToEnd, HeadPacksEqualTheirHeadsRunOneByOne) {
+    Kit kit = exampleKit();
+    const std::vector<std::string> tables = {"appearance", "heads", "portraits"};
+    for (const std::string& t : tables) {
+        put(t + ".2da", kit[t + ".2da"]);
+        put("seq/" + t + ".2da", kit[t + ".2da"]);
+    }
+    for (const std::string key : {"b", "c", "a"})
+        for (const auto& [script, text] : headScripts(key)) put("pack/" + key + "/" + script, text);
+    put("pack/notes/readme.txt", std::string("no scripts here"));
+    for (const std::string key : {"a", "b", "c"}) {
+        for (const auto& [script, text] : headScripts(key)) put("seq/" + script, text);
+        ASSERT_EQ(run("-C seq").status, 0);
+        for (const std::string& t : tables) put("seq/" + t + ".2da", get("seq/" + t + "_updated.2da"));
+    }
+    RunResult r = run("--heads pack -v");
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const std::string& t : tables) EXPECT_EQ(get(t + "_updated.2da"), get("seq/" + t + ".2da")) << t;
+    EXPECT_EQ(r.out.find("notes: holds none of the five scripts: skipped\na/head.txt: heads row 30"), 0u) << r.out;
+    EXPECT_NE(r.out.find("\nc: link: portraits row 34: 2 \"app_main\" = \"45\""), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\nb: appearance.2da: 42 -> 44 rows, "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\nappearance_updated.2da: 40 -> 46 rows"), std::string::npos) << r.out;
+
+    // Run again on its own outputs, the pack adds nothing.
+    for (const std::string& t : tables) put(t + ".2da", get(t + "_updated.2da"));
+    ASSERT_EQ(run("--heads pack").status, 0);
+    for (const std::string& t : tables) EXPECT_EQ(get(t + "_updated.2da"), get(t + ".2da")) << t;
+
+    // Fifty heads add 150 appearance rows: the limit of added rows is each head's.
+    fs::remove_all(dir_ / "pack");
+    for (int i = 0; i < 50; ++i)
+        for (const auto& [script, text] : headScripts("h" + std::to_string(100 + i)))
+            put("pack/h" + std::to_string(100 + i) + "/" + script, text);
+    for (const std::string& t : tables) put(t + ".2da", kit[t + ".2da"]);
+    ASSERT_EQ(run("--heads pack").status, 0);
+    EXPECT_EQ(loadTable(get("appearance_updated.2da")).rowCount(), 40 + 100);
+
+    // Whatever is wrong in a pack, nothing is written, and the message
+    // names the head (and its script or file).
+    struct Case {
+        const char* what;
+        std::vector<std::pair<std::string, std::string>> files;  // put into a fresh pack with heads a and b
+        std::string err;
+    };
+    const std::vector<Case> cases = {
+        {"a head without all five scripts", {{"c/head.txt", "1 0 x\n"}, {"c/portraits.txt", "1 0 y\n"}},
+         "headlink: c: holds head.txt and portraits.txt but not apphead1.txt, apphead2.txt and apphead3.txt: a head "
+         "needs all five scripts\n"},
+        {"a script that fails", {{"b/apphead2.txt", "1 99 x\n"}}, "headlink: b/apphead2.txt: "},
+        {"a folder among a head's files", {{"a/override/sub/x.mdl", "x"}}, "headlink: a/override/sub: is a folder"},
+        {"a table among a head's files", {{"a/Override/Heads.2da", "x"}},
+         "headlink: a/Override/Heads.2da: is named like one of the three tables, which the scripts make\n"},
+        {"one name, other bytes", {{"a/override/x.mdl", "one"}, {"b/OVERRIDE/X.MDL", "two"}},
+         "headlink: b/OVERRIDE/X.MDL: has the name of a/override/x.mdl but other bytes: only one of them can be "
+         "installed\n"},
+    };
+    for (const std::string& t : tables) put(t + ".2da", kit[t + ".2da"]);
+    for (const Case& c : cases) {
+        fs::remove_all(dir_ / "pack");
+        fs::remove(dir_ / "heads_updated.2da");
+        for (const std::string key : {"a", "b"})
+            for (const auto& [script, text] : headScripts(key)) put("pack/" + key + "/" + script, text);
+        for (const auto& [name, text] : c.files) put("pack/" + name, text);
+        r = run("--heads pack");
+        EXPECT_EQ(r.status, 1) << c.what;
+        EXPECT_NE(r.err.find(c.err), std::string::npos) << c.what << "\n" << r.err;
+        EXPECT_FALSE(has("heads_updated.2da")) << c.what;
+    }
+#ifndef _WIN32
+    // A link among a head's files is refused, never followed (Wine shows a
+    // link as the file it points to, as Windows has none of this kind).
+    if (!underWine()) {
+        fs::remove_all(dir_ / "pack");
+        for (const auto& [script, text] : headScripts("a")) put("pack/a/" + script, text);
+        fs::create_directories(dir_ / "pack" / "a" / "override");
+        fs::create_symlink(dir_ / "heads.2da", dir_ / "pack" / "a" / "override" / "x.mdl");
+        r = run("--heads pack");
+        EXPECT_EQ(r.err, "headlink: a/override/x.mdl: is a link: links are not followed\n");
+    }
+#endif
+}
+
 TEST_F(EndToEnd, OutputsMatchTheReferenceBuild) {
     const std::string reference = env("HEADLINK_REFERENCE_EXE");
     if (reference.empty()) GTEST_SKIP() << "HEADLINK_REFERENCE_EXE is not set";

@@ -21,6 +21,7 @@ void TempDir::TearDown() {
 }
 
 std::string TempDir::put(const std::string& name, const Bytes& bytes) const {
+    fs::create_directories((dir_ / name).parent_path());
     writeBytes(dir_ / name, bytes);
     return path(name);
 }

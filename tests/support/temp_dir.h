@@ -22,7 +22,8 @@ protected:
     void TearDown() override;
 
     std::string path(const std::string& name) const { return (dir_ / name).string(); }
-    // Writes `bytes` as the file `name` in the folder and returns its path.
+    // Writes `bytes` as the file `name` in the folder (making the folders
+    // it names) and returns its path.
     std::string put(const std::string& name, const Bytes& bytes) const;
     std::string put(const std::string& name, const std::string& text) const {
         return put(name, Bytes(text.begin(), text.end()));
