@@ -29,6 +29,7 @@ need cmake cmake \
   clang++-14 clang-14 \
   '/usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a' libclang-rt-14-dev \
   unzip unzip \
+  dpkg-shlibdeps dpkg-dev \
   /usr/include/benchmark/benchmark.h libbenchmark-dev \
   /usr/bin/time time \
   strace strace \
@@ -74,6 +75,20 @@ cmake --preset default -DHEADLINK_WINDOWS_EXE="$PWD/build-windows/app/headlink.e
   -DHEADLINK_WINDOWS_TWODA_EXE="$PWD/build-windows/twoda/twoda.exe" -DHEADLINK_VALGRIND=ON -DHEADLINK_PAGE="$page"
 cmake --build build -j "$jobs"
 (cd build && cpack -q)
+# The Debian package: what it holds, and its program unpacked into a
+# scratch root, run on the example kit it carries.
+dpkg-deb -I build/headlink_*_amd64.deb
+rm -rf build/deb-root build/deb-run && dpkg -x build/headlink_*_amd64.deb build/deb-root
+for f in usr/bin/headlink usr/bin/twoda usr/share/headlink/headlink.html usr/share/man/man1/headlink.1 \
+    usr/share/doc/headlink/examples/pack/moonveil/head.txt; do
+  [ -f "build/deb-root/$f" ] || { echo "not in the Debian package: $f" >&2; exit 1; }
+done
+mkdir build/deb-run && cp build/deb-root/usr/share/doc/headlink/examples/*.* build/deb-run/
+build/deb-root/usr/bin/headlink -C build/deb-run
+rm -rf build/deb-ref && mkdir build/deb-ref && cp examples/*.2da examples/*.txt build/deb-ref/ && rm -f build/deb-ref/*_updated.2da
+build/app/headlink -C build/deb-ref
+for t in appearance heads portraits; do cmp "build/deb-run/${t}_updated.2da" "build/deb-ref/${t}_updated.2da"; done
+echo "the Debian package's headlink did the example kit's job"
 ctest --test-dir build --output-on-failure -j "$jobs"
 
 echo "== fault sweep =="
