@@ -100,7 +100,12 @@ judge() {
   esac
 }
 
-calls="openat read write fsync close rename newfstatat access brk mmap"
+# Not brk: the kernel never fails it with an error (it returns the old
+# break), so an injected ENOMEM reads to the C library as success and the
+# program touches memory it never got. Memory runs short for real below,
+# under address-space limits; mmap fails as the kernel fails it.
+calls="openat read write fsync close rename newfstatat access mmap"
+extra=()  # more arguments for headlink: a pack
 
 # occurrences CALL TRACE FIRST: the numbers, counted as strace's when=
 # counts them, of the calls CALL in TRACE from line FIRST on; not the
@@ -115,18 +120,18 @@ occurrences() {
 sweep() {
   local call n e errors dir=$work/run
   setup_variant "$dir"
-  (cd "$dir" && strace -f -qq -o "$work/trace" -e trace="${calls// /,}" "$headlink" 2>/dev/null)
+  (cd "$dir" && strace -f -qq -o "$work/trace" -e trace="${calls// /,}" "$headlink" "${extra[@]}" 2>/dev/null)
   first=$(grep -n 'appearance\.2da"' "$work/trace" | head -1 | cut -d: -f1)
   for call in $calls; do
     errors="EIO"
     [ "$call" = write ] && errors="EIO ENOSPC"
     [ "$call" = newfstatat ] || [ "$call" = access ] && errors="EIO EACCES"
-    [ "$call" = brk ] || [ "$call" = mmap ] && errors="ENOMEM"
+    [ "$call" = mmap ] && errors="ENOMEM"
     for n in $(occurrences "$call" "$work/trace" "$first"); do
       for e in $errors; do
         setup_variant "$dir"
         (cd "$dir" && timeout 20 strace -f -qq -o /dev/null -e trace="$call" \
-          -e inject="$call:error=$e:when=$n" "$headlink" 2>"$work/err")
+          -e inject="$call:error=$e:when=$n" "$headlink" "${extra[@]}" 2>"$work/err")
         judge "$call #$n $e" "$dir" $? "$work/err"
       done
     done
@@ -149,6 +154,16 @@ done
 SOLID=0
 sweep
 SOLID=1
+
+# A pack (the example pack, three heads): the same promises, against the
+# outputs of a clean run of the pack.
+extra=(--heads "$kit/pack")
+setup "$work/ref"
+(cd "$work/ref" && "$headlink" "${extra[@]}" -q) || { echo "fault sweep: the clean run of the pack failed" >&2; exit 1; }
+sweep
+extra=()
+setup "$work/ref"
+(cd "$work/ref" && "$headlink")
 
 # Real short writes: past a file-size limit, and on a full small file system.
 setup "$work/run"
@@ -225,7 +240,7 @@ tfirst=$(grep -n 'heads\.2da"' "$work/ttrace" | head -1 | cut -d: -f1)
 for call in $calls; do
   for n in $(occurrences "$call" "$work/ttrace" "$tfirst"); do
     e=EIO
-    [ "$call" = brk ] || [ "$call" = mmap ] && e=ENOMEM
+    [ "$call" = mmap ] && e=ENOMEM
     rm -rf "$work/t" && mkdir "$work/t" && echo earlier >"$work/t/out.2da"
     (cd "$work/t" && strace -f -qq -o /dev/null -e trace="$call" -e inject="$call:error=$e:when=$n" \
       "$twoda" build "$kit/text/heads.2da" out.2da 2>"$work/err")
@@ -281,7 +296,8 @@ snap() {
 }
 rm -rf "$work/game0" && "$build/make_game" "$work/game0" >/dev/null
 mkdir -p "$work/scripts" && cp "$kit"/*.txt "$work/scripts/"
-install_game() { (cd "$work/scripts" && "$@" "$headlink" --game "$game" 2>"$work/err" >/dev/null); }
+gextra=()  # more arguments for the install: a pack
+install_game() { (cd "$work/scripts" && "$@" "$headlink" --game "$game" "${gextra[@]}" 2>"$work/err" >/dev/null); }
 uninstall_game() { (cd "$work/scripts" && "$@" "$headlink" --game "$game" --uninstall 2>"$work/err" >/dev/null); }
 rm -rf "$game" && cp -a "$work/game0" "$game"
 S0=$(snap "$game")
@@ -292,6 +308,14 @@ strace -f -qq -o "$work/itrace" -e trace=all "$headlink" --game "$game" --uninst
 [ "$(snap "$game")" = "$S0" ] || { echo "fault sweep: the clean uninstall did not restore the game" >&2; exit 1; }
 rm -rf "$game" && cp -a "$work/game0" "$game"
 (cd "$work/scripts" && strace -f -qq -o "$work/gtrace" -e trace=all "$headlink" --game "$game" >/dev/null)
+# The example pack installed: its three heads' rows and the file one brings.
+rm -rf "$game" && cp -a "$work/game0" "$game"
+gextra=(--heads "$kit/pack")
+install_game || { echo "fault sweep: the clean install of the pack failed" >&2; cat "$work/err"; exit 1; }
+S1p=$(snap "$game")
+rm -rf "$game" && cp -a "$work/game0" "$game"
+(cd "$work/scripts" && strace -f -qq -o "$work/ptrace" -e trace=all "$headlink" --game "$game" "${gextra[@]}" >/dev/null)
+gextra=()
 
 # judge_game WHAT MODE STATUS: MODE is install or uninstall.
 judge_game() {
@@ -300,12 +324,12 @@ judge_game() {
   grep -q 'terminate called\|Aborted' "$work/err" && { fail "$what" "the runtime aborted" "$work/err"; return; }
   now=$(snap "$game")
   if [ "$status" = 0 ]; then
-    if [ $mode = install ] && [ "$now" != "$S1" ]; then fail "$what" "exit 0, not as installed" "$work/err"; fi
+    if [ $mode = install ] && [ "$now" != "$SIN" ]; then fail "$what" "exit 0, not as installed" "$work/err"; fi
     if [ $mode = uninstall ] && [ "$now" != "$S0" ]; then fail "$what" "exit 0, not as before" "$work/err"; fi
     return
   fi
   [ "$status" = 137 ] || grep -q '^headlink: ' "$work/err" || { fail "$what" "exit $status without a message" "$work/err"; return; }
-  [ "$now" = "$S0" ] || [ "$now" = "$S1" ] && return
+  [ "$now" = "$S0" ] || [ "$now" = "$SIN" ] && return
   cp "$work/err" "$work/err.run"
   if ! uninstall_game || [ "$(snap "$game")" != "$S0" ]; then
     fail "$what" "left a state --uninstall does not bring back (exit $status)" "$work/err.run"
@@ -316,15 +340,19 @@ judge_game() {
 # Every call after the run first names the game folder: failed (file-system
 # calls) or the process killed just before it (every call).
 game_calls="openat read write fsync close rename newfstatat access mkdir unlink rmdir getdents64 lseek pread64"
-for mode in install uninstall; do
-  trace=$work/gtrace
-  [ $mode = uninstall ] && trace=$work/itrace
+# A pack's install (its heads' rows and files) gets the failed calls.
+for mode in install uninstall pack; do
+  case $mode in
+    install) trace=$work/gtrace from=$work/game0 run=install SIN=$S1; gextra=() ;;
+    uninstall) trace=$work/itrace from=$work/game1 run=uninstall ;;
+    pack) trace=$work/ptrace from=$work/game0 run=install SIN=$S1p; gextra=(--heads "$kit/pack") ;;
+  esac
   first=$(grep -n "\"$game" "$trace" | grep -v execve | head -1 | cut -d: -f1)
   kills=0
-  while read -r call n; do
-    rm -rf "$game" && cp -a "$work/game$([ $mode = install ] && echo 0 || echo 1)" "$game"
-    (${mode}_game timeout 20 strace -f -qq -o /dev/null -e trace="$call" -e inject="$call:signal=KILL:when=$n"; exit $?) 2>/dev/null
-    judge_game "$mode, killed at $call #$n" $mode $?
+  while [ $mode != pack ] && read -r call n; do
+    rm -rf "$game" && cp -a "$from" "$game"
+    (${run}_game timeout 20 strace -f -qq -o /dev/null -e trace="$call" -e inject="$call:signal=KILL:when=$n"; exit $?) 2>/dev/null
+    judge_game "$mode, killed at $call #$n" $run $?
     kills=$((kills + 1))
   done < <(awk -v first="$first" '
       /^[0-9]+ +\+\+\+|^[0-9]+ +---/ { next }
@@ -334,15 +362,16 @@ for mode in install uninstall; do
   for call in $game_calls; do
     for n in $(occurrences "$call" "$trace" "$first"); do
       for e in EIO $([ "$call" = write ] && echo ENOSPC); do
-        rm -rf "$game" && cp -a "$work/game$([ $mode = install ] && echo 0 || echo 1)" "$game"
-        ${mode}_game timeout 20 strace -f -qq -o /dev/null -e trace="$call" -e inject="$call:error=$e:when=$n"
-        judge_game "$mode, $call #$n $e" $mode $?
+        rm -rf "$game" && cp -a "$from" "$game"
+        ${run}_game timeout 20 strace -f -qq -o /dev/null -e trace="$call" -e inject="$call:error=$e:when=$n"
+        judge_game "$mode, $call #$n $e" $run $?
         faults=$((faults + 1))
       done
     done
   done
   echo "game folder, $mode: $kills kills, $faults failed calls"
 done
+gextra=()
 
 # The folder is flushed after the last rename, before a success is reported.
 for trace in "$work/headlink.trace" "$work/ttrace"; do

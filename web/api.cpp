@@ -53,6 +53,7 @@ constexpr std::size_t kInputs = std::size_t{kTableCount} + std::size_t{kScriptCo
 // The job: the eight inputs, the names given, and what the last run said.
 struct Job {
     std::array<FileBytes, kInputs> inputs;
+    std::vector<HeadInputs> heads;   // a pack: run instead of the five scripts
     std::vector<std::string> names;  // every file the user gave, for the hints
     std::string out, err;
     JobOutputs outputs;
@@ -172,6 +173,36 @@ EMSCRIPTEN_KEEPALIVE const char* hl_near_misses(int index) {
     });
 }
 
+// A head of a pack, named for its folder: its index, or -1. Its scripts
+// are missing until given; with any head, the job runs the heads in the
+// order added instead of the five scripts.
+EMSCRIPTEN_KEEPALIVE int hl_add_head(const char* name) {
+    return guarded(-1, [&] {
+        job.heads.push_back({name, {}, {}});
+        for (std::size_t i = 0; i < kScriptCount; ++i)
+            job.heads.back().scripts[i].result =
+                Result::failure(Status::notFound, "cannot open: No such file or directory", kScriptFiles[i]);
+        return static_cast<int>(job.heads.size()) - 1;
+    });
+}
+
+// Script `script` (in run order) of head `head`: `size` bytes at `data`.
+EMSCRIPTEN_KEEPALIVE int hl_set_head_script(int head, int script, const uint8_t* data, int size) {
+    return guarded(1, [&] {
+        if (!within(job.heads, head) || script < 0 || script >= static_cast<int>(kScriptCount) || size < 0) return 1;
+        FileBytes& file = job.heads[static_cast<std::size_t>(head)].scripts[static_cast<std::size_t>(script)];
+        file = FileBytes{};
+        file.bytes.assign(data, data + size);
+        return 0;
+    });
+}
+
+// The heads of the job, by name.
+EMSCRIPTEN_KEEPALIVE int hl_head_count() { return static_cast<int>(job.heads.size()); }
+EMSCRIPTEN_KEEPALIVE const char* hl_head_name(int head) {
+    return within(job.heads, head) ? job.heads[static_cast<std::size_t>(head)].name.c_str() : "";
+}
+
 // Runs the job as `headlink -n` (with `strict`, `headlink -n --strict`)
 // would on these inputs; returns its exit status.
 EMSCRIPTEN_KEEPALIVE int hl_run(int strict) {
@@ -186,6 +217,7 @@ EMSCRIPTEN_KEEPALIVE int hl_run(int strict) {
         RunInputs inputs;
         for (std::size_t i = 0; i < kTableCount; ++i) inputs.tables[i] = job.inputs[i];
         for (std::size_t i = 0; i < kScriptCount; ++i) inputs.scripts[i] = job.inputs[kTableCount + i];
+        inputs.heads = job.heads;
         TextStream out, err;
         const int status = runOnInputs(std::move(inputs), Folder{"the files given", job.names, {}}, options, out, err,
                                        &job.outputs);
@@ -245,6 +277,7 @@ EMSCRIPTEN_KEEPALIVE int hl_mark_row(int i) { return mark(i) ? mark(i)->row : -1
 EMSCRIPTEN_KEEPALIVE int hl_mark_column(int i) { return mark(i) ? mark(i)->column : -1; }
 EMSCRIPTEN_KEEPALIVE int hl_mark_link(int i) { return mark(i) && mark(i)->link ? 1 : 0; }
 EMSCRIPTEN_KEEPALIVE const char* hl_mark_was(int i) { return mark(i) ? mark(i)->was.c_str() : ""; }
+EMSCRIPTEN_KEEPALIVE int hl_mark_head(int i) { return mark(i) ? static_cast<int>(mark(i)->head) : -1; }
 
 // The link cells every run writes: how many, and for each the table whose
 // cell it is, its column, and the table whose row number it holds; -1 for

@@ -49,8 +49,12 @@
     };
     const inputNames = list(m._hl_input_count(), (i) => text(m._hl_input_name(i)));
     const outputNames = list(m._hl_output_count(), (i) => text(m._hl_output_name(i)));
+    const tableNames = inputNames.slice(0, outputNames.length);
+    const scriptNames = inputNames.slice(outputNames.length);
     return {
       inputNames,
+      tableNames,
+      scriptNames,
       outputNames,
       titles: outputNames.map((_, i) => text(m._hl_table_title(i))),
       // The link cells: table `table`'s column `column` holds a row number of table `target`.
@@ -58,7 +62,9 @@
         target: m._hl_link_target(i) })),
       // inputs: Map of name -> Uint8Array (an input absent from it is missing);
       // names: every name the user gave, for the near-miss hints.
-      run(inputs, names, strict) {
+      // heads: a pack's heads in order, each {name, scripts: Map of script
+      // name -> Uint8Array}: they run instead of the five scripts.
+      run(inputs, names, strict, heads = []) {
         m._hl_job_clear();
         for (const name of names) withString(name, (at) => mustWork(m._hl_add_name(at)));
         inputNames.forEach((name, i) => {
@@ -66,6 +72,14 @@
           if (!bytes) mustWork(m._hl_set_input(i, 0, -1));
           else withBytes(bytes, (at) => mustWork(m._hl_set_input(i, at, bytes.length)));
         });
+        for (const head of heads) {
+          const h = withString(head.name, (at) => m._hl_add_head(at));
+          if (h < 0) throw new Error(failure());
+          scriptNames.forEach((name, i) => {
+            const bytes = head.scripts.get(name);
+            if (bytes) withBytes(bytes, (at) => mustWork(m._hl_set_head_script(h, i, at, bytes.length)));
+          });
+        }
         const status = m._hl_run(strict ? 1 : 0);
         const failed = failure();
         const outputs = [];
@@ -75,7 +89,8 @@
           if (size > 0) outputs.push({ name, bytes: m.HEAPU8.slice(at, at + size) });
         });
         const stderr = text(m._hl_stderr()) + (failed ? 'headlink: ' + failed + '\n' : '');
-        return { status, stdout: text(m._hl_stdout()), stderr, outputs, warnings: m._hl_warning_count() };
+        return { status, stdout: text(m._hl_stdout()), stderr, outputs, warnings: m._hl_warning_count(),
+          heads: list(m._hl_head_count(), (i) => text(m._hl_head_name(i))) };
       },
       // The names given to the last run that differ from input `name` only
       // in letter case or by an extra extension.
@@ -97,7 +112,8 @@
       // The cells the last run changed.
       marks() {
         return list(m._hl_mark_count(), (i) => ({ table: m._hl_mark_table(i), row: m._hl_mark_row(i),
-          column: m._hl_mark_column(i), link: m._hl_mark_link(i) === 1, was: text(m._hl_mark_was(i)) }));
+          column: m._hl_mark_column(i), link: m._hl_mark_link(i) === 1, was: text(m._hl_mark_was(i)),
+          head: m._hl_mark_head(i) }));
       },
       // Opens a table on its own as view 3: whether it loads, and twoda check's verdict.
       open(bytes, name) {
@@ -124,10 +140,19 @@
     $('status').textContent = words;
   }
 
-  function showChecklist(engine, files) {
+  // The files the job needs, found or not; with a pack, the tables and
+  // each head with the scripts it lacks.
+  function showChecklist(engine, files, heads = []) {
     const list = $('checklist');
     list.replaceChildren();
-    for (const name of engine.inputNames) {
+    for (const head of heads) {
+      const item = document.createElement('li');
+      const lacking = engine.scriptNames.filter((name) => !head.scripts.has(name));
+      item.className = lacking.length === 0 ? 'found' : 'missing';
+      item.textContent = head.name + '/: ' + (lacking.length === 0 ? 'the five scripts' : 'lacks ' + lacking.join(', '));
+      list.appendChild(item);
+    }
+    for (const name of heads.length > 0 ? engine.tableNames : engine.inputNames) {
       const item = document.createElement('li');
       const near = files.has(name) ? [] : engine.nearMisses(name);
       if (files.has(name)) {
@@ -298,7 +323,7 @@
   }
 
   // The updated tables: a tab each, the grid of the one chosen, the links.
-  function showOutputs(engine) {
+  function showOutputs(engine, heads) {
     const marks = engine.marks();
     const tabs = $('tabs');
     tabs.replaceChildren();
@@ -323,7 +348,7 @@
       button.addEventListener('click', () => show(i));
       tabs.appendChild(button);
     });
-    showLinks(engine, marks);
+    showLinks(engine, marks, heads);
     $('tables').hidden = false;
     show(0);
   }
@@ -331,9 +356,29 @@
   // The links as a picture: from the table no link points into, each
   // table's rows in the links with their labels, an arrow to the table
   // their link cells name.
-  function showLinks(engine, marks) {
+  function showLinks(engine, marks, heads) {
     const picture = $('links-picture');
     picture.replaceChildren();
+    picture.classList.toggle('pack', heads.length > 0);
+    // One chain per head of a pack, each after its name, in a list that
+    // scrolls when there are many.
+    if (heads.length > 0) {
+      heads.forEach((name, h) => {
+        const chain = document.createElement('div');
+        chain.className = 'links chain';
+        const title = document.createElement('span');
+        title.className = 'head';
+        title.textContent = name + ':';
+        chain.appendChild(title);
+        picture.appendChild(chain);
+        showChain(engine, marks.filter((mark) => mark.head === h), chain);
+      });
+      return;
+    }
+    showChain(engine, marks, picture);
+  }
+
+  function showChain(engine, marks, picture) {
     const steps = [];
     for (const mark of marks) {
       const link = mark.link && engine.links.find((l) => l.table === mark.table && l.column === mark.column);
@@ -388,7 +433,7 @@
     }
     showSaveLinks($('save-links'), state.outputUrls, result.outputs);
     $('saves').hidden = false;
-    showOutputs(engine);
+    showOutputs(engine, result.heads);
     if (result.warnings === 0) showStatus('done', 'Done: the three outputs are ready to save. Nothing was saved anywhere yet.');
     else if (result.warnings === 1) showStatus('warned', 'Done, with 1 warning: read it before saving');
     else showStatus('warned', 'Done, with ' + result.warnings + ' warnings: read them before saving');
@@ -439,48 +484,91 @@
     showStatus('', 'Working...');
     const names = [...state.files.keys()];
     const given = new Map(state.files);
-    const inputs = new Map();
-    for (const name of engine.inputNames) {
-      if (!given.has(name)) continue;
-      let bytes = null, failure = null;
+    // A pack: folders inside what was given holding any of the scripts,
+    // one head each, run in byte order of their names.
+    const heads = headsOf(engine, given);
+    const read = async (path) => {
       try {
-        bytes = new Uint8Array(await given.get(name).arrayBuffer());
+        return { bytes: new Uint8Array(await given.get(path).arrayBuffer()) };
       } catch (error) {
-        failure = error;
+        return { failure: error };
       }
+    };
+    const wanted = heads.length > 0 ? engine.tableNames : engine.inputNames;
+    const inputs = new Map();
+    const paths = wanted.filter((name) => given.has(name)).map((name) => [inputs, name, name]);
+    for (const head of heads)
+      for (const [name, path] of head.paths) paths.push([head.scripts, name, path]);
+    for (const [into, name, path] of paths) {
+      const { bytes, failure } = await read(path);
       if (id !== state.runs) return;
       if (failure) {
-        showChecklist(engine, given);
-        showUnreadable(name, failure);
+        showChecklist(engine, given, heads);
+        showUnreadable(path, failure);
         return;
       }
-      inputs.set(name, bytes);
+      into.set(name, bytes);
     }
-    const result = engine.run(inputs, names, $('strict').checked);
-    showChecklist(engine, given);
+    const result = engine.run(inputs, names, $('strict').checked, heads);
+    showChecklist(engine, given, heads);
     showRun(engine, result);
     // How long the job took here, from the files to the grid, for the tests.
     document.body.dataset.took = (performance.now() - started).toFixed(0);
   }
 
-  function take(fileList) {
-    for (const file of fileList) state.files.set(file.name, file);
+  // The heads of a pack among the files given (path -> File): each folder
+  // holding any of the five scripts, with `paths` (script -> path) and
+  // `scripts` (script -> bytes, filled when read), in byte order of the
+  // folders' names.
+  function headsOf(engine, files) {
+    const byFolder = new Map();
+    for (const path of files.keys()) {
+      const parts = path.split('/');
+      if (parts.length !== 2 || !engine.scriptNames.includes(parts[1])) continue;
+      if (!byFolder.has(parts[0])) byFolder.set(parts[0], { name: parts[0], paths: new Map(), scripts: new Map() });
+      byFolder.get(parts[0]).paths.set(parts[1], path);
+    }
+    const utf8 = (name) => new TextEncoder().encode(name);
+    const byBytes = (a, b) => {
+      const x = utf8(a.name), y = utf8(b.name);
+      for (let i = 0; i < Math.min(x.length, y.length); ++i) if (x[i] !== y[i]) return x[i] - y[i];
+      return x.length - y.length;
+    };
+    const heads = [...byFolder.values()].sort(byBytes);
+    // Until read, a head's scripts are the ones it has.
+    for (const head of heads) for (const name of head.paths.keys()) head.scripts.set(name, null);
+    return heads;
+  }
+
+  // Files given: [path, File] pairs, a path being the name inside the
+  // folder picked or dropped ("moonveil/head.txt"), or the file's name.
+  function take(pairs) {
+    for (const [path, file] of pairs) state.files.set(path, file);
     $('run').hidden = state.files.size === 0;
     run();
   }
+  const named = (files) => [...files].map((file) => [file.name, file]);
+  // A folder picked: each file by its path below that folder.
+  const inFolder = (files) => [...files].map((file) =>
+    [(file.webkitRelativePath || file.name).split('/').slice(1).join('/') || file.name, file]);
 
-  // A dropped folder: its files, one level down; null when the browser
-  // will not read it (a page opened from disk, in some browsers).
-  function readFolder(entry) {
+  // A dropped folder: its files and those of the folders in it (a pack's
+  // heads), as [path below it, File] pairs; null when the browser will not
+  // read it (a page opened from disk, in some browsers).
+  function readFolder(entry, prefix = '', depth = 0) {
     return new Promise((resolve) => {
       const found = [];
       const reader = entry.createReader();
       const next = () => reader.readEntries((entries) => {
-        if (entries.length === 0) { resolve(Promise.all(found)); return; }
-        for (const e of entries)
-          if (e.isFile) found.push(new Promise((done) => e.file(done, () => done(null))));
+        if (entries.length === 0) { resolve(Promise.all(found).then((lists) => lists.flat())); return; }
+        for (const e of entries) {
+          if (e.isFile)
+            found.push(new Promise((done) => e.file((file) => done([[prefix + e.name, file]]), () => done([]))));
+          else if (e.isDirectory && depth === 0)
+            found.push(readFolder(e, e.name + '/', 1).then((inside) => inside || []));
+        }
         next();
-      }, () => resolve(found.length > 0 ? Promise.all(found) : null));
+      }, () => resolve(found.length > 0 ? Promise.all(found).then((lists) => lists.flat()) : null));
       next();
     });
   }
@@ -502,12 +590,12 @@
       const entry = entries[i];
       if (entry && entry.isDirectory) {
         const inside = await readFolder(entry);
-        if (inside) taken.push(...inside.filter((file) => file));
+        if (inside) taken.push(...inside);
         else unreadFolder = true;
       } else if (entry && entry.isFile) {
-        taken.push(await new Promise((done) => entry.file(done, () => done(plain[i]))));
+        taken.push([plain[i].name, await new Promise((done) => entry.file(done, () => done(plain[i])))]);
       } else {
-        taken.push(plain[i]);
+        taken.push([plain[i].name, plain[i]]);
       }
     }
     if (unreadFolder) {
@@ -536,8 +624,8 @@
   $('pick-files').addEventListener('click', () => $('files').click());
   $('pick-folder').addEventListener('click', () => $('folder').click());
   $('pick-table').addEventListener('click', () => $('table-file').click());
-  $('files').addEventListener('change', (event) => take(event.target.files));
-  $('folder').addEventListener('change', (event) => take(event.target.files));
+  $('files').addEventListener('change', (event) => take(named(event.target.files)));
+  $('folder').addEventListener('change', (event) => take(inFolder(event.target.files)));
   $('jump').addEventListener('click', () => { if (state.grid) state.grid.first(); });
   $('next-mark').addEventListener('click', () => { if (state.grid) state.grid.step(1); });
   $('previous-mark').addEventListener('click', () => { if (state.grid) state.grid.step(-1); });

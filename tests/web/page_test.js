@@ -541,6 +541,35 @@ async function checks(browser, kind, check) {
         await page.close();
       });
 
+    await check('a pack picked as a folder: every head run, one chain of links each', async () => {
+      // The three tables and the example pack's heads (their scripts only)
+      // in one folder, as a user keeps a pack.
+      const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'headlink-pack-'));
+      for (const name of kitNames.slice(0, 3)) fs.copyFileSync(path.join(examples, name), path.join(dir, name));
+      const heads = ['ashgrove', 'moonveil', 'stormcrest'];
+      for (const head of heads) {
+        fs.mkdirSync(path.join(dir, head));
+        for (const name of kitNames.slice(3))
+          fs.copyFileSync(path.join(examples, 'pack', head, name), path.join(dir, head, name));
+      }
+      const expected = spawnSync(exe, ['-n', '--heads', dir], { cwd: dir, encoding: 'utf8' });
+      const { page, problems } = await openPage(browser, os.tmpdir());
+      await (await page.$('#folder')).uploadFile(dir);
+      await waitFor(page, () => ['done', 'failed'].includes(document.body.dataset.state));
+      const shown = await page.evaluate(() => [document.body.dataset.state,
+        document.getElementById('report').textContent, document.getElementById('messages').textContent,
+        [...document.querySelectorAll('#links-picture .chain')].map((chain) => chain.textContent),
+        [...document.querySelectorAll('#checklist li')].map((item) => item.textContent)]);
+      assert.deepEqual(shown.slice(0, 3), ['done', expected.stdout, expected.stderr]);
+      assert.deepEqual(shown[3].map((chain) => chain.split(':')[0]), heads);
+      assert.ok(shown[3][1].includes('portraits row 33'), shown[3][1]);
+      assert.deepEqual(shown[4], ['ashgrove/: the five scripts', 'moonveil/: the five scripts',
+        'stormcrest/: the five scripts', 'appearance.2da', 'heads.2da', 'portraits.2da']);
+      await page.screenshot({ path: path.join(outDir, 'headlink-page-pack.png'), fullPage: true });
+      assert.deepEqual(problems, []);
+      await page.close();
+    });
+
     await check('a file changed after it was picked: a message naming it, and the old results gone', async () => {
       const dir = kit();
       const { page, problems } = await openPage(browser, os.tmpdir());
