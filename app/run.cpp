@@ -164,17 +164,10 @@ RunOutcome runInMemory(RunInputs inputs, std::ostream* report, LiveWarnings live
     for (std::size_t i = 0; i < tables.size(); ++i) outcome.growth[i].rowsBefore = tables[i].rowCount();
     for (std::size_t h = 0; h < inputs.heads.size(); ++h) {
         HeadInputs& head = inputs.heads[h];
-        // Each head starts from the tables as written after the one before
-        // it, read back: the same as running the heads one by one on each
-        // other's outputs, byte for byte, each within its own limit of
-        // added rows.
-        for (std::size_t i = 0; h > 0 && i < tables.size(); ++i) {
-            Result why;
-            if (tables[i].loadBytes(tables[i].bytes(), kTableFiles[i], &why) != 0) {
-                outcome.errors.push_back(std::move(why));
-                break;
-            }
-        }
+        // Each head edits the tables as the one before it left them, as a
+        // run edits its inputs (the same bytes as running the heads one by
+        // one on each other's outputs), within its own limit of added rows.
+        for (Table& table : tables) table.restartAppendedCount();
         std::array<OutputGrowth, kTableCount> growth;
         for (std::size_t i = 0; i < tables.size(); ++i) {
             growth[i].rowsBefore = tables[i].rowCount();
@@ -182,14 +175,12 @@ RunOutcome runInMemory(RunInputs inputs, std::ostream* report, LiveWarnings live
         }
         linkReport.head = head.name;
         linkReport.headIndex = h;
-        Result linked = outcome.ok() ? runLinking(tables[kAppearance], tables[kHeads], tables[kPortraits], head.scripts,
-                                                  &linkReport)
-                                     : Result{};
+        Result linked = runLinking(tables[kAppearance], tables[kHeads], tables[kPortraits], head.scripts, &linkReport);
         if (!linked) {
             if (pack) nameTheHead(head.name, &linked);
             outcome.errors.push_back(std::move(linked));
+            break;
         }
-        if (!outcome.ok()) break;
         for (std::size_t i = 0; i < tables.size(); ++i) {
             growth[i].rowsAfter = tables[i].rowCount();
             growth[i].stringsAdded = tables[i].poolIndex().size() - growth[i].stringsAdded;

@@ -162,6 +162,36 @@ if command -v strace >/dev/null; then
   flushes --game ../game --uninstall
 fi
 
+# A pack of 50 heads on the realistic kit against one head's run on the
+# same kit, alternating: the tables are read and written once either way.
+pack=$work/pack
+mkdir -p "$pack/one" "$pack/fifty"
+"$build/bench/make_kit" realistic "$pack/one" >/dev/null
+cp "$pack/one"/*.2da "$pack/fifty/"
+head_scripts() {  # FOLDER KEY
+  mkdir -p "$1"
+  printf '1 0 head_%s\n1 hd_%s\n' "$2" "$2" >"$1/head.txt"
+  printf '1 0 App%s\n4 tex_%s\n' "$2" "$2" >"$1/apphead1.txt"
+  printf '1 0 App%sCloaked\n' "$2" >"$1/apphead2.txt"
+  printf '1 0 App%s\n' "$2" >"$1/apphead3.txt"
+  printf '1 0 po_%s\n' "$2" >"$1/portraits.txt"
+}
+head_scripts "$pack/one" h100
+for ((h = 100; h < 150; h++)); do head_scripts "$pack/heads/h$h" "h$h"; done
+: >"$work/one" ; : >"$work/fifty"
+for ((i = 0; i < runs; i++)); do
+  clean "$pack/one"; clean "$pack/fifty"; sync
+  start=$(now); run_headlink "$pack/one"; echo $(($(now) - start)) >>"$work/one"
+  sync
+  start=$(now); (cd "$pack/fifty" && "$exe" -q --heads ../heads); echo $(($(now) - start)) >>"$work/fifty"
+done
+one=$(median <"$work/one"); fifty=$(median <"$work/fifty")
+awk -v n="$runs" -v one="$one" -v fifty="$fifty" 'BEGIN {
+  printf "a pack of 50 heads on the realistic kit, medians of %d runs:\n", n
+  printf "  headlink, one head             %8.2f ms\n", one / 1000
+  printf "  headlink --heads, 50 heads     %8.2f ms   50 heads / one head = %.2f\n", fifty / 1000, fifty / one
+}'
+
 echo
 echo "In-memory benchmarks (per-row rates at 1,000 and 65,535 rows show how cost grows):"
 if [ -n "${BENCH_QUICK:-}" ]; then

@@ -106,7 +106,7 @@ int32_t Table::appendRow(int32_t templateRow, Result* result) {
                       Result::failure(Status::outOfRange,
                                       "template row " + std::to_string(templateRow) + " does not exist"),
                       -1);
-    if (rowCount_ - loadedRowCount_ >= kMaxAppendedRows)
+    if (rowCount_ - countedFrom_ >= kMaxAppendedRows)
         return report(result,
                       Result::failure(Status::limit, "no more than " + std::to_string(kMaxAppendedRows) +
                                                          " rows can be added to one table"),

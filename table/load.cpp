@@ -218,7 +218,7 @@ int Table::loadBytes(std::vector<uint8_t>&& bytes, const std::string& name, Resu
     file_.resize(poolStart - 2);
     addedCells_.reserve(static_cast<std::size_t>(kMaxAppendedRows) * columns);
     columnCount_ = static_cast<int32_t>(columns);
-    loadedRowCount_ = rowCount_ = static_cast<int32_t>(rows);
+    countedFrom_ = loadedRowCount_ = rowCount_ = static_cast<int32_t>(rows);
     lastPatchedRow_ = static_cast<uint16_t>(rows);
     labelEnd_ = static_cast<int32_t>(labelEnd);
     gridStart_ = static_cast<int32_t>(gridStart);

@@ -57,6 +57,9 @@ public:
     // unchanged) when the template does not exist, 128 rows were already
     // appended, or the table holds 65,535 rows.
     [[nodiscard]] int32_t appendRow(int32_t templateRow, Result* result = nullptr);
+    // Counts appended rows afresh from here: the limit of 128 then applies
+    // to the rows appended after this call (each head of a pack its own).
+    void restartAppendedCount() { countedFrom_ = rowCount_; }
 
     // What undoing the edits of one step needs: the sizes before it and the
     // cells of the one row it edits (-1: only rows it appends), taken
@@ -152,6 +155,7 @@ private:
     bool poolSizeFieldTracksPool_ = false;
     int32_t columnCount_ = 0;
     int32_t loadedRowCount_ = 0;
+    int32_t countedFrom_ = 0;  // appended rows count from this row
     int32_t rowCount_ = 0;
     uint16_t lastPatchedRow_ = 0;
     int32_t labelEnd_ = 0;
