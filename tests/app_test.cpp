@@ -35,8 +35,9 @@ struct OptionCase {
     std::vector<std::string> args;
     const char* error;  // nullptr: accepted
     std::string directory;
-    std::string flags;  // n v q s (strict) l o (check links, outputs) h V (version) for each switch set
+    std::string flags;  // n v q s (strict) l o (check links, outputs) h V (version) u (uninstall) for each switch set
     std::string game = {};
+    std::string heads = {};
 };
 
 TEST(Options, ParsedByTable) {
@@ -70,6 +71,10 @@ TEST(Options, ParsedByTable) {
         {{"--game=../game", "-n"}, nullptr, "", "n", "../game"},
         {{"-n", "--game"}, "option '--game' needs a folder", "", ""},
         {{"--game="}, "option '--game' needs a folder", "", ""},
+        {{"--game", "g", "--uninstall", "-n"}, nullptr, "", "nu", "g"},
+        {{"--uninstall"}, "option '--uninstall' needs '--game'", "", ""},
+        {{"--heads", "pack", "--game=g"}, nullptr, "", "", "g", "pack"},
+        {{"--heads"}, "option '--heads' needs a folder", "", ""},
     };
     for (const auto& c : cases) {
         std::string label;
@@ -92,9 +97,11 @@ TEST(Options, ParsedByTable) {
         if (options.outputs) flags += 'o';
         if (options.help) flags += 'h';
         if (options.version) flags += 'V';
+        if (options.uninstall) flags += 'u';
         EXPECT_EQ(flags, c.flags) << label;
         EXPECT_EQ(options.directory, c.directory) << label;
         EXPECT_EQ(options.game, c.game) << label;
+        EXPECT_EQ(options.heads, c.heads) << label;
     }
 }
 
