@@ -3,6 +3,8 @@
 // files (or marks one missing), runs the job as `headlink -n` would, and
 // reads back the exit status, what the program would print on standard
 // output and standard error, the three outputs and the cells it changed.
+// For a pack it hands in the heads instead of the five scripts, each by
+// name with its scripts, and each changed cell says which head set it.
 // Apart from the job, a table opened on its own can be shown and saved in
 // another form; the job never touches it, nor it the job.
 //
