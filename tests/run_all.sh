@@ -30,6 +30,7 @@ need cmake cmake \
   '/usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a' libclang-rt-14-dev \
   unzip unzip \
   dpkg-shlibdeps dpkg-dev \
+  file file \
   /usr/include/benchmark/benchmark.h libbenchmark-dev \
   /usr/bin/time time \
   strace strace \
