@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <map>
 #include <system_error>
 #include <utility>
 
@@ -16,11 +15,6 @@ namespace {
 
 Result failure(std::string file, std::string reason) {
     return Result::failure(Status::cannotRead, std::move(reason), std::move(file));
-}
-
-std::string lower(std::string text) {
-    for (char& c : text) c = foldAscii(c);
-    return text;
 }
 
 // An entry of a folder: its name, and what it is itself (a link is a link,
@@ -123,12 +117,14 @@ PackInputs readPack(const std::string& pack) {
     if (result.heads.empty() && result.errors.empty())
         result.errors.push_back(failure(pack, "holds no head: no folder in it holds the five scripts"));
     // One name in the game's override folder holds one file.
-    std::map<std::string, const BroughtFile*> byName;
+    std::vector<const BroughtFile*> seen;
     for (const HeadInputs& head : result.heads)
         for (const BroughtFile& file : head.files) {
-            const auto [at, fresh] = byName.emplace(lower(file.name), &file);
-            if (!fresh && at->second->bytes != file.bytes)
-                result.errors.push_back(failure(file.from, "has the name of " + at->second->from +
+            const auto first = std::find_if(seen.begin(), seen.end(),
+                                            [&](const BroughtFile* f) { return sameText(f->name, file.name); });
+            if (first == seen.end()) seen.push_back(&file);
+            else if ((*first)->bytes != file.bytes)
+                result.errors.push_back(failure(file.from, "has the name of " + (*first)->from +
                                                                " but other bytes: only one of them can be installed"));
         }
     return result;

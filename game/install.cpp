@@ -238,10 +238,8 @@ Result failure(const GameDir& game, std::string reason) {
 
 // Every failure of a write, in one line.
 std::string describe(const WriteResult& written) {
-    std::vector<std::string> lines;
-    for (const Result& why : written.failures) lines.push_back(why.description());
     std::string text;
-    for (const std::string& line : lines) text += (text.empty() ? "" : "; ") + line;
+    for (const Result& why : written.failures) text += (text.empty() ? "" : "; ") + why.description();
     return text;
 }
 
