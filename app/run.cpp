@@ -330,6 +330,10 @@ int runOnInputs(RunInputs inputs, const Folder& folder, const Options& options, 
 
 void readFromGame(const std::string& dir, RunInputs* inputs) {
     Game game(dir);
+    readFromGame(game, inputs);
+}
+
+void readFromGame(Game& game, RunInputs* inputs) {
     for (std::size_t i = 0; i < kTableFiles.size(); ++i) {
         GameTable table;
         Result found = game.read(kTableFiles[i], &table);

@@ -118,5 +118,7 @@ int checkLinks(const Options& options, const std::string& game, std::ostream& er
 // The three tables from game folder `dir`, as the application finds them:
 // their bytes (or why not), where each came from, and warnings.
 void readFromGame(const std::string& dir, RunInputs* inputs);
+class Game;
+void readFromGame(Game& game, RunInputs* inputs);
 
 }  // namespace headlink

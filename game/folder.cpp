@@ -34,27 +34,57 @@ Result failure(std::string reason, std::string file) {
 
 enum class Kind { file, folder };
 
-// The one entry of `folder` (the game folder joined with `relative`) named
-// `wanted` whatever its letter case: its name as it is on disk, or "" when
-// there is none. Two that differ only in case are an error naming both.
-Result findOne(const std::string& dir, const std::string& relative, const std::string& wanted, Kind kind,
-               std::string* found) {
+// The game folder on disk.
+class DiskGameFiles : public GameFiles {
+public:
+    explicit DiskGameFiles(std::string dir) : dir_(std::move(dir)) {}
+
+    Result list(const std::string& relative, const std::function<bool(const std::string&)>& keep,
+                std::vector<Entry>* entries) override {
+        entries->clear();
+        std::error_code ec;
+        const fs::path folder = relative.empty() ? fs::path(dir_) : fs::path(dir_) / relative;
+        for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+            Entry entry;
+            entry.name = it->path().filename().string();
+            if (!keep(entry.name)) continue;
+            std::error_code typeError;
+            entry.folder = it->is_directory(typeError);
+            entry.file = it->is_regular_file(typeError);
+            if (typeError) entry.typeError = typeError.message();
+            entries->push_back(std::move(entry));
+        }
+        if (ec) return failure(ec.message(), relative);
+        return {};
+    }
+    FileBytes readAll(const std::string& relative) override { return readFile((fs::path(dir_) / relative).string()); }
+    FilePart readPart(const std::string& relative, uint64_t offset, std::size_t size) override {
+        return readFilePart((fs::path(dir_) / relative).string(), offset, size);
+    }
+
+private:
+    std::string dir_;
+};
+
+// The one entry of folder `relative` of the game folder (`dir` in
+// messages) named `wanted` whatever its letter case: its name as it is on
+// disk, or "" when there is none. Two that differ only in case are an
+// error naming both.
+Result findOne(GameFiles& files, const std::string& dir, const std::string& relative, const std::string& wanted,
+               Kind kind, std::string* found) {
     found->clear();
     const std::string key = lower(wanted);
     std::vector<std::string> matches;
-    std::error_code ec;
-    const fs::path folder = relative.empty() ? fs::path(dir) : fs::path(dir) / relative;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        if (lower(name) != key) continue;
-        std::error_code typeError;
-        const bool isFolder = it->is_directory(typeError);
-        const bool isFile = it->is_regular_file(typeError);
-        if (typeError) return failure("cannot look at " + quoted(name, kWhole) + ": " + typeError.message(), relative.empty() ? dir : relative);
-        if ((kind == Kind::folder && isFolder) || (kind == Kind::file && isFile)) matches.push_back(name);
+    std::vector<GameFiles::Entry> entries;
+    const Result listed = files.list(relative, [&](const std::string& name) { return lower(name) == key; }, &entries);
+    for (const GameFiles::Entry& entry : entries) {
+        if (!entry.typeError.empty())
+            return failure("cannot look at " + quoted(entry.name, kWhole) + ": " + entry.typeError,
+                           relative.empty() ? dir : relative);
+        if ((kind == Kind::folder && entry.folder) || (kind == Kind::file && entry.file)) matches.push_back(entry.name);
     }
     // A folder that cannot be listed may hold the name: not knowing is not "none".
-    if (ec) return failure("cannot list the folder: " + ec.message(), relative.empty() ? dir : relative);
+    if (!listed) return failure("cannot list the folder: " + listed.reason, relative.empty() ? dir : relative);
     std::sort(matches.begin(), matches.end());
     if (matches.size() > 1) {
         std::string names;
@@ -71,17 +101,15 @@ Result findOne(const std::string& dir, const std::string& relative, const std::s
 }
 
 // The game folder's key file ("" when it has none); several are an error.
-Result findKey(const std::string& dir, std::string* key) {
+Result findKey(GameFiles& files, const std::string& dir, std::string* key) {
     key->clear();
     std::vector<std::string> keys;
-    std::error_code ec;
-    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        std::error_code typeError;
-        if (name.size() > 4 && lower(name.substr(name.size() - 4)) == ".key" && it->is_regular_file(typeError))
-            keys.push_back(name);
-    }
-    if (ec) return failure("cannot list the game folder: " + ec.message(), dir);
+    std::vector<GameFiles::Entry> entries;
+    const auto isKey = [](const std::string& name) { return name.size() > 4 && lower(name.substr(name.size() - 4)) == ".key"; };
+    const Result listed = files.list("", isKey, &entries);
+    for (const GameFiles::Entry& entry : entries)
+        if (entry.file) keys.push_back(entry.name);
+    if (!listed) return failure("cannot list the game folder: " + listed.reason, dir);
     std::sort(keys.begin(), keys.end());
     if (keys.size() > 1) {
         std::string reason = "the game folder holds several key files (";
@@ -99,7 +127,7 @@ Result findKey(const std::string& dir, std::string* key) {
 // The archive a key file names ("data\tables.bif"), found inside the game
 // folder whatever its letter case: its path from the game folder, or ""
 // when it is not there. A name that would leave the folder is refused.
-Result findArchive(const std::string& dir, const std::string& stored, const std::string& keyName, std::string* found) {
+Result findArchive(GameFiles& files, const std::string& dir, const std::string& stored, const std::string& keyName, std::string* found) {
     found->clear();
     std::vector<std::string> parts;
     std::string part;
@@ -125,7 +153,8 @@ Result findArchive(const std::string& dir, const std::string& stored, const std:
     for (std::size_t i = 0; i < parts.size(); ++i) {
         std::string name;
         const bool last = i + 1 == parts.size();
-        if (Result why = findOne(dir, relative, parts[i], last ? Kind::file : Kind::folder, &name); !why) return why;
+        if (Result why = findOne(files, dir, relative, parts[i], last ? Kind::file : Kind::folder, &name); !why)
+            return why;
         if (name.empty()) return {};
         if (!relative.empty()) relative += '/';
         relative += name;
@@ -136,20 +165,19 @@ Result findArchive(const std::string& dir, const std::string& stored, const std:
 
 // Reads entry `index` of archive `relative` (inside `dir`): three small
 // reads, never the whole archive.
-Result readArchived(const std::string& dir, const std::string& relative, uint32_t index, uint16_t keyType,
+Result readArchived(GameFiles& files, const std::string& relative, uint32_t index, uint16_t keyType,
                     GameTable* table) {
-    const std::string path = (fs::path(dir) / relative).string();
     auto named = [&](Result why) {
         why.file = relative;
         return why;
     };
-    FilePart head = readFilePart(path, 0, kArchiveHeaderBytes);
+    FilePart head = files.readPart(relative, 0, kArchiveHeaderBytes);
     if (!head.ok()) return named(head.result);
     ArchiveHeader header;
     if (Result why = readArchiveHeader(head.bytes, head.fileSize, &header); !why) return named(why);
     uint64_t at = 0;
     if (Result why = archiveEntryAt(header, index, head.fileSize, &at); !why) return named(why);
-    FilePart record = readFilePart(path, at, kArchiveEntryBytes);
+    FilePart record = files.readPart(relative, at, kArchiveEntryBytes);
     if (!record.ok()) return named(record.result);
     ArchiveEntry entry;
     if (Result why = readArchiveEntry(record.bytes, index, head.fileSize, at, &entry); !why) return named(why);
@@ -163,7 +191,7 @@ Result readArchived(const std::string& dir, const std::string& relative, uint32_
         warning += std::to_string(keyType);
         table->warnings.push_back(warning);
     }
-    FilePart bytes = readFilePart(path, entry.offset, entry.size);
+    FilePart bytes = files.readPart(relative, entry.offset, entry.size);
     if (!bytes.ok()) return named(bytes.result);
     table->bytes = std::move(bytes.bytes);
     return {};
@@ -178,15 +206,18 @@ std::string withoutTwoDa(const std::string& name) {
 
 Result findInGame(const std::string& dir, const std::string& relative, const std::string& wanted, bool folder,
                   std::string* found) {
-    return findOne(dir, relative, wanted, folder ? Kind::folder : Kind::file, found);
+    DiskGameFiles files(dir);
+    return findOne(files, dir, relative, wanted, folder ? Kind::folder : Kind::file, found);
 }
+
+Game::Game(std::string dir) : dir_(std::move(dir)), own_(std::make_unique<DiskGameFiles>(dir_)), files_(own_.get()) {}
 
 Result Game::readKeyTables() {
     if (keyRead_) return keyResult_;
     keyRead_ = true;
-    keyResult_ = findKey(dir_, &keyName_);
+    keyResult_ = findKey(*files_, dir_, &keyName_);
     if (!keyResult_ || keyName_.empty()) return keyResult_;
-    FileBytes file = readFile((fs::path(dir_) / keyName_).string());
+    FileBytes file = files_->readAll(keyName_);
     keyResult_ = file.result;
     if (file.ok()) keyResult_ = readKey(file.bytes, &key_, kTwoDaType);
     if (!keyResult_) {
@@ -209,13 +240,13 @@ Result Game::read(const std::string& name, GameTable* table) {
     const std::string& dir = dir_;
     *table = GameTable{};
     std::string override;
-    if (Result why = findOne(dir, "", "override", Kind::folder, &override); !why) return why;
+    if (Result why = findOne(*files_, dir, "", "override", Kind::folder, &override); !why) return why;
     if (!override.empty()) {
         std::string file;
-        if (Result why = findOne(dir, override, name, Kind::file, &file); !why) return why;
+        if (Result why = findOne(*files_, dir, override, name, Kind::file, &file); !why) return why;
         if (!file.empty()) {
             const std::string relative = override + "/" + file;
-            FileBytes read = readFile((fs::path(dir) / relative).string());
+            FileBytes read = files_->readAll(relative);
             if (!read.ok()) {
                 read.result.file = relative;
                 return read.result;
@@ -246,7 +277,7 @@ Result Game::read(const std::string& name, GameTable* table) {
     }
     const std::string& stored = key_.archives[entry.archive].name;
     std::string archive;
-    if (Result why = findArchive(dir, stored, keyName_, &archive); !why) return why;
+    if (Result why = findArchive(*files_, dir, stored, keyName_, &archive); !why) return why;
     if (archive.empty()) {
         std::string reason = keyName_;
         reason += " says it is in ";
@@ -254,7 +285,7 @@ Result Game::read(const std::string& name, GameTable* table) {
         reason += ", which is not in the game folder";
         return failure(reason, name);
     }
-    if (Result why = readArchived(dir, archive, entry.index, entry.type, table); !why) return why;
+    if (Result why = readArchived(*files_, archive, entry.index, entry.type, table); !why) return why;
     table->from = archive + " (the key file)";
     return {};
 }
@@ -268,21 +299,72 @@ Result Game::list(std::vector<GameListing>* tables) {
         const KeyEntry& entry = key_.entries[index];
         const std::string& stored = key_.archives[entry.archive].name;
         std::string archive;
-        if (Result why = findArchive(dir, stored, keyName_, &archive); !why) return why;
+        if (Result why = findArchive(*files_, dir, stored, keyName_, &archive); !why) return why;
         byName[name] = {entry.name + ".2da", archive.empty() ? stored + " (missing)" : archive};
     }
     std::string override;
-    if (Result why = findOne(dir, "", "override", Kind::folder, &override); !why) return why;
-    std::error_code ec;
-    for (fs::directory_iterator it(fs::path(dir) / override, ec), end; !override.empty() && !ec && it != end;
-         it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        std::error_code typeError;
-        if (name.size() > 4 && lower(name.substr(name.size() - 4)) == ".2da" && it->is_regular_file(typeError))
-            byName[lower(name)] = {name, override + "/" + name};
-    }
+    if (Result why = findOne(*files_, dir, "", "override", Kind::folder, &override); !why) return why;
+    std::vector<GameFiles::Entry> entries;
+    const auto isTable = [](const std::string& name) { return name.size() > 4 && lower(name.substr(name.size() - 4)) == ".2da"; };
+    // An override folder that cannot be listed lists nothing, as before.
+    if (!override.empty()) (void)files_->list(override, isTable, &entries);
+    for (const GameFiles::Entry& entry : entries)
+        if (entry.file) byName[lower(entry.name)] = {entry.name, override + "/" + entry.name};
     for (auto& [name, listing] : byName) tables->push_back(std::move(listing));
     return {};
+}
+
+}  // namespace headlink
+
+namespace headlink {
+
+void ListedGameFiles::add(std::string path, uint64_t size) { sizes_[std::move(path)] = size; }
+
+void ListedGameFiles::give(const std::string& path, uint64_t offset, std::vector<uint8_t> bytes) {
+    given_[{path, offset}] = std::move(bytes);
+}
+
+Result ListedGameFiles::list(const std::string& relative, const std::function<bool(const std::string&)>& keep,
+                             std::vector<Entry>* entries) {
+    entries->clear();
+    const std::string prefix = relative.empty() ? std::string() : relative + "/";
+    std::map<std::string, Entry> found;
+    for (auto it = sizes_.lower_bound(prefix); it != sizes_.end() && it->first.rfind(prefix, 0) == 0; ++it) {
+        const std::string rest = it->first.substr(prefix.size());
+        const std::size_t slash = rest.find('/');
+        const std::string name = rest.substr(0, slash);
+        if (name.empty() || !keep(name)) continue;
+        Entry& entry = found[name];
+        entry.name = name;
+        (slash == std::string::npos ? entry.file : entry.folder) = true;
+    }
+    for (auto& [name, entry] : found) entries->push_back(std::move(entry));
+    return {};
+}
+
+FilePart ListedGameFiles::readPart(const std::string& relative, uint64_t offset, std::size_t size) {
+    FilePart part;
+    const auto known = sizes_.find(relative);
+    if (known == sizes_.end()) {
+        part.result = Result::failure(Status::notFound, "cannot open: No such file or directory", relative);
+        return part;
+    }
+    part.fileSize = known->second;
+    // As on disk: fewer bytes where the file ends first.
+    const uint64_t wanted = offset >= part.fileSize ? 0 : std::min<uint64_t>(size, part.fileSize - offset);
+    const auto given = given_.find({relative, offset});
+    if (given != given_.end() && given->second.size() >= wanted) {
+        part.bytes.assign(given->second.begin(), given->second.begin() + static_cast<std::ptrdiff_t>(wanted));
+        return part;
+    }
+    needs_.push_back({relative, offset, static_cast<std::size_t>(wanted)});
+    part.result = Result::failure(Status::cannotRead, "not read yet", relative);
+    return part;
+}
+
+FileBytes ListedGameFiles::readAll(const std::string& relative) {
+    FilePart part = readPart(relative, 0, static_cast<std::size_t>(-1));
+    return {std::move(part.bytes), std::move(part.result)};
 }
 
 }  // namespace headlink

@@ -7,11 +7,14 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "fileio/fileio.h"
 #include "fileio/result.h"
 #include "game/archive.h"
 
@@ -41,12 +44,63 @@ struct GameListing {
 Result findInGame(const std::string& dir, const std::string& relative, const std::string& wanted, bool folder,
                   std::string* found);
 
+// What a game folder is read through: the folder on disk, or a list of its
+// files whose bytes are handed in as they are asked for (a browser page,
+// which reads a file only asynchronously and should read no more of a
+// game's gigabytes than the few entries it needs). Paths are relative to
+// the game folder, '/' between their steps.
+class GameFiles {
+public:
+    virtual ~GameFiles() = default;
+    struct Entry {
+        std::string name;
+        bool folder = false;
+        bool file = false;
+        std::string typeError;  // why its kind could not be told, or ""
+    };
+    // The entries of folder `relative` ("" for the game folder itself) whose
+    // names `keep` takes; a failure's reason says why it cannot be listed.
+    virtual Result list(const std::string& relative, const std::function<bool(const std::string&)>& keep,
+                        std::vector<Entry>* entries) = 0;
+    virtual FileBytes readAll(const std::string& relative) = 0;
+    // Up to `size` bytes from `offset`, and the file's size.
+    virtual FilePart readPart(const std::string& relative, uint64_t offset, std::size_t size) = 0;
+};
+
+// A game folder known by the list of its files (path and size). A read of
+// bytes not handed in yet fails and is noted as needed: the caller reads
+// those slices, hands them in, and asks again from the start.
+class ListedGameFiles : public GameFiles {
+public:
+    void add(std::string path, uint64_t size);
+    void give(const std::string& path, uint64_t offset, std::vector<uint8_t> bytes);
+    struct Need {
+        std::string path;
+        uint64_t offset;
+        std::size_t size;
+    };
+    const std::vector<Need>& needs() const { return needs_; }
+    void clearNeeds() { needs_.clear(); }
+
+    Result list(const std::string& relative, const std::function<bool(const std::string&)>& keep,
+                std::vector<Entry>* entries) override;
+    FileBytes readAll(const std::string& relative) override;
+    FilePart readPart(const std::string& relative, uint64_t offset, std::size_t size) override;
+
+private:
+    std::map<std::string, uint64_t> sizes_;
+    std::map<std::pair<std::string, uint64_t>, std::vector<uint8_t>> given_;
+    std::vector<Need> needs_;
+};
+
 // A game folder, looked into as the application looks. Its key file is
 // read once, for every table looked up in it, and only when a table is not
-// in the override folder.
+// in the override folder. `dir` names the folder in messages; without
+// `files` it is read from disk.
 class Game {
 public:
-    explicit Game(std::string dir) : dir_(std::move(dir)) {}
+    explicit Game(std::string dir);
+    Game(std::string dir, GameFiles& files) : dir_(std::move(dir)), files_(&files) {}
     // Reads table `name` ("heads.2da"). Only the one entry of the archive is
     // read, never the whole archive.
     Result read(const std::string& name, GameTable* table);
@@ -57,6 +111,8 @@ private:
     Result readKeyTables();
 
     std::string dir_;
+    std::unique_ptr<GameFiles> own_;  // the folder on disk, when no files were given
+    GameFiles* files_ = nullptr;
     bool keyRead_ = false;
     Result keyResult_;
     std::string keyName_;
