@@ -131,7 +131,9 @@ RunOutcome runInMemory(RunInputs inputs, std::ostream* report, LiveWarnings live
         FileBytes& file = inputs.tables[i];
         Result why = file.result;
         why.file = kTableFiles[i];
-        const bool loaded = file.ok() && tables[i].loadBytes(std::move(file.bytes), kTableFiles[i], &why) == 0;
+        if (inputs.loaded[i] != nullptr) tables[i] = *inputs.loaded[i];
+        const bool loaded = inputs.loaded[i] != nullptr ||
+                            (file.ok() && tables[i].loadBytes(std::move(file.bytes), kTableFiles[i], &why) == 0);
         std::vector<uint8_t>().swap(file.bytes);  // a table that failed to load
         if (!loaded) {
             outcome.errors.push_back(std::move(why));
@@ -274,16 +276,19 @@ int runJob(RunInputs inputs, const Folder& folder, const Options& options, std::
     if (outcome.ok() || strictStop) {
         std::size_t written = 0;
         if (!options.dryRun && !installing && outcome.ok()) written = writeOutputs(outcome.tables, &outcome.errors);
-        for (std::size_t i = 0; outputs != nullptr && outcome.ok() && i < kTableCount; ++i) {
-            outputs->tables[i] = outcome.tables[i].bytes();
+        for (std::size_t i = 0; outputs != nullptr && outcome.ok() && i < kTableCount; ++i)
             outputs->rowsBefore[i] = outcome.growth[i].rowsBefore;
-        }
         if (outputs != nullptr && outcome.ok()) outputs->marks = std::move(outcome.marks);
         for (std::size_t i = 0; report && !installing && i < kOutputFiles.size(); ++i)
             out << kOutputFiles[i] << ": " << growthText(outcome.growth[i]) << "; "
                 << (options.dryRun ? "not written (dry run)" : i < written ? "written" : "not written") << '\n';
         if (installing && outcome.ok()) install(outcome, readSums, brought, kept, folder, options, report, out, live);
+        if (outputs != nullptr && outcome.ok()) outputs->tables = std::move(outcome.tables);
     }
+    for (const Warning& warning : outcome.warnings)
+        if (outputs != nullptr) outputs->said.push_back({warning.file, warning.line, warning.describe(options.strict)});
+    for (const Result& error : outcome.errors)
+        if (outputs != nullptr) outputs->said.push_back({error.file, error.line, error.description()});
     if (options.dryRun) out << "dry run: nothing was written\n";
     // The report is all a dry run gives: losing it is a failure.
     if (report && !out.flush())

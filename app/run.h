@@ -29,6 +29,9 @@ struct RunInputs {
     // Failures found while gathering the inputs, and lines for the report.
     std::vector<Result> errors;
     std::vector<std::string> notes;
+    // Tables already loaded from their bytes (a page keeps them from one
+    // keystroke to the next): copied instead of loaded again.
+    std::array<const Table*, kTableCount> loaded{};
 };
 
 // How an output grew, for the report.
@@ -50,14 +53,24 @@ struct RunOutcome {
     bool ok() const { return errors.empty(); }
 };
 
-// What a job leaves for a front end that shows it: the outputs' bytes, the
-// rows each table had before, the cells the run changed, and how many
-// warnings it gave (whether it worked or not).
+// A message of the run as it is printed (without "headlink: "), and the
+// file and line it is about, so that a front end can show it at its line.
+struct Said {
+    std::string file;
+    int line = 0;
+    std::string text;
+};
+
+// What a job leaves for a front end that shows it: the outputs (serialised
+// only when saved), the rows each table had before, the cells the run
+// changed, how many warnings it gave (whether it worked or not) and every
+// warning and failure.
 struct JobOutputs {
-    std::array<std::vector<uint8_t>, kTableCount> tables;
+    std::array<Table, kTableCount> tables;
     std::array<int32_t, kTableCount> rowsBefore{};
     std::vector<CellMark> marks;
     std::size_t warnings = 0;
+    std::vector<Said> said;
 };
 
 // The whole run without touching the disk. With `report` set, a line for

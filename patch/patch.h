@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -63,5 +64,22 @@ inline constexpr const char* kMoreWarnings = "more warnings like these are not s
 [[nodiscard]] int32_t applyScriptBytes(Table& table, std::span<const uint8_t> script, const std::string& scriptName,
                          Result* result = nullptr, const ScriptOptions& options = {},
                          ScriptDetails* details = nullptr);
+
+// What each word of a script is, as a run reads it: for an editor that
+// names the column under the caret. A run takes the words in this order:
+// template row, key column, key value, then column/value pairs until a word
+// that is not a number, which starts the note after the pairs.
+enum class WordRole { templateRow, keyColumn, keyValue, column, value, note };
+struct ScriptWord {
+    WordRole role = WordRole::templateRow;
+    std::size_t begin = 0, end = 0;  // its bytes in the script (a number run into text ends inside its token)
+    std::optional<int32_t> number;   // a row or column as a run reads it
+};
+// The word at byte `offset` (a caret right after a word is in it); between
+// words, an empty word at `offset` whose role is the one a word typed there
+// would take.
+ScriptWord scriptWordAt(std::span<const uint8_t> script, std::size_t offset);
+// The first word with `role`, if the script has one.
+std::optional<ScriptWord> firstScriptWord(std::span<const uint8_t> script, WordRole role);
 
 }  // namespace headlink

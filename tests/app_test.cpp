@@ -7,7 +7,10 @@
 #include "app/options.h"
 #include "app/run.h"
 #include "patch/patch.h"
+#include "game/folder.h"
 #include "tests/support/failing_new.h"
+#include "tests/support/game_folder.h"
+#include "tests/support/temp_dir.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/table_builder.h"
 
@@ -26,6 +29,21 @@ int hl_mark_count();
 int hl_mark_table(int i);
 int hl_mark_row(int i);
 const char* hl_mark_was(int i);
+int hl_worked();
+int hl_output_size(int index);
+const uint8_t* hl_output(int index);
+int hl_said_count();
+int hl_said_line(int i);
+int hl_said_script(int i);
+const char* hl_said_text(int i);
+int hl_game_begin(const char* name, const char* listing);
+int hl_game_read();
+const char* hl_game_need_path(int i);
+double hl_game_need_offset(int i);
+int hl_game_need_size(int i);
+int hl_game_give(int i, const uint8_t* data, int size);
+const char* hl_table_source(int index);
+const uint8_t* hl_exported();
 }
 
 namespace headlink {
@@ -289,6 +307,8 @@ TEST(OutOfMemory, EveryAllocationOfTheRunAndThePageApi) {
         for (const std::string& name : files) named = named || err == "headlink: " + name + ": not enough memory\n";
         EXPECT_TRUE(named) << "allocation " << n << ": " << err << hl_error();
     }
+    // The outputs are serialised only when saved, and that may fail too.
+    sweep("hl_output_size", [] { return hl_output_size(0); }, [](int size) { return size > 0; });
     // The job never touches the opened table; marks are read only in range.
     EXPECT_EQ(hl_view_rows(3), 3);
     EXPECT_STREQ(hl_view_cell(3, 2, 1), "v2_1");
@@ -308,6 +328,87 @@ TEST(NearMisses, CaseAndExtraExtensionsOnly) {
     EXPECT_EQ(nearMisses("appearance.2da", names),
               (std::vector<std::string>{"Appearance.2DA", "appearance.2da.txt", "APPEARANCE.2DA.BAK"}));
     EXPECT_TRUE(nearMisses("heads.2da", names).empty());
+}
+
+// The page reads a game folder from the list of its files, asking for the
+// slices it needs: the same tables and sources as the program reads from
+// disk, for a fraction of the folder's bytes. Then runs on the tables it
+// keeps: a half-typed script fails at its line, the grids keep the last
+// run that worked, and nothing can be saved until a run works again.
+using PageGame = testing::TempDir;
+TEST_F(PageGame, ReadsTheTablesSliceBySliceAndRunsOnThemKeystrokeByKeystroke) {
+    const RunInputs kit = quietKit();
+    testing::GameFolder layout;
+    layout.archived = {{"appearance.2da", kit.tables[0].bytes}, {"portraits.2da", kit.tables[2].bytes}};
+    layout.overridden = {{"HEADS.2da", kit.tables[1].bytes}};
+    layout.otherArchives = 3;
+    layout.otherResources = 40;
+    const std::string dir = path("game");
+    std::filesystem::create_directories(dir);
+    ASSERT_TRUE(testing::writeGameFolder(dir, layout));
+    std::string listing;
+    uint64_t total = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir))
+        if (entry.is_regular_file()) {
+            listing += std::to_string(entry.file_size()) + "\t" +
+                       std::filesystem::relative(entry.path(), dir).generic_string() + "\n";
+            total += entry.file_size();
+        }
+    ASSERT_EQ(hl_game_begin("game", listing.c_str()), 0);
+    int rounds = 0;
+    uint64_t given = 0;
+    for (int needed; (needed = hl_game_read()) > 0; ++rounds) {
+        ASSERT_LT(rounds, 6);
+        for (int i = 0; i < needed; ++i) {
+            const FilePart part = readFilePart(dir + "/" + hl_game_need_path(i),
+                                               static_cast<uint64_t>(hl_game_need_offset(i)),
+                                               static_cast<std::size_t>(hl_game_need_size(i)));
+            ASSERT_TRUE(part.ok());
+            given += part.bytes.size();
+            ASSERT_EQ(hl_game_give(i, part.bytes.data(), static_cast<int>(part.bytes.size())), 0);
+        }
+    }
+    EXPECT_LT(given, total / 2);
+    Game onDisk(dir);
+    for (int i = 0; i < 3; ++i) {
+        GameTable table;
+        ASSERT_TRUE(onDisk.read(kTableFiles[static_cast<std::size_t>(i)], &table));
+        EXPECT_EQ(hl_table_source(i), table.from);
+        const int size = hl_export(4 + i, 2);
+        EXPECT_EQ(std::vector<uint8_t>(hl_exported(), hl_exported() + size), table.bytes) << kTableFiles[static_cast<std::size_t>(i)];
+    }
+    EXPECT_EQ(std::string(hl_table_source(1)), "Override/HEADS.2da");
+
+    const auto setScript = [](int script, const std::string& text) {
+        return hl_set_input(3 + script, reinterpret_cast<const uint8_t*>(text.data()), static_cast<int>(text.size()));
+    };
+    for (int i = 0; i < 5; ++i)
+        ASSERT_EQ(hl_set_input(3 + i, kit.scripts[static_cast<std::size_t>(i)].bytes.data(),
+                               static_cast<int>(kit.scripts[static_cast<std::size_t>(i)].bytes.size())), 0);
+    ASSERT_EQ(hl_run(0), 0) << hl_stderr();
+    const int rows = hl_view_rows(1);
+    // Half typed: the program's message at its line; the grids stay.
+    ASSERT_EQ(setScript(0, "0 0 head\n1"), 0);
+    EXPECT_EQ(hl_run(0), 1);
+    EXPECT_EQ(hl_worked(), 0);
+    ASSERT_EQ(hl_said_count(), 1);
+    EXPECT_EQ(hl_said_script(0), 0);
+    EXPECT_EQ(hl_said_line(0), 2);
+    EXPECT_STREQ(hl_said_text(0), "head.txt: line 2: column 1 has no value after it");
+    EXPECT_EQ(hl_view_rows(1), rows);
+    EXPECT_EQ(hl_output_size(1), 0);
+    // Typed on: the outputs are the program's on the same tables.
+    ASSERT_EQ(setScript(0, "0 0 head\n1 model2"), 0);
+    ASSERT_EQ(hl_run(0), 0) << hl_stderr();
+    RunInputs same = quietKit();
+    same.scripts[0] = file("0 0 head\n1 model2");
+    RunOutcome expected = runInMemory(std::move(same));
+    ASSERT_TRUE(expected.ok());
+    for (int i = 0; i < 3; ++i) {
+        const int size = hl_output_size(i);
+        EXPECT_EQ(std::vector<uint8_t>(hl_output(i), hl_output(i) + size), expected.tables[static_cast<std::size_t>(i)].bytes());
+    }
+    hl_job_clear();
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include <limits>
 
 #include "patch/patch.h"
@@ -235,6 +237,51 @@ TEST(ScriptLimits, PoolFullHalfWayLeavesTheTableUnchanged) {
     EXPECT_EQ(why.line, 2);
     EXPECT_EQ(t.bytes(), before);
     EXPECT_EQ(t.rowCount(), 1);
+}
+
+// What each word is, for the page's editor: the run's own reading of
+// numbers (hex, octal, a number run into text), the pairs ending at a word,
+// and between words the role a word typed there would take.
+TEST(ScriptWords, SayWhatTheWordAtACaretIs) {
+    using R = WordRole;
+    struct Case {
+        std::string script;
+        std::size_t offset;
+        R role;
+        std::size_t begin, end;
+        std::optional<int32_t> number;
+    };
+    const std::string full = "2 0 Elf\n0x1F tex_a 4x ; note 5 b";
+    const std::vector<Case> cases = {
+        {"", 0, R::templateRow, 0, 0, {}},
+        {"12", 2, R::templateRow, 0, 2, 12},     // a caret right after a word is in it
+        {"12 ", 3, R::keyColumn, 3, 3, {}},      // what goes next
+        {"12  0", 3, R::keyColumn, 3, 3, {}},    // between words: the next word's role
+        {"x 0", 0, R::templateRow, 0, 1, {}},    // not a number, still where the row goes
+        {full, 4, R::keyValue, 4, 7, {}},
+        {full, 9, R::column, 8, 12, 31},
+        {full, 14, R::value, 13, 18, {}},
+        {full, 19, R::column, 19, 20, 4},        // "4x": column 4 ...
+        {full, 21, R::value, 20, 21, {}},        // ... and the value "x"
+        {full, 22, R::note, 22, 23, {}},         // a word where a column belongs
+        {full, 31, R::note, 31, 32, {}},         // everything after it too
+        {full, full.size() + 1, R::note, full.size() + 1, full.size() + 1, {}},
+        {"1 2 k 010", 8, R::column, 6, 9, 8},    // octal, as a run reads it
+        {"1 2 k 3", 7, R::column, 6, 7, 3},
+        {"1 2 k 3 ", 8, R::value, 8, 8, {}},
+    };
+    for (const Case& c : cases) {
+        const ScriptWord w = scriptWordAt(bytesOf(c.script), c.offset);
+        EXPECT_EQ(w.role, c.role) << c.script << " @" << c.offset;
+        EXPECT_EQ(w.begin, c.begin) << c.script << " @" << c.offset;
+        EXPECT_EQ(w.end, c.end) << c.script << " @" << c.offset;
+        EXPECT_EQ(w.number, c.number) << c.script << " @" << c.offset;
+    }
+    const auto row = firstScriptWord(bytesOf("  7 1 k"), R::templateRow);
+    ASSERT_TRUE(row);
+    EXPECT_EQ(row->begin, 2u);
+    EXPECT_EQ(row->number, 7);
+    EXPECT_FALSE(firstScriptWord(bytesOf("7 1 k"), R::column));
 }
 
 TEST(ScriptFiles, MissingScriptIsReported) {

@@ -22,8 +22,9 @@
 //
 // Tables are numbered as the program loads them (appearance, heads,
 // portraits); views 0-2 are the outputs of the last run that worked, view 3
-// the table opened on its own. Every index is checked: one out of range
-// reads as nothing.
+// the table opened on its own, views 4-6 the tables as given. Every index
+// is checked: one out of range reads as nothing.
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -42,6 +43,8 @@
 #include "app/files.h"
 #include "app/run.h"
 #include "fileio/fileio.h"
+#include "game/folder.h"
+#include "patch/patch.h"
 #include "twoda/commands.h"
 #include "twoda/textform.h"
 
@@ -52,14 +55,33 @@ using namespace headlink;
 // The tables in load order, then the scripts in run order.
 constexpr std::size_t kInputs = std::size_t{kTableCount} + std::size_t{kScriptCount};
 
-// The job: the eight inputs, the names given, and what the last run said.
+// The job: the eight inputs (each table also loaded once, for every run),
+// the names given, what the last run said, and what the last run that
+// worked produced, which the grids keep showing while a half-typed script
+// cannot run.
 struct Job {
     std::array<FileBytes, kInputs> inputs;
+    std::array<Table, kTableCount> loaded;  // a table's bytes, loaded; empty when they do not load
+    std::array<bool, kTableCount> isLoaded{};
+    std::array<std::string, kTableCount> sources;  // where a game folder's tables came from
+    std::vector<Warning> found;                    // warnings about finding them
     std::vector<HeadInputs> heads;   // a pack: run instead of the five scripts
     std::vector<std::string> names;  // every file the user gave, for the hints
     std::string out, err;
-    JobOutputs outputs;
+    JobOutputs outputs;  // of the last run (its tables moved to `views` when it worked)
+    bool worked = false;
     std::array<Table, kTableCount> views;  // the outputs of the last run that worked
+    std::array<int32_t, kTableCount> rowsBefore{};
+    std::vector<CellMark> marks;
+    std::array<std::vector<uint8_t>, kTableCount> saved;  // views[i] serialised, once asked for
+};
+
+// A game folder picked in the page: its files by path and size, and the
+// slices of them read so far.
+struct GameFolder {
+    std::string name;
+    ListedGameFiles files;
+    std::vector<ListedGameFiles::Need> needs;
 };
 
 // A table opened on its own, and `twoda check`'s verdict on it.
@@ -70,6 +92,7 @@ struct Opened {
 
 Job job;
 Opened opened;
+GameFolder game;
 std::string text;               // the latest text asked for
 std::vector<uint8_t> exported;  // the latest export
 char error[256];                // why the latest call failed, or ""
@@ -106,10 +129,35 @@ bool within(const Container& items, int index) {
     return index >= 0 && static_cast<std::size_t>(index) < items.size();
 }
 
+// Views 0-2: the outputs of the last run that worked; 3: the opened
+// table; 4-6: the tables as given, loaded.
 const Table* view(int index) {
     if (within(job.views, index)) return &job.views[static_cast<std::size_t>(index)];
-    return index == kOpened ? &opened.table : nullptr;
+    if (index == kOpened) return &opened.table;
+    const int given = index - kOpened - 1;
+    return within(job.loaded, given) ? &job.loaded[static_cast<std::size_t>(given)] : nullptr;
 }
+
+// Takes table `i`'s bytes (or why there are none) and loads them once for
+// every run; bytes that do not load are kept, for the run to say why.
+void setTable(std::size_t i, FileBytes file) {
+    job.inputs[i] = std::move(file);
+    job.loaded[i].clear();
+    job.isLoaded[i] = job.inputs[i].ok() &&
+                      job.loaded[i].loadBytes(std::span<const uint8_t>(job.inputs[i].bytes), kTableFiles[i]) == 0;
+    if (job.isLoaded[i]) std::vector<uint8_t>().swap(job.inputs[i].bytes);
+    else job.loaded[i].clear();
+}
+
+// Script `script` of head `head` (-1: the five without a pack), or null.
+const FileBytes* script(int head, int index) {
+    if (index < 0 || index >= static_cast<int>(kScriptCount)) return nullptr;
+    if (head < 0) return &job.inputs[kTableCount + static_cast<std::size_t>(index)];
+    if (!within(job.heads, head)) return nullptr;
+    return &job.heads[static_cast<std::size_t>(head)].scripts[static_cast<std::size_t>(index)];
+}
+
+ScriptWord word;  // the latest word asked for
 
 const char* inputName(std::size_t i) { return i < kTableCount ? kTableFiles[i] : kScriptFiles[i - kTableCount]; }
 
@@ -118,9 +166,7 @@ const char* asText(std::string value) {
     return text.c_str();
 }
 
-const CellMark* mark(int i) {
-    return within(job.outputs.marks, i) ? &job.outputs.marks[static_cast<std::size_t>(i)] : nullptr;
-}
+const CellMark* mark(int i) { return within(job.marks, i) ? &job.marks[static_cast<std::size_t>(i)] : nullptr; }
 
 const Link* link(int i) { return within(kLinks, i) ? &kLinks[static_cast<std::size_t>(i)] : nullptr; }
 
@@ -140,13 +186,18 @@ EMSCRIPTEN_KEEPALIVE void hl_job_clear() { job = Job{}; }
 EMSCRIPTEN_KEEPALIVE int hl_set_input(int index, const uint8_t* data, int size) {
     return guarded(1, [&] {
         if (!within(job.inputs, index)) return 1;
-        FileBytes& file = job.inputs[static_cast<std::size_t>(index)];
-        file = FileBytes{};
+        FileBytes file;
         if (size < 0)
             file.result = Result::failure(Status::notFound, "cannot open: No such file or directory",
                                           inputName(static_cast<std::size_t>(index)));
         else
             file.bytes.assign(data, data + size);
+        if (index < static_cast<int>(kTableCount)) {
+            setTable(static_cast<std::size_t>(index), std::move(file));
+            job.sources[static_cast<std::size_t>(index)].clear();
+        } else {
+            job.inputs[static_cast<std::size_t>(index)] = std::move(file);
+        }
         return 0;
     });
 }
@@ -206,33 +257,38 @@ EMSCRIPTEN_KEEPALIVE const char* hl_head_name(int head) {
 }
 
 // Runs the job as `headlink -n` (with `strict`, `headlink -n --strict`)
-// would on these inputs; returns its exit status.
+// would on these inputs; returns its exit status. The tables stay loaded
+// in the engine: a run copies them, and its outputs are serialised only
+// when asked for.
 EMSCRIPTEN_KEEPALIVE int hl_run(int strict) {
     job.out.clear();
     job.err.clear();
     job.outputs = {};
-    for (Table& table : job.views) table.clear();
     return guarded(1, [&] {
         Options options;
         options.dryRun = true;
         options.strict = strict != 0;
         RunInputs inputs;
-        for (std::size_t i = 0; i < kTableCount; ++i) inputs.tables[i] = job.inputs[i];
+        for (std::size_t i = 0; i < kTableCount; ++i) {
+            if (job.isLoaded[i]) inputs.loaded[i] = &job.loaded[i];
+            else inputs.tables[i] = job.inputs[i];
+        }
         for (std::size_t i = 0; i < kScriptCount; ++i) inputs.scripts[i] = job.inputs[kTableCount + i];
         inputs.heads = job.heads;
+        inputs.sources = job.sources;
+        inputs.warnings = job.found;
         TextStream out, err;
         const int status = runOnInputs(std::move(inputs), Folder{"the files given", job.names, {}}, options, out, err,
                                        &job.outputs);
         job.out = out.str();
         job.err = err.str();
-        if (status != 0) {  // nothing to show but how many warnings there were
-            const std::size_t warnings = job.outputs.warnings;
-            job.outputs = {};
-            job.outputs.warnings = warnings;
+        if (status == 0) {
+            job.views = std::move(job.outputs.tables);
+            job.rowsBefore = job.outputs.rowsBefore;
+            job.marks = std::move(job.outputs.marks);
+            for (auto& bytes : job.saved) std::vector<uint8_t>().swap(bytes);
         }
-        for (std::size_t i = 0; i < kTableCount; ++i)
-            if (!job.outputs.tables[i].empty())
-                (void)job.views[i].loadBytes(std::span<const uint8_t>(job.outputs.tables[i]), kOutputFiles[i]);
+        job.worked = status == 0;
         return status;
     });
 }
@@ -244,24 +300,156 @@ EMSCRIPTEN_KEEPALIVE int hl_warning_count() { return static_cast<int>(job.output
 EMSCRIPTEN_KEEPALIVE const char* hl_stdout() { return job.out.c_str(); }
 EMSCRIPTEN_KEEPALIVE const char* hl_stderr() { return job.err.c_str(); }
 
-// The outputs, in the tables' order: how many, and for output `index` of a
-// run that succeeded its name, size and bytes (size 0 after a failure).
+// The outputs, in the tables' order: how many, and for output `index` of
+// the last run, when it worked, its name, size and bytes (size 0 after a
+// failure). The bytes are made when first asked for.
 EMSCRIPTEN_KEEPALIVE int hl_output_count() { return static_cast<int>(kTableCount); }
 EMSCRIPTEN_KEEPALIVE const char* hl_output_name(int index) {
     return within(kOutputFiles, index) ? kOutputFiles[static_cast<std::size_t>(index)] : "";
 }
 EMSCRIPTEN_KEEPALIVE int hl_output_size(int index) {
-    return within(job.outputs.tables, index)
-               ? static_cast<int>(job.outputs.tables[static_cast<std::size_t>(index)].size())
-               : 0;
+    return guarded(0, [&] {
+        if (!job.worked || !within(job.views, index)) return 0;
+        std::vector<uint8_t>& bytes = job.saved[static_cast<std::size_t>(index)];
+        if (bytes.empty()) bytes = job.views[static_cast<std::size_t>(index)].bytes();
+        return static_cast<int>(bytes.size());
+    });
 }
 EMSCRIPTEN_KEEPALIVE const uint8_t* hl_output(int index) {
-    return within(job.outputs.tables, index) ? job.outputs.tables[static_cast<std::size_t>(index)].data() : nullptr;
+    return within(job.saved, index) ? job.saved[static_cast<std::size_t>(index)].data() : nullptr;
 }
 // The rows output `index` had before the run (the rows after them were added).
 EMSCRIPTEN_KEEPALIVE int hl_output_rows_before(int index) {
-    return within(job.outputs.rowsBefore, index) ? job.outputs.rowsBefore[static_cast<std::size_t>(index)] : 0;
+    return within(job.rowsBefore, index) ? job.rowsBefore[static_cast<std::size_t>(index)] : 0;
 }
+// Whether the last run worked: when not, views 0-2 and the marks are
+// still those of the last run that did.
+EMSCRIPTEN_KEEPALIVE int hl_worked() { return job.worked ? 1 : 0; }
+
+// Every warning and failure of the last run, as printed: how many, and for
+// each its text, its line (0: none), and the head (-1: not of a pack's
+// head) and script (-1: none) it is about.
+EMSCRIPTEN_KEEPALIVE int hl_said_count() { return static_cast<int>(job.outputs.said.size()); }
+EMSCRIPTEN_KEEPALIVE const char* hl_said_text(int i) {
+    return within(job.outputs.said, i) ? job.outputs.said[static_cast<std::size_t>(i)].text.c_str() : "";
+}
+EMSCRIPTEN_KEEPALIVE int hl_said_line(int i) {
+    return within(job.outputs.said, i) ? job.outputs.said[static_cast<std::size_t>(i)].line : 0;
+}
+EMSCRIPTEN_KEEPALIVE int hl_said_head(int i) {
+    if (!within(job.outputs.said, i)) return -1;
+    const std::string& file = job.outputs.said[static_cast<std::size_t>(i)].file;
+    for (std::size_t h = 0; h < job.heads.size(); ++h)
+        if (file.rfind(job.heads[h].name + "/", 0) == 0) return static_cast<int>(h);
+    return -1;
+}
+EMSCRIPTEN_KEEPALIVE int hl_said_script(int i) {
+    if (!within(job.outputs.said, i)) return -1;
+    std::string file = job.outputs.said[static_cast<std::size_t>(i)].file;
+    if (const int head = hl_said_head(i); head >= 0) file.erase(0, job.heads[static_cast<std::size_t>(head)].name.size() + 1);
+    for (std::size_t s = 0; s < kScriptCount; ++s)
+        if (file == kScriptFiles[s]) return static_cast<int>(s);
+    return -1;
+}
+
+// What is at byte `offset` of script `index` (in run order) of head `head`
+// (-1: the five scripts without a pack), as a run reads it: the word's role
+// (0 template row, 1 key column, 2 key value, 3 a pair's column, 4 a pair's
+// value, 5 the note after the pairs), or -1 for no such script. Between
+// words it is the role a word typed there would take. hl_word_begin/end
+// give the word's bytes (equal when there is none), hl_word_number its
+// number as a run reads it (hl_word_has_number says whether it is one).
+EMSCRIPTEN_KEEPALIVE int hl_word_at(int head, int index, int offset) {
+    const FileBytes* file = script(head, index);
+    if (file == nullptr || offset < 0) return -1;
+    word = scriptWordAt(file->bytes, static_cast<std::size_t>(offset));
+    return static_cast<int>(word.role);
+}
+// The first word of `role` in that script: its role, or -1 when none.
+EMSCRIPTEN_KEEPALIVE int hl_word_first(int head, int index, int role) {
+    const FileBytes* file = script(head, index);
+    if (file == nullptr || role < 0 || role > static_cast<int>(WordRole::note)) return -1;
+    const auto found = firstScriptWord(file->bytes, static_cast<WordRole>(role));
+    if (!found) return -1;
+    word = *found;
+    return role;
+}
+EMSCRIPTEN_KEEPALIVE int hl_word_begin() { return static_cast<int>(word.begin); }
+EMSCRIPTEN_KEEPALIVE int hl_word_end() { return static_cast<int>(word.end); }
+EMSCRIPTEN_KEEPALIVE int hl_word_has_number() { return word.number ? 1 : 0; }
+EMSCRIPTEN_KEEPALIVE int hl_word_number() { return word.number.value_or(0); }
+
+// A game folder picked in the page, named `name`: `listing` holds a line
+// "SIZE<tab>PATH" for each of its files, PATH below the folder with '/'
+// between steps. Its bytes are read only as hl_game_read asks for them.
+EMSCRIPTEN_KEEPALIVE int hl_game_begin(const char* name, const char* listing) {
+    return guarded(1, [&] {
+        game = GameFolder{};
+        game.name = name;
+        std::string_view rest(listing);
+        while (!rest.empty()) {
+            const std::string_view line = rest.substr(0, rest.find('\n'));
+            rest.remove_prefix(std::min(rest.size(), line.size() + 1));
+            const std::size_t tab = line.find('\t');
+            if (tab == std::string_view::npos || tab + 1 >= line.size()) continue;
+            uint64_t size = 0;
+            const std::string_view digits = line.substr(0, tab);
+            if (digits.find_first_not_of("0123456789") != std::string_view::npos || digits.size() > 15) continue;
+            for (const char c : digits) size = size * 10 + static_cast<uint64_t>(c - '0');
+            game.files.add(std::string(line.substr(tab + 1)), size);
+        }
+        return 0;
+    });
+}
+
+// Reads the three tables from the game folder as `headlink --game` does.
+// Returns how many slices of its files it still needs (read them, hand
+// each in with hl_game_give, and call again), or 0 when done: the tables
+// (or why each could not be read) are then the job's, with where each came
+// from for the report. -1 when memory runs out.
+EMSCRIPTEN_KEEPALIVE int hl_game_read() {
+    return guarded(-1, [&] {
+        game.files.clearNeeds();
+        game.needs.clear();
+        Game folder(game.name, game.files);
+        RunInputs read;
+        readFromGame(folder, &read);
+        for (const ListedGameFiles::Need& need : game.files.needs())
+            if (std::none_of(game.needs.begin(), game.needs.end(), [&](const ListedGameFiles::Need& n) {
+                    return n.path == need.path && n.offset == need.offset;
+                }))
+                game.needs.push_back(need);
+        if (!game.needs.empty()) return static_cast<int>(game.needs.size());
+        for (std::size_t i = 0; i < kTableCount; ++i) setTable(i, std::move(read.tables[i]));
+        job.sources = std::move(read.sources);
+        job.found = std::move(read.warnings);
+        return 0;
+    });
+}
+// Slice `i` that hl_game_read needs: its file's path, offset and size.
+EMSCRIPTEN_KEEPALIVE const char* hl_game_need_path(int i) {
+    return within(game.needs, i) ? game.needs[static_cast<std::size_t>(i)].path.c_str() : "";
+}
+EMSCRIPTEN_KEEPALIVE double hl_game_need_offset(int i) {
+    return within(game.needs, i) ? static_cast<double>(game.needs[static_cast<std::size_t>(i)].offset) : 0;
+}
+EMSCRIPTEN_KEEPALIVE int hl_game_need_size(int i) {
+    return within(game.needs, i) ? static_cast<int>(game.needs[static_cast<std::size_t>(i)].size) : 0;
+}
+// The bytes of slice `i`.
+EMSCRIPTEN_KEEPALIVE int hl_game_give(int i, const uint8_t* data, int size) {
+    return guarded(1, [&] {
+        if (!within(game.needs, i) || size < 0) return 1;
+        const ListedGameFiles::Need& need = game.needs[static_cast<std::size_t>(i)];
+        game.files.give(need.path, need.offset, std::vector<uint8_t>(data, data + size));
+        return 0;
+    });
+}
+// Where table `index` came from in the game folder ("override/heads.2da"), or "".
+EMSCRIPTEN_KEEPALIVE const char* hl_table_source(int index) {
+    return within(job.sources, index) ? job.sources[static_cast<std::size_t>(index)].c_str() : "";
+}
+
 // Table `index`'s name without ".2da" ("heads"), as the report names it.
 EMSCRIPTEN_KEEPALIVE const char* hl_table_title(int index) {
     return guarded("", [&] {
@@ -270,10 +458,10 @@ EMSCRIPTEN_KEEPALIVE const char* hl_table_title(int index) {
     });
 }
 
-// The cells the last run changed: how many, and for each its table (an
+// The cells the last run that worked changed: how many, and for each its table (an
 // output's index), row, column, whether it is a link cell, and its old
 // text; -1 (or "") for an index out of range.
-EMSCRIPTEN_KEEPALIVE int hl_mark_count() { return static_cast<int>(job.outputs.marks.size()); }
+EMSCRIPTEN_KEEPALIVE int hl_mark_count() { return static_cast<int>(job.marks.size()); }
 EMSCRIPTEN_KEEPALIVE int hl_mark_table(int i) { return mark(i) ? static_cast<int>(mark(i)->table) : -1; }
 EMSCRIPTEN_KEEPALIVE int hl_mark_row(int i) { return mark(i) ? mark(i)->row : -1; }
 EMSCRIPTEN_KEEPALIVE int hl_mark_column(int i) { return mark(i) ? mark(i)->column : -1; }
