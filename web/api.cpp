@@ -149,14 +149,6 @@ void setTable(std::size_t i, FileBytes file) {
     else job.loaded[i].clear();
 }
 
-// Script `script` of head `head` (-1: the five without a pack), or null.
-const FileBytes* script(int head, int index) {
-    if (index < 0 || index >= static_cast<int>(kScriptCount)) return nullptr;
-    if (head < 0) return &job.inputs[kTableCount + static_cast<std::size_t>(index)];
-    if (!within(job.heads, head)) return nullptr;
-    return &job.heads[static_cast<std::size_t>(head)].scripts[static_cast<std::size_t>(index)];
-}
-
 ScriptWord word;  // the latest word asked for
 
 const char* inputName(std::size_t i) { return i < kTableCount ? kTableFiles[i] : kScriptFiles[i - kTableCount]; }
@@ -352,27 +344,30 @@ EMSCRIPTEN_KEEPALIVE int hl_said_script(int i) {
     return -1;
 }
 
-// What is at byte `offset` of script `index` (in run order) of head `head`
-// (-1: the five scripts without a pack), as a run reads it: the word's role
-// (0 template row, 1 key column, 2 key value, 3 a pair's column, 4 a pair's
-// value, 5 the note after the pairs), or -1 for no such script. Between
-// words it is the role a word typed there would take. hl_word_begin/end
-// give the word's bytes (equal when there is none), hl_word_number its
-// number as a run reads it (hl_word_has_number says whether it is one).
-EMSCRIPTEN_KEEPALIVE int hl_word_at(int head, int index, int offset) {
-    const FileBytes* file = script(head, index);
-    if (file == nullptr || offset < 0) return -1;
-    word = scriptWordAt(file->bytes, static_cast<std::size_t>(offset));
-    return static_cast<int>(word.role);
+// What is at byte `offset` of the script in `data` (`size` bytes), as a
+// run reads it: the word's role (0 template row, 1 key column, 2 key value,
+// 3 a pair's column, 4 a pair's value, 5 the note after the pairs).
+// Between words it is the role a word typed there would take.
+// hl_word_begin/end give the word's bytes (equal when there is none),
+// hl_word_number its number as a run reads it (hl_word_has_number says
+// whether it is one).
+EMSCRIPTEN_KEEPALIVE int hl_word_at(const uint8_t* data, int size, int offset) {
+    return guarded(-1, [&] {
+        if (size < 0 || offset < 0) return -1;
+        word = scriptWordAt(std::span<const uint8_t>(data, static_cast<std::size_t>(size)), static_cast<std::size_t>(offset));
+        return static_cast<int>(word.role);
+    });
 }
 // The first word of `role` in that script: its role, or -1 when none.
-EMSCRIPTEN_KEEPALIVE int hl_word_first(int head, int index, int role) {
-    const FileBytes* file = script(head, index);
-    if (file == nullptr || role < 0 || role > static_cast<int>(WordRole::note)) return -1;
-    const auto found = firstScriptWord(file->bytes, static_cast<WordRole>(role));
-    if (!found) return -1;
-    word = *found;
-    return role;
+EMSCRIPTEN_KEEPALIVE int hl_word_first(const uint8_t* data, int size, int role) {
+    return guarded(-1, [&] {
+        if (size < 0 || role < 0 || role > static_cast<int>(WordRole::note)) return -1;
+        const auto found = firstScriptWord(std::span<const uint8_t>(data, static_cast<std::size_t>(size)),
+                                           static_cast<WordRole>(role));
+        if (!found) return -1;
+        word = *found;
+        return role;
+    });
 }
 EMSCRIPTEN_KEEPALIVE int hl_word_begin() { return static_cast<int>(word.begin); }
 EMSCRIPTEN_KEEPALIVE int hl_word_end() { return static_cast<int>(word.end); }
@@ -468,6 +463,11 @@ EMSCRIPTEN_KEEPALIVE int hl_mark_column(int i) { return mark(i) ? mark(i)->colum
 EMSCRIPTEN_KEEPALIVE int hl_mark_link(int i) { return mark(i) && mark(i)->link ? 1 : 0; }
 EMSCRIPTEN_KEEPALIVE const char* hl_mark_was(int i) { return mark(i) ? mark(i)->was.c_str() : ""; }
 EMSCRIPTEN_KEEPALIVE int hl_mark_head(int i) { return mark(i) ? static_cast<int>(mark(i)->head) : -1; }
+
+// The table script `i` (in run order) edits, in load order; -1 out of range.
+EMSCRIPTEN_KEEPALIVE int hl_script_table(int i) {
+    return within(kScriptFiles, i) ? static_cast<int>(tableOf(static_cast<ScriptId>(i))) : -1;
+}
 
 // The link cells every run writes: how many, and for each the table whose
 // cell it is, its column, and the table whose row number it holds; -1 for

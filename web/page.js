@@ -11,11 +11,22 @@
   // Everything the page holds, in one place.
   const state = {
     engine: null,        // the API below, once the module is ready
-    files: new Map(),    // name -> File, as the user gave them
-    runs: 0,             // how many runs were asked for: only the newest may show its result
+    files: new Map(),    // path -> File, as the user gave them
+    game: null,          // a game folder picked: {name, files: [[path, File]]}
+    loads: 0,            // how many loads were asked for: only the newest may show its result
+    loaded: false,       // the engine holds the files of the newest load
+    heads: [],           // a pack's heads by name ([] without a pack)
+    head: '',            // the head whose scripts are in the editors
+    scripts: new Map(),  // "head/script" -> {given: bytes or null, text, edited}
+    editors: [],         // per script: {name, area, columns, caret, said, link, table}
+    lastEditor: null,    // the editor written in last, for a row clicked in the grid
+    runs: 0,             // finished runs, for the tests (body data-runs)
     outputUrls: [],      // object URLs of the outputs' save links
     openedUrls: [],      // object URLs of the opened table's save links
-    grid: null,          // the grid shown of the updated tables
+    scriptUrls: [],      // object URLs of the scripts' save links
+    grid: null,          // the grid of the updated tables
+    tab: 0,              // the updated table shown
+    openedGrid: null,    // the grid of the opened table
   };
 
   // window.headlink: the job on bytes in memory, as `headlink -n` does it.
@@ -51,46 +62,93 @@
     const outputNames = list(m._hl_output_count(), (i) => text(m._hl_output_name(i)));
     const tableNames = inputNames.slice(0, outputNames.length);
     const scriptNames = inputNames.slice(outputNames.length);
+    // The roles of a script's words, in the engine's numbering.
+    const roles = ['template row', 'key column', 'key value', 'column', 'value', 'note'];
+    const word = (role) => ({ role: roles[role], begin: m._hl_word_begin(), end: m._hl_word_end(),
+      number: m._hl_word_has_number() === 1 ? m._hl_word_number() : null });
     return {
       inputNames,
       tableNames,
       scriptNames,
       outputNames,
       titles: outputNames.map((_, i) => text(m._hl_table_title(i))),
+      // The table each script edits, by its index in tableNames.
+      scriptTables: scriptNames.map((_, i) => m._hl_script_table(i)),
       // The link cells: table `table`'s column `column` holds a row number of table `target`.
       links: list(m._hl_link_count(), (i) => ({ table: m._hl_link_table(i), column: m._hl_link_column(i),
         target: m._hl_link_target(i) })),
-      // inputs: Map of name -> Uint8Array (an input absent from it is missing);
-      // names: every name the user gave, for the near-miss hints.
-      // heads: a pack's heads in order, each {name, scripts: Map of script
-      // name -> Uint8Array}: they run instead of the five scripts.
-      run(inputs, names, strict, heads = []) {
+      // Forgets the job's files, then takes the names the user gave (for
+      // the near-miss hints).
+      clear(names) {
         m._hl_job_clear();
         for (const name of names) withString(name, (at) => mustWork(m._hl_add_name(at)));
-        inputNames.forEach((name, i) => {
-          const bytes = inputs.get(name);
-          if (!bytes) mustWork(m._hl_set_input(i, 0, -1));
-          else withBytes(bytes, (at) => mustWork(m._hl_set_input(i, at, bytes.length)));
-        });
-        for (const head of heads) {
-          const h = withString(head.name, (at) => m._hl_add_head(at));
-          if (h < 0) throw new Error(failure());
-          scriptNames.forEach((name, i) => {
-            const bytes = head.scripts.get(name);
-            if (bytes) withBytes(bytes, (at) => mustWork(m._hl_set_head_script(h, i, at, bytes.length)));
+      },
+      // Input `name` (a table or, without a pack, a script): its bytes, or null for missing.
+      setInput(name, bytes) {
+        const i = inputNames.indexOf(name);
+        if (!bytes) mustWork(m._hl_set_input(i, 0, -1));
+        else withBytes(bytes, (at) => mustWork(m._hl_set_input(i, at, bytes.length)));
+      },
+      // A pack's head: its index; its scripts are missing until set.
+      addHead(name) {
+        const h = withString(name, (at) => m._hl_add_head(at));
+        if (h < 0) throw new Error(failure());
+        return h;
+      },
+      setHeadScript(h, name, bytes) {
+        withBytes(bytes, (at) => mustWork(m._hl_set_head_script(h, scriptNames.indexOf(name), at, bytes.length)));
+      },
+      // Reads the tables from a game folder ({name, files: [[path, File]]})
+      // as `headlink --game` does, asking for slices of the files it needs;
+      // `current()` says whether this read is still wanted.
+      async readGame(game, current) {
+        const listing = game.files.map(([path, file]) => file.size + '\t' + path).join('\n');
+        withString(game.name, (n) => withString(listing, (l) => mustWork(m._hl_game_begin(n, l))));
+        const byPath = new Map(game.files);
+        for (;;) {
+          const needed = m._hl_game_read();
+          if (needed < 0) throw new Error(failure());
+          if (needed === 0) return true;
+          const needs = list(needed, (i) => ({ path: text(m._hl_game_need_path(i)), offset: m._hl_game_need_offset(i),
+            size: m._hl_game_need_size(i) }));
+          const slices = await Promise.all(needs.map((need) =>
+            byPath.get(need.path).slice(need.offset, need.offset + need.size).arrayBuffer()));
+          if (!current()) return false;
+          slices.forEach((slice, i) => {
+            const bytes = new Uint8Array(slice);
+            withBytes(bytes, (at) => mustWork(m._hl_game_give(i, at, bytes.length)));
           });
         }
+      },
+      // Where table `i` came from in the game folder, or ''.
+      source: (i) => text(m._hl_table_source(i)),
+      // Runs the job on what the engine holds, as `headlink -n` does.
+      run(strict) {
         const status = m._hl_run(strict ? 1 : 0);
         const failed = failure();
-        const outputs = [];
-        outputNames.forEach((name, i) => {
-          const size = m._hl_output_size(i);
-          const at = m._hl_output(i);
-          if (size > 0) outputs.push({ name, bytes: m.HEAPU8.slice(at, at + size) });
-        });
         const stderr = text(m._hl_stderr()) + (failed ? 'headlink: ' + failed + '\n' : '');
-        return { status, stdout: text(m._hl_stdout()), stderr, outputs, warnings: m._hl_warning_count(),
-          heads: list(m._hl_head_count(), (i) => text(m._hl_head_name(i))) };
+        return { status, stdout: text(m._hl_stdout()), stderr, warnings: m._hl_warning_count(),
+          worked: m._hl_worked() === 1, heads: list(m._hl_head_count(), (i) => text(m._hl_head_name(i))),
+          said: list(m._hl_said_count(), (i) => ({ text: text(m._hl_said_text(i)), line: m._hl_said_line(i),
+            head: m._hl_said_head(i), script: m._hl_said_script(i) })) };
+      },
+      // Output `i` of the last run that worked, serialised now.
+      output(i) {
+        const size = m._hl_output_size(i);
+        if (size === 0) throw new Error(failure() || 'nothing to save: the last run did not work');
+        const at = m._hl_output(i);
+        return m.HEAPU8.slice(at, at + size);
+      },
+      // What the word at byte `offset` of a script is: {role (a name),
+      // begin, end, number (or null)}; with `role` instead, the first word
+      // of that role, or null.
+      wordAt(bytes, offset) {
+        const role = withBytes(bytes, (at) => m._hl_word_at(at, bytes.length, offset));
+        return role < 0 ? null : word(role);
+      },
+      firstWord(bytes, role) {
+        const found = withBytes(bytes, (at) => m._hl_word_first(at, bytes.length, roles.indexOf(role)));
+        return found < 0 ? null : word(found);
       },
       // The names given to the last run that differ from input `name` only
       // in letter case or by an extra extension.
@@ -98,7 +156,8 @@
         return text(m._hl_near_misses(inputNames.indexOf(name))).split('\n').filter((line) => line.length > 0);
       },
       // Table `v` (0-2: the outputs of the last run that worked; 3: a table
-      // opened on its own), read cell by cell through the table library.
+      // opened on its own; 4-6: the tables as given), read cell by cell
+      // through the table library.
       view(v) {
         return {
           rows: m._hl_view_rows(v),
@@ -109,7 +168,7 @@
         };
       },
       rowsBefore: (i) => m._hl_output_rows_before(i),
-      // The cells the last run changed.
+      // The cells the last run that worked changed.
       marks() {
         return list(m._hl_mark_count(), (i) => ({ table: m._hl_mark_table(i), row: m._hl_mark_row(i),
           column: m._hl_mark_column(i), link: m._hl_mark_link(i) === 1, was: text(m._hl_mark_was(i)),
@@ -140,159 +199,250 @@
     $('status').textContent = words;
   }
 
-  // The files the job needs, found or not; with a pack, the tables and
-  // each head with the scripts it lacks.
-  function showChecklist(engine, files, heads = []) {
+  // The files the job needs, found or not: the tables (from the game
+  // folder, with where each came from), and the scripts (or, with a pack,
+  // each head with the scripts it lacks); a script not given can be
+  // written below.
+  function showChecklist(engine, files) {
     const list = $('checklist');
     list.replaceChildren();
-    for (const head of heads) {
+    const add = (className, words) => {
       const item = document.createElement('li');
-      const lacking = engine.scriptNames.filter((name) => !head.scripts.has(name));
-      item.className = lacking.length === 0 ? 'found' : 'missing';
-      item.textContent = head.name + '/: ' + (lacking.length === 0 ? 'the five scripts' : 'lacks ' + lacking.join(', '));
+      item.className = className;
+      item.textContent = words;
       list.appendChild(item);
+    };
+    for (const head of state.heads) {
+      const lacking = engine.scriptNames.filter((name) => !files.has(head + '/' + name));
+      add(lacking.length === 0 ? 'found' : 'missing',
+        head + '/: ' + (lacking.length === 0 ? 'the five scripts' : 'lacks ' + lacking.join(', ') + ': write it below'));
     }
-    for (const name of heads.length > 0 ? engine.tableNames : engine.inputNames) {
-      const item = document.createElement('li');
+    engine.tableNames.forEach((name, i) => {
+      const near = files.has(name) || state.game ? [] : engine.nearMisses(name);
+      const source = state.game ? engine.source(i) : '';
+      if (source) add('found', name + ': from ' + source + ' in the game folder ' + state.game.name);
+      else if (state.game) add('missing', name + ': not read from the game folder ' + state.game.name + ' (the messages say why)');
+      else if (files.has(name)) add('found', name);
+      else if (near.length > 0)
+        add('near', name + ': missing; you gave ' + near.join(', ') +
+          ', which is not taken (the names must match exactly: rename it)');
+      else add('missing', name + ': missing');
+    });
+    if (state.heads.length > 0) return;
+    for (const name of engine.scriptNames) {
+      const entry = state.scripts.get(scriptKey('', name));
       const near = files.has(name) ? [] : engine.nearMisses(name);
-      if (files.has(name)) {
-        item.className = 'found';
-        item.textContent = name;
-      } else if (near.length > 0) {
-        item.className = 'near';
-        item.textContent = name + ': missing; you gave ' + near.join(', ') +
-          ', which is not taken (the names must match exactly: rename it)';
-      } else {
-        item.className = 'missing';
-        item.textContent = name + ': missing';
-      }
-      list.appendChild(item);
+      if (files.has(name)) add('found', name + (entry && entry.edited ? ': as edited below' : ''));
+      else if (entry && entry.edited) add('found', name + ': written below');
+      else if (near.length > 0)
+        add('near', name + ': missing; you gave ' + near.join(', ') +
+          ', which is not taken (the names must match exactly: rename it), or write it below');
+      else add('missing', name + ': missing: write it below');
     }
   }
 
-  // Save links for `outputs` ({name, bytes}) in `box`, their object URLs
-  // put in `urls` after the ones there are revoked.
-  function showSaveLinks(box, urls, outputs, words) {
+  // Save links in `box`, one for each of `saves` ({name, bytes}), their
+  // object URLs kept in `urls` (those there are revoked first). `bytes` may
+  // be a function: the bytes are then made when the link is used (the
+  // outputs are serialised only when saved), and `saved()` is called.
+  function showSaveLinks(box, urls, saves, words) {
     for (const url of urls.splice(0)) URL.revokeObjectURL(url);
     box.replaceChildren();
-    for (const output of outputs) {
-      const url = URL.createObjectURL(new Blob([output.bytes], { type: 'application/octet-stream' }));
+    const blob = (bytes) => {
+      const url = URL.createObjectURL(new Blob([bytes], { type: 'application/octet-stream' }));
       urls.push(url);
+      return url;
+    };
+    for (const save of saves) {
       const link = document.createElement('a');
-      link.href = url;
-      link.download = output.name;
-      link.textContent = words ? words(output) : output.name;
+      link.download = save.name;
+      link.textContent = words ? words(save) : save.name;
+      if (typeof save.bytes !== 'function') {
+        link.href = blob(save.bytes);
+      } else {
+        link.href = '#';
+        // The link follows its href once this handler is done.
+        link.addEventListener('click', (event) => {
+          let bytes;
+          try {
+            bytes = save.bytes();
+          } catch (error) {
+            event.preventDefault();
+            showStatus('failed', save.name + ': cannot be saved: ' + error.message);
+            return;
+          }
+          if (link.href.startsWith('blob:')) {
+            URL.revokeObjectURL(link.href);
+            urls.splice(urls.indexOf(link.href), 1);
+          }
+          link.href = blob(bytes);
+          if (save.saved) save.saved();
+        });
+      }
       box.appendChild(link);
     }
   }
 
-  // A grid that draws only the rows in view, so that 65,535 rows stay quick.
-  // `source` gives the shape and texts; `rowsBefore` rows are the old ones;
-  // `marks` maps "row:column" to a changed cell's mark. One cell can be
-  // chosen (a click or tap, the arrow keys, or show()): `details` then says
-  // what it holds and, for a marked cell, what it held before.
+  // A grid that draws only the rows and columns in view, so that 65,535
+  // rows and hundreds of columns stay quick, and that keeps its place when
+  // shown again with new contents. show() takes `source` (the shape and
+  // texts), `rowsBefore` (the rows before them were added) and `marks`
+  // ("row:column" -> a changed cell's mark). One cell can be chosen (a
+  // click or tap, the arrow keys, or first() and step()): `details` then
+  // says what it holds and, for a marked cell, what it held before. A click
+  // on a row's number calls `onRow(row)` when given.
   const rowHeight = 24;
-  function showGrid(box, source, { name, rowsBefore, marks, details }) {
-    box.replaceChildren();
-    box.scrollTop = 0;
-    box.scrollLeft = 0;
-    details.textContent = '';
-    box.setAttribute('aria-label', name);
-    box.setAttribute('aria-rowcount', source.rows + 1);
-    box.setAttribute('aria-colcount', source.columns + 1);
-    const width = (8 + 10 * source.columns) + 'em';
+  function makeGrid(box, details, onRow) {
+    let source = null, name = '', rowsBefore = 0, marks = new Map(), marked = [], at = -1;
+    let chosen = null;  // {row, column} of the chosen cell
+    let drawn = '';
     const head = document.createElement('div');
     head.className = 'grid-head';
     head.setAttribute('role', 'row');
     head.setAttribute('aria-rowindex', 1);
-    head.style.width = width;
-    const corner = document.createElement('div');
-    corner.textContent = 'row  label';
-    corner.setAttribute('role', 'columnheader');
-    head.appendChild(corner);
-    for (let c = 0; c < source.columns; ++c) {
-      const label = document.createElement('div');
-      label.textContent = c + ' ' + source.columnLabel(c);
-      label.title = label.textContent;
-      label.setAttribute('role', 'columnheader');
-      head.appendChild(label);
-    }
     const body = document.createElement('div');
     body.className = 'grid-body';
     body.setAttribute('role', 'rowgroup');
-    body.style.height = (source.rows * rowHeight) + 'px';
-    body.style.width = width;
-    box.append(head, body);
-    let chosen = null;  // {row, column} of the chosen cell
-    let drawn = '';
-    const draw = () => {
-      const first = Math.max(0, Math.floor(box.scrollTop / rowHeight) - 4);
-      const last = Math.min(source.rows, first + Math.ceil(box.clientHeight / rowHeight) + 8);
-      if (drawn === first + ':' + last) return;
-      drawn = first + ':' + last;
+    box.replaceChildren(head, body);
+    // The widths of the label column and of a cell, in pixels (8em and 10em of the grid's font).
+    const widths = () => {
+      const em = parseFloat(getComputedStyle(box).fontSize) || 13;
+      return { label: 8 * em, cell: 10 * em };
+    };
+    const gap = (width) => {
+      const item = document.createElement('div');
+      item.className = 'gap';
+      item.style.width = width + 'px';
+      item.setAttribute('aria-hidden', 'true');
+      return item;
+    };
+    // What is drawn: the window of rows and columns, and each row's elements.
+    let drawnRows = [];
+    const fill = (item, r, c) => {
+      const value = source.cell(r, c);
+      const words = value === '' ? '****' : value;
+      if (item.textContent !== words) item.textContent = words;
+      const mark = marks.get(r + ':' + c);
+      const selected = chosen !== null && chosen.row === r && chosen.column === c;
+      const className = (mark ? (mark.link ? 'link' : 'set') : '') + (selected ? (mark ? ' selected' : 'selected') : '');
+      if (item.className !== className) item.className = className;
+      const title = mark ? 'was: ' + (mark.was === '' ? '****' : mark.was) : '';
+      if (item.title !== title) item.title = title;
+      if (selected) item.setAttribute('aria-selected', 'true');
+      else item.removeAttribute('aria-selected');
+    };
+    const fillRow = (drawnRow, r) => {
+      const words = r + '  ' + source.rowLabel(r);
+      if (drawnRow.number.textContent !== words) drawnRow.number.textContent = words;
+      const className = r >= rowsBefore ? 'grid-row added' : 'grid-row';
+      if (drawnRow.element.className !== className) drawnRow.element.className = className;
+    };
+    // Draws the rows and columns in view; with `refresh`, the contents
+    // changed: a window already drawn is updated in place, cell by cell,
+    // so that a run that changed a few cells changes only those.
+    const draw = (refresh = false) => {
+      if (!source) return;
+      const { label, cell } = widths();
+      const first = Math.max(0, Math.floor(box.scrollTop / rowHeight) - 2);
+      const last = Math.min(source.rows, first + Math.ceil(box.clientHeight / rowHeight) + 3);
+      const left = Math.max(0, Math.floor(box.scrollLeft / cell) - 1);
+      const right = Math.min(source.columns, left + Math.ceil(Math.max(box.clientWidth - label, cell) / cell) + 1);
+      const shown = [first, last, left, right].join(':');
+      if (drawn === shown) {
+        if (!refresh) return;
+        drawnRows.forEach((drawnRow, i) => {
+          fillRow(drawnRow, first + i);
+          drawnRow.cells.forEach((item, j) => fill(item, first + i, left + j));
+        });
+        for (let c = left; c < right; ++c) {
+          const item = head.children[c - left + (left > 0 ? 2 : 1)];
+          const words = c + ' ' + source.columnLabel(c);
+          if (item.textContent !== words) item.textContent = item.title = words;
+        }
+        return;
+      }
+      drawn = shown;
+      const labels = [document.createElement('div')];
+      labels[0].textContent = 'row  label';
+      labels[0].setAttribute('role', 'columnheader');
+      if (left > 0) labels.push(gap(left * cell));
+      for (let c = left; c < right; ++c) {
+        const item = document.createElement('div');
+        item.textContent = c + ' ' + source.columnLabel(c);
+        item.title = item.textContent;
+        item.setAttribute('role', 'columnheader');
+        item.setAttribute('aria-colindex', c + 2);
+        labels.push(item);
+      }
+      head.replaceChildren(...labels);
       const rows = document.createDocumentFragment();
+      drawnRows = [];
       for (let r = first; r < last; ++r) {
         const row = document.createElement('div');
-        row.className = r >= rowsBefore ? 'grid-row added' : 'grid-row';
         row.dataset.row = r;
         row.setAttribute('role', 'row');
         row.setAttribute('aria-rowindex', r + 2);
         row.style.top = (r * rowHeight) + 'px';
-        const label = document.createElement('div');
-        label.textContent = r + '  ' + source.rowLabel(r);
-        label.setAttribute('role', 'rowheader');
-        row.appendChild(label);
-        for (let c = 0; c < source.columns; ++c) {
-          const cell = document.createElement('div');
-          const value = source.cell(r, c);
-          cell.textContent = value === '' ? '****' : value;
-          cell.dataset.col = c;
-          cell.setAttribute('role', 'gridcell');
-          const mark = marks.get(r + ':' + c);
-          if (mark) {
-            cell.className = mark.link ? 'link' : 'set';
-            cell.title = 'was: ' + (mark.was === '' ? '****' : mark.was);
-          }
-          if (chosen && chosen.row === r && chosen.column === c) {
-            cell.classList.add('selected');
-            cell.setAttribute('aria-selected', 'true');
-          }
-          row.appendChild(cell);
+        const number = document.createElement('div');
+        number.setAttribute('role', 'rowheader');
+        if (onRow) {
+          number.className = 'row-pick';
+          number.title = 'Make row ' + r + ' the template row of the script you were writing';
         }
+        row.appendChild(number);
+        if (left > 0) row.appendChild(gap(left * cell));
+        const drawnRow = { element: row, number, cells: [] };
+        fillRow(drawnRow, r);
+        for (let c = left; c < right; ++c) {
+          const item = document.createElement('div');
+          item.dataset.col = c;
+          item.setAttribute('role', 'gridcell');
+          item.setAttribute('aria-colindex', c + 2);
+          fill(item, r, c);
+          row.appendChild(item);
+          drawnRow.cells.push(item);
+        }
+        drawnRows.push(drawnRow);
         rows.appendChild(row);
       }
       body.replaceChildren(rows);
     };
     const spelled = (value) => (value === '' ? '****' : '"' + value + '"');
-    // Chooses a cell, scrolls it into view (past the sticky row labels and
-    // column labels) and says what it holds.
-    const choose = (row, column) => {
-      row = Math.max(0, Math.min(source.rows - 1, row));
-      column = Math.max(0, Math.min(source.columns - 1, column));
-      if (source.rows === 0 || source.columns === 0) return;
-      chosen = { row, column };
-      const top = row * rowHeight, labels = head.children[0].offsetWidth, header = head.offsetHeight;
-      const left = head.children[column + 1].offsetLeft, cellWidth = head.children[column + 1].offsetWidth;
-      if (top < box.scrollTop || top + rowHeight > box.scrollTop + box.clientHeight - header)
-        box.scrollTop = Math.max(0, top - (box.clientHeight - header) / 2);
-      if (left - labels < box.scrollLeft || left + cellWidth > box.scrollLeft + box.clientWidth)
-        box.scrollLeft = Math.max(0, left - labels - (box.clientWidth - labels - cellWidth) / 2);
-      drawn = '';
-      draw();
+    const describe = () => {
+      if (!chosen) { details.textContent = ''; return; }
+      const { row, column } = chosen;
       const mark = marks.get(row + ':' + column);
       details.textContent = name + ', row ' + row + ' (label ' + source.rowLabel(row) + '), column ' + column +
         ' (' + source.columnLabel(column) + '): ' + spelled(source.cell(row, column)) +
         (mark ? (mark.link ? ', a link cell' : ', set by a script') + '; it was ' + spelled(mark.was) : '');
     };
+    // Chooses a cell, scrolls it into view (past the sticky row labels and
+    // column labels) and says what it holds.
+    const choose = (row, column) => {
+      if (source.rows === 0 || source.columns === 0) return;
+      row = Math.max(0, Math.min(source.rows - 1, row));
+      column = Math.max(0, Math.min(source.columns - 1, column));
+      chosen = { row, column };
+      const { label, cell } = widths();
+      const top = row * rowHeight, header = head.offsetHeight;
+      const left = label + column * cell;
+      if (top < box.scrollTop || top + rowHeight > box.scrollTop + box.clientHeight - header)
+        box.scrollTop = Math.max(0, top - (box.clientHeight - header) / 2);
+      if (left - label < box.scrollLeft || left + cell > box.scrollLeft + box.clientWidth)
+        box.scrollLeft = Math.max(0, left - label - (box.clientWidth - label - cell) / 2);
+      draw(true);
+      describe();
+    };
     box.onclick = (event) => {
-      const cell = event.target.closest('[data-col]');
-      if (cell) choose(Number(cell.parentNode.dataset.row), Number(cell.dataset.col));
+      const item = event.target.closest('[data-col]');
+      if (item) choose(Number(item.parentNode.dataset.row), Number(item.dataset.col));
+      else if (onRow && event.target.closest('.row-pick')) onRow(Number(event.target.closest('.grid-row').dataset.row));
     };
     const moves = { ArrowUp: [-1, 0], ArrowDown: [1, 0], ArrowLeft: [0, -1], ArrowRight: [0, 1],
       PageUp: [-10, 0], PageDown: [10, 0], Home: [0, -Infinity], End: [0, Infinity] };
     box.onkeydown = (event) => {
       const move = moves[event.key];
-      if (!move) return;
+      if (!move || !source) return;
       event.preventDefault();
       const from = chosen || { row: Math.floor(box.scrollTop / rowHeight), column: 0 };
       choose(from.row + move[0], from.column + move[1]);  // Home and End go as far as there are columns
@@ -303,11 +453,31 @@
       pending = true;
       requestAnimationFrame(() => { pending = false; draw(); });
     };
-    draw();
-    // The marked cells in reading order, for going from one to the next.
-    const marked = [...marks.values()].sort((a, b) => a.row - b.row || a.column - b.column);
-    let at = -1;
     return {
+      // Shows `view`; with `keep`, where the grid was (its scroll and chosen cell).
+      show(view, options, keep = false) {
+        source = view;
+        ({ name, rowsBefore, marks } = options);
+        box.setAttribute('aria-label', name);
+        box.setAttribute('aria-rowcount', source.rows + 1);
+        box.setAttribute('aria-colcount', source.columns + 1);
+        const { label, cell } = widths();
+        const width = (label + cell * source.columns) + 'px';
+        head.style.width = width;
+        body.style.width = width;
+        body.style.height = (source.rows * rowHeight) + 'px';
+        if (!keep || (chosen && (chosen.row >= source.rows || chosen.column >= source.columns))) {
+          chosen = null;
+          box.scrollTop = 0;
+          box.scrollLeft = 0;
+        }
+        // The marked cells in reading order, for going from one to the next.
+        marked = [...marks.values()].sort((a, b) => a.row - b.row || a.column - b.column);
+        at = -1;
+        if (!keep) drawn = '';
+        draw(true);
+        describe();
+      },
       // The first marked cell, or else the first added row.
       first() {
         at = 0;
@@ -322,35 +492,42 @@
     };
   }
 
-  // The updated tables: a tab each, the grid of the one chosen, the links.
-  function showOutputs(engine, heads) {
-    const marks = engine.marks();
-    const tabs = $('tabs');
-    tabs.replaceChildren();
-    const show = (i) => {
-      for (const button of tabs.children) {
-        const current = button.dataset.table === String(i);
-        button.classList.toggle('current', current);
-        button.setAttribute('aria-selected', String(current));
-      }
-      const own = new Map();
-      for (const mark of marks)
-        if (mark.table === i && !(own.get(mark.row + ':' + mark.column) || {}).link) own.set(mark.row + ':' + mark.column, mark);
-      state.grid = showGrid($('grid'), engine.view(i),
-        { name: engine.outputNames[i], rowsBefore: engine.rowsBefore(i), marks: own, details: $('grid-details') });
-    };
+  // The updated tables: a tab each, the grid of the one chosen (keeping
+  // its place from run to run), and the picture of the links. While a run
+  // fails they stay as the last run that worked left them, marked so.
+  function showTable(engine, i, keep) {
+    state.tab = i;
+    for (const button of $('tabs').children) {
+      const current = button.dataset.table === String(i);
+      button.classList.toggle('current', current);
+      button.setAttribute('aria-selected', String(current));
+    }
+    const own = new Map();
+    for (const mark of state.marks)
+      if (mark.table === i && !(own.get(mark.row + ':' + mark.column) || {}).link) own.set(mark.row + ':' + mark.column, mark);
+    state.grid.show(engine.view(i), { name: engine.outputNames[i], rowsBefore: engine.rowsBefore(i), marks: own }, keep);
+  }
+
+  function showOutputs(engine, heads, stale) {
+    $('stale').hidden = !stale;
+    $('tables').classList.toggle('out-of-date', stale);
+    $('tables').hidden = false;
+    if (stale) return;
+    state.marks = engine.marks();
+    showLinks(engine, state.marks, heads);
+    showTable(engine, state.tab, true);
+  }
+
+  function makeTabs(engine) {
     engine.outputNames.forEach((name, i) => {
       const button = document.createElement('button');
       button.type = 'button';
       button.setAttribute('role', 'tab');
       button.textContent = name;
       button.dataset.table = i;
-      button.addEventListener('click', () => show(i));
-      tabs.appendChild(button);
+      button.addEventListener('click', () => showTable(engine, i, false));
+      $('tabs').appendChild(button);
     });
-    showLinks(engine, marks, heads);
-    $('tables').hidden = false;
-    show(0);
   }
 
   // The links as a picture: from the table no link points into, each
@@ -412,9 +589,9 @@
   // The program's own words in the report and messages; the status in
   // words for people.
   function showTexts(report, messages) {
-    $('report').textContent = report;
+    if ($('report').textContent !== report) $('report').textContent = report;
     $('report-box').hidden = report === '';
-    $('messages').textContent = messages;
+    if ($('messages').textContent !== messages) $('messages').textContent = messages;
     $('messages-box').hidden = messages === '';
   }
 
@@ -427,23 +604,45 @@
 
   function showRun(engine, result) {
     showTexts(result.stdout, result.stderr);
+    showSaid(engine, result.said);
+    $('saves').hidden = result.status !== 0;
+    // Save links only for outputs that can be saved: made anew each run
+    // (cheaply: the bytes are made only when one is used).
+    if (result.status !== 0) showSaveLinks($('save-links'), state.outputUrls, []);
+    else if ($('save-links').children.length === 0) showSaves(engine);
     if (result.status !== 0) {
-      showFailure('Nothing can be saved: the messages say why.');
+      showStatus('failed', 'Nothing can be saved: the messages say why. Nothing was saved anywhere.');
+      showState('failed');
+      if (engine.marks().length > 0 || engine.view(0).rows > 0) showOutputs(engine, result.heads, true);
+      else $('tables').hidden = true;
       return;
     }
-    showSaveLinks($('save-links'), state.outputUrls, result.outputs);
-    $('saves').hidden = false;
-    showOutputs(engine, result.heads);
+    showOutputs(engine, result.heads, false);
     if (result.warnings === 0) showStatus('done', 'Done: the three outputs are ready to save. Nothing was saved anywhere yet.');
     else if (result.warnings === 1) showStatus('warned', 'Done, with 1 warning: read it before saving');
     else showStatus('warned', 'Done, with ' + result.warnings + ' warnings: read them before saving');
     showState('done');
   }
 
+  // Each warning and failure about a script in the editors, under it, at its line.
+  function showSaid(engine, said) {
+    const head = state.heads.indexOf(state.head);
+    for (const [i, editor] of state.editors.entries()) {
+      const own = said.filter((s) => s.script === i && s.head === head);
+      editor.said.replaceChildren(...own.map((s) => {
+        const item = document.createElement('li');
+        item.className = / (warning|error): /.test(s.text) && !s.text.includes(': error: ') ? 'warning' : 'error';
+        item.textContent = s.text;
+        return item;
+      }));
+      editor.box.classList.toggle('wrong', own.some((s) => !/: (warning|error): /.test(s.text)));
+      editor.box.classList.toggle('warned', own.some((s) => /: (warning|error): /.test(s.text)));
+    }
+  }
+
   // A file the browser would not read: the run ends there, and the results
   // of the run before are cleared, as they no longer match the files.
   function showUnreadable(name, error) {
-    showSaveLinks($('save-links'), state.outputUrls, []);
     showTexts('', name + (error && error.name === 'NotReadableError'
       ? ': changed since it was picked: pick it again'
       : ': cannot be read (' + (error && error.message) + '): pick it again') + '\n');
@@ -460,7 +659,7 @@
       return;
     }
     const view = engine.view(3);
-    showGrid($('table-grid'), view, { name, rowsBefore: view.rows, marks: new Map(), details: $('table-details') });
+    state.openedGrid.show(view, { name, rowsBefore: view.rows, marks: new Map() });
     const base = name.replace(/\.[^.]*$/, '');
     const saves = [['text', base + '_text.2da'], ['csv', base + '.csv'], ['binary', base + '_binary.2da']]
       .map(([kind, file]) => ({ kind, name: file, bytes: engine.exportView(3, kind) }))
@@ -469,24 +668,249 @@
       (save) => 'Save as ' + save.kind + ' (' + save.name + ')');
   }
 
+  // ---- The editors: one per script, each with the columns of its table.
+
+  const scriptKey = (head, name) => head + '/' + name;
+  const utf8 = new TextEncoder();
+  // A script's bytes shown as text; a byte-order mark stays, to be seen.
+  const asText = (bytes) => new TextDecoder('utf-8', { ignoreBOM: true }).decode(bytes);
+  // A caret (an index into the text) as a byte offset into its UTF-8, and back.
+  const byteOffset = (text, index) => utf8.encode(text.slice(0, index)).length;
+  const textIndex = (text, offset) => asText(utf8.encode(text).slice(0, offset)).length;
+
+  // What was typed is kept in this browser's local storage until saved or
+  // forgotten, never the tables. A browser that keeps nothing for a page
+  // opened from disk just keeps nothing.
+  const drafts = {
+    key: (key) => 'headlink draft ' + key,
+    get(key) { try { return localStorage.getItem(this.key(key)); } catch (error) { return null; } },
+    set(key, text) { try { localStorage.setItem(this.key(key), text); } catch (error) { /* kept nowhere */ } },
+    drop(key) { try { localStorage.removeItem(this.key(key)); } catch (error) { /* nothing kept */ } },
+    all() {
+      try {
+        return Object.keys(localStorage).filter((k) => k.startsWith('headlink draft ')).map((k) => k.slice(15));
+      } catch (error) {
+        return [];
+      }
+    },
+  };
+
+  function makeEditors(engine) {
+    state.editors = engine.scriptNames.map((name, i) => {
+      const table = engine.scriptTables[i];
+      const box = document.createElement('div');
+      box.className = 'editor';
+      const title = document.createElement('h3');
+      const label = document.createElement('label');
+      label.htmlFor = 'script-' + i;
+      label.textContent = name;
+      const edits = document.createElement('span');
+      edits.className = 'table';
+      edits.textContent = ' edits ' + engine.tableNames[table];
+      title.append(label, edits);
+      const pair = document.createElement('div');
+      pair.className = 'pair';
+      const area = document.createElement('textarea');
+      area.id = 'script-' + i;
+      area.dataset.script = name;
+      area.spellcheck = false;
+      area.setAttribute('autocomplete', 'off');
+      area.setAttribute('autocapitalize', 'off');
+      const columns = document.createElement('div');
+      columns.className = 'columns';
+      columns.tabIndex = -1;  // a mouse's shortcut: the caret's line names the column for the keyboard
+      columns.setAttribute('aria-label', 'the columns of ' + engine.tableNames[table] + ': click one to put its number at the caret');
+      pair.append(area, columns);
+      const caret = document.createElement('p');
+      caret.className = 'caret';
+      caret.setAttribute('aria-live', 'polite');
+      const said = document.createElement('ul');
+      said.className = 'said';
+      const save = document.createElement('p');
+      save.className = 'save';
+      box.append(title, pair, caret, said, save);
+      $('editors').appendChild(box);
+      const editor = { name, index: i, table, box, area, columns, caret, said, save };
+      area.addEventListener('input', (event) => edited(editor, event.timeStamp));
+      for (const type of ['keyup', 'click', 'focus'])
+        area.addEventListener(type, () => { state.lastEditor = editor; showCaret(editor); });
+      // A click on a column keeps the caret in the editor.
+      columns.addEventListener('mousedown', (event) => event.preventDefault());
+      columns.addEventListener('click', (event) => {
+        const button = event.target.closest('button');
+        if (button) putColumn(editor, Number(button.dataset.column));
+      });
+      return editor;
+    });
+  }
+
+  // The columns of each editor's table, as given (number and label).
+  function showColumns(engine) {
+    for (const editor of state.editors) {
+      const view = engine.view(4 + editor.table);
+      const buttons = [];
+      for (let c = 0; c < view.columns; ++c) {
+        const button = document.createElement('button');
+        button.type = 'button';
+        button.tabIndex = -1;
+        button.dataset.column = c;
+        button.textContent = c + ' ' + view.columnLabel(c);
+        button.title = 'Put ' + c + ' at the caret';
+        buttons.push(button);
+      }
+      editor.columns.replaceChildren(...buttons);
+    }
+  }
+
+  // The editors show the chosen head's scripts (or the five, without a pack).
+  function showEditors() {
+    for (const editor of state.editors) {
+      const entry = state.scripts.get(scriptKey(state.head, editor.name));
+      editor.area.value = entry ? entry.text : '';
+      editor.caret.textContent = '';
+    }
+    showScriptSaves();
+  }
+
+  function showScriptSaves() {
+    const words = (save) => 'Save ' + (state.head ? state.head + '/' : '') + save.name;
+    state.editors.forEach((editor, i) => {
+      const urls = state.scriptUrls[i] || (state.scriptUrls[i] = []);
+      const key = scriptKey(state.head, editor.name);
+      showSaveLinks(editor.save, urls, [{ name: editor.name, bytes: () => utf8.encode(editor.area.value),
+        saved: () => { drafts.drop(key); showDrafts(); } }], words);
+    });
+  }
+
+  function showDrafts() {
+    const kept = drafts.all().sort();
+    $('drafts').hidden = kept.length === 0;
+    $('drafts').textContent = kept.length === 0 ? '' : 'Kept in this browser until saved or forgotten, never sent ' +
+      'anywhere: your edits of ' + kept.map((key) => key.replace(/^\//, '')).join(', ') + '.';
+  }
+
+  // What is under the caret: the column's label where a column goes.
+  function showCaret(editor) {
+    const engine = state.engine;
+    const text = editor.area.value;
+    const at = engine.wordAt(utf8.encode(text), byteOffset(text, editor.area.selectionStart));
+    const view = engine.view(4 + editor.table);
+    let words = '';
+    let column = -1;
+    if (at && at.number !== null && (at.role === 'column' || at.role === 'key column')) {
+      column = at.number;
+      words = at.role + ' ' + at.number + (at.number >= 0 && at.number < view.columns
+        ? ': ' + view.columnLabel(at.number) : ': no such column (' + view.columns + ' columns)');
+    } else if (at && at.number !== null && at.role === 'template row') {
+      words = 'template row ' + at.number + (at.number >= 0 && at.number < view.rows
+        ? ' (label ' + view.rowLabel(at.number) + ')' : ': no such row (' + view.rows + ' rows)');
+    } else if (at) {
+      const roles = { 'template row': 'the template row (the row to copy)', 'key column': 'the key column',
+        'key value': 'the key value (the row is found by it, or added with it)', column: 'a column number',
+        value: 'the value for that column', note: 'the note after the pairs (not read)' };
+      words = (at.begin === at.end ? 'next comes ' : 'at the caret: ') + roles[at.role];
+    }
+    editor.caret.textContent = words;
+    for (const button of editor.columns.children) {
+      const current = Number(button.dataset.column) === column;
+      button.classList.toggle('current', current);
+      if (current) editor.columns.scrollTop = button.offsetTop - editor.columns.offsetTop - editor.columns.clientHeight / 2;
+    }
+  }
+
+  // Replaces `begin`..`end` (bytes) of the editor's text with `words` and runs.
+  function replaceBytes(editor, begin, end, words) {
+    const text = editor.area.value;
+    const from = textIndex(text, begin), to = textIndex(text, end);
+    const before = from > 0 && !/\s/.test(text[from - 1]) ? ' ' : '';
+    const after = to < text.length && !/\s/.test(text[to]) ? ' ' : '';
+    editor.area.setRangeText(before + words + after, from, to, 'end');
+    edited(editor, performance.now());
+    showCaret(editor);
+  }
+
+  // A column clicked: its number at the caret, in place of the column number there.
+  function putColumn(editor, column) {
+    const text = editor.area.value;
+    const caret = byteOffset(text, editor.area.selectionStart);
+    const at = state.engine.wordAt(utf8.encode(text), caret);
+    const replace = at && at.begin < at.end && (at.role === 'column' || at.role === 'key column');
+    if (replace) replaceBytes(editor, at.begin, at.end, String(column));
+    else replaceBytes(editor, caret, byteOffset(text, editor.area.selectionEnd), String(column));
+    editor.area.focus();
+  }
+
+  // A row's number clicked in the grid of the table the last editor edits:
+  // it becomes that script's template row.
+  function putRow(row) {
+    const editor = state.lastEditor;
+    if (!editor || editor.table !== state.tab) {
+      $('grid-details').textContent = 'To use row ' + row + ' as a template row, write in a script of ' +
+        state.engine.tableNames[state.tab] + ' first.';
+      return;
+    }
+    const bytes = utf8.encode(editor.area.value);
+    const at = state.engine.firstWord(bytes, 'template row');
+    if (at) replaceBytes(editor, at.begin, at.end, String(row));
+    else replaceBytes(editor, 0, 0, String(row));
+  }
+
+  // A script typed into: kept as a draft, handed to the engine, run.
+  function edited(editor, since) {
+    const key = scriptKey(state.head, editor.name);
+    const entry = state.scripts.get(key) || { given: null };
+    entry.text = editor.area.value;
+    entry.edited = true;
+    state.scripts.set(key, entry);
+    drafts.set(key, entry.text);
+    showDrafts();
+    if (!state.loaded) return;
+    giveScript(state.engine, state.head, editor.name, entry);
+    runNow(since);
+  }
+
+  // A script to the engine: the bytes of the file given until edited.
+  function giveScript(engine, head, name, entry) {
+    const bytes = entry.edited ? utf8.encode(entry.text) : entry.given;
+    if (head) engine.setHeadScript(state.heads.indexOf(head), name, bytes || new Uint8Array(0));
+    else engine.setInput(name, bytes);
+  }
+
   // ---- Events: each takes what the user did, asks the engine, and draws.
 
-  // Runs the job on the files given. A run asked for while one reads its
-  // files makes that one stop: only the newest shows its result.
-  async function run() {
+  // Runs the job on what the engine holds, and shows it; `since` is when
+  // the keystroke that asked for it happened, for the timing the tests print.
+  function runNow(since) {
     const engine = state.engine;
-    if (!engine || state.files.size === 0) return;
-    const id = ++state.runs;
+    const result = engine.run($('strict').checked);
+    showRun(engine, result);
+    document.body.dataset.runs = ++state.runs;
+    if (since !== undefined) {
+      void document.body.offsetHeight;  // the layout, forced: part of the time
+      document.body.dataset.keystroke = (performance.now() - since).toFixed(1);
+    }
+  }
+
+  // Reads the files given (and the game folder's tables), hands them to
+  // the engine and runs. A load asked for while one reads its files makes
+  // that one stop: only the newest shows its result.
+  async function load() {
+    const engine = state.engine;
+    if (!engine || (state.files.size === 0 && !state.game)) return;
+    const id = ++state.loads;
+    const current = () => id === state.loads;
     const started = performance.now();
+    state.loaded = false;
     showState('running');
     showSaveLinks($('save-links'), state.outputUrls, []);
     $('saves').hidden = true;
     showStatus('', 'Working...');
-    const names = [...state.files.keys()];
     const given = new Map(state.files);
     // A pack: folders inside what was given holding any of the scripts,
     // one head each, run in byte order of their names.
     const heads = headsOf(engine, given);
+    state.heads = heads.map((head) => head.name);
+    if (!state.heads.includes(state.head)) state.head = state.heads.length > 0 ? state.heads[0] : '';
     const read = async (path) => {
       try {
         return { bytes: new Uint8Array(await given.get(path).arrayBuffer()) };
@@ -494,26 +918,77 @@
         return { failure: error };
       }
     };
-    const wanted = heads.length > 0 ? engine.tableNames : engine.inputNames;
-    const inputs = new Map();
-    const paths = wanted.filter((name) => given.has(name)).map((name) => [inputs, name, name]);
-    for (const head of heads)
-      for (const [name, path] of head.paths) paths.push([head.scripts, name, path]);
-    for (const [into, name, path] of paths) {
+    const bytesOf = new Map();
+    const wanted = (state.game ? [] : engine.tableNames).filter((name) => given.has(name));
+    if (heads.length === 0) wanted.push(...engine.scriptNames.filter((name) => given.has(name)));
+    for (const head of heads) for (const path of head.paths.values()) wanted.push(path);
+    for (const path of wanted) {
       const { bytes, failure } = await read(path);
-      if (id !== state.runs) return;
+      if (!current()) return;
       if (failure) {
-        showChecklist(engine, given, heads);
+        showChecklist(engine, given);
         showUnreadable(path, failure);
         return;
       }
-      into.set(name, bytes);
+      bytesOf.set(path, bytes);
     }
-    const result = engine.run(inputs, names, $('strict').checked, heads);
-    showChecklist(engine, given, heads);
-    showRun(engine, result);
+    try {
+      engine.clear([...given.keys()]);
+      if (state.game) {
+        if (!(await engine.readGame(state.game, current))) return;
+        document.body.dataset.gameTook = (performance.now() - started).toFixed(0);
+      } else {
+        for (const name of engine.tableNames) engine.setInput(name, bytesOf.get(name) || null);
+      }
+    } catch (error) {
+      if (!current()) return;
+      showUnreadable(state.game ? state.game.name : 'a table', error);
+      return;
+    }
+    if (!current()) return;
+    // The scripts: what was typed (kept from before) over the files given.
+    state.scripts = new Map();
+    const heading = heads.length > 0 ? heads : [{ name: '', paths: new Map(engine.scriptNames.map((n) => [n, n])) }];
+    for (const head of heading) {
+      const h = head.name ? engine.addHead(head.name) : -1;
+      for (const name of engine.scriptNames) {
+        const path = head.paths.get(name);
+        const bytes = path !== undefined ? bytesOf.get(path) || null : null;
+        const draft = drafts.get(scriptKey(head.name, name));
+        const entry = { given: bytes, text: draft !== null ? draft : bytes ? asText(bytes) : '', edited: draft !== null };
+        state.scripts.set(scriptKey(head.name, name), entry);
+        if (h < 0 || entry.edited || bytes) giveScript(engine, head.name, name, entry);
+      }
+    }
+    state.loaded = true;
+    showHeads();
+    showEditors();
+    showColumns(engine);
+    showChecklist(engine, given);
+    runNow();
     // How long the job took here, from the files to the grid, for the tests.
     document.body.dataset.took = (performance.now() - started).toFixed(0);
+  }
+
+  // The outputs' save links: named as the game expects when the tables came
+  // from a game folder, for its override folder.
+  function showSaves(engine) {
+    const names = state.game ? engine.tableNames : engine.outputNames;
+    showSaveLinks($('save-links'), state.outputUrls, names.map((name, i) => ({ name, bytes: () => engine.output(i) })));
+    $('save-where').hidden = !state.game;
+    $('save-where').textContent = state.game ? 'Put them in the override folder of the game folder ' + state.game.name +
+      ' (make the folder if it has none): the page writes nothing into the game itself.' : '';
+  }
+
+  function showHeads() {
+    $('head-choice').hidden = state.heads.length === 0;
+    $('head').replaceChildren(...state.heads.map((name) => {
+      const option = document.createElement('option');
+      option.textContent = name;
+      option.value = name;
+      return option;
+    }));
+    $('head').value = state.head;
   }
 
   // The heads of a pack among the files given (path -> File): each folder
@@ -544,8 +1019,20 @@
   // folder picked or dropped ("moonveil/head.txt"), or the file's name.
   function take(pairs) {
     for (const [path, file] of pairs) state.files.set(path, file);
-    $('run').hidden = state.files.size === 0;
-    run();
+    // Tables given take the place of a game folder's.
+    if (state.engine && pairs.some(([path]) => state.engine.tableNames.includes(path))) state.game = null;
+    $('run').hidden = state.files.size === 0 && !state.game;
+    load();
+  }
+  // A game folder picked: its files by their paths below it, and its name.
+  function takeGame(files) {
+    const all = [...files];
+    if (all.length === 0) return;
+    const name = (all[0].webkitRelativePath || all[0].name).split('/')[0];
+    state.game = { name, files: inFolder(all) };
+    for (const tableName of state.engine ? state.engine.tableNames : []) state.files.delete(tableName);
+    $('run').hidden = false;
+    load();
   }
   const named = (files) => [...files].map((file) => [file.name, file]);
   // A folder picked: each file by its path below that folder.
@@ -623,17 +1110,45 @@
 
   $('pick-files').addEventListener('click', () => $('files').click());
   $('pick-folder').addEventListener('click', () => $('folder').click());
+  $('pick-game').addEventListener('click', () => $('game').click());
   $('pick-table').addEventListener('click', () => $('table-file').click());
   $('files').addEventListener('change', (event) => take(named(event.target.files)));
   $('folder').addEventListener('change', (event) => take(inFolder(event.target.files)));
+  $('game').addEventListener('change', (event) => takeGame(event.target.files));
   $('jump').addEventListener('click', () => { if (state.grid) state.grid.first(); });
   $('next-mark').addEventListener('click', () => { if (state.grid) state.grid.step(1); });
   $('previous-mark').addEventListener('click', () => { if (state.grid) state.grid.step(-1); });
   $('table-file').addEventListener('change', onOpen);
-  $('run').addEventListener('click', run);
-  $('strict').addEventListener('change', run);
+  $('run').addEventListener('click', load);
+  $('strict').addEventListener('change', () => { if (state.loaded) runNow(); });
   $('save-all').addEventListener('click', () => {
     for (const link of $('save-links').querySelectorAll('a')) link.click();
+  });
+  $('save-scripts').addEventListener('click', () => {
+    for (const editor of state.editors) editor.save.querySelector('a').click();
+  });
+  $('head').addEventListener('change', () => {
+    state.head = $('head').value;
+    showEditors();
+    if (state.loaded) runNow();
+  });
+  // Forgetting the edits: the scripts as given again (or empty).
+  $('forget').addEventListener('click', () => {
+    for (const key of drafts.all()) drafts.drop(key);
+    for (const [key, entry] of state.scripts) {
+      entry.text = entry.given ? asText(entry.given) : '';
+      entry.edited = false;
+      if (state.loaded) {
+        const [head, name] = [key.slice(0, key.lastIndexOf('/')), key.slice(key.lastIndexOf('/') + 1)];
+        if (head || entry.given) giveScript(state.engine, head, name, entry);
+        else state.engine.setInput(name, null);
+      }
+    }
+    for (const editor of state.editors)
+      if (!state.scripts.has(scriptKey(state.head, editor.name))) editor.area.value = '';
+    showEditors();
+    showDrafts();
+    if (state.loaded) runNow();
   });
   const drop = $('drop');
   drop.addEventListener('dragover', (event) => { event.preventDefault(); drop.classList.add('over'); });
@@ -641,15 +1156,28 @@
   drop.addEventListener('drop', onDrop);
   if (!('webkitdirectory' in document.createElement('input'))) {
     $('pick-folder').hidden = true;
+    $('pick-game').hidden = true;
     $('support').hidden = false;
     $('support').textContent = 'This browser cannot pick a folder here: pick the eight files instead.';
   }
 
   createHeadlinkModule().then((m) => {
-    state.engine = makeApi(m);
-    window.headlink = state.engine;
-    showChecklist(state.engine, state.files);
-    run();
+    const engine = makeApi(m);
+    state.engine = engine;
+    window.headlink = engine;
+    state.grid = makeGrid($('grid'), $('grid-details'), putRow);
+    state.openedGrid = makeGrid($('table-grid'), $('table-details'));
+    makeTabs(engine);
+    makeEditors(engine);
+    // What was typed before, kept in this browser, until tables are given.
+    for (const name of engine.scriptNames) {
+      const draft = drafts.get(scriptKey('', name));
+      if (draft !== null) state.scripts.set(scriptKey('', name), { given: null, text: draft, edited: true });
+    }
+    showEditors();
+    showDrafts();
+    showChecklist(engine, state.files);
+    load();
   }, (error) => {
     showState('failed');
     showStatus('failed', 'headlink could not start in this browser: ' + error);
