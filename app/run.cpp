@@ -286,7 +286,7 @@ int runJob(RunInputs inputs, const Folder& folder, const Options& options, std::
         if (outputs != nullptr && outcome.ok()) outputs->tables = std::move(outcome.tables);
     }
     for (const Warning& warning : outcome.warnings)
-        if (outputs != nullptr) outputs->said.push_back({warning.file, warning.line, warning.describe(options.strict)});
+        if (outputs != nullptr) outputs->said.push_back({warning.file, warning.line, warning.describe(options.strict), true});
     for (const Result& error : outcome.errors)
         if (outputs != nullptr) outputs->said.push_back({error.file, error.line, error.description()});
     if (options.dryRun) out << "dry run: nothing was written\n";

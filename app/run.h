@@ -59,6 +59,7 @@ struct Said {
     std::string file;
     int line = 0;
     std::string text;
+    bool warning = false;  // a warning (an error under --strict), not a failure
 };
 
 // What a job leaves for a front end that shows it: the outputs (serialised

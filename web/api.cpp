@@ -231,13 +231,18 @@ EMSCRIPTEN_KEEPALIVE int hl_add_head(const char* name) {
     });
 }
 
-// Script `script` (in run order) of head `head`: `size` bytes at `data`.
+// Script `script` (in run order) of head `head`: `size` bytes at `data`,
+// or missing when `size` is negative.
 EMSCRIPTEN_KEEPALIVE int hl_set_head_script(int head, int script, const uint8_t* data, int size) {
     return guarded(1, [&] {
-        if (!within(job.heads, head) || script < 0 || script >= static_cast<int>(kScriptCount) || size < 0) return 1;
+        if (!within(job.heads, head) || script < 0 || script >= static_cast<int>(kScriptCount)) return 1;
         FileBytes& file = job.heads[static_cast<std::size_t>(head)].scripts[static_cast<std::size_t>(script)];
         file = FileBytes{};
-        file.bytes.assign(data, data + size);
+        if (size < 0)
+            file.result = Result::failure(Status::notFound, "cannot open: No such file or directory",
+                                          kScriptFiles[static_cast<std::size_t>(script)]);
+        else
+            file.bytes.assign(data, data + size);
         return 0;
     });
 }
@@ -319,14 +324,18 @@ EMSCRIPTEN_KEEPALIVE int hl_output_rows_before(int index) {
 EMSCRIPTEN_KEEPALIVE int hl_worked() { return job.worked ? 1 : 0; }
 
 // Every warning and failure of the last run, as printed: how many, and for
-// each its text, its line (0: none), and the head (-1: not of a pack's
-// head) and script (-1: none) it is about.
+// each its text, its line (0: none), whether it is a warning (not a
+// failure), and the head (-1: not of a pack's head) and script (-1: none)
+// it is about.
 EMSCRIPTEN_KEEPALIVE int hl_said_count() { return static_cast<int>(job.outputs.said.size()); }
 EMSCRIPTEN_KEEPALIVE const char* hl_said_text(int i) {
     return within(job.outputs.said, i) ? job.outputs.said[static_cast<std::size_t>(i)].text.c_str() : "";
 }
 EMSCRIPTEN_KEEPALIVE int hl_said_line(int i) {
     return within(job.outputs.said, i) ? job.outputs.said[static_cast<std::size_t>(i)].line : 0;
+}
+EMSCRIPTEN_KEEPALIVE int hl_said_warning(int i) {
+    return within(job.outputs.said, i) && job.outputs.said[static_cast<std::size_t>(i)].warning ? 1 : 0;
 }
 EMSCRIPTEN_KEEPALIVE int hl_said_head(int i) {
     if (!within(job.outputs.said, i)) return -1;

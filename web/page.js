@@ -95,8 +95,10 @@
         if (h < 0) throw new Error(failure());
         return h;
       },
+      // Script `name` of head `h`: its bytes, or null for missing.
       setHeadScript(h, name, bytes) {
-        withBytes(bytes, (at) => mustWork(m._hl_set_head_script(h, scriptNames.indexOf(name), at, bytes.length)));
+        if (!bytes) mustWork(m._hl_set_head_script(h, scriptNames.indexOf(name), 0, -1));
+        else withBytes(bytes, (at) => mustWork(m._hl_set_head_script(h, scriptNames.indexOf(name), at, bytes.length)));
       },
       // Reads the tables from a game folder ({name, files: [[path, File]]})
       // as `headlink --game` does, asking for slices of the files it needs;
@@ -130,7 +132,7 @@
         return { status, stdout: text(m._hl_stdout()), stderr, warnings: m._hl_warning_count(),
           worked: m._hl_worked() === 1, heads: list(m._hl_head_count(), (i) => text(m._hl_head_name(i))),
           said: list(m._hl_said_count(), (i) => ({ text: text(m._hl_said_text(i)), line: m._hl_said_line(i),
-            head: m._hl_said_head(i), script: m._hl_said_script(i) })) };
+            warning: m._hl_said_warning(i) === 1, head: m._hl_said_head(i), script: m._hl_said_script(i) })) };
       },
       // Output `i` of the last run that worked, serialised now.
       output(i) {
@@ -237,7 +239,7 @@
       else if (near.length > 0)
         add('near', name + ': missing; you gave ' + near.join(', ') +
           ', which is not taken (the names must match exactly: rename it), or write it below');
-      else add('missing', name + ': missing: write it below');
+      else add('write', name + ': write it below');
     }
   }
 
@@ -453,6 +455,8 @@
       pending = true;
       requestAnimationFrame(() => { pending = false; draw(); });
     };
+    // A wider or taller window shows more rows and columns.
+    if (window.ResizeObserver) new ResizeObserver(() => draw()).observe(box);
     return {
       // Shows `view`; with `keep`, where the grid was (its scroll and chosen cell).
       show(view, options, keep = false) {
@@ -625,18 +629,20 @@
   }
 
   // Each warning and failure about a script in the editors, under it, at its line.
+  // Under --strict a warning is an error, and is shown as one.
   function showSaid(engine, said) {
     const head = state.heads.indexOf(state.head);
+    const strict = $('strict').checked;
     for (const [i, editor] of state.editors.entries()) {
       const own = said.filter((s) => s.script === i && s.head === head);
       editor.said.replaceChildren(...own.map((s) => {
         const item = document.createElement('li');
-        item.className = / (warning|error): /.test(s.text) && !s.text.includes(': error: ') ? 'warning' : 'error';
+        item.className = s.warning && !strict ? 'warning' : 'error';
         item.textContent = s.text;
         return item;
       }));
-      editor.box.classList.toggle('wrong', own.some((s) => !/: (warning|error): /.test(s.text)));
-      editor.box.classList.toggle('warned', own.some((s) => /: (warning|error): /.test(s.text)));
+      editor.box.classList.toggle('wrong', own.some((s) => !s.warning || strict));
+      editor.box.classList.toggle('warned', own.some((s) => s.warning && !strict));
     }
   }
 
@@ -733,7 +739,12 @@
       const editor = { name, index: i, table, box, area, columns, caret, said, save };
       area.addEventListener('input', (event) => edited(editor, event.timeStamp));
       for (const type of ['keyup', 'click', 'focus'])
-        area.addEventListener(type, () => { state.lastEditor = editor; showCaret(editor); });
+        area.addEventListener(type, () => {
+          // Only the editor written in says what is at its caret.
+          if (state.lastEditor && state.lastEditor !== editor) hideCaret(state.lastEditor);
+          state.lastEditor = editor;
+          showCaret(editor);
+        });
       // A click on a column keeps the caret in the editor.
       columns.addEventListener('mousedown', (event) => event.preventDefault());
       columns.addEventListener('click', (event) => {
@@ -777,7 +788,8 @@
     state.editors.forEach((editor, i) => {
       const urls = state.scriptUrls[i] || (state.scriptUrls[i] = []);
       const key = scriptKey(state.head, editor.name);
-      showSaveLinks(editor.save, urls, [{ name: editor.name, bytes: () => utf8.encode(editor.area.value),
+      showSaveLinks(editor.save, urls, [{ name: editor.name,
+        bytes: () => scriptBytes(state.scripts.get(key) || { edited: true, text: editor.area.value }) || new Uint8Array(0),
         saved: () => { drafts.drop(key); showDrafts(); } }], words);
     });
   }
@@ -816,6 +828,11 @@
       button.classList.toggle('current', current);
       if (current) editor.columns.scrollTop = button.offsetTop - editor.columns.offsetTop - editor.columns.clientHeight / 2;
     }
+  }
+
+  function hideCaret(editor) {
+    editor.caret.textContent = '';
+    for (const button of editor.columns.querySelectorAll('.current')) button.classList.remove('current');
   }
 
   // Replaces `begin`..`end` (bytes) of the editor's text with `words` and runs.
@@ -871,10 +888,13 @@
 
   // A script to the engine: the bytes of the file given until edited.
   function giveScript(engine, head, name, entry) {
-    const bytes = entry.edited ? utf8.encode(entry.text) : entry.given;
-    if (head) engine.setHeadScript(state.heads.indexOf(head), name, bytes || new Uint8Array(0));
+    const bytes = scriptBytes(entry);
+    if (head) engine.setHeadScript(state.heads.indexOf(head), name, bytes);
     else engine.setInput(name, bytes);
   }
+  // A script's bytes: the file's own until edited (a file's CR LF or
+  // unreadable bytes are not what its editor shows); null when missing.
+  const scriptBytes = (entry) => (entry.edited ? utf8.encode(entry.text) : entry.given);
 
   // ---- Events: each takes what the user did, asks the engine, and draws.
 
@@ -950,14 +970,14 @@
     state.scripts = new Map();
     const heading = heads.length > 0 ? heads : [{ name: '', paths: new Map(engine.scriptNames.map((n) => [n, n])) }];
     for (const head of heading) {
-      const h = head.name ? engine.addHead(head.name) : -1;
+      if (head.name) engine.addHead(head.name);
       for (const name of engine.scriptNames) {
         const path = head.paths.get(name);
         const bytes = path !== undefined ? bytesOf.get(path) || null : null;
         const draft = drafts.get(scriptKey(head.name, name));
         const entry = { given: bytes, text: draft !== null ? draft : bytes ? asText(bytes) : '', edited: draft !== null };
         state.scripts.set(scriptKey(head.name, name), entry);
-        if (h < 0 || entry.edited || bytes) giveScript(engine, head.name, name, entry);
+        giveScript(engine, head.name, name, entry);
       }
     }
     state.loaded = true;
@@ -1138,11 +1158,8 @@
     for (const [key, entry] of state.scripts) {
       entry.text = entry.given ? asText(entry.given) : '';
       entry.edited = false;
-      if (state.loaded) {
-        const [head, name] = [key.slice(0, key.lastIndexOf('/')), key.slice(key.lastIndexOf('/') + 1)];
-        if (head || entry.given) giveScript(state.engine, head, name, entry);
-        else state.engine.setInput(name, null);
-      }
+      const [head, name] = [key.slice(0, key.lastIndexOf('/')), key.slice(key.lastIndexOf('/') + 1)];
+      if (state.loaded) giveScript(state.engine, head, name, entry);
     }
     for (const editor of state.editors)
       if (!state.scripts.has(scriptKey(state.head, editor.name))) editor.area.value = '';

@@ -206,8 +206,8 @@ async function checks(browser, kind, check) {
         emptyBoxes: [...document.querySelectorAll('pre, .grid')].filter((box) => box.getClientRects().length > 0 &&
           box.textContent === '').map((box) => box.id),
       }));
-      assert.deepEqual(first.checklist, kitNames.map((name) => `missing ${name}: missing` +
-        (name.endsWith('.txt') ? ': write it below' : '')));
+      assert.deepEqual(first.checklist, kitNames.map((name) => (name.endsWith('.txt')
+        ? `write ${name}: write it below` : `missing ${name}: missing`)));
       assert.equal(first.run, true);
       assert.deepEqual(first.emptyBoxes, []);
       const shown = await runOn(page, dir, kitNames);
@@ -573,7 +573,10 @@ async function checks(browser, kind, check) {
         await page.click('[data-script="apphead1.txt"]');
         await page.evaluate(() => {
           document.getElementById('scripts').scrollIntoView();
-          document.querySelector('[data-script="apphead1.txt"]').setSelectionRange(4, 4);
+          for (const area of document.querySelectorAll('[data-script]')) area.scrollTop = 0;
+          // Just before the "4" that starts the second line: the arrow puts the caret on it.
+          const area = document.querySelector('[data-script="apphead1.txt"]');
+          area.setSelectionRange(area.value.indexOf('\n4 ') + 1, area.value.indexOf('\n4 ') + 1);
         });
         await page.keyboard.press('ArrowRight');
         await page.click('#jump');
