@@ -609,12 +609,16 @@ async function checks(browser, kind, check) {
       await page.click('.editor:nth-child(5) .columns button[data-column="3"]');
       await waitFor(page, () => document.querySelector('[data-script="portraits.txt"]').value === '0 3');
       assert.equal(await page.$eval('.editor:nth-child(5) .caret', (p) => p.textContent), 'key column 3: ' + label);
+      // A row's number clicked in the portraits grid: the template row of the script written in last.
+      await page.click('#tabs button[data-table="2"]');
+      await page.click('#grid .grid-row[data-row="5"] .row-pick');
+      await waitFor(page, () => document.querySelector('[data-script="portraits.txt"]').value === '5 3');
 
       // What was typed survives a reload, until forgotten.
       await page.reload();
       await waitFor(page, () => window.headlink !== undefined);
       const kept = await page.$$eval('[data-script]', (areas) => areas.map((a) => a.value));
-      assert.deepEqual(kept, ['1 0', ...scripts.slice(1, 4).map((n) => fs.readFileSync(path.join(examples, n), 'utf8')), '0 3']);
+      assert.deepEqual(kept, ['1 0', ...scripts.slice(1, 4).map((n) => fs.readFileSync(path.join(examples, n), 'utf8')), '5 3']);
       await page.click('#forget');
       assert.deepEqual(await page.$$eval('[data-script]', (areas) => areas.map((a) => a.value)), ['', '', '', '', '']);
       assert.equal(await page.evaluate(() => localStorage.length), 0);
