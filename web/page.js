@@ -1012,15 +1012,14 @@
   }
 
   // The heads of a pack among the files given (path -> File): each folder
-  // holding any of the five scripts, with `paths` (script -> path) and
-  // `scripts` (script -> bytes, filled when read), in byte order of the
-  // folders' names.
+  // holding any of the five scripts, with `paths` (script -> path), in byte
+  // order of the folders' names.
   function headsOf(engine, files) {
     const byFolder = new Map();
     for (const path of files.keys()) {
       const parts = path.split('/');
       if (parts.length !== 2 || !engine.scriptNames.includes(parts[1])) continue;
-      if (!byFolder.has(parts[0])) byFolder.set(parts[0], { name: parts[0], paths: new Map(), scripts: new Map() });
+      if (!byFolder.has(parts[0])) byFolder.set(parts[0], { name: parts[0], paths: new Map() });
       byFolder.get(parts[0]).paths.set(parts[1], path);
     }
     const utf8 = (name) => new TextEncoder().encode(name);
@@ -1029,10 +1028,7 @@
       for (let i = 0; i < Math.min(x.length, y.length); ++i) if (x[i] !== y[i]) return x[i] - y[i];
       return x.length - y.length;
     };
-    const heads = [...byFolder.values()].sort(byBytes);
-    // Until read, a head's scripts are the ones it has.
-    for (const head of heads) for (const name of head.paths.keys()) head.scripts.set(name, null);
-    return heads;
+    return [...byFolder.values()].sort(byBytes);
   }
 
   // Files given: [path, File] pairs, a path being the name inside the
@@ -1161,8 +1157,6 @@
       const [head, name] = [key.slice(0, key.lastIndexOf('/')), key.slice(key.lastIndexOf('/') + 1)];
       if (state.loaded) giveScript(state.engine, head, name, entry);
     }
-    for (const editor of state.editors)
-      if (!state.scripts.has(scriptKey(state.head, editor.name))) editor.area.value = '';
     showEditors();
     showDrafts();
     if (state.loaded) runNow();
