@@ -320,8 +320,8 @@ namespace headlink {
 
 void ListedGameFiles::add(std::string path, uint64_t size) { sizes_[std::move(path)] = size; }
 
-void ListedGameFiles::give(const std::string& path, uint64_t offset, std::vector<uint8_t> bytes) {
-    given_[{path, offset}] = std::move(bytes);
+void ListedGameFiles::give(const std::string& path, uint64_t offset, std::size_t size, std::vector<uint8_t> bytes) {
+    given_[{path, offset, size}] = std::move(bytes);
 }
 
 Result ListedGameFiles::list(const std::string& relative, const std::function<bool(const std::string&)>& keep,
@@ -352,8 +352,13 @@ FilePart ListedGameFiles::readPart(const std::string& relative, uint64_t offset,
     part.fileSize = known->second;
     // As on disk: fewer bytes where the file ends first.
     const uint64_t wanted = offset >= part.fileSize ? 0 : std::min<uint64_t>(size, part.fileSize - offset);
-    const auto given = given_.find({relative, offset});
-    if (given != given_.end() && given->second.size() >= wanted) {
+    const auto given = given_.find({relative, offset, static_cast<std::size_t>(wanted)});
+    if (given != given_.end() && given->second.size() < wanted) {
+        part.result = Result::failure(Status::cannotRead, "changed since it was picked: pick the game folder again",
+                                      relative);
+        return part;
+    }
+    if (given != given_.end()) {
         part.bytes.assign(given->second.begin(), given->second.begin() + static_cast<std::ptrdiff_t>(wanted));
         return part;
     }

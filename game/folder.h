@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -73,7 +74,9 @@ public:
 class ListedGameFiles : public GameFiles {
 public:
     void add(std::string path, uint64_t size);
-    void give(const std::string& path, uint64_t offset, std::vector<uint8_t> bytes);
+    // The bytes read for a need: fewer than it asked for mean the file
+    // changed since it was listed, and reading it fails.
+    void give(const std::string& path, uint64_t offset, std::size_t size, std::vector<uint8_t> bytes);
     struct Need {
         std::string path;
         uint64_t offset;
@@ -89,7 +92,7 @@ public:
 
 private:
     std::map<std::string, uint64_t> sizes_;
-    std::map<std::pair<std::string, uint64_t>, std::vector<uint8_t>> given_;
+    std::map<std::tuple<std::string, uint64_t, std::size_t>, std::vector<uint8_t>> given_;
     std::vector<Need> needs_;
 };
 

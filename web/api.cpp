@@ -420,7 +420,7 @@ EMSCRIPTEN_KEEPALIVE int hl_game_read() {
         readFromGame(folder, &read);
         for (const ListedGameFiles::Need& need : game.files.needs())
             if (std::none_of(game.needs.begin(), game.needs.end(), [&](const ListedGameFiles::Need& n) {
-                    return n.path == need.path && n.offset == need.offset;
+                    return n.path == need.path && n.offset == need.offset && n.size == need.size;
                 }))
                 game.needs.push_back(need);
         if (!game.needs.empty()) return static_cast<int>(game.needs.size());
@@ -445,7 +445,7 @@ EMSCRIPTEN_KEEPALIVE int hl_game_give(int i, const uint8_t* data, int size) {
     return guarded(1, [&] {
         if (!within(game.needs, i) || size < 0) return 1;
         const ListedGameFiles::Need& need = game.needs[static_cast<std::size_t>(i)];
-        game.files.give(need.path, need.offset, std::vector<uint8_t>(data, data + size));
+        game.files.give(need.path, need.offset, need.size, std::vector<uint8_t>(data, data + size));
         return 0;
     });
 }
