@@ -21,6 +21,12 @@ std::string lower(std::string text) {
     return text;
 }
 
+// Whether `name` is more than `extension` (".2da") and ends with it, in any letter case.
+bool hasExtension(const std::string& name, const char* extension) {
+    const std::size_t size = std::char_traits<char>::length(extension);
+    return name.size() > size && lower(name.substr(name.size() - size)) == extension;
+}
+
 // An archive name from the key file, for a message: '\' shown as '/' (the
 // message quotes it, and would spell out each backslash).
 std::string archiveName(std::string stored) {
@@ -105,8 +111,7 @@ Result findKey(GameFiles& files, const std::string& dir, std::string* key) {
     key->clear();
     std::vector<std::string> keys;
     std::vector<GameFiles::Entry> entries;
-    const auto isKey = [](const std::string& name) { return name.size() > 4 && lower(name.substr(name.size() - 4)) == ".key"; };
-    const Result listed = files.list("", isKey, &entries);
+    const Result listed = files.list("", [](const std::string& name) { return hasExtension(name, ".key"); }, &entries);
     for (const GameFiles::Entry& entry : entries)
         if (entry.file) keys.push_back(entry.name);
     if (!listed) return failure("cannot list the game folder: " + listed.reason, dir);
@@ -198,8 +203,7 @@ Result readArchived(GameFiles& files, const std::string& relative, uint32_t inde
 }
 
 std::string withoutTwoDa(const std::string& name) {
-    const bool twoDa = name.size() > 4 && lower(name.substr(name.size() - 4)) == ".2da";
-    return twoDa ? name.substr(0, name.size() - 4) : name;
+    return hasExtension(name, ".2da") ? name.substr(0, name.size() - 4) : name;
 }
 
 }  // namespace
@@ -305,8 +309,8 @@ Result Game::list(std::vector<GameListing>* tables) {
     std::string override;
     if (Result why = findOne(*files_, dir, "", "override", Kind::folder, &override); !why) return why;
     std::vector<GameFiles::Entry> entries;
-    const auto isTable = [](const std::string& name) { return name.size() > 4 && lower(name.substr(name.size() - 4)) == ".2da"; };
     // An override folder that cannot be listed lists nothing, as before.
+    const auto isTable = [](const std::string& name) { return hasExtension(name, ".2da"); };
     if (!override.empty()) (void)files_->list(override, isTable, &entries);
     for (const GameFiles::Entry& entry : entries)
         if (entry.file) byName[lower(entry.name)] = {entry.name, override + "/" + entry.name};

@@ -219,15 +219,15 @@
       add(lacking.length === 0 ? 'found' : 'missing',
         head + '/: ' + (lacking.length === 0 ? 'the five scripts' : 'lacks ' + lacking.join(', ') + ': write it below'));
     }
+    const nearly = (name, near) => name + ': missing; you gave ' + near.join(', ') +
+      ', which is not taken (the names must match exactly: rename it)';
     engine.tableNames.forEach((name, i) => {
       const near = files.has(name) || state.game ? [] : engine.nearMisses(name);
       const source = state.game ? engine.source(i) : '';
       if (source) add('found', name + ': from ' + source + ' in the game folder ' + state.game.name);
       else if (state.game) add('missing', name + ': not read from the game folder ' + state.game.name + ' (the messages say why)');
       else if (files.has(name)) add('found', name);
-      else if (near.length > 0)
-        add('near', name + ': missing; you gave ' + near.join(', ') +
-          ', which is not taken (the names must match exactly: rename it)');
+      else if (near.length > 0) add('near', nearly(name, near));
       else add('missing', name + ': missing');
     });
     if (state.heads.length > 0) return;
@@ -236,9 +236,7 @@
       const near = files.has(name) ? [] : engine.nearMisses(name);
       if (files.has(name)) add('found', name + (entry && entry.edited ? ': as edited below' : ''));
       else if (entry && entry.edited) add('found', name + ': written below');
-      else if (near.length > 0)
-        add('near', name + ': missing; you gave ' + near.join(', ') +
-          ', which is not taken (the names must match exactly: rename it), or write it below');
+      else if (near.length > 0) add('near', nearly(name, near) + ', or write it below');
       else add('write', name + ': write it below');
     }
   }
@@ -610,17 +608,18 @@
     showTexts(result.stdout, result.stderr);
     showSaid(engine, result.said);
     $('saves').hidden = result.status !== 0;
-    // Save links only for outputs that can be saved: made anew each run
-    // (cheaply: the bytes are made only when one is used).
-    if (result.status !== 0) showSaveLinks($('save-links'), state.outputUrls, []);
-    else if ($('save-links').children.length === 0) showSaves(engine);
+    // Save links only while the outputs can be saved (the bytes are made
+    // only when one is used). After a failure, the grids of the last run
+    // that worked, if any, stay, marked out of date.
     if (result.status !== 0) {
+      showSaveLinks($('save-links'), state.outputUrls, []);
       showStatus('failed', 'Nothing can be saved: the messages say why. Nothing was saved anywhere.');
       showState('failed');
-      if (engine.marks().length > 0 || engine.view(0).rows > 0) showOutputs(engine, result.heads, true);
+      if (engine.view(0).rows > 0) showOutputs(engine, result.heads, true);
       else $('tables').hidden = true;
       return;
     }
+    if ($('save-links').children.length === 0) showSaves(engine);
     showOutputs(engine, result.heads, false);
     if (result.warnings === 0) showStatus('done', 'Done: the three outputs are ready to save. Nothing was saved anywhere yet.');
     else if (result.warnings === 1) showStatus('warned', 'Done, with 1 warning: read it before saving');
