@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "game/archive.h"
+#include "game/record.h"
 #include "tests/support/archive_builder.h"
 
 namespace headlink {
@@ -319,6 +320,109 @@ TEST(GameArchive, RefusesWhatTheCallerHandsInShort) {
          "malformed: entry 1's record at offset 24 runs into the 20-byte header", 16},
     };
     for (const Case& c : cases) expectRefusal(c.result, c.what, c.reason, c.offset);
+}
+
+// The install record: what a record holds reads back exactly, names of any
+// bytes included, and a record that headlink did not write as it stands is
+// refused at the line that gives it away.
+TEST(InstallRecord, ReadsBackWhatItWrites) {
+    const std::string a(32, 'a'), b(32, 'b');
+    Record record;
+    record.number = 12;
+    record.heads = {"moon veil", "back\\slash", "line\nbreak", "caf\xE9"};
+    record.madeOverride = record.madeBackups = true;
+    record.files = {{"override/my head.mdl", kAbsent, a}, {"Override/heads.2da", a, b}};
+    record.temporaries = {"override/.my head.mdl.headlink-0123456789abcdef.tmp"};
+    record.complete = record.undoing = true;
+    const std::string text = recordText(record);
+    EXPECT_EQ(text, "headlink install record\ninstall 12\nheads moon\\x20veil back\\x5Cslash line\\x0Abreak caf\\xE9\n"
+                    "made override\nmade headlink-backups\nfile override/my\\x20head.mdl absent " + a +
+                        "\nfile Override/heads.2da " + a + " " + b +
+                        "\ntemporary override/.my\\x20head.mdl.headlink-0123456789abcdef.tmp\ncomplete\nundoing\n");
+    Record back;
+    ASSERT_TRUE(parseRecord(text, "r", &back)) << parseRecord(text, "r", &back).description();
+    EXPECT_EQ(recordText(back), text);
+    EXPECT_EQ(back.heads, record.heads);
+    EXPECT_EQ(back.files[0].path, "override/my head.mdl");
+
+    // Saved by an editor with CR LF; and a record from before numbers, with
+    // a raw space in a path: it reads as it always did, as number 0.
+    std::string crlf;
+    for (const char c : text) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    ASSERT_TRUE(parseRecord(crlf, "r", &back));
+    EXPECT_EQ(recordText(back), text);
+    ASSERT_TRUE(parseRecord("headlink install record\nmade override\nfile override/a b.mdl absent " + a + "\ncomplete\n",
+                            "r", &back));
+    EXPECT_EQ(back.number, 0u);
+    EXPECT_EQ(back.files[0].path, "override/a b.mdl");
+}
+
+TEST(InstallRecord, RefusesWhatHeadlinkDidNotWriteNamingTheLine) {
+    const std::string sum(32, 'c');
+    const std::string head = "headlink install record\ninstall 3\nfile override/x.mdl absent " + sum + "\n";
+    const struct {
+        std::string text;
+        int line;
+        const char* why;
+    } cases[] = {
+        {"", 0, "it is empty"},
+        {"headlink install recorder\n", 1, "the first line is not"},
+        {head + "complete", 4, "its last line is cut off"},
+        {head + "remove game.key\n", 4, "a line it does not know"},
+        {"headlink install record\ninstall 03\n", 2, "an install number"},
+        {"headlink install record\ninstall 99999999999999999999\n", 2, "an install number"},
+        {head + "install 4\n", 4, "install out of its place"},
+        {head + "complete\ncomplete\n", 5, "complete out of its place"},
+        {head + "undoing\ncomplete\n", 5, "complete out of its place"},
+        {head + "made data\n", 4, "made out of its place"},
+        {"headlink install record\nmade data\n", 2, "a folder headlink does not make"},
+        {"headlink install record\nfile game.key absent " + sum + "\n", 2, "not a file in the override folder"},
+        {"headlink install record\nfile override/../game.key absent " + sum + "\n", 2, "not a file in the override folder"},
+        {"headlink install record\nfile override/a:b absent " + sum + "\n", 2, "not a file in the override folder"},
+        {"headlink install record\ninstall 1\nfile override/a\\x2F..\\x2Fb absent " + sum + "\n", 3, "not a file in the override folder"},
+        {"headlink install record\ninstall 1\nfile override/a\\q absent " + sum + "\n", 3, "not a file in the override folder"},
+        {"headlink install record\ninstall 1\nfile override/a\\x4 absent " + sum + "\n", 3, "not a file in the override folder"},
+        {"headlink install record\nfile override/x.mdl absent " + sum.substr(1) + "\n", 2, "a checksum"},
+        {"headlink install record\nfile override/x.mdl " + sum + "\n", 2, "two checksums"},
+        // Temporaries: only ours, beside a file this record writes.
+        {head + "temporary game.key\n", 4, "a temporary that is not headlink's own"},
+        {head + "temporary override/.y.mdl.headlink-0123456789abcdef.tmp\n", 4, "not headlink's own"},
+        {head + "temporary .x.mdl.headlink-0123456789abcdef.tmp\n", 4, "not headlink's own"},
+        {head + "temporary override/.x.mdl.headlink-0123456789ABCDEF.tmp\n", 4, "not headlink's own"},
+        {head + "temporary override/.x.mdl.headlink-0123456789abcde.tmp\n", 4, "not headlink's own"},
+        {head + "temporary override/.x.mdl.headlink-0123456789abcdef.tmp\\x0Atemporary\\x20game.key\n", 4,
+         "not headlink's own"},
+        {"headlink install record\ninstall 1\nheads a  b\n", 3, "a head's name"},
+    };
+    for (const auto& c : cases) {
+        Record record;
+        const Result why = parseRecord(c.text, "r.txt", &record);
+        EXPECT_EQ(why.status, Status::malformed) << c.text;
+        EXPECT_EQ(why.line, c.line) << c.text;
+        EXPECT_NE(why.reason.find(c.why), std::string::npos) << c.text << "\n" << why.reason;
+    }
+    Record record;
+    EXPECT_TRUE(parseRecord(head + "temporary override/.x.mdl.headlink-0123456789abcdef.tmp\n", "r", &record));
+}
+
+// Names a Windows program cannot open, refused before an install; the
+// others pass as they are.
+TEST(InstallRecord, TellsNamesTheGameCannotOpen) {
+    const struct {
+        std::string name;
+        const char* why;  // "" when the game can open it
+    } cases[] = {
+        {"hd_moon.mdl", ""}, {"my head.tga", ""}, {"CONSOLE.mdl", ""}, {"com10.tga", ""}, {"lpt0", ""},
+        {"a:b.mdl", "':'"}, {"a\\b.mdl", "'\\'"}, {"a|b", "'|'"}, {"a?b", "'?'"}, {"a*b", "'*'"}, {"a<b", "'<'"},
+        {"a\"b", "'\"'"}, {"x\ntemporary game.key", "outside printable ASCII"}, {"caf\xC3\xA9.mdl", "outside printable ASCII"},
+        {"tab\t.mdl", "outside printable ASCII"}, {"ends.", "ends in a dot or a space"}, {"ends ", "ends in a dot or a space"},
+        {"CON", "device"}, {"nul.mdl", "device"}, {"Aux.tga.txt", "device"}, {"COM1.mdl", "device"}, {"lpt9", "device"},
+    };
+    for (const auto& c : cases) {
+        const std::string why = unopenableName(c.name);
+        if (*c.why == 0) EXPECT_EQ(why, "") << c.name;
+        else EXPECT_NE(why.find(c.why), std::string::npos) << c.name << ": " << why;
+    }
 }
 
 }  // namespace
