@@ -206,22 +206,30 @@ namespace {
 // Installs the tables the run changed into the game folder: the report
 // first (on `out` when asked for, and kept with the install), then what the
 // install did; a failure joins outcome.errors.
-void install(RunOutcome& outcome, const std::array<std::string, kTableCount>& readSums,
-             const std::vector<BroughtFile>& brought, std::ostringstream& kept, const Folder& folder,
-             const Options& options, bool report, std::ostream& out, const LiveWarnings& live) {
+// What the run read of the game, for the install: each table's checksum
+// and where it came from, and the heads' names for the record.
+struct ReadFromGame {
+    std::array<std::string, kTableCount> sums;
+    std::array<std::string, kTableCount> sources;
+    std::vector<std::string> heads;
+};
+
+void install(RunOutcome& outcome, const ReadFromGame& read, const std::vector<BroughtFile>& brought,
+             std::ostringstream& kept, const Folder& folder, const Options& options, bool report, std::ostream& out,
+             const LiveWarnings& live) {
     std::array<std::vector<uint8_t>, kTableCount> bytes;
     std::vector<FileToInstall> files;
     for (std::size_t i = 0; i < kTableCount; ++i) {
         bytes[i] = outcome.tables[i].bytes();
-        const bool changed = checksumOf(bytes[i]) != readSums[i];
+        const bool changed = checksumOf(bytes[i]) != read.sums[i];
         kept << kTableFiles[i] << ": " << growthText(outcome.growth[i]) << (changed ? "" : "; unchanged") << '\n';
-        if (changed) files.push_back({kTableFiles[i], bytes[i]});
+        if (changed) files.push_back({kTableFiles[i], bytes[i], {}, read.sources[i], read.sums[i]});
     }
     for (const BroughtFile& file : brought) files.push_back({file.name, file.bytes, file.from});
     for (const Warning& warning : outcome.warnings) kept << warning.describe(false) << '\n';
     if (report) out << kept.str();
     std::vector<Result> warnings;
-    Result installed = headlink::install({folder.game, options.game}, files, kept.str(),
+    Result installed = headlink::install({folder.game, options.game}, files, read.heads, kept.str(),
                                          {options.dryRun, options.strict}, out, &warnings);
     for (const Result& warning : warnings) {
         if (live.err != nullptr) *live.err << "headlink: " << Warning{warning.file, 0, warning.reason}.describe(live.asErrors) << '\n';
@@ -249,9 +257,16 @@ int runJob(RunInputs inputs, const Folder& folder, const Options& options, std::
     // Installing, a table goes into the game only when the run changed it;
     // the report is kept with the install too.
     const bool installing = !folder.game.empty();
-    std::array<std::string, kTableCount> readSums;
+    ReadFromGame read;
     for (std::size_t i = 0; installing && i < kTableCount; ++i)
-        if (inputs.tables[i].ok()) readSums[i] = checksumOf(inputs.tables[i].bytes);
+        if (inputs.tables[i].ok()) read.sums[i] = checksumOf(inputs.tables[i].bytes);
+    if (installing) {
+        read.sources = inputs.sources;
+        for (const HeadInputs& head : inputs.heads) read.heads.push_back(head.name);
+        // One head: its scripts' folder names it.
+        std::error_code ec;
+        if (inputs.heads.empty()) read.heads.push_back(std::filesystem::current_path(ec).filename().string());
+    }
     const std::vector<BroughtFile> brought = broughtFiles(inputs);
     if (!brought.empty() && !installing)
         inputs.notes.push_back("the heads bring " + std::to_string(brought.size()) +
@@ -282,7 +297,7 @@ int runJob(RunInputs inputs, const Folder& folder, const Options& options, std::
         for (std::size_t i = 0; report && !installing && i < kOutputFiles.size(); ++i)
             out << kOutputFiles[i] << ": " << growthText(outcome.growth[i]) << "; "
                 << (options.dryRun ? "not written (dry run)" : i < written ? "written" : "not written") << '\n';
-        if (installing && outcome.ok()) install(outcome, readSums, brought, kept, folder, options, report, out, live);
+        if (installing && outcome.ok()) install(outcome, read, brought, kept, folder, options, report, out, live);
         if (outputs != nullptr && outcome.ok()) outputs->tables = std::move(outcome.tables);
     }
     for (const Warning& warning : outcome.warnings)
@@ -377,7 +392,9 @@ int runInDirectory(const Options& options, std::ostream& out, std::ostream& err)
     }
     if (options.checkLinks) return checkLinks(options, game, err);
     if (options.uninstall) {
-        const Result undone = uninstall({game, options.game}, options.dryRun, out);
+        std::vector<Result> warnings;
+        const Result undone = uninstall({game, options.game}, options.dryRun, out, &warnings);
+        for (const Result& warning : warnings) err << "headlink: " << Warning{warning.file, 0, warning.reason}.describe(false) << '\n';
         if (!undone) err << "headlink: " << undone.description() << '\n';
         return undone ? 0 : 1;
     }

@@ -419,6 +419,17 @@ Result removeFile(const std::string& path) {
     return removed ? flushFolder(parentOf(path)) : Result{};
 }
 
+Result moveFolder(const std::string& from, const std::string& to) {
+    std::error_code ec;
+    // Never over an existing folder: POSIX would replace an empty one.
+    if (fs::symlink_status(to, ec).type() != fs::file_type::not_found)
+        return cannotWrite(to, ec ? "cannot look at it: " + ec.message() : std::string("is in the way"));
+    fs::rename(from, to, ec);
+    if (ec) return cannotWrite(from, "cannot rename the folder: " + ec.message());
+    if (Result why = flushFolder(parentOf(to)); !why) return why;
+    return parentOf(from) == parentOf(to) ? Result{} : flushFolder(parentOf(from));
+}
+
 Result removeFolder(const std::string& path) {
     std::error_code ec;
     const bool removed = fs::remove(path, ec);

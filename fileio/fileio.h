@@ -108,9 +108,11 @@ Result writeFileSafely(const std::string& name, std::span<const std::span<const 
 // folder): each is made durable before it returns. createFolder makes one
 // folder (its parent must exist) and sets *existed when it was already
 // there; removeFile counts a file already gone as removed; removeFolder
-// removes an empty folder. flushFolder makes the changes inside a folder
+// removes an empty folder. moveFolder renames a folder to a name that
+// must not exist yet. flushFolder makes the changes inside a folder
 // durable.
 Result createFolder(const std::string& path, bool* existed);
+Result moveFolder(const std::string& from, const std::string& to);
 Result removeFile(const std::string& path);
 Result removeFolder(const std::string& path);
 Result flushFolder(const std::string& path);

@@ -4,12 +4,14 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <sstream>
 #include <system_error>
 #include <utility>
 
 #include "fileio/fileio.h"
 #include "game/folder.h"
+#include "game/record.h"
 #include "table/text.h"
 
 // Header-only: nothing to link, on any platform the programs are built for.
@@ -25,113 +27,17 @@ namespace {
 constexpr const char* kBackups = "headlink-backups";
 constexpr const char* kRecordFile = "record.txt";
 constexpr const char* kReportFile = "report.txt";
-constexpr const char* kRecordTitle = "headlink install record";
-constexpr const char* kAbsent = "absent";
+constexpr const char* kOverride = "override";  // the name an install gives the folder it makes
 
-// What record.txt says, line by line:
-//   headlink install record
-//   made override                     (when the install made that folder)
-//   file PATH BEFORE AFTER            (each file it writes)
-//   temporary PATH                    (each temporary it, or an undo, renames)
-//   complete                          (once every file is in place)
-// Paths are relative to the game folder, with '/'; a checksum is 32 hex
-// digits, BEFORE "absent" for a file that was not there. A path is read
-// from its end back (checksums hold no space), so it may hold spaces.
-struct RecordedFile {
-    std::string path;
-    std::string before;
-    std::string after;
-};
-struct Record {
-    std::string madeFolder;  // the override folder, when the install made it
-    std::vector<RecordedFile> files;
-    std::vector<std::string> temporaries;
-    bool complete = false;
-};
+// An install folder's path from the game folder.
+std::string installFolder(const std::string& name) { return std::string(kBackups) + "/" + name; }
 
-std::string recordText(const Record& record) {
-    std::string text = kRecordTitle;
-    text += '\n';
-    if (!record.madeFolder.empty()) text += "made " + record.madeFolder + '\n';
-    for (const RecordedFile& file : record.files) {
-        text += "file ";
-        text += file.path;
-        text += ' ';
-        text += file.before;
-        text += ' ';
-        text += file.after;
-        text += '\n';
-    }
-    for (const std::string& temporary : record.temporaries) text += "temporary " + temporary + '\n';
-    if (record.complete) text += "complete\n";
-    return text;
-}
-
-bool isChecksum(const std::string& text) {
-    return text.size() == 32 && std::all_of(text.begin(), text.end(), [](char c) {
-               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
-           });
-}
-
-// A path read from a record leads only into the game folder: relative,
-// with no step up, no drive and no empty or "." step.
-bool staysInside(const std::string& path) {
-    if (path.empty() || path.find('\\') != std::string::npos || path.find(':') != std::string::npos) return false;
-    std::size_t at = 0;
-    while (true) {
-        const std::size_t end = std::min(path.find('/', at), path.size());
-        const std::string step = path.substr(at, end - at);
-        if (step.empty() || step == "." || step == "..") return false;
-        if (end == path.size()) return true;
-        at = end + 1;
-    }
-}
-
-// Reads the record `text` (from `name`, for the message).
-Result parseRecord(const std::string& text, const std::string& name, Record* record) {
-    *record = Record{};
-    std::size_t at = 0;
-    int number = 0;
-    auto bad = [&](const char* why) {
-        return Result::failure(Status::malformed, std::string("not a record headlink wrote: ") + why, name, number);
-    };
-    while (at < text.size()) {
-        const std::size_t end = text.find('\n', at);
-        if (end == std::string::npos) return bad("its last line is cut off");
-        const std::string line = text.substr(at, end - at);
-        at = end + 1;
-        ++number;
-        if (record->complete) return bad("a line after \"complete\"");
-        if (number == 1) {
-            if (line != kRecordTitle) return bad("the first line is not \"headlink install record\"");
-        } else if (line == "complete") {
-            record->complete = true;
-        } else if (line.rfind("made ", 0) == 0) {
-            record->madeFolder = line.substr(5);
-            if (!staysInside(record->madeFolder)) return bad("a path that leaves the game folder");
-        } else if (line.rfind("temporary ", 0) == 0) {
-            record->temporaries.push_back(line.substr(10));
-            if (!staysInside(record->temporaries.back())) return bad("a path that leaves the game folder");
-        } else if (line.rfind("file ", 0) == 0) {
-            const std::size_t last = line.rfind(' ');
-            const std::size_t middle = last > 5 ? line.rfind(' ', last - 1) : std::string::npos;
-            if (middle == std::string::npos || middle <= 5) return bad("a file line without two checksums");
-            RecordedFile file{line.substr(5, middle - 5), line.substr(middle + 1, last - middle - 1),
-                              line.substr(last + 1)};
-            if (!staysInside(file.path)) return bad("a path that leaves the game folder");
-            if ((!isChecksum(file.before) && file.before != kAbsent) || !isChecksum(file.after))
-                return bad("a checksum that is not 32 hex digits");
-            record->files.push_back(std::move(file));
-        } else {
-            return bad("a line it does not know");
-        }
-    }
-    if (number == 0) return bad("it is empty");
-    return {};
-}
+// The command that undoes an install, or finishes what was cut short.
+std::string undoCommand(const GameDir& game) { return "headlink --game " + game.shown + " --uninstall"; }
 
 // An install folder's name: the time it began, in UTC ("20261208-221500"),
-// with "-2", "-3"... for a second install in the same second.
+// with "-2", "-3"... for a second install in the same second. It is for
+// people: the order of installs comes from their records.
 bool isInstallName(const std::string& name) {
     if (name.size() < 15 || name[8] != '-') return false;
     for (std::size_t i = 0; i < 15; ++i)
@@ -139,15 +45,6 @@ bool isInstallName(const std::string& name) {
     if (name.size() == 15) return true;
     if (name.size() < 17 || name.size() > 22 || name[15] != '-' || name[16] == '0') return false;
     return std::all_of(name.begin() + 16, name.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-// Oldest first: by time, then by the number after it.
-bool installedBefore(const std::string& a, const std::string& b) {
-    const auto number = [](const std::string& name) {
-        return name.size() > 15 ? std::stoull(name.substr(16)) : 1ull;
-    };
-    const int byTime = a.compare(0, 15, b, 0, 15);
-    return byTime != 0 ? byTime < 0 : number(a) < number(b);
 }
 
 std::string timeStamp() {
@@ -171,43 +68,19 @@ std::string temporaryFor(const std::string& relative) {
 
 std::string joined(const std::string& dir, const std::string& relative) { return (fs::path(dir) / relative).string(); }
 
-// One install folder: its name, and its record when it has one.
-struct Install {
-    std::string name;
-    bool recorded = false;
-    Record record;
-};
+std::span<const uint8_t> bytesOf(const std::string& text) {
+    return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
+}
 
-// The install folders of `game`, oldest first, with their records.
-Result installsOf(const GameDir& game, std::vector<Install>* installs) {
-    installs->clear();
-    const std::string backups = joined(game.path, kBackups);
-    std::error_code ec;
-    auto cannot = [&](const char* what) {
-        return Result::failure(Status::cannotRead, std::string(what) + ec.message(), kBackups);
-    };
-    if (!fs::exists(backups, ec)) return ec ? cannot("cannot look at the folder: ") : Result{};
-    for (fs::directory_iterator it(backups, ec), end; !ec && it != end; it.increment(ec)) {
-        const bool folder = it->is_directory(ec);
-        if (!ec && folder && isInstallName(it->path().filename().string()))
-            installs->push_back({it->path().filename().string(), false, {}});
-    }
-    if (ec) return cannot("cannot list the folder: ");
-    std::sort(installs->begin(), installs->end(),
-              [](const Install& a, const Install& b) { return installedBefore(a.name, b.name); });
-    for (Install& install : *installs) {
-        const std::string name = std::string(kBackups) + "/" + install.name + "/" + kRecordFile;
-        FileBytes file = readFile(joined(game.path, name));
-        if (file.missing()) continue;
-        if (!file.ok()) {
-            file.result.file = name;
-            return file.result;
-        }
-        install.recorded = true;
-        if (Result why = parseRecord(std::string(file.bytes.begin(), file.bytes.end()), name, &install.record); !why)
-            return why;
-    }
-    return {};
+Result failure(const GameDir& game, std::string reason) {
+    return Result::failure(Status::cannotWrite, std::move(reason), game.shown);
+}
+
+// Every failure of a write, in one line.
+std::string describe(const WriteResult& written) {
+    std::string text;
+    for (const Result& why : written.failures) text += (text.empty() ? "" : "; ") + why.description();
+    return text;
 }
 
 // The checksum of the file at `relative` as it is now, kAbsent when there
@@ -228,32 +101,191 @@ Result stateOf(const GameDir& game, const std::string& relative, std::string* su
     return {};
 }
 
-std::span<const uint8_t> bytesOf(const std::string& text) {
-    return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
+Result readRecord(const GameDir& game, const std::string& relative, Record* record, bool* found) {
+    FileBytes file = readFile(joined(game.path, relative));
+    *found = !file.missing();
+    if (!*found) return {};
+    if (!file.ok()) {
+        file.result.file = relative;
+        return file.result;
+    }
+    return parseRecord(std::string_view(reinterpret_cast<const char*>(file.bytes.data()), file.bytes.size()),
+                       relative, record);
 }
 
-Result failure(const GameDir& game, std::string reason) {
-    return Result::failure(Status::cannotWrite, std::move(reason), game.shown);
+// One install folder: its name, and its record when it has one.
+struct Install {
+    std::string name;
+    bool recorded = false;
+    Record record;
+};
+
+// What headlink keeps in a game folder: the install folders (recorded ones
+// oldest first, by number), and what an install or undo cut short left
+// under one of our temporaries' names: DIR/.headlink-backups.headlink-HEX.tmp
+// (the first install's folders, before they took their place, or the last
+// undo's, after they left it) and headlink-backups/.NAME.headlink-HEX.tmp
+// (an undo's, after it left its place).
+struct Backups {
+    bool exists = false;
+    std::vector<Install> recorded;
+    std::vector<std::string> unrecorded;  // install folders without a record
+    std::vector<std::string> residues;    // paths from the game folder
+    uint64_t highest = 0;
+};
+
+Result listFolders(const std::string& path, const std::function<void(const std::string&)>& each) {
+    std::error_code ec;
+    for (fs::directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec)) {
+        const bool folder = it->symlink_status(ec).type() == fs::file_type::directory;
+        if (ec) break;
+        if (folder) each(it->path().filename().string());
+    }
+    if (ec) return Result::failure(Status::cannotRead, "cannot list the folder: " + ec.message(), path);
+    return {};
 }
 
-// Every failure of a write, in one line.
-std::string describe(const WriteResult& written) {
-    std::string text;
-    for (const Result& why : written.failures) text += (text.empty() ? "" : "; ") + why.description();
-    return text;
+// What is at `path` (not_found when nothing is; a link as a link), or why
+// that cannot be told.
+Result typeOf(const std::string& path, fs::file_type* type) {
+    std::error_code ec;
+    *type = fs::symlink_status(path, ec).type();
+    if (*type == fs::file_type::not_found || !ec) return {};
+    return Result::failure(Status::cannotRead, "cannot look at it: " + ec.message(), path);
 }
 
-// Puts back what the install in `folder` (its path from the game folder)
-// replaced, all or none: see uninstall(). `others` are the other installs,
-// to say which one changed a file since. Lines go to `out` when given.
-Result undo(const GameDir& game, const std::string& folder, Record record, const std::vector<Install>& others,
-            bool dryRun, std::ostream* out) {
+Result readBackups(const GameDir& game, Backups* backups) {
+    *backups = Backups{};
+    if (Result why = listFolders(game.path, [&](const std::string& name) {
+            if (temporaryTarget(name) == kBackups) backups->residues.push_back(name);
+        });
+        !why)
+        return why;
+    const std::string path = joined(game.path, kBackups);
+    fs::file_type type;
+    if (Result why = typeOf(path, &type); !why) return failure(game, std::string(kBackups) + ": " + why.reason);
+    if (type == fs::file_type::not_found) return {};
+    // A link the user put there is theirs: followed, never removed.
+    std::error_code ec;
+    if (type != fs::file_type::directory && !fs::is_directory(path, ec))
+        return failure(game, std::string(kBackups) + " is not a folder, and headlink keeps its backups there: move it "
+                                                     "away first");
+    backups->exists = true;
+    std::vector<std::string> names;
+    if (Result why = listFolders(path, [&](const std::string& name) { names.push_back(name); }); !why) {
+        why.file = kBackups;
+        return why;
+    }
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+        if (isInstallName(temporaryTarget(name))) {
+            backups->residues.push_back(installFolder(name));
+            continue;
+        }
+        if (!isInstallName(name)) continue;
+        Install install{name, false, {}};
+        if (Result why = readRecord(game, installFolder(name) + "/" + kRecordFile, &install.record, &install.recorded);
+            !why)
+            return why;
+        if (!install.recorded) {
+            backups->unrecorded.push_back(name);
+            continue;
+        }
+        backups->highest = std::max(backups->highest, install.record.number);
+        backups->recorded.push_back(std::move(install));
+    }
+    // Folder names in byte order are times, for records older than numbers.
+    std::stable_sort(backups->recorded.begin(), backups->recorded.end(),
+                     [](const Install& a, const Install& b) { return a.record.number < b.record.number; });
+    return {};
+}
+
+// Why the folder `relative` (from the game folder) must be kept, or "" when
+// the game needs nothing in it: every file is the report, one of our
+// temporaries, a record whose files are all as they were before, or a
+// backup whose bytes are the game's file at that path now. A folder of
+// an install cut short before its record was in place is such a folder;
+// one whose record was lost, holding the only copy of a table, is not.
+Result whyKept(const GameDir& game, const std::string& relative, std::string* reason) {
+    reason->clear();
+    const fs::path root = joined(game.path, relative);
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end && reason->empty(); it.increment(ec)) {
+        const fs::file_type type = it->symlink_status(ec).type();
+        if (ec) break;
+        if (type == fs::file_type::directory) continue;
+        const std::string inside = it->path().lexically_relative(root).generic_string();
+        // In a residue of the first install, the install folder is one step down.
+        const std::size_t slash = inside.find('/');
+        const bool nested = relative.find('/') == std::string::npos && slash != std::string::npos;
+        const std::string backup = nested ? inside.substr(slash + 1) : inside;
+        const std::string shown = relative + "/" + inside;
+        if (type != fs::file_type::regular) {
+            *reason = "holds " + shown + ", which headlink did not write";
+        } else if (backup == kReportFile || !temporaryTarget(it->path().filename().string()).empty()) {
+            continue;
+        } else if (backup == kRecordFile) {
+            Record record;
+            bool found = false;
+            if (Result why = readRecord(game, shown, &record, &found); !why) {
+                *reason = "holds a record that cannot be read (" + why.description() + ")";
+                continue;
+            }
+            for (const RecordedFile& file : record.files) {
+                std::string now;
+                if (Result why = stateOf(game, file.path, &now); !why) return why;
+                if (now != file.before) *reason = "holds the record of an install still in " + file.path;
+            }
+        } else {
+            std::string now, sum;
+            if (Result why = stateOf(game, backup, &now); !why) return why;
+            if (Result why = stateOf(game, shown, &sum); !why) return why;
+            if (now != sum) *reason = "holds a backup of " + backup + " that differs from the game's";
+        }
+    }
+    if (ec) return Result::failure(Status::cannotRead, "cannot look into the folder: " + ec.message(), relative);
+    return {};
+}
+
+// Removes the folder `relative`, its record last: until then, undoing
+// again knows what the folder was.
+Result removeInstallFolder(const GameDir& game, const std::string& relative) {
+    const fs::path root = joined(game.path, relative);
+    std::vector<fs::path> records, folders;
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
+        const bool folder = it->symlink_status(ec).type() == fs::file_type::directory;
+        if (ec) break;
+        if (folder) folders.push_back(it->path());
+        else if (it->path().filename() == kRecordFile) records.push_back(it->path());
+        else if (Result why = removeFile(it->path().string()); !why) return why;
+    }
+    if (ec) return Result::failure(Status::cannotWrite, "cannot look into the folder: " + ec.message(), relative);
+    for (const fs::path& record : records)
+        if (Result why = removeFile(record.string()); !why) return why;
+    // Deepest first: each is empty by then.
+    std::sort(folders.begin(), folders.end(), [](const fs::path& a, const fs::path& b) { return a.native() > b.native(); });
+    folders.push_back(root);
+    for (const fs::path& folder : folders)
+        if (Result why = removeFolder(folder.string()); !why) return why;
+    return {};
+}
+
+// What undoing an install changes, checked before anything is.
+struct UndoPlan {
     struct Restore {
         const RecordedFile* file;
         std::vector<uint8_t> bytes;
     };
     std::vector<Restore> restores;
     std::vector<const RecordedFile*> removals;
+};
+
+// Checks that every file the install in `folder` wrote is still what it
+// wrote (or already back as it was) and that each backup needed is whole.
+// `others` are the other installs, to say which one changed a file since.
+Result verifyUndo(const GameDir& game, const std::string& folder, const Record& record,
+                  const std::vector<Install>& others, UndoPlan* plan) {
     for (const RecordedFile& file : record.files) {
         std::string now;
         if (Result why = stateOf(game, file.path, &now); !why) return why;
@@ -263,74 +295,238 @@ Result undo(const GameDir& game, const std::string& folder, Record record, const
             for (const Install& other : others)
                 for (const RecordedFile& theirs : other.record.files)
                     if (theirs.path == file.path && theirs.after == now)
-                        reason += " (the install " + std::string(kBackups) + "/" + other.name + " wrote it)";
-            reason += ": nothing was undone";
-            return failure(game, reason);
+                        reason += " (the install " + installFolder(other.name) + " wrote it)";
+            return failure(game, reason + ": nothing was undone");
         }
         if (file.before == kAbsent) {
-            removals.push_back(&file);
+            plan->removals.push_back(&file);
             continue;
         }
-        Restore restore{&file, {}};
+        UndoPlan::Restore restore{&file, {}};
         const std::string backup = folder + "/" + file.path;
         std::string sum;
         if (Result why = stateOf(game, backup, &sum, &restore.bytes); !why) return why;
         if (sum != file.before)
             return failure(game, "the backup " + backup + " is " + (sum == kAbsent ? "missing" : "not what was there") +
                                      ": nothing was undone");
-        restores.push_back(std::move(restore));
+        plan->restores.push_back(std::move(restore));
     }
-    std::error_code ec;
-    const bool removeMade = !record.madeFolder.empty() && fs::is_directory(joined(game.path, record.madeFolder), ec);
-    if (dryRun) {
-        for (const Restore& restore : restores)
-            *out << "would put back " << restore.file->path << " from " << folder << '\n';
-        for (const RecordedFile* file : removals) *out << "would remove " << file->path << '\n';
-        if (removeMade) *out << "would remove the folder " << record.madeFolder << " if it is then empty\n";
-        *out << "would remove " << folder << '\n';
-        return {};
-    }
+    return {};
+}
 
-    // The temporaries of the files put back are recorded before they exist,
-    // like the install's own: an undo cut short leaves nothing that undoing
-    // again does not remove.
-    std::vector<std::vector<std::span<const uint8_t>>> parts(restores.size());
+// Moves the install folder out of the way, under a temporary's name, and
+// removes it: once moved, what is left is a residue that any later
+// --uninstall removes and stops at. The folder that made headlink-backups
+// and is the last in it takes headlink-backups with it.
+Result retire(const GameDir& game, const std::string& folder, const Record& record) {
+    const std::string backups = joined(game.path, kBackups);
+    fs::file_type type;
+    if (Result why = typeOf(backups, &type); !why) return why;
+    std::error_code ec;
+    bool alone = record.madeBackups && type == fs::file_type::directory;
+    for (fs::directory_iterator it(backups, ec), end; alone && !ec && it != end; it.increment(ec))
+        alone = it->path().filename().string() == folder.substr(folder.rfind('/') + 1);
+    if (ec) return Result::failure(Status::cannotRead, "cannot list the folder: " + ec.message(), kBackups);
+    const std::string from = alone ? backups : joined(game.path, folder);
+    const std::string to = temporaryNameFor(from);
+    if (Result why = moveFolder(from, to); !why) return why;
+    return removeInstallFolder(game, fs::path(to).lexically_relative(game.path).generic_string());
+}
+
+// Puts back what the install in `folder` replaced, journaled: the record
+// says "undoing" (with the temporaries of the files put back) before the
+// first change, and goes last. Lines go to `out`.
+Result applyUndo(const GameDir& game, const std::string& folder, Record record, const UndoPlan& plan,
+                 std::ostream& out) {
+    const std::string again = "; run " + undoCommand(game) + " again to finish";
+    std::vector<std::vector<std::span<const uint8_t>>> parts(plan.restores.size());
     std::vector<FileToWrite> writes;
-    for (std::size_t i = 0; i < restores.size(); ++i) {
-        const std::string temporary = temporaryFor(restores[i].file->path);
+    for (std::size_t i = 0; i < plan.restores.size(); ++i) {
+        const std::string temporary = temporaryFor(plan.restores[i].file->path);
         record.temporaries.push_back(temporary);
-        parts[i] = {restores[i].bytes};
-        writes.push_back({joined(game.path, restores[i].file->path), parts[i], joined(game.path, temporary)});
+        parts[i] = {plan.restores[i].bytes};
+        writes.push_back({joined(game.path, plan.restores[i].file->path), parts[i], joined(game.path, temporary)});
     }
-    const std::string recordPath = joined(game.path, folder + "/" + kRecordFile);
-    const std::string again = "; run headlink --game " + game.shown + " --uninstall again to finish";
+    record.undoing = true;
+    const std::string text = recordText(record);
+    if (Result why = writeFileSafely(joined(game.path, folder + "/" + kRecordFile), bytesOf(text)); !why)
+        return failure(game, why.description() + ": nothing was undone");
     if (!writes.empty()) {
-        const std::string text = recordText(record);
-        if (Result why = writeFileSafely(recordPath, bytesOf(text)); !why)
-            return failure(game, why.description() + ": nothing was undone");
         const WriteResult written = writeFilesTogether(writes);
-        if (written.stage == WriteResult::Stage::prepare) return failure(game, describe(written) + ": nothing was undone");
         if (!written.ok()) return failure(game, describe(written) + again);
     }
-    for (const RecordedFile* file : removals)
+    for (const RecordedFile* file : plan.removals)
         if (Result why = removeFile(joined(game.path, file->path)); !why) return failure(game, why.description() + again);
     for (const std::string& temporary : record.temporaries)
-        if (Result why = removeFile(joined(game.path, temporary)); !why)
-            return failure(game, why.description() + again);
-    if (removeMade && fs::is_empty(joined(game.path, record.madeFolder), ec) && !ec)
-        if (Result why = removeFolder(joined(game.path, record.madeFolder)); !why)
-            return failure(game, why.description() + again);
-    // The record goes first: without it the folder holds nothing of the
-    // game's, and undoing again removes whatever of it is left.
-    if (Result why = removeFile(recordPath); !why) return failure(game, why.description() + again);
-    fs::remove_all(joined(game.path, folder), ec);
-    if (ec) return failure(game, folder + ": cannot remove the folder: " + ec.message() + again);
-    const std::string backups = joined(game.path, kBackups);
-    if (Result why = flushFolder(backups); !why) return failure(game, why.description() + again);
-    if (fs::is_empty(backups, ec) && !ec)
-        if (Result why = removeFolder(backups); !why) return failure(game, why.description() + again);
-    for (const Restore& restore : restores) *out << "put back " << restore.file->path << '\n';
-    for (const RecordedFile* file : removals) *out << "removed " << file->path << '\n';
+        if (Result why = removeFile(joined(game.path, temporary)); !why) return failure(game, why.description() + again);
+    const std::string override = joined(game.path, kOverride);
+    fs::file_type type;
+    if (Result why = typeOf(override, &type); !why) return failure(game, why.description() + again);
+    std::error_code ec;
+    const bool empty = record.madeOverride && type == fs::file_type::directory && fs::is_empty(override, ec);
+    if (ec) return failure(game, std::string(kOverride) + ": cannot look into the folder: " + ec.message() + again);
+    if (empty)
+        if (Result why = removeFolder(override); !why) return failure(game, why.description() + again);
+    if (Result why = retire(game, folder, record); !why) return failure(game, why.description() + again);
+    for (const auto& restore : plan.restores) out << "put back " << restore.file->path << '\n';
+    for (const RecordedFile* file : plan.removals) out << "removed " << file->path << '\n';
+    return {};
+}
+
+Result undo(const GameDir& game, const std::string& folder, const Record& record, const std::vector<Install>& others,
+            bool dryRun, std::ostream& out) {
+    UndoPlan plan;
+    if (Result why = verifyUndo(game, folder, record, others, &plan); !why) return why;
+    if (!dryRun) return applyUndo(game, folder, record, plan, out);
+    for (const auto& restore : plan.restores) out << "would put back " << restore.file->path << " from " << folder << '\n';
+    for (const RecordedFile* file : plan.removals) out << "would remove " << file->path << '\n';
+    if (record.madeOverride) out << "would remove the override folder if it is then empty\n";
+    out << "would remove " << folder << '\n';
+    return {};
+}
+
+// --- Installing ------------------------------------------------------------
+
+// What an install will write: its record, and for each recorded file the
+// bytes there now (for the backup) and its new bytes.
+struct InstallPlan {
+    Record record;
+    std::string override;
+    std::vector<std::vector<uint8_t>> earlier;
+    std::vector<std::span<const uint8_t>> bytes;
+};
+
+Result planInstall(const GameDir& game, std::span<const FileToInstall> files, const Backups& backups, bool dryRun,
+                   InstallPlan* plan, std::vector<Result>* warnings) {
+    for (const Install& earlier : backups.recorded)
+        if (!earlier.record.complete || earlier.record.undoing)
+            return failure(game, std::string("an earlier ") + (earlier.record.undoing ? "undo" : "install") +
+                                     " was interrupted: run " + undoCommand(game) + " first");
+    if (!backups.residues.empty())
+        return failure(game, "an earlier install or undo was interrupted: run " + undoCommand(game) + " first");
+    for (const FileToInstall& file : files)
+        if (const std::string why = unopenableName(file.name); !why.empty())
+            return Result::failure(Status::usage,
+                                   why + ": the game could not open it, so nothing was installed",
+                                   file.from.empty() ? file.name : file.from);
+
+    Record& record = plan->record;
+    if (Result why = findInGame(game.path, "", "override", true, &plan->override); !why) return why;
+    if (plan->override.empty()) {
+        record.madeOverride = true;
+        plan->override = kOverride;
+    }
+    for (const FileToInstall& file : files) {
+        std::string name;
+        if (!record.madeOverride)
+            if (Result why = findInGame(game.path, plan->override, file.name, false, &name); !why) return why;
+        RecordedFile recorded{plan->override + "/" + (name.empty() ? file.name : name), kAbsent, checksumOf(file.bytes)};
+        std::vector<uint8_t> was;
+        // What the run read there is known: a dry run need not read it again.
+        const bool known = !file.readSum.empty() && recorded.path == file.readFrom;
+        if (known && dryRun) recorded.before = file.readSum;
+        else if (Result why = stateOf(game, recorded.path, &recorded.before, &was); !why) return why;
+        if (known && recorded.before != file.readSum)
+            return failure(game, recorded.path + " changed while headlink ran: nothing was installed; run it again");
+        if (recorded.before == recorded.after) continue;
+        if (!file.from.empty() && recorded.before != kAbsent)
+            warnings->push_back(Result::failure(Status::warnings,
+                                                "replaces " + recorded.path +
+                                                    ", which holds other bytes (the install backs it up first)",
+                                                file.from));
+        record.files.push_back(std::move(recorded));
+        plan->earlier.push_back(std::move(was));
+        plan->bytes.push_back(file.bytes);
+    }
+    record.number = backups.highest + 1;
+    return {};
+}
+
+// Where an install keeps what it saves: its folder (from the game folder),
+// made in headlink-backups or, by the first install, in a folder under a
+// temporary's name that becomes headlink-backups once the record is in it,
+// so that a headlink-backups without our record in it is never taken for
+// ours. `ours` is what a failure before the game changes removes.
+struct Place {
+    std::string building;
+    std::string name;
+    std::string folder;
+    std::string ours;
+};
+
+// Makes the install's own folder and puts in it, flushed, the backups and
+// the report.
+Result saveBackups(const GameDir& game, const InstallPlan& plan, const Backups& backups, const std::string& report,
+                   Place* place) {
+    place->building = backups.exists ? std::string(kBackups)
+                                     : fs::path(temporaryNameFor(joined(game.path, kBackups))).filename().string();
+    bool existed = false;
+    if (Result why = createFolder(joined(game.path, place->building), &existed); !why) return why;
+    if (!backups.exists) place->ours = place->building;
+    const std::string stamp = timeStamp();
+    for (int n = 1; n < 1000 && place->name.empty(); ++n) {
+        const std::string candidate = stamp + (n == 1 ? "" : "-" + std::to_string(n));
+        if (Result why = createFolder(joined(game.path, place->building + "/" + candidate), &existed); !why) return why;
+        if (!existed) place->name = candidate;
+    }
+    if (place->name.empty()) return failure(game, "cannot name a new folder in " + std::string(kBackups));
+    place->folder = place->building + "/" + place->name;
+    if (place->ours.empty()) place->ours = place->folder;
+
+    std::vector<std::span<const uint8_t>> parts;
+    parts.reserve(plan.record.files.size() + 1);
+    std::vector<FileToWrite> saved;
+    for (std::size_t i = 0; i < plan.record.files.size(); ++i) {
+        if (plan.record.files[i].before == kAbsent) continue;
+        const fs::path backup = fs::path(joined(game.path, place->folder)) / plan.record.files[i].path;
+        if (Result why = createFolder(backup.parent_path().string(), &existed); !why) return why;
+        parts.push_back(plan.earlier[i]);
+        saved.push_back({backup.string(), std::span(&parts.back(), 1)});
+    }
+    parts.push_back(bytesOf(report));
+    saved.push_back({joined(game.path, place->folder + "/" + kReportFile), std::span(&parts.back(), 1)});
+    if (const WriteResult written = writeFilesTogether(saved); !written.ok())
+        return Result::failure(Status::cannotWrite, describe(written));
+    return {};
+}
+
+// The record, whole and flushed, in its place before the first temporary
+// in the game exists.
+Result writeRecord(const GameDir& game, InstallPlan& plan, const Backups& backups, Place* place) {
+    plan.record.madeBackups = !backups.exists;
+    for (const RecordedFile& file : plan.record.files) plan.record.temporaries.push_back(temporaryFor(file.path));
+    const std::string text = recordText(plan.record);
+    if (Result why = writeFileSafely(joined(game.path, place->folder + "/" + kRecordFile), bytesOf(text)); !why)
+        return why;
+    if (backups.exists) return {};
+    if (Result why = moveFolder(joined(game.path, place->building), joined(game.path, kBackups)); !why) return why;
+    place->folder = installFolder(place->name);
+    return {};
+}
+
+// Writes the files into the override folder, all or none, and marks the
+// record complete; a failure is undone by the record.
+Result commitInstall(const GameDir& game, InstallPlan& plan, const std::string& folder) {
+    Record& record = plan.record;
+    auto rollBack = [&](const std::string& reason) {
+        std::ostringstream ignored;
+        UndoPlan undoPlan;
+        Result undone = verifyUndo(game, folder, record, {}, &undoPlan);
+        if (undone) undone = applyUndo(game, folder, record, undoPlan, ignored);
+        if (!undone) return failure(game, reason + "; putting the game folder back failed too: " + undone.reason);
+        return failure(game, reason + ": nothing was installed");
+    };
+    bool existed = false;
+    if (record.madeOverride)
+        if (Result why = createFolder(joined(game.path, plan.override), &existed); !why) return rollBack(why.description());
+    std::vector<FileToWrite> writes;
+    for (std::size_t i = 0; i < record.files.size(); ++i)
+        writes.push_back({joined(game.path, record.files[i].path), std::span(&plan.bytes[i], 1),
+                          joined(game.path, record.temporaries[i])});
+    if (const WriteResult written = writeFilesTogether(writes); !written.ok()) return rollBack(describe(written));
+    record.complete = true;
+    if (Result why = writeFileSafely(joined(game.path, folder + "/" + kRecordFile), bytesOf(recordText(record))); !why)
+        return rollBack(why.description());
     return {};
 }
 
@@ -345,157 +541,98 @@ std::string checksumOf(std::span<const uint8_t> bytes) {
     return text;
 }
 
-Result install(const GameDir& game, std::span<const FileToInstall> files, const std::string& report,
-               InstallOptions options, std::ostream& out, std::vector<Result>* warnings) {
-    const bool dryRun = options.dryRun;
-    std::vector<Install> installs;
-    if (Result why = installsOf(game, &installs); !why) return why;
-    for (const Install& earlier : installs)
-        if (earlier.recorded && !earlier.record.complete)
-            return failure(game, "an earlier install was interrupted: run headlink --game " + game.shown +
-                                     " --uninstall first");
-
-    // What is there now, file by file.
-    std::string override;
-    if (Result why = findInGame(game.path, "", "override", true, &override); !why) return why;
-    Record record;
-    if (override.empty()) record.madeFolder = override = "override";
-    std::vector<std::vector<uint8_t>> earlier;
-    std::vector<std::span<const uint8_t>> bytes;
-    for (const FileToInstall& file : files) {
-        std::string name;
-        if (record.madeFolder.empty())
-            if (Result why = findInGame(game.path, override, file.name, false, &name); !why) return why;
-        RecordedFile recorded{override + "/" + (name.empty() ? file.name : name), kAbsent, checksumOf(file.bytes)};
-        std::vector<uint8_t> was;
-        if (Result why = stateOf(game, recorded.path, &recorded.before, &was); !why) return why;
-        if (recorded.before != kAbsent && std::equal(was.begin(), was.end(), file.bytes.begin(), file.bytes.end()))
-            continue;
-        if (!file.from.empty() && recorded.before != kAbsent)
-            warnings->push_back(Result::failure(Status::warnings,
-                                                "replaces " + recorded.path +
-                                                    ", which holds other bytes (the install backs it up first)",
-                                                file.from));
-        record.files.push_back(std::move(recorded));
-        earlier.push_back(std::move(was));
-        bytes.push_back(file.bytes);
-    }
+Result install(const GameDir& game, std::span<const FileToInstall> files, const std::vector<std::string>& heads,
+               const std::string& report, InstallOptions options, std::ostream& out, std::vector<Result>* warnings) {
+    Backups backups;
+    if (Result why = readBackups(game, &backups); !why) return why;
+    InstallPlan plan;
+    plan.record.heads = heads;
+    if (Result why = planInstall(game, files, backups, options.dryRun, &plan, warnings); !why) return why;
     if (options.strict && !warnings->empty())
         return failure(game, "nothing was installed because of --strict: every warning above is an error");
+    const Record& record = plan.record;
     if (record.files.empty()) {
         out << "nothing to install: the game's tables already hold every row and cell; " << game.shown
             << " was not changed\n";
         return {};
     }
-    if (dryRun) {
-        if (!record.madeFolder.empty()) out << "would make the folder " << record.madeFolder << '\n';
+    if (options.dryRun) {
+        if (record.madeOverride) out << "would make the folder " << plan.override << '\n';
         for (const RecordedFile& file : record.files)
             out << "would write " << file.path
                 << (file.before == kAbsent ? " (new)" : " (the file there now backed up first)") << '\n';
-        out << "would keep the backups, the record and the report in " << kBackups << "/" << timeStamp() << '\n';
+        out << "would keep the backups, the record and the report in " << installFolder(timeStamp()) << '\n';
         return {};
     }
-
-    // The install's own folder, named for when it began.
-    bool existed = false;
-    if (Result why = createFolder(joined(game.path, kBackups), &existed); !why) return failure(game, why.description());
-    const std::string stamp = timeStamp();
-    std::string folder;
-    for (int n = 1; n < 1000 && folder.empty(); ++n) {
-        const std::string name = std::string(kBackups) + "/" + stamp + (n == 1 ? "" : "-" + std::to_string(n));
-        if (Result why = createFolder(joined(game.path, name), &existed); !why) return failure(game, why.description());
-        if (!existed) folder = name;
-    }
-    if (folder.empty()) return failure(game, "cannot name a new folder in " + std::string(kBackups));
-    auto leave = [&](const std::string& reason) {
-        // Nothing of the game's has changed yet: the folder goes, and with
-        // no record in it, undoing would remove it anyway.
+    Place place;
+    Result saved = saveBackups(game, plan, backups, report, &place);
+    if (saved) saved = writeRecord(game, plan, backups, &place);
+    if (!saved) {
+        // Nothing of the game's has changed: what the install made goes.
         std::error_code ec;
-        fs::remove_all(joined(game.path, folder), ec);
-        return failure(game, reason + ": nothing was installed");
-    };
-
-    // The backups and the report, flushed, before the record exists.
-    std::vector<std::span<const uint8_t>> parts;
-    parts.reserve(record.files.size() + 1);
-    std::vector<FileToWrite> saved;
-    for (std::size_t i = 0; i < record.files.size(); ++i) {
-        if (record.files[i].before == kAbsent) continue;
-        const fs::path backup = fs::path(joined(game.path, folder)) / record.files[i].path;
-        if (Result why = createFolder(backup.parent_path().string(), &existed); !why) return leave(why.description());
-        parts.push_back(earlier[i]);
-        saved.push_back({backup.string(), std::span(&parts.back(), 1)});
+        if (!place.ours.empty()) fs::remove_all(joined(game.path, place.ours), ec);
+        return failure(game, saved.description() + ": nothing was installed");
     }
-    parts.push_back(bytesOf(report));
-    saved.push_back({joined(game.path, folder + "/" + kReportFile), std::span(&parts.back(), 1)});
-    if (const WriteResult written = writeFilesTogether(saved); !written.ok()) return leave(describe(written));
-
-    // The record, whole, before the first temporary in the game exists.
-    for (const RecordedFile& file : record.files) record.temporaries.push_back(temporaryFor(file.path));
-    const std::string recordPath = joined(game.path, folder + "/" + kRecordFile);
-    std::string text = recordText(record);
-    if (Result why = writeFileSafely(recordPath, bytesOf(text)); !why) return leave(why.description());
-
-    // From here on the game changes: a failure is undone by the record.
-    auto rollBack = [&](const std::string& reason) {
-        std::ostringstream ignored;
-        if (Result undone = undo(game, folder, record, {}, false, &ignored); !undone)
-            return failure(game, reason + "; putting the game folder back failed too: " + undone.reason);
-        return failure(game, reason + ": nothing was installed");
-    };
-    if (!record.madeFolder.empty())
-        if (Result why = createFolder(joined(game.path, record.madeFolder), &existed); !why)
-            return rollBack(why.description());
-    std::vector<FileToWrite> writes;
-    for (std::size_t i = 0; i < record.files.size(); ++i)
-        writes.push_back({joined(game.path, record.files[i].path), std::span(&bytes[i], 1),
-                          joined(game.path, record.temporaries[i])});
-    if (const WriteResult written = writeFilesTogether(writes); !written.ok()) return rollBack(describe(written));
-    record.complete = true;
-    text = recordText(record);
-    if (Result why = writeFileSafely(recordPath, bytesOf(text)); !why) return rollBack(why.description());
+    const std::string& folder = place.folder;
+    if (Result why = commitInstall(game, plan, folder); !why) return why;
 
     std::vector<std::string> paths;
     for (const RecordedFile& file : record.files) paths.push_back(file.path);
     out << "installed " << listed(paths) << " into " << game.shown << " (backups, record and report in " << folder
-        << ")\nundo with: headlink --game " << game.shown << " --uninstall\n";
+        << ")\nundo with: " << undoCommand(game) << '\n';
     return {};
 }
 
-Result uninstall(const GameDir& game, bool dryRun, std::ostream& out) {
-    std::vector<Install> installs;
-    if (Result why = installsOf(game, &installs); !why) return why;
-    std::vector<Install> recorded;
-    std::vector<std::string> leftovers;
-    for (Install& install : installs) {
-        if (install.recorded) recorded.push_back(std::move(install));
-        else leftovers.push_back(std::string(kBackups) + "/" + install.name);
-    }
-    if (!recorded.empty()) {
-        Install newest = std::move(recorded.back());
-        recorded.pop_back();
-        const std::string folder = std::string(kBackups) + "/" + newest.name;
-        if (Result why = undo(game, folder, std::move(newest.record), recorded, dryRun, &out); !why) return why;
-        if (!dryRun) out << "undid the install " << folder << " in " << game.shown << '\n';
-    }
-    // Folders of installs cut short before their record was in place hold
-    // nothing of the game's.
-    for (const std::string& leftover : leftovers) {
-        if (dryRun) {
-            out << "would remove " << leftover << " (an install cut short before it changed anything)\n";
-            continue;
+Result uninstall(const GameDir& game, bool dryRun, std::ostream& out, std::vector<Result>* warnings) {
+    Backups backups;
+    if (Result why = readBackups(game, &backups); !why) return why;
+    const std::string removed = dryRun ? "would remove " : "removed ";
+    // Folders that hold nothing the game may need go; any other is left
+    // for the user, named, and the undo goes on past it.
+    auto clear = [&](const std::string& folder, const std::string& what, const std::string& kind) -> Result {
+        std::string kept;
+        if (Result why = whyKept(game, folder, &kept); !why) return why;
+        if (!kept.empty()) {
+            warnings->push_back(Result::failure(
+                Status::warnings, folder + " " + what + kept + ": kept; compare it and remove the folder yourself",
+                game.shown));
+            return Result::failure(Status::warnings, "kept");
         }
-        std::error_code ec;
-        fs::remove_all(joined(game.path, leftover), ec);
-        if (ec) return failure(game, leftover + ": cannot remove the folder: " + ec.message());
-        out << "removed " << leftover << " (an install cut short before it changed anything)\n";
+        if (!dryRun)
+            if (Result why = removeInstallFolder(game, folder); !why) return failure(game, why.description());
+        out << removed << folder << " (" << kind << ")\n";
+        return {};
+    };
+    // What an undo left once it was done, or the first install before it
+    // began: removing it finishes what was cut short, and is all this run does.
+    bool finished = false, done = false;
+    for (const std::string& residue : backups.residues) {
+        const Result why = clear(residue, "", "left by an install or undo cut short");
+        if (!why && why.status != Status::warnings) return why;
+        finished = finished || static_cast<bool>(why);
     }
-    // An empty backups folder is one an undo cut short left.
-    const std::string backups = joined(game.path, kBackups);
-    std::error_code ec;
-    if (!dryRun && fs::is_directory(backups, ec) && fs::is_empty(backups, ec) && !ec)
-        if (Result why = removeFolder(backups); !why) return failure(game, why.description());
-    if (installs.size() == leftovers.size()) out << "headlink: " << game.shown << ": nothing to undo\n";
+    for (const std::string& name : backups.unrecorded) {
+        const Result why = clear(installFolder(name), "has no record and ", "an install cut short before it changed anything");
+        if (!why && why.status != Status::warnings) return why;
+        done = done || static_cast<bool>(why);
+    }
+    // So is an undo whose record says it had begun.
+    auto newest = std::find_if(backups.recorded.rbegin(), backups.recorded.rend(),
+                               [](const Install& install) { return install.record.undoing; });
+    finished = finished || newest != backups.recorded.rend();
+    if (newest == backups.recorded.rend() && !finished) newest = backups.recorded.rbegin();
+    if (newest != backups.recorded.rend()) {
+        const Install install = std::move(*newest);
+        backups.recorded.erase(std::prev(newest.base()));
+        const std::string folder = installFolder(install.name);
+        if (Result why = undo(game, folder, install.record, backups.recorded, dryRun, out); !why) return why;
+        if (!dryRun) out << "undid the install " << folder << " in " << game.shown << '\n';
+        done = true;
+    }
+    if (finished && !backups.recorded.empty())
+        out << "the install " << installFolder(backups.recorded.back().name) << " is still in place: to undo it too, run "
+            << undoCommand(game) << " again\n";
+    if (!done && !finished) out << "headlink: " << game.shown << ": nothing to undo\n";
     return {};
 }
 

@@ -1,13 +1,15 @@
 // Installing files into a game folder's override folder, and undoing that
 // exactly. An install keeps, in its own folder under
 // DIR/headlink-backups/, a copy of every file it replaces, the run's report
-// and a record: for each file it writes, a checksum of what was there before
-// (or "absent") and of what it wrote, and the temporaries it will rename.
-// The record is in place before anything in the override folder changes,
-// and ends with "complete" once every file is. Undoing puts back only what
-// is still exactly what the install wrote, and refuses (changing nothing)
-// when another hand has changed a file since; an interrupted install or
-// undo is finished by undoing again.
+// and a record (game/record.h): its number, for each file it writes a
+// checksum of what was there before (or "absent") and of what it wrote, and
+// the temporaries it will rename. The record is in place before anything in
+// the override folder changes, and ends with "complete" once every file is.
+// Undoing takes the highest number, says "undoing" in the record before it
+// changes anything, puts back only what is still exactly what the install
+// wrote, refuses (changing nothing) when another hand has changed a file
+// since, and removes the record last; an interrupted install or undo is
+// finished by undoing again, and that is all the undo then does.
 #pragma once
 
 #include <cstdint>
@@ -29,6 +31,10 @@ struct FileToInstall {
     // Where a file a head brings comes from ("moonveil/override/x.mdl"):
     // replacing other bytes with it then gives a warning naming it.
     std::string from = {};
+    // Where the run read this file in the game ("Override/heads.2da"), and
+    // the checksum of what it read: it must still be there when installed.
+    std::string readFrom = {};
+    std::string readSum = {};
 };
 
 // A checksum of `bytes` (XXH3, 128 bits) as 32 hex digits.
@@ -42,7 +48,8 @@ struct GameDir {
 };
 
 // Installs `files` into the override folder of `game` (made when there is
-// none), all or none, with `report` kept beside the record. Files already
+// none), all or none, with `report` kept beside the record and `heads`
+// (the heads' names) in it. A name the game could not open is refused. Files already
 // holding exactly their new bytes are left alone; when that is all of them
 // nothing is written. Lines saying what was done (or, with dryRun, what
 // would be) go to `out`; warnings to *warnings, and with `strict` they stop
@@ -52,11 +59,13 @@ struct InstallOptions {
     bool dryRun = false;
     bool strict = false;
 };
-Result install(const GameDir& game, std::span<const FileToInstall> files, const std::string& report,
-               InstallOptions options, std::ostream& out, std::vector<Result>* warnings);
+Result install(const GameDir& game, std::span<const FileToInstall> files, const std::vector<std::string>& heads,
+               const std::string& report, InstallOptions options, std::ostream& out, std::vector<Result>* warnings);
 
 // Undoes the newest install recorded in `game`, all or none, and removes its
-// folder (and leftovers of installs that never got as far as a record).
-Result uninstall(const GameDir& game, bool dryRun, std::ostream& out);
+// folder, or finishes an undo cut short and stops there. Folders of installs
+// that never got as far as a record are removed when they hold nothing the
+// game needs, and otherwise kept with a warning in *warnings.
+Result uninstall(const GameDir& game, bool dryRun, std::ostream& out, std::vector<Result>* warnings);
 
 }  // namespace headlink
