@@ -277,8 +277,9 @@ for ((as = 10; as <= 90; as += 5)); do
 done
 
 # Installing into a game folder and undoing it. A game folder's whole
-# state is a snapshot: every folder, and every file with its checksum
-# (install folders' names and temporaries' random tags made uniform). After
+# state is a snapshot: every folder, every link and its target, and every
+# file with its checksum, its count of links and the first path sharing its
+# inode (install folders' names and temporaries' random tags made uniform). After
 # each run, whatever failed or wherever the run was killed, the folder is
 # as before (S0), as installed (S1), or a clean --uninstall brings it back
 # to exactly S0; a run that says it succeeded left S1 (install) or S0
@@ -287,12 +288,16 @@ game=$work/game
 snap() {
   ( cd "$1" || exit
     find . -mindepth 1 -type d | sed 's|$|/|'
-    find . -type f ! -name record.txt -exec sha1sum {} + | awk '{ print $2, $1 }'
-    find . -name record.txt | while read -r r; do
-      echo "$r $(sed 's/headlink-[0-9a-f]\{16\}/headlink-T/g' "$r" | sha1sum | cut -c1-40)"
+    find . -type l -printf '%p -> %l\n'
+    declare -A first
+    find . -type f -printf '%i %n %p\n' | sort -k3 | while read -r inode links f; do
+      [ -n "${first[$inode]:-}" ] || first[$inode]=$f
+      if [ "${f##*/}" = record.txt ]; then sum=$(sed 's/headlink-[0-9a-f]\{16\}/headlink-T/g' "$f" | sha1sum)
+      else sum=$(sha1sum <"$f"); fi
+      echo "$f ${sum:0:40} links=$links same=${first[$inode]}"
     done
-  ) | sed -e 's|headlink-backups/[0-9]\{8\}-[0-9]\{6\}\(-[0-9][0-9]*\)\?|headlink-backups/STAMP|' \
-          -e 's/headlink-[0-9a-f]\{16\}\.tmp/headlink-T.tmp/' | sort
+  ) | sed -e 's|/[0-9]\{8\}-[0-9]\{6\}\(-[0-9][0-9]*\)\?|/STAMP|g' \
+          -e 's/headlink-[0-9a-f]\{16\}\.tmp/headlink-T.tmp/g' | sort
 }
 rm -rf "$work/game0" && "$build/make_game" "$work/game0" >/dev/null
 mkdir -p "$work/scripts" && cp "$kit"/*.txt "$work/scripts/"
@@ -316,6 +321,16 @@ S1p=$(snap "$game")
 rm -rf "$game" && cp -a "$work/game0" "$game"
 (cd "$work/scripts" && strace -f -qq -o "$work/ptrace" -e trace=all "$headlink" --game "$game" "${gextra[@]}" >/dev/null)
 gextra=()
+
+# each_call TRACE FIRST: each call of TRACE from line FIRST on, as "CALL N"
+# (the N-th call of its name), but for the messages on the standard streams
+# and the exit.
+each_call() {
+  awk -v first="$2" '
+      /^[0-9]+ +\+\+\+|^[0-9]+ +---/ { next }
+      { split($2, a, "("); c = a[1]; n[c]++ }
+      NR >= first && $2 != "write(1," && $2 != "write(2," && c != "exit_group" { print c, n[c] }' "$1"
+}
 
 # judge_game WHAT MODE STATUS: MODE is install or uninstall.
 judge_game() {
@@ -354,10 +369,7 @@ for mode in install uninstall pack; do
     (${run}_game timeout 20 strace -f -qq -o /dev/null -e trace="$call" -e inject="$call:signal=KILL:when=$n"; exit $?) 2>/dev/null
     judge_game "$mode, killed at $call #$n" $run $?
     kills=$((kills + 1))
-  done < <(awk -v first="$first" '
-      /^[0-9]+ +\+\+\+|^[0-9]+ +---/ { next }
-      { split($2, a, "("); c = a[1]; n[c]++ }
-      NR >= first && $2 != "write(1," && $2 != "write(2," && c != "exit_group" { print c, n[c] }' "$trace")
+  done < <(each_call "$trace" "$first")
   faults=0
   for call in $game_calls; do
     for n in $(occurrences "$call" "$trace" "$first"); do
@@ -372,6 +384,34 @@ for mode in install uninstall pack; do
   echo "game folder, $mode: $kills kills, $faults failed calls"
 done
 gextra=()
+
+# Two installs, the second undone and killed at each of its calls in turn:
+# unless the undo was already done, undoing again finishes it and stops
+# there, with the first install still in place; one more undo gives the
+# game as it was.
+rm -rf "$game" && cp -a "$work/game0" "$game"
+install_game || { echo "fault sweep: the first of two installs failed" >&2; exit 1; }
+SF=$(snap "$game")
+mkdir -p "$work/scripts2" && cp "$kit"/*.txt "$work/scripts2/"
+echo "1 0 head_elf_f_moonveil 1 hd_el_f_other" >"$work/scripts2/head.txt"
+(cd "$work/scripts2" && "$headlink" --game "$game" >/dev/null) || { echo "fault sweep: the second install failed" >&2; exit 1; }
+rm -rf "$work/game2" && cp -a "$game" "$work/game2"
+strace -f -qq -o "$work/u2trace" -e trace=all "$headlink" --game "$game" --uninstall >/dev/null
+first=$(grep -n "\"$game" "$work/u2trace" | grep -v execve | head -1 | cut -d: -f1)
+kills=0
+while read -r call n; do
+  rm -rf "$game" && cp -a "$work/game2" "$game"
+  (uninstall_game timeout 20 strace -f -qq -o /dev/null -e trace="$call" -e inject="$call:signal=KILL:when=$n"; exit $?) 2>/dev/null
+  cp "$work/err" "$work/err.run"
+  runs=$((runs + 1)) kills=$((kills + 1))
+  if [ "$(snap "$game")" != "$SF" ] && { ! uninstall_game || [ "$(snap "$game")" != "$SF" ]; }; then
+    fail "second of two undone, killed at $call #$n" "undoing again did not leave the first install" "$work/err.run"
+    diff <(echo "$SF") <(snap "$game") | sed 's/^/    /' | head -20
+  elif ! uninstall_game || [ "$(snap "$game")" != "$S0" ]; then
+    fail "second of two undone, killed at $call #$n" "the first install's undo did not give the game as it was" "$work/err"
+  fi
+done < <(each_call "$work/u2trace" "$first")
+echo "game folder, the second of two installs undone: $kills kills"
 
 # The folder is flushed after the last rename, before a success is reported.
 for trace in "$work/headlink.trace" "$work/ttrace"; do

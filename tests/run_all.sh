@@ -34,6 +34,7 @@ need cmake cmake \
   /usr/include/benchmark/benchmark.h libbenchmark-dev \
   /usr/bin/time time \
   strace strace \
+  faketime faketime \
   prlimit util-linux \
   emcc emscripten \
   /usr/bin/chromium chromium \
