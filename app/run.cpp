@@ -265,7 +265,8 @@ int runJob(RunInputs inputs, const Folder& folder, const Options& options, std::
         for (const HeadInputs& head : inputs.heads) read.heads.push_back(head.name);
         // One head: its scripts' folder names it.
         std::error_code ec;
-        if (inputs.heads.empty()) read.heads.push_back(std::filesystem::current_path(ec).filename().string());
+        const std::u8string here = std::filesystem::current_path(ec).filename().u8string();
+        if (inputs.heads.empty()) read.heads.emplace_back(here.begin(), here.end());
     }
     const std::vector<BroughtFile> brought = broughtFiles(inputs);
     if (!brought.empty() && !installing)
