@@ -514,6 +514,12 @@ TEST_F(EndToEnd, InstallRecordsHoldAgainstWhatHappensAroundThem) {
     ASSERT_EQ(run("--game game --uninstall").status, 0);
     EXPECT_EQ(tree("game"), madeByUser);
     fs::remove(dir_ / "game" / "headlink-backups");
+    fs::create_directory(dir_ / "elsewhere");
+    fs::create_directory_symlink(dir_ / "elsewhere", dir_ / "game" / "headlink-backups");
+    ASSERT_EQ(run("--game game").status, 0);
+    ASSERT_EQ(run("--game game --uninstall").status, 0);
+    EXPECT_TRUE(fs::is_symlink(dir_ / "game" / "headlink-backups") && fs::is_empty(dir_ / "elsewhere"));
+    fs::remove(dir_ / "game" / "headlink-backups");
     put("game/headlink-backups", std::string("mine"));
     r = run("--game game");
     EXPECT_EQ(r.status, 1);
