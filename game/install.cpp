@@ -240,7 +240,8 @@ Result whyKept(const GameDir& game, const std::string& relative, std::string* re
             std::string now, sum;
             if (Result why = stateOf(game, backup, &now); !why) return why;
             if (Result why = stateOf(game, shown, &sum); !why) return why;
-            if (now != sum) *reason = "holds a backup of " + backup + " that differs from the game's";
+            if (now == kAbsent) *reason = "holds a backup of " + backup + ", which the game folder no longer has";
+            else if (now != sum) *reason = "holds a backup of " + backup + " that differs from the game's";
         }
     }
     if (ec) return Result::failure(Status::cannotRead, "cannot look into the folder: " + ec.message(), relative);
