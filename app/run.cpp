@@ -370,6 +370,30 @@ void readFromGame(Game& game, RunInputs* inputs) {
     }
 }
 
+namespace {
+
+// Takes the game folder's lock: exclusive for a run that installs or
+// undoes, failing at once when another holds it; shared, waiting a while,
+// for one that only reads. 0 to go on, or the exit status.
+int lockGame(const std::string& game, const Options& options, FolderLock* lock, std::ostream& err) {
+    const bool changes = !options.dryRun && !options.checkLinks;
+    FolderLock::State state = FolderLock::State::held;
+    // A folder that cannot even be looked at fails where it is read, with its reason.
+    if (!lock->take(game, changes, changes ? 0 : kGameLockWaitMs, &state)) return 0;
+    if (state == FolderLock::State::busy) {
+        err << "headlink: " << options.game << ": " << kGameBusy << '\n';
+        return 1;
+    }
+    if (state == FolderLock::State::unsupported) {
+        err << "headlink: " << options.game << ": " << (options.strict ? "error: " : "warning: ")
+            << "this file system cannot lock the game folder, so another headlink could change it at the same time\n";
+        if (options.strict) return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
 int runInDirectory(const Options& options, std::ostream& out, std::ostream& err) {
     std::string why;
     // A game folder is named from where headlink started, before -C.
@@ -391,6 +415,12 @@ int runInDirectory(const Options& options, std::ostream& out, std::ostream& err)
         err << "headlink: " << why << '\n';
         return 2;
     }
+    // One run at a time in a game folder, from before its tables are read
+    // until the last write; released when this returns, before the
+    // console's "press Enter" wait.
+    FolderLock lock;
+    if (!game.empty())
+        if (const int status = lockGame(game, options, &lock, err); status != 0) return status;
     if (options.checkLinks) return checkLinks(options, game, err);
     if (options.uninstall) {
         std::vector<Result> warnings;

@@ -14,6 +14,7 @@
 #include <new>
 #include <random>
 #include <system_error>
+#include <thread>
 
 #include "fileio/platform.h"
 
@@ -463,6 +464,34 @@ namespace {
 }
 
 }  // namespace
+
+Result FolderLock::take(const std::string& folder, bool exclusive, int waitMs, State* state) {
+    release();
+    for (int waited = 0;; waited += 50) {
+        platform::LockState got = platform::LockState::failed;
+        handle_ = platform::lockFolder(folder, exclusive, &got);
+        if (got == platform::LockState::held) {
+            *state = State::held;
+            return {};
+        }
+        if (got == platform::LockState::unsupported) {
+            *state = State::unsupported;
+            return {};
+        }
+        if (got == platform::LockState::failed)
+            return Result::failure(Status::cannotRead, "cannot lock the folder: " + platform::lastErrorText(), folder);
+        if (waited >= waitMs) {
+            *state = State::busy;
+            return {};
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+}
+
+void FolderLock::release() {
+    if (handle_ != platform::kNoHandle) platform::unlockFolder(handle_);
+    handle_ = platform::kNoHandle;
+}
 
 void startProgram(const char* lastWords, int status, bool closedPipeFails) {
     gLastWords = lastWords;

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstddef>
 #include <span>
 #include <string>
 #include <string_view>
@@ -116,6 +117,30 @@ Result moveFolder(const std::string& from, const std::string& to);
 Result removeFile(const std::string& path);
 Result removeFolder(const std::string& path);
 Result flushFolder(const std::string& path);
+
+// One headlink at a time in a folder the user keeps (a game folder): an
+// exclusive lock for a run that changes it, a shared one for a run that
+// only reads it. The system drops a lock when its holder ends, however it
+// ends, and once released it leaves nothing in the folder. On POSIX it is
+// flock on the folder's own descriptor; on Windows an exclusive lock is a
+// hidden file ".headlink.lock" opened without sharing and deleted on
+// close, and a shared lock takes nothing.
+class FolderLock {
+public:
+    enum class State { held, busy, unsupported };
+    FolderLock() = default;
+    ~FolderLock() { release(); }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+    // Takes the lock on `folder`, trying again for up to `waitMs` while
+    // another run holds it; *state says how it went, and a failure to try
+    // at all is the Result.
+    Result take(const std::string& folder, bool exclusive, int waitMs, State* state);
+    void release();
+
+private:
+    std::intptr_t handle_ = -1;
+};
 
 // The set-up both programs begin with. An interruption (SIGINT, SIGTERM,
 // SIGHUP; a console Ctrl-C, break or close on Windows) removes the

@@ -81,4 +81,13 @@ std::string cannotReplace(const std::string& name);
 bool syncFolder(const std::string& folder, std::string* why);
 unsigned long long processId();
 
+// A lock on a folder among headlink runs (FolderLock): a handle, or
+// kNoHandle with *state saying why (busy: another run holds it; unsupported:
+// the file system cannot lock; failed: lastErrorText says why). A shared
+// lock on Windows takes nothing and holds nothing: there it would mean a
+// file written into the folder.
+enum class LockState { held, busy, unsupported, failed };
+Handle lockFolder(const std::string& folder, bool exclusive, LockState* state);
+void unlockFolder(Handle h);
+
 }  // namespace headlink::platform

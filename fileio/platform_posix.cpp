@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -147,5 +148,28 @@ bool syncFolder(const std::string& folder, std::string* why) {
 }
 
 unsigned long long processId() { return static_cast<unsigned long long>(::getpid()); }
+
+// flock on the folder's own descriptor: nothing is written, and the system
+// drops the lock with the descriptor, however the program ends.
+Handle lockFolder(const std::string& folder, bool exclusive, LockState* state) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        *state = LockState::failed;
+        return kNoHandle;
+    }
+    if (::flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0) {
+        *state = LockState::held;
+        return fd;
+    }
+    const int err = errno;
+    *state = err == EWOULDBLOCK ? LockState::busy
+             : err == ENOLCK || err == EOPNOTSUPP || err == ENOTSUP || err == EINVAL ? LockState::unsupported
+                                                                                       : LockState::failed;
+    ::close(fd);
+    errno = err;
+    return kNoHandle;
+}
+
+void unlockFolder(Handle h) { ::close(static_cast<int>(h)); }
 
 }  // namespace headlink::platform

@@ -160,4 +160,22 @@ bool syncFolder(const std::string&, std::string*) { return true; }
 
 unsigned long long processId() { return static_cast<unsigned long long>(_getpid()); }
 
+// A lock file in the folder, opened without sharing and deleted when closed:
+// a second open fails with a sharing violation, and the system closes it,
+// and so deletes it, when the program ends however it ends.
+Handle lockFolder(const std::string& folder, bool exclusive, LockState* state) {
+    *state = LockState::held;
+    if (!exclusive) return kNoHandle;
+    const std::string name = (std::filesystem::path(folder) / ".headlink.lock").string();
+    HANDLE h = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (h != INVALID_HANDLE_VALUE) return reinterpret_cast<Handle>(h);
+    const DWORD code = GetLastError();
+    *state = code == ERROR_SHARING_VIOLATION ? LockState::busy : LockState::failed;
+    SetLastError(code);
+    return kNoHandle;
+}
+
+void unlockFolder(Handle h) { CloseHandle(handleOf(h)); }
+
 }  // namespace headlink::platform

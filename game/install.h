@@ -37,6 +37,12 @@ struct FileToInstall {
     std::string readSum = {};
 };
 
+// Runs that change a game folder hold its lock exclusively (FolderLock);
+// runs that read it wait this long for the shared lock, then say kGameBusy.
+inline constexpr int kGameLockWaitMs = 5000;
+inline constexpr const char* kGameBusy =
+    "another headlink is installing into or undoing in this game folder: try again when it has finished";
+
 // A checksum of `bytes` (XXH3, 128 bits) as 32 hex digits.
 std::string checksumOf(std::span<const uint8_t> bytes);
 

@@ -570,5 +570,49 @@ TEST_F(EndToEnd, InstallRecordsHoldAgainstWhatHappensAroundThem) {
     }
 }
 
+// One run at a time in a game folder: while another run holds its lock, an
+// install or an undo fails at once and changes nothing; a dry run waits
+// for it. Under the emulator the holder is a second install, slowed.
+TEST_F(EndToEnd, OneRunAtATimeInAGameFolder) {
+    Kit kit = exampleKit();
+    for (const char* script : {"head.txt", "apphead1.txt", "apphead2.txt", "apphead3.txt", "portraits.txt"})
+        put(script, kit[script]);
+    GameFolder game;
+    game.archived = {{"appearance.2da", kit["appearance.2da"]}, {"portraits.2da", kit["portraits.2da"]},
+                     {"heads.2da", kit["heads.2da"]}};
+    ASSERT_TRUE(writeGameFolder(path("game"), game));
+    const auto before = tree("game");
+    const std::string busy = "headlink: game: another headlink is installing into or undoing in this game folder: "
+                             "try again when it has finished\n";
+    if (!underWine()) {
+        const std::string holding = "(flock -x game sleep 2 &) && sleep 0.3 &&";
+        for (const char* args : {"--game game", "--game game --uninstall"}) {
+            const RunResult r = run(args, holding);
+            EXPECT_EQ(r.status, 1) << args;
+            EXPECT_EQ(r.err, busy) << args;
+            EXPECT_EQ(tree("game"), before) << args;
+            ASSERT_EQ(std::system(("flock -x '" + path("game") + "' true").c_str()), 0);  // the holder is gone
+        }
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(run("--game game -n", holding).status, 0);
+        EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+        return;
+    }
+    // The lock is a file opened without sharing, gone once its holder is killed.
+    const std::string holder = "strace -f -qq -o /dev/null -e trace=fsync -e inject=fsync:delay_enter=3000000 " + runner_ +
+                               " '" + exe_ + "' --game game";
+    const RunResult r = run("--game game", "(" + holder + " >/dev/null 2>&1 &) && for i in $(seq 200); do "
+                                           "[ -e game/.headlink.lock ] && break; sleep 0.05; done &&");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, busy);
+    // (Patterns that do not match the shell running them.)
+    ASSERT_GE(std::system("pkill -9 -f 'headlink[.]exe --game game'; pkill -9 -f 'delay_enter[=]3000000'; sleep 1"), 0);
+    EXPECT_FALSE(fs::exists(dir_ / "game" / ".headlink.lock"));
+    if (tree("game") != before) {
+        EXPECT_EQ(run("--game game --uninstall").status, 0);
+    }
+    EXPECT_EQ(tree("game"), before);
+}
+
 }  // namespace
 }  // namespace headlink::testing

@@ -11,6 +11,7 @@
 
 #include "fileio/fileio.h"
 #include "game/folder.h"
+#include "game/install.h"
 #include "patch/tokens.h"
 #include "table/format.h"
 #include "table/table.h"
@@ -658,6 +659,18 @@ int runTwoda(const std::vector<std::string>& args, std::istream& in, std::ostrea
         rest.size() < command->least || rest.size() > command->most) {
         err << "twoda: usage: twoda " << command->name << ' ' << command->arguments << "\nTry 'twoda --help'.\n";
         return 2;
+    }
+    // Never a game folder half installed: an install or undo running there
+    // holds the lock for as long as it changes the folder.
+    FolderLock lock;
+    FolderLock::State locked = FolderLock::State::held;
+    if (game && lock.take(gGame, false, kGameLockWaitMs, &locked) && locked != FolderLock::State::held) {
+        err << "twoda: " << gGame << ": "
+            << (locked == FolderLock::State::busy ? kGameBusy
+                                                  : "warning: this file system cannot lock the game folder: an install "
+                                                    "beside this could be read half done")
+            << '\n';
+        if (locked == FolderLock::State::busy) return 2;
     }
     gWorkingOn[0] = '\0';
     int status = 2;
