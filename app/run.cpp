@@ -265,8 +265,10 @@ int runJob(RunInputs inputs, const Folder& folder, const Options& options, std::
         for (const HeadInputs& head : inputs.heads) read.heads.push_back(head.name);
         // One head: its scripts' folder names it.
         std::error_code ec;
-        const std::u8string here = std::filesystem::current_path(ec).filename().u8string();
-        if (inputs.heads.empty()) read.heads.emplace_back(here.begin(), here.end());
+        // (At a drive's or the system's root the folder has no name of its own.)
+        const std::filesystem::path cwd = std::filesystem::current_path(ec);
+        const std::u8string here = (cwd.has_filename() ? cwd.filename() : cwd).generic_u8string();
+        if (inputs.heads.empty() && !here.empty()) read.heads.emplace_back(here.begin(), here.end());
     }
     const std::vector<BroughtFile> brought = broughtFiles(inputs);
     if (!brought.empty() && !installing)

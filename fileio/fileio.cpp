@@ -420,6 +420,11 @@ Result removeFile(const std::string& path) {
     return removed ? flushFolder(parentOf(path)) : Result{};
 }
 
+Result isLink(const std::string& path, bool* link) {
+    if (platform::isLink(path, link)) return {};
+    return cannotRead(path, "cannot look at it: " + platform::lastErrorText());
+}
+
 Result moveFolder(const std::string& from, const std::string& to) {
     std::error_code ec;
     // Never over an existing folder: POSIX would replace an empty one.

@@ -117,6 +117,10 @@ Result moveFolder(const std::string& from, const std::string& to);
 Result removeFile(const std::string& path);
 Result removeFolder(const std::string& path);
 Result flushFolder(const std::string& path);
+// Whether `path` is itself a link (a symbolic link, or on Windows any
+// reparse point, such as a junction), never what it leads to: Windows'
+// std::filesystem sees no links, so this asks the system.
+Result isLink(const std::string& path, bool* link);
 
 // One headlink at a time in a folder the user keeps (a game folder): an
 // exclusive lock for a run that changes it, a shared one for a run that

@@ -80,6 +80,8 @@ std::string cannotReplace(const std::string& name);
 // Makes the renames into `folder` durable.
 bool syncFolder(const std::string& folder, std::string* why);
 unsigned long long processId();
+// Sets *link; false (with lastErrorText) when `path` cannot be looked at.
+bool isLink(const std::string& path, bool* link);
 
 // A lock on a folder among headlink runs (FolderLock): a handle, or
 // kNoHandle with *state saying why (busy: another run holds it; unsupported:

@@ -149,6 +149,13 @@ bool syncFolder(const std::string& folder, std::string* why) {
 
 unsigned long long processId() { return static_cast<unsigned long long>(::getpid()); }
 
+bool isLink(const std::string& path, bool* link) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return false;
+    *link = S_ISLNK(st.st_mode);
+    return true;
+}
+
 // flock on the folder's own descriptor: nothing is written, and the system
 // drops the lock with the descriptor, however the program ends.
 Handle lockFolder(const std::string& folder, bool exclusive, LockState* state) {

@@ -160,6 +160,13 @@ bool syncFolder(const std::string&, std::string*) { return true; }
 
 unsigned long long processId() { return static_cast<unsigned long long>(_getpid()); }
 
+bool isLink(const std::string& path, bool* link) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+    *link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    return true;
+}
+
 // A lock file in the folder, opened without sharing and deleted when closed:
 // a second open fails with a sharing violation, and the system closes it,
 // and so deletes it, when the program ends however it ends.

@@ -209,12 +209,21 @@ Result readBackups(const GameDir& game, Backups* backups) {
 Result whyKept(const GameDir& game, const std::string& relative, std::string* reason) {
     reason->clear();
     const fs::path root = joined(game.path, relative);
+    bool link = false;
+    if (Result why = isLink(root.string(), &link); !why) return why;
+    if (link) *reason = "is a link, which headlink never makes";
     std::error_code ec;
-    for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end && reason->empty(); it.increment(ec)) {
+    for (fs::recursive_directory_iterator it(root, ec), end; !ec && !link && it != end && reason->empty();
+         it.increment(ec)) {
         const fs::file_type type = it->symlink_status(ec).type();
         if (ec) break;
-        if (type == fs::file_type::directory) continue;
         const std::string inside = it->path().lexically_relative(root).generic_string();
+        if (Result why = isLink(it->path().string(), &link); !why) return why;
+        if (link) {
+            *reason = "holds " + relative + "/" + inside + ", a link, which headlink never makes";
+            break;
+        }
+        if (type == fs::file_type::directory) continue;
         // In a residue of the first install, the install folder is one step down.
         const std::size_t slash = inside.find('/');
         const bool nested = relative.find('/') == std::string::npos && slash != std::string::npos;
@@ -249,14 +258,25 @@ Result whyKept(const GameDir& game, const std::string& relative, std::string* re
 }
 
 // Removes the folder `relative`, its record last: until then, undoing
-// again knows what the folder was.
+// again knows what the folder was. A link in it is removed, never followed.
 Result removeInstallFolder(const GameDir& game, const std::string& relative) {
     const fs::path root = joined(game.path, relative);
+    bool link = false;
+    if (Result why = isLink(root.string(), &link); !why) return why;
+    if (link) return removeFolder(root.string());
     std::vector<fs::path> records, folders;
     std::error_code ec;
     for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
         const bool folder = it->symlink_status(ec).type() == fs::file_type::directory;
         if (ec) break;
+        if (Result why = isLink(it->path().string(), &link); !why) return why;
+        if (link) {
+            it.disable_recursion_pending();
+            std::error_code gone;
+            fs::remove(it->path(), gone);
+            if (gone) return Result::failure(Status::cannotWrite, "cannot remove: " + gone.message(), it->path().string());
+            continue;
+        }
         if (folder) folders.push_back(it->path());
         else if (it->path().filename() == kRecordFile) records.push_back(it->path());
         else if (Result why = removeFile(it->path().string()); !why) return why;
@@ -324,7 +344,8 @@ Result retire(const GameDir& game, const std::string& folder, const Record& reco
     fs::file_type type;
     if (Result why = typeOf(backups, &type); !why) return why;
     std::error_code ec;
-    bool alone = record.madeBackups && type == fs::file_type::directory;
+    // A record from before numbers never says; that version removed it whenever it was empty.
+    bool alone = (record.madeBackups || record.number == 0) && type == fs::file_type::directory;
     for (fs::directory_iterator it(backups, ec), end; alone && !ec && it != end; it.increment(ec))
         alone = it->path().filename().string() == folder.substr(folder.rfind('/') + 1);
     if (ec) return Result::failure(Status::cannotRead, "cannot list the folder: " + ec.message(), kBackups);
@@ -439,6 +460,7 @@ Result planInstall(const GameDir& game, std::span<const FileToInstall> files, co
         plan->earlier.push_back(std::move(was));
         plan->bytes.push_back(file.bytes);
     }
+    if (backups.highest == UINT64_MAX) return failure(game, "the records' install numbers are used up");
     record.number = backups.highest + 1;
     return {};
 }
@@ -606,11 +628,11 @@ Result uninstall(const GameDir& game, bool dryRun, std::ostream& out, std::vecto
     };
     // What an undo left once it was done, or the first install before it
     // began: removing it finishes what was cut short, and is all this run does.
-    bool finished = false, done = false;
+    const bool finished = !backups.residues.empty();
+    bool done = false;
     for (const std::string& residue : backups.residues) {
         const Result why = clear(residue, "", "left by an install or undo cut short");
         if (!why && why.status != Status::warnings) return why;
-        finished = finished || static_cast<bool>(why);
     }
     for (const std::string& name : backups.unrecorded) {
         const Result why = clear(installFolder(name), "has no record and ", "an install cut short before it changed anything");
@@ -620,8 +642,8 @@ Result uninstall(const GameDir& game, bool dryRun, std::ostream& out, std::vecto
     // So is an undo whose record says it had begun.
     auto newest = std::find_if(backups.recorded.rbegin(), backups.recorded.rend(),
                                [](const Install& install) { return install.record.undoing; });
-    finished = finished || newest != backups.recorded.rend();
-    if (newest == backups.recorded.rend() && !finished) newest = backups.recorded.rbegin();
+    const bool stop = finished || newest != backups.recorded.rend();
+    if (!stop) newest = backups.recorded.rbegin();
     if (newest != backups.recorded.rend()) {
         const Install install = std::move(*newest);
         backups.recorded.erase(std::prev(newest.base()));
@@ -630,7 +652,7 @@ Result uninstall(const GameDir& game, bool dryRun, std::ostream& out, std::vecto
         if (!dryRun) out << "undid the install " << folder << " in " << game.shown << '\n';
         done = true;
     }
-    if (finished && !backups.recorded.empty())
+    if (stop && !backups.recorded.empty())
         out << "the install " << installFolder(backups.recorded.back().name) << " is still in place: to undo it too, run "
             << undoCommand(game) << " again\n";
     if (!done && !finished) out << "headlink: " << game.shown << ": nothing to undo\n";

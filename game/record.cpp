@@ -127,7 +127,8 @@ Result Reader::file(std::string_view rest) {
     const std::size_t middle = last == std::string_view::npos || last == 0 ? std::string_view::npos : rest.rfind(' ', last - 1);
     if (middle == std::string_view::npos || middle == 0) return bad("a file line without two checksums");
     RecordedFile file{{}, std::string(rest.substr(middle + 1, last - middle - 1)), std::string(rest.substr(last + 1))};
-    if (!field(rest.substr(0, middle), &file.path) || !inOverride(file.path))
+    if (!field(rest.substr(0, middle), &file.path) || !inOverride(file.path) ||
+        (numbered && !unopenableName(file.path.substr(file.path.find('/') + 1)).empty()))
         return bad("a path that is not a file in the override folder");
     if ((!isChecksum(file.before) && file.before != kAbsent) || !isChecksum(file.after))
         return bad("a checksum that is not 32 hex digits");
@@ -204,9 +205,11 @@ std::string unopenableName(std::string_view name) {
     }
     if (name.empty()) return "it has no name";
     if (name.back() == '.' || name.back() == ' ') return "its name ends in a dot or a space";
-    // Windows opens a device for these, whatever follows the first dot.
-    const std::string_view base = name.substr(0, name.find('.'));
-    for (const char* device : {"CON", "PRN", "AUX", "NUL"})
+    // Windows opens a device for these, whatever follows the first dot, and
+    // spaces before it.
+    std::string_view base = name.substr(0, name.find('.'));
+    while (base.ends_with(' ')) base.remove_suffix(1);
+    for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
         if (sameText(base, device)) return "its name is a device's (" + std::string(device) + ")";
     if (base.size() == 4 && (sameText(base.substr(0, 3), "COM") || sameText(base.substr(0, 3), "LPT")) &&
         base[3] >= '1' && base[3] <= '9')
@@ -218,11 +221,11 @@ std::string recordText(const Record& record) {
     std::string text = kRecordTitle;
     text += '\n';
     if (record.number != 0) text += "install " + std::to_string(record.number) + '\n';
-    if (!record.heads.empty()) {
-        text += "heads";
-        for (const std::string& head : record.heads) text += ' ' + escapeName(head);
-        text += '\n';
-    }
+    // A name with no bytes could not be read back: it is left out.
+    std::string heads;
+    for (const std::string& head : record.heads)
+        if (!head.empty()) heads += ' ' + escapeName(head);
+    if (!heads.empty()) text += "heads" + heads + '\n';
     if (record.madeOverride) text += "made override\n";
     if (record.madeBackups) text += "made headlink-backups\n";
     for (const RecordedFile& file : record.files)

@@ -503,6 +503,44 @@ TEST_F(EndToEnd, InstallRecordsHoldAgainstWhatHappensAroundThem) {
                          "kept; compare it and remove the folder yourself\n");
     EXPECT_EQ(r.out, "headlink: game: nothing to undo\n");
     EXPECT_EQ(tree("game"), recordless);
+    // Nor one holding a link (to the override folder, whose files it would
+    // then seem to back up exactly). The emulator's links are a stub.
+    fs::remove_all(lost);
+    if (!underWine()) {
+        fs::create_directories(lost);
+        fs::create_directory_symlink(dir_ / "game" / "Override", lost / "Override");
+        r = run("--game game --uninstall");
+        EXPECT_NE(r.err.find("has no record and holds headlink-backups/" + lost.filename().string() +
+                             "/Override, a link, which headlink never makes: kept"),
+                  std::string::npos) << r.err;
+        EXPECT_TRUE(fs::exists(dir_ / "game" / "Override" / "heads.2da"));
+        fs::remove_all(lost);
+    }
+
+    // Install numbers that are used up are not wrapped round to none.
+    put("game/headlink-backups/20000101-000000/record.txt",
+        std::string("headlink install record\ninstall 18446744073709551615\ncomplete\n"));
+    r = run("--game game");
+    EXPECT_EQ(r.err, "headlink: game: the records' install numbers are used up\n");
+
+    // What an undo moved aside, kept because the game changed since: the
+    // run stops there, and the install before it is not undone.
+    fresh();
+    put("head.txt", kit["head.txt"]);
+    ASSERT_EQ(run("--game game").status, 0);
+    put("head.txt", std::string("1 0 head_elf_f_moonveil 1 hd_el_f_other\n"));
+    ASSERT_EQ(run("--game game").status, 0);
+    const fs::path aside = dir_ / "game" / "headlink-backups" / ("." + folderOf("install 2").filename().string() +
+                                                                 ".headlink-0123456789abcdef.tmp");
+    fs::rename(folderOf("install 2"), aside);
+    const auto movedAside = tree("game");
+    r = run("--game game --uninstall");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(r.err.starts_with("headlink: game: warning: " + fs::relative(aside, dir_ / "game").generic_string() +
+                                  " holds ") && r.err.ends_with(": kept; compare it and remove the folder yourself\n"))
+        << r.err;
+    EXPECT_EQ(r.out.find("undid"), std::string::npos) << r.out;
+    EXPECT_EQ(tree("game"), movedAside);
 
     // A headlink-backups the user made stays after the last undo; a file
     // of that name stops an install before it begins.
