@@ -413,6 +413,64 @@ while read -r call n; do
 done < <(each_call "$work/u2trace" "$first")
 echo "game folder, the second of two installs undone: $kills kills"
 
+# Two runs at once in one game folder: the first slowed at every flush, the
+# second started at a random moment beside it. Each did its whole job or
+# was refused for the lock, changing nothing; the folder is as some order
+# of the two would leave it; undoing everything gives the game as it was.
+busy="headlink: $game: another headlink is installing into or undoing in this game folder: try again when it has finished"
+# A run: "1" installs the kit's scripts, "2" the other head's, "u" undoes.
+run_step() {
+  case $1 in
+    u) (cd "$work/scripts" && exec "${@:2}" "$headlink" --game "$game" --uninstall) ;;
+    1) (cd "$work/scripts" && exec "${@:2}" "$headlink" --game "$game") ;;
+    2) (cd "$work/scripts2" && exec "${@:2}" "$headlink" --game "$game") ;;
+  esac
+}
+state_after() {  # FROM, then the runs in order
+  local from=$1 step
+  rm -rf "$game" && cp -a "$from" "$game"
+  shift
+  for step; do
+    run_step "$step" >/dev/null || { echo "fault sweep: a run for the overlaps failed" >&2; exit 1; }
+  done
+  snap "$game"
+}
+S2=$(state_after "$work/game0" 2) S12=$(state_after "$work/game0" 1 2) S21=$(state_after "$work/game0" 2 1)
+S1u2=$(state_after "$work/game1" u 2)
+RANDOM=7
+refused=0
+for pair in "game0 1 2" "game1 2 u"; do
+  set -- $pair
+  for ((i = 0; i < 20; i++)); do
+    rm -rf "$game" && cp -a "$work/$1" "$game"
+    run_step "$2" strace -f -qq -o /dev/null -e trace=fsync -e inject=fsync:delay_enter=20000 >/dev/null 2>"$work/err.a" &
+    first_run=$!
+    sleep "0.0$((RANDOM % 10))"
+    run_step "$3" >/dev/null 2>"$work/err.b"
+    second=$?
+    wait $first_run
+    firsts=$?
+    runs=$((runs + 2))
+    for run in "a $firsts" "b $second"; do
+      set -- $pair $run
+      if [ "$5" != 0 ] && { [ "$5" != 1 ] || [ "$(cat "$work/err.$4")" != "$busy" ]; }; then
+        fail "$pair at once, #$i" "run $4 exit $5, not for the lock" "$work/err.$4"
+      fi
+      [ "$5" = 0 ] || refused=$((refused + 1))
+    done
+    set -- $pair
+    now=$(snap "$game")
+    case "$1 $now" in
+      "game0 $S12" | "game0 $S21" | "game0 $S1" | "game0 $S2") ;;
+      "game1 $S12" | "game1 $S1u2" | "game1 $S0") ;;
+      *) fail "$pair at once, #$i" "the game folder is as no order of the two leaves it" "$work/err.a" ;;
+    esac
+    for ((u = 0; u < 3; u++)); do uninstall_game; done
+    [ "$(snap "$game")" = "$S0" ] || fail "$pair at once, #$i" "undoing everything did not give the game as it was" "$work/err"
+  done
+done
+echo "game folder: two installs at once, and an install beside an undo, 20 times each ($refused refused for the lock)"
+
 # The folder is flushed after the last rename, before a success is reported.
 for trace in "$work/headlink.trace" "$work/ttrace"; do
   runs=$((runs + 1))
