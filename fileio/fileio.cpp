@@ -3,6 +3,7 @@
 #include "fileio/fileio.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -80,6 +81,14 @@ int gTerminateStatus = 1;
 // Safe in a signal handler: no allocation, no lock.
 void removeTemporariesNow() {
     for (Temporary* temp = gTemporaries; temp != nullptr; temp = temp->next) platform::removeNow(temp->path.c_str());
+}
+
+// What an interruption says on its way out, made whole before it is set.
+std::atomic<const char*> gInterruptedLine{nullptr};
+
+void onInterruption() {
+    removeTemporariesNow();
+    if (const char* line = gInterruptedLine.load()) platform::sayNow(line);
 }
 
 bool writeAll(platform::Handle h, std::span<const uint8_t> bytes, std::string* why) {
@@ -498,11 +507,13 @@ void FolderLock::release() {
     handle_ = platform::kNoHandle;
 }
 
+void sayOnInterruption(const char* line) { gInterruptedLine.store(line); }
+
 void startProgram(const char* lastWords, int status, bool closedPipeFails) {
     gLastWords = lastWords;
     gTerminateStatus = status;
     std::set_terminate(onTerminate);
-    platform::catchInterruptions(removeTemporariesNow);
+    platform::catchInterruptions(onInterruption);
     platform::makeWritesFail(closedPipeFails);
 }
 

@@ -146,6 +146,11 @@ private:
     std::intptr_t handle_ = -1;
 };
 
+// The line an interruption prints on standard error on its way out (with
+// its line break; nullptr for none), for a step whose interruption the user
+// must hear of: set it before the step, made whole, and keep the text alive.
+void sayOnInterruption(const char* line);
+
 // The set-up both programs begin with. An interruption (SIGINT, SIGTERM,
 // SIGHUP; a console Ctrl-C, break or close on Windows) removes the
 // temporaries being written before the program ends as it would have

@@ -49,6 +49,8 @@ void makeWritesFail(bool closedPipe);
 
 // Removes a file; safe in a signal handler.
 void removeNow(const char* path);
+// Writes a line on standard error; safe in a signal handler.
+void sayNow(const char* line);
 
 // Reading. openToRead opens by exactly this name, never blocking on a pipe
 // or device; on failure it returns -1 with result->result saying why

@@ -57,6 +57,15 @@ void makeWritesFail(bool closedPipe) {
 
 void removeNow(const char* path) { ::unlink(path); }
 
+void sayNow(const char* line) {
+    for (std::size_t left = std::strlen(line); left > 0;) {
+        const ssize_t n = ::write(2, line, left);
+        if (n <= 0) return;
+        line += n;
+        left -= static_cast<std::size_t>(n);
+    }
+}
+
 int openToRead(const std::string& name, FileBytes* result) {
     // O_NONBLOCK makes opening a pipe or device return at once.
     const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);

@@ -78,6 +78,11 @@ void makeWritesFail(bool) {}
 
 void removeNow(const char* path) { DeleteFileA(path); }
 
+void sayNow(const char* line) {
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), line, static_cast<DWORD>(std::strlen(line)), &written, nullptr);
+}
+
 int openToRead(const std::string& name, FileBytes* result) {
     const int fd = _open(name.c_str(), _O_RDONLY | _O_BINARY);
     if (fd < 0) {

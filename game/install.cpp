@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <sstream>
@@ -71,6 +72,19 @@ std::string joined(const std::string& dir, const std::string& relative) { return
 std::span<const uint8_t> bytesOf(const std::string& text) {
     return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
 }
+
+// What an interruption of the steps from here on says. Each line is kept
+// for the program's life: a signal may read it at any moment.
+void whenInterrupted(const std::string& what) {
+    static std::deque<std::string> lines;
+    lines.push_back("headlink: interrupted: " + what + "\n");
+    sayOnInterruption(lines.back().c_str());
+}
+
+// Past the steps an interruption must explain, it says nothing more.
+struct InterruptionsExplained {
+    ~InterruptionsExplained() { sayOnInterruption(nullptr); }
+};
 
 Result failure(const GameDir& game, std::string reason) {
     return Result::failure(Status::cannotWrite, std::move(reason), game.shown);
@@ -373,6 +387,7 @@ Result applyUndo(const GameDir& game, const std::string& folder, Record record, 
     const std::string text = recordText(record);
     if (Result why = writeFileSafely(joined(game.path, folder + "/" + kRecordFile), bytesOf(text)); !why)
         return failure(game, why.description() + ": nothing was undone");
+    whenInterrupted("run " + undoCommand(game) + " again to finish");
     if (!writes.empty()) {
         const WriteResult written = writeFilesTogether(writes);
         if (!written.ok()) return failure(game, describe(written) + again);
@@ -566,6 +581,8 @@ std::string checksumOf(std::span<const uint8_t> bytes) {
 
 Result install(const GameDir& game, std::span<const FileToInstall> files, const std::vector<std::string>& heads,
                const std::string& report, InstallOptions options, std::ostream& out, std::vector<Result>* warnings) {
+    InterruptionsExplained explained;
+    if (!options.dryRun) whenInterrupted("nothing was installed");
     Backups backups;
     if (Result why = readBackups(game, &backups); !why) return why;
     InstallPlan plan;
@@ -597,7 +614,9 @@ Result install(const GameDir& game, std::span<const FileToInstall> files, const 
         return failure(game, saved.description() + ": nothing was installed");
     }
     const std::string& folder = place.folder;
+    whenInterrupted("run " + undoCommand(game) + " to put the game folder back as it was");
     if (Result why = commitInstall(game, plan, folder); !why) return why;
+    whenInterrupted("the install was complete; undo with: " + undoCommand(game));
 
     std::vector<std::string> paths;
     for (const RecordedFile& file : record.files) paths.push_back(file.path);
@@ -607,6 +626,8 @@ Result install(const GameDir& game, std::span<const FileToInstall> files, const 
 }
 
 Result uninstall(const GameDir& game, bool dryRun, std::ostream& out, std::vector<Result>* warnings) {
+    InterruptionsExplained explained;
+    if (!dryRun) whenInterrupted("nothing was undone");
     Backups backups;
     if (Result why = readBackups(game, &backups); !why) return why;
     const std::string removed = dryRun ? "would remove " : "removed ";

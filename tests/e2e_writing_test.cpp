@@ -19,6 +19,7 @@
 #endif
 
 #include "tests/support/end_to_end.h"
+#include "tests/support/game_folder.h"
 
 namespace headlink::testing {
 namespace {
@@ -180,6 +181,70 @@ TEST_F(EndToEnd, InterruptedWriteLeavesNoTemporary) {
         EXPECT_TRUE(caught) << "no run was caught writing, for signal " << sig;
     }
     EXPECT_EQ(get("appearance.2da"), kit["appearance.2da"]);
+}
+
+// An install interrupted while it saves its backups, and while it writes
+// into the game: each says on its way out what it left and what to run,
+// ends by the signal, and an undo gives the game as it was.
+TEST_F(EndToEnd, InterruptedInstallSaysWhatToRun) {
+    testing::TableLayout big;  // 13 MB, as above: long enough to be caught
+    big.columns = names("ac", 100);
+    big.rowLabels = testing::numberedLabels(65000);
+    big.rawPool = Bytes{'v', 0, 'w', 0};
+    big.rawGrid.assign(65000 * 100, 2);
+    auto kit = smallKit();
+    GameFolder game;
+    game.overridden = {{"appearance.2da", testing::buildTable(big)}, {"heads.2da", kit["heads.2da"]},
+                       {"portraits.2da", kit["portraits.2da"]}};
+    for (const char* script : {"head.txt", "apphead1.txt", "apphead2.txt", "apphead3.txt", "portraits.txt"})
+        put(script, kit[script]);
+    // A temporary below the game folder whose path begins with `where`.
+    auto writing = [&](const std::string& where) {
+        std::error_code ec;
+        for (fs::recursive_directory_iterator it(dir_ / "game", ec), end; !ec && it != end; it.increment(ec))
+            if (fs::relative(it->path(), dir_ / "game").generic_string().starts_with(where) &&
+                it->path().filename().string().find(".headlink-") != std::string::npos && it->is_regular_file(ec))
+                return true;
+        return false;
+    };
+    const struct {
+        const char* folder;
+        const char* says;
+    } moments[] = {
+        // (The first install's backups folder is built under a temporary name.)
+        {".headlink-backups.", "headlink: interrupted: nothing was installed\n"},
+        {"Override/", "headlink: interrupted: run headlink --game game --uninstall to put the game folder back as it was\n"},
+    };
+    for (const auto& moment : moments) {
+        bool caught = false;
+        for (int attempt = 0; attempt < 20 && !caught; ++attempt) {
+            fs::remove_all(dir_ / "game");
+            fs::create_directory(dir_ / "game");
+            ASSERT_TRUE(writeGameFolder(path("game"), game));
+            const auto before = tree("game");
+            const pid_t pid = start(-1, true, "--game game");
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+            while (!writing(moment.folder) && ::waitpid(pid, nullptr, WNOHANG) == 0 &&
+                   std::chrono::steady_clock::now() < deadline) {
+            }
+            caught = writing(moment.folder);
+            if (caught) ::kill(pid, SIGINT);
+            const int status = finish(pid);
+            if (!caught) continue;
+            const Bytes bytes = readBytes(log("err"));
+            std::string err(bytes.begin(), bytes.end());
+            std::erase(err, '\r');
+            EXPECT_EQ(err, moment.says);
+            if (!underWine()) {
+                EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT);
+            }
+            if (tree("game") != before) {
+                EXPECT_EQ(run("--game game --uninstall").status, 0);
+            }
+            EXPECT_EQ(tree("game"), before);
+        }
+        EXPECT_TRUE(caught) << "no install was caught writing in " << moment.folder;
+    }
 }
 
 TEST_F(EndToEnd, LeftoverTemporariesDoNotBlockTheRun) {

@@ -92,8 +92,8 @@ std::vector<std::string> EndToEnd::temporaries() const {
 }
 
 #ifndef _WIN32
-pid_t EndToEnd::start(int errFd, bool pty) const {
-    const std::string command = "exec " + runner_ + " '" + exe_ + "'";
+pid_t EndToEnd::start(int errFd, bool pty, const std::string& args) const {
+    const std::string command = "exec " + runner_ + " '" + exe_ + "' " + args;
     int master = -1;
     pid_t pid = pty ? ::forkpty(&master, nullptr, nullptr, nullptr) : ::fork();
     if (pid == 0) {

@@ -62,8 +62,9 @@ protected:
 #ifndef _WIN32
     // Starts headlink in the test folder without waiting for it. Its stderr
     // goes to `errFd` (or the err log); `pty` gives it a terminal of its own,
-    // through which an emulator turns SIGINT into a console Ctrl-C.
-    pid_t start(int errFd = -1, bool pty = false) const;
+    // through which an emulator turns SIGINT into a console Ctrl-C. `args`
+    // go on its command line.
+    pid_t start(int errFd = -1, bool pty = false, const std::string& args = "") const;
     // Waits at most `seconds`; a run still going then has hung, and is killed.
     int finish(pid_t pid, int seconds = 60) const;
 
