@@ -19,7 +19,7 @@ struct Entry {
     std::string Options::*folder;
 };
 
-constexpr std::array<Entry, 12> kOptions = {{
+constexpr std::array<Entry, 13> kOptions = {{
     {'C', "directory", nullptr, &Options::directory},
     {0, "game", nullptr, &Options::game},
     {0, "heads", nullptr, &Options::heads},
@@ -30,6 +30,7 @@ constexpr std::array<Entry, 12> kOptions = {{
     {0, "check-links", &Options::checkLinks, nullptr},
     {0, "outputs", &Options::outputs, nullptr},
     {0, "uninstall", &Options::uninstall, nullptr},
+    {0, "force", &Options::force, nullptr},
     {'h', "help", &Options::help, nullptr},
     {0, "version", &Options::version, nullptr},
 }};
@@ -147,6 +148,7 @@ Result parseOptions(std::span<const std::string> args, Options* options) {
     }
     if (options->outputs && !options->checkLinks) return fail("option '--outputs' needs '--check-links'");
     if (options->uninstall && options->game.empty()) return fail("option '--uninstall' needs '--game'");
+    if (options->force && !options->uninstall) return fail("option '--force' needs '--uninstall'");
     return {};
 }
 
@@ -171,6 +173,8 @@ std::string usage() {
            "                        keeping backups in DIR/headlink-backups\n"
            "      --uninstall       with --game: undo the newest install exactly, or finish\n"
            "                        an undo that was cut short\n"
+           "      --force           with --uninstall: move the files changed since the install\n"
+           "                        aside into DIR/headlink-backups/set-aside-..., then undo\n"
            "      --heads PACK      run every head of the pack PACK (each folder in it holding\n"
            "                        the five scripts, in name order) instead of the scripts\n"
            "                        here; with --game, install the files in each head's\n"

@@ -21,6 +21,7 @@ struct Options {
     bool checkLinks = false;  // --check-links: only check the link cells
     bool outputs = false;     // --outputs: ... of the *_updated.2da tables
     bool uninstall = false;   // --uninstall: undo the newest install into the game folder
+    bool force = false;       // --force: with --uninstall, move changed files aside and undo
     bool help = false;
     bool version = false;
 };

@@ -426,7 +426,7 @@ int runInDirectory(const Options& options, std::ostream& out, std::ostream& err)
     if (options.checkLinks) return checkLinks(options, game, err);
     if (options.uninstall) {
         std::vector<Result> warnings;
-        const Result undone = uninstall({game, options.game}, options.dryRun, out, &warnings);
+        const Result undone = uninstall({game, options.game}, {options.dryRun, options.force}, out, &warnings);
         for (const Result& warning : warnings) err << "headlink: " << Warning{warning.file, 0, warning.reason}.describe(false) << '\n';
         if (!undone) err << "headlink: " << undone.description() << '\n';
         return undone ? 0 : 1;

@@ -314,26 +314,33 @@ struct UndoPlan {
     };
     std::vector<Restore> restores;
     std::vector<const RecordedFile*> removals;
+    std::vector<const RecordedFile*> setAside;  // changed since, and moved aside first (--force)
 };
 
 // Checks that every file the install in `folder` wrote is still what it
 // wrote (or already back as it was) and that each backup needed is whole.
-// `others` are the other installs, to say which one changed a file since.
+// A file changed since stops the undo, naming every such file and its
+// backup, unless `force` sets it aside. `others` are the other installs,
+// to say which one changed a file since.
 Result verifyUndo(const GameDir& game, const std::string& folder, const Record& record,
-                  const std::vector<Install>& others, UndoPlan* plan) {
+                  const std::vector<Install>& others, bool force, UndoPlan* plan) {
+    std::string changed;
     for (const RecordedFile& file : record.files) {
         std::string now;
         if (Result why = stateOf(game, file.path, &now); !why) return why;
         if (now == file.before) continue;  // never written, or already put back
         if (now != file.after) {
-            std::string reason = file.path + " has changed since the install " + folder;
+            changed += (changed.empty() ? "" : "; ") + file.path + " has changed since the install " + folder;
             for (const Install& other : others)
                 for (const RecordedFile& theirs : other.record.files)
                     if (theirs.path == file.path && theirs.after == now)
-                        reason += " (the install " + installFolder(other.name) + " wrote it)";
-            return failure(game, reason + ": nothing was undone");
+                        changed += " (the install " + installFolder(other.name) + " wrote it)";
+            if (file.before != kAbsent) changed += ", its backup is " + folder + "/" + file.path;
+            if (now != kAbsent) plan->setAside.push_back(&file);
+            if (!force) continue;
         }
         if (file.before == kAbsent) {
+            if (now == file.after) plan->removals.push_back(&file);
             plan->removals.push_back(&file);
             continue;
         }
@@ -345,6 +352,36 @@ Result verifyUndo(const GameDir& game, const std::string& folder, const Record& 
             return failure(game, "the backup " + backup + " is " + (sum == kAbsent ? "missing" : "not what was there") +
                                      ": nothing was undone");
         plan->restores.push_back(std::move(restore));
+    }
+    if (!changed.empty() && !force)
+        return failure(game, changed + ": nothing was undone; to move the changed files aside and undo the rest, run " +
+                                 undoCommand(game) + " --force");
+    return {};
+}
+
+// A new folder DIR/headlink-backups/set-aside-YYYYMMDD-HHMMSS ("-2"...):
+// a name no install folder has, so nothing ever takes it for one.
+Result setAsideFolder(const GameDir& game, std::string* folder) {
+    const std::string stamp = std::string(kBackups) + "/set-aside-" + timeStamp();
+    bool existed = true;
+    for (int n = 1; n < 1000 && existed; ++n) {
+        *folder = stamp + (n == 1 ? "" : "-" + std::to_string(n));
+        if (Result why = createFolder(joined(game.path, *folder), &existed); !why) return why;
+    }
+    return existed ? failure(game, "cannot name a new folder in " + std::string(kBackups)) : Result{};
+}
+
+// Moves each changed file, unchanged, into a set-aside folder, its path kept.
+Result setAside(const GameDir& game, const UndoPlan& plan, std::ostream& out) {
+    if (plan.setAside.empty()) return {};
+    std::string folder;
+    if (Result why = setAsideFolder(game, &folder); !why) return why;
+    for (const RecordedFile* file : plan.setAside) {
+        const fs::path to = fs::path(joined(game.path, folder)) / file->path;
+        bool existed = false;
+        if (Result why = createFolder(to.parent_path().string(), &existed); !why) return why;
+        if (Result why = moveFolder(joined(game.path, file->path), to.string()); !why) return why;
+        out << "moved " << file->path << " aside, as it was, into " << folder << "/" << file->path << '\n';
     }
     return {};
 }
@@ -387,7 +424,8 @@ Result applyUndo(const GameDir& game, const std::string& folder, Record record, 
     const std::string text = recordText(record);
     if (Result why = writeFileSafely(joined(game.path, folder + "/" + kRecordFile), bytesOf(text)); !why)
         return failure(game, why.description() + ": nothing was undone");
-    whenInterrupted("run " + undoCommand(game) + " again to finish");
+    whenInterrupted("run " + undoCommand(game) + (plan.setAside.empty() ? "" : " --force") + " again to finish");
+    if (Result why = setAside(game, plan, out); !why) return failure(game, why.description() + again);
     if (!writes.empty()) {
         const WriteResult written = writeFilesTogether(writes);
         if (!written.ok()) return failure(game, describe(written) + again);
@@ -411,10 +449,13 @@ Result applyUndo(const GameDir& game, const std::string& folder, Record record, 
 }
 
 Result undo(const GameDir& game, const std::string& folder, const Record& record, const std::vector<Install>& others,
-            bool dryRun, std::ostream& out) {
+            UndoOptions options, std::ostream& out) {
     UndoPlan plan;
-    if (Result why = verifyUndo(game, folder, record, others, &plan); !why) return why;
-    if (!dryRun) return applyUndo(game, folder, record, plan, out);
+    if (Result why = verifyUndo(game, folder, record, others, options.force, &plan); !why) return why;
+    if (!options.dryRun) return applyUndo(game, folder, record, plan, out);
+    for (const RecordedFile* file : plan.setAside)
+        out << "would move " << file->path << " aside, as it was, into " << kBackups << "/set-aside-" << timeStamp()
+            << "/" << file->path << '\n';
     for (const auto& restore : plan.restores) out << "would put back " << restore.file->path << " from " << folder << '\n';
     for (const RecordedFile* file : plan.removals) out << "would remove " << file->path << '\n';
     if (record.madeOverride) out << "would remove the override folder if it is then empty\n";
@@ -549,7 +590,7 @@ Result commitInstall(const GameDir& game, InstallPlan& plan, const std::string& 
     auto rollBack = [&](const std::string& reason) {
         std::ostringstream ignored;
         UndoPlan undoPlan;
-        Result undone = verifyUndo(game, folder, record, {}, &undoPlan);
+        Result undone = verifyUndo(game, folder, record, {}, false, &undoPlan);
         if (undone) undone = applyUndo(game, folder, record, undoPlan, ignored);
         if (!undone) return failure(game, reason + "; putting the game folder back failed too: " + undone.reason);
         return failure(game, reason + ": nothing was installed");
@@ -625,7 +666,8 @@ Result install(const GameDir& game, std::span<const FileToInstall> files, const 
     return {};
 }
 
-Result uninstall(const GameDir& game, bool dryRun, std::ostream& out, std::vector<Result>* warnings) {
+Result uninstall(const GameDir& game, UndoOptions options, std::ostream& out, std::vector<Result>* warnings) {
+    const bool dryRun = options.dryRun;
     InterruptionsExplained explained;
     if (!dryRun) whenInterrupted("nothing was undone");
     Backups backups;
@@ -669,7 +711,7 @@ Result uninstall(const GameDir& game, bool dryRun, std::ostream& out, std::vecto
         const Install install = std::move(*newest);
         backups.recorded.erase(std::prev(newest.base()));
         const std::string folder = installFolder(install.name);
-        if (Result why = undo(game, folder, install.record, backups.recorded, dryRun, out); !why) return why;
+        if (Result why = undo(game, folder, install.record, backups.recorded, options, out); !why) return why;
         if (!dryRun) out << "undid the install " << folder << " in " << game.shown << '\n';
         done = true;
     }

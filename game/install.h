@@ -72,6 +72,13 @@ Result install(const GameDir& game, std::span<const FileToInstall> files, const 
 // folder, or finishes an undo cut short and stops there. Folders of installs
 // that never got as far as a record are removed when they hold nothing the
 // game needs, and otherwise kept with a warning in *warnings.
-Result uninstall(const GameDir& game, bool dryRun, std::ostream& out, std::vector<Result>* warnings);
+// With `force`, a file changed since the install is first moved aside,
+// unchanged, into DIR/headlink-backups/set-aside-YYYYMMDD-HHMMSS/ (its path
+// kept), and the undo goes on; nothing is ever deleted.
+struct UndoOptions {
+    bool dryRun = false;
+    bool force = false;
+};
+Result uninstall(const GameDir& game, UndoOptions options, std::ostream& out, std::vector<Result>* warnings);
 
 }  // namespace headlink

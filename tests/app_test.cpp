@@ -53,7 +53,7 @@ struct OptionCase {
     std::vector<std::string> args;
     const char* error;  // nullptr: accepted
     std::string directory;
-    std::string flags;  // n v q s (strict) l o (check links, outputs) h V (version) u (uninstall) for each switch set
+    std::string flags;  // n v q s (strict) l o (check links, outputs) h V (version) u (uninstall) f (force) for each switch set
     std::string game = {};
     std::string heads = {};
 };
@@ -91,6 +91,8 @@ TEST(Options, ParsedByTable) {
         {{"--game="}, "option '--game' needs a folder", "", ""},
         {{"--game", "g", "--uninstall", "-n"}, nullptr, "", "nu", "g"},
         {{"--uninstall"}, "option '--uninstall' needs '--game'", "", ""},
+        {{"--game", "g", "--force"}, "option '--force' needs '--uninstall'", "", ""},
+        {{"--game", "g", "--uninstall", "--force"}, nullptr, "", "uf", "g"},
         {{"--heads", "pack", "--game=g"}, nullptr, "", "", "g", "pack"},
         {{"--heads"}, "option '--heads' needs a folder", "", ""},
     };
@@ -116,6 +118,7 @@ TEST(Options, ParsedByTable) {
         if (options.help) flags += 'h';
         if (options.version) flags += 'V';
         if (options.uninstall) flags += 'u';
+        if (options.force) flags += 'f';
         EXPECT_EQ(flags, c.flags) << label;
         EXPECT_EQ(options.directory, c.directory) << label;
         EXPECT_EQ(options.game, c.game) << label;

@@ -523,6 +523,33 @@ TEST_F(EndToEnd, InstallRecordsHoldAgainstWhatHappensAroundThem) {
     r = run("--game game");
     EXPECT_EQ(r.err, "headlink: game: the records' install numbers are used up\n");
 
+    // A table edited by hand since the install: the undo names it and its
+    // backup and changes nothing; with --force the edit is moved aside,
+    // intact, and the rest undone.
+    fresh();
+    put("head.txt", kit["head.txt"]);
+    const auto unedited = tree("game");
+    ASSERT_EQ(run("--game game").status, 0);
+    const std::string installed = "headlink-backups/" + folderOf("install 1").filename().string();
+    put("game/Override/heads.2da", std::string("my edit"));
+    r = run("--game game --uninstall");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "headlink: game: Override/heads.2da has changed since the install " + installed + ", its backup is " +
+                         installed + "/Override/heads.2da: nothing was undone; to move the changed files aside and undo "
+                         "the rest, run headlink --game game --uninstall --force\n");
+    r = run("--game game --uninstall --force -n");
+    EXPECT_NE(r.out.find("would move Override/heads.2da aside, as it was, into headlink-backups/set-aside-"),
+              std::string::npos) << r.out;
+    r = run("--game game --uninstall --force");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::size_t at = r.out.find("headlink-backups/set-aside-");
+    ASSERT_NE(at, std::string::npos) << r.out;
+    const std::string asideAt = r.out.substr(at, r.out.find('\n', at) - at);
+    EXPECT_EQ(get("game/" + asideAt), bytesOf("my edit"));
+    auto withAside = tree("game");
+    for (const auto& [name, bytes] : unedited) EXPECT_EQ(withAside[name], bytes) << name;
+    EXPECT_EQ(withAside.size(), unedited.size() + 4) << "headlink-backups, the set-aside folder, its Override, the edit";
+
     // What an undo moved aside, kept because the game changed since: the
     // run stops there, and the install before it is not undone.
     fresh();
