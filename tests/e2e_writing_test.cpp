@@ -202,7 +202,7 @@ TEST_F(EndToEnd, InterruptedInstallSaysWhatToRun) {
     auto writing = [&](const std::string& where) {
         std::error_code ec;
         for (fs::recursive_directory_iterator it(dir_ / "game", ec), end; !ec && it != end; it.increment(ec))
-            if (fs::relative(it->path(), dir_ / "game").generic_string().starts_with(where) &&
+            if (it->path().lexically_relative(dir_ / "game").generic_string().starts_with(where) &&
                 it->path().filename().string().find(".headlink-") != std::string::npos && it->is_regular_file(ec))
                 return true;
         return false;
