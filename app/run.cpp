@@ -402,8 +402,10 @@ int runInDirectory(const Options& options, std::ostream& out, std::ostream& err)
     std::error_code ec;
     const std::string game = options.game.empty() ? std::string() : std::filesystem::absolute(options.game, ec).string();
     if (!game.empty() && !std::filesystem::is_directory(game, ec)) {
+        const bool file = std::filesystem::exists(game, ec);
         err << "headlink: " << options.game << ": not a game folder: "
-            << (ec ? ec.message() : std::string("no folder of this name")) << '\n';
+            << (file ? std::string("it is a file, not a folder") : ec ? ec.message() : std::string("no folder of this name"))
+            << '\n';
         return 2;
     }
     // So is a pack.

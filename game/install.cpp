@@ -86,7 +86,15 @@ struct InterruptionsExplained {
     ~InterruptionsExplained() { sayOnInterruption(nullptr); }
 };
 
+// A failure of the game folder, every path in it named from the folder as
+// the user gave it (the steps below it work on absolute paths).
 Result failure(const GameDir& game, std::string reason) {
+    for (std::size_t at = 0; !game.path.empty() && (at = reason.find(game.path, at)) != std::string::npos;) {
+        const std::size_t end = at + game.path.size();
+        const bool step = end < reason.size() && (reason[end] == '/' || reason[end] == '\\');
+        reason.replace(at, step ? game.path.size() + 1 : game.path.size(), step ? "" : game.shown);
+        at += step ? 0 : game.shown.size();
+    }
     return Result::failure(Status::cannotWrite, std::move(reason), game.shown);
 }
 
@@ -412,6 +420,13 @@ Result retire(const GameDir& game, const std::string& folder, const Record& reco
 Result applyUndo(const GameDir& game, const std::string& folder, Record record, const UndoPlan& plan,
                  std::ostream& out) {
     const std::string again = "; run " + undoCommand(game) + " again to finish";
+    // The temporaries of an earlier undo that failed (the install recorded
+    // one a file) leave the disk before they leave the record: an undo that
+    // fails again and again never grows it.
+    for (std::size_t i = record.files.size(); i < record.temporaries.size(); ++i)
+        if (Result why = removeFile(joined(game.path, record.temporaries[i])); !why)
+            return failure(game, why.description() + ": nothing was undone");
+    if (record.temporaries.size() > record.files.size()) record.temporaries.resize(record.files.size());
     std::vector<std::vector<std::span<const uint8_t>>> parts(plan.restores.size());
     std::vector<FileToWrite> writes;
     for (std::size_t i = 0; i < plan.restores.size(); ++i) {
@@ -718,7 +733,7 @@ Result uninstall(const GameDir& game, UndoOptions options, std::ostream& out, st
     if (stop && !backups.recorded.empty())
         out << "the install " << installFolder(backups.recorded.back().name) << " is still in place: to undo it too, run "
             << undoCommand(game) << " again\n";
-    if (!done && !finished) out << "headlink: " << game.shown << ": nothing to undo\n";
+    if (!done && !finished) out << "nothing to undo in " << game.shown << '\n';
     return {};
 }
 

@@ -471,6 +471,19 @@ for pair in "game0 1 2" "game1 2 u"; do
 done
 echo "game folder: two installs at once, and an install beside an undo, 20 times each ($refused refused for the lock)"
 
+# An undo that fails at the same step again and again never grows the record.
+rm -rf "$game" && cp -a "$work/game1" "$game"
+record=$(find "$game/headlink-backups" -name record.txt)
+sizes=""
+for k in 1 2 3; do
+  strace -f -qq -o /dev/null -e trace=rename -e inject=rename:error=EIO:when=2 \
+    "$headlink" --game "$game" --uninstall >/dev/null 2>"$work/err"
+  sizes="$sizes $(wc -c <"$record")"
+done
+runs=$((runs + 1))
+[ "$(echo $sizes | tr ' ' '\n' | sort -u | wc -l)" = 1 ] || fail "an undo failing three times" "the record grew:$sizes" "$work/err"
+uninstall_game && [ "$(snap "$game")" = "$S0" ] || fail "an undo failing three times" "then undone, not as before" "$work/err"
+
 # The folder is flushed after the last rename, before a success is reported.
 for trace in "$work/headlink.trace" "$work/ttrace"; do
   runs=$((runs + 1))
