@@ -73,12 +73,12 @@ void readBrought(const fs::path& folder, const std::string& shown, HeadInputs* h
 
 }  // namespace
 
-PackInputs readPack(const std::string& pack) {
+PackInputs readPack(const std::string& pack, const std::string& shown) {
     PackInputs result;
     std::vector<Entry> entries;
     std::error_code ec;
     if (!listFolder(pack, &entries, ec)) {
-        result.errors.push_back(failure(pack, "cannot list the pack: " + ec.message()));
+        result.errors.push_back(failure(shown, "cannot list the pack: " + ec.message()));
         return result;
     }
     for (const Entry& entry : entries) {
@@ -114,8 +114,14 @@ PackInputs readPack(const std::string& pack) {
         }
         result.heads.push_back(std::move(head));
     }
+    // A head's own folder given for the pack: the scripts lie in it.
+    const bool isHead = std::any_of(entries.begin(), entries.end(), [](const Entry& e) {
+        return e.type == fs::file_type::regular && sameText(e.name, kScriptFiles[0]);
+    });
     if (result.heads.empty() && result.errors.empty())
-        result.errors.push_back(failure(pack, "holds no head: no folder in it holds the five scripts"));
+        result.errors.push_back(failure(shown, isHead ? "holds the scripts of one head, not folders of heads: run "
+                                                        "headlink -C " + shown + " for that head alone"
+                                                      : std::string("holds no head: no folder in it holds the five scripts")));
     // One name in the game's override folder holds one file.
     std::vector<const BroughtFile*> seen;
     for (const HeadInputs& head : result.heads)

@@ -41,8 +41,9 @@ struct PackInputs {
     std::vector<Result> errors;
 };
 
-// Reads the pack in folder `pack`. Nothing it names is followed out of its
-// head's folder: links are refused, never opened.
-PackInputs readPack(const std::string& pack);
+// Reads the pack in folder `pack` (named `shown` in messages, as the user
+// gave it). Nothing it names is followed out of its head's folder: links
+// are refused, never opened.
+PackInputs readPack(const std::string& pack, const std::string& shown);
 
 }  // namespace headlink

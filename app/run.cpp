@@ -437,13 +437,22 @@ int runInDirectory(const Options& options, std::ostream& out, std::ostream& err)
     if (!game.empty()) readFromGame(game, &inputs);
     for (std::size_t i = 0; game.empty() && i < kTableFiles.size(); ++i) inputs.tables[i] = readFile(kTableFiles[i]);
     if (!pack.empty()) {
-        PackInputs read = readPack(pack);
+        PackInputs read = readPack(pack, options.heads);
         inputs.heads = std::move(read.heads);
         inputs.errors = std::move(read.errors);
         for (const std::string& skipped : read.skipped)
             inputs.notes.push_back(skipped + ": holds none of the five scripts: skipped");
     }
     for (std::size_t i = 0; pack.empty() && i < kScriptFiles.size(); ++i) inputs.scripts[i] = readFile(kScriptFiles[i]);
+    // With the tables from a game, a folder without a single script is most
+    // likely the wrong folder: said once, with the ways to the right one.
+    if (!game.empty() && pack.empty() &&
+        std::all_of(inputs.scripts.begin(), inputs.scripts.end(), [](const FileBytes& s) { return s.missing(); })) {
+        err << "headlink: none of the five scripts is in " << (options.directory.empty() ? "this folder" : options.directory)
+            << " (" << listed(std::vector<std::string>(kScriptFiles.begin(), kScriptFiles.end()))
+            << "): run headlink where they are, name their folder with -C FOLDER, or a pack of heads with --heads PACK\n";
+        return 1;
+    }
     // The folder is looked at only for a hint about a missing input.
     Folder folder;
     folder.game = game;

@@ -145,9 +145,15 @@ Result findArchive(GameFiles& files, const std::string& dir, const std::string& 
         }
     }
     parts.push_back(part);
+    // ".\data\x.bif" and "data\\x.bif" name data/x.bif, as the system
+    // reads them; a drive, a first separator or a step up leave the folder.
     const bool drive = stored.size() > 1 && stored[1] == ':';
-    bool leaves = drive || parts.front().empty();
-    for (const std::string& p : parts) leaves = leaves || p == ".." || p == "." || p.empty();
+    bool leaves = drive || parts.front().empty() || parts.back().empty();
+    std::vector<std::string> steps;
+    for (const std::string& p : parts) {
+        leaves = leaves || p == "..";
+        if (!p.empty() && p != ".") steps.push_back(p);
+    }
     if (leaves) {
         std::string reason = "names the archive ";
         reason += archiveName(stored);
@@ -155,10 +161,10 @@ Result findArchive(GameFiles& files, const std::string& dir, const std::string& 
         return failure(reason, keyName);
     }
     std::string relative;
-    for (std::size_t i = 0; i < parts.size(); ++i) {
+    for (std::size_t i = 0; i < steps.size(); ++i) {
         std::string name;
-        const bool last = i + 1 == parts.size();
-        if (Result why = findOne(files, dir, relative, parts[i], last ? Kind::file : Kind::folder, &name); !why)
+        const bool last = i + 1 == steps.size();
+        if (Result why = findOne(files, dir, relative, steps[i], last ? Kind::file : Kind::folder, &name); !why)
             return why;
         if (name.empty()) return {};
         if (!relative.empty()) relative += '/';
@@ -304,7 +310,9 @@ Result Game::list(std::vector<GameListing>* tables) {
         const std::string& stored = key_.archives[entry.archive].name;
         std::string archive;
         if (Result why = findArchive(*files_, dir, stored, keyName_, &archive); !why) return why;
-        byName[name] = {entry.name + ".2da", archive.empty() ? stored + " (missing)" : archive};
+        std::string shown = stored;  // with '/', as every path is shown
+        std::replace(shown.begin(), shown.end(), '\\', '/');
+        byName[name] = {entry.name + ".2da", archive.empty() ? shown + " (missing)" : archive};
     }
     std::string override;
     if (Result why = findOne(*files_, dir, "", "override", Kind::folder, &override); !why) return why;

@@ -303,6 +303,30 @@ TEST_F(EndToEnd, TablesFromAGameFolder) {
                          "entry is taken\n"),
               std::string::npos)
         << r.err;
+
+    // A path with "." and a doubled separator still names the archive in
+    // the game folder; a missing one is listed with '/' like every path.
+    put("game/game.key", buildKey({{".\\data\\\\tables.bif", 0}, {"data\\none.bif", 0}},
+                                  {{"appearance", 2017, 0, 0}, {"portraits", 2017, 0, 1}, {"extra", 2017, 1, 0}}));
+    EXPECT_EQ(run("--game game -n").status, 0);
+    EXPECT_EQ(twoda("list --game game").out, "appearance.2da: data/tables.bif\nextra.2da: data/none.bif (missing)\n"
+                                             "HEADS.2da: Override/HEADS.2da\nportraits.2da: data/tables.bif\n");
+
+    // The scripts in the wrong place: none here is said once, with the ways
+    // to the right folder; one head's folder given as a pack is told apart.
+    for (const char* script : {"head.txt", "apphead1.txt", "apphead2.txt", "apphead3.txt", "portraits.txt"}) {
+        put(std::string("moonveil/") + script, kit[script]);
+        fs::remove(dir_ / script);
+    }
+    r = run("--game game -n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "headlink: none of the five scripts is in this folder (head.txt, apphead1.txt, apphead2.txt, "
+                     "apphead3.txt and portraits.txt): run headlink where they are, name their folder with -C FOLDER, "
+                     "or a pack of heads with --heads PACK\n");
+    r = run("--game game -n --heads moonveil");
+    EXPECT_NE(r.err.find("headlink: moonveil: holds the scripts of one head, not folders of heads: run headlink -C "
+                         "moonveil for that head alone\n"),
+              std::string::npos) << r.err;
 }
 
 // Installing into a game folder and undoing it: each install undone
