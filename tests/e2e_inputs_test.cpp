@@ -251,8 +251,7 @@ TEST_F(EndToEnd, TablesFromAGameFolder) {
                                              "portraits.2da: data/tables.bif\n");
     EXPECT_EQ(twoda("diff --game game appearance.2da appearance.2da").status, 0);
     EXPECT_EQ(twoda("show --game game heads.2da 1").out, twoda("show heads.2da 1").out);
-    fs::create_directory(dir_ / "out");
-    ASSERT_EQ(twoda("extract --game game portraits.2da heads.2da -o out").status, 0);
+    ASSERT_EQ(twoda("extract --game game portraits.2da heads.2da -o out").status, 0);  // made
     EXPECT_EQ(get("out/portraits.2da"), kit["portraits.2da"]);
     EXPECT_EQ(get("out/heads.2da"), kit["heads.2da"]);
     EXPECT_EQ(twoda("extract --game game ../heads.2da -o out").err, "twoda: \"../heads.2da\" is not a table's name\n");

@@ -1,6 +1,7 @@
 #include "twoda/commands.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <charconv>
 #include <cstring>
 #include <functional>
@@ -475,6 +476,16 @@ int extract(const Args& args, std::istream&, std::ostream&, std::ostream& err) {
     std::vector<FileToWrite> files;
     for (std::size_t i = 0; i < names.size(); ++i) files.push_back({names[i], std::span(&parts[i], 1)});
     workOn(folder);
+    // A FOLDER not there yet is made (its parent must be), as a user asking
+    // for the tables in it expects.
+    std::error_code ec;
+    if (!std::filesystem::exists(folder, ec)) {
+        bool existed = false;
+        if (Result why = createFolder(folder, &existed); !why) {
+            err << "twoda: " << why.description() << '\n';
+            return 1;
+        }
+    }
     const WriteResult written = writeFilesTogether(files);
     for (const Result& failure : written.failures) err << "twoda: " << failure.description() << '\n';
     return written.ok() ? 0 : 1;
