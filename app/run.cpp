@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <chrono>
 #include <filesystem>
 #include <new>
 #include <sstream>
 #include <system_error>
+#include <thread>
 #include <utility>
 
 #include "app/link.h"
@@ -394,6 +396,27 @@ int lockGame(const std::string& game, const Options& options, FolderLock* lock, 
     return 0;
 }
 
+// Reads the game's tables. A run holding the exclusive lock reads what it
+// will change; a reader reads again when an install or undo came and went
+// meanwhile (on Windows its shared lock holds nothing off), and gives up,
+// saying so, if that goes on.
+bool readWholeInstalls(const std::string& game, const Options& options, RunInputs* inputs, std::ostream& err) {
+    const bool exclusive = !options.dryRun && !options.checkLinks;
+    for (int tries = 0; tries < 20; ++tries) {
+        const std::string before = exclusive ? std::string() : installsState(game);
+        *inputs = RunInputs{};
+        readFromGame(game, inputs);
+        if (exclusive) return true;
+        FolderLock check;
+        FolderLock::State now = FolderLock::State::held;
+        if (check.take(game, false, 0, &now) && now != FolderLock::State::busy && installsState(game) == before)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    }
+    err << "headlink: " << options.game << ": " << kGameBusy << '\n';
+    return false;
+}
+
 }  // namespace
 
 int runInDirectory(const Options& options, std::ostream& out, std::ostream& err) {
@@ -434,7 +457,7 @@ int runInDirectory(const Options& options, std::ostream& out, std::ostream& err)
         return undone ? 0 : 1;
     }
     RunInputs inputs;
-    if (!game.empty()) readFromGame(game, &inputs);
+    if (!game.empty() && !readWholeInstalls(game, options, &inputs, err)) return 1;
     for (std::size_t i = 0; game.empty() && i < kTableFiles.size(); ++i) inputs.tables[i] = readFile(kTableFiles[i]);
     if (!pack.empty()) {
         PackInputs read = readPack(pack, options.heads);

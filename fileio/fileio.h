@@ -128,7 +128,8 @@ Result isLink(const std::string& path, bool* link);
 // ends, and once released it leaves nothing in the folder. On POSIX it is
 // flock on the folder's own descriptor; on Windows an exclusive lock is a
 // hidden file ".headlink.lock" opened without sharing and deleted on
-// close, and a shared lock takes nothing.
+// close, and a shared lock takes nothing: it only waits while that file is
+// there, so a reader there checks afterwards that no writer came and went.
 class FolderLock {
 public:
     enum class State { held, busy, unsupported };

@@ -88,8 +88,8 @@ bool isLink(const std::string& path, bool* link);
 // A lock on a folder among headlink runs (FolderLock): a handle, or
 // kNoHandle with *state saying why (busy: another run holds it; unsupported:
 // the file system cannot lock; failed: lastErrorText says why). A shared
-// lock on Windows takes nothing and holds nothing: there it would mean a
-// file written into the folder.
+// lock on Windows takes nothing and holds nothing (there it would mean a
+// file written into the folder): it is busy while a writer's lock is there.
 enum class LockState { held, busy, unsupported, failed };
 Handle lockFolder(const std::string& folder, bool exclusive, LockState* state);
 void unlockFolder(Handle h);

@@ -177,8 +177,13 @@ bool isLink(const std::string& path, bool* link) {
 // and so deletes it, when the program ends however it ends.
 Handle lockFolder(const std::string& folder, bool exclusive, LockState* state) {
     *state = LockState::held;
-    if (!exclusive) return kNoHandle;
     const std::string name = (std::filesystem::path(folder) / ".headlink.lock").string();
+    // A reader takes nothing: it waits while a writer's lock file is there,
+    // and the caller checks afterwards that none came and went.
+    if (!exclusive) {
+        if (GetFileAttributesA(name.c_str()) != INVALID_FILE_ATTRIBUTES) *state = LockState::busy;
+        return kNoHandle;
+    }
     HANDLE h = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                            FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (h != INVALID_HANDLE_VALUE) return reinterpret_cast<Handle>(h);

@@ -626,6 +626,19 @@ Result commitInstall(const GameDir& game, InstallPlan& plan, const std::string& 
 
 }  // namespace
 
+std::string installsState(const std::string& gameDir) {
+    std::string state;
+    std::error_code ec;
+    for (const char* folder : {"", kBackups})
+        for (fs::directory_iterator it(joined(gameDir, folder), ec), end; !ec && it != end; it.increment(ec)) {
+            const std::string name = it->path().filename().string();
+            if (*folder == 0 && name != kBackups && temporaryTarget(name).empty()) continue;
+            FileBytes record = readFile((it->path() / kRecordFile).string());
+            state += name + (record.ok() ? " " + checksumOf(record.bytes) : std::string(" -")) + '\n';
+        }
+    return state;
+}
+
 std::string checksumOf(std::span<const uint8_t> bytes) {
     // The one-shot call: GCC 12 warns wrongly about the streaming one.
     const XXH128_hash_t hash = XXH3_128bits(bytes.data(), bytes.size());

@@ -43,6 +43,11 @@ inline constexpr int kGameLockWaitMs = 5000;
 inline constexpr const char* kGameBusy =
     "another headlink is installing into or undoing in this game folder: try again when it has finished";
 
+// What the installs in `gameDir` are now: their folders and records, in
+// one text that differs whenever an install or undo changed anything. A
+// reader without a shared lock compares it before and after it reads.
+std::string installsState(const std::string& gameDir);
+
 // A checksum of `bytes` (XXH3, 128 bits) as 32 hex digits.
 std::string checksumOf(std::span<const uint8_t> bytes);
 

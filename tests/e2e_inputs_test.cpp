@@ -697,6 +697,10 @@ TEST_F(EndToEnd, OneRunAtATimeInAGameFolder) {
                                            "[ -e game/.headlink.lock ] && break; sleep 0.05; done &&");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, busy);
+    // A dry run there takes no lock: it waits while the lock file is there.
+    const RunResult dry = run("--game game -n");
+    EXPECT_EQ(dry.status, 1);
+    EXPECT_EQ(dry.err, busy);
     // (Patterns that do not match the shell running them.)
     ASSERT_GE(std::system("pkill -9 -f 'headlink[.]exe --game game'; pkill -9 -f 'delay_enter[=]3000000'; sleep 1"), 0);
     EXPECT_FALSE(fs::exists(dir_ / "game" / ".headlink.lock"));
