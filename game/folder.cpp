@@ -72,6 +72,12 @@ private:
     std::string dir_;
 };
 
+std::string notAFile(const GameFiles::Entry& entry) {
+    std::string reason = quoted(entry.name, kWhole);
+    reason += entry.folder ? " is a folder, not a file" : " is not a plain file";
+    return reason;
+}
+
 // The one entry of folder `relative` of the game folder (`dir` in
 // messages) named `wanted` whatever its letter case: its name as it is on
 // disk, or "" when there is none. Two that differ only in case are an
@@ -88,6 +94,10 @@ Result findOne(GameFiles& files, const std::string& dir, const std::string& rela
             return failure("cannot look at " + quoted(entry.name, kWhole) + ": " + entry.typeError,
                            relative.empty() ? dir : relative);
         if ((kind == Kind::folder && entry.folder) || (kind == Kind::file && entry.file)) matches.push_back(entry.name);
+        // A file looked for that is there as something else is said to be so,
+        // never taken for one that is missing.
+        else if (kind == Kind::file)
+            return failure(notAFile(entry), relative.empty() ? dir : relative);
     }
     // A folder that cannot be listed may hold the name: not knowing is not "none".
     if (!listed) return failure("cannot list the folder: " + listed.reason, relative.empty() ? dir : relative);
@@ -112,8 +122,10 @@ Result findKey(GameFiles& files, const std::string& dir, std::string* key) {
     std::vector<std::string> keys;
     std::vector<GameFiles::Entry> entries;
     const Result listed = files.list("", [](const std::string& name) { return hasExtension(name, ".key"); }, &entries);
-    for (const GameFiles::Entry& entry : entries)
-        if (entry.file) keys.push_back(entry.name);
+    for (const GameFiles::Entry& entry : entries) {
+        if (!entry.file) return failure(notAFile(entry), dir);
+        keys.push_back(entry.name);
+    }
     if (!listed) return failure("cannot list the game folder: " + listed.reason, dir);
     std::sort(keys.begin(), keys.end());
     if (keys.size() > 1) {

@@ -273,6 +273,11 @@ TEST_F(EndToEnd, TablesFromAGameFolder) {
         {"a damaged archive", [](const fs::path& g) { fs::resize_file(g / "data" / "tables.bif", 30); }, 1,
          "headlink: appearance.2da: data/tables.bif: "},
         {"no game folder", [](const fs::path& g) { fs::remove_all(g); }, 2, "headlink: game: not a game folder: "},
+        {"a key file that is a folder", [](const fs::path& g) { fs::create_directory(g / "old.key"); }, 1,
+         "\"old.key\" is a folder, not a file"},
+        {"an archive that is a folder",
+         [](const fs::path& g) { fs::remove(g / "data" / "tables.bif"); fs::create_directory(g / "data" / "tables.bif"); }, 1,
+         "headlink: appearance.2da: data: \"tables.bif\" is a folder, not a file"},
         {"a file for a game folder", [](const fs::path& g) { fs::remove_all(g); std::ofstream(g.string()) << "x"; }, 2,
          "headlink: game: not a game folder: it is a file, not a folder\n"},
     };
