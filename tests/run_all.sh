@@ -35,6 +35,7 @@ need cmake cmake \
   /usr/bin/time time \
   strace strace \
   faketime faketime \
+  pkill procps \
   prlimit util-linux \
   emcc emscripten \
   /usr/bin/chromium chromium \
