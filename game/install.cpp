@@ -703,33 +703,33 @@ Result uninstall(const GameDir& game, UndoOptions options, std::ostream& out, st
     const std::string removed = dryRun ? "would remove " : "removed ";
     // Folders that hold nothing the game may need go; any other is left
     // for the user, named, and the undo goes on past it.
-    auto clear = [&](const std::string& folder, const std::string& what, const std::string& kind) -> Result {
+    auto clear = [&](const std::string& folder, const std::string& what, const std::string& kind, bool* gone) {
         std::string kept;
         if (Result why = whyKept(game, folder, &kept); !why) return why;
         if (!kept.empty()) {
             warnings->push_back(Result::failure(
                 Status::warnings, folder + " " + what + kept + ": kept; compare it and remove the folder yourself",
                 game.shown));
-            return Result::failure(Status::warnings, "kept");
+            return Result{};
         }
         if (!dryRun)
             if (Result why = removeInstallFolder(game, folder); !why) return failure(game, why.description());
         out << removed << folder << " (" << kind << ")\n";
-        return {};
+        *gone = true;
+        return Result{};
     };
     // What an undo left once it was done, or the first install before it
     // began: removing it finishes what was cut short, and is all this run does.
     const bool finished = !backups.residues.empty();
     bool done = false;
-    for (const std::string& residue : backups.residues) {
-        const Result why = clear(residue, "", "left by an install or undo cut short");
-        if (!why && why.status != Status::warnings) return why;
-    }
-    for (const std::string& name : backups.unrecorded) {
-        const Result why = clear(installFolder(name), "has no record and ", "an install cut short before it changed anything");
-        if (!why && why.status != Status::warnings) return why;
-        done = done || static_cast<bool>(why);
-    }
+    bool gone = false;
+    for (const std::string& residue : backups.residues)
+        if (Result why = clear(residue, "", "left by an install or undo cut short", &gone); !why) return why;
+    for (const std::string& name : backups.unrecorded)
+        if (Result why = clear(installFolder(name), "has no record and ", "an install cut short before it changed anything",
+                               &done);
+            !why)
+            return why;
     // So is an undo whose record says it had begun.
     auto newest = std::find_if(backups.recorded.rbegin(), backups.recorded.rend(),
                                [](const Install& install) { return install.record.undoing; });

@@ -153,21 +153,8 @@ Result Reader::temporary(std::string_view rest) {
 
 }  // namespace
 
-std::string escapeName(std::string_view name) {
-    static const char* hex = "0123456789ABCDEF";
-    std::string text;
-    for (const char c : name) {
-        const auto u = static_cast<unsigned char>(c);
-        if (printable(u) && c != '\\') {
-            text += c;
-        } else {
-            text += "\\x";
-            text += hex[u >> 4];
-            text += hex[u & 15];
-        }
-    }
-    return text;
-}
+// A space too: fields are separated by spaces.
+std::string escapeName(std::string_view name) { return hexEscaped(name, " "); }
 
 bool unescapeName(std::string_view text, std::string* name) {
     name->clear();

@@ -7,12 +7,18 @@ namespace {
 
 // Bytes that would garble a console, and the backslash, as \xNN; with
 // `quote`, the double quote too, so that a quoted text reads unambiguously.
-std::string escaped(std::string_view text, bool quote) {
+std::string escaped(std::string_view text, bool quote) { return hexEscaped(text, quote ? "\"" : ""); }
+
+}  // namespace
+
+std::string visible(std::string_view text) { return escaped(text, false); }
+
+std::string hexEscaped(std::string_view text, std::string_view also) {
     static const char* hex = "0123456789ABCDEF";
     std::string out;
     for (char ch : text) {
         const auto c = static_cast<unsigned char>(ch);
-        if (c >= 0x20 && c < 0x7F && c != '\\' && !(quote && c == '"')) {
+        if (c >= 0x20 && c < 0x7F && c != '\\' && also.find(ch) == std::string_view::npos) {
             out += ch;
         } else {
             out += "\\x";
@@ -22,10 +28,6 @@ std::string escaped(std::string_view text, bool quote) {
     }
     return out;
 }
-
-}  // namespace
-
-std::string visible(std::string_view text) { return escaped(text, false); }
 
 // Built a piece at a time: GCC 12 warns wrongly (-Wrestrict) on chains of +
 // with a literal first.

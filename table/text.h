@@ -25,6 +25,11 @@ std::string cellSpelling(std::string_view text, std::size_t limit = kWhole);
 // shown as \xNN (the double quote stays as it is).
 std::string visible(std::string_view text);
 
+// `text` with every byte outside printable ASCII, the backslash and each
+// byte of `also` written as \xNN: the one escape every message and record
+// uses.
+std::string hexEscaped(std::string_view text, std::string_view also);
+
 // "a", "a and b", "a, b and c".
 std::string listed(const std::vector<std::string>& items);
 

@@ -333,16 +333,25 @@ TEST_F(EndToEnd, TablesFromAGameFolder) {
               std::string::npos) << r.err;
 }
 
+// The example kit's five scripts in the test folder, and its three tables
+// in a game folder "game", in its archive.
+class GameFolders : public EndToEnd {
+protected:
+    bool kitAndGame(Kit& kit) const {
+        for (const char* script : {"head.txt", "apphead1.txt", "apphead2.txt", "apphead3.txt", "portraits.txt"})
+            put(script, kit[script]);
+        GameFolder game;
+        game.archived = {{"appearance.2da", kit["appearance.2da"]}, {"portraits.2da", kit["portraits.2da"]},
+                         {"heads.2da", kit["heads.2da"]}};
+        return writeGameFolder(path("game"), game);
+    }
+};
+
 // Installing into a game folder and undoing it: each install undone
 // exactly, newest first, and never over a file changed since.
-TEST_F(EndToEnd, InstallsIntoTheGameAndUndoesExactly) {
+TEST_F(GameFolders, InstallsIntoTheGameAndUndoesExactly) {
     Kit kit = exampleKit();
-    for (const char* script : {"head.txt", "apphead1.txt", "apphead2.txt", "apphead3.txt", "portraits.txt"})
-        put(script, kit[script]);
-    GameFolder game;
-    game.archived = {{"appearance.2da", kit["appearance.2da"]}, {"portraits.2da", kit["portraits.2da"]},
-                     {"heads.2da", kit["heads.2da"]}};
-    ASSERT_TRUE(writeGameFolder(path("game"), game));
+    ASSERT_TRUE(kitAndGame(kit));
     fs::remove_all(dir_ / "game" / "Override");
     const auto before = tree("game");
 
@@ -670,14 +679,9 @@ TEST_F(EndToEnd, InstallRecordsHoldAgainstWhatHappensAroundThem) {
 // One run at a time in a game folder: while another run holds its lock, an
 // install or an undo fails at once and changes nothing; a dry run waits
 // for it. Under the emulator the holder is a second install, slowed.
-TEST_F(EndToEnd, OneRunAtATimeInAGameFolder) {
+TEST_F(GameFolders, OneRunAtATimeInAGameFolder) {
     Kit kit = exampleKit();
-    for (const char* script : {"head.txt", "apphead1.txt", "apphead2.txt", "apphead3.txt", "portraits.txt"})
-        put(script, kit[script]);
-    GameFolder game;
-    game.archived = {{"appearance.2da", kit["appearance.2da"]}, {"portraits.2da", kit["portraits.2da"]},
-                     {"heads.2da", kit["heads.2da"]}};
-    ASSERT_TRUE(writeGameFolder(path("game"), game));
+    ASSERT_TRUE(kitAndGame(kit));
     const auto before = tree("game");
     const std::string busy = "headlink: game: another headlink is installing into or undoing in this game folder: "
                              "try again when it has finished\n";
