@@ -227,21 +227,31 @@ TEST_F(EndToEnd, InterruptedInstallSaysWhatToRun) {
             while (!writing(moment.folder) && ::waitpid(pid, nullptr, WNOHANG) == 0 &&
                    std::chrono::steady_clock::now() < deadline) {
             }
-            caught = writing(moment.folder);
-            if (caught) ::kill(pid, SIGINT);
+            const bool seen = writing(moment.folder);
+            if (seen) ::kill(pid, SIGINT);
             const int status = finish(pid);
-            if (!caught) continue;
+            if (!seen) continue;
             const Bytes bytes = readBytes(log("err"));
             std::string err(bytes.begin(), bytes.end());
             std::erase(err, '\r');
-            EXPECT_EQ(err, moment.says);
+            // Under an emulator the signal may arrive a step later; whatever
+            // the run says must then be true of what it left.
+            caught = underWine() ? !err.empty() : err == moment.says;
             if (!underWine()) {
+                EXPECT_EQ(err, moment.says);
                 EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT);
+            } else if (!err.empty()) {  // (else it had finished)
+                EXPECT_TRUE(err == moments[0].says || err == moments[1].says) << err;
+            }
+            auto game = tree("game");
+            std::erase_if(game, [](const auto& entry) { return entry.first.find("headlink-backups") != std::string::npos; });
+            if (err == moments[0].says) {
+                EXPECT_TRUE(game == before) << "nothing was installed, but the game's files changed";
             }
             if (tree("game") != before) {
                 EXPECT_EQ(run("--game game --uninstall").status, 0);
             }
-            EXPECT_EQ(tree("game"), before);
+            EXPECT_TRUE(tree("game") == before) << "an undo did not give back the game as it was";
         }
         EXPECT_TRUE(caught) << "no install was caught writing in " << moment.folder;
     }
