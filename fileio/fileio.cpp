@@ -259,6 +259,10 @@ namespace {
 // root, or in a folder anyone may write to). A file we cannot even look at
 // is not replaced either: its protection cannot be checked.
 std::string checkTarget(const std::string& name) {
+    // A symbolic link is replaced itself, never written through: what it
+    // leads to is not ours to judge.
+    bool link = false;
+    if (platform::isLink(name, &link) && link) return "";
     std::error_code ec;
     const fs::file_status target = fs::status(name, ec);
     if (target.type() == fs::file_type::not_found) return "";
@@ -283,8 +287,19 @@ bool writeTemporary(const FileToWrite& file, Temporary& temp, std::string* why) 
     for (int attempt = 0; attempt < (file.temporary.empty() ? 1000 : 1) && exists; ++attempt) {
         temp.path = file.temporary.empty() ? temporaryName(file.name) : file.temporary;
         InterruptionsHeld held;
+        if (file.link.kind != FileLink::Kind::none) {
+            if (platform::makeLink(temp.path, file.link, &exists)) {
+                list(temp);
+                return true;  // a link holds no bytes to flush; its folder is flushed after the renames
+            }
+            continue;
+        }
         h = platform::createExclusive(temp.path, &exists);
         if (h != platform::kNoHandle) list(temp);
+    }
+    if (h == platform::kNoHandle && file.link.kind != FileLink::Kind::none) {
+        *why = "cannot make the link: " + platform::lastErrorText();
+        return false;
     }
     if (h == platform::kNoHandle) {
         *why = "cannot create: " + platform::lastErrorText();
@@ -432,6 +447,18 @@ Result removeFile(const std::string& path) {
 Result isLink(const std::string& path, bool* link) {
     if (platform::isLink(path, link)) return {};
     return cannotRead(path, "cannot look at it: " + platform::lastErrorText());
+}
+
+Result readLink(const std::string& path, FileLink* link) {
+    if (platform::readLink(path, link)) return {};
+    return cannotRead(path, "cannot look at it: " + platform::lastErrorText());
+}
+
+Result makeLink(const std::string& path, const FileLink& link) {
+    bool exists = false;
+    if (!platform::makeLink(path, link, &exists))
+        return cannotWrite(path, "cannot make the link: " + platform::lastErrorText());
+    return flushFolder(parentOf(path));
 }
 
 Result moveFolder(const std::string& from, const std::string& to) {

@@ -61,6 +61,18 @@ FilePart readFilePart(const std::string& name, uint64_t offset, std::size_t size
 // file the wrong name most likely meant. `wanted` itself is not one.
 std::vector<std::string> nearMisses(std::string_view wanted, std::span<const std::string> names);
 
+// What a name in a folder is besides a file of its own: a symbolic link
+// (with its target, exactly as written in it), or one of several hard
+// links to one file (`target` is then a name of that file). Windows'
+// std::filesystem sees neither, so these ask the system.
+struct FileLink {
+    enum class Kind { none, symbolic, hard };
+    Kind kind = Kind::none;
+    std::string target = {};
+};
+// What `path` is; Kind::none for a plain file, a folder, or nothing there.
+Result readLink(const std::string& path, FileLink* link);
+
 // A file to write: its name and its bytes, as parts written one after
 // another, so that a caller need not put them together in memory first.
 struct FileToWrite {
@@ -69,6 +81,9 @@ struct FileToWrite {
     // The temporary to write it to, when the caller must know the name
     // beforehand (to record it); else one is drawn. It must not exist.
     std::string temporary = {};
+    // Instead of bytes: the link to put there (a symbolic link to
+    // `target`, or another name for the file `target`).
+    FileLink link = {};
 };
 
 // A fresh name for a temporary beside `name`, as writeFilesTogether draws
@@ -117,6 +132,8 @@ Result moveFolder(const std::string& from, const std::string& to);
 Result removeFile(const std::string& path);
 Result removeFolder(const std::string& path);
 Result flushFolder(const std::string& path);
+// makeLink makes `path` (which must not exist) the link `link`, durably.
+Result makeLink(const std::string& path, const FileLink& link);
 // Whether `path` is itself a link (a symbolic link, or on Windows any
 // reparse point, such as a junction), never what it leads to: Windows'
 // std::filesystem sees no links, so this asks the system.

@@ -84,6 +84,11 @@ bool syncFolder(const std::string& folder, std::string* why);
 unsigned long long processId();
 // Sets *link; false (with lastErrorText) when `path` cannot be looked at.
 bool isLink(const std::string& path, bool* link);
+// What `path` is (Link), false (with lastErrorText) when it cannot be told;
+// nothing there is Kind::none. makeLink makes `path` that link, *exists set
+// when the name is taken.
+bool readLink(const std::string& path, FileLink* link);
+bool makeLink(const std::string& path, const FileLink& link, bool* exists);
 
 // A lock on a folder among headlink runs (FolderLock): a handle, or
 // kNoHandle with *state saying why (busy: another run holds it; unsupported:

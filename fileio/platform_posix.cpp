@@ -165,6 +165,34 @@ bool isLink(const std::string& path, bool* link) {
     return true;
 }
 
+bool readLink(const std::string& path, FileLink* link) {
+    *link = FileLink{};
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT || errno == ENOTDIR;
+    if (S_ISREG(st.st_mode) && st.st_nlink > 1) *link = FileLink{FileLink::Kind::hard, path};
+    if (!S_ISLNK(st.st_mode)) return true;
+    // The size lstat gives may be 0 (some file systems) or stale: grow until it fits.
+    std::string target(st.st_size > 0 ? static_cast<std::size_t>(st.st_size) + 1 : 256, '\0');
+    for (;;) {
+        const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+        if (n < 0) return false;
+        if (static_cast<std::size_t>(n) < target.size()) {
+            target.resize(static_cast<std::size_t>(n));
+            break;
+        }
+        target.resize(target.size() * 2);
+    }
+    *link = FileLink{FileLink::Kind::symbolic, std::move(target)};
+    return true;
+}
+
+bool makeLink(const std::string& path, const FileLink& link, bool* exists) {
+    const int made = link.kind == FileLink::Kind::symbolic ? ::symlink(link.target.c_str(), path.c_str())
+                                                        : ::link(link.target.c_str(), path.c_str());
+    *exists = made != 0 && errno == EEXIST;
+    return made == 0;
+}
+
 // flock on the folder's own descriptor: nothing is written, and the system
 // drops the lock with the descriptor, however the program ends.
 Handle lockFolder(const std::string& folder, bool exclusive, LockState* state) {

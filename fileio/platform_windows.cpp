@@ -4,7 +4,9 @@
 #include "fileio/platform.h"
 
 #include <cerrno>
+#include <cstddef>
 #include <filesystem>
+#include <vector>
 #include <system_error>
 
 #include <fcntl.h>
@@ -16,6 +18,7 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+#include <winioctl.h>
 
 namespace headlink::platform {
 
@@ -46,6 +49,10 @@ std::string windowsErrorText(DWORD code) {
     case ERROR_PATH_NOT_FOUND: return "No such file or directory";
     case ERROR_SHARING_VIOLATION: return "the file is open in another program";
     case ERROR_LOCK_VIOLATION: return "the file is locked by another program";
+    case ERROR_PRIVILEGE_NOT_HELD: return "making a symbolic link needs administrator rights or developer mode";
+    case ERROR_NOT_SAME_DEVICE: return "Invalid cross-device link";
+    case ERROR_INVALID_FUNCTION:
+    case ERROR_NOT_SUPPORTED: return "the file system cannot do that";
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL: return "No space left on device";
     case ERROR_NOT_ENOUGH_MEMORY:
@@ -170,6 +177,105 @@ bool isLink(const std::string& path, bool* link) {
     if (attributes == INVALID_FILE_ATTRIBUTES) return false;
     *link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     return true;
+}
+
+namespace {
+
+// The symbolic link's part of a reparse point's data, as the system lays it
+// out (the driver kit's REPARSE_DATA_BUFFER, which MinGW's headers lack).
+struct SymlinkReparse {
+    DWORD tag;
+    WORD dataLength;
+    WORD reserved;
+    WORD substituteOffset;
+    WORD substituteLength;
+    WORD printOffset;
+    WORD printLength;
+    ULONG flags;
+    WCHAR names[1];
+};
+
+std::wstring widened(const std::string& text, UINT codePage) {
+    const int n = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(n), L'\0');
+    if (n > 0) MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
+    return wide;
+}
+
+std::string narrowed(const WCHAR* text, std::size_t size) {
+    const int length = static_cast<int>(size);
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(n), '\0');
+    if (n > 0) WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+// A symbolic link's target (UTF-8), as shown to the user when it was made.
+bool readSymlink(const std::string& path, FileLink* link) {
+    HANDLE h = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    std::vector<uint8_t> data(16 * 1024);  // the most a reparse point holds
+    DWORD size = 0;
+    const bool read = DeviceIoControl(h, FSCTL_GET_REPARSE_POINT, nullptr, 0, data.data(),
+                                      static_cast<DWORD>(data.size()), &size, nullptr) != 0;
+    const DWORD code = GetLastError();
+    CloseHandle(h);
+    SetLastError(code);
+    if (!read) return false;
+    SymlinkReparse head{};
+    const std::size_t fixed = offsetof(SymlinkReparse, names);
+    if (size < fixed) return true;
+    std::memcpy(&head, data.data(), fixed);
+    if (head.tag != IO_REPARSE_TAG_SYMLINK) return true;  // another kind: a file as far as we care
+    // The name the link was made with, else the one the system resolves.
+    WORD offset = head.printLength != 0 ? head.printOffset : head.substituteOffset;
+    WORD length = head.printLength != 0 ? head.printLength : head.substituteLength;
+    if (fixed + offset + std::size_t{length} > size || length % 2 != 0) return true;
+    std::vector<WCHAR> name(length / 2);
+    std::memcpy(name.data(), data.data() + fixed + offset, length);
+    *link = FileLink{FileLink::Kind::symbolic, narrowed(name.data(), name.size())};
+    return true;
+}
+
+}  // namespace
+
+bool readLink(const std::string& path, FileLink* link) {
+    *link = FileLink{};
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD code = GetLastError();
+        return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
+    }
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return readSymlink(path, link);
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return true;
+    HANDLE h = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool looked = GetFileInformationByHandle(h, &info) != 0;
+    const DWORD code = GetLastError();
+    CloseHandle(h);
+    SetLastError(code);
+    if (looked && info.nNumberOfLinks > 1) *link = FileLink{FileLink::Kind::hard, path};
+    return looked;
+}
+
+bool makeLink(const std::string& path, const FileLink& link, bool* exists) {
+    bool made = false;
+    if (link.kind == FileLink::Kind::hard) {
+        made = CreateHardLinkA(path.c_str(), link.target.c_str(), nullptr) != 0;
+    } else {
+        // Without administrator rights this needs the developer mode's flag.
+        const DWORD kUnprivileged = 0x2;  // SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE
+        made = CreateSymbolicLinkW(widened(path, CP_ACP).c_str(), widened(link.target, CP_UTF8).c_str(),
+                                   kUnprivileged) != 0;
+        if (!made && GetLastError() == ERROR_INVALID_PARAMETER)  // older systems know no such flag
+            made = CreateSymbolicLinkW(widened(path, CP_ACP).c_str(), widened(link.target, CP_UTF8).c_str(), 0) != 0;
+    }
+    const DWORD code = GetLastError();
+    *exists = !made && (code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS);
+    return made;
 }
 
 // A lock file in the folder, opened without sharing and deleted when closed:
