@@ -8,6 +8,7 @@
 #include <functional>
 #include <sstream>
 #include <system_error>
+#include <thread>
 #include <utility>
 
 #include "fileio/fileio.h"
@@ -29,6 +30,9 @@ constexpr const char* kBackups = "headlink-backups";
 constexpr const char* kRecordFile = "record.txt";
 constexpr const char* kReportFile = "report.txt";
 constexpr const char* kOverride = "override";  // the name an install gives the folder it makes
+// In an install folder, one more name for each file the game folder had
+// under several (hard links), so that the undo can give it back that file.
+constexpr const char* kLinked = "linked/";
 
 // An install folder's path from the game folder.
 std::string installFolder(const std::string& name) { return std::string(kBackups) + "/" + name; }
@@ -253,8 +257,9 @@ Result whyKept(const GameDir& game, const std::string& relative, std::string* re
         const std::string shown = relative + "/" + inside;
         if (type != fs::file_type::regular) {
             *reason = "holds " + shown + ", which headlink did not write";
-        } else if (backup == kReportFile || !temporaryTarget(it->path().filename().string()).empty()) {
-            continue;
+        } else if (backup == kReportFile || backup.starts_with(kLinked) ||
+                   !temporaryTarget(it->path().filename().string()).empty()) {
+            continue;  // (another name of a file the game folder had: the backup beside it is the copy)
         } else if (backup == kRecordFile) {
             Record record;
             bool found = false;
@@ -319,6 +324,8 @@ struct UndoPlan {
     struct Restore {
         const RecordedFile* file;
         std::vector<uint8_t> bytes;
+        FileLink link = {};  // put back as this link instead
+        std::string how = {};  // for the report: what it comes back as
     };
     std::vector<Restore> restores;
     std::vector<const RecordedFile*> removals;
@@ -347,8 +354,12 @@ Result verifyUndo(const GameDir& game, const std::string& folder, const Record& 
             if (now != kAbsent) plan->setAside.push_back(&file);
             if (!force) continue;
         }
+        // A symbolic link comes back as the same link, whatever it leads to now.
+        if (file.link.kind == FileLink::Kind::symbolic) {
+            plan->restores.push_back({&file, {}, file.link, " as the symbolic link to " + file.link.target + " it was"});
+            continue;
+        }
         if (file.before == kAbsent) {
-            if (now == file.after) plan->removals.push_back(&file);
             plan->removals.push_back(&file);
             continue;
         }
@@ -359,6 +370,18 @@ Result verifyUndo(const GameDir& game, const std::string& folder, const Record& 
         if (sum != file.before)
             return failure(game, "the backup " + backup + " is " + (sum == kAbsent ? "missing" : "not what was there") +
                                      ": nothing was undone");
+        // A file that had other names comes back as that same file while
+        // it still holds what it held; else as the copy.
+        if (file.link.kind == FileLink::Kind::hard) {
+            const std::string linked = folder + "/" + kLinked + file.path;
+            if (Result why = stateOf(game, linked, &sum); !why) return why;
+            if (sum == file.before) {
+                restore.link = {FileLink::Kind::hard, joined(game.path, linked)};
+                restore.how = " as the same file as before, which has other names too";
+            } else {
+                restore.how = " from the backup copy: the file it shared with other names has changed since";
+            }
+        }
         plan->restores.push_back(std::move(restore));
     }
     if (!changed.empty() && !force)
@@ -419,7 +442,8 @@ Result retire(const GameDir& game, const std::string& folder, const Record& reco
 // first change, and goes last. Lines go to `out`.
 Result applyUndo(const GameDir& game, const std::string& folder, Record record, const UndoPlan& plan,
                  std::ostream& out) {
-    const std::string again = "; run " + undoCommand(game) + " again to finish";
+    const std::string again =
+        "; run " + undoCommand(game) + (plan.setAside.empty() ? "" : " --force") + " again to finish";
     // The temporaries of an earlier undo that failed (the install recorded
     // one a file) leave the disk before they leave the record: an undo that
     // fails again and again never grows it.
@@ -433,7 +457,8 @@ Result applyUndo(const GameDir& game, const std::string& folder, Record record, 
         const std::string temporary = temporaryFor(plan.restores[i].file->path);
         record.temporaries.push_back(temporary);
         parts[i] = {plan.restores[i].bytes};
-        writes.push_back({joined(game.path, plan.restores[i].file->path), parts[i], joined(game.path, temporary)});
+        writes.push_back({joined(game.path, plan.restores[i].file->path), parts[i], joined(game.path, temporary),
+                          plan.restores[i].link});
     }
     record.undoing = true;
     const std::string text = recordText(record);
@@ -458,7 +483,7 @@ Result applyUndo(const GameDir& game, const std::string& folder, Record record, 
     if (empty)
         if (Result why = removeFolder(override); !why) return failure(game, why.description() + again);
     if (Result why = retire(game, folder, record); !why) return failure(game, why.description() + again);
-    for (const auto& restore : plan.restores) out << "put back " << restore.file->path << '\n';
+    for (const auto& restore : plan.restores) out << "put back " << restore.file->path << restore.how << '\n';
     for (const RecordedFile* file : plan.removals) out << "removed " << file->path << '\n';
     return {};
 }
@@ -471,7 +496,8 @@ Result undo(const GameDir& game, const std::string& folder, const Record& record
     for (const RecordedFile* file : plan.setAside)
         out << "would move " << file->path << " aside, as it was, into " << kBackups << "/set-aside-" << timeStamp()
             << "/" << file->path << '\n';
-    for (const auto& restore : plan.restores) out << "would put back " << restore.file->path << " from " << folder << '\n';
+    for (const auto& restore : plan.restores)
+        out << "would put back " << restore.file->path << (restore.how.empty() ? " from " + folder : restore.how) << '\n';
     for (const RecordedFile* file : plan.removals) out << "would remove " << file->path << '\n';
     if (record.madeOverride) out << "would remove the override folder if it is then empty\n";
     out << "would remove " << folder << '\n';
@@ -522,6 +548,8 @@ Result planInstall(const GameDir& game, std::span<const FileToInstall> files, co
         if (known && recorded.before != file.readSum)
             return failure(game, recorded.path + " changed while headlink ran: nothing was installed; run it again");
         if (recorded.before == recorded.after) continue;
+        if (Result why = readLink(joined(game.path, recorded.path), &recorded.link); !why) return failure(game, why.description());
+        if (recorded.link.kind == FileLink::Kind::hard) recorded.link.target.clear();
         if (!file.from.empty() && recorded.before != kAbsent)
             warnings->push_back(Result::failure(Status::warnings,
                                                 "replaces " + recorded.path +
@@ -581,6 +609,17 @@ Result saveBackups(const GameDir& game, const InstallPlan& plan, const Backups& 
     saved.push_back({joined(game.path, place->folder + "/" + kReportFile), std::span(&parts.back(), 1)});
     if (const WriteResult written = writeFilesTogether(saved); !written.ok())
         return Result::failure(Status::cannotWrite, describe(written));
+    // One more name for each file that has others: the undo gives that file back.
+    for (const RecordedFile& file : plan.record.files) {
+        if (file.link.kind != FileLink::Kind::hard) continue;
+        const fs::path linked = fs::path(joined(game.path, place->folder + "/" + kLinked)) / file.path;
+        Result made = createFolder(linked.parent_path().parent_path().string(), &existed);
+        if (made) made = createFolder(linked.parent_path().string(), &existed);
+        if (made) made = makeLink(linked.string(), {FileLink::Kind::hard, joined(game.path, file.path)});
+        if (!made)
+            return Result::failure(Status::cannotWrite, "cannot keep another name of " + file.path +
+                                                             ", which has other names (hard links): " + made.reason);
+    }
     return {};
 }
 
@@ -639,6 +678,19 @@ std::string installsState(const std::string& gameDir) {
     return state;
 }
 
+bool readSteadily(const std::string& gameDir, const std::function<void()>& read) {
+    for (int tries = 0; tries < kGameLockWaitMs / 250; ++tries) {
+        const std::string before = installsState(gameDir);
+        read();
+        FolderLock check;
+        FolderLock::State now = FolderLock::State::held;
+        if (check.take(gameDir, false, 0, &now) && now != FolderLock::State::busy && installsState(gameDir) == before)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    }
+    return false;
+}
+
 std::string checksumOf(std::span<const uint8_t> bytes) {
     // The one-shot call: GCC 12 warns wrongly about the streaming one.
     const XXH128_hash_t hash = XXH3_128bits(bytes.data(), bytes.size());
@@ -669,7 +721,11 @@ Result install(const GameDir& game, std::span<const FileToInstall> files, const 
         if (record.madeOverride) out << "would make the folder " << plan.override << '\n';
         for (const RecordedFile& file : record.files)
             out << "would write " << file.path
-                << (file.before == kAbsent ? " (new)" : " (the file there now backed up first)") << '\n';
+                << (file.link.kind == FileLink::Kind::symbolic ? " (a symbolic link to " + file.link.target +
+                                                                     ": the link is replaced, never written through)"
+                    : file.before == kAbsent ? " (new)"
+                                             : " (the file there now backed up first)")
+                << '\n';
         out << "would keep the backups, the record and the report in " << installFolder(timeStamp()) << '\n';
         return {};
     }
@@ -690,7 +746,16 @@ Result install(const GameDir& game, std::span<const FileToInstall> files, const 
     std::vector<std::string> paths;
     for (const RecordedFile& file : record.files) paths.push_back(file.path);
     out << "installed " << listed(paths) << " into " << game.shown << " (backups, record and report in " << folder
-        << ")\nundo with: " << undoCommand(game) << '\n';
+        << ")\n";
+    for (const RecordedFile& file : record.files) {
+        if (file.link.kind == FileLink::Kind::symbolic)
+            out << file.path << " was a symbolic link to " << file.link.target
+                << ": the link was replaced, not what it leads to; the undo puts the link back\n";
+        if (file.link.kind == FileLink::Kind::hard)
+            out << file.path << " had other names (hard links): only this name was replaced; the undo gives it back "
+                                "that file\n";
+    }
+    out << "undo with: " << undoCommand(game) << '\n';
     return {};
 }
 

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <ostream>
 #include <span>
 #include <string>
@@ -47,6 +48,12 @@ inline constexpr const char* kGameBusy =
 // one text that differs whenever an install or undo changed anything. A
 // reader without a shared lock compares it before and after it reads.
 std::string installsState(const std::string& gameDir);
+
+// Runs `read` (a reader of the game folder, holding at most the shared
+// lock) until no install or undo came and went while it ran: on Windows the
+// shared lock holds nothing off. False when one kept coming for about five
+// seconds.
+bool readSteadily(const std::string& gameDir, const std::function<void()>& read);
 
 // A checksum of `bytes` (XXH3, 128 bits) as 32 hex digits.
 std::string checksumOf(std::span<const uint8_t> bytes);

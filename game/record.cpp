@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <utility>
+#include <vector>
 
 #include "table/text.h"
 
@@ -120,14 +121,34 @@ Result Reader::line(std::string_view text) {
     }
 }
 
-// "file PATH BEFORE AFTER", read from its end back: an older record may
-// hold a path with spaces.
+// "file PATH BEFORE AFTER [symlink TARGET | hardlink]". An older record
+// is read from its end back: it may hold a path with spaces, and no links.
 Result Reader::file(std::string_view rest) {
-    const std::size_t last = rest.rfind(' ');
-    const std::size_t middle = last == std::string_view::npos || last == 0 ? std::string_view::npos : rest.rfind(' ', last - 1);
-    if (middle == std::string_view::npos || middle == 0) return bad("a file line without two checksums");
-    RecordedFile file{{}, std::string(rest.substr(middle + 1, last - middle - 1)), std::string(rest.substr(last + 1))};
-    if (!field(rest.substr(0, middle), &file.path) || !inOverride(file.path) ||
+    std::vector<std::string_view> words;
+    for (std::size_t at = 0; numbered && at <= rest.size();) {
+        const std::size_t end = std::min(rest.find(' ', at), rest.size());
+        words.push_back(rest.substr(at, end - at));
+        at = end + 1;
+    }
+    if (!numbered) {
+        const std::size_t last = rest.rfind(' ');
+        const std::size_t middle =
+            last == std::string_view::npos || last == 0 ? std::string_view::npos : rest.rfind(' ', last - 1);
+        if (middle != std::string_view::npos && middle != 0)
+            words = {rest.substr(0, middle), rest.substr(middle + 1, last - middle - 1), rest.substr(last + 1)};
+    }
+    if (words.size() < 3) return bad("a file line without two checksums");
+    RecordedFile file{{}, std::string(words[1]), std::string(words[2])};
+    if (words.size() == 4 && words[3] == "hardlink") {
+        file.link.kind = FileLink::Kind::hard;
+    } else if (words.size() == 5 && words[3] == "symlink") {
+        file.link.kind = FileLink::Kind::symbolic;
+        if (!field(words[4], &file.link.target) || file.link.target.find('\0') != std::string::npos)
+            return bad("a link's target not written as headlink writes it");
+    } else if (words.size() != 3) {
+        return bad("a file line with more than a path, two checksums and a link");
+    }
+    if (!field(words[0], &file.path) || !inOverride(file.path) ||
         (numbered && !unopenableName(file.path.substr(file.path.find('/') + 1)).empty()))
         return bad("a path that is not a file in the override folder");
     if ((!isChecksum(file.before) && file.before != kAbsent) || !isChecksum(file.after))
@@ -216,7 +237,12 @@ std::string recordText(const Record& record) {
     if (record.madeOverride) text += "made override\n";
     if (record.madeBackups) text += "made headlink-backups\n";
     for (const RecordedFile& file : record.files)
-        text += "file " + escapeName(file.path) + ' ' + file.before + ' ' + file.after + '\n';
+    {
+        text += "file " + escapeName(file.path) + ' ' + file.before + ' ' + file.after;
+        if (file.link.kind == FileLink::Kind::symbolic) text += " symlink " + escapeName(file.link.target);
+        if (file.link.kind == FileLink::Kind::hard) text += " hardlink";
+        text += '\n';
+    }
     for (const std::string& temporary : record.temporaries) text += "temporary " + escapeName(temporary) + '\n';
     if (record.complete) text += "complete\n";
     if (record.undoing) text += "undoing\n";

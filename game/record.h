@@ -9,7 +9,9 @@
 //   heads NAME...                     (the heads it installed)
 //   made override                     (when the install made that folder)
 //   made headlink-backups             (likewise)
-//   file PATH BEFORE AFTER            (each file it writes)
+//   file PATH BEFORE AFTER [LINK]     (each file it writes; LINK, when the
+//                                     name was a link: "symlink TARGET", or
+//                                     "hardlink" when the file had other names)
 //   temporary PATH                    (each temporary it, or an undo, renames)
 //   complete                          (once every file is in place)
 //   undoing                           (an undo has begun)
@@ -26,7 +28,7 @@
 #include <string_view>
 #include <vector>
 
-#include "fileio/result.h"
+#include "fileio/fileio.h"
 
 namespace headlink {
 
@@ -36,6 +38,10 @@ struct RecordedFile {
     std::string path;
     std::string before;  // checksum, or kAbsent
     std::string after;
+    // What the name was before: a symbolic link (to link.target), or one
+    // name of a file with others (Kind::hard; the install folder keeps one
+    // more, under linked/PATH).
+    FileLink link = {};
 };
 
 struct Record {

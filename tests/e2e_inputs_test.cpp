@@ -472,6 +472,71 @@ TEST_F(GameFolders, InstallsIntoTheGameAndUndoesExactly) {
     EXPECT_EQ(run("--uninstall").status, 2);
 }
 
+// Tables a mod manager deployed as links: the install replaces the link
+// itself (the manager's store untouched) and the undo gives back the same
+// symbolic link, and the same file for one with other names while it
+// still holds what it held (else the backup copy, said so). The
+// emulator's symbolic links are a stub: there, hard links only.
+TEST_F(GameFolders, LinkedTablesComeBackAsTheSameLinks) {
+    Kit kit = exampleKit();
+    ASSERT_TRUE(kitAndGame(kit));
+    put("store/heads.2da", kit["heads.2da"]);
+    put("store/portraits.2da", kit["portraits.2da"]);
+    fs::create_directories(dir_ / "game" / "Override");
+    fs::create_hard_link(dir_ / "store" / "portraits.2da", dir_ / "game" / "Override" / "portraits.2da");
+    const bool symbolic = !underWine();
+    if (symbolic) {
+        fs::create_symlink("../../store/heads.2da", dir_ / "game" / "Override" / "heads.2da");
+    }
+    const auto store = tree("store");
+    const auto before = tree("game");
+    auto linkedBack = [&] {
+        EXPECT_EQ(tree("game"), before);
+        EXPECT_TRUE(fs::equivalent(dir_ / "store" / "portraits.2da", dir_ / "game" / "Override" / "portraits.2da"));
+    };
+
+    RunResult r = run("--game game -n");
+    if (symbolic) {
+        EXPECT_NE(r.out.find("would write Override/heads.2da (a symbolic link to ../../store/heads.2da: the link is "
+                             "replaced, never written through)\n"),
+                  std::string::npos) << r.out;
+    }
+    r = run("--game game");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("Override/portraits.2da had other names (hard links): only this name was replaced; the undo "
+                         "gives it back that file\n"),
+              std::string::npos) << r.out;
+    if (symbolic) {
+        EXPECT_NE(r.out.find("Override/heads.2da was a symbolic link to ../../store/heads.2da: the link was replaced, "
+                             "not what it leads to; the undo puts the link back\n"),
+                  std::string::npos) << r.out;
+        EXPECT_FALSE(fs::is_symlink(dir_ / "game" / "Override" / "heads.2da"));
+    }
+    EXPECT_EQ(tree("store"), store);
+    EXPECT_FALSE(fs::equivalent(dir_ / "store" / "portraits.2da", dir_ / "game" / "Override" / "portraits.2da"));
+    if (symbolic) {
+        r = run("--game game --uninstall -n");
+        EXPECT_NE(r.out.find("would put back Override/heads.2da as the symbolic link to ../../store/heads.2da it was\n"),
+                  std::string::npos) << r.out;
+    }
+    r = run("--game game --uninstall");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("put back Override/portraits.2da as the same file as before, which has other names too\n"),
+              std::string::npos) << r.out;
+    linkedBack();
+
+    // The store's file changed in place meanwhile: the copy comes back.
+    ASSERT_EQ(run("--game game").status, 0);
+    put("store/portraits.2da", std::string("changed by the manager"));
+    r = run("--game game --uninstall");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("put back Override/portraits.2da from the backup copy: the file it shared with other names "
+                         "has changed since\n"),
+              std::string::npos) << r.out;
+    EXPECT_EQ(tree("game"), before);
+    EXPECT_FALSE(fs::equivalent(dir_ / "store" / "portraits.2da", dir_ / "game" / "Override" / "portraits.2da"));
+}
+
 // What happens around the records: an undo cut short is finished and no
 // more, a record saved with CR LF or lost, a headlink-backups the user
 // made, and names of files a head brings that no game could open.
@@ -706,10 +771,16 @@ TEST_F(GameFolders, OneRunAtATimeInAGameFolder) {
                                            "[ -e game/.headlink.lock ] && break; sleep 0.05; done &&");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, busy);
-    // A dry run there takes no lock: it waits while the lock file is there.
+    // Readers there take no lock: they wait while the lock file is there.
     const RunResult dry = run("--game game -n");
     EXPECT_EQ(dry.status, 1);
     EXPECT_EQ(dry.err, busy);
+    const RunResult links = run("--check-links --game game");
+    EXPECT_EQ(links.status, 2);
+    EXPECT_EQ(links.err, busy);
+    const RunResult listing = twoda("list --game game");
+    EXPECT_EQ(listing.status, 2);
+    EXPECT_EQ(listing.err, "twoda" + busy.substr(busy.find(':')));
     // (Patterns that do not match the shell running them.)
     ASSERT_GE(std::system("pkill -9 -f 'headlink[.]exe --game game'; pkill -9 -f 'delay_enter[=]3000000'; sleep 1"), 0);
     EXPECT_FALSE(fs::exists(dir_ / "game" / ".headlink.lock"));

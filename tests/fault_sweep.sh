@@ -300,6 +300,15 @@ snap() {
           -e 's/headlink-[0-9a-f]\{16\}\.tmp/headlink-T.tmp/g' | sort
 }
 rm -rf "$work/game0" && "$build/make_game" "$work/game0" >/dev/null
+# Tables a mod manager deployed as links, into its store inside the game
+# folder (so that a copy keeps them): heads.2da a symbolic link, and
+# portraits.2da a second name of the store's file. An undo must give back
+# the same links.
+mkdir "$work/game0/modstore"
+mv "$work/game0/Override/heads.2da" "$work/game0/modstore/heads.2da"
+ln -s ../modstore/heads.2da "$work/game0/Override/heads.2da"
+"$build/twoda/twoda" extract --game "$work/game0" portraits.2da -o "$work/game0/modstore" >/dev/null
+ln "$work/game0/modstore/portraits.2da" "$work/game0/Override/portraits.2da"
 mkdir -p "$work/scripts" && cp "$kit"/*.txt "$work/scripts/"
 gextra=()  # more arguments for the install: a pack
 install_game() { (cd "$work/scripts" && "$@" "$headlink" --game "$game" "${gextra[@]}" 2>"$work/err" >/dev/null); }
@@ -354,7 +363,8 @@ judge_game() {
 
 # Every call after the run first names the game folder: failed (file-system
 # calls) or the process killed just before it (every call).
-game_calls="openat read write fsync close rename newfstatat access mkdir unlink rmdir getdents64 lseek pread64"
+game_calls="openat read write fsync close rename newfstatat access mkdir unlink rmdir getdents64 lseek pread64 readlink
+  symlink link"
 # A pack's install (its heads' rows and files) gets the failed calls.
 for mode in install uninstall pack; do
   case $mode in

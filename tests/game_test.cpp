@@ -331,19 +331,24 @@ TEST(InstallRecord, ReadsBackWhatItWrites) {
     record.number = 12;
     record.heads = {"moon veil", "", "back\\slash", "line\nbreak", "caf\xE9"};  // a name of no bytes is left out
     record.madeOverride = record.madeBackups = true;
-    record.files = {{"override/my head.mdl", kAbsent, a}, {"Override/heads.2da", a, b}};
+    record.files = {{"override/my head.mdl", kAbsent, a},
+                    {"Override/heads.2da", a, b, {FileLink::Kind::symbolic, "../store/my heads.2da"}},
+                    {"Override/hd.tga", a, b, {FileLink::Kind::hard}}};
     record.temporaries = {"override/.my head.mdl.headlink-0123456789abcdef.tmp"};
     record.complete = record.undoing = true;
     const std::string text = recordText(record);
     EXPECT_EQ(text, "headlink install record\ninstall 12\nheads moon\\x20veil back\\x5Cslash line\\x0Abreak caf\\xE9\n"
                     "made override\nmade headlink-backups\nfile override/my\\x20head.mdl absent " + a +
-                        "\nfile Override/heads.2da " + a + " " + b +
+                        "\nfile Override/heads.2da " + a + " " + b + " symlink ../store/my\\x20heads.2da\nfile Override/hd.tga " + a +
+                        " " + b + " hardlink" +
                         "\ntemporary override/.my\\x20head.mdl.headlink-0123456789abcdef.tmp\ncomplete\nundoing\n");
     Record back;
     ASSERT_TRUE(parseRecord(text, "r", &back)) << parseRecord(text, "r", &back).description();
     EXPECT_EQ(recordText(back), text);
     EXPECT_EQ(back.heads, (std::vector<std::string>{"moon veil", "back\\slash", "line\nbreak", "caf\xE9"}));
     EXPECT_EQ(back.files[0].path, "override/my head.mdl");
+    EXPECT_EQ(back.files[1].link.target, "../store/my heads.2da");
+    EXPECT_EQ(back.files[2].link.kind, FileLink::Kind::hard);
 
     // Saved by an editor with CR LF; and a record from before numbers, with
     // a raw space in a path: it reads as it always did, as number 0.
@@ -384,6 +389,11 @@ TEST(InstallRecord, RefusesWhatHeadlinkDidNotWriteNamingTheLine) {
         {"headlink install record\ninstall 1\nfile override/a\\x4 absent " + sum + "\n", 3, "not a file in the override folder"},
         {"headlink install record\nfile override/x.mdl absent " + sum.substr(1) + "\n", 2, "a checksum"},
         {"headlink install record\nfile override/x.mdl " + sum + "\n", 2, "two checksums"},
+        {head + "file override/y.mdl " + sum + " " + sum + " symlink\n", 4, "more than a path, two checksums and a link"},
+        {head + "file override/y.mdl " + sum + " " + sum + " hardlink x\n", 4, "more than a path"},
+        {head + "file override/y.mdl " + sum + " " + sum + " softlink x\n", 4, "more than a path"},
+        {head + "file override/y.mdl " + sum + " " + sum + " symlink a\\x00b\n", 4, "a link's target"},
+        {"headlink install record\nfile override/y.mdl " + sum + " " + sum + " hardlink\n", 2, "a checksum"},
         // Temporaries: only ours, beside a file this record writes.
         {head + "temporary game.key\n", 4, "a temporary that is not headlink's own"},
         {head + "temporary override/.y.mdl.headlink-0123456789abcdef.tmp\n", 4, "not headlink's own"},

@@ -37,7 +37,9 @@ std::map<std::string, std::string> TempDir::tree(const std::string& name) const 
     std::map<std::string, std::string> out;
     for (const auto& entry : fs::recursive_directory_iterator(dir_ / name)) {
         const std::string relative = fs::relative(entry.path(), dir_ / name).generic_string();
-        if (entry.is_directory()) out[relative + "/"] = {};
+        // A symbolic link as itself: one turned into a copy must show.
+        if (entry.is_symlink()) out[relative] = "symbolic link to " + fs::read_symlink(entry.path()).string();
+        else if (entry.is_directory()) out[relative + "/"] = {};
         else {
             const Bytes bytes = readBytes(entry.path());
             out[relative].assign(bytes.begin(), bytes.end());

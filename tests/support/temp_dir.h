@@ -34,7 +34,8 @@ protected:
     std::vector<std::string> listing() const;
     // Everything under folder `name`: each file's path and bytes (as text,
     // for readable failures), and each folder's path with a '/' and no
-    // bytes; for comparing whole folders.
+    // bytes, and each symbolic link's target (never followed); for
+    // comparing whole folders.
     std::map<std::string, std::string> tree(const std::string& name) const;
 
     std::filesystem::path dir_;
