@@ -6,6 +6,7 @@
 
 #include "app/link.h"
 #include "app/run.h"
+#include "game/install.h"
 
 namespace headlink {
 
@@ -45,7 +46,14 @@ int checkLinks(const Options& options, const std::string& game, std::ostream& er
     std::array<Table, kTableCount> tables;
     // The game's own tables with --game; the outputs are always the folder's.
     RunInputs fromGame;
-    if (!game.empty() && !options.outputs) readFromGame(game, &fromGame);
+    auto read = [&] {
+        fromGame = RunInputs{};
+        readFromGame(game, &fromGame);
+    };
+    if (!game.empty() && !options.outputs && !readSteadily(game, read)) {
+        err << "headlink: " << options.game << ": " << kGameBusy << '\n';
+        return 2;
+    }
     bool loaded = true;
     for (std::size_t i = 0; i < tables.size(); ++i) {
         Result why = fromGame.tables[i].result;

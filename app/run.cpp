@@ -3,12 +3,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <chrono>
 #include <filesystem>
 #include <new>
 #include <sstream>
 #include <system_error>
-#include <thread>
 #include <utility>
 
 #include "app/link.h"
@@ -386,7 +384,7 @@ int lockGame(const std::string& game, const Options& options, FolderLock* lock, 
     if (!lock->take(game, changes, changes ? 0 : kGameLockWaitMs, &state)) return 0;
     if (state == FolderLock::State::busy) {
         err << "headlink: " << options.game << ": " << kGameBusy << '\n';
-        return 1;
+        return options.checkLinks ? 2 : 1;  // (for --check-links, 1 means links that lead nowhere)
     }
     if (state == FolderLock::State::unsupported) {
         err << "headlink: " << options.game << ": " << (options.strict ? "error: " : "warning: ")
@@ -398,21 +396,17 @@ int lockGame(const std::string& game, const Options& options, FolderLock* lock, 
 
 // Reads the game's tables. A run holding the exclusive lock reads what it
 // will change; a reader reads again when an install or undo came and went
-// meanwhile (on Windows its shared lock holds nothing off), and gives up,
-// saying so, if that goes on.
+// meanwhile, and gives up, saying so, if that goes on.
 bool readWholeInstalls(const std::string& game, const Options& options, RunInputs* inputs, std::ostream& err) {
-    const bool exclusive = !options.dryRun && !options.checkLinks;
-    for (int tries = 0; tries < 20; ++tries) {
-        const std::string before = exclusive ? std::string() : installsState(game);
+    auto read = [&] {
         *inputs = RunInputs{};
         readFromGame(game, inputs);
-        if (exclusive) return true;
-        FolderLock check;
-        FolderLock::State now = FolderLock::State::held;
-        if (check.take(game, false, 0, &now) && now != FolderLock::State::busy && installsState(game) == before)
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    };
+    if (!options.dryRun && !options.checkLinks) {
+        read();
+        return true;
     }
+    if (readSteadily(game, read)) return true;
     err << "headlink: " << options.game << ": " << kGameBusy << '\n';
     return false;
 }

@@ -686,7 +686,25 @@ int runTwoda(const std::vector<std::string>& args, std::istream& in, std::ostrea
     gWorkingOn[0] = '\0';
     int status = 2;
     try {
-        status = command->run(rest, in, out, err);
+        if (!game) {
+            status = command->run(rest, in, out, err);
+        } else {
+            // Run again, what it said held back, when an install or undo
+            // came and went meanwhile (on Windows a reader holds no lock).
+            std::ostringstream said, warned;
+            const bool steady = readSteadily(gGame, [&] {
+                said.str({});
+                warned.str({});
+                gGameFolder = std::make_unique<Game>(gGame);
+                status = command->run(rest, in, said, warned);
+            });
+            out << said.str();
+            err << warned.str();
+            if (!steady) {
+                err << "twoda: " << gGame << ": " << kGameBusy << '\n';
+                return 2;
+            }
+        }
     } catch (const std::bad_alloc&) {
         // Always exit status 2, as for any trouble that is not the answer.
         err << "twoda: " << gWorkingOn << (gWorkingOn[0] != '\0' ? ": " : "") << kNotEnoughMemory << '\n';
