@@ -9,6 +9,7 @@
 #include <iterator>
 #include <memory>
 #include <new>
+#include <sstream>
 
 #include "fileio/fileio.h"
 #include "game/folder.h"
