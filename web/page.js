@@ -677,28 +677,147 @@
 
   const scriptKey = (head, name) => head + '/' + name;
   const utf8 = new TextEncoder();
-  // A script's bytes shown as text; a byte-order mark stays, to be seen.
-  const asText = (bytes) => new TextDecoder('utf-8', { ignoreBOM: true }).decode(bytes);
-  // A caret (an index into the text) as a byte offset into its UTF-8, and back.
-  const byteOffset = (text, index) => utf8.encode(text.slice(0, index)).length;
-  const textIndex = (text, offset) => asText(utf8.encode(text).slice(0, offset)).length;
+
+  // ---- A script's bytes and the text its editor shows, each way, so that
+  // an edit changes only what was typed. A script is UTF-8 when its bytes
+  // are, else Windows-1252 (what such scripts are written in, as the game's
+  // tables are): browsers decode that but cannot encode it, hence the table
+  // of 0x80-0x9F. A plain-ASCII script takes typed characters as
+  // Windows-1252 too. Its line ending (a textarea gives LF) and a UTF-8
+  // byte-order mark are put back. UTF-16 is only shown.
+  const cp1252 = [0x20AC, 0x81, 0x201A, 0x192, 0x201E, 0x2026, 0x2020, 0x2021, 0x2C6, 0x2030, 0x160, 0x2039, 0x152,
+    0x8D, 0x17D, 0x8F, 0x90, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x2DC, 0x2122, 0x161, 0x203A,
+    0x153, 0x9D, 0x17E, 0x178];
+  const plainForm = { encoding: 'windows-1252', eol: '\n', bom: false };
+  // The byte order of a script saved as UTF-16, as the program tells it, or ''.
+  const utf16 = (bytes) => {
+    if (bytes[0] === 0xFF && bytes[1] === 0xFE) return 'utf-16le';
+    if (bytes[0] === 0xFE && bytes[1] === 0xFF) return 'utf-16be';
+    const pairs = Math.min(Math.floor(bytes.length / 2), 8);
+    let little = pairs > 0, big = pairs > 0;
+    for (let i = 0; i < pairs; ++i) {
+      little = little && bytes[2 * i] !== 0 && bytes[2 * i + 1] === 0;
+      big = big && bytes[2 * i] === 0 && bytes[2 * i + 1] !== 0;
+    }
+    return little ? 'utf-16le' : big ? 'utf-16be' : '';
+  };
+  // {text, form}: the text an editor shows, and how to make the bytes again.
+  function decodeScript(bytes) {
+    const wide = utf16(bytes);
+    if (wide) return { text: new TextDecoder(wide).decode(bytes), form: { encoding: 'utf-16', eol: '\n', bom: false } };
+    const bom = bytes[0] === 0xEF && bytes[1] === 0xBB && bytes[2] === 0xBF;
+    const body = bom ? bytes.subarray(3) : bytes;
+    let text = null, encoding = 'utf-8';
+    if (!body.some((b) => b >= 0x80)) {
+      encoding = 'windows-1252';
+    } else {
+      try {
+        text = new TextDecoder('utf-8', { fatal: true, ignoreBOM: true }).decode(body);
+      } catch (error) {
+        encoding = 'windows-1252';
+      }
+    }
+    if (text === null) text = Array.from(body, (b) => String.fromCharCode(b >= 0x80 && b < 0xA0 ? cp1252[b - 0x80] : b)).join('');
+    // CR LF only when every line ends so; a lone CR is shown as a line break anyway.
+    const eol = /\r\n/.test(text) && !/[^\r]\n|^\n/.test(text) ? '\r\n' : '\n';
+    return { text: text.replace(/\r\n?/g, '\n'), form: { encoding, eol, bom } };
+  }
+  // A character's bytes in the script's encoding (a line break's in its
+  // line ending), or null when the encoding cannot hold it.
+  function charBytes(char, form) {
+    if (char === '\n') return form.eol === '\r\n' ? [13, 10] : [10];
+    if (form.encoding === 'utf-8') return [...utf8.encode(char)];
+    const code = char.codePointAt(0);
+    if (code < 0x80 || (code >= 0xA0 && code <= 0xFF)) return [code];
+    const at = cp1252.indexOf(code);
+    return at >= 0 ? [0x80 + at] : null;
+  }
+  // {bytes, bad}: the text's bytes, and where the encoding cannot hold a
+  // character ({line, char}; a "?" stands in for it in `bytes`).
+  function encodeScript(text, form) {
+    const bytes = form.bom ? [0xEF, 0xBB, 0xBF] : [];
+    const bad = [];
+    let line = 1;
+    for (const char of text) {
+      const own = charBytes(char, form);
+      if (own === null) bad.push({ line, char });
+      for (const b of own || [0x3F]) bytes.push(b);
+      if (char === '\n') ++line;
+    }
+    return { bytes: new Uint8Array(bytes), bad };
+  }
+  // A caret (an index into the text) as a byte offset into the script's bytes, and back.
+  function byteOffset(text, index, form) {
+    let offset = form.bom ? 3 : 0;
+    for (const char of text.slice(0, index)) offset += (charBytes(char, form) || [0]).length;
+    return offset;
+  }
+  function textIndex(text, offset, form) {
+    let at = form.bom ? 3 : 0, index = 0;
+    for (const char of text) {
+      if (at >= offset) break;
+      at += (charBytes(char, form) || [0]).length;
+      index += char.length;
+    }
+    return index;
+  }
+  // The bytes of a script as it stands: the file's own until edited; null when missing.
+  function scriptBytes(entry) {
+    if (!entry.edited) return entry.given;
+    const encoded = encodeScript(entry.text, entry.form);
+    if (encoded.bad.length > 0) throw new Error(cannotHold(encoded.bad[0], entry.form));
+    return encoded.bytes;
+  }
+  const cannotHold = (bad, form) => 'line ' + bad.line + ': "' + bad.char + '" cannot be written in ' +
+    (form.encoding === 'utf-8' ? 'UTF-8' : 'Windows-1252') + ', the encoding of this script: type another character';
 
   // What was typed is kept in this browser's local storage until saved or
-  // forgotten, never the tables. A browser that keeps nothing for a page
-  // opened from disk just keeps nothing.
+  // forgotten, never the tables: the text, when, how to encode it, and the
+  // file it was made from (its name, size and bytes; none when typed from
+  // scratch), to which alone it belongs. An older page kept the bare text.
+  // Tabs share the storage: each remembers what it last read or wrote of
+  // each draft (`known`), and never writes over a draft another tab changed
+  // meanwhile without asking.
   const drafts = {
-    key: (key) => 'headlink draft ' + key,
-    get(key) { try { return localStorage.getItem(this.key(key)); } catch (error) { return null; } },
-    set(key, text) { try { localStorage.setItem(this.key(key), text); } catch (error) { /* kept nowhere */ } },
-    drop(key) { try { localStorage.removeItem(this.key(key)); } catch (error) { /* nothing kept */ } },
+    prefix: 'headlink draft ',
+    known: new Map(),
+    raw(key) { try { return localStorage.getItem(this.prefix + key); } catch (error) { return null; } },
+    parse(raw) {
+      if (raw === null) return null;
+      try {
+        const draft = JSON.parse(raw);
+        if (draft && draft.v === 1) return draft;
+      } catch (error) { /* an older page's bare text */ }
+      return { v: 1, text: raw, date: 0, form: plainForm, file: null };
+    },
+    get(key) {
+      const raw = this.raw(key);
+      this.known.set(key, raw);
+      return this.parse(raw);
+    },
+    // Whether another tab changed the draft since this one last saw it.
+    changedElsewhere(key) { return this.known.has(key) && this.raw(key) !== this.known.get(key); },
+    set(key, draft) {
+      const raw = JSON.stringify({ v: 1, ...draft });
+      try { localStorage.setItem(this.prefix + key, raw); } catch (error) { /* kept nowhere */ }
+      this.known.set(key, raw);
+    },
+    drop(key) {
+      try { localStorage.removeItem(this.prefix + key); } catch (error) { /* nothing kept */ }
+      this.known.set(key, null);
+    },
     all() {
       try {
-        return Object.keys(localStorage).filter((k) => k.startsWith('headlink draft ')).map((k) => k.slice(15));
+        return Object.keys(localStorage).filter((k) => k.startsWith(this.prefix)).map((k) => k.slice(this.prefix.length));
       } catch (error) {
         return [];
       }
     },
   };
+  // The file a draft belongs to, as kept with it.
+  const fileOf = (name, bytes) =>
+    (bytes ? { name, size: bytes.length, bytes: Array.from(bytes, (b) => String.fromCharCode(b)).join('') } : null);
+  const sameFile = (a, b) => (a === null || b === null ? a === b : a.name === b.name && a.size === b.size && a.bytes === b.bytes);
 
   function makeEditors(engine) {
     state.editors = engine.scriptNames.map((name, i) => {
@@ -733,9 +852,13 @@
       said.className = 'said';
       const save = document.createElement('p');
       save.className = 'save';
-      box.append(title, pair, caret, said, save);
+      // A draft made from another file, or changed in another tab: the choice is the user's.
+      const notice = document.createElement('p');
+      notice.className = 'notice';
+      notice.hidden = true;
+      box.append(title, notice, pair, caret, said, save);
       $('editors').appendChild(box);
-      const editor = { name, index: i, table, box, area, columns, caret, said, save };
+      const editor = { name, index: i, table, box, area, columns, caret, said, save, notice };
       area.addEventListener('input', (event) => edited(editor, event.timeStamp));
       for (const type of ['keyup', 'click', 'focus'])
         area.addEventListener(type, () => {
@@ -777,9 +900,73 @@
     for (const editor of state.editors) {
       const entry = state.scripts.get(scriptKey(state.head, editor.name));
       editor.area.value = entry ? entry.text : '';
+      // A script saved as UTF-16 is only shown: the program's message says what to do.
+      editor.area.readOnly = Boolean(entry && entry.form.encoding === 'utf-16');
       editor.caret.textContent = '';
+      showNotice(editor, entry);
     }
     showScriptSaves();
+  }
+
+  // Above an editor: a draft of another file to take or leave, or a draft
+  // another tab changed meanwhile.
+  function showNotice(editor, entry) {
+    const choices = [];
+    let words = '';
+    if (entry && entry.conflict) {
+      words = 'Another tab ' + (entry.conflict === 'removed' ? 'saved or forgot' : 'changed') + ' your edits of ' +
+        editor.name + ' kept in this browser: ';
+      choices.push(['Use theirs', () => takeTheirs(editor, entry)], ['Keep mine', () => keepMine(editor, entry)]);
+    } else if (entry && entry.offer) {
+      words = 'Your edits of ' + editor.name + ' from ' +
+        (entry.offer.date ? new Date(entry.offer.date).toLocaleString() : 'an earlier visit') + ': ';
+      choices.push(['Use them', () => useDraft(editor, entry)], ['Keep the file as picked', () => keepPicked(editor, entry)]);
+    }
+    editor.notice.hidden = choices.length === 0;
+    editor.notice.replaceChildren(words, ...choices.map(([label, act]) => {
+      const button = document.createElement('button');
+      button.type = 'button';
+      button.textContent = label;
+      button.addEventListener('click', act);
+      return button;
+    }));
+  }
+
+  // The entry's text as given (or empty), not edited.
+  function asGiven(entry) {
+    const decoded = entry.given ? decodeScript(entry.given) : { text: '', form: plainForm };
+    Object.assign(entry, { text: decoded.text, form: decoded.form, edited: false, offer: null, conflict: null });
+  }
+  const keyOf = (editor) => scriptKey(state.head, editor.name);
+  const keepDraft = (editor, entry) => drafts.set(keyOf(editor),
+    { text: entry.text, date: Date.now(), form: entry.form, file: fileOf(editor.name, entry.given) });
+  function rerun(editor, entry) {
+    if (state.loaded) giveScript(state.engine, state.head, editor.name, entry);
+    showEditors();
+    showDrafts();
+    if (state.loaded) runNow();
+  }
+  function useDraft(editor, entry) {
+    Object.assign(entry, { text: entry.offer.text, form: entry.offer.form, edited: true, offer: null });
+    keepDraft(editor, entry);  // now it belongs to the file picked
+    rerun(editor, entry);
+  }
+  function keepPicked(editor, entry) {
+    entry.offer = null;
+    if (entry.edited) keepDraft(editor, entry);  // what was typed since is the draft now
+    else if (!drafts.changedElsewhere(keyOf(editor))) drafts.drop(keyOf(editor));
+    rerun(editor, entry);
+  }
+  function takeTheirs(editor, entry) {
+    const theirs = drafts.get(keyOf(editor));
+    if (theirs === null) asGiven(entry);
+    else Object.assign(entry, { text: theirs.text, form: theirs.form, edited: true, conflict: null });
+    rerun(editor, entry);
+  }
+  function keepMine(editor, entry) {
+    entry.conflict = null;
+    keepDraft(editor, entry);
+    rerun(editor, entry);
   }
 
   function showScriptSaves() {
@@ -788,8 +975,12 @@
       const urls = state.scriptUrls[i] || (state.scriptUrls[i] = []);
       const key = scriptKey(state.head, editor.name);
       showSaveLinks(editor.save, urls, [{ name: editor.name,
-        bytes: () => scriptBytes(state.scripts.get(key) || { edited: true, text: editor.area.value }) || new Uint8Array(0),
-        saved: () => { drafts.drop(key); showDrafts(); } }], words);
+        bytes: () => scriptBytes(state.scripts.get(key) || { edited: true, text: editor.area.value, form: plainForm }) ||
+          new Uint8Array(0),
+        saved: () => {
+          if (!drafts.changedElsewhere(key)) drafts.drop(key);
+          showDrafts();
+        } }], words);
     });
   }
 
@@ -804,7 +995,8 @@
   function showCaret(editor) {
     const engine = state.engine;
     const text = editor.area.value;
-    const at = engine.wordAt(utf8.encode(text), byteOffset(text, editor.area.selectionStart));
+    const form = formOf(editor);
+    const at = engine.wordAt(encodeScript(text, form).bytes, byteOffset(text, editor.area.selectionStart, form));
     const view = engine.view(4 + editor.table);
     let words = '';
     let column = -1;
@@ -834,26 +1026,35 @@
     for (const button of editor.columns.querySelectorAll('.current')) button.classList.remove('current');
   }
 
-  // Replaces `begin`..`end` (bytes) of the editor's text with `words` and runs.
+  const formOf = (editor) => (state.scripts.get(keyOf(editor)) || { form: plainForm }).form;
+
+  // Replaces `begin`..`end` (bytes) of the editor's text with `words` and
+  // runs. The browser's own editing command, which its undo knows.
   function replaceBytes(editor, begin, end, words) {
     const text = editor.area.value;
-    const from = textIndex(text, begin), to = textIndex(text, end);
+    const form = formOf(editor);
+    const from = textIndex(text, begin, form), to = textIndex(text, end, form);
     const before = from > 0 && !/\s/.test(text[from - 1]) ? ' ' : '';
     const after = to < text.length && !/\s/.test(text[to]) ? ' ' : '';
-    editor.area.setRangeText(before + words + after, from, to, 'end');
-    edited(editor, performance.now());
+    editor.area.focus();
+    editor.area.setSelectionRange(from, to);
+    // It fires the input event that runs; where it is missing, the range is set by hand.
+    if (!document.execCommand('insertText', false, before + words + after)) {
+      editor.area.setRangeText(before + words + after, from, to, 'end');
+      edited(editor, performance.now());
+    }
     showCaret(editor);
   }
 
   // A column clicked: its number at the caret, in place of the column number there.
   function putColumn(editor, column) {
     const text = editor.area.value;
-    const caret = byteOffset(text, editor.area.selectionStart);
-    const at = state.engine.wordAt(utf8.encode(text), caret);
+    const form = formOf(editor);
+    const caret = byteOffset(text, editor.area.selectionStart, form);
+    const at = state.engine.wordAt(encodeScript(text, form).bytes, caret);
     const replace = at && at.begin < at.end && (at.role === 'column' || at.role === 'key column');
     if (replace) replaceBytes(editor, at.begin, at.end, String(column));
-    else replaceBytes(editor, caret, byteOffset(text, editor.area.selectionEnd), String(column));
-    editor.area.focus();
+    else replaceBytes(editor, caret, byteOffset(text, editor.area.selectionEnd, form), String(column));
   }
 
   // A row's number clicked in the grid of the table the last editor edits:
@@ -865,35 +1066,37 @@
         state.engine.tableNames[state.tab] + ' first.';
       return;
     }
-    const bytes = utf8.encode(editor.area.value);
-    const at = state.engine.firstWord(bytes, 'template row');
+    const at = state.engine.firstWord(encodeScript(editor.area.value, formOf(editor)).bytes, 'template row');
     if (at) replaceBytes(editor, at.begin, at.end, String(row));
     else replaceBytes(editor, 0, 0, String(row));
   }
 
-  // A script typed into: kept as a draft, handed to the engine, run.
+  // A script typed into: kept as a draft (unless another tab changed that
+  // draft meanwhile: then the user chooses), handed to the engine, run.
   function edited(editor, since) {
-    const key = scriptKey(state.head, editor.name);
-    const entry = state.scripts.get(key) || { given: null };
+    const key = keyOf(editor);
+    const entry = state.scripts.get(key) || { given: null, form: plainForm };
     entry.text = editor.area.value;
     entry.edited = true;
     state.scripts.set(key, entry);
-    drafts.set(key, entry.text);
+    if (drafts.changedElsewhere(key)) entry.conflict = drafts.raw(key) === null ? 'removed' : 'changed';
+    // A draft still on offer is not written over before the user chooses.
+    if (!entry.conflict && !entry.offer) keepDraft(editor, entry);
+    showNotice(editor, entry);
     showDrafts();
     if (!state.loaded) return;
     giveScript(state.engine, state.head, editor.name, entry);
     runNow(since);
   }
 
-  // A script to the engine: the bytes of the file given until edited.
+  // A script to the engine: the bytes of the file given until edited. One
+  // whose encoding cannot hold what was typed is not given: runNow says why.
   function giveScript(engine, head, name, entry) {
+    if (entry.edited && encodeScript(entry.text, entry.form).bad.length > 0) return;
     const bytes = scriptBytes(entry);
     if (head) engine.setHeadScript(state.heads.indexOf(head), name, bytes);
     else engine.setInput(name, bytes);
   }
-  // A script's bytes: the file's own until edited (a file's CR LF or
-  // unreadable bytes are not what its editor shows); null when missing.
-  const scriptBytes = (entry) => (entry.edited ? utf8.encode(entry.text) : entry.given);
 
   // ---- Events: each takes what the user did, asks the engine, and draws.
 
@@ -901,13 +1104,31 @@
   // the keystroke that asked for it happened, for the timing the tests print.
   function runNow(since) {
     const engine = state.engine;
-    const result = engine.run($('strict').checked);
+    const unwritable = unwritableScripts();
+    const result = unwritable.length > 0
+      ? { status: 1, stdout: '', stderr: unwritable.map((s) => s.text + '\n').join(''), warnings: 0, worked: false,
+        heads: state.heads, said: unwritable }
+      : engine.run($('strict').checked);
     showRun(engine, result);
     document.body.dataset.runs = ++state.runs;
     if (since !== undefined) {
       void document.body.offsetHeight;  // the layout, forced: part of the time
       document.body.dataset.keystroke = (performance.now() - since).toFixed(1);
     }
+  }
+
+  // Scripts holding a character their encoding cannot hold: no run, and
+  // never a byte in its place; the editor says where.
+  function unwritableScripts() {
+    const said = [];
+    for (const [key, entry] of state.scripts) {
+      const bad = entry.edited ? encodeScript(entry.text, entry.form).bad : [];
+      if (bad.length === 0) continue;
+      const head = key.slice(0, key.lastIndexOf('/')), name = key.slice(key.lastIndexOf('/') + 1);
+      said.push({ text: (head ? head + '/' : '') + name + ': ' + cannotHold(bad[0], entry.form), line: bad[0].line,
+        warning: false, head: state.heads.indexOf(head), script: state.engine.scriptNames.indexOf(name) });
+    }
+    return said;
   }
 
   // Reads the files given (and the game folder's tables), hands them to
@@ -973,8 +1194,14 @@
       for (const name of engine.scriptNames) {
         const path = head.paths.get(name);
         const bytes = path !== undefined ? bytesOf.get(path) || null : null;
+        // A draft is used as it was kept only with the file it was made
+        // from; with another, the file is used as picked and the draft offered.
         const draft = drafts.get(scriptKey(head.name, name));
-        const entry = { given: bytes, text: draft !== null ? draft : bytes ? asText(bytes) : '', edited: draft !== null };
+        const entry = { given: bytes };
+        asGiven(entry);
+        if (draft !== null && sameFile(draft.file, fileOf(name, bytes)))
+          Object.assign(entry, { text: draft.text, form: draft.form, edited: true });
+        else if (draft !== null) entry.offer = draft;
         state.scripts.set(scriptKey(head.name, name), entry);
         giveScript(engine, head.name, name, entry);
       }
@@ -1112,6 +1339,7 @@
 
   async function onOpen(event) {
     const file = event.target.files[0];
+    event.target.value = '';
     if (!state.engine || !file) return;
     const bytes = new Uint8Array(await file.arrayBuffer());
     let opened;
@@ -1127,9 +1355,17 @@
   $('pick-folder').addEventListener('click', () => $('folder').click());
   $('pick-game').addEventListener('click', () => $('game').click());
   $('pick-table').addEventListener('click', () => $('table-file').click());
-  $('files').addEventListener('change', (event) => take(named(event.target.files)));
-  $('folder').addEventListener('change', (event) => take(inFolder(event.target.files)));
-  $('game').addEventListener('change', (event) => takeGame(event.target.files));
+  // Each picker is cleared once its files are taken, so that picking the
+  // same files again is a change too, and a reload leaves no files in it.
+  const picked = (take) => (event) => {
+    const files = [...event.target.files];
+    event.target.value = '';
+    take(files);
+  };
+  $('files').addEventListener('change', picked((files) => take(named(files))));
+  $('folder').addEventListener('change', picked((files) => take(inFolder(files))));
+  $('game').addEventListener('change', picked(takeGame));
+  for (const id of ['files', 'folder', 'game', 'table-file']) $(id).value = '';
   $('jump').addEventListener('click', () => { if (state.grid) state.grid.first(); });
   $('next-mark').addEventListener('click', () => { if (state.grid) state.grid.step(1); });
   $('previous-mark').addEventListener('click', () => { if (state.grid) state.grid.step(-1); });
@@ -1147,18 +1383,41 @@
     showEditors();
     if (state.loaded) runNow();
   });
-  // Forgetting the edits: the scripts as given again (or empty).
+  // Forgetting the edits, once the user says so in the page: this tab's
+  // drafts (never one another tab changed since), and the scripts as given
+  // again (or empty).
   $('forget').addEventListener('click', () => {
-    for (const key of drafts.all()) drafts.drop(key);
+    const held = [...state.scripts.keys()].filter((key) => state.scripts.get(key).edited);
+    $('forget-what').textContent = held.length === 0 ? 'You have no edits here to forget.'
+      : 'Forget your edits of ' + held.map((key) => key.replace(/^\//, '')).join(', ') + '? They cannot be brought back.';
+    $('forget-yes').hidden = held.length === 0;
+    $('forget-confirm').hidden = false;
+    $(held.length === 0 ? 'forget-no' : 'forget-yes').focus();
+  });
+  $('forget-no').addEventListener('click', () => { $('forget-confirm').hidden = true; });
+  $('forget-yes').addEventListener('click', () => {
+    $('forget-confirm').hidden = true;
     for (const [key, entry] of state.scripts) {
-      entry.text = entry.given ? asText(entry.given) : '';
-      entry.edited = false;
+      if (!entry.edited) continue;
+      if (!drafts.changedElsewhere(key)) drafts.drop(key);
+      asGiven(entry);
       const [head, name] = [key.slice(0, key.lastIndexOf('/')), key.slice(key.lastIndexOf('/') + 1)];
       if (state.loaded) giveScript(state.engine, head, name, entry);
     }
     showEditors();
     showDrafts();
     if (state.loaded) runNow();
+  });
+  // Another tab changed a draft: a tab holding it as edited says so and
+  // lets the user choose; one holding the file as given just lists it.
+  window.addEventListener('storage', (event) => {
+    if (event.key !== null && !event.key.startsWith(drafts.prefix)) return;
+    for (const [key, entry] of state.scripts) {
+      if (!entry.edited || entry.conflict || !drafts.changedElsewhere(key)) continue;
+      entry.conflict = drafts.raw(key) === null ? 'removed' : 'changed';
+    }
+    showEditors();
+    showDrafts();
   });
   const drop = $('drop');
   drop.addEventListener('dragover', (event) => { event.preventDefault(); drop.classList.add('over'); });
@@ -1182,7 +1441,7 @@
     // What was typed before, kept in this browser, until tables are given.
     for (const name of engine.scriptNames) {
       const draft = drafts.get(scriptKey('', name));
-      if (draft !== null) state.scripts.set(scriptKey('', name), { given: null, text: draft, edited: true });
+      if (draft !== null) state.scripts.set(scriptKey('', name), { given: null, text: draft.text, form: draft.form, edited: true });
     }
     showEditors();
     showDrafts();
