@@ -56,11 +56,7 @@ void readBrought(const fs::path& folder, const std::string& shown, HeadInputs* h
             errors->push_back(failure(from, notAPlainFile(entry.type)));
             continue;
         }
-        if (std::any_of(kTableFiles.begin(), kTableFiles.end(),
-                        [&](const char* table) { return sameText(entry.name, table); })) {
-            errors->push_back(failure(from, "is named like one of the three tables, which the scripts make"));
-            continue;
-        }
+        if (broughtNameTaken(entry.name, from, errors)) continue;
         FileBytes file = readFile((folder / entry.name).string());
         if (!file.ok()) {
             file.result.file = from;
@@ -122,18 +118,31 @@ PackInputs readPack(const std::string& pack, const std::string& shown) {
         result.errors.push_back(failure(shown, isHead ? "holds the scripts of one head, not folders of heads: run "
                                                         "headlink -C " + shown + " for that head alone"
                                                       : std::string("holds no head: no folder in it holds the five scripts")));
-    // One name in the game's override folder holds one file.
+    checkBroughtNames(result.heads, &result.errors);
+    return result;
+}
+
+bool broughtNameTaken(const std::string& name, const std::string& from, std::vector<Result>* errors) {
+    const bool table =
+        std::any_of(kTableFiles.begin(), kTableFiles.end(), [&](const char* t) { return sameText(name, t); });
+    if (table) errors->push_back(failure(from, "is named like one of the three tables, which the scripts make"));
+    return table;
+}
+
+// One name in the game's override folder holds one file.
+void checkBroughtNames(const std::vector<HeadInputs>& heads, std::vector<Result>* errors) {
     std::vector<const BroughtFile*> seen;
-    for (const HeadInputs& head : result.heads)
+    for (const HeadInputs& head : heads)
         for (const BroughtFile& file : head.files) {
             const auto first = std::find_if(seen.begin(), seen.end(),
                                             [&](const BroughtFile* f) { return sameText(f->name, file.name); });
             if (first == seen.end()) seen.push_back(&file);
             else if ((*first)->bytes != file.bytes)
-                result.errors.push_back(failure(file.from, "has the name of " + (*first)->from +
-                                                               " but other bytes: only one of them can be installed"));
+                errors->push_back(failure(file.from, "has the name of " + (*first)->from +
+                                                         " but other bytes: only one of them can be installed"));
         }
-    return result;
 }
+
+std::string skippedNote(const std::string& folder) { return folder + ": holds none of the five scripts: skipped"; }
 
 }  // namespace headlink

@@ -46,4 +46,13 @@ struct PackInputs {
 // are refused, never opened.
 PackInputs readPack(const std::string& pack, const std::string& shown);
 
+// The checks a file a head brings must pass, for a pack given another way
+// (a page): a name of one of the three tables is refused, and so are two
+// heads bringing one name (in any letter case) with different bytes.
+// Each adds its failure to *errors.
+bool broughtNameTaken(const std::string& name, const std::string& from, std::vector<Result>* errors);
+void checkBroughtNames(const std::vector<HeadInputs>& heads, std::vector<Result>* errors);
+// The line a folder of the pack holding none of the five scripts gives.
+std::string skippedNote(const std::string& folder);
+
 }  // namespace headlink

@@ -230,7 +230,7 @@ void install(RunOutcome& outcome, const ReadFromGame& read, const std::vector<Br
     if (report) out << kept.str();
     std::vector<Result> warnings;
     Result installed = headlink::install({folder.game, options.game}, files, read.heads, kept.str(),
-                                         {options.dryRun, options.strict}, out, &warnings);
+                                         {options.dryRun, options.strict, folder.listed}, out, &warnings);
     for (const Result& warning : warnings) {
         if (live.err != nullptr) *live.err << "headlink: " << Warning{warning.file, 0, warning.reason}.describe(live.asErrors) << '\n';
         outcome.warnings.push_back({warning.file, 0, warning.reason});
@@ -458,7 +458,7 @@ int runInDirectory(const Options& options, std::ostream& out, std::ostream& err)
         inputs.heads = std::move(read.heads);
         inputs.errors = std::move(read.errors);
         for (const std::string& skipped : read.skipped)
-            inputs.notes.push_back(skipped + ": holds none of the five scripts: skipped");
+            inputs.notes.push_back(skippedNote(skipped));
     }
     for (std::size_t i = 0; pack.empty() && i < kScriptFiles.size(); ++i) inputs.scripts[i] = readFile(kScriptFiles[i]);
     // With the tables from a game, a folder without a single script is most

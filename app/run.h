@@ -15,6 +15,8 @@
 
 namespace headlink {
 
+class GameFiles;
+
 // Everything a run reads, as bytes (or the reason a file could not be read).
 struct RunInputs {
     std::array<FileBytes, kTableCount> tables;    // in kTableFiles order
@@ -89,8 +91,10 @@ struct Folder {
     std::string path;
     std::vector<std::string> names;
     // With --game: the game folder (absolute) to install the outputs into,
-    // instead of writing them here.
+    // instead of writing them here; for a dry run in a page, the list of
+    // its files to look at instead (the folder then only names it).
     std::string game;
+    GameFiles* listed = nullptr;
 };
 
 // The program's job on inputs already read: the report, warnings and

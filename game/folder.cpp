@@ -232,6 +232,11 @@ Result findInGame(const std::string& dir, const std::string& relative, const std
     return findOne(files, dir, relative, wanted, folder ? Kind::folder : Kind::file, found);
 }
 
+Result findInGame(GameFiles& files, const std::string& dir, const std::string& relative, const std::string& wanted,
+                  bool folder, std::string* found) {
+    return findOne(files, dir, relative, wanted, folder ? Kind::folder : Kind::file, found);
+}
+
 Game::Game(std::string dir) : dir_(std::move(dir)), own_(std::make_unique<DiskGameFiles>(dir_)), files_(own_.get()) {}
 
 Result Game::readKeyTables() {

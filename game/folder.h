@@ -45,6 +45,12 @@ struct GameListing {
 Result findInGame(const std::string& dir, const std::string& relative, const std::string& wanted, bool folder,
                   std::string* found);
 
+class GameFiles;
+
+// The same, looked up through `files` (`dir` names the folder in messages).
+Result findInGame(GameFiles& files, const std::string& dir, const std::string& relative, const std::string& wanted,
+                  bool folder, std::string* found);
+
 // What a game folder is read through: the folder on disk, or a list of its
 // files whose bytes are handed in as they are asked for (a browser page,
 // which reads a file only asynchronously and should read no more of a

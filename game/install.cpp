@@ -109,11 +109,17 @@ std::string describe(const WriteResult& written) {
     return text;
 }
 
+// A file of the game folder: from disk, or for a dry run from `listed`,
+// the list of its files a page gives (whose bytes come as they are needed).
+FileBytes readInGame(const GameDir& game, const std::string& relative, GameFiles* listed) {
+    return listed != nullptr ? listed->readAll(relative) : readFile(joined(game.path, relative));
+}
+
 // The checksum of the file at `relative` as it is now, kAbsent when there
 // is none; *bytes gets its bytes when asked for.
 Result stateOf(const GameDir& game, const std::string& relative, std::string* sum,
-               std::vector<uint8_t>* bytes = nullptr) {
-    FileBytes file = readFile(joined(game.path, relative));
+               std::vector<uint8_t>* bytes = nullptr, GameFiles* listed = nullptr) {
+    FileBytes file = readInGame(game, relative, listed);
     if (file.missing()) {
         *sum = kAbsent;
         return {};
@@ -127,8 +133,9 @@ Result stateOf(const GameDir& game, const std::string& relative, std::string* su
     return {};
 }
 
-Result readRecord(const GameDir& game, const std::string& relative, Record* record, bool* found) {
-    FileBytes file = readFile(joined(game.path, relative));
+Result readRecord(const GameDir& game, const std::string& relative, Record* record, bool* found,
+                  GameFiles* listed = nullptr) {
+    FileBytes file = readInGame(game, relative, listed);
     *found = !file.missing();
     if (!*found) return {};
     if (!file.ok()) {
@@ -160,7 +167,18 @@ struct Backups {
     uint64_t highest = 0;
 };
 
-Result listFolders(const std::string& path, const std::function<void(const std::string&)>& each) {
+// The folders in `relative` (a link is not one), or in `listed` the
+// folders its files' paths name there.
+Result listFolders(const GameDir& game, const std::string& relative, const std::function<void(const std::string&)>& each,
+                   GameFiles* listed = nullptr) {
+    if (listed != nullptr) {
+        std::vector<GameFiles::Entry> entries;
+        const Result listing = listed->list(relative, [](const std::string&) { return true; }, &entries);
+        for (const GameFiles::Entry& entry : entries)
+            if (entry.folder) each(entry.name);
+        return listing;
+    }
+    const std::string path = joined(game.path, relative);
     std::error_code ec;
     for (fs::directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec)) {
         const bool folder = it->symlink_status(ec).type() == fs::file_type::directory;
@@ -180,25 +198,34 @@ Result typeOf(const std::string& path, fs::file_type* type) {
     return Result::failure(Status::cannotRead, "cannot look at it: " + ec.message(), path);
 }
 
-Result readBackups(const GameDir& game, Backups* backups) {
+Result readBackups(const GameDir& game, Backups* backups, GameFiles* listed = nullptr) {
     *backups = Backups{};
-    if (Result why = listFolders(game.path, [&](const std::string& name) {
+    bool listedFolder = false;
+    if (Result why = listFolders(game, "", [&](const std::string& name) {
             if (temporaryTarget(name) == kBackups) backups->residues.push_back(name);
-        });
+            listedFolder = listedFolder || name == kBackups;
+        }, listed);
         !why)
         return why;
     const std::string path = joined(game.path, kBackups);
-    fs::file_type type;
-    if (Result why = typeOf(path, &type); !why) return failure(game, std::string(kBackups) + ": " + why.reason);
+    fs::file_type type = listedFolder ? fs::file_type::directory : fs::file_type::not_found;
+    if (listed != nullptr) {
+        std::vector<GameFiles::Entry> entries;
+        if (Result why = listed->list("", [](const std::string& name) { return name == kBackups; }, &entries); !why)
+            return why;
+        if (!entries.empty() && entries[0].file) type = fs::file_type::regular;
+    } else if (Result why = typeOf(path, &type); !why) {
+        return failure(game, std::string(kBackups) + ": " + why.reason);
+    }
     if (type == fs::file_type::not_found) return {};
     // A link the user put there is theirs: followed, never removed.
     std::error_code ec;
-    if (type != fs::file_type::directory && !fs::is_directory(path, ec))
+    if (type != fs::file_type::directory && (listed != nullptr || !fs::is_directory(path, ec)))
         return failure(game, std::string(kBackups) + " is not a folder, and headlink keeps its backups there: move it "
                                                      "away first");
     backups->exists = true;
     std::vector<std::string> names;
-    if (Result why = listFolders(path, [&](const std::string& name) { names.push_back(name); }); !why) {
+    if (Result why = listFolders(game, kBackups, [&](const std::string& name) { names.push_back(name); }, listed); !why) {
         why.file = kBackups;
         return why;
     }
@@ -210,7 +237,8 @@ Result readBackups(const GameDir& game, Backups* backups) {
         }
         if (!isInstallName(name)) continue;
         Install install{name, false, {}};
-        if (Result why = readRecord(game, installFolder(name) + "/" + kRecordFile, &install.record, &install.recorded);
+        if (Result why = readRecord(game, installFolder(name) + "/" + kRecordFile, &install.record, &install.recorded,
+                                    listed);
             !why)
             return why;
         if (!install.recorded) {
@@ -516,7 +544,7 @@ struct InstallPlan {
 };
 
 Result planInstall(const GameDir& game, std::span<const FileToInstall> files, const Backups& backups, bool dryRun,
-                   InstallPlan* plan, std::vector<Result>* warnings) {
+                   GameFiles* listed, InstallPlan* plan, std::vector<Result>* warnings) {
     for (const Install& earlier : backups.recorded)
         if (!earlier.record.complete || earlier.record.undoing)
             return failure(game, std::string("an earlier ") + (earlier.record.undoing ? "undo" : "install") +
@@ -530,7 +558,11 @@ Result planInstall(const GameDir& game, std::span<const FileToInstall> files, co
                                    file.from.empty() ? file.name : file.from);
 
     Record& record = plan->record;
-    if (Result why = findInGame(game.path, "", "override", true, &plan->override); !why) return why;
+    auto find = [&](const std::string& relative, const std::string& wanted, bool folder, std::string* found) {
+        return listed != nullptr ? findInGame(*listed, game.shown, relative, wanted, folder, found)
+                                 : findInGame(game.path, relative, wanted, folder, found);
+    };
+    if (Result why = find("", "override", true, &plan->override); !why) return why;
     if (plan->override.empty()) {
         record.madeOverride = true;
         plan->override = kOverride;
@@ -538,17 +570,20 @@ Result planInstall(const GameDir& game, std::span<const FileToInstall> files, co
     for (const FileToInstall& file : files) {
         std::string name;
         if (!record.madeOverride)
-            if (Result why = findInGame(game.path, plan->override, file.name, false, &name); !why) return why;
+            if (Result why = find(plan->override, file.name, false, &name); !why) return why;
         RecordedFile recorded{plan->override + "/" + (name.empty() ? file.name : name), kAbsent, checksumOf(file.bytes)};
         std::vector<uint8_t> was;
         // What the run read there is known: a dry run need not read it again.
         const bool known = !file.readSum.empty() && recorded.path == file.readFrom;
         if (known && dryRun) recorded.before = file.readSum;
-        else if (Result why = stateOf(game, recorded.path, &recorded.before, &was); !why) return why;
+        else if (Result why = stateOf(game, recorded.path, &recorded.before, &was, listed); !why) return why;
         if (known && recorded.before != file.readSum)
             return failure(game, recorded.path + " changed while headlink ran: nothing was installed; run it again");
         if (recorded.before == recorded.after) continue;
-        if (Result why = readLink(joined(game.path, recorded.path), &recorded.link); !why) return failure(game, why.description());
+        // (A page's list of the files shows no links.)
+        if (listed == nullptr)
+            if (Result why = readLink(joined(game.path, recorded.path), &recorded.link); !why)
+                return failure(game, why.description());
         if (recorded.link.kind == FileLink::Kind::hard) recorded.link.target.clear();
         if (!file.from.empty() && recorded.before != kAbsent)
             warnings->push_back(Result::failure(Status::warnings,
@@ -704,11 +739,12 @@ Result install(const GameDir& game, std::span<const FileToInstall> files, const 
                const std::string& report, InstallOptions options, std::ostream& out, std::vector<Result>* warnings) {
     InterruptionsExplained explained;
     if (!options.dryRun) whenInterrupted("nothing was installed");
+    GameFiles* pageFiles = options.dryRun ? options.listed : nullptr;
     Backups backups;
-    if (Result why = readBackups(game, &backups); !why) return why;
+    if (Result why = readBackups(game, &backups, pageFiles); !why) return why;
     InstallPlan plan;
     plan.record.heads = heads;
-    if (Result why = planInstall(game, files, backups, options.dryRun, &plan, warnings); !why) return why;
+    if (Result why = planInstall(game, files, backups, options.dryRun, pageFiles, &plan, warnings); !why) return why;
     if (options.strict && !warnings->empty())
         return failure(game, "nothing was installed because of --strict: every warning above is an error");
     const Record& record = plan.record;

@@ -73,9 +73,13 @@ struct GameDir {
 // would be) go to `out`; warnings to *warnings, and with `strict` they stop
 // the install before anything is written. A failure names the game folder
 // and says what state it was left in.
+class GameFiles;
 struct InstallOptions {
     bool dryRun = false;
     bool strict = false;
+    // A dry run may look at the game folder through a list of its files (a
+    // page's, whose bytes are handed in as they are needed) instead of the disk.
+    GameFiles* listed = nullptr;
 };
 Result install(const GameDir& game, std::span<const FileToInstall> files, const std::vector<std::string>& heads,
                const std::string& report, InstallOptions options, std::ostream& out, std::vector<Result>* warnings);

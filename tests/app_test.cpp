@@ -8,6 +8,7 @@
 #include "app/run.h"
 #include "patch/patch.h"
 #include "game/folder.h"
+#include "game/install.h"
 #include "tests/support/failing_new.h"
 #include "tests/support/game_folder.h"
 #include "tests/support/temp_dir.h"
@@ -21,6 +22,7 @@ void hl_job_clear();
 int hl_set_input(int index, const uint8_t* data, int size);
 int hl_run(int strict);
 const char* hl_stderr();
+const char* hl_stdout();
 int hl_open(const uint8_t* data, int size, const char* name);
 int hl_view_rows(int v);
 const char* hl_view_cell(int v, int row, int column);
@@ -426,6 +428,35 @@ TEST_F(PageGame, ReadsTheTablesSliceBySliceAndRunsOnThemKeystrokeByKeystroke) {
         const int size = hl_output_size(i);
         EXPECT_EQ(std::vector<uint8_t>(hl_output(i), hl_output(i) + size), expected.tables[static_cast<std::size_t>(i)].bytes());
     }
+    // The run is the install's dry run: it looks at the installs there,
+    // through the list of files, as the program looks on disk.
+    EXPECT_NE(std::string(hl_stdout()).find("would write Override/HEADS.2da (the file there now backed up first)\n"),
+              std::string::npos) << hl_stdout();
+    const std::vector<uint8_t> model = {'m'};
+    const FileToInstall brought[] = {{"hd.mdl", model}};
+    std::ostringstream said;
+    std::vector<Result> warnings;
+    ASSERT_TRUE(install({dir, "game"}, brought, {"h"}, "", {}, said, &warnings));
+    const auto relist = [&] {
+        listing.clear();
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(dir))
+            if (entry.is_regular_file())
+                listing += std::to_string(entry.file_size()) + "\t" +
+                           std::filesystem::relative(entry.path(), dir).generic_string() + "\n";
+    };
+    relist();
+    pull(0);
+    ASSERT_EQ(hl_run(0), 0) << hl_stderr();
+    std::string record;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir))
+        if (entry.path().filename() == "record.txt") record = entry.path().string();
+    const Bytes complete = testing::readBytes(record);
+    testing::writeBytes(record, Bytes(complete.begin(), complete.end() - 9));  // no "complete"
+    relist();
+    pull(0);
+    EXPECT_EQ(hl_run(0), 1);
+    EXPECT_STREQ(hl_stderr(), "headlink: game: an earlier install was interrupted: run headlink --game game --uninstall "
+                              "first\n");
     hl_job_clear();
 }
 

@@ -44,6 +44,7 @@
 #include "app/run.h"
 #include "fileio/fileio.h"
 #include "game/folder.h"
+#include "game/install.h"
 #include "patch/patch.h"
 #include "twoda/commands.h"
 #include "twoda/textform.h"
@@ -66,6 +67,9 @@ struct Job {
     std::array<std::string, kTableCount> sources;  // where a game folder's tables came from
     std::vector<Warning> found;                    // warnings about finding them
     std::vector<HeadInputs> heads;   // a pack: run instead of the five scripts
+    std::vector<std::string> notes;  // the pack's folders skipped, as the report says them
+    std::vector<Result> packErrors;  // files of the heads refused as the program refuses them
+    bool fromGame = false;           // the tables came from the game folder: a run is --game's dry run
     std::vector<std::string> names;  // every file the user gave, for the hints
     std::string out, err;
     JobOutputs outputs;  // of the last run (its tables moved to `views` when it worked)
@@ -162,6 +166,19 @@ const CellMark* mark(int i) { return within(job.marks, i) ? &job.marks[static_ca
 
 const Link* link(int i) { return within(kLinks, i) ? &kLinks[static_cast<std::size_t>(i)] : nullptr; }
 
+// What a dry run of an install will look at in the game folder, asked for
+// now, with the tables: the records of the installs there, and the files in
+// its override folder that the heads' files would replace.
+void lookAhead() {
+    std::vector<FileToInstall> files;
+    for (const HeadInputs& head : job.heads)
+        for (const BroughtFile& file : head.files) files.push_back({file.name, file.bytes, file.from});
+    std::ostringstream ignored;
+    std::vector<Result> warnings;
+    // What it says now is not wanted: only what it asked to read.
+    (void)install({game.name, game.name}, files, {}, "", {true, false, &game.files}, ignored, &warnings);
+}
+
 }  // namespace
 
 extern "C" {
@@ -247,6 +264,39 @@ EMSCRIPTEN_KEEPALIVE int hl_set_head_script(int head, int script, const uint8_t*
     });
 }
 
+// A folder of the pack that holds none of the five scripts, as the
+// program's report says it.
+EMSCRIPTEN_KEEPALIVE int hl_skip_folder(const char* name) {
+    return guarded(1, [&] {
+        job.notes.push_back(skippedNote(name));
+        return 0;
+    });
+}
+
+// A file head `head` brings for the game's override folder: `path` is
+// where it lies ("moonveil/override/hd.mdl"); a deeper one lies in a
+// folder there, which is refused as the program refuses it.
+EMSCRIPTEN_KEEPALIVE int hl_add_head_file(int head, const char* path, const uint8_t* data, int size) {
+    return guarded(1, [&] {
+        if (!within(job.heads, head) || size < 0) return 1;
+        const std::string from = path;
+        const std::size_t second = from.find('/', from.find('/') + 1);
+        const std::size_t third = second == std::string::npos ? second : from.find('/', second + 1);
+        if (second == std::string::npos) return 1;
+        if (third != std::string::npos) {
+            const std::string folder = from.substr(0, third);
+            if (std::none_of(job.packErrors.begin(), job.packErrors.end(), [&](const Result& r) { return r.file == folder; }))
+                job.packErrors.push_back(Result::failure(
+                    Status::cannotRead, "is a folder: a head's override folder holds only plain files", folder));
+            return 0;
+        }
+        const std::string name = from.substr(second + 1);
+        if (!broughtNameTaken(name, from, &job.packErrors))
+            job.heads[static_cast<std::size_t>(head)].files.push_back({name, from, std::vector<uint8_t>(data, data + size)});
+        return 0;
+    });
+}
+
 // The heads of the job, by name.
 EMSCRIPTEN_KEEPALIVE int hl_head_count() { return static_cast<int>(job.heads.size()); }
 EMSCRIPTEN_KEEPALIVE const char* hl_head_name(int head) {
@@ -274,9 +324,18 @@ EMSCRIPTEN_KEEPALIVE int hl_run(int strict) {
         inputs.heads = job.heads;
         inputs.sources = job.sources;
         inputs.warnings = job.found;
+        inputs.notes = job.notes;
+        inputs.errors = job.packErrors;
+        checkBroughtNames(job.heads, &inputs.errors);
+        // Tables from a game folder: the run is `headlink --game DIR -n`,
+        // which looks at the folder's installs through its list of files.
+        Folder folder{"the files given", job.names, {}};
+        if (job.fromGame) {
+            folder.game = options.game = game.name;
+            folder.listed = &game.files;
+        }
         TextStream out, err;
-        const int status = runOnInputs(std::move(inputs), Folder{"the files given", job.names, {}}, options, out, err,
-                                       &job.outputs);
+        const int status = runOnInputs(std::move(inputs), folder, options, out, err, &job.outputs);
         job.out = out.str();
         job.err = err.str();
         if (status == 0) {
@@ -418,6 +477,7 @@ EMSCRIPTEN_KEEPALIVE int hl_game_read() {
         Game folder(game.name, game.files);
         RunInputs read;
         readFromGame(folder, &read);
+        lookAhead();
         for (const ListedGameFiles::Need& need : game.files.needs())
             if (std::none_of(game.needs.begin(), game.needs.end(), [&](const ListedGameFiles::Need& n) {
                     return n.path == need.path && n.offset == need.offset && n.size == need.size;
@@ -427,6 +487,7 @@ EMSCRIPTEN_KEEPALIVE int hl_game_read() {
         for (std::size_t i = 0; i < kTableCount; ++i) setTable(i, std::move(read.tables[i]));
         job.sources = std::move(read.sources);
         job.found = std::move(read.warnings);
+        job.fromGame = true;
         return 0;
     });
 }

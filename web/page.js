@@ -16,6 +16,7 @@
     loads: 0,            // how many loads were asked for: only the newest may show its result
     loaded: false,       // the engine holds the files of the newest load
     heads: [],           // a pack's heads by name ([] without a pack)
+    brought: false,      // the heads bring files for the game's override folder
     head: '',            // the head whose scripts are in the editors
     scripts: new Map(),  // "head/script" -> {given: bytes or null, text, edited}
     editors: [],         // per script: {name, area, columns, caret, said, link, table}
@@ -95,6 +96,12 @@
         if (h < 0) throw new Error(failure());
         return h;
       },
+      // A file head `h` brings, at `path` in the pack ("moonveil/override/hd.mdl").
+      addHeadFile(h, path, bytes) {
+        withString(path, (p) => withBytes(bytes, (at) => mustWork(m._hl_add_head_file(h, p, at, bytes.length))));
+      },
+      // A folder of the pack holding none of the five scripts.
+      skipFolder(name) { withString(name, (at) => mustWork(m._hl_skip_folder(at))); },
       // Script `name` of head `h`: its bytes, or null for missing.
       setHeadScript(h, name, bytes) {
         if (!bytes) mustWork(m._hl_set_head_script(h, scriptNames.indexOf(name), 0, -1));
@@ -1148,7 +1155,8 @@
     const given = new Map(state.files);
     // A pack: folders inside what was given holding any of the scripts,
     // one head each, run in byte order of their names.
-    const heads = headsOf(engine, given);
+    const { heads, skipped } = headsOf(engine, given);
+    state.brought = heads.some((head) => head.files.length > 0);
     state.heads = heads.map((head) => head.name);
     if (!state.heads.includes(state.head)) state.head = state.heads.length > 0 ? state.heads[0] : '';
     const read = async (path) => {
@@ -1161,7 +1169,7 @@
     const bytesOf = new Map();
     const wanted = (state.game ? [] : engine.tableNames).filter((name) => given.has(name));
     if (heads.length === 0) wanted.push(...engine.scriptNames.filter((name) => given.has(name)));
-    for (const head of heads) for (const path of head.paths.values()) wanted.push(path);
+    for (const head of heads) wanted.push(...head.paths.values(), ...head.files);
     for (const path of wanted) {
       const { bytes, failure } = await read(path);
       if (!current()) return;
@@ -1172,8 +1180,32 @@
       }
       bytesOf.set(path, bytes);
     }
+    // The scripts: what was typed (kept from before) over the files given;
+    // a pack's heads with the files they bring, and its folders skipped.
+    // All before the game folder is read: its installs are looked at for them.
     try {
       engine.clear([...given.keys()]);
+      state.scripts = new Map();
+      const heading = heads.length > 0 ? heads : [{ name: '', paths: new Map(engine.scriptNames.map((n) => [n, n])), files: [] }];
+      for (const head of heading) {
+        const h = head.name ? engine.addHead(head.name) : -1;
+        for (const name of engine.scriptNames) {
+          const path = head.paths.get(name);
+          const bytes = path !== undefined ? bytesOf.get(path) || null : null;
+          // A draft is used as it was kept only with the file it was made
+          // from; with another, the file is used as picked and the draft offered.
+          const draft = drafts.get(scriptKey(head.name, name));
+          const entry = { given: bytes };
+          asGiven(entry);
+          if (draft !== null && sameFile(draft.file, fileOf(name, bytes)))
+            Object.assign(entry, { text: draft.text, form: draft.form, edited: true });
+          else if (draft !== null) entry.offer = draft;
+          state.scripts.set(scriptKey(head.name, name), entry);
+          giveScript(engine, head.name, name, entry);
+        }
+        for (const path of head.files) engine.addHeadFile(h, path, bytesOf.get(path));
+      }
+      for (const folder of skipped) engine.skipFolder(folder);
       if (state.game) {
         if (!(await engine.readGame(state.game, current))) return;
         document.body.dataset.gameTook = (performance.now() - started).toFixed(0);
@@ -1186,26 +1218,6 @@
       return;
     }
     if (!current()) return;
-    // The scripts: what was typed (kept from before) over the files given.
-    state.scripts = new Map();
-    const heading = heads.length > 0 ? heads : [{ name: '', paths: new Map(engine.scriptNames.map((n) => [n, n])) }];
-    for (const head of heading) {
-      if (head.name) engine.addHead(head.name);
-      for (const name of engine.scriptNames) {
-        const path = head.paths.get(name);
-        const bytes = path !== undefined ? bytesOf.get(path) || null : null;
-        // A draft is used as it was kept only with the file it was made
-        // from; with another, the file is used as picked and the draft offered.
-        const draft = drafts.get(scriptKey(head.name, name));
-        const entry = { given: bytes };
-        asGiven(entry);
-        if (draft !== null && sameFile(draft.file, fileOf(name, bytes)))
-          Object.assign(entry, { text: draft.text, form: draft.form, edited: true });
-        else if (draft !== null) entry.offer = draft;
-        state.scripts.set(scriptKey(head.name, name), entry);
-        giveScript(engine, head.name, name, entry);
-      }
-    }
     state.loaded = true;
     showHeads();
     showEditors();
@@ -1223,7 +1235,8 @@
     showSaveLinks($('save-links'), state.outputUrls, names.map((name, i) => ({ name, bytes: () => engine.output(i) })));
     $('save-where').hidden = !state.game;
     $('save-where').textContent = state.game ? 'Put them in the override folder of the game folder ' + state.game.name +
-      ' (make the folder if it has none): the page writes nothing into the game itself.' : '';
+      ' (make the folder if it has none)' + (state.brought ? ', with the files the heads bring (the report names them)' : '') +
+      ': the page writes nothing into the game itself.' : '';
   }
 
   function showHeads() {
@@ -1238,23 +1251,35 @@
   }
 
   // The heads of a pack among the files given (path -> File): each folder
-  // holding any of the five scripts, with `paths` (script -> path), in byte
-  // order of the folders' names.
+  // holding any of the five scripts, with `paths` (script -> path) and
+  // `files` (the paths of what its override folder holds), in byte order of
+  // the folders' names; and, beside heads, the folders holding none.
   function headsOf(engine, files) {
     const byFolder = new Map();
+    const folders = new Set();
     for (const path of files.keys()) {
       const parts = path.split('/');
+      if (parts.length < 2) continue;
+      folders.add(parts[0]);
       if (parts.length !== 2 || !engine.scriptNames.includes(parts[1])) continue;
-      if (!byFolder.has(parts[0])) byFolder.set(parts[0], { name: parts[0], paths: new Map() });
+      if (!byFolder.has(parts[0])) byFolder.set(parts[0], { name: parts[0], paths: new Map(), files: [] });
       byFolder.get(parts[0]).paths.set(parts[1], path);
+    }
+    for (const path of files.keys()) {
+      const parts = path.split('/');
+      if (parts.length >= 3 && byFolder.has(parts[0]) && parts[1].toLowerCase() === 'override')
+        byFolder.get(parts[0]).files.push(path);
     }
     const utf8 = (name) => new TextEncoder().encode(name);
     const byBytes = (a, b) => {
-      const x = utf8(a.name), y = utf8(b.name);
+      const x = utf8(a), y = utf8(b);
       for (let i = 0; i < Math.min(x.length, y.length); ++i) if (x[i] !== y[i]) return x[i] - y[i];
       return x.length - y.length;
     };
-    return [...byFolder.values()].sort(byBytes);
+    const heads = [...byFolder.values()].sort((a, b) => byBytes(a.name, b.name));
+    for (const head of heads) head.files.sort(byBytes);
+    const skipped = heads.length === 0 ? [] : [...folders].filter((folder) => !byFolder.has(folder)).sort(byBytes);
+    return { heads, skipped };
   }
 
   // Files given: [path, File] pairs, a path being the name inside the

@@ -781,13 +781,31 @@ async function checks(browser, kind, check) {
         'in the game folder game'));
       console.log(`     ${browser.kind}, the benchmarks' game folder: ${read.took} ms from picking it to the report ` +
         `(goal: 300 ms), ${read.bytes} of its ${total} bytes read`);
+      // The report is `headlink --game game -n`'s (but for the time in the install folder's name).
+      const stamp = (text) => text.replace(/headlink-backups\/\d{8}-\d{6}/g, 'headlink-backups/STAMP');
+      const dry = (...args) => {
+        const said = spawnSync(exe, ['--game', 'game', '-n', ...args], { cwd: dir, encoding: 'utf8' });
+        return [said.stdout, said.stderr].map(stamp);
+      };
+      const shownAs = async () => (await page.evaluate(() => [document.getElementById('report').textContent,
+        document.getElementById('messages').textContent])).map(stamp);
       assert.equal((await runOn(page, path.join(dir, 'scripts'), kitNames.slice(3))).state, 'done');
+      assert.deepEqual(await shownAs(), dry('-C', 'scripts'));
+      assert.match((await shownAs())[0], /\nwould write override\/appearance\.2da \(new\)\n/i);
       assert.deepEqual(await page.$$eval('#save-links a', (links) => links.map((a) => a.getAttribute('download'))),
         kitNames.slice(0, 3));
       await page.click('#save-all');
       for (const [i, name] of kitNames.slice(0, 3).entries())
         assert.ok((await waitForFile(path.join(downloads, name))).equals(expected.written[outputs[i]]), name + ' differs');
       assert.match(await page.$eval('#save-where', (p) => p.textContent), /override folder/);
+      // A pack with a file a head brings, into the same game folder.
+      const pack = path.join(dir, 'pack');
+      fs.cpSync(path.join(examples, 'pack'), pack, { recursive: true });
+      const runs = await page.evaluate(() => Number(document.body.dataset.runs));
+      await (await page.$('#folder')).uploadFile(pack);
+      await waitFor(page, (before) => Number(document.body.dataset.runs) > before, runs);
+      assert.deepEqual(await shownAs(), dry('--heads', 'pack'));
+      assert.match((await shownAs())[0], /\nwould write override\/hd_el_m_ash\.mdl \(new\)\n/i);
       assert.deepEqual(problems, []);
       await page.close();
     });
@@ -833,6 +851,10 @@ async function checks(browser, kind, check) {
         for (const name of kitNames.slice(3))
           fs.copyFileSync(path.join(examples, 'pack', head, name), path.join(dir, head, name));
       }
+      // A head's own file for the game, and a folder that is no head: the report says both.
+      fs.cpSync(path.join(examples, 'pack', 'ashgrove', 'override'), path.join(dir, 'ashgrove', 'override'),
+        { recursive: true });
+      fs.cpSync(path.join(examples, 'pack', 'notes'), path.join(dir, 'notes'), { recursive: true });
       const expected = spawnSync(exe, ['-n', '--heads', dir], { cwd: dir, encoding: 'utf8' });
       const { page, problems } = await openPage(browser, os.tmpdir());
       await (await page.$('#folder')).uploadFile(dir);
