@@ -1416,6 +1416,7 @@
     $('forget-what').textContent = held.length === 0 ? 'You have no edits here to forget.'
       : 'Forget your edits of ' + held.map((key) => key.replace(/^\//, '')).join(', ') + '? They cannot be brought back.';
     $('forget-yes').hidden = held.length === 0;
+    $('forget-no').textContent = held.length === 0 ? 'OK' : 'Keep them';
     $('forget-confirm').hidden = false;
     $(held.length === 0 ? 'forget-no' : 'forget-yes').focus();
   });
