@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/options.h"
+#include "app/player.h"
 #include "app/run.h"
 #include "fileio/fileio.h"
 
@@ -54,6 +55,16 @@ int main(int argc, char** argv) {
     } else if (options.version) {
         std::cout << "headlink " HEADLINK_VERSION "\n";
         status = 0;
+    } else if (options.findGames) {
+        status = headlink::printGames(std::cout);
+    } else if (headlink::startedInPack(args)) {
+        // A player's double-click in a pack: asked only when someone is there.
+        if (headlink::personAtConsole()) {
+            status = headlink::playerTrip(std::cout, std::cerr, headlink::readAnswer);
+        } else {
+            std::cerr << headlink::packWithoutPerson();
+            status = 1;
+        }
     } else {
         if (window) options.verbose = true;
         status = headlink::runInDirectory(options, std::cout, std::cerr);

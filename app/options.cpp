@@ -19,7 +19,7 @@ struct Entry {
     std::string Options::*folder;
 };
 
-constexpr std::array<Entry, 13> kOptions = {{
+constexpr std::array<Entry, 14> kOptions = {{
     {'C', "directory", nullptr, &Options::directory},
     {0, "game", nullptr, &Options::game},
     {0, "heads", nullptr, &Options::heads},
@@ -31,6 +31,7 @@ constexpr std::array<Entry, 13> kOptions = {{
     {0, "outputs", &Options::outputs, nullptr},
     {0, "uninstall", &Options::uninstall, nullptr},
     {0, "force", &Options::force, nullptr},
+    {0, "find-games", &Options::findGames, nullptr},
     {'h', "help", &Options::help, nullptr},
     {0, "version", &Options::version, nullptr},
 }};
@@ -183,11 +184,17 @@ std::string usage() {
            "  -v, --verbose         print the report after the run\n"
            "  -q, --quiet           print no warnings (errors are still printed)\n"
            "      --strict          treat every warning as an error: write nothing, exit 1\n"
+           "      --find-games      print the game folders found on this computer, one a line\n"
+           "                        (exit 1 when there is none)\n"
            "      --check-links     only list the link cells that name no row (exit 1 if any);\n"
            "      --outputs         with --check-links: check the *_updated.2da tables instead\n"
            "  -h, --help            print this help and exit\n"
            "      --version         print the version and exit\n"
            "      --                end of options; everything after it is ignored\n"
+           "\n"
+           "Started with no arguments in a pack's folder (folders of heads, no tables), with\n"
+           "a person at the console: finds the game, shows the plan and asks before it\n"
+           "installs the pack (or undoes it, when it is the newest install there).\n"
            "\n"
            "Exit status: 0 when the outputs were written or installed, or the install undone\n"
            "(with -n: when every step worked; writing is not tried), 1 when anything failed\n"

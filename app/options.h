@@ -22,6 +22,7 @@ struct Options {
     bool outputs = false;     // --outputs: ... of the *_updated.2da tables
     bool uninstall = false;   // --uninstall: undo the newest install into the game folder
     bool force = false;       // --force: with --uninstall, move changed files aside and undo
+    bool findGames = false;   // --find-games: print the game folders found on this computer
     bool help = false;
     bool version = false;
 };

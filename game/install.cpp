@@ -713,6 +713,14 @@ std::string installsState(const std::string& gameDir) {
     return state;
 }
 
+bool newestInstall(const std::string& gameDir, std::string* folder, std::vector<std::string>* heads) {
+    Backups backups;
+    if (!readBackups({gameDir, gameDir}, &backups) || backups.recorded.empty()) return false;
+    *folder = backups.recorded.back().name;
+    *heads = backups.recorded.back().record.heads;
+    return true;
+}
+
 bool readSteadily(const std::string& gameDir, const std::function<void()>& read) {
     for (int tries = 0; tries < kGameLockWaitMs / 250; ++tries) {
         const std::string before = installsState(gameDir);

@@ -55,6 +55,11 @@ std::string installsState(const std::string& gameDir);
 // seconds.
 bool readSteadily(const std::string& gameDir, const std::function<void()>& read);
 
+// The newest install recorded in `gameDir` (the highest number): its
+// folder's name (the time it began, "YYYYMMDD-HHMMSS" in UTC) and the heads
+// its record names; false when there is none, or none can be read.
+bool newestInstall(const std::string& gameDir, std::string* folder, std::vector<std::string>* heads);
+
 // A checksum of `bytes` (XXH3, 128 bits) as 32 hex digits.
 std::string checksumOf(std::span<const uint8_t> bytes);
 

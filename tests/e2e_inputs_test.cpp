@@ -7,14 +7,20 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <string>
 #include <tuple>
 #include <utility>
 #include <vector>
 
 #ifndef _WIN32
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <thread>
@@ -789,6 +795,213 @@ TEST_F(GameFolders, OneRunAtATimeInAGameFolder) {
     }
     EXPECT_EQ(tree("game"), before);
 }
+
+#ifndef _WIN32
+// A player at a terminal: headlink started bare in `folder`, under a
+// pseudo-terminal of its own, after `env` (as for env(1)). Each step of
+// `answers` waits until the screen shows its question, then types its
+// answer and Enter (or, for "\x04", ends the input). The screen is all the
+// program wrote; the status its exit status.
+struct Played {
+    std::string screen;
+    int status = -1;
+};
+Played playAt(const fs::path& folder, const std::string& env, const std::string& runner, const std::string& exe,
+              const std::vector<std::pair<std::string, std::string>>& answers) {
+    Played played;
+    int master = -1;
+    const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+        if (::chdir(folder.c_str()) != 0) ::_exit(126);
+        const std::string command = "exec env " + env + " " + runner + " '" + exe + "'";
+        ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    std::size_t step = 0, seen = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    for (char chunk[4096]; std::chrono::steady_clock::now() < deadline;) {
+        pollfd ready{master, POLLIN, 0};
+        if (::poll(&ready, 1, 100) > 0) {
+            const ssize_t n = ::read(master, chunk, sizeof chunk);
+            if (n <= 0) break;  // the program has ended
+            played.screen.append(chunk, static_cast<std::size_t>(n));
+        }
+        if (step < answers.size()) {
+            const std::size_t at = played.screen.find(answers[step].first, seen);
+            if (at == std::string::npos) continue;
+            seen = at + answers[step].first.size();
+            const std::string typed = answers[step].second == "\x04" ? "\x04" : answers[step].second + "\r";
+            if (::write(master, typed.data(), typed.size()) < 0) break;
+            ++step;
+        }
+    }
+    ::close(master);
+    int status = 0;
+    if (::waitpid(pid, &status, WNOHANG) == 0) ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+    played.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (step < answers.size()) ADD_FAILURE() << "never asked \"" << answers[step].first << "\":\n" << played.screen;
+    return played;
+}
+
+// The same on the emulator's console, which draws a screen of its own on a
+// terminal: run in tmux, each question read off the screen, each answer
+// typed with Enter. The window waits for Enter at the end, as a double-click's does.
+Played playInTmux(const fs::path& folder, const std::string& runner, const std::string& exe,
+                  const std::vector<std::pair<std::string, std::string>>& answers) {
+    Played played;
+    const std::string tmux = "tmux -L headlink-test-" + std::to_string(::getpid());
+    const std::string ended = folder.string() + ".status";
+    fs::remove(ended);
+    const std::string command = "cd '" + folder.string() + "' && env WINEPREFIX='" + env("WINEPREFIX") +
+                                "' WINEDEBUG=-all " + runner + " '" + exe + "'; echo $? >'" + ended + "'";
+    if (std::system((tmux + " new-session -d -x 230 -y 60 \"" + command + "\"").c_str()) != 0) {
+        ADD_FAILURE() << "tmux did not start";
+        return played;
+    }
+    auto screen = [&] {
+        std::string text;
+        if (FILE* pipe = ::popen((tmux + " capture-pane -p -J -S -300 2>/dev/null").c_str(), "r")) {
+            char chunk[4096];
+            for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) text.append(chunk, n);
+            ::pclose(pipe);
+        }
+        return text;
+    };
+    std::size_t step = 0, seen = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (!fs::exists(ended) && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        if (std::string now = screen(); !now.empty()) played.screen = std::move(now);
+        std::string question = step < answers.size() ? answers[step].first : "Press Enter to close this window.";
+        while (question.ends_with(' ')) question.pop_back();  // the screen keeps no spaces at a line's end
+        const std::size_t at = played.screen.find(question, step < answers.size() ? seen : 0);
+        if (at == std::string::npos) continue;
+        const std::string typed = step < answers.size() ? answers[step].second : "";
+        // Typed a key at a time, as send-keys does, then Enter.
+        (void)std::system((tmux + " send-keys -l '" + typed + "' \\; send-keys Enter 2>/dev/null").c_str());
+        seen = at + question.size();
+        if (step < answers.size()) ++step;
+    }
+    if (std::string now = screen(); !now.empty()) played.screen = std::move(now);
+    (void)std::system((tmux + " kill-server 2>/dev/null").c_str());
+    const Bytes status = readBytes(ended);
+    played.status = status.empty() ? -1 : std::stoi(std::string(status.begin(), status.end()));
+    if (step < answers.size()) ADD_FAILURE() << "never asked \"" << answers[step].first << "\":\n" << played.screen;
+    return played;
+}
+
+// Under the emulator: Steam's folder and a GOG game named in the registry,
+// found, numbered, a dragged folder that is no game refused, then one
+// chosen, installed, and undone on the next start.
+void playerOnWindows(const std::function<std::map<std::string, std::string>()>& gameTree, const fs::path& dir,
+                     const fs::path& game, const fs::path& other, const std::string& runner, const std::string& exe) {
+    const auto windows = [](const fs::path& path) {
+        std::string text = "Z:" + path.string();
+        std::replace(text.begin(), text.end(), '/', '\\');
+        return text;
+    };
+    const std::string reg = runner + " reg ";
+    ASSERT_EQ(std::system((reg + "add 'HKCU\\Software\\Valve\\Steam' /v SteamPath /t REG_SZ /d '" +
+                           windows(dir / "home/.local/share/Steam") + "' /f >/dev/null 2>&1").c_str()), 0);
+    ASSERT_EQ(std::system((reg + "add 'HKLM\\SOFTWARE\\GOG.com\\Games\\1207' /v path /t REG_SZ /d '" +
+                           windows(dir / "gog") + "' /f /reg:32 >/dev/null 2>&1").c_str()), 0);
+    const auto before = gameTree();
+    Played played = playInTmux(dir / "pack", runner, exe,
+                               {{"Type the number of the game folder, or another folder: ", '"' + windows(other) + '"'},
+                                {"Not a game folder headlink can install into", "1"},
+                                {"? [y/N] ", "y"}});
+    EXPECT_EQ(played.status, 0) << played.screen;
+    EXPECT_NE(played.screen.find("  2. " + windows(dir / "gog")), std::string::npos) << played.screen;
+    EXPECT_NE(played.screen.find("To undo it, double-click headlink in this folder again."), std::string::npos)
+        << played.screen;
+    EXPECT_TRUE(fs::exists(game / "override" / "hd_el_m_ash.mdl"));
+    played = playInTmux(dir / "pack", runner, exe, {{"Undo it? [y/N] ", "y"}});
+    EXPECT_EQ(played.status, 0) << played.screen;
+    EXPECT_EQ(gameTree(), before);
+    (void)std::system((reg + "delete 'HKCU\\Software\\Valve\\Steam' /f >/dev/null 2>&1").c_str());
+    (void)std::system((reg + "delete 'HKLM\\SOFTWARE\\GOG.com' /f /reg:32 >/dev/null 2>&1").c_str());
+}
+
+// A player's double-click in a pack (here a bare start in a terminal): the
+// game found through Steam's library file only, a folder typed that is no
+// game, a yes: the game as `--game --heads` leaves it; again: the undo
+// offered, and the game as it was. Nobody at the terminal: nothing asked.
+TEST_F(GameFolders, APlayersStartInAPackFindsTheGameAndInstalls) {
+    Kit kit = exampleKit();
+    const fs::path home = dir_ / "home", steam = home / ".local/share/Steam", library = dir_ / "library";
+    const fs::path game = library / "steamapps/common/TheGame", other = library / "steamapps/common/Other";
+    fs::create_directories(steam / "steamapps");
+    fs::create_directories(other);
+    fs::create_directories(game);
+    GameFolder layout;
+    layout.archived = {{"appearance.2da", kit["appearance.2da"]}, {"portraits.2da", kit["portraits.2da"]},
+                       {"heads.2da", kit["heads.2da"]}};
+    ASSERT_TRUE(writeGameFolder(game.string(), layout));
+    ASSERT_TRUE(writeGameFolder(path("expected"), layout));
+    put("home/.local/share/Steam/steamapps/libraryfolders.vdf",
+        "\"libraryfolders\"\n{\n\t\"0\"\n\t{\n\t\t\"path\"\t\t\"" + steam.string() + "\"\n\t}\n\t\"1\"\n\t{\n\t\t\"path\"\t\t\"" +
+            library.string() + "\"\n\t\t\"apps\" { \"1\" \"2\" }\n\t}\n}\n");
+    fs::copy(fs::path(HEADLINK_EXPECTED_DIR).parent_path().parent_path() / "examples/pack", dir_ / "pack",
+             fs::copy_options::recursive);
+    const std::string env = "-u XDG_DATA_HOME HOME='" + home.string() + "'";
+    const std::string where = fs::relative(game, dir_).string();
+    const auto before = tree(where);
+    auto gameFiles = [&](const std::string& folder) {
+        auto files = tree(folder);
+        std::erase_if(files, [](const auto& entry) { return entry.first.starts_with("headlink-backups"); });
+        return files;
+    };
+    ASSERT_EQ(run("--game expected --heads pack").status, 0);
+    if (underWine()) {
+        fs::create_directories(dir_ / "gog");
+        ASSERT_TRUE(writeGameFolder(path("gog"), layout));
+        playerOnWindows([&] { return tree(where); }, dir_, game, other, runner_, exe_);
+        return;
+    }
+
+    const std::string question = "Install into " + game.string() + "? [y/N] ";
+    Played played = playAt(dir_ / "pack", env, runner_, exe_, {{question, other.string()}, {question, "y"}});
+    EXPECT_EQ(played.status, 0) << played.screen;
+    for (const char* said : {"This pack holds 3 heads: ashgrove, moonveil and stormcrest.",
+                                    "They bring hd_el_m_ash.mdl (ashgrove) for the game's override folder.",
+                                    "  would write override/hd_el_m_ash.mdl (new)",
+                                    "Not a game folder headlink can install into: appearance.2da: not in the game folder",
+                                    "To undo it, double-click headlink in this folder again."})
+        EXPECT_NE(played.screen.find(said), std::string::npos) << said << "\n" << played.screen;
+    EXPECT_EQ(gameFiles(where), gameFiles("expected"));
+
+    played = playAt(dir_ / "pack", env, runner_, exe_, {{"? [y/N] ", "\x04"}});
+    EXPECT_EQ(played.status, 1);
+    EXPECT_NE(played.screen.find("This pack was installed into " + game.string() + " on "), std::string::npos)
+        << played.screen;
+    EXPECT_NE(played.screen.find("headlink: no answer: nothing was undone"), std::string::npos) << played.screen;
+    played = playAt(dir_ / "pack", env, runner_, exe_, {{"Undo it? [y/N] ", "y"}});
+    EXPECT_EQ(played.status, 0) << played.screen;
+    EXPECT_EQ(tree(where), before);
+
+    // The library file's older shape leads there too; --find-games says so.
+    put("home/.local/share/Steam/steamapps/libraryfolders.vdf",
+        "\"LibraryFolders\"\n{\n\t\"TimeNextStatsReport\"\t\t\"1\"\n\t\"1\"\t\t\"" + library.string() + "\"\n}\n");
+    RunResult r = run("--find-games", "env " + env);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, game.string() + "\n");
+    played = playAt(dir_ / "pack", env, runner_, exe_, {{question, "\x04"}});
+    EXPECT_EQ(played.status, 1);
+    EXPECT_NE(played.screen.find("headlink: no answer: nothing was installed"), std::string::npos) << played.screen;
+    played = playAt(dir_ / "pack", env, runner_, exe_, {{question, "maybe"}});
+    EXPECT_EQ(played.status, 0);
+    EXPECT_NE(played.screen.find("Nothing was installed."), std::string::npos) << played.screen;
+    EXPECT_EQ(tree(where), before);
+
+    // Nobody at the terminal: nothing asked, one line saying what to run.
+    r = run("", "cd pack && env " + env);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "headlink: this folder holds a pack of heads and none of the three tables: to install it, run "
+                     "headlink --game DIR --heads PACK (DIR the game folder, PACK this folder)\n");
+    EXPECT_EQ(run("--find-games", "env -u XDG_DATA_HOME HOME=/nonexistent").status, 1);
+}
+#endif
 
 }  // namespace
 }  // namespace headlink::testing

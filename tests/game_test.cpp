@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "game/archive.h"
+#include "game/find.h"
 #include "game/record.h"
 #include "tests/support/archive_builder.h"
 
@@ -434,6 +435,30 @@ TEST(InstallRecord, TellsNamesTheGameCannotOpen) {
         if (*c.why == 0) EXPECT_EQ(why, "") << c.name;
         else EXPECT_NE(why.find(c.why), std::string::npos) << c.name << ": " << why;
     }
+}
+
+// Steam's library file, in both its shapes, read as untrusted text.
+TEST(SteamLibraries, BothShapesEscapesAndDamage) {
+    using Paths = std::vector<std::string>;
+    const struct {
+        std::string vdf;
+        Paths paths;
+    } cases[] = {
+        {"\"libraryfolders\"\n{\n\t\"0\"\n\t{\n\t\t\"path\"\t\t\"C:\\\\Program Files (x86)\\\\Steam\"\n\t\t\"apps\"\n\t\t{\n"
+         "\t\t\t\"228980\"\t\t\"1\"\n\t\t}\n\t}\n\t\"1\"\n\t{\n\t\t\"label\"\t\"\"\n\t\t\"path\"\t\t\"D:\\\\Games \\\"Lib\\\"\"\n\t}\n}\n",
+         {"C:\\Program Files (x86)\\Steam", "D:\\Games \"Lib\""}},
+        {"\"LibraryFolders\"\r\n{\r\n\t\"TimeNextStatsReport\"\t\t\"1700000000\"\r\n\t\"ContentStatsID\"\t\t\"-1\"\r\n"
+         "\t\"1\"\t\t\"D:\\\\Library\"\r\n\t\"2\"\t\t\"/home/p/lib\"\r\n}\r\n",
+         {"D:\\Library", "/home/p/lib"}},
+        {"// a comment\n\"libraryfolders\" { \"0\" { \"PATH\" \"/a\" } \"x\" { \"path\" \"/not-numbered\" } }", {"/a"}},
+        {"\"other\" { \"0\" { \"path\" \"/a\" } }", {}},
+        {"\"libraryfolders\" { \"0\" { \"path\" \"/cut", {"/cut"}},  // cut off: what was read stays
+        {"\"libraryfolders\" { \"0\" ", {}},
+        {"", {}},
+        {"}}}{{{", {}},
+        {std::string(100000, '{'), {}},  // nested past any real file: not followed
+    };
+    for (const auto& c : cases) EXPECT_EQ(steamLibraries(c.vdf), c.paths) << c.vdf.substr(0, 80);
 }
 
 }  // namespace

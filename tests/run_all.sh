@@ -36,6 +36,7 @@ need cmake cmake \
   strace strace \
   faketime faketime \
   pkill procps \
+  tmux tmux \
   prlimit util-linux \
   emcc emscripten \
   /usr/bin/chromium chromium \

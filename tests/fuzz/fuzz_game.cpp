@@ -7,7 +7,8 @@
 // the bytes say, and every entry it hands back lies inside the bytes. A
 // refusal gives a reason and an offset inside the file, and leaves nothing
 // half read. The archive is asked for the entries the key names in it and
-// for indices at and past its count.
+// for indices at and past its count. The same bytes are read as Steam's
+// library file too.
 #include <algorithm>
 #include <cstdint>
 #include <span>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "game/archive.h"
+#include "game/find.h"
 #include "tests/fuzz/fuzz_support.h"
 
 using fuzz::check;
@@ -159,5 +161,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const std::size_t keyBytes = std::min<std::size_t>(u32(input, 0), input.size() - 4);
     const std::vector<uint32_t> wanted = keyFile(input.subspan(4, keyBytes));
     archive(input.subspan(4 + keyBytes), wanted);
+    // The same bytes as Steam's library file, which is read as untrusted text too.
+    for (const std::string& library : headlink::steamLibraries(std::string_view(reinterpret_cast<const char*>(data), size)))
+        check(!library.empty() && library.size() <= size, "a library path that is not in the file: ", library);
     return 0;
 }

@@ -1,0 +1,45 @@
+// Finding the game folders on this computer that a pack can go into: only
+// where the stores players use put their games, never a search of the
+// disk. A folder qualifies when the three tables are found in it as
+// `--game` finds them.
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace headlink {
+
+// Where to look.
+struct GamePlaces {
+    std::string pack;                     // the folders above it come first (a pack unpacked in the game)
+    std::vector<std::string> steamRoots;  // Steam's own folders
+    std::vector<std::string> others;      // game folders a store names (GOG Galaxy)
+};
+
+// The places of this computer: Steam's folders from the environment
+// ($XDG_DATA_HOME or ~/.local/share, ~/.steam/steam, Flatpak's) or, on
+// Windows, the registry, where GOG Galaxy's games are named too.
+GamePlaces gamePlaces(const std::string& pack);
+
+// The library folders a Steam folder's steamapps/libraryfolders.vdf names,
+// in either of its shapes: "libraryfolders" holding numbered blocks with a
+// "path", or the older "LibraryFolders" holding numbered paths. What cannot
+// be read is left out.
+std::vector<std::string> steamLibraries(std::string_view vdf);
+
+// Every folder to look at, in order, each once (two names of one folder,
+// through a link, count once): the folders above the pack, then for each
+// Steam folder each folder in steamapps/common of its libraries (the
+// Steam folder itself, then those its library file names), then the others.
+std::vector<std::string> candidateGameFolders(const GamePlaces& places);
+
+// Why `dir` is not a game folder the pack can go into ("" when it is): the
+// first of `tables` that cannot be found in it as `--game` finds them, and why.
+std::string notAGameFolder(const std::string& dir, std::span<const char* const> tables);
+
+// The candidates that qualify, in order.
+std::vector<std::string> findGames(const GamePlaces& places, std::span<const char* const> tables);
+
+}  // namespace headlink
