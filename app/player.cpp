@@ -170,7 +170,7 @@ int playerTrip(std::ostream& out, std::ostream& err, const std::function<bool(st
         if (!newestInstall(game, &folder, &installed) || installed != heads) continue;
         if (!ask(out, "This pack was installed into " + game + " on " + whenOf(folder) + ". Undo it? [y/N] ", answer,
                  &said)) {
-            err << "headlink: no answer: nothing was undone\n";
+            err << kNoAnswer;
             return 1;
         }
         if (!yes(said)) break;

@@ -975,7 +975,7 @@ TEST_F(GameFolders, APlayersStartInAPackFindsTheGameAndInstalls) {
     EXPECT_EQ(played.status, 1);
     EXPECT_NE(played.screen.find("This pack was installed into " + game.string() + " on "), std::string::npos)
         << played.screen;
-    EXPECT_NE(played.screen.find("headlink: no answer: nothing was undone"), std::string::npos) << played.screen;
+    EXPECT_NE(played.screen.find("headlink: no answer: nothing was installed"), std::string::npos) << played.screen;
     played = playAt(dir_ / "pack", env, runner_, exe_, {{"Undo it? [y/N] ", "y"}});
     EXPECT_EQ(played.status, 0) << played.screen;
     EXPECT_EQ(tree(where), before);
