@@ -127,7 +127,12 @@ bool readAnswer(std::string* line) {
             if (typed.find(L'\x1A') != std::wstring::npos) return false;  // Ctrl-Z: the end of input
         }
         typed.erase(typed.find(L'\n'));
-        *line = fs::path(typed).string();
+        // A character the file system's code page lacks becomes '?': such a
+        // folder is then not found, and the player hears so.
+        const int length = static_cast<int>(typed.size());
+        const int size = WideCharToMultiByte(CP_ACP, 0, typed.data(), length, nullptr, 0, nullptr, nullptr);
+        line->resize(static_cast<std::size_t>(size > 0 ? size : 0));
+        if (size > 0) WideCharToMultiByte(CP_ACP, 0, typed.data(), length, line->data(), size, nullptr, nullptr);
         return true;
     }
 #endif

@@ -127,8 +127,13 @@ std::string registryText(HKEY root, const wchar_t* key, const wchar_t* name, REG
     const LONG got = RegQueryValueExW(opened, name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size);
     RegCloseKey(opened);
     if (got != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ) || size < sizeof(wchar_t)) return {};
-    const std::wstring wide(value, size / sizeof(wchar_t));
-    std::string text = fs::path(wide.substr(0, wide.find(L'\0'))).string();
+    std::wstring wide(value, size / sizeof(wchar_t));
+    wide = wide.substr(0, wide.find(L'\0'));
+    // Spelled as the file system's names are (a character its code page lacks becomes '?').
+    const int length = static_cast<int>(wide.size());
+    const int bytes = WideCharToMultiByte(CP_ACP, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
+    std::string text(static_cast<std::size_t>(bytes > 0 ? bytes : 0), '\0');
+    if (bytes > 0) WideCharToMultiByte(CP_ACP, 0, wide.data(), length, text.data(), bytes, nullptr, nullptr);
     return text;
 }
 
