@@ -216,6 +216,10 @@ FilePart readFilePart(const std::string& name, uint64_t offset, std::size_t size
     return part;
 }
 
+Result missingFile(const std::string& name) {
+    return Result::failure(Status::notFound, "cannot open: " + errnoText(ENOENT), name);
+}
+
 FileBytes readFile(const std::string& name) {
     FileBytes result;
     long long fileSize = 0;

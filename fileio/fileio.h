@@ -44,6 +44,10 @@ struct FileBytes {
 // on a pipe or device: only a regular file is read.
 FileBytes readFile(const std::string& name);
 
+// What reading a file gives when no file has the name, for a caller that
+// knows it is missing without asking the disk (a page's list of files).
+Result missingFile(const std::string& name);
+
 // Part of a file: up to `size` bytes from `offset` (fewer where the file
 // ends first), and the whole file's size; only a regular file is read.
 // For reading one entry of a large archive without reading the archive.

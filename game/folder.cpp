@@ -375,7 +375,7 @@ FilePart ListedGameFiles::readPart(const std::string& relative, uint64_t offset,
     FilePart part;
     const auto known = sizes_.find(relative);
     if (known == sizes_.end()) {
-        part.result = Result::failure(Status::notFound, "cannot open: No such file or directory", relative);
+        part.result = missingFile(relative);
         return part;
     }
     part.fileSize = known->second;

@@ -197,8 +197,7 @@ EMSCRIPTEN_KEEPALIVE int hl_set_input(int index, const uint8_t* data, int size) 
         if (!within(job.inputs, index)) return 1;
         FileBytes file;
         if (size < 0)
-            file.result = Result::failure(Status::notFound, "cannot open: No such file or directory",
-                                          inputName(static_cast<std::size_t>(index)));
+            file.result = missingFile(inputName(static_cast<std::size_t>(index)));
         else
             file.bytes.assign(data, data + size);
         if (index < static_cast<int>(kTableCount)) {
@@ -243,7 +242,7 @@ EMSCRIPTEN_KEEPALIVE int hl_add_head(const char* name) {
         job.heads.push_back({name, {}, {}});
         for (std::size_t i = 0; i < kScriptCount; ++i)
             job.heads.back().scripts[i].result =
-                Result::failure(Status::notFound, "cannot open: No such file or directory", kScriptFiles[i]);
+                missingFile(kScriptFiles[i]);
         return static_cast<int>(job.heads.size()) - 1;
     });
 }
@@ -256,8 +255,7 @@ EMSCRIPTEN_KEEPALIVE int hl_set_head_script(int head, int script, const uint8_t*
         FileBytes& file = job.heads[static_cast<std::size_t>(head)].scripts[static_cast<std::size_t>(script)];
         file = FileBytes{};
         if (size < 0)
-            file.result = Result::failure(Status::notFound, "cannot open: No such file or directory",
-                                          kScriptFiles[static_cast<std::size_t>(script)]);
+            file.result = missingFile(kScriptFiles[static_cast<std::size_t>(script)]);
         else
             file.bytes.assign(data, data + size);
         return 0;
