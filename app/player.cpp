@@ -44,6 +44,12 @@ std::string cleaned(std::string text) {
     return text;
 }
 
+// A file dragged in (the game's program, say) stands for its folder.
+std::string folderOf(const std::string& answer) {
+    std::error_code ec;
+    return fs::is_regular_file(answer, ec) ? fs::absolute(answer, ec).parent_path().string() : answer;
+}
+
 bool yes(const std::string& answer) { return sameText(answer, "y") || sameText(answer, "yes"); }
 bool no(const std::string& answer) { return answer.empty() || sameText(answer, "n") || sameText(answer, "no"); }
 
@@ -124,9 +130,9 @@ bool readAnswer(std::string* line) {
             if (!ReadConsoleW(in, chunk, 256, &got, nullptr) || got == 0) return false;
             typed.append(chunk, got);
             if (typed.find(L'\n') != std::wstring::npos) break;
-            if (typed.find(L'\x1A') != std::wstring::npos) return false;  // Ctrl-Z: the end of input
         }
         typed.erase(typed.find(L'\n'));
+        if (typed.starts_with(L'\x1A')) return false;  // Ctrl-Z and Enter: the end of input
         // A character the file system's code page lacks becomes '?': such a
         // folder is then not found, and the player hears so.
         const int length = static_cast<int>(typed.size());
@@ -206,9 +212,12 @@ int playerTrip(std::ostream& out, std::ostream& err, const std::function<bool(st
         if (digits) number = std::stoul(said);
         if (digits && number >= 1 && number <= games.size()) {
             game = games[number - 1];
-        } else if (!said.empty() && !digits) {
-            const std::string why = notAGameFolder(said, kTableFiles);
-            if (why.empty()) game = said;
+        } else if (digits) {
+            out << "There is no game folder " << said << " in the list.\n";
+        } else if (!said.empty()) {
+            const std::string folder = folderOf(said);
+            const std::string why = notAGameFolder(folder, kTableFiles);
+            if (why.empty()) game = folder;
             else out << "Not a game folder headlink can install into: " << why << '\n';
         }
     }
@@ -229,7 +238,10 @@ int playerTrip(std::ostream& out, std::ostream& err, const std::function<bool(st
                 options.game = game;
                 options.heads.assign(1, '.');  // (assigned so: GCC 12 warns wrongly on = ".")
                 const int status = runInDirectory(options, out, err);
-                if (status == 0) out << "To undo it, double-click headlink in this folder again.\n";
+                // A game found is looked at again on the next start; one typed is not.
+                const bool found = std::find(games.begin(), games.end(), game) != games.end();
+                if (status == 0 && found) out << "To undo it, double-click headlink in this folder again.\n";
+                else if (status == 0) out << "To undo it, run headlink --game \"" << game << "\" --uninstall\n";
                 return status;
             }
             std::error_code ec;
@@ -239,9 +251,9 @@ int playerTrip(std::ostream& out, std::ostream& err, const std::function<bool(st
                 return 0;
             }
             // Another folder typed (or dragged) in place of an answer.
-            const std::string why = notAGameFolder(said, kTableFiles);
+            const std::string why = notAGameFolder(folderOf(said), kTableFiles);
             if (why.empty()) {
-                game = said;
+                game = folderOf(said);
                 break;
             }
             out << "Not a game folder headlink can install into: " << why << '\n';

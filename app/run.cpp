@@ -259,7 +259,8 @@ int runJob(RunInputs inputs, const Folder& folder, const Options& options, std::
     const bool installing = !folder.game.empty();
     ReadFromGame read;
     for (std::size_t i = 0; installing && i < kTableCount; ++i)
-        if (inputs.tables[i].ok()) read.sums[i] = checksumOf(inputs.tables[i].bytes);
+        if (inputs.loaded[i] != nullptr) read.sums[i] = inputs.loadedSums[i];
+        else if (inputs.tables[i].ok()) read.sums[i] = checksumOf(inputs.tables[i].bytes);
     if (installing) {
         read.sources = inputs.sources;
         for (const HeadInputs& head : inputs.heads) read.heads.push_back(head.name);

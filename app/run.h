@@ -32,8 +32,10 @@ struct RunInputs {
     std::vector<Result> errors;
     std::vector<std::string> notes;
     // Tables already loaded from their bytes (a page keeps them from one
-    // keystroke to the next): copied instead of loaded again.
+    // keystroke to the next): copied instead of loaded again, and the
+    // checksum of those bytes, by which an install tells a table it changed.
     std::array<const Table*, kTableCount> loaded{};
+    std::array<std::string, kTableCount> loadedSums;
 };
 
 // How an output grew, for the report.

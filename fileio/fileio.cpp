@@ -458,10 +458,13 @@ Result readLink(const std::string& path, FileLink* link) {
     return cannotRead(path, "cannot look at it: " + platform::lastErrorText());
 }
 
-Result makeLink(const std::string& path, const FileLink& link) {
+Result makeLink(const std::string& path, const FileLink& link, bool* refused) {
     bool exists = false;
-    if (!platform::makeLink(path, link, &exists))
+    if (refused != nullptr) *refused = false;
+    if (!platform::makeLink(path, link, &exists)) {
+        if (refused != nullptr) *refused = platform::linksRefused();
         return cannotWrite(path, "cannot make the link: " + platform::lastErrorText());
+    }
     return flushFolder(parentOf(path));
 }
 

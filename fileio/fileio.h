@@ -136,8 +136,10 @@ Result moveFolder(const std::string& from, const std::string& to);
 Result removeFile(const std::string& path);
 Result removeFolder(const std::string& path);
 Result flushFolder(const std::string& path);
-// makeLink makes `path` (which must not exist) the link `link`, durably.
-Result makeLink(const std::string& path, const FileLink& link);
+// makeLink makes `path` (which must not exist) the link `link`, durably;
+// *refused, when given, says that no such link can be made there at all
+// (another drive, a file system without links, no right to make one).
+Result makeLink(const std::string& path, const FileLink& link, bool* refused = nullptr);
 // Whether `path` is itself a link (a symbolic link, or on Windows any
 // reparse point, such as a junction), never what it leads to: Windows'
 // std::filesystem sees no links, so this asks the system.

@@ -86,9 +86,11 @@ unsigned long long processId();
 bool isLink(const std::string& path, bool* link);
 // What `path` is (Link), false (with lastErrorText) when it cannot be told;
 // nothing there is Kind::none. makeLink makes `path` that link, *exists set
-// when the name is taken.
+// when the name is taken; linksRefused says whether its failure means that
+// no such link can be made there at all.
 bool readLink(const std::string& path, FileLink* link);
 bool makeLink(const std::string& path, const FileLink& link, bool* exists);
+bool linksRefused();
 
 // A lock on a folder among headlink runs (FolderLock): a handle, or
 // kNoHandle with *state saying why (busy: another run holds it; unsupported:

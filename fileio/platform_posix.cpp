@@ -193,6 +193,11 @@ bool makeLink(const std::string& path, const FileLink& link, bool* exists) {
     return made == 0;
 }
 
+// Another file system, one without links, too many links, or no right to make one.
+bool linksRefused() {
+    return errno == EXDEV || errno == EPERM || errno == EMLINK || errno == ENOTSUP || errno == EOPNOTSUPP;
+}
+
 // flock on the folder's own descriptor: nothing is written, and the system
 // drops the lock with the descriptor, however the program ends.
 Handle lockFolder(const std::string& folder, bool exclusive, LockState* state) {

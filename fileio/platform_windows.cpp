@@ -261,6 +261,12 @@ bool readLink(const std::string& path, FileLink* link) {
     return looked;
 }
 
+bool linksRefused() {
+    const DWORD code = GetLastError();
+    return code == ERROR_NOT_SAME_DEVICE || code == ERROR_NOT_SUPPORTED || code == ERROR_INVALID_FUNCTION ||
+           code == ERROR_PRIVILEGE_NOT_HELD || code == ERROR_TOO_MANY_LINKS;
+}
+
 bool makeLink(const std::string& path, const FileLink& link, bool* exists) {
     bool made = false;
     if (link.kind == FileLink::Kind::hard) {

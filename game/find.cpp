@@ -117,6 +117,16 @@ std::vector<std::string> foldersIn(const fs::path& dir) {
 }
 
 #ifdef _WIN32
+// A name spelled as the file system's names are here, in its code page (a
+// character the code page lacks becomes '?': such a folder is not found).
+std::string codePage(const std::wstring& wide) {
+    const int length = static_cast<int>(wide.size());
+    const int bytes = WideCharToMultiByte(CP_ACP, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
+    std::string text(static_cast<std::size_t>(bytes > 0 ? bytes : 0), '\0');
+    if (bytes > 0) WideCharToMultiByte(CP_ACP, 0, wide.data(), length, text.data(), bytes, nullptr, nullptr);
+    return text;
+}
+
 // A string value of the registry, "" when there is none.
 std::string registryText(HKEY root, const wchar_t* key, const wchar_t* name, REGSAM view) {
     HKEY opened = nullptr;
@@ -127,14 +137,8 @@ std::string registryText(HKEY root, const wchar_t* key, const wchar_t* name, REG
     const LONG got = RegQueryValueExW(opened, name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size);
     RegCloseKey(opened);
     if (got != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ) || size < sizeof(wchar_t)) return {};
-    std::wstring wide(value, size / sizeof(wchar_t));
-    wide = wide.substr(0, wide.find(L'\0'));
-    // Spelled as the file system's names are (a character its code page lacks becomes '?').
-    const int length = static_cast<int>(wide.size());
-    const int bytes = WideCharToMultiByte(CP_ACP, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
-    std::string text(static_cast<std::size_t>(bytes > 0 ? bytes : 0), '\0');
-    if (bytes > 0) WideCharToMultiByte(CP_ACP, 0, wide.data(), length, text.data(), bytes, nullptr, nullptr);
-    return text;
+    const std::wstring wide(value, size / sizeof(wchar_t));
+    return codePage(wide.substr(0, wide.find(L'\0')));
 }
 
 // GOG Galaxy names each game's folder under its key, in the 32-bit view.
@@ -156,6 +160,19 @@ std::vector<std::string> gogGames() {
     return found;
 }
 #endif
+
+// A path from Steam's library file, which is UTF-8, as a file name here.
+std::string fromUtf8(const std::string& path) {
+#ifdef _WIN32
+    const int length = static_cast<int>(path.size());
+    const int size = MultiByteToWideChar(CP_UTF8, 0, path.data(), length, nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
+    if (size > 0) MultiByteToWideChar(CP_UTF8, 0, path.data(), length, wide.data(), size);
+    return codePage(wide);
+#else
+    return path;
+#endif
+}
 
 }  // namespace
 
@@ -221,7 +238,7 @@ std::vector<std::string> candidateGameFolders(const GamePlaces& places) {
         if (vdf.ok())
             for (const std::string& library : steamLibraries(std::string_view(
                      reinterpret_cast<const char*>(vdf.bytes.data()), vdf.bytes.size())))
-                libraries.push_back(library);
+                libraries.push_back(fromUtf8(library));
         for (const std::string& library : libraries)
             for (const std::string& game : foldersIn(fs::path(library) / "steamapps" / "common")) add(game);
     }

@@ -273,6 +273,11 @@ Result whyKept(const GameDir& game, const std::string& relative, std::string* re
         if (ec) break;
         const std::string inside = it->path().lexically_relative(root).generic_string();
         if (Result why = isLink(it->path().string(), &link); !why) return why;
+        // (The one link headlink makes is a trial, under a temporary's name, removed at once.)
+        if (link && !temporaryTarget(it->path().filename().string()).empty()) {
+            link = false;
+            continue;
+        }
         if (link) {
             *reason = "holds " + relative + "/" + inside + ", a link, which headlink never makes";
             break;
@@ -538,6 +543,7 @@ Result undo(const GameDir& game, const std::string& folder, const Record& record
 // bytes there now (for the backup) and its new bytes.
 struct InstallPlan {
     Record record;
+    std::vector<std::string> notes;  // links the undo cannot give back here, each said after the install
     std::string override;
     std::vector<std::vector<uint8_t>> earlier;
     std::vector<std::span<const uint8_t>> bytes;
@@ -613,7 +619,7 @@ struct Place {
 
 // Makes the install's own folder and puts in it, flushed, the backups and
 // the report.
-Result saveBackups(const GameDir& game, const InstallPlan& plan, const Backups& backups, const std::string& report,
+Result saveBackups(const GameDir& game, InstallPlan& plan, const Backups& backups, const std::string& report,
                    Place* place) {
     place->building = backups.exists ? std::string(kBackups)
                                      : fs::path(temporaryNameFor(joined(game.path, kBackups))).filename().string();
@@ -644,16 +650,27 @@ Result saveBackups(const GameDir& game, const InstallPlan& plan, const Backups& 
     saved.push_back({joined(game.path, place->folder + "/" + kReportFile), std::span(&parts.back(), 1)});
     if (const WriteResult written = writeFilesTogether(saved); !written.ok())
         return Result::failure(Status::cannotWrite, describe(written));
-    // One more name for each file that has others: the undo gives that file back.
-    for (const RecordedFile& file : plan.record.files) {
-        if (file.link.kind != FileLink::Kind::hard) continue;
-        const fs::path linked = fs::path(joined(game.path, place->folder + "/" + kLinked)) / file.path;
-        Result made = createFolder(linked.parent_path().parent_path().string(), &existed);
-        if (made) made = createFolder(linked.parent_path().string(), &existed);
-        if (made) made = makeLink(linked.string(), {FileLink::Kind::hard, joined(game.path, file.path)});
-        if (!made)
-            return Result::failure(Status::cannotWrite, "cannot keep another name of " + file.path +
-                                                             ", which has other names (hard links): " + made.reason);
+    // One more name for each file that has others, so that the undo gives
+    // that file back; for a symbolic link, a trial that one can be made here
+    // at all, before the record promises it. Where none can be (another
+    // drive, no right to make one), the undo puts back the copy, and says so.
+    for (RecordedFile& file : plan.record.files) {
+        if (file.link.kind == FileLink::Kind::none) continue;
+        const bool hard = file.link.kind == FileLink::Kind::hard;
+        const fs::path linked = hard ? fs::path(joined(game.path, place->folder + "/" + kLinked)) / file.path
+                                     : fs::path(temporaryNameFor(joined(game.path, place->folder + "/link-trial")));
+        Result made;
+        if (hard) made = createFolder(linked.parent_path().parent_path().string(), &existed);
+        if (made && hard) made = createFolder(linked.parent_path().string(), &existed);
+        bool refused = false;
+        if (made) made = makeLink(linked.string(), hard ? FileLink{FileLink::Kind::hard, joined(game.path, file.path)}
+                                                        : file.link, &refused);
+        if (made && !hard) made = removeFile(linked.string());
+        if (made) continue;
+        if (!refused) return Result::failure(Status::cannotWrite, "cannot keep " + file.path + "'s link: " + made.reason);
+        plan.notes.push_back(file.path + (hard ? " has other names (hard links)" : " is a symbolic link") +
+                             ", which cannot be made again here (" + made.reason + "): the undo puts back a copy");
+        file.link = {};
     }
     return {};
 }
@@ -799,6 +816,7 @@ Result install(const GameDir& game, std::span<const FileToInstall> files, const 
             out << file.path << " had other names (hard links): only this name was replaced; the undo gives it back "
                                 "that file\n";
     }
+    for (const std::string& note : plan.notes) out << note << '\n';
     out << "undo with: " << undoCommand(game) << '\n';
     return {};
 }

@@ -447,6 +447,21 @@ TEST_F(PageGame, ReadsTheTablesSliceBySliceAndRunsOnThemKeystrokeByKeystroke) {
     relist();
     pull(0);
     ASSERT_EQ(hl_run(0), 0) << hl_stderr();
+    // The outputs installed: each table is then what the run makes of it,
+    // and there is nothing to install.
+    std::array<std::vector<uint8_t>, 3> made;
+    std::vector<FileToInstall> tables;
+    for (int i = 0; i < 3; ++i) {
+        const int size = hl_output_size(i);
+        made[static_cast<std::size_t>(i)].assign(hl_output(i), hl_output(i) + size);
+        tables.push_back({kTableFiles[static_cast<std::size_t>(i)], made[static_cast<std::size_t>(i)]});
+    }
+    ASSERT_TRUE(install({dir, "game"}, tables, {"h"}, "", {}, said, &warnings));
+    relist();
+    pull(0);
+    ASSERT_EQ(hl_run(0), 0) << hl_stderr();
+    EXPECT_NE(std::string(hl_stdout()).find("\nnothing to install: the game's tables already hold every row and cell"),
+              std::string::npos) << hl_stdout();
     std::string record;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(dir))
         if (entry.path().filename() == "record.txt") record = entry.path().string();

@@ -541,6 +541,26 @@ TEST_F(GameFolders, LinkedTablesComeBackAsTheSameLinks) {
               std::string::npos) << r.out;
     EXPECT_EQ(tree("game"), before);
     EXPECT_FALSE(fs::equivalent(dir_ / "store" / "portraits.2da", dir_ / "game" / "Override" / "portraits.2da"));
+
+    // Where no link can be made again (another drive, no right to), the
+    // install goes on and says the undo puts back a copy; and it does.
+    if (!symbolic) return;
+    put("store/portraits.2da", kit["portraits.2da"]);
+    fs::remove(dir_ / "game" / "Override" / "portraits.2da");
+    fs::create_hard_link(dir_ / "store" / "portraits.2da", dir_ / "game" / "Override" / "portraits.2da");
+    const std::string refuse = "strace -f -qq -o /dev/null -e trace=link,linkat,symlink,symlinkat "
+                               "-e inject=link,linkat:error=EXDEV -e inject=symlink,symlinkat:error=EPERM";
+    r = run("--game game", refuse);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("Override/portraits.2da has other names (hard links), which cannot be made again here "
+                         "(cannot make the link: Invalid cross-device link): the undo puts back a copy\n"),
+              std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Override/heads.2da is a symbolic link, which cannot be made again here"), std::string::npos)
+        << r.out;
+    ASSERT_EQ(run("--game game --uninstall").status, 0);
+    EXPECT_FALSE(fs::is_symlink(dir_ / "game" / "Override" / "heads.2da"));
+    EXPECT_EQ(get("game/Override/heads.2da"), kit["heads.2da"]);
+    EXPECT_FALSE(fs::equivalent(dir_ / "store" / "portraits.2da", dir_ / "game" / "Override" / "portraits.2da"));
 }
 
 // What happens around the records: an undo cut short is finished and no

@@ -64,6 +64,7 @@ struct Job {
     std::array<FileBytes, kInputs> inputs;
     std::array<Table, kTableCount> loaded;  // a table's bytes, loaded; empty when they do not load
     std::array<bool, kTableCount> isLoaded{};
+    std::array<std::string, kTableCount> sums;  // of each loaded table's bytes
     std::array<std::string, kTableCount> sources;  // where a game folder's tables came from
     std::vector<Warning> found;                    // warnings about finding them
     std::vector<HeadInputs> heads;   // a pack: run instead of the five scripts
@@ -149,6 +150,8 @@ void setTable(std::size_t i, FileBytes file) {
     job.loaded[i].clear();
     job.isLoaded[i] = job.inputs[i].ok() &&
                       job.loaded[i].loadBytes(std::span<const uint8_t>(job.inputs[i].bytes), kTableFiles[i]) == 0;
+    // The bytes go once loaded: what an install compares its outputs with stays.
+    job.sums[i] = job.isLoaded[i] ? checksumOf(job.inputs[i].bytes) : std::string();
     if (job.isLoaded[i]) std::vector<uint8_t>().swap(job.inputs[i].bytes);
     else job.loaded[i].clear();
 }
@@ -317,6 +320,7 @@ EMSCRIPTEN_KEEPALIVE int hl_run(int strict) {
         for (std::size_t i = 0; i < kTableCount; ++i) {
             if (job.isLoaded[i]) inputs.loaded[i] = &job.loaded[i];
             else inputs.tables[i] = job.inputs[i];
+            inputs.loadedSums[i] = job.sums[i];
         }
         for (std::size_t i = 0; i < kScriptCount; ++i) inputs.scripts[i] = job.inputs[kTableCount + i];
         inputs.heads = job.heads;

@@ -715,7 +715,7 @@
     const bom = bytes[0] === 0xEF && bytes[1] === 0xBB && bytes[2] === 0xBF;
     const body = bom ? bytes.subarray(3) : bytes;
     let text = null, encoding = 'utf-8';
-    if (!body.some((b) => b >= 0x80)) {
+    if (!bom && !body.some((b) => b >= 0x80)) {
       encoding = 'windows-1252';
     } else {
       try {
@@ -804,14 +804,15 @@
     },
     // Whether another tab changed the draft since this one last saw it.
     changedElsewhere(key) { return this.known.has(key) && this.raw(key) !== this.known.get(key); },
+    // What this tab knows of a draft is what the storage holds after it
+    // wrote: a browser that keeps nothing for the page changes nothing.
     set(key, draft) {
-      const raw = JSON.stringify({ v: 1, ...draft });
-      try { localStorage.setItem(this.prefix + key, raw); } catch (error) { /* kept nowhere */ }
-      this.known.set(key, raw);
+      try { localStorage.setItem(this.prefix + key, JSON.stringify({ v: 1, ...draft })); } catch (error) { /* kept nowhere */ }
+      this.known.set(key, this.raw(key));
     },
     drop(key) {
       try { localStorage.removeItem(this.prefix + key); } catch (error) { /* nothing kept */ }
-      this.known.set(key, null);
+      this.known.set(key, this.raw(key));
     },
     all() {
       try {
@@ -945,8 +946,9 @@
     Object.assign(entry, { text: decoded.text, form: decoded.form, edited: false, offer: null, conflict: null });
   }
   const keyOf = (editor) => scriptKey(state.head, editor.name);
-  const keepDraft = (editor, entry) => drafts.set(keyOf(editor),
-    { text: entry.text, date: Date.now(), form: entry.form, file: fileOf(editor.name, entry.given) });
+  // (A draft restored before any file was given keeps the file it was made from.)
+  const keepDraft = (editor, entry) => drafts.set(keyOf(editor), { text: entry.text, date: Date.now(), form: entry.form,
+    file: entry.given ? fileOf(editor.name, entry.given) : entry.file || null });
   function rerun(editor, entry) {
     if (state.loaded) giveScript(state.engine, state.head, editor.name, entry);
     showEditors();
@@ -1038,6 +1040,7 @@
   // Replaces `begin`..`end` (bytes) of the editor's text with `words` and
   // runs. The browser's own editing command, which its undo knows.
   function replaceBytes(editor, begin, end, words) {
+    if (editor.area.readOnly) return;  // a script shown only (UTF-16)
     const text = editor.area.value;
     const form = formOf(editor);
     const from = textIndex(text, begin, form), to = textIndex(text, end, form);
@@ -1183,9 +1186,10 @@
     // The scripts: what was typed (kept from before) over the files given;
     // a pack's heads with the files they bring, and its folders skipped.
     // All before the game folder is read: its installs are looked at for them.
+    // Swapped in once every file is read: typing meanwhile stays with the files before.
+    const scripts = new Map();
     try {
       engine.clear([...given.keys()]);
-      state.scripts = new Map();
       const heading = heads.length > 0 ? heads : [{ name: '', paths: new Map(engine.scriptNames.map((n) => [n, n])), files: [] }];
       for (const head of heading) {
         const h = head.name ? engine.addHead(head.name) : -1;
@@ -1200,7 +1204,7 @@
           if (draft !== null && sameFile(draft.file, fileOf(name, bytes)))
             Object.assign(entry, { text: draft.text, form: draft.form, edited: true });
           else if (draft !== null) entry.offer = draft;
-          state.scripts.set(scriptKey(head.name, name), entry);
+          scripts.set(scriptKey(head.name, name), entry);
           giveScript(engine, head.name, name, entry);
         }
         for (const path of head.files) engine.addHeadFile(h, path, bytesOf.get(path));
@@ -1218,6 +1222,7 @@
       return;
     }
     if (!current()) return;
+    state.scripts = scripts;
     state.loaded = true;
     showHeads();
     showEditors();
@@ -1467,7 +1472,8 @@
     // What was typed before, kept in this browser, until tables are given.
     for (const name of engine.scriptNames) {
       const draft = drafts.get(scriptKey('', name));
-      if (draft !== null) state.scripts.set(scriptKey('', name), { given: null, text: draft.text, form: draft.form, edited: true });
+      if (draft !== null) state.scripts.set(scriptKey('', name), { given: null, text: draft.text, form: draft.form, edited: true,
+        file: draft.file });
     }
     showEditors();
     showDrafts();
