@@ -143,9 +143,33 @@ const Table* view(int index) {
     return within(job.loaded, given) ? &job.loaded[static_cast<std::size_t>(given)] : nullptr;
 }
 
+// Each view's column labels, made once for the table shown there: asked
+// one at a time, each would split the whole header again (an editor's list
+// of a wide table's columns cost their number squared). Any change of a
+// view's table makes them anew (`changed`).
+struct ViewLabels {
+    uint64_t made = 0;  // the change they were made for; 0 for none
+    std::vector<std::string> columns;
+};
+std::array<ViewLabels, 7> labels;
+uint64_t changes = 1;
+void changed() { ++changes; }
+const ViewLabels* labelsOf(int index) {
+    const Table* t = view(index);
+    if (t == nullptr) return nullptr;
+    ViewLabels& kept = labels[static_cast<std::size_t>(index)];
+    if (kept.made != changes) {
+        kept = ViewLabels{};
+        for (const std::string_view label : t->columnLabels()) kept.columns.emplace_back(label);
+        kept.made = changes;
+    }
+    return &kept;
+}
+
 // Takes table `i`'s bytes (or why there are none) and loads them once for
 // every run; bytes that do not load are kept, for the run to say why.
 void setTable(std::size_t i, FileBytes file) {
+    changed();
     job.inputs[i] = std::move(file);
     job.loaded[i].clear();
     job.isLoaded[i] = job.inputs[i].ok() &&
@@ -190,7 +214,10 @@ extern "C" {
 EMSCRIPTEN_KEEPALIVE const char* hl_error() { return error; }
 
 // Forgets the job's inputs, names and results (never the opened table).
-EMSCRIPTEN_KEEPALIVE void hl_job_clear() { job = Job{}; }
+EMSCRIPTEN_KEEPALIVE void hl_job_clear() {
+    job = Job{};
+    changed();
+}
 
 // Input `index` (the three tables in load order, then the five scripts in
 // run order): `size` bytes at `data`, or missing when `size` is negative.
@@ -342,6 +369,7 @@ EMSCRIPTEN_KEEPALIVE int hl_run(int strict) {
         job.err = err.str();
         if (status == 0) {
             job.views = std::move(job.outputs.tables);
+            changed();
             job.rowsBefore = job.outputs.rowsBefore;
             job.marks = std::move(job.outputs.marks);
             for (auto& bytes : job.saved) std::vector<uint8_t>().swap(bytes);
@@ -558,6 +586,7 @@ EMSCRIPTEN_KEEPALIVE int hl_open(const uint8_t* data, int size, const char* name
         TextStream check, notes;
         checkEitherForm(bytes, name, check);
         opened.check = check.str();
+        changed();
         const Result loaded = loadEitherForm(bytes, name, &opened.table, notes, std::string(name) + ": ");
         return loaded ? 0 : 1;
     });
@@ -577,10 +606,8 @@ EMSCRIPTEN_KEEPALIVE const char* hl_view_cell(int v, int row, int column) {
 }
 EMSCRIPTEN_KEEPALIVE const char* hl_view_column_label(int v, int column) {
     return guarded("", [&] {
-        const Table* t = view(v);
-        if (!t) return asText({});
-        const auto labels = t->columnLabels();
-        return asText(within(labels, column) ? std::string(labels[static_cast<std::size_t>(column)]) : std::string());
+        const ViewLabels* kept = labelsOf(v);
+        return kept && within(kept->columns, column) ? kept->columns[static_cast<std::size_t>(column)].c_str() : "";
     });
 }
 EMSCRIPTEN_KEEPALIVE const char* hl_view_row_label(int v, int row) {
