@@ -133,12 +133,7 @@ bool readAnswer(std::string* line) {
         }
         typed.erase(typed.find(L'\n'));
         if (typed.starts_with(L'\x1A')) return false;  // Ctrl-Z and Enter: the end of input
-        // A character the file system's code page lacks becomes '?': such a
-        // folder is then not found, and the player hears so.
-        const int length = static_cast<int>(typed.size());
-        const int size = WideCharToMultiByte(CP_ACP, 0, typed.data(), length, nullptr, 0, nullptr, nullptr);
-        line->resize(static_cast<std::size_t>(size > 0 ? size : 0));
-        if (size > 0) WideCharToMultiByte(CP_ACP, 0, typed.data(), length, line->data(), size, nullptr, nullptr);
+        *line = narrowed(typed, CP_ACP);  // (a folder with a character the code page lacks is then not found)
         return true;
     }
 #endif

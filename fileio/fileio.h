@@ -145,6 +145,14 @@ Result makeLink(const std::string& path, const FileLink& link, bool* refused = n
 // std::filesystem sees no links, so this asks the system.
 Result isLink(const std::string& path, bool* link);
 
+#ifdef _WIN32
+// Windows' UTF-16 text and bytes in a code page, each way: CP_ACP spells
+// names as the file system's narrow calls take them here (a character it
+// lacks becomes '?'), CP_UTF8 is UTF-8.
+std::wstring widened(std::string_view text, unsigned codePage);
+std::string narrowed(std::wstring_view text, unsigned codePage);
+#endif
+
 // One headlink at a time in a folder the user keeps (a game folder): an
 // exclusive lock for a run that changes it, a shared one for a run that
 // only reads it. The system drops a lock when its holder ends, however it

@@ -195,21 +195,6 @@ struct SymlinkReparse {
     WCHAR names[1];
 };
 
-std::wstring widened(const std::string& text, UINT codePage) {
-    const int n = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(n), L'\0');
-    if (n > 0) MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
-    return wide;
-}
-
-std::string narrowed(const WCHAR* text, std::size_t size) {
-    const int length = static_cast<int>(size);
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(n), '\0');
-    if (n > 0) WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(), n, nullptr, nullptr);
-    return out;
-}
-
 // A symbolic link's target (UTF-8), as shown to the user when it was made.
 bool readSymlink(const std::string& path, FileLink* link) {
     HANDLE h = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -234,7 +219,7 @@ bool readSymlink(const std::string& path, FileLink* link) {
     if (fixed + offset + std::size_t{length} > size || length % 2 != 0) return true;
     std::vector<WCHAR> name(length / 2);
     std::memcpy(name.data(), data.data() + fixed + offset, length);
-    *link = FileLink{FileLink::Kind::symbolic, narrowed(name.data(), name.size())};
+    *link = FileLink{FileLink::Kind::symbolic, headlink::narrowed(std::wstring_view(name.data(), name.size()), CP_UTF8)};
     return true;
 }
 
@@ -274,10 +259,10 @@ bool makeLink(const std::string& path, const FileLink& link, bool* exists) {
     } else {
         // Without administrator rights this needs the developer mode's flag.
         const DWORD kUnprivileged = 0x2;  // SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE
-        made = CreateSymbolicLinkW(widened(path, CP_ACP).c_str(), widened(link.target, CP_UTF8).c_str(),
+        made = CreateSymbolicLinkW(headlink::widened(path, CP_ACP).c_str(), headlink::widened(link.target, CP_UTF8).c_str(),
                                    kUnprivileged) != 0;
         if (!made && GetLastError() == ERROR_INVALID_PARAMETER)  // older systems know no such flag
-            made = CreateSymbolicLinkW(widened(path, CP_ACP).c_str(), widened(link.target, CP_UTF8).c_str(), 0) != 0;
+            made = CreateSymbolicLinkW(headlink::widened(path, CP_ACP).c_str(), headlink::widened(link.target, CP_UTF8).c_str(), 0) != 0;
     }
     const DWORD code = GetLastError();
     *exists = !made && (code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS);
@@ -308,3 +293,23 @@ Handle lockFolder(const std::string& folder, bool exclusive, LockState* state) {
 void unlockFolder(Handle h) { CloseHandle(handleOf(h)); }
 
 }  // namespace headlink::platform
+
+namespace headlink {
+
+std::wstring widened(std::string_view text, unsigned codePage) {
+    const int length = static_cast<int>(text.size());
+    const int n = MultiByteToWideChar(codePage, 0, text.data(), length, nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
+    if (n > 0) MultiByteToWideChar(codePage, 0, text.data(), length, wide.data(), n);
+    return wide;
+}
+
+std::string narrowed(std::wstring_view text, unsigned codePage) {
+    const int length = static_cast<int>(text.size());
+    const int n = WideCharToMultiByte(codePage, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
+    if (n > 0) WideCharToMultiByte(codePage, 0, text.data(), length, out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+}  // namespace headlink

@@ -117,16 +117,6 @@ std::vector<std::string> foldersIn(const fs::path& dir) {
 }
 
 #ifdef _WIN32
-// A name spelled as the file system's names are here, in its code page (a
-// character the code page lacks becomes '?': such a folder is not found).
-std::string codePage(const std::wstring& wide) {
-    const int length = static_cast<int>(wide.size());
-    const int bytes = WideCharToMultiByte(CP_ACP, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
-    std::string text(static_cast<std::size_t>(bytes > 0 ? bytes : 0), '\0');
-    if (bytes > 0) WideCharToMultiByte(CP_ACP, 0, wide.data(), length, text.data(), bytes, nullptr, nullptr);
-    return text;
-}
-
 // A string value of the registry, "" when there is none.
 std::string registryText(HKEY root, const wchar_t* key, const wchar_t* name, REGSAM view) {
     HKEY opened = nullptr;
@@ -138,7 +128,7 @@ std::string registryText(HKEY root, const wchar_t* key, const wchar_t* name, REG
     RegCloseKey(opened);
     if (got != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ) || size < sizeof(wchar_t)) return {};
     const std::wstring wide(value, size / sizeof(wchar_t));
-    return codePage(wide.substr(0, wide.find(L'\0')));
+    return narrowed(wide.substr(0, wide.find(L'\0')), CP_ACP);
 }
 
 // GOG Galaxy names each game's folder under its key, in the 32-bit view.
@@ -164,11 +154,7 @@ std::vector<std::string> gogGames() {
 // A path from Steam's library file, which is UTF-8, as a file name here.
 std::string fromUtf8(const std::string& path) {
 #ifdef _WIN32
-    const int length = static_cast<int>(path.size());
-    const int size = MultiByteToWideChar(CP_UTF8, 0, path.data(), length, nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
-    if (size > 0) MultiByteToWideChar(CP_UTF8, 0, path.data(), length, wide.data(), size);
-    return codePage(wide);
+    return narrowed(widened(path, CP_UTF8), CP_ACP);
 #else
     return path;
 #endif
