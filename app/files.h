@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "fileio/names.h"
+
 namespace headlink {
 
 // The three tables, in the order they are loaded and written.
@@ -25,10 +27,6 @@ inline constexpr std::array<const char*, kScriptCount> kScriptFiles = {
 constexpr TableId tableOf(ScriptId script) {
     return script == kHeadScript ? kHeads : script == kPortraitsScript ? kPortraits : kAppearance;
 }
-
-// A file's name without its extension: "heads" for "heads.2da", as the
-// report and the help name a table or a script's row.
-constexpr std::string_view stem(std::string_view file) { return file.substr(0, file.rfind('.')); }
 
 // The cells that link the tables: after a script finds or adds its row,
 // each link of its table gets, in that row, the row number that `source`

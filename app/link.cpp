@@ -10,21 +10,21 @@ namespace {
 
 // The warning a script gets for setting a column that linking overwrites.
 // It goes among the script's own warnings by line, and within their cap.
-void warnOfLinkColumns(ScriptDetails& details, TableId table) {
+void warnOfLinkColumns(ScriptDetails& details, TableId table, const std::string& script) {
     auto& warnings = details.warnings;
     for (const auto& change : details.changes) {
         if (std::none_of(kLinks.begin(), kLinks.end(),
                          [&](const Link& link) { return link.table == table && link.column == change.column; }))
             continue;
         auto at = std::find_if(warnings.begin(), warnings.end(),
-                               [&](const ScriptDetails::Warning& w) { return w.line == 0 || w.line > change.line; });
-        warnings.insert(at, {change.line, "column " + std::to_string(change.column) +
+                               [&](const Warning& w) { return w.line == 0 || w.line > change.line; });
+        warnings.insert(at, {script, change.line, "column " + std::to_string(change.column) +
                                               " is a link column: linking replaces this value with a row number"});
     }
     if (warnings.size() > kMaxScriptWarnings + 1 ||
         (warnings.size() == kMaxScriptWarnings + 1 && warnings.back().line != 0)) {
         warnings.resize(kMaxScriptWarnings);
-        warnings.push_back({0, kMoreWarnings});
+        warnings.push_back({script, 0, kMoreWarnings});
     }
 }
 
@@ -56,7 +56,7 @@ public:
     // Applies a script; returns the row it reported, or -1 with *why set.
     int32_t apply(Table& table, ScriptId script, Result* why) {
         const std::string name = report_ != nullptr ? report_->named(kScriptFiles[script]) : kScriptFiles[script];
-        if (report_ != nullptr && report_->current != nullptr) *report_->current = kScriptFiles[script];
+        workOn(kScriptFiles[script]);
         if (!scripts_[script].ok()) {
             *why = scripts_[script].result;
             why->file = name;
@@ -65,14 +65,13 @@ public:
         ScriptDetails& details = details_[script];
         // Every cell set is listed: the link warnings are found among them.
         const int32_t row = applyScriptBytes(table, scripts_[script].bytes, name, why, {true}, &details);
-        warnOfLinkColumns(details, tableOf(script));
+        warnOfLinkColumns(details, tableOf(script), name);
         if (report_ == nullptr) return row;
         for (const auto& change : details.changes)
             if (row >= 0) report_->marks.push_back(
                     {tableOf(script), row, change.column, false, poolText(table, change.was, false), report_->headIndex});
         if (row >= 0 && report_->out != nullptr) listSteps(table, details, name, row);
-        for (const auto& warning : details.warnings)
-            report_->warn({name, warning.line, warning.text});
+        for (Warning& warning : details.warnings) report_->warn(std::move(warning), script);
         return row;
     }
 
@@ -98,7 +97,7 @@ public:
     // Writes a row number into a link cell of the row a script used.
     bool link(Table& table, ScriptId script, int32_t row, int32_t column, int32_t value, Result* why) {
         const char* file = kTableFiles[tableOf(script)];
-        if (report_ != nullptr && report_->current != nullptr) *report_->current = file;
+        workOn(file);
         Result reason;
         const uint16_t was = table.cellOffset(row, column);
         const std::string text = decimal(value);
@@ -121,7 +120,8 @@ public:
                            "linking writes " + quoted(text) + " into key column " + std::to_string(column) + " of " +
                                tableTitle(table) + " row " + std::to_string(row) +
                                ": the next run will not find the row by " + quoted(details.keyValue) +
-                               " and adds another"});
+                               " and adds another"},
+                          script);
         return true;
     }
 
@@ -133,23 +133,18 @@ private:
 
 }  // namespace
 
-std::string Warning::describe(bool asError) const {
-    std::string line = file + ": ";
-    if (this->line > 0) line += "line " + std::to_string(this->line) + ": ";
-    return line + (asError ? "error: " : "warning: ") + text;
-}
-
-void LinkReport::warn(Warning warning) {
+void LinkReport::warn(Warning warning, int script) {
+    std::string text = warning.describe(live.asErrors);
     if (live.err != nullptr) {
         if (out != nullptr) out->flush();
-        *live.err << "headlink: " << warning.describe(live.asErrors) << '\n';
+        *live.err << "headlink: " << text << '\n';
     }
-    warnings.push_back(std::move(warning));
+    warnings.push_back({std::move(warning.file), warning.line, std::move(text), true, headNumber(), script});
 }
 
 std::string tableTitle(const Table& table) {
     const std::string& name = table.name();
-    return name.size() > 4 && name.compare(name.size() - 4, 4, ".2da") == 0 ? name.substr(0, name.size() - 4) : name;
+    return extension(name) == ".2da" ? std::string(stem(name)) : name;
 }
 
 Result checkLinkWidth(const Table& table, TableId id, const std::string& file) {
@@ -176,7 +171,10 @@ Result runLinking(Table& appearance, Table& heads, Table& portraits,
     for (std::size_t at = 0; at < kScriptCount; ++at) {
         const auto script = static_cast<ScriptId>(at);
         Table& table = *tables[tableOf(script)];
-        if (linker.apply(table, script, &why) < 0) return why;
+        if (linker.apply(table, script, &why) < 0) {
+            if (report != nullptr) report->failedScript = static_cast<int>(script);
+            return why;
+        }
         rows[at] = table.lastPatchedRow();
         for (const Link& link : kLinks)
             if (link.table == tableOf(script) && !linker.link(table, script, rows[at], link.column, rows[link.source], &why))

@@ -13,17 +13,6 @@
 
 namespace headlink {
 
-// A slip that gives a result nobody wants but is no error: the file it is
-// in, its line (0 when no line applies) and what it says. It stays in this
-// shape until it is printed.
-struct Warning {
-    std::string file;
-    int line = 0;
-    std::string text;
-    // "<file>: [line N: ]warning: <text>", with "error:" under --strict.
-    std::string describe(bool asError = false) const;
-};
-
 // Where warnings are printed as they arise, besides being kept: each as
 // "headlink: <warning>" on `err`, with "error:" for "warning:" when
 // `asErrors` (--strict). The report is flushed first, so that a terminal
@@ -31,6 +20,18 @@ struct Warning {
 struct LiveWarnings {
     std::ostream* err = nullptr;
     bool asErrors = false;
+};
+
+// A message of a run as it is printed (without "headlink: "), and the
+// file and line it is about, and the head and script, so that a front end
+// can show it beside its script at its line.
+struct Said {
+    std::string file;
+    int line = 0;
+    std::string text;
+    bool warning = false;  // a warning (an error under --strict), not a failure
+    int head = -1;         // the pack's head it is about (its index in the run's heads), or -1
+    int script = -1;       // the script it is about, in kScriptFiles order, or -1
 };
 
 // A cell the run changed: one a script set, or a link cell, with the text
@@ -52,15 +53,17 @@ struct LinkReport {
     std::size_t headIndex = 0;
     std::ostream* out = nullptr;
     std::vector<CellMark> marks;  // every cell set, in the order set
-    std::vector<Warning> warnings;
+    std::vector<Said> warnings;   // as said, in the order they arose
     LiveWarnings live;
-    // Where to keep the name of the file being worked on, for a failure
-    // that escapes the run (running out of memory); may be null.
-    const char** current = nullptr;
-    // Keeps a warning and prints it live.
-    void warn(Warning warning);
+    // After a failure: the script it is about (in kScriptFiles order), or
+    // -1 for a table's.
+    int failedScript = -1;
+    // Keeps a warning about `script` (-1: none) of this head, and prints it live.
+    void warn(Warning warning, int script = -1);
     // A script's name as lines and messages give it.
     std::string named(const char* script) const { return head.empty() ? script : head + "/" + script; }
+    // The head as said: its place in the pack, or -1 outside a pack.
+    int headNumber() const { return head.empty() ? -1 : static_cast<int>(headIndex); }
 };
 
 // Applies head.txt to heads, apphead1-3.txt to appearance and portraits.txt

@@ -32,33 +32,29 @@ std::string growthText(const OutputGrowth& growth) {
            std::to_string(growth.stringsAdded) + (growth.stringsAdded == 1 ? " new text" : " new texts");
 }
 
-// "appearance.2da: hint: ..." for a missing input when the folder holds a
-// name the user most likely meant for it.
-std::vector<std::pair<std::string, std::string>> nameHints(const RunInputs& inputs,
-                                                           const std::vector<std::string>& names) {
+// What the console adds to a run's failures, found before the run: the
+// near misses of each missing input ("appearance.2da: hint: ..." when the
+// folder holds a name the user most likely meant for it), and whether the
+// first table is missing.
+struct Hints {
+    std::vector<std::pair<std::string, std::string>> nearMisses;  // the input, and its hint
+    bool firstTableMissing = false;
+};
+
+Hints hintsFor(const RunInputs& inputs, const std::vector<std::string>& names) {
     std::vector<std::string> missing;
     for (std::size_t i = 0; i < inputs.tables.size(); ++i)
         if (inputs.tables[i].missing()) missing.push_back(kTableFiles[i]);
     for (std::size_t i = 0; i < inputs.scripts.size(); ++i)
         if (inputs.scripts[i].missing()) missing.push_back(kScriptFiles[i]);
-    std::vector<std::pair<std::string, std::string>> hints;
+    Hints hints;
+    hints.firstTableMissing = inputs.tables[0].missing();
     for (const std::string& name : missing)
         for (const std::string& nearMiss : nearMisses(name, names))
-            hints.emplace_back(name, name + ": hint: the folder holds " + headlink::quoted(nearMiss, kWhole) +
-                                         "; headlink opens exactly " + headlink::quoted(name) + " (a file browser may hide "
-                                         "an extension), so rename it");
+            hints.nearMisses.emplace_back(name, name + ": hint: the folder holds " + headlink::quoted(nearMiss, kWhole) +
+                                                    "; headlink opens exactly " + headlink::quoted(name) +
+                                                    " (a file browser may hide an extension), so rename it");
     return hints;
-}
-
-// A failure of one head of a pack names it: a script's already does
-// ("moonveil/head.txt"); a table's gets the head before it. The limit of
-// rows added is the head's own.
-void nameTheHead(const std::string& head, Result* why) {
-    if (why->file.rfind(head + "/", 0) != 0) why->file = why->file.empty() ? head : head + ": " + why->file;
-    const std::string limit = "no more than " + std::to_string(kMaxAppendedRows) + " rows can be added to one table";
-    if (const std::size_t at = why->reason.find(limit); at != std::string::npos)
-        why->reason.replace(at, limit.size(),
-                            "the table already had " + std::to_string(kMaxAppendedRows) + " rows added by this head");
 }
 
 bool enterFolder(const std::string& folder, std::string* why) {
@@ -109,103 +105,124 @@ std::size_t writeOutputs(const std::array<Table, kTableCount>& tables, std::vect
     return result.replaced;
 }
 
-}  // namespace
-
-RunOutcome runInMemory(RunInputs inputs, std::ostream* report, LiveWarnings live, const char** current) {
-    RunOutcome outcome;
-    std::array<Table, kTableCount>& tables = outcome.tables;
-    LinkReport linkReport;
-    linkReport.out = report;
-    linkReport.live = live;
-    linkReport.current = current;
-    for (std::size_t i = 0; report != nullptr && i < tables.size(); ++i)
-        if (!inputs.sources[i].empty()) *report << kTableFiles[i] << ": from " << inputs.sources[i] << '\n';
-    for (const std::string& note : inputs.notes)
-        if (report != nullptr) *report << note << '\n';
-    for (Warning& warning : inputs.warnings) linkReport.warn(std::move(warning));
-    outcome.errors = std::move(inputs.errors);
-    // Every table and every script that cannot be read or loaded is
-    // reported, in this fixed order; then nothing more is done.
-    for (std::size_t i = 0; i < tables.size(); ++i) {
-        if (current != nullptr) *current = kTableFiles[i];
+// Each table, loaded from its bytes (or copied, when the caller loaded it
+// already); every one that cannot be read or loaded is a failure, in the
+// fixed order of kTableFiles.
+void loadTables(RunInputs& inputs, RunOutcome& outcome, LinkReport& said) {
+    for (std::size_t i = 0; i < kTableCount; ++i) {
+        workOn(kTableFiles[i]);
+        Table& table = outcome.tables[i];
         FileBytes& file = inputs.tables[i];
         Result why = file.result;
         why.file = kTableFiles[i];
-        if (inputs.loaded[i] != nullptr) tables[i] = *inputs.loaded[i];
+        if (inputs.loaded[i] != nullptr) table = *inputs.loaded[i];
         const bool loaded = inputs.loaded[i] != nullptr ||
-                            (file.ok() && tables[i].loadBytes(std::move(file.bytes), kTableFiles[i], &why) == 0);
+                            (file.ok() && table.loadBytes(std::move(file.bytes), kTableFiles[i], &why) == 0);
         std::vector<uint8_t>().swap(file.bytes);  // a table that failed to load
         if (!loaded) {
-            outcome.errors.push_back(std::move(why));
+            outcome.fail(why);
             continue;
         }
         // Read as it is either way: the bytes we do not interpret are kept.
-        if (tables[i].signatureLine() != format::kSignature)
-            linkReport.warn({kTableFiles[i], 0,
-                             "the first line is " + quoted(tables[i].signatureLine()) +
-                                 ", not the binary signature \"" + std::string(format::kSignature) +
-                                 "\"; the table is read as it is"});
+        if (table.signatureLine() != format::kSignature)
+            said.warn({kTableFiles[i], 0,
+                       "the first line is " + quoted(table.signatureLine()) + ", not the binary signature \"" +
+                           std::string(format::kSignature) + "\"; the table is read as it is"});
     }
-    // Without a pack, the one head is the folder's own five scripts.
-    const bool pack = !inputs.heads.empty();
-    if (!pack) inputs.heads.push_back({"", std::move(inputs.scripts), {}});
-    for (const HeadInputs& head : inputs.heads) {
-        linkReport.head = head.name;
-        for (std::size_t i = 0; i < head.scripts.size(); ++i) {
-            if (head.scripts[i].ok()) continue;
-            outcome.errors.push_back(head.scripts[i].result);
-            outcome.errors.back().file = linkReport.named(kScriptFiles[i]);
+}
+
+// Every script of every head that cannot be read is a failure, named as
+// the run names the script.
+void checkScripts(const std::vector<HeadInputs>& heads, RunOutcome& outcome, LinkReport& said) {
+    for (std::size_t h = 0; h < heads.size(); ++h) {
+        said.head = heads[h].name;
+        said.headIndex = h;
+        for (std::size_t i = 0; i < kScriptCount; ++i) {
+            if (heads[h].scripts[i].ok()) continue;
+            Result why = heads[h].scripts[i].result;
+            why.file = said.named(kScriptFiles[i]);
+            outcome.fail(why, said.headNumber(), static_cast<int>(i));
         }
     }
-    if (!outcome.ok()) {
-        outcome.warnings = std::move(linkReport.warnings);
-        for (Table& table : tables) table.clear();
-        return outcome;
-    }
+}
 
-    for (std::size_t i = 0; i < tables.size(); ++i) outcome.growth[i].rowsBefore = tables[i].rowCount();
-    for (std::size_t h = 0; h < inputs.heads.size(); ++h) {
-        HeadInputs& head = inputs.heads[h];
-        // Each head edits the tables as the one before it left them, as a
-        // run edits its inputs (the same bytes as running the heads one by
-        // one on each other's outputs), within its own limit of added rows.
-        for (Table& table : tables) table.restartAppendedCount();
+// Each head edits the tables as the one before it left them, as a run
+// edits its inputs (the same bytes as running the heads one by one on each
+// other's outputs), within its own limit of added rows; the first failure
+// ends the run. In a pack each head's growth is reported.
+void runHeads(const std::vector<HeadInputs>& heads, bool pack, RunOutcome& outcome, LinkReport& said) {
+    std::array<Table, kTableCount>& tables = outcome.tables;
+    for (std::size_t i = 0; i < kTableCount; ++i) outcome.growth[i].rowsBefore = tables[i].rowCount();
+    for (std::size_t h = 0; h < heads.size(); ++h) {
+        for (Table& table : tables) table.restartAppendedCount(pack ? "this head" : "");
         std::array<OutputGrowth, kTableCount> growth;
-        for (std::size_t i = 0; i < tables.size(); ++i) {
+        for (std::size_t i = 0; i < kTableCount; ++i) {
             growth[i].rowsBefore = tables[i].rowCount();
             growth[i].stringsAdded = tables[i].poolIndex().size();
         }
-        linkReport.head = head.name;
-        linkReport.headIndex = h;
-        Result linked = runLinking(tables[kAppearance], tables[kHeads], tables[kPortraits], head.scripts, &linkReport);
+        said.head = heads[h].name;
+        said.headIndex = h;
+        Result linked = runLinking(tables[kAppearance], tables[kHeads], tables[kPortraits], heads[h].scripts, &said);
         if (!linked) {
-            if (pack) nameTheHead(head.name, &linked);
-            outcome.errors.push_back(std::move(linked));
-            break;
+            // A script's name holds its head already ("moonveil/head.txt"); a table's gets it before it.
+            if (pack && said.failedScript < 0) linked.file = linked.file.empty() ? heads[h].name : heads[h].name + ": " + linked.file;
+            outcome.fail(linked, said.headNumber(), said.failedScript);
+            return;
         }
-        for (std::size_t i = 0; i < tables.size(); ++i) {
+        for (std::size_t i = 0; i < kTableCount; ++i) {
             growth[i].rowsAfter = tables[i].rowCount();
             growth[i].stringsAdded = tables[i].poolIndex().size() - growth[i].stringsAdded;
             outcome.growth[i].stringsAdded += growth[i].stringsAdded;
-            if (pack && report != nullptr)
-                *report << head.name << ": " << kTableFiles[i] << ": " << growthText(growth[i]) << '\n';
+            if (pack && said.out != nullptr)
+                *said.out << heads[h].name << ": " << kTableFiles[i] << ": " << growthText(growth[i]) << '\n';
         }
     }
-    outcome.warnings = std::move(linkReport.warnings);
-    outcome.marks = std::move(linkReport.marks);
+}
+
+}  // namespace
+
+bool RunOutcome::ok() const {
+    return std::all_of(said.begin(), said.end(), [](const Said& s) { return s.warning; });
+}
+
+void RunOutcome::fail(const Result& why, int head, int script) {
+    said.push_back({why.file, why.line, why.description(), false, head, script});
+}
+
+RunOutcome runInMemory(RunInputs inputs, std::ostream* report, LiveWarnings live) {
+    RunOutcome outcome;
+    LinkReport said;
+    said.out = report;
+    said.live = live;
+    for (std::size_t i = 0; report != nullptr && i < kTableCount; ++i)
+        if (!inputs.sources[i].empty()) *report << kTableFiles[i] << ": from " << inputs.sources[i] << '\n';
+    for (const std::string& note : inputs.notes)
+        if (report != nullptr) *report << note << '\n';
+    for (Warning& warning : inputs.warnings) said.warn(std::move(warning));
+    for (const Result& error : inputs.errors) outcome.fail(error);
+    // Every table and every script that cannot be read or loaded is
+    // reported, in this fixed order; then nothing more is done.
+    loadTables(inputs, outcome, said);
+    // Without a pack, the one head is the folder's own five scripts.
+    const bool pack = !inputs.heads.empty();
+    if (!pack) inputs.heads.push_back({"", std::move(inputs.scripts), {}});
+    checkScripts(inputs.heads, outcome, said);
+    if (outcome.ok()) runHeads(inputs.heads, pack, outcome, said);
+    // The warnings come first, as they were said before any failure.
+    outcome.warnings = said.warnings.size();
+    outcome.said.insert(outcome.said.begin(), std::make_move_iterator(said.warnings.begin()),
+                        std::make_move_iterator(said.warnings.end()));
+    outcome.marks = std::move(said.marks);
     if (!outcome.ok()) {
-        for (Table& table : tables) table.clear();
+        for (Table& table : outcome.tables) table.clear();
         return outcome;
     }
-    for (std::size_t i = 0; i < tables.size(); ++i) outcome.growth[i].rowsAfter = tables[i].rowCount();
+    for (std::size_t i = 0; i < kTableCount; ++i) outcome.growth[i].rowsAfter = outcome.tables[i].rowCount();
     return outcome;
 }
 
 namespace {
 
-// Installs the tables the run changed into the game folder: the report
-// first (on `out` when asked for, and kept with the install), then what the
-// install did; a failure joins outcome.errors.
 // What the run read of the game, for the install: each table's checksum
 // and where it came from, and the heads' names for the record.
 struct ReadFromGame {
@@ -214,9 +231,29 @@ struct ReadFromGame {
     std::vector<std::string> heads;
 };
 
-void install(RunOutcome& outcome, const ReadFromGame& read, const std::vector<BroughtFile>& brought,
-             std::ostringstream& kept, const Folder& folder, const Options& options, bool report, std::ostream& out,
-             const LiveWarnings& live) {
+ReadFromGame readForInstall(const RunInputs& inputs) {
+    ReadFromGame read;
+    for (std::size_t i = 0; i < kTableCount; ++i)
+        if (inputs.loaded[i] != nullptr) read.sums[i] = inputs.loadedSums[i];
+        else if (inputs.tables[i].ok()) read.sums[i] = checksumOf(inputs.tables[i].bytes);
+    read.sources = inputs.sources;
+    for (const HeadInputs& head : inputs.heads) read.heads.push_back(head.name);
+    // One head: its scripts' folder names it.
+    std::error_code ec;
+    // (At a drive's or the system's root the folder has no name of its own.)
+    const std::filesystem::path cwd = std::filesystem::current_path(ec);
+    const std::u8string here = (cwd.has_filename() ? cwd.filename() : cwd).generic_u8string();
+    if (inputs.heads.empty() && !here.empty()) read.heads.emplace_back(here.begin(), here.end());
+    return read;
+}
+
+// Installs the tables the run changed into the game folder: the report
+// first (on `out` when asked for, and kept with the install), then what the
+// install did; its warnings are said as they come, and a failure ends the
+// outcome.
+void installIntoGame(RunOutcome& outcome, const ReadFromGame& read, const std::vector<BroughtFile>& brought,
+                     std::ostringstream& kept, const Folder& folder, const Options& options, bool report,
+                     std::ostream& out, const LiveWarnings& live) {
     std::array<std::vector<uint8_t>, kTableCount> bytes;
     std::vector<FileToInstall> files;
     for (std::size_t i = 0; i < kTableCount; ++i) {
@@ -226,16 +263,18 @@ void install(RunOutcome& outcome, const ReadFromGame& read, const std::vector<Br
         if (changed) files.push_back({kTableFiles[i], bytes[i], {}, read.sources[i], read.sums[i]});
     }
     for (const BroughtFile& file : brought) files.push_back({file.name, file.bytes, file.from});
-    for (const Warning& warning : outcome.warnings) kept << warning.describe(false) << '\n';
+    for (const Said& said : outcome.said)
+        if (said.warning) kept << said.text << '\n';
     if (report) out << kept.str();
-    std::vector<Result> warnings;
-    Result installed = headlink::install({folder.game, options.game}, files, read.heads, kept.str(),
-                                         {options.dryRun, options.strict, folder.listed}, out, &warnings);
-    for (const Result& warning : warnings) {
-        if (live.err != nullptr) *live.err << "headlink: " << Warning{warning.file, 0, warning.reason}.describe(live.asErrors) << '\n';
-        outcome.warnings.push_back({warning.file, 0, warning.reason});
+    std::vector<Warning> warnings;
+    const Result installed = install({folder.game, options.game}, files, read.heads, kept.str(),
+                                     {options.dryRun, options.strict, folder.listed}, out, &warnings);
+    for (const Warning& warning : warnings) {
+        const std::string text = warning.describe(live.asErrors);
+        if (live.err != nullptr) *live.err << "headlink: " << text << '\n';
+        outcome.said.push_back({warning.file, warning.line, text, true});
     }
-    if (!installed) outcome.errors.push_back(std::move(installed));
+    if (!installed) outcome.fail(installed);
 }
 
 // The files a pack's heads bring, each name once (the pack was checked to
@@ -249,28 +288,33 @@ std::vector<BroughtFile> broughtFiles(RunInputs& inputs) {
     return files;
 }
 
-int runJob(RunInputs inputs, const Folder& folder, const Options& options, std::ostream& out, std::ostream& err,
-           const char** current, JobOutputs* outputs) {
+// The outputs of a run that worked (or stopped by --strict), written, or
+// installed into the game, as the options say, and the report's lines on
+// them. The outputs are one linked set: written all together or not at all.
+void finishOutputs(RunOutcome& outcome, const ReadFromGame& read, const std::vector<BroughtFile>& brought,
+                   std::ostringstream& kept, const Folder& folder, const Options& options, std::ostream& out,
+                   const LiveWarnings& live) {
     const bool report = options.verbose || options.dryRun;
-    const bool firstTableMissing = inputs.tables[0].missing();
-    const auto hints = nameHints(inputs, folder.names);
+    const bool installing = !folder.game.empty();
+    std::size_t written = 0;
+    if (!options.dryRun && !installing && outcome.ok()) {
+        std::vector<Result> failures;
+        written = writeOutputs(outcome.tables, &failures);
+        for (const Result& failure : failures) outcome.fail(failure);
+    }
+    for (std::size_t i = 0; report && !installing && i < kOutputFiles.size(); ++i)
+        out << kOutputFiles[i] << ": " << growthText(outcome.growth[i]) << "; "
+            << (options.dryRun ? "not written (dry run)" : i < written ? "written" : "not written") << '\n';
+    if (installing && outcome.ok()) installIntoGame(outcome, read, brought, kept, folder, options, report, out, live);
+}
+
+RunOutcome runJob(RunInputs inputs, const Folder& folder, const Options& options, std::ostream& out,
+                  std::ostream& err) {
+    const bool report = options.verbose || options.dryRun;
     // Installing, a table goes into the game only when the run changed it;
     // the report is kept with the install too.
     const bool installing = !folder.game.empty();
-    ReadFromGame read;
-    for (std::size_t i = 0; installing && i < kTableCount; ++i)
-        if (inputs.loaded[i] != nullptr) read.sums[i] = inputs.loadedSums[i];
-        else if (inputs.tables[i].ok()) read.sums[i] = checksumOf(inputs.tables[i].bytes);
-    if (installing) {
-        read.sources = inputs.sources;
-        for (const HeadInputs& head : inputs.heads) read.heads.push_back(head.name);
-        // One head: its scripts' folder names it.
-        std::error_code ec;
-        // (At a drive's or the system's root the folder has no name of its own.)
-        const std::filesystem::path cwd = std::filesystem::current_path(ec);
-        const std::u8string here = (cwd.has_filename() ? cwd.filename() : cwd).generic_u8string();
-        if (inputs.heads.empty() && !here.empty()) read.heads.emplace_back(here.begin(), here.end());
-    }
+    const ReadFromGame read = installing ? readForInstall(inputs) : ReadFromGame{};
     const std::vector<BroughtFile> brought = broughtFiles(inputs);
     if (!brought.empty() && !installing)
         inputs.notes.push_back("the heads bring " + std::to_string(brought.size()) +
@@ -282,49 +326,40 @@ int runJob(RunInputs inputs, const Folder& folder, const Options& options, std::
     LiveWarnings live;
     if (!options.quiet || options.strict) live.err = &err;
     live.asErrors = options.strict;
-    RunOutcome outcome =
-        runInMemory(std::move(inputs), installing ? &kept : report ? &out : nullptr, live, current);
-    if (outputs != nullptr) outputs->warnings = outcome.warnings.size();
-    *current = "the outputs";
-    const bool strictStop = options.strict && outcome.ok() && !outcome.warnings.empty();
+    RunOutcome outcome = runInMemory(std::move(inputs), installing ? &kept : report ? &out : nullptr, live);
+    workOn("the outputs");
+    const bool strictStop = options.strict && outcome.ok() && outcome.warnings > 0;
     if (strictStop)
-        outcome.errors.push_back(Result::failure(Status::warnings, "nothing was written because of --strict: every "
-                                                                   "warning above is an error"));
-
-    // The outputs are one linked set: written all together or not at all.
-    if (outcome.ok() || strictStop) {
-        std::size_t written = 0;
-        if (!options.dryRun && !installing && outcome.ok()) written = writeOutputs(outcome.tables, &outcome.errors);
-        for (std::size_t i = 0; outputs != nullptr && outcome.ok() && i < kTableCount; ++i)
-            outputs->rowsBefore[i] = outcome.growth[i].rowsBefore;
-        if (outputs != nullptr && outcome.ok()) outputs->marks = std::move(outcome.marks);
-        for (std::size_t i = 0; report && !installing && i < kOutputFiles.size(); ++i)
-            out << kOutputFiles[i] << ": " << growthText(outcome.growth[i]) << "; "
-                << (options.dryRun ? "not written (dry run)" : i < written ? "written" : "not written") << '\n';
-        if (installing && outcome.ok()) install(outcome, read, brought, kept, folder, options, report, out, live);
-        if (outputs != nullptr && outcome.ok()) outputs->tables = std::move(outcome.tables);
-    }
-    for (const Warning& warning : outcome.warnings)
-        if (outputs != nullptr) outputs->said.push_back({warning.file, warning.line, warning.describe(options.strict), true});
-    for (const Result& error : outcome.errors)
-        if (outputs != nullptr) outputs->said.push_back({error.file, error.line, error.description()});
+        outcome.fail(Result::failure(Status::warnings, "nothing was written because of --strict: every "
+                                                       "warning above is an error"));
+    if (outcome.ok() || strictStop) finishOutputs(outcome, read, brought, kept, folder, options, out, live);
     if (options.dryRun) out << "dry run: nothing was written\n";
     // The report is all a dry run gives: losing it is a failure.
     if (report && !out.flush())
-        outcome.errors.push_back(Result::failure(Status::cannotWrite, "cannot write the report", "standard output"));
-    std::vector<std::string> lines;
-    for (const Result& error : outcome.errors) lines.push_back(error.description());
+        outcome.fail(Result::failure(Status::cannotWrite, "cannot write the report", "standard output"));
+    return outcome;
+}
 
-    // A name that almost matches is most likely the file meant.
-    for (const auto& [name, hint] : hints) {
-        auto at = std::find_if(lines.begin(), lines.end(),
-                               [&name = name](const std::string& line) { return line.rfind(name + ": ", 0) == 0; });
-        if (at != lines.end()) lines.insert(at + 1, hint);
+// A job's failures as headlink prints them, each near miss's hint after
+// the failure of its input; a missing first table with no near miss
+// usually means headlink ran in the wrong folder, and says so.
+void printFailures(const RunOutcome& outcome, const Hints& hints, const Folder& folder, std::ostream& err) {
+    std::vector<std::string> lines;
+    std::vector<std::string> files;  // of each line
+    for (const Said& said : outcome.said)
+        if (!said.warning) {
+            lines.push_back(said.text);
+            files.push_back(said.file);
+        }
+    for (const auto& [name, hint] : hints.nearMisses) {
+        const auto at = std::find(files.begin(), files.end(), name);
+        if (at == files.end()) continue;
+        const auto after = at - files.begin() + 1;
+        lines.insert(lines.begin() + after, hint);
+        files.insert(files.begin() + after, std::string());
     }
-    // A missing first table (with no near miss) usually means headlink ran
-    // in the wrong folder.
-    const bool nearMissFirst = !hints.empty() && hints.front().first == kTableFiles[0];
-    if (firstTableMissing && !nearMissFirst && !lines.empty()) {
+    const bool nearMissFirst = !hints.nearMisses.empty() && hints.nearMisses.front().first == kTableFiles[0];
+    if (hints.firstTableMissing && !nearMissFirst && !lines.empty()) {
         std::string hint = std::string("hint: there is no ") + kTableFiles[0] + " in " + folder.path +
                            "; run headlink in the folder that holds ";
         for (const char* name : kTableFiles) hint += std::string(name) + ", ";
@@ -332,22 +367,25 @@ int runJob(RunInputs inputs, const Folder& folder, const Options& options, std::
         hint += std::string("and ") + kScriptFiles.back() + " (or name that folder with -C)";
         lines.insert(lines.begin() + 1, hint);
     }
-
     for (const std::string& line : lines) err << "headlink: " << line << '\n';
-    return outcome.ok() ? 0 : 1;
 }
 
 }  // namespace
 
 int runOnInputs(RunInputs inputs, const Folder& folder, const Options& options, std::ostream& out,
-                std::ostream& err, JobOutputs* outputs) {
+                std::ostream& err, RunOutcome* answer) {
     // Running out of memory anywhere in the job is caught here, and named
     // after the file being worked on.
-    const char* current = "the outputs";
+    workOn("the outputs");
     try {
-        return runJob(std::move(inputs), folder, options, out, err, &current, outputs);
+        const Hints hints = hintsFor(inputs, folder.names);
+        RunOutcome outcome = runJob(std::move(inputs), folder, options, out, err);
+        printFailures(outcome, hints, folder, err);
+        const int status = outcome.ok() ? 0 : 1;
+        if (answer != nullptr) *answer = std::move(outcome);
+        return status;
     } catch (const std::bad_alloc&) {
-        err << "headlink: " << current << ": " << kNotEnoughMemory << '\n';
+        err << "headlink: " << workingOn() << ": " << kNotEnoughMemory << '\n';
         return 1;
     }
 }
@@ -369,7 +407,7 @@ void readFromGame(Game& game, RunInputs* inputs) {
         }
         inputs->tables[i].bytes = std::move(table.bytes);
         inputs->sources[i] = std::move(table.from);
-        for (std::string& warning : table.warnings) inputs->warnings.push_back({kTableFiles[i], 0, std::move(warning)});
+        std::move(table.warnings.begin(), table.warnings.end(), std::back_inserter(inputs->warnings));
     }
 }
 
@@ -412,27 +450,76 @@ bool readWholeInstalls(const std::string& game, const Options& options, RunInput
     return false;
 }
 
-}  // namespace
-
-int runInDirectory(const Options& options, std::ostream& out, std::ostream& err) {
-    std::string why;
-    // A game folder is named from where headlink started, before -C.
+// The game and pack folders named on the command line, made absolute from
+// where headlink started (before -C); "" for one not named. 0 when each
+// named one is a folder, else the exit status, said on `err`.
+int namedFolders(const Options& options, std::string* game, std::string* pack, std::ostream& err) {
     std::error_code ec;
-    const std::string game = options.game.empty() ? std::string() : std::filesystem::absolute(options.game, ec).string();
-    if (!game.empty() && !std::filesystem::is_directory(game, ec)) {
-        const bool file = std::filesystem::exists(game, ec);
+    *game = options.game.empty() ? std::string() : std::filesystem::absolute(options.game, ec).string();
+    if (!game->empty() && !std::filesystem::is_directory(*game, ec)) {
+        const bool file = std::filesystem::exists(*game, ec);
         err << "headlink: " << options.game << ": not a game folder: "
             << (file ? std::string("it is a file, not a folder") : ec ? ec.message() : std::string("no folder of this name"))
             << '\n';
         return 2;
     }
-    // So is a pack.
-    const std::string pack = options.heads.empty() ? std::string() : std::filesystem::absolute(options.heads, ec).string();
-    if (!pack.empty() && !std::filesystem::is_directory(pack, ec)) {
+    *pack = options.heads.empty() ? std::string() : std::filesystem::absolute(options.heads, ec).string();
+    if (!pack->empty() && !std::filesystem::is_directory(*pack, ec)) {
         err << "headlink: " << options.heads << ": not a pack folder: "
             << (ec ? ec.message() : std::string("no folder of this name")) << '\n';
         return 2;
     }
+    return 0;
+}
+
+// The job's inputs: the tables from the game folder or the current one,
+// and the pack's heads or the current folder's five scripts. False, said
+// on `err`, when there is nothing to run.
+bool readInputs(const Options& options, const std::string& game, const std::string& pack, RunInputs* inputs,
+                std::ostream& err) {
+    if (!game.empty() && !readWholeInstalls(game, options, inputs, err)) return false;
+    for (std::size_t i = 0; game.empty() && i < kTableFiles.size(); ++i) inputs->tables[i] = readFile(kTableFiles[i]);
+    if (!pack.empty()) {
+        PackInputs read = readPack(pack, options.heads);
+        inputs->heads = std::move(read.heads);
+        inputs->errors = std::move(read.errors);
+        for (const std::string& skipped : read.skipped) inputs->notes.push_back(skippedNote(skipped));
+    }
+    for (std::size_t i = 0; pack.empty() && i < kScriptFiles.size(); ++i) inputs->scripts[i] = readFile(kScriptFiles[i]);
+    // With the tables from a game, a folder without a single script is most
+    // likely the wrong folder: said once, with the ways to the right one.
+    if (!game.empty() && pack.empty() &&
+        std::all_of(inputs->scripts.begin(), inputs->scripts.end(), [](const FileBytes& s) { return s.missing(); })) {
+        err << "headlink: none of the five scripts is in " << (options.directory.empty() ? "this folder" : options.directory)
+            << " (" << listed(std::vector<std::string>(kScriptFiles.begin(), kScriptFiles.end()))
+            << "): run headlink where they are, name their folder with -C FOLDER, or a pack of heads with --heads PACK\n";
+        return false;
+    }
+    return true;
+}
+
+// The folder the inputs came from; it is looked at only for a hint about a
+// missing input.
+Folder folderOf(const RunInputs& inputs, const std::string& game) {
+    Folder folder;
+    folder.game = game;
+    bool missing = false;
+    for (const FileBytes& file : inputs.tables) missing = missing || file.missing();
+    for (const FileBytes& file : inputs.scripts) missing = missing || file.missing();
+    if (missing) {
+        std::error_code ec;
+        folder.path = std::filesystem::current_path(ec).string();
+        for (std::filesystem::directory_iterator it(".", ec), end; !ec && it != end; it.increment(ec))
+            folder.names.push_back(it->path().filename().string());
+    }
+    return folder;
+}
+
+}  // namespace
+
+int runInDirectory(const Options& options, std::ostream& out, std::ostream& err) {
+    std::string game, pack, why;
+    if (const int status = namedFolders(options, &game, &pack, err); status != 0) return status;
     if (!options.directory.empty() && !enterFolder(options.directory, &why)) {
         err << "headlink: " << why << '\n';
         return 2;
@@ -445,44 +532,15 @@ int runInDirectory(const Options& options, std::ostream& out, std::ostream& err)
         if (const int status = lockGame(game, options, &lock, err); status != 0) return status;
     if (options.checkLinks) return checkLinks(options, game, err);
     if (options.uninstall) {
-        std::vector<Result> warnings;
+        std::vector<Warning> warnings;
         const Result undone = uninstall({game, options.game}, {options.dryRun, options.force}, out, &warnings);
-        for (const Result& warning : warnings) err << "headlink: " << Warning{warning.file, 0, warning.reason}.describe(false) << '\n';
+        for (const Warning& warning : warnings) err << "headlink: " << warning.describe() << '\n';
         if (!undone) err << "headlink: " << undone.description() << '\n';
         return undone ? 0 : 1;
     }
     RunInputs inputs;
-    if (!game.empty() && !readWholeInstalls(game, options, &inputs, err)) return 1;
-    for (std::size_t i = 0; game.empty() && i < kTableFiles.size(); ++i) inputs.tables[i] = readFile(kTableFiles[i]);
-    if (!pack.empty()) {
-        PackInputs read = readPack(pack, options.heads);
-        inputs.heads = std::move(read.heads);
-        inputs.errors = std::move(read.errors);
-        for (const std::string& skipped : read.skipped)
-            inputs.notes.push_back(skippedNote(skipped));
-    }
-    for (std::size_t i = 0; pack.empty() && i < kScriptFiles.size(); ++i) inputs.scripts[i] = readFile(kScriptFiles[i]);
-    // With the tables from a game, a folder without a single script is most
-    // likely the wrong folder: said once, with the ways to the right one.
-    if (!game.empty() && pack.empty() &&
-        std::all_of(inputs.scripts.begin(), inputs.scripts.end(), [](const FileBytes& s) { return s.missing(); })) {
-        err << "headlink: none of the five scripts is in " << (options.directory.empty() ? "this folder" : options.directory)
-            << " (" << listed(std::vector<std::string>(kScriptFiles.begin(), kScriptFiles.end()))
-            << "): run headlink where they are, name their folder with -C FOLDER, or a pack of heads with --heads PACK\n";
-        return 1;
-    }
-    // The folder is looked at only for a hint about a missing input.
-    Folder folder;
-    folder.game = game;
-    bool missing = false;
-    for (const FileBytes& file : inputs.tables) missing = missing || file.missing();
-    for (const FileBytes& file : inputs.scripts) missing = missing || file.missing();
-    if (missing) {
-        std::error_code ec;
-        folder.path = std::filesystem::current_path(ec).string();
-        for (std::filesystem::directory_iterator it(".", ec), end; !ec && it != end; it.increment(ec))
-            folder.names.push_back(it->path().filename().string());
-    }
+    if (!readInputs(options, game, pack, &inputs, err)) return 1;
+    const Folder folder = folderOf(inputs, game);
     return runOnInputs(std::move(inputs), folder, options, out, err);
 }
 

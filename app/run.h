@@ -45,47 +45,32 @@ struct OutputGrowth {
     std::size_t stringsAdded = 0;
 };
 
-// What a run produced: either the three edited tables, ready to be
-// written (bytes() or save()), or the failures, each naming its file.
-// Warnings come either way.
+// What a run produced: the three edited tables, ready to be written
+// (bytes() or save()), or the failures; and every warning and failure as
+// said, for the console to print and a page to show. A run answers once,
+// in this; the program's job on the disk answers in the same shape.
 struct RunOutcome {
-    std::vector<Result> errors;
-    std::vector<Warning> warnings;
+    // The warnings in the order they arose, then the failures, each naming
+    // its file (and its head and script where it is about one).
+    std::vector<Said> said;
+    // How many warnings the tables and scripts gave (an install's, said
+    // after them, are not counted).
+    std::size_t warnings = 0;
     std::array<Table, kTableCount> tables;  // in kOutputFiles order; cleared after a failure
     std::array<OutputGrowth, kTableCount> growth;
     std::vector<CellMark> marks;  // the cells the scripts set and the links
-    bool ok() const { return errors.empty(); }
-};
-
-// A message of the run as it is printed (without "headlink: "), and the
-// file and line it is about, so that a front end can show it at its line.
-struct Said {
-    std::string file;
-    int line = 0;
-    std::string text;
-    bool warning = false;  // a warning (an error under --strict), not a failure
-};
-
-// What a job leaves for a front end that shows it: the outputs (serialised
-// only when saved), the rows each table had before, the cells the run
-// changed, how many warnings it gave (whether it worked or not) and every
-// warning and failure.
-struct JobOutputs {
-    std::array<Table, kTableCount> tables;
-    std::array<int32_t, kTableCount> rowsBefore{};
-    std::vector<CellMark> marks;
-    std::size_t warnings = 0;
-    std::vector<Said> said;
+    bool ok() const;              // nothing said is a failure
+    // Says a failure, after everything said so far.
+    void fail(const Result& why, int head = -1, int script = -1);
 };
 
 // The whole run without touching the disk. With `report` set, a line for
 // each step that succeeded is written to it as the run goes. Each table is
 // loaded in its file's own bytes, so the run holds one copy of each.
-// Warnings are also printed as they arise when `live` says where. The name
-// of the file being worked on is kept in *current, when given, for a
-// failure that escapes the run (running out of memory).
-RunOutcome runInMemory(RunInputs inputs, std::ostream* report = nullptr, LiveWarnings live = {},
-                       const char** current = nullptr);
+// Warnings are also printed as they arise when `live` says where. Each step
+// names its file with workOn, for a failure that escapes the run (running
+// out of memory).
+RunOutcome runInMemory(RunInputs inputs, std::ostream* report = nullptr, LiveWarnings live = {});
 
 // The folder a job's inputs come from, for the hints about them: where it
 // is, and the names it holds.
@@ -101,11 +86,11 @@ struct Folder {
 
 // The program's job on inputs already read: the report, warnings and
 // failures printed as headlink prints them, the outputs written unless
-// this is a dry run (with `outputs` given, a successful run's three tables
-// go there too, as they would be written), and the exit status returned.
+// this is a dry run, and the exit status returned. With `answer` given,
+// the job's outcome goes there too, for a front end that shows it.
 // Running out of memory is caught here, the one place for the job.
 int runOnInputs(RunInputs inputs, const Folder& folder, const Options& options, std::ostream& out,
-                std::ostream& err, JobOutputs* outputs = nullptr);
+                std::ostream& err, RunOutcome* answer = nullptr);
 
 // The real program after its options were read: reads the inputs from the
 // current folder (or options.directory), writes the outputs there unless

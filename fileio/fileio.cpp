@@ -17,6 +17,7 @@
 #include <system_error>
 #include <thread>
 
+#include "fileio/names.h"
 #include "fileio/platform.h"
 
 namespace headlink {
@@ -397,16 +398,10 @@ WriteResult writeFilesTogether(std::span<const FileToWrite> files) {
 }
 
 std::vector<std::string> nearMisses(std::string_view wanted, std::span<const std::string> names) {
-    auto lower = [](std::string_view text) {
-        std::string out(text);
-        for (char& c : out)
-            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        return out;
-    };
-    const std::string target = lower(wanted);
+    const std::string target = foldedCase(wanted);
     std::vector<std::string> found;
     for (const std::string& name : names) {
-        const std::string folded = lower(name);
+        const std::string folded = foldedCase(name);
         const bool moreExtensions = folded.size() > target.size() + 1 && folded.compare(0, target.size(), target) == 0 &&
                                     folded[target.size()] == '.';
         if (name != wanted && (folded == target || moreExtensions)) found.push_back(name);
@@ -415,6 +410,20 @@ std::vector<std::string> nearMisses(std::string_view wanted, std::span<const std
 }
 
 std::string temporaryNameFor(const std::string& name) { return temporaryName(name); }
+
+namespace {
+// A fixed buffer: it must outlive the strings of the step that names it,
+// and naming a file must not need memory.
+char gWorkingOn[4096];
+}  // namespace
+
+void workOn(std::string_view name) {
+    const std::size_t size = std::min(name.size(), sizeof gWorkingOn - 1);
+    std::memcpy(gWorkingOn, name.data(), size);
+    gWorkingOn[size] = '\0';
+}
+
+const char* workingOn() { return gWorkingOn; }
 
 namespace {
 

@@ -30,6 +30,12 @@ namespace headlink {
 // reported against the file being worked on, like any other failure.
 inline constexpr const char* kNotEnoughMemory = "not enough memory";
 
+// The file being worked on, for the one place a program catches running
+// out of memory, which names it: each step names its file as it starts
+// ("" for none). Naming needs no memory; a name is cut at 4,095 bytes.
+void workOn(std::string_view name);
+const char* workingOn();
+
 // A file's bytes, or why they could not be read ("cannot open: ...").
 struct FileBytes {
     std::vector<uint8_t> bytes;

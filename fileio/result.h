@@ -50,6 +50,21 @@ struct [[nodiscard]] Result {
     }
 };
 
+// A slip that gives a result nobody wants but is no error: the file it is
+// in, its line (0 when no line applies) and what it says. Every library
+// gives its warnings in this shape, and they stay so until printed.
+struct Warning {
+    std::string file;
+    int line = 0;
+    std::string text;
+    // "<file>: [line N: ]warning: <text>", with "error:" under --strict.
+    std::string describe(bool asError = false) const {
+        std::string described = file + ": ";
+        if (line > 0) described += "line " + std::to_string(line) + ": ";
+        return described + (asError ? "error: " : "warning: ") + text;
+    }
+};
+
 // Sets *out, when given, to `result`; returns `value`. For operations that
 // return a number and give their Result beside it.
 template <class T>

@@ -15,17 +15,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string lower(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
-
-// Whether `name` is more than `extension` (".2da") and ends with it, in any letter case.
-bool hasExtension(const std::string& name, const char* extension) {
-    const std::size_t size = std::char_traits<char>::length(extension);
-    return name.size() > size && lower(name.substr(name.size() - size)) == extension;
-}
+// Whether the extension of `name` is `wanted` (".2da", in lower case) in any letter case.
+bool hasExtension(std::string_view name, std::string_view wanted) { return foldedCase(extension(name)) == wanted; }
 
 // An archive name from the key file, for a message: '\' shown as '/' (the
 // message quotes it, and would spell out each backslash).
@@ -85,10 +76,10 @@ std::string notAFile(const GameFiles::Entry& entry) {
 Result findOne(GameFiles& files, const std::string& dir, const std::string& relative, const std::string& wanted,
                Kind kind, std::string* found) {
     found->clear();
-    const std::string key = lower(wanted);
+    const std::string key = foldedCase(wanted);
     std::vector<std::string> matches;
     std::vector<GameFiles::Entry> entries;
-    const Result listed = files.list(relative, [&](const std::string& name) { return lower(name) == key; }, &entries);
+    const Result listed = files.list(relative, [&](const std::string& name) { return foldedCase(name) == key; }, &entries);
     for (const GameFiles::Entry& entry : entries) {
         if (!entry.typeError.empty())
             return failure("cannot look at " + quoted(entry.name, kWhole) + ": " + entry.typeError,
@@ -189,7 +180,7 @@ Result findArchive(GameFiles& files, const std::string& dir, const std::string& 
 // Reads entry `index` of archive `relative` (inside `dir`): three small
 // reads, never the whole archive.
 Result readArchived(GameFiles& files, const std::string& relative, uint32_t index, uint16_t keyType,
-                    GameTable* table) {
+                    const std::string& name, GameTable* table) {
     auto named = [&](Result why) {
         why.file = relative;
         return why;
@@ -212,7 +203,7 @@ Result readArchived(GameFiles& files, const std::string& relative, uint32_t inde
         warning += std::to_string(entry.type);
         warning += ", where the key file says ";
         warning += std::to_string(keyType);
-        table->warnings.push_back(warning);
+        table->warnings.push_back({name, 0, std::move(warning)});
     }
     FilePart bytes = files.readPart(relative, entry.offset, entry.size);
     if (!bytes.ok()) return named(bytes.result);
@@ -221,7 +212,7 @@ Result readArchived(GameFiles& files, const std::string& relative, uint32_t inde
 }
 
 std::string withoutTwoDa(const std::string& name) {
-    return hasExtension(name, ".2da") ? name.substr(0, name.size() - 4) : name;
+    return hasExtension(name, ".2da") ? std::string(stem(name)) : name;
 }
 
 }  // namespace
@@ -254,7 +245,7 @@ Result Game::readKeyTables() {
     for (std::size_t i = 0; i < key_.entries.size(); ++i) {
         const KeyEntry& entry = key_.entries[i];
         if (entry.type != kTwoDaType) continue;
-        const std::string name = lower(entry.name) + ".2da";
+        const std::string name = foldedCase(entry.name) + ".2da";
         if (!byName_.emplace(name, i).second) {
             byName_[name] = i;
             repeated_.push_back(name);
@@ -284,7 +275,7 @@ Result Game::read(const std::string& name, GameTable* table) {
         }
     }
     if (Result why = readKeyTables(); !why) return why;
-    const auto found = byName_.find(lower(name));
+    const auto found = byName_.find(foldedCase(name));
     if (found == byName_.end()) {
         std::string reason = "not in the game folder ";
         reason += dir;
@@ -300,7 +291,7 @@ Result Game::read(const std::string& name, GameTable* table) {
         warning += " names ";
         warning += withoutTwoDa(name);
         warning += " more than once; the later entry is taken";
-        table->warnings.push_back(warning);
+        table->warnings.push_back({name, 0, std::move(warning)});
     }
     const std::string& stored = key_.archives[entry.archive].name;
     std::string archive;
@@ -312,7 +303,7 @@ Result Game::read(const std::string& name, GameTable* table) {
         reason += ", which is not in the game folder";
         return failure(reason, name);
     }
-    if (Result why = readArchived(*files_, archive, entry.index, entry.type, table); !why) return why;
+    if (Result why = readArchived(*files_, archive, entry.index, entry.type, name, table); !why) return why;
     table->from = archive + " (the key file)";
     return {};
 }
@@ -338,7 +329,7 @@ Result Game::list(std::vector<GameListing>* tables) {
     const auto isTable = [](const std::string& name) { return hasExtension(name, ".2da"); };
     if (!override.empty()) (void)files_->list(override, isTable, &entries);
     for (const GameFiles::Entry& entry : entries)
-        if (entry.file) byName[lower(entry.name)] = {entry.name, override + "/" + entry.name};
+        if (entry.file) byName[foldedCase(entry.name)] = {entry.name, override + "/" + entry.name};
     for (auto& [name, listing] : byName) tables->push_back(std::move(listing));
     return {};
 }

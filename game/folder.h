@@ -23,11 +23,11 @@ namespace headlink {
 
 // A table found in a game folder: its bytes as stored, where they came
 // from ("Override/heads.2da", "data/tables.bif (the key file)"), and
-// warnings about how it was found.
+// warnings about how it was found, each naming the table as it was asked for.
 struct GameTable {
     std::vector<uint8_t> bytes;
     std::string from;
-    std::vector<std::string> warnings;
+    std::vector<Warning> warnings;
 };
 
 // Every 2DA table of a game folder by name, with where the application

@@ -550,7 +550,7 @@ struct InstallPlan {
 };
 
 Result planInstall(const GameDir& game, std::span<const FileToInstall> files, const Backups& backups, bool dryRun,
-                   GameFiles* listed, InstallPlan* plan, std::vector<Result>* warnings) {
+                   GameFiles* listed, InstallPlan* plan, std::vector<Warning>* warnings) {
     for (const Install& earlier : backups.recorded)
         if (!earlier.record.complete || earlier.record.undoing)
             return failure(game, std::string("an earlier ") + (earlier.record.undoing ? "undo" : "install") +
@@ -592,10 +592,8 @@ Result planInstall(const GameDir& game, std::span<const FileToInstall> files, co
                 return failure(game, why.description());
         if (recorded.link.kind == FileLink::Kind::hard) recorded.link.target.clear();
         if (!file.from.empty() && recorded.before != kAbsent)
-            warnings->push_back(Result::failure(Status::warnings,
-                                                "replaces " + recorded.path +
-                                                    ", which holds other bytes (the install backs it up first)",
-                                                file.from));
+            warnings->push_back({file.from, 0,
+                                 "replaces " + recorded.path + ", which holds other bytes (the install backs it up first)"});
         record.files.push_back(std::move(recorded));
         plan->earlier.push_back(std::move(was));
         plan->bytes.push_back(file.bytes);
@@ -761,7 +759,7 @@ std::string checksumOf(std::span<const uint8_t> bytes) {
 }
 
 Result install(const GameDir& game, std::span<const FileToInstall> files, const std::vector<std::string>& heads,
-               const std::string& report, InstallOptions options, std::ostream& out, std::vector<Result>* warnings) {
+               const std::string& report, InstallOptions options, std::ostream& out, std::vector<Warning>* warnings) {
     InterruptionsExplained explained;
     if (!options.dryRun) whenInterrupted("nothing was installed");
     GameFiles* pageFiles = options.dryRun ? options.listed : nullptr;
@@ -821,7 +819,7 @@ Result install(const GameDir& game, std::span<const FileToInstall> files, const 
     return {};
 }
 
-Result uninstall(const GameDir& game, UndoOptions options, std::ostream& out, std::vector<Result>* warnings) {
+Result uninstall(const GameDir& game, UndoOptions options, std::ostream& out, std::vector<Warning>* warnings) {
     const bool dryRun = options.dryRun;
     InterruptionsExplained explained;
     if (!dryRun) whenInterrupted("nothing was undone");
@@ -834,9 +832,8 @@ Result uninstall(const GameDir& game, UndoOptions options, std::ostream& out, st
         std::string kept;
         if (Result why = whyKept(game, folder, &kept); !why) return why;
         if (!kept.empty()) {
-            warnings->push_back(Result::failure(
-                Status::warnings, folder + " " + what + kept + ": kept; compare it and remove the folder yourself",
-                game.shown));
+            warnings->push_back(
+                {game.shown, 0, folder + " " + what + kept + ": kept; compare it and remove the folder yourself"});
             return Result{};
         }
         if (!dryRun)

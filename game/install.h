@@ -87,7 +87,7 @@ struct InstallOptions {
     GameFiles* listed = nullptr;
 };
 Result install(const GameDir& game, std::span<const FileToInstall> files, const std::vector<std::string>& heads,
-               const std::string& report, InstallOptions options, std::ostream& out, std::vector<Result>* warnings);
+               const std::string& report, InstallOptions options, std::ostream& out, std::vector<Warning>* warnings);
 
 // Undoes the newest install recorded in `game`, all or none, and removes its
 // folder, or finishes an undo cut short and stops there. Folders of installs
@@ -100,6 +100,6 @@ struct UndoOptions {
     bool dryRun = false;
     bool force = false;
 };
-Result uninstall(const GameDir& game, UndoOptions options, std::ostream& out, std::vector<Result>* warnings);
+Result uninstall(const GameDir& game, UndoOptions options, std::ostream& out, std::vector<Warning>* warnings);
 
 }  // namespace headlink

@@ -97,9 +97,9 @@ private:
         if (details_ == nullptr) return;
         auto& warnings = details_->warnings;
         if (warnings.size() < kMaxScriptWarnings) {
-            warnings.push_back({line, std::move(text)});
+            warnings.push_back({script_, line, std::move(text)});
         } else if (warnings.size() == kMaxScriptWarnings) {
-            warnings.push_back({0, kMoreWarnings});
+            warnings.push_back({script_, 0, kMoreWarnings});
         }
     }
 

@@ -41,11 +41,8 @@ struct ScriptDetails {
         uint16_t was;
     };
     std::vector<Change> changes;  // in script order, when listChanges is asked for
-    // Slips that give a result nobody wants but are not errors.
-    struct Warning {
-        int line;  // 0 when no line applies
-        std::string text;
-    };
+    // Slips that give a result nobody wants but are not errors, each naming
+    // the script as messages name it.
     std::vector<Warning> warnings;  // at most kMaxScriptWarnings, then a count
 };
 

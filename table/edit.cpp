@@ -108,8 +108,11 @@ int32_t Table::appendRow(int32_t templateRow, Result* result) {
                       -1);
     if (rowCount_ - countedFrom_ >= kMaxAppendedRows)
         return report(result,
-                      Result::failure(Status::limit, "no more than " + std::to_string(kMaxAppendedRows) +
-                                                         " rows can be added to one table"),
+                      Result::failure(Status::limit, countedFor_.empty()
+                                                         ? "no more than " + std::to_string(kMaxAppendedRows) +
+                                                               " rows can be added to one table"
+                                                         : "the table already had " + std::to_string(kMaxAppendedRows) +
+                                                               " rows added by " + countedFor_),
                       -1);
     if (rowCount_ >= kMaxRows)
         return report(result,

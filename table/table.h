@@ -59,7 +59,12 @@ public:
     [[nodiscard]] int32_t appendRow(int32_t templateRow, Result* result = nullptr);
     // Counts appended rows afresh from here: the limit of 128 then applies
     // to the rows appended after this call (each head of a pack its own).
-    void restartAppendedCount() { countedFrom_ = rowCount_; }
+    // With `whose` ("this head"), passing it is said as "the table already
+    // had 128 rows added by this head", not as a limit of the whole table.
+    void restartAppendedCount(std::string_view whose = {}) {
+        countedFrom_ = rowCount_;
+        countedFor_ = whose;
+    }
 
     // What undoing the edits of one step needs: the sizes before it and the
     // cells of the one row it edits (-1: only rows it appends), taken
@@ -156,6 +161,7 @@ private:
     int32_t columnCount_ = 0;
     int32_t loadedRowCount_ = 0;
     int32_t countedFrom_ = 0;  // appended rows count from this row
+    std::string countedFor_;   // whose rows they are, or "" for the table's
     int32_t rowCount_ = 0;
     uint16_t lastPatchedRow_ = 0;
     int32_t labelEnd_ = 0;

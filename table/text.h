@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "fileio/names.h"
+
 namespace headlink {
 
 // Decimal text of a row number: digits only, no sign or padding.
@@ -32,9 +34,6 @@ std::string hexEscaped(std::string_view text, std::string_view also);
 
 // "a", "a and b", "a, b and c".
 std::string listed(const std::vector<std::string>& items);
-
-// A-Z to a-z; every other byte as it is.
-inline char foldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // Whether two texts are equal apart from the case of A-Z, the comparison
 // every lookup uses; every other byte must match exactly.

@@ -151,9 +151,10 @@ Bytes table(std::size_t columns, std::size_t rows, const std::string& signature 
 FileBytes file(const std::string& text) { return {testing::bytesOf(text), {}}; }
 
 // The warnings as the program prints them, less "headlink: ".
-std::vector<std::string> lines(const std::vector<Warning>& warnings) {
+std::vector<std::string> lines(const RunOutcome& outcome) {
     std::vector<std::string> out;
-    for (const Warning& warning : warnings) out.push_back(warning.describe());
+    for (const Said& said : outcome.said)
+        if (said.warning) out.push_back(said.text);
     return out;
 }
 
@@ -227,14 +228,20 @@ TEST(Warnings, EachPatternOnceAndNoneOnAQuietKit) {
                              "in binary tables an empty cell is an empty text"}},
     };
     RunOutcome quiet = runInMemory(quietKit());
-    ASSERT_TRUE(quiet.ok()) << quiet.errors[0].description();
-    EXPECT_EQ(lines(quiet.warnings), std::vector<std::string>{});
+    ASSERT_TRUE(quiet.ok()) << quiet.said[0].text;
+    EXPECT_EQ(lines(quiet), std::vector<std::string>{});
     for (const auto& c : cases) {
         RunInputs in = quietKit();
         in.scripts[c.script] = file(c.text);
         RunOutcome outcome = runInMemory(in);
         EXPECT_TRUE(outcome.ok()) << c.text;
-        EXPECT_EQ(lines(outcome.warnings), c.warnings) << c.text;
+        EXPECT_EQ(lines(outcome), c.warnings) << c.text;
+        EXPECT_EQ(outcome.warnings, c.warnings.size()) << c.text;
+        // Each is about its script, and about no head outside a pack.
+        for (const Said& said : outcome.said) {
+            EXPECT_EQ(said.script, static_cast<int>(c.script)) << said.text;
+            EXPECT_EQ(said.head, -1) << said.text;
+        }
     }
 
     // A table without the binary signature is read as it is, with a warning.
@@ -242,7 +249,7 @@ TEST(Warnings, EachPatternOnceAndNoneOnAQuietKit) {
     in.tables[1] = FileBytes{table(2, 2, "2DA BIN1\n"), {}};
     RunOutcome outcome = runInMemory(in);
     EXPECT_TRUE(outcome.ok());
-    EXPECT_EQ(lines(outcome.warnings), std::vector<std::string>{"heads.2da: warning: the first line is \"2DA BIN1\", not "
+    EXPECT_EQ(lines(outcome), std::vector<std::string>{"heads.2da: warning: the first line is \"2DA BIN1\", not "
                                                          "the binary signature \"2DA V2.b\"; the table is read as it is"});
     // Printed as they arise, a script's warnings follow its report lines.
     in = quietKit();
@@ -254,15 +261,62 @@ TEST(Warnings, EachPatternOnceAndNoneOnAQuietKit) {
     const std::size_t error = shown.find("headlink: apphead3.txt: line 1: error: the value \"****\" is stored");
     const std::size_t next = shown.find("link: appearance row 4:");
     EXPECT_TRUE(step < error && error < next && next != std::string::npos) << shown;
-    EXPECT_EQ(outcome.warnings.size(), 1u);
+    EXPECT_EQ(outcome.warnings, 1u);
     // A script full of slips gives a few warnings and a count, not thousands.
     in = quietKit();
     std::string many = "0 0 a";
     for (int i = 0; i < 50; ++i) many += " 01 v";
     in.scripts[2] = file(many);
     outcome = runInMemory(in);
-    ASSERT_EQ(outcome.warnings.size(), 9u);
-    EXPECT_EQ(outcome.warnings.back().describe(), "apphead2.txt: warning: more warnings like these are not shown");
+    ASSERT_EQ(outcome.warnings, 9u);
+    EXPECT_EQ(outcome.said.back().text, "apphead2.txt: warning: more warnings like these are not shown");
+}
+
+// In a pack, each warning and failure says which head and which script it
+// is about, by number, as the run knows them; a table's failure names its
+// head before the table and is about no script.
+struct PackSaidCase {
+    const char* what;
+    void (*change)(RunInputs&);
+    std::vector<Said> said;  // file, line, text, warning, head, script
+};
+
+TEST(Said, NamesTheHeadAndScriptOfAPack) {
+    const std::vector<PackSaidCase> cases = {
+        {"a quiet pack", [](RunInputs&) {}, {}},
+        {"a warning of the second head",
+         [](RunInputs& in) { in.heads[1].scripts[2] = file("0 0 a\n011 v"); },
+         {{"two/apphead2.txt", 2, "two/apphead2.txt: line 2: warning: \"011\" is octal and reads as column 9 (a leading 0 means octal)", true, 1, 2}}},
+        {"a link warning of the first head",
+         [](RunInputs& in) { in.heads[0].scripts[1] = file("0 10 k"); },
+         {{"one/apphead1.txt", 0, "one/apphead1.txt: warning: linking writes \"2\" into key column 10 of appearance row 2: the next run will not find the row by \"k\" and adds another", true, 0, 1}}},
+        {"a failure of the second head's script",
+         [](RunInputs& in) { in.heads[1].scripts[0] = file("0 0 head\n1"); },
+         {{"two/head.txt", 2, "two/head.txt: line 2: column 1 has no value after it", false, 1, 0}}},
+        {"a script of the second head that cannot be read",
+         [](RunInputs& in) { in.heads[1].scripts[3].result = missingFile("apphead3.txt"); },
+         {{"two/apphead3.txt", 0, "two/apphead3.txt: cannot open: No such file or directory", false, 1, 3}}},
+        {"a table too narrow for its links",
+         [](RunInputs& in) { in.tables[kPortraits] = FileBytes{table(8, 1), {}}; },
+         {{"one: portraits.2da", 0, "one: portraits.2da: has 8 columns, but linking writes into column 8 and so needs at least 9", false, 0, -1}}},
+    };
+    for (const PackSaidCase& c : cases) {
+        RunInputs in = quietKit();
+        in.heads = {{"one", in.scripts, {}}, {"two", in.scripts, {}}};
+        c.change(in);
+        const RunOutcome outcome = runInMemory(std::move(in));
+        ASSERT_EQ(outcome.said.size(), c.said.size()) << c.what;
+        for (std::size_t i = 0; i < c.said.size(); ++i) {
+            const Said& said = outcome.said[i];
+            const Said& expected = c.said[i];
+            EXPECT_EQ(said.file, expected.file) << c.what;
+            EXPECT_EQ(said.text, expected.text) << c.what;
+            EXPECT_EQ(said.line, expected.line) << c.what;
+            EXPECT_EQ(said.warning, expected.warning) << c.what;
+            EXPECT_EQ(said.head, expected.head) << c.what;
+            EXPECT_EQ(said.script, expected.script) << c.what;
+        }
+    }
 }
 
 // Running out of memory at any one allocation: the run names the file it
@@ -435,7 +489,7 @@ TEST_F(PageGame, ReadsTheTablesSliceBySliceAndRunsOnThemKeystrokeByKeystroke) {
     const std::vector<uint8_t> model = {'m'};
     const FileToInstall brought[] = {{"hd.mdl", model}};
     std::ostringstream said;
-    std::vector<Result> warnings;
+    std::vector<Warning> warnings;
     ASSERT_TRUE(install({dir, "game"}, brought, {"h"}, "", {}, said, &warnings));
     const auto relist = [&] {
         listing.clear();

@@ -154,6 +154,13 @@ TEST(RowAppend, CopiesTheTemplateAndStopsAfter128) {
     EXPECT_EQ(t.bytes(), before);
     EXPECT_EQ(t.appendRow(130), -1);
     EXPECT_EQ(t.appendRow(-1), -1);
+    // Counted afresh for a part of the run (a head of a pack): 128 more,
+    // and the limit then said as that part's.
+    t.restartAppendedCount("this head");
+    for (int i = 0; i < 128; ++i) ASSERT_EQ(t.appendRow(0), i + 130);
+    EXPECT_EQ(t.appendRow(0, &why), -1);
+    EXPECT_EQ(why.reason, "the table already had 128 rows added by this head");
+    EXPECT_EQ(why.status, Status::limit);
 }
 
 TEST(RowAppend, StopsAtTheSixteenBitRowCount) {

@@ -48,16 +48,6 @@ std::string_view asText(const std::vector<uint8_t>& bytes) {
     return std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }
 
-// The file a command is working on, for a failure that escapes it
-// (running out of memory). A fixed buffer: it must outlive the command's
-// own strings, and setting it must not need memory.
-char gWorkingOn[4096];
-
-void workOn(const std::string& name) {
-    std::strncpy(gWorkingOn, name.c_str(), sizeof gWorkingOn - 1);
-    gWorkingOn[sizeof gWorkingOn - 1] = '\0';
-}
-
 // The game folder of --game, or "": a table's name is then looked up there
 // as headlink looks it up.
 std::string gGame;
@@ -74,7 +64,7 @@ FileBytes readInput(const std::string& name, std::ostream& err, bool fromGame = 
         GameTable table;
         file.result = gGameFolder->read(name, &table);
         file.bytes = std::move(table.bytes);
-        for (const std::string& warning : table.warnings) err << "twoda: " << name << ": warning: " << warning << '\n';
+        for (const Warning& warning : table.warnings) err << "twoda: " << warning.describe() << '\n';
     } else {
         file = readFile(name);
     }
@@ -684,7 +674,7 @@ int runTwoda(const std::vector<std::string>& args, std::istream& in, std::ostrea
             << '\n';
         if (locked == FolderLock::State::busy) return 2;
     }
-    gWorkingOn[0] = '\0';
+    workOn("");
     int status = 2;
     try {
         if (!game) {
@@ -708,7 +698,7 @@ int runTwoda(const std::vector<std::string>& args, std::istream& in, std::ostrea
         }
     } catch (const std::bad_alloc&) {
         // Always exit status 2, as for any trouble that is not the answer.
-        err << "twoda: " << gWorkingOn << (gWorkingOn[0] != '\0' ? ": " : "") << kNotEnoughMemory << '\n';
+        err << "twoda: " << workingOn() << (workingOn()[0] != '\0' ? ": " : "") << kNotEnoughMemory << '\n';
         return 2;
     }
     if (!out.flush()) {

@@ -73,7 +73,7 @@ struct Job {
     bool fromGame = false;           // the tables came from the game folder: a run is --game's dry run
     std::vector<std::string> names;  // every file the user gave, for the hints
     std::string out, err;
-    JobOutputs outputs;  // of the last run (its tables moved to `views` when it worked)
+    RunOutcome outputs;  // of the last run (its tables moved to `views` when it worked)
     bool worked = false;
     std::array<Table, kTableCount> views;  // the outputs of the last run that worked
     std::array<int32_t, kTableCount> rowsBefore{};
@@ -201,7 +201,7 @@ void lookAhead() {
     for (const HeadInputs& head : job.heads)
         for (const BroughtFile& file : head.files) files.push_back({file.name, file.bytes, file.from});
     std::ostringstream ignored;
-    std::vector<Result> warnings;
+    std::vector<Warning> warnings;
     // What it says now is not wanted: only what it asked to read.
     (void)install({game.name, game.name}, files, {}, "", {true, false, &game.files}, ignored, &warnings);
 }
@@ -370,7 +370,7 @@ EMSCRIPTEN_KEEPALIVE int hl_run(int strict) {
         if (status == 0) {
             job.views = std::move(job.outputs.tables);
             changed();
-            job.rowsBefore = job.outputs.rowsBefore;
+            for (std::size_t i = 0; i < kTableCount; ++i) job.rowsBefore[i] = job.outputs.growth[i].rowsBefore;
             job.marks = std::move(job.outputs.marks);
             for (auto& bytes : job.saved) std::vector<uint8_t>().swap(bytes);
         }
@@ -427,19 +427,10 @@ EMSCRIPTEN_KEEPALIVE int hl_said_warning(int i) {
     return within(job.outputs.said, i) && job.outputs.said[static_cast<std::size_t>(i)].warning ? 1 : 0;
 }
 EMSCRIPTEN_KEEPALIVE int hl_said_head(int i) {
-    if (!within(job.outputs.said, i)) return -1;
-    const std::string& file = job.outputs.said[static_cast<std::size_t>(i)].file;
-    for (std::size_t h = 0; h < job.heads.size(); ++h)
-        if (file.rfind(job.heads[h].name + "/", 0) == 0) return static_cast<int>(h);
-    return -1;
+    return within(job.outputs.said, i) ? job.outputs.said[static_cast<std::size_t>(i)].head : -1;
 }
 EMSCRIPTEN_KEEPALIVE int hl_said_script(int i) {
-    if (!within(job.outputs.said, i)) return -1;
-    std::string file = job.outputs.said[static_cast<std::size_t>(i)].file;
-    if (const int head = hl_said_head(i); head >= 0) file.erase(0, job.heads[static_cast<std::size_t>(head)].name.size() + 1);
-    for (std::size_t s = 0; s < kScriptCount; ++s)
-        if (file == kScriptFiles[s]) return static_cast<int>(s);
-    return -1;
+    return within(job.outputs.said, i) ? job.outputs.said[static_cast<std::size_t>(i)].script : -1;
 }
 
 // What is at byte `offset` of the script in `data` (`size` bytes), as a

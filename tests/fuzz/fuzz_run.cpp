@@ -178,16 +178,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     std::ostringstream report;
     const headlink::RunOutcome outcome = headlink::runInMemory(inputs, size % 2 == 0 ? &report : nullptr);
     check(report.str().empty() || report.str().back() == '\n', "the report does not end with a whole line");
-    for (const headlink::Warning& warning : outcome.warnings)
-        check(!warning.file.empty() && warning.describe().find('\n') == std::string::npos,
-              "a warning is not one \"<file>: [line N: ]warning: ...\" line: ", warning.describe());
+    std::vector<std::string> errors;
+    for (const headlink::Said& said : outcome.said) {
+        if (!said.warning) errors.push_back(said.text);
+        else check(!said.file.empty() && said.text.find('\n') == std::string::npos,
+                   "a warning is not one \"<file>: [line N: ]warning: ...\" line: ", said.text);
+    }
     if (!outcome.ok()) {
-        check(model.verdict != RunModel::Succeeds, "the run failed, but the model says it succeeds: ",
-              outcome.errors[0].description());
+        check(model.verdict != RunModel::Succeeds, "the run failed, but the model says it succeeds: ", errors[0]);
         const std::size_t expected = unreadable > 0 ? unreadable : 1;
-        check(outcome.errors.size() == expected, "a failed run reported ", outcome.errors.size(),
-              " error lines, not ", expected);
-        const std::string line = outcome.errors[0].description();
+        check(errors.size() == expected, "a failed run reported ", errors.size(), " error lines, not ", expected);
+        const std::string line = errors[0];
         bool named = false;
         for (const std::string& file : kTables) named = named || fuzz::startsWith(line, file + ": ");
         for (const std::string& file : kScripts) named = named || fuzz::startsWith(line, file + ": ");
