@@ -3,9 +3,8 @@
 // arithmetic, before it is read or anything is sized from it.
 #include "game/archive.h"
 
-#include <optional>
-
 #include <algorithm>
+#include <optional>
 #include <string_view>
 
 namespace headlink {
@@ -22,7 +21,7 @@ constexpr std::size_t kKeyNameBytes = 16;
 constexpr uint32_t kIndexBits = 20;
 constexpr uint32_t kIndexMask = (1u << kIndexBits) - 1;
 
-// Where the header fields lie.
+// Where the header fields lie, for the messages about their values.
 constexpr std::size_t kKeyArchiveCountAt = 8;
 constexpr std::size_t kKeyEntryCountAt = 12;
 constexpr std::size_t kKeyArchiveTableAt = 16;
@@ -30,16 +29,61 @@ constexpr std::size_t kKeyEntryTableAt = 20;
 constexpr std::size_t kArchiveEntryCountAt = 8;
 constexpr std::size_t kArchiveEntryTableAt = 16;
 
-uint16_t readU16(std::span<const uint8_t> bytes, uint64_t at) {
-    const auto i = static_cast<std::size_t>(at);
-    return static_cast<uint16_t>(bytes[i] | bytes[i + 1] << 8);
-}
+// A field as read, and the file offset it lies at (where a message about
+// its value points).
+template <class T>
+struct Field {
+    T value;
+    uint64_t at;
+};
 
-uint32_t readU32(std::span<const uint8_t> bytes, uint64_t at) {
-    const auto i = static_cast<std::size_t>(at);
-    return static_cast<uint32_t>(bytes[i]) | static_cast<uint32_t>(bytes[i + 1]) << 8 |
-           static_cast<uint32_t>(bytes[i + 2]) << 16 | static_cast<uint32_t>(bytes[i + 3]) << 24;
-}
+// Reads fields one after another, in file order, little-endian; `origin`
+// is the file offset of the first byte given. The bounds checks live here:
+// a read past the end gives 0 and marks the cursor short, so that a
+// record's reader is one plain read per field and checks only values.
+class Cursor {
+public:
+    Cursor(std::span<const uint8_t> bytes, uint64_t at, uint64_t origin = 0)
+        : bytes_(bytes), at_(at), origin_(origin) {}
+
+    Field<uint16_t> u16() {
+        const uint64_t at = origin_ + at_;
+        return {static_cast<uint16_t>(take(2)), at};
+    }
+    Field<uint32_t> u32() {
+        const uint64_t at = origin_ + at_;
+        return {static_cast<uint32_t>(take(4)), at};
+    }
+    // The next `size` bytes as they are, as text.
+    std::string_view text(uint64_t size) {
+        const std::string_view text = fits(size) ? std::string_view(reinterpret_cast<const char*>(bytes_.data()) + at_,
+                                                                    static_cast<std::size_t>(size))
+                                                 : std::string_view();
+        skip(size);
+        return text;
+    }
+    void skip(uint64_t size) {
+        shortOfBytes_ = shortOfBytes_ || !fits(size);
+        at_ += size;
+    }
+    // Whether `size` more bytes are there to read.
+    bool fits(uint64_t size) const { return at_ <= bytes_.size() && size <= bytes_.size() - at_; }
+    bool shortOfBytes() const { return shortOfBytes_; }
+
+private:
+    uint64_t take(std::size_t size) {
+        uint64_t value = 0;
+        for (std::size_t i = 0; fits(size) && i < size; ++i)
+            value |= uint64_t{bytes_[static_cast<std::size_t>(at_) + i]} << (8 * i);
+        skip(size);
+        return value;
+    }
+
+    std::span<const uint8_t> bytes_;
+    uint64_t at_;
+    uint64_t origin_;
+    bool shortOfBytes_ = false;
+};
 
 Result malformed(std::string_view reason, uint64_t at) {
     std::string text = "malformed: ";
@@ -110,45 +154,57 @@ bool overlap(const Region& a, const Region& b) {
     return a.count > 0 && b.count > 0 && a.at < b.end() && b.at < a.end();
 }
 
-std::string_view textAt(std::span<const uint8_t> bytes, uint64_t at, uint64_t length) {
-    return {reinterpret_cast<const char*>(bytes.data()) + at, static_cast<std::size_t>(length)};
+
+// "the 64-byte header", from the size the format gives it.
+std::string headerOf(std::size_t bytes) {
+    std::string text = "the ";
+    text += std::to_string(bytes);
+    text += "-byte header";
+    return text;
 }
 
 // Archive `i`'s record: its name must lie in the file and out of the header.
 Result readKeyArchive(std::span<const uint8_t> bytes, uint64_t record, uint64_t i, KeyArchive* out) {
-    const uint32_t nameAt = readU32(bytes, record + 4);
-    const uint16_t nameLength = readU16(bytes, record + 8);
+    Cursor in(bytes, record);
+    const Field<uint32_t> size = in.u32();
+    const Field<uint32_t> nameAt = in.u32();
+    const Field<uint16_t> nameLength = in.u16();
+    in.skip(2);  // the drives the archive may be on: every install has it in its own folder
     std::string who = "archive ";
     who += grouped(i);
     who += "'s name";
-    if (nameLength > 0 && nameAt < kKeyHeaderBytes) {
+    if (nameLength.value > 0 && nameAt.value < kKeyHeaderBytes) {
         who += " at offset ";
-        who += grouped(nameAt);
-        who += " runs into the 64-byte header";
-        return malformed(who, record + 4);
+        who += grouped(nameAt.value);
+        who += " runs into ";
+        who += headerOf(kKeyHeaderBytes);
+        return malformed(who, nameAt.at);
     }
-    if (uint64_t{nameAt} + nameLength > bytes.size()) {
+    Cursor nameIn(bytes, nameAt.value);
+    std::string_view name = nameIn.text(nameLength.value);
+    if (nameIn.shortOfBytes()) {
         who += " (";
-        who += counted(nameLength, "byte", "bytes");
+        who += counted(nameLength.value, "byte", "bytes");
         who += " at offset ";
-        who += grouped(nameAt);
+        who += grouped(nameAt.value);
         who += ") runs past the end of the file";
-        return malformed(who, nameAt >= bytes.size() ? record + 4 : record + 8);
+        return malformed(who, nameAt.value >= bytes.size() ? nameAt.at : nameLength.at);
     }
-    std::string_view name = nameLength > 0 ? textAt(bytes, nameAt, nameLength) : std::string_view();
     if (!name.empty() && name.back() == '\0') name.remove_suffix(1);
-    out->name = std::string(name);
-    out->size = readU32(bytes, record);
+    *out = KeyArchive{std::string(name), size.value};
     return {};
 }
 
 // Entry `i`'s record: the archive its id names must be one the key lists.
+// Only checked, not kept, when it is of another type than `onlyType`.
 Result readKeyEntry(std::span<const uint8_t> bytes, uint64_t record, uint64_t i, std::size_t archives,
-                    KeyEntry* out) {
-    std::string_view name = textAt(bytes, record, kKeyNameBytes);
+                    std::optional<uint16_t> onlyType, std::vector<KeyEntry>* entries) {
+    Cursor in(bytes, record);
+    std::string_view name = in.text(kKeyNameBytes);
     name = name.substr(0, name.find('\0'));
-    const uint32_t id = readU32(bytes, record + kKeyNameBytes + 2);
-    const uint32_t archive = id >> kIndexBits;
+    const Field<uint16_t> type = in.u16();
+    const Field<uint32_t> id = in.u32();
+    const uint32_t archive = id.value >> kIndexBits;
     if (archive >= archives) {
         std::string reason = "entry ";
         reason += grouped(i);
@@ -158,13 +214,10 @@ Result readKeyEntry(std::span<const uint8_t> bytes, uint64_t record, uint64_t i,
         reason += grouped(archive);
         reason += ", past the key's ";
         reason += counted(archives, "archive", "archives");
-        return malformed(reason, record + kKeyNameBytes + 2);
+        return malformed(reason, id.at);
     }
-    if (out == nullptr) return {};
-    out->name = std::string(name);
-    out->type = readU16(bytes, record + kKeyNameBytes);
-    out->archive = archive;
-    out->index = id & kIndexMask;
+    if (!onlyType || type.value == *onlyType)
+        entries->push_back(KeyEntry{std::string(name), type.value, archive, id.value & kIndexMask});
     return {};
 }
 
@@ -172,22 +225,43 @@ Result readKeyEntry(std::span<const uint8_t> bytes, uint64_t record, uint64_t i,
 // short inside it is reported as cut short.
 bool signatureMatches(std::span<const uint8_t> bytes, std::string_view signature) {
     const std::size_t n = std::min(bytes.size(), signature.size());
-    return textAt(bytes, 0, n) == signature.substr(0, n);
+    return Cursor(bytes, 0).text(n) == signature.substr(0, n);
+}
+
+// "not a key file (it does not begin with "KEY V1  ")".
+Result notA(std::string_view what, std::string_view signature) {
+    std::string reason = "not ";
+    reason += what;
+    reason += " (it does not begin with \"";
+    reason += signature;
+    reason += "\")";
+    return malformed(reason, 0);
+}
+
+// "the key file ends inside its 64-byte header, after 12 bytes".
+Result endsInsideHeader(std::string_view what, std::size_t headerBytes, uint64_t size) {
+    std::string reason = "the ";
+    reason += what;
+    reason += " ends inside its ";
+    reason += std::to_string(headerBytes);
+    reason += "-byte header, after ";
+    reason += counted(size, "byte", "bytes");
+    return malformed(reason, size);
 }
 
 Result readKeyInto(std::span<const uint8_t> bytes, KeyFile* key, std::optional<uint16_t> onlyType) {
-    if (!signatureMatches(bytes, kKeySignature))
-        return malformed("not a key file (it does not begin with \"KEY V1  \")", 0);
-    if (bytes.size() < kKeyHeaderBytes) {
-        std::string reason = "the key file ends inside its 64-byte header, after ";
-        reason += counted(bytes.size(), "byte", "bytes");
-        return malformed(reason, bytes.size());
-    }
-    const Region archives{"archive table", "archive", "archives", readU32(bytes, kKeyArchiveTableAt),
-                         readU32(bytes, kKeyArchiveCountAt), kKeyArchiveBytes, kKeyArchiveTableAt,
-                         kKeyArchiveCountAt};
-    const Region entries{"entry table", "entry", "entries", readU32(bytes, kKeyEntryTableAt),
-                        readU32(bytes, kKeyEntryCountAt), kKeyEntryBytes, kKeyEntryTableAt, kKeyEntryCountAt};
+    if (!signatureMatches(bytes, kKeySignature)) return notA("a key file", kKeySignature);
+    if (bytes.size() < kKeyHeaderBytes) return endsInsideHeader("key file", kKeyHeaderBytes, bytes.size());
+    Cursor in(bytes, kKeySignature.size());
+    const Field<uint32_t> archiveCount = in.u32();
+    const Field<uint32_t> entryCount = in.u32();
+    const Field<uint32_t> archiveTable = in.u32();
+    const Field<uint32_t> entryTable = in.u32();
+    // The build year and day, and reserved bytes, are not read.
+    const Region archives{"archive table", "archive", "archives", archiveTable.value, archiveCount.value,
+                          kKeyArchiveBytes, kKeyArchiveTableAt, kKeyArchiveCountAt};
+    const Region entries{"entry table", "entry", "entries", entryTable.value, entryCount.value,
+                         kKeyEntryBytes, kKeyEntryTableAt, kKeyEntryCountAt};
     for (const Region* region : {&archives, &entries})
         if (Result r = checkRegion(*region, bytes.size(), kKeyHeaderBytes); !r) return r;
     // Read as they are, overlapping tables would give entries made of
@@ -197,7 +271,7 @@ Result readKeyInto(std::span<const uint8_t> bytes, KeyFile* key, std::optional<u
         reason += grouped(entries.at);
         reason += " overlaps the archive table at offset ";
         reason += grouped(archives.at);
-        return malformed(reason, kKeyEntryTableAt);
+        return malformed(reason, entryTable.at);
     }
     // Both counts are now bounded by the file's size, so sizing is safe.
     key->archives.resize(static_cast<std::size_t>(archives.count));
@@ -208,13 +282,11 @@ Result readKeyInto(std::span<const uint8_t> bytes, KeyFile* key, std::optional<u
             return r;
     // Entries of other types are checked as well, but not kept.
     if (!onlyType) key->entries.reserve(static_cast<std::size_t>(entries.count));
-    for (uint64_t i = 0; i < entries.count; ++i) {
-        const uint64_t record = entries.at + i * kKeyEntryBytes;
-        const bool kept = !onlyType || readU16(bytes, record + kKeyNameBytes) == *onlyType;
-        if (kept) key->entries.emplace_back();
-        if (Result r = readKeyEntry(bytes, record, i, key->archives.size(), kept ? &key->entries.back() : nullptr); !r)
+    for (uint64_t i = 0; i < entries.count; ++i)
+        if (Result r = readKeyEntry(bytes, entries.at + i * kKeyEntryBytes, i, key->archives.size(), onlyType,
+                                    &key->entries);
+            !r)
             return r;
-    }
     return {};
 }
 
@@ -229,27 +301,26 @@ Result readKey(std::span<const uint8_t> bytes, KeyFile* key, std::optional<uint1
 
 Result readArchiveHeader(std::span<const uint8_t> header, uint64_t fileSize, ArchiveHeader* out) {
     *out = ArchiveHeader();
-    if (!signatureMatches(header, kArchiveSignature))
-        return malformed("not an archive (it does not begin with \"BIFFV1  \")", 0);
-    if (fileSize < kArchiveHeaderBytes) {
-        std::string reason = "the archive ends inside its 20-byte header, after ";
-        reason += counted(fileSize, "byte", "bytes");
-        return malformed(reason, fileSize);
-    }
+    if (!signatureMatches(header, kArchiveSignature)) return notA("an archive", kArchiveSignature);
+    if (fileSize < kArchiveHeaderBytes) return endsInsideHeader("archive", kArchiveHeaderBytes, fileSize);
     if (header.size() < kArchiveHeaderBytes) {
         std::string reason = "only ";
         reason += std::to_string(header.size());
-        reason += " of the archive header's 20 bytes were given";
+        reason += " of the archive header's ";
+        reason += std::to_string(kArchiveHeaderBytes);
+        reason += " bytes were given";
         return malformed(reason, header.size());
     }
+    Cursor in(header, kArchiveSignature.size());
+    const Field<uint32_t> entryCount = in.u32();
     // The fixed-resource count is left alone: fixed resources lie in a
     // table of their own, and tables are never among them.
-    const Region entries{"entry table", "entry", "entries", readU32(header, kArchiveEntryTableAt),
-                        readU32(header, kArchiveEntryCountAt), kArchiveEntryBytes, kArchiveEntryTableAt,
-                        kArchiveEntryCountAt};
+    in.skip(4);
+    const Field<uint32_t> entryTable = in.u32();
+    const Region entries{"entry table", "entry", "entries", entryTable.value, entryCount.value,
+                         kArchiveEntryBytes, kArchiveEntryTableAt, kArchiveEntryCountAt};
     if (Result r = checkRegion(entries, fileSize, kArchiveHeaderBytes); !r) return r;
-    out->entryCount = static_cast<uint32_t>(entries.count);
-    out->entryTable = static_cast<uint32_t>(entries.at);
+    *out = ArchiveHeader{entryCount.value, entryTable.value};
     return {};
 }
 
@@ -270,8 +341,9 @@ Result archiveEntryAt(const ArchiveHeader& header, uint32_t index, uint64_t file
         reason += grouped(index);
         reason += "'s record at offset ";
         reason += grouped(at);
-        reason += header.entryTable < kArchiveHeaderBytes ? " runs into the 20-byte header"
-                                                          : " runs past the end of the file";
+        reason += " runs ";
+        reason += header.entryTable < kArchiveHeaderBytes ? "into " + headerOf(kArchiveHeaderBytes)
+                                                          : std::string("past the end of the file");
         return malformed(reason, kArchiveEntryTableAt);
     }
     *recordOffset = at;
@@ -283,31 +355,35 @@ Result readArchiveEntry(std::span<const uint8_t> record, uint32_t index, uint64_
     *out = ArchiveEntry();
     std::string who = "entry ";
     who += grouped(index);
-    if (record.size() < kArchiveEntryBytes) {
+    Cursor in(record, 0, recordOffset);
+    const Field<uint32_t> id = in.u32();
+    const Field<uint32_t> offset = in.u32();
+    const Field<uint32_t> size = in.u32();
+    const Field<uint32_t> type = in.u32();
+    if (in.shortOfBytes()) {
         who += "'s record ends after ";
         who += std::to_string(record.size());
-        who += " of its 16 bytes";
+        who += " of its ";
+        who += std::to_string(kArchiveEntryBytes);
+        who += " bytes";
         return malformed(who, recordOffset + record.size());
     }
     // Writers do not all set the id's upper bits (the archive's index in
     // the key), so only the lower 20 are held to the index.
-    const uint32_t id = readU32(record, 0);
-    if ((id & kIndexMask) != index) {
+    if ((id.value & kIndexMask) != index) {
         who += "'s id gives index ";
-        who += grouped(id & kIndexMask);
-        return malformed(who, recordOffset);
+        who += grouped(id.value & kIndexMask);
+        return malformed(who, id.at);
     }
-    const uint32_t offset = readU32(record, 4);
-    const uint32_t size = readU32(record, 8);
-    if (uint64_t{offset} + size > fileSize) {
+    if (uint64_t{offset.value} + size.value > fileSize) {
         who += "'s ";
-        who += counted(size, "byte", "bytes");
+        who += counted(size.value, "byte", "bytes");
         who += " at offset ";
-        who += grouped(offset);
+        who += grouped(offset.value);
         who += " run past the end of the file";
-        return malformed(who, recordOffset + (offset >= fileSize ? 4 : 8));
+        return malformed(who, offset.value >= fileSize ? offset.at : size.at);
     }
-    *out = ArchiveEntry{offset, size, readU32(record, 12)};
+    *out = ArchiveEntry{offset.value, size.value, type.value};
     return {};
 }
 
