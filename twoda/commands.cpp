@@ -53,14 +53,17 @@ std::string_view asText(const std::vector<uint8_t>& bytes) {
 std::string gGame;
 std::unique_ptr<Game> gGameFolder;
 
-// Reads a file the command works on (from the game folder, when one is
-// given and `fromGame`), its warnings on `err`. Running out of memory
-// reading it is the same failure as running out anywhere else: it ends the
-// command.
-FileBytes readInput(const std::string& name, std::ostream& err, bool fromGame = true) {
+// Where a command's file is looked up: in the game folder when --game
+// names one (as headlink looks a table up there), or always on disk.
+enum class LookIn { gameFirst, disk };
+
+// Reads a file the command works on, where `where` says, its warnings on
+// `err`. Running out of memory reading it is the same failure as running
+// out anywhere else: it ends the command.
+FileBytes readInput(const std::string& name, std::ostream& err, LookIn where = LookIn::gameFirst) {
     workOn(name);
     FileBytes file;
-    if (fromGame && !gGame.empty()) {
+    if (where == LookIn::gameFirst && !gGame.empty()) {
         GameTable table;
         file.result = gGameFolder->read(name, &table);
         file.bytes = std::move(table.bytes);
@@ -95,8 +98,9 @@ bool readAsText(const std::vector<uint8_t>& bytes) {
 // Loads a table in either form, told apart by the first line. The text form
 // is built as `build` builds it, so that every command sees the binary
 // table headlink would read. *text says which form the file is in.
-bool loadTable(const std::string& name, Table* table, std::ostream& err, bool* text = nullptr, bool fromGame = true) {
-    FileBytes file = readInput(name, err, fromGame);
+bool loadTable(const std::string& name, Table* table, std::ostream& err, bool* text = nullptr,
+               LookIn where = LookIn::gameFirst) {
+    FileBytes file = readInput(name, err, where);
     if (!file.ok()) {
         err << "twoda: " << file.result.description() << '\n';
         return false;
@@ -293,7 +297,7 @@ int find(const Args& args, std::istream&, std::ostream& out, std::ostream& err) 
 int diff(const Args& args, std::istream&, std::ostream& out, std::ostream& err) {
     Table old, now;
     const bool loaded = loadTable(args[0], &old, err);
-    if (!loadTable(args[1], &now, err, nullptr, false) || !loaded) return 2;
+    if (!loadTable(args[1], &now, err, nullptr, LookIn::disk) || !loaded) return 2;
     std::size_t differences = 0;
     auto line = [&]() -> std::ostream& {
         ++differences;
@@ -397,7 +401,7 @@ int build(const Args& args, std::istream& in, std::ostream&, std::ostream& err) 
         file.bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
         if (in.bad()) file.result = Result::failure(Status::cannotRead, "cannot read", name);
     } else {
-        file = readInput(args[0], err, false);
+        file = readInput(args[0], err, LookIn::disk);
     }
     if (!file.ok()) {
         err << "twoda: " << file.result.description() << '\n';
