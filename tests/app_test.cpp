@@ -381,6 +381,29 @@ TEST(OutOfMemory, EveryAllocationOfTheRunAndThePageApi) {
     EXPECT_EQ(hl_view_rows(3), 3);
 }
 
+// A name's stem and extension: the extension runs from the last dot of the
+// last step, and a dot that begins a step starts no extension.
+TEST(Names, StemAndExtension) {
+    struct Case {
+        const char* name;
+        const char* stem;
+        const char* extension;
+    };
+    const std::vector<Case> cases = {
+        {"heads.2da", "heads", ".2da"},       {"heads.2da.txt", "heads.2da", ".txt"},
+        {"heads", "heads", ""},               {".2da", ".2da", ""},
+        {"heads.", "heads", "."},             {"data.v2/heads", "data.v2/heads", ""},
+        {"data\\x.BIF", "data\\x", ".BIF"}, {"data/.key", "data/.key", ""},
+        {"", "", ""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(stem(c.name), c.stem) << c.name;
+        EXPECT_EQ(extension(c.name), c.extension) << c.name;
+    }
+    // Only A-Z fold: bytes past ASCII stay as they are.
+    EXPECT_EQ(foldedCase("HEADS.2DA \xC3\x89[Z]@"), "heads.2da \xC3\x89[z]@");
+}
+
 TEST(NearMisses, CaseAndExtraExtensionsOnly) {
     const std::vector<std::string> names = {"Appearance.2DA", "appearance.2da.txt", "appearance.txt", "appearance.2d",
                                             "xappearance.2da", "appearance.2da.", "APPEARANCE.2DA.BAK", "appearance.2da"};
