@@ -71,7 +71,7 @@ public:
             if (row >= 0) report_->marks.push_back(
                     {tableOf(script), row, change.column, false, poolText(table, change.was, false), report_->headIndex});
         if (row >= 0 && report_->out != nullptr) listSteps(table, details, name, row);
-        for (Warning& warning : details.warnings) report_->warn(std::move(warning), script);
+        for (Warning& warning : details.warnings) report_->warn(std::move(warning), static_cast<int>(script));
         return row;
     }
 
@@ -109,7 +109,8 @@ public:
             return false;
         }
         if (report_ == nullptr) return true;
-        report_->marks.push_back({tableOf(script), row, column, true, poolText(table, was, false), report_->headIndex});
+        report_->marks.push_back(
+            {tableOf(script), row, column, true, poolText(table, was, false), report_->headIndex, value});
         if (report_->out != nullptr)
             *report_->out << report_->head << (report_->head.empty() ? "" : ": ") << "link: " << tableTitle(table) << " row " << row << ": "
                           << columnName(table.columnLabels(), column) << " = " << quoted(text) << " (was "
@@ -121,7 +122,7 @@ public:
                                tableTitle(table) + " row " + std::to_string(row) +
                                ": the next run will not find the row by " + quoted(details.keyValue) +
                                " and adds another"},
-                          script);
+                          static_cast<int>(script));
         return true;
     }
 

@@ -42,7 +42,8 @@ struct CellMark {
     int32_t column;
     bool link;
     std::string was;
-    std::size_t head;  // which head of a pack set it (0 without a pack)
+    std::size_t head;     // which head of a pack set it (0 without a pack)
+    int32_t target = -1;  // a link cell's: the row number written into it
 };
 
 struct LinkReport {

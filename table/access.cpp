@@ -1,6 +1,8 @@
 // Reading a loaded table: its header's lines and labels, and where each
 // cell's offset lives (in the file's own bytes for a loaded row, apart for
 // an added one).
+#include <algorithm>
+
 #include "table/format.h"
 #include "table/table.h"
 
@@ -46,18 +48,19 @@ std::string Table::rowLabel(int32_t row) const {
                        file_.begin() + static_cast<std::ptrdiff_t>(end));
 }
 
-std::vector<std::string> Table::rowLabels() const {
+std::vector<std::string> Table::rowLabels(int32_t count) const {
+    count = std::clamp(count, 0, rowCount_);
     std::vector<std::string> labels;
-    labels.reserve(static_cast<std::size_t>(rowCount_));
+    labels.reserve(static_cast<std::size_t>(count));
     std::size_t at = static_cast<std::size_t>(labelEnd_) + format::kRowLabelsAt;
-    for (int32_t r = 0; r < loadedRowCount_; ++r) {
+    for (int32_t r = 0; r < std::min(count, loadedRowCount_); ++r) {
         std::size_t end = at;
         while (file_[end] != '\t') ++end;
         labels.emplace_back(file_.begin() + static_cast<std::ptrdiff_t>(at),
                             file_.begin() + static_cast<std::ptrdiff_t>(end));
         at = end + 1;
     }
-    for (int32_t r = loadedRowCount_; r < rowCount_; ++r) labels.push_back(decimal(r));
+    for (int32_t r = loadedRowCount_; r < count; ++r) labels.push_back(decimal(r));
     return labels;
 }
 

@@ -95,8 +95,10 @@ public:
     std::vector<std::string_view> columnLabels() const;
     // Label of a row: as read for a loaded row, its number for an added one.
     std::string rowLabel(int32_t row) const;
-    // Every row's label, in one walk of the header.
-    std::vector<std::string> rowLabels() const;
+    // The labels of the first `count` rows (every row's when there are
+    // fewer), in one walk of the header.
+    std::vector<std::string> rowLabels(int32_t count) const;
+    std::vector<std::string> rowLabels() const { return rowLabels(rowCount()); }
 
     // Read access for the run, the tools and the tests.
     const std::string& name() const { return name_; }

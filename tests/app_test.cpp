@@ -18,26 +18,16 @@
 // The page's API (web/api.cpp), built natively for these tests.
 extern "C" {
 const char* hl_error();
-void hl_job_clear();
+const uint8_t* hl_pack_begin(const char* listing);
 int hl_set_input(int index, const uint8_t* data, int size);
+int hl_set_head_script(int head, int script, const uint8_t* data, int size);
 int hl_run(int strict);
-const char* hl_stderr();
-const char* hl_stdout();
+const uint8_t* hl_run_answer();
 int hl_open(const uint8_t* data, int size, const char* name);
-int hl_view_rows(int v);
-const char* hl_view_cell(int v, int row, int column);
+const uint8_t* hl_view_window(int v, int r0, int r1, int c0, int c1);
 int hl_export(int v, int kind);
-int hl_mark_count();
-int hl_mark_table(int i);
-int hl_mark_row(int i);
-const char* hl_mark_was(int i);
-int hl_worked();
 int hl_output_size(int index);
 const uint8_t* hl_output(int index);
-int hl_said_count();
-int hl_said_line(int i);
-int hl_said_script(int i);
-const char* hl_said_text(int i);
 int hl_game_begin(const char* name, const char* listing);
 int hl_game_read();
 const char* hl_game_need_path(int i);
@@ -50,6 +40,93 @@ const uint8_t* hl_exported();
 
 namespace headlink {
 namespace {
+
+// The page's packed answers read back as the page reads them: 32-bit
+// little-endian numbers, texts as a length and bytes.
+struct Unpacked {
+    const uint8_t* at;
+    int32_t number() {
+        uint32_t value = 0;
+        for (int i = 0; i < 4; ++i) value |= static_cast<uint32_t>(at[i]) << (8 * i);
+        at += 4;
+        return static_cast<int32_t>(value);
+    }
+    std::string text() {
+        const auto size = static_cast<std::size_t>(number());
+        std::string value(reinterpret_cast<const char*>(at), size);
+        at += size;
+        return value;
+    }
+};
+
+// What these tests read of a run's answer.
+struct PageRun {
+    int status = 0;
+    bool worked = false;
+    std::string out, err;
+    std::vector<std::string> heads;
+    std::vector<Said> said;  // text, line, warning, head, script
+    std::vector<std::array<int32_t, 3>> outputs;  // rows, rows before, columns
+    std::vector<std::array<int32_t, 5>> marks;    // table, row, column, link, head
+    std::string chains;  // each head's: "head: title row (label), ... > title ..." a line
+};
+PageRun pageRun() {
+    Unpacked r{hl_run_answer()};
+    PageRun run;
+    run.status = r.number();
+    run.worked = r.number() != 0;
+    r.number();
+    run.out = r.text();
+    run.err = r.text();
+    for (int n = r.number(); n > 0; --n) run.heads.push_back(r.text());
+    for (int n = r.number(); n > 0; --n) {
+        Said said;
+        said.text = r.text();
+        said.line = r.number();
+        said.warning = r.number() != 0;
+        said.head = r.number();
+        said.script = r.number();
+        run.said.push_back(said);
+    }
+    for (int n = r.number(); n > 0; --n) run.outputs.push_back({r.number(), r.number(), r.number()});
+    for (int n = r.number(); n > 0; --n) run.marks.push_back({r.number(), r.number(), r.number(), r.number(), r.number()});
+    for (int n = r.number(); n > 0; --n) {
+        run.chains += r.text() + ":";
+        for (int boxes = r.number(); boxes > 0; --boxes) {
+            run.chains += " " + r.text();
+            for (int rows = r.number(); rows > 0; --rows) {
+                const int32_t row = r.number();
+                run.chains += " " + std::to_string(row) + " (" + r.text() + ")";
+            }
+            if (boxes > 1) run.chains += " >";
+        }
+        run.chains += "\n";
+    }
+    return run;
+}
+
+// A view's cell (text and mark) from a window of one cell, and its shape.
+struct PageCell {
+    int32_t rows = 0, columns = 0;
+    std::string text;
+    int32_t mark = 0;
+    std::string was;
+};
+PageCell pageCell(const uint8_t* window, int row, int column) {
+    Unpacked r{window};
+    PageCell cell;
+    cell.rows = r.number();
+    cell.columns = r.number();
+    for (int i = 0; i < 5; ++i) r.number();  // rows before, the window
+    if (row < 0 || row >= cell.rows || column < 0 || column >= cell.columns) return cell;
+    r.text();  // the column's label
+    r.text();  // the row's
+    cell.text = r.text();
+    cell.mark = r.number();
+    if (cell.mark != 0) cell.was = r.text();
+    return cell;
+}
+PageCell pageCell(int v, int row, int column) { return pageCell(hl_view_window(v, row, row + 1, column, column + 1), row, column); }
 
 struct OptionCase {
     std::vector<std::string> args;
@@ -319,6 +396,55 @@ TEST(Said, NamesTheHeadAndScriptOfAPack) {
     }
 }
 
+// A pack given to the page by its paths: the engine says what to read (the
+// tables, then the heads in byte order, each with its scripts and the files
+// its override folder brings in any letter case, in byte order); folders
+// holding no script are skipped. A run answers whole: the heads, each
+// head's chain of links from the table no link points into, and windows
+// whose cells carry their marks (a link cell's first mark, else a script's
+// latest).
+TEST(PageAnswers, APackByItsPathsAndTheRunWhole) {
+    Unpacked r{hl_pack_begin("heads.2da\nappearance.2da\nportraits.2da\nzeta/head.txt\nalpha/head.txt\n"
+                             "alpha/OverRide/hd.mdl\nalpha/notes/x.txt\nextras/readme.txt\nzeta/override/b.tga\n"
+                             "zeta/override/a.tga\nhead.txt\nzeta/override\n")};
+    std::vector<std::string> read;
+    for (int i = 0; i < 3; ++i) read.push_back(r.text());
+    EXPECT_EQ(read, (std::vector<std::string>{"appearance.2da", "heads.2da", "portraits.2da"}));
+    read.clear();
+    for (int heads = r.number(); heads > 0; --heads) {
+        std::string head = r.text() + ":";
+        for (int s = 0; s < 5; ++s) head += " " + r.text();
+        for (int files = r.number(); files > 0; --files) head += " " + r.text();
+        read.push_back(head);
+    }
+    EXPECT_EQ(read, (std::vector<std::string>{"alpha: alpha/head.txt     alpha/OverRide/hd.mdl",
+                                              "zeta: zeta/head.txt     zeta/override/a.tga zeta/override/b.tga"}));
+    EXPECT_EQ(r.number(), 1);  // a pack
+
+    const RunInputs kit = quietKit();
+    for (int i = 0; i < 3; ++i)
+        ASSERT_EQ(hl_set_input(i, kit.tables[static_cast<std::size_t>(i)].bytes.data(),
+                               static_cast<int>(kit.tables[static_cast<std::size_t>(i)].bytes.size())), 0);
+    for (int h = 0; h < 2; ++h)
+        for (int s = 0; s < 5; ++s) {
+            const Bytes& script = kit.scripts[static_cast<std::size_t>(s)].bytes;
+            ASSERT_EQ(hl_set_head_script(h, s, script.data(), static_cast<int>(script.size())), 0);
+        }
+    ASSERT_EQ(hl_run(0), 0) << pageRun().err;
+    const PageRun run = pageRun();
+    EXPECT_EQ(run.heads, (std::vector<std::string>{"alpha", "zeta"}));
+    EXPECT_NE(run.out.find("extras: holds none of the five scripts: skipped\n"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("notes"), std::string::npos) << run.out;
+    EXPECT_EQ(run.chains, "alpha: portraits 1 (1) > appearance 2 (2) 3 (3) 4 (4) > heads 2 (2)\n"
+                          "zeta: portraits 1 (1) > appearance 2 (2) 3 (3) 4 (4) > heads 2 (2)\n");
+    EXPECT_EQ(run.outputs[0], (std::array<int32_t, 3>{5, 2, 12}));
+    const PageCell link = pageCell(0, 2, 10), set = pageCell(0, 2, 11), out = pageCell(0, 9, 0);
+    EXPECT_EQ(std::tie(link.text, link.mark, link.was), std::make_tuple(std::string("2"), 2, std::string("v0_10")));
+    EXPECT_EQ(std::tie(set.text, set.mark, set.was), std::make_tuple(std::string("fast"), 1, std::string("fast")));
+    EXPECT_EQ(std::tie(out.rows, out.text), std::make_tuple(5, std::string()));
+    hl_pack_begin("");
+}
+
 // Running out of memory at any one allocation: the run names the file it
 // was working on by its fixed name, and nothing escapes the page's API as
 // an exception; the call fails with "not enough memory" instead.
@@ -341,14 +467,17 @@ TEST(OutOfMemory, EveryAllocationOfTheRunAndThePageApi) {
     sweep("hl_open", open, [](int status) { return status == 0; });
     ASSERT_EQ(open(), 0);
     sweep("hl_export", [] { return hl_export(3, 1); }, [](int size) { return size > 0; });
-    sweep("hl_view_cell", [] { return std::string(hl_view_cell(3, 2, 1)); },
+    sweep("hl_view_window", [] {
+              const uint8_t* window = hl_view_window(3, 2, 3, 1, 2);
+              return window != nullptr ? pageCell(window, 2, 1).text : "";
+          },
           [](const std::string& text) { return text == "v2_1"; });
 
     const RunInputs kit = quietKit();
     const std::vector<std::string> files = {"appearance.2da", "heads.2da", "portraits.2da", "head.txt", "apphead1.txt",
                                             "apphead2.txt", "apphead3.txt", "portraits.txt", "the outputs"};
     for (long n = 0;; ++n) {
-        hl_job_clear();
+        hl_pack_begin("");
         int at = 0;
         for (const FileBytes& input : kit.tables)
             ASSERT_EQ(hl_set_input(at++, input.bytes.data(), static_cast<int>(input.bytes.size())), 0);
@@ -357,28 +486,25 @@ TEST(OutOfMemory, EveryAllocationOfTheRunAndThePageApi) {
         testing::failAllocation(n);
         const int status = hl_run(0);
         if (!testing::allocationFailed()) {
-            EXPECT_EQ(status, 0) << hl_stderr();
+            EXPECT_EQ(status, 0) << pageRun().err;
             break;
         }
         EXPECT_EQ(status, 1) << "allocation " << n;
-        const std::string err = hl_stderr();
-        bool named = std::string(hl_error()) == "not enough memory";
+        bool named = std::string(hl_error()) == "not enough memory";  // asked first: the answer is a call too
+        const std::string err = pageRun().err;
         for (const std::string& name : files) named = named || err == "headlink: " + name + ": not enough memory\n";
-        EXPECT_TRUE(named) << "allocation " << n << ": " << err << hl_error();
+        EXPECT_TRUE(named) << "allocation " << n << ": " << err;
     }
     // The outputs are serialised only when saved, and that may fail too.
     sweep("hl_output_size", [] { return hl_output_size(0); }, [](int size) { return size > 0; });
-    // The job never touches the opened table; marks are read only in range.
-    EXPECT_EQ(hl_view_rows(3), 3);
-    EXPECT_STREQ(hl_view_cell(3, 2, 1), "v2_1");
-    const int marks = hl_mark_count();
-    EXPECT_GT(marks, 0);
-    EXPECT_EQ(hl_mark_table(marks), -1);
-    EXPECT_EQ(hl_mark_row(-1), -1);
-    EXPECT_STREQ(hl_mark_was(marks), "");
-    hl_job_clear();
-    EXPECT_EQ(hl_mark_table(0), -1);
-    EXPECT_EQ(hl_view_rows(3), 3);
+    sweep("hl_run_answer", [] { return hl_run_answer(); }, [](const uint8_t* answer) { return answer != nullptr; });
+    // The job never touches the opened table; a new job forgets the marks.
+    EXPECT_EQ(pageCell(3, 2, 1).rows, 3);
+    EXPECT_EQ(pageCell(3, 2, 1).text, "v2_1");
+    EXPECT_FALSE(pageRun().marks.empty());
+    hl_pack_begin("");
+    EXPECT_TRUE(pageRun().marks.empty());
+    EXPECT_EQ(pageCell(3, 2, 1).rows, 3);
 }
 
 // A name's stem and extension: the extension runs from the last dot of the
@@ -458,8 +584,7 @@ TEST_F(PageGame, ReadsTheTablesSliceBySliceAndRunsOnThemKeystrokeByKeystroke) {
     };
     pull(1);
     EXPECT_EQ(hl_run(0), 1);
-    EXPECT_NE(std::string(hl_stderr()).find("data/tables.bif: changed since it was picked"), std::string::npos)
-        << hl_stderr();
+    EXPECT_NE(pageRun().err.find("data/tables.bif: changed since it was picked"), std::string::npos) << pageRun().err;
     pull(0);
     // The key file, the overriding table, the header of the archive both
     // other tables are in, and of each its entry's record and its bytes.
@@ -482,21 +607,23 @@ TEST_F(PageGame, ReadsTheTablesSliceBySliceAndRunsOnThemKeystrokeByKeystroke) {
     for (int i = 0; i < 5; ++i)
         ASSERT_EQ(hl_set_input(3 + i, kit.scripts[static_cast<std::size_t>(i)].bytes.data(),
                                static_cast<int>(kit.scripts[static_cast<std::size_t>(i)].bytes.size())), 0);
-    ASSERT_EQ(hl_run(0), 0) << hl_stderr();
-    const int rows = hl_view_rows(1);
+    ASSERT_EQ(hl_run(0), 0) << pageRun().err;
+    const int rows = pageCell(1, 0, 0).rows;
     // Half typed: the program's message at its line; the grids stay.
     ASSERT_EQ(setScript(0, "0 0 head\n1"), 0);
     EXPECT_EQ(hl_run(0), 1);
-    EXPECT_EQ(hl_worked(), 0);
-    ASSERT_EQ(hl_said_count(), 1);
-    EXPECT_EQ(hl_said_script(0), 0);
-    EXPECT_EQ(hl_said_line(0), 2);
-    EXPECT_STREQ(hl_said_text(0), "head.txt: line 2: column 1 has no value after it");
-    EXPECT_EQ(hl_view_rows(1), rows);
+    const PageRun half = pageRun();
+    EXPECT_FALSE(half.worked);
+    ASSERT_EQ(half.said.size(), 1u);
+    EXPECT_EQ(half.said[0].script, 0);
+    EXPECT_EQ(half.said[0].line, 2);
+    EXPECT_EQ(half.said[0].text, "head.txt: line 2: column 1 has no value after it");
+    EXPECT_EQ(pageCell(1, 0, 0).rows, rows);
+    EXPECT_EQ(half.outputs[1][0], rows);
     EXPECT_EQ(hl_output_size(1), 0);
     // Typed on: the outputs are the program's on the same tables.
     ASSERT_EQ(setScript(0, "0 0 head\n1 model2"), 0);
-    ASSERT_EQ(hl_run(0), 0) << hl_stderr();
+    ASSERT_EQ(hl_run(0), 0) << pageRun().err;
     RunInputs same = quietKit();
     same.scripts[0] = file("0 0 head\n1 model2");
     RunOutcome expected = runInMemory(std::move(same));
@@ -507,8 +634,8 @@ TEST_F(PageGame, ReadsTheTablesSliceBySliceAndRunsOnThemKeystrokeByKeystroke) {
     }
     // The run is the install's dry run: it looks at the installs there,
     // through the list of files, as the program looks on disk.
-    EXPECT_NE(std::string(hl_stdout()).find("would write Override/HEADS.2da (the file there now backed up first)\n"),
-              std::string::npos) << hl_stdout();
+    EXPECT_NE(pageRun().out.find("would write Override/HEADS.2da (the file there now backed up first)\n"), std::string::npos)
+        << pageRun().out;
     const std::vector<uint8_t> model = {'m'};
     const FileToInstall brought[] = {{"hd.mdl", model}};
     std::ostringstream said;
@@ -523,7 +650,7 @@ TEST_F(PageGame, ReadsTheTablesSliceBySliceAndRunsOnThemKeystrokeByKeystroke) {
     };
     relist();
     pull(0);
-    ASSERT_EQ(hl_run(0), 0) << hl_stderr();
+    ASSERT_EQ(hl_run(0), 0) << pageRun().err;
     // The outputs installed: each table is then what the run makes of it,
     // and there is nothing to install.
     std::array<std::vector<uint8_t>, 3> made;
@@ -536,9 +663,9 @@ TEST_F(PageGame, ReadsTheTablesSliceBySliceAndRunsOnThemKeystrokeByKeystroke) {
     ASSERT_TRUE(install({dir, "game"}, tables, {"h"}, "", {}, said, &warnings));
     relist();
     pull(0);
-    ASSERT_EQ(hl_run(0), 0) << hl_stderr();
-    EXPECT_NE(std::string(hl_stdout()).find("\nnothing to install: the game's tables already hold every row and cell"),
-              std::string::npos) << hl_stdout();
+    ASSERT_EQ(hl_run(0), 0) << pageRun().err;
+    EXPECT_NE(pageRun().out.find("\nnothing to install: the game's tables already hold every row and cell"),
+              std::string::npos) << pageRun().out;
     std::string record;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(dir))
         if (entry.path().filename() == "record.txt") record = entry.path().string();
@@ -547,9 +674,9 @@ TEST_F(PageGame, ReadsTheTablesSliceBySliceAndRunsOnThemKeystrokeByKeystroke) {
     relist();
     pull(0);
     EXPECT_EQ(hl_run(0), 1);
-    EXPECT_STREQ(hl_stderr(), "headlink: game: an earlier install was interrupted: run headlink --game game --uninstall "
-                              "first\n");
-    hl_job_clear();
+    EXPECT_EQ(pageRun().err, "headlink: game: an earlier install was interrupted: run headlink --game game --uninstall "
+                             "first\n");
+    hl_pack_begin("");
 }
 
 }  // namespace

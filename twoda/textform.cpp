@@ -11,7 +11,6 @@ namespace headlink {
 namespace {
 
 using format::kTextSignature;
-constexpr std::string_view kEmptyCell = "****";
 
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
 

@@ -22,6 +22,9 @@
 
 namespace headlink {
 
+// How the text form spells an empty cell.
+inline constexpr std::string_view kEmptyCell = "****";
+
 // Builds the binary table from its text form: the signature line "2DA V2.b"
 // and a line feed, each column label followed by a tab, a NUL, the row
 // count as 32 bits, each row label followed by a tab, the offset grid, the

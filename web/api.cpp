@@ -29,9 +29,13 @@
 #include <cstdint>
 #include <cstring>
 #include <exception>
+#include <functional>
+#include <map>
 #include <new>
+#include <set>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #ifdef __EMSCRIPTEN__
@@ -46,6 +50,7 @@
 #include "game/folder.h"
 #include "game/install.h"
 #include "patch/patch.h"
+#include "table/text.h"
 #include "twoda/commands.h"
 #include "twoda/textform.h"
 
@@ -74,6 +79,7 @@ struct Job {
     std::vector<std::string> names;  // every file the user gave, for the hints
     std::string out, err;
     RunOutcome outputs;  // of the last run (its tables moved to `views` when it worked)
+    int status = 0;  // the last run's exit status
     bool worked = false;
     std::array<Table, kTableCount> views;  // the outputs of the last run that worked
     std::array<int32_t, kTableCount> rowsBefore{};
@@ -143,33 +149,47 @@ const Table* view(int index) {
     return within(job.loaded, given) ? &job.loaded[static_cast<std::size_t>(given)] : nullptr;
 }
 
-// Each view's column labels, made once for the table shown there: asked
-// one at a time, each would split the whole header again (an editor's list
-// of a wide table's columns cost their number squared). Any change of a
-// view's table makes them anew (`changed`).
+// Each view's labels, made once for the table shown there: asked one at
+// a time, each would split the whole header again (a draw of a wide table
+// would cost its columns squared, of a long one its rows times the rows in
+// view). Row labels are made as far down as a window has asked. Any change
+// of a view's table makes them anew (`changed`).
+constexpr std::size_t kViews = 7;
 struct ViewLabels {
     uint64_t made = 0;  // the change they were made for; 0 for none
     std::vector<std::string> columns;
+    std::vector<std::string> rows;  // the first rows' labels, as many as asked for
 };
-std::array<ViewLabels, 7> labels;
-uint64_t changes = 1;
-void changed() { ++changes; }
-const ViewLabels* labelsOf(int index) {
+std::array<ViewLabels, kViews> labels;
+std::array<uint64_t, kViews> versions{};
+uint64_t changes = 0;
+void changed(int index) {
+    if (within(versions, index)) versions[static_cast<std::size_t>(index)] = ++changes;
+}
+void changedAll() {
+    for (int v = 0; v < static_cast<int>(kViews); ++v) changed(v);
+}
+// View `index`'s labels, its rows' made at least down to row `rows`.
+ViewLabels* labelsOf(int index, int32_t rows = 0) {
     const Table* t = view(index);
     if (t == nullptr) return nullptr;
     ViewLabels& kept = labels[static_cast<std::size_t>(index)];
-    if (kept.made != changes) {
+    if (kept.made != versions[static_cast<std::size_t>(index)] + 1) {
         kept = ViewLabels{};
         for (const std::string_view label : t->columnLabels()) kept.columns.emplace_back(label);
-        kept.made = changes;
+        kept.made = versions[static_cast<std::size_t>(index)] + 1;
     }
+    // Made again from the first row, so twice as far as before: scrolling
+    // down a long table costs its labels a few times over, not once per screen.
+    const int32_t made = static_cast<int32_t>(kept.rows.size());
+    if (made < std::min(rows, t->rowCount())) kept.rows = t->rowLabels(std::max(rows, 2 * made));
     return &kept;
 }
 
 // Takes table `i`'s bytes (or why there are none) and loads them once for
 // every run; bytes that do not load are kept, for the run to say why.
 void setTable(std::size_t i, FileBytes file) {
-    changed();
+    changed(kOpened + 1 + static_cast<int>(i));
     job.inputs[i] = std::move(file);
     job.loaded[i].clear();
     job.isLoaded[i] = job.inputs[i].ok() &&
@@ -189,9 +209,48 @@ const char* asText(std::string value) {
     return text.c_str();
 }
 
-const CellMark* mark(int i) { return within(job.marks, i) ? &job.marks[static_cast<std::size_t>(i)] : nullptr; }
+// A whole answer in one block, read back by the page in the order it was
+// written: numbers as 32-bit little-endian (-1 as all ones), texts as
+// their length and then their bytes, up to a NUL (which ends a text
+// everywhere), lists as their length and then their items. It stays valid
+// until the next answer.
+class Packed {
+public:
+    Packed& number(int64_t value) {
+        const auto bits = static_cast<uint32_t>(value);
+        for (int shift = 0; shift < 32; shift += 8) bytes_.push_back(static_cast<uint8_t>(bits >> shift));
+        return *this;
+    }
+    Packed& text(std::string_view value) {
+        value = value.substr(0, value.find('\0'));
+        number(static_cast<int64_t>(value.size()));
+        bytes_.insert(bytes_.end(), value.begin(), value.end());
+        return *this;
+    }
+    template <class Items, class Write>
+    Packed& list(const Items& items, Write write) {
+        number(static_cast<int64_t>(std::size(items)));
+        for (const auto& item : items) write(item);
+        return *this;
+    }
+    const uint8_t* data() const { return bytes_.data(); }
 
-const Link* link(int i) { return within(kLinks, i) ? &kLinks[static_cast<std::size_t>(i)] : nullptr; }
+private:
+    std::vector<uint8_t> bytes_;
+};
+Packed answer;
+
+// Packs an answer made by `write` into `answer`: where it is, or null
+// (hl_error() says why).
+template <class Write>
+const uint8_t* answered(Write write) {
+    return guarded<const uint8_t*>(nullptr, [&] {
+        answer = Packed{};
+        write(answer);
+        return answer.data();
+    });
+}
+
 
 // What a dry run of an install will look at in the game folder, asked for
 // now, with the tables: the records of the installs there, and the files in
@@ -206,6 +265,110 @@ void lookAhead() {
     (void)install({game.name, game.name}, files, {}, "", {true, false, &game.files}, ignored, &warnings);
 }
 
+// A count in words, for the page's sentences ("the three outputs").
+std::string_view inWords(std::size_t count) {
+    constexpr std::array<std::string_view, 11> kWords = {"no",  "one", "two",   "three", "four", "five",
+                                                         "six", "seven", "eight", "nine",  "ten"};
+    return count < kWords.size() ? kWords[count] : std::string_view("many");
+}
+
+// One head's chain of links, for a picture: from the table no link points
+// into, each table's rows in the links (its own link cells' rows or, for
+// the last, the rows those cells name) to the table they name.
+void packChain(Packed& p, const std::string& head, std::size_t h) {
+    struct Step {
+        std::size_t from;
+        int32_t row;
+        std::size_t to;
+        int32_t toRow;
+    };
+    std::vector<Step> steps;
+    for (const CellMark& mark : job.marks) {
+        if (!mark.link || (!job.heads.empty() && mark.head != h)) continue;
+        for (const Link& link : kLinks)
+            if (link.table == mark.table && link.column == mark.column)
+                steps.push_back({mark.table, mark.row, tableOf(link.source), mark.target});
+    }
+    // A table's own link cells' rows or, for the last, the rows they name; once each.
+    const auto rowsOf = [&](std::size_t table) {
+        const bool own = std::any_of(steps.begin(), steps.end(), [&](const Step& s) { return s.from == table; });
+        std::vector<int32_t> rows;
+        for (const Step& s : steps) {
+            const int32_t row = own ? s.row : s.toRow;
+            if ((own ? s.from : s.to) == table && std::find(rows.begin(), rows.end(), row) == rows.end()) rows.push_back(row);
+        }
+        return rows;
+    };
+    std::vector<std::size_t> boxes;
+    auto first = std::find_if(steps.begin(), steps.end(), [&](const Step& s) {
+        return std::none_of(steps.begin(), steps.end(), [&](const Step& o) { return o.to == s.from; });
+    });
+    for (std::size_t table = first == steps.end() ? kTableCount : first->from;
+         table < kTableCount && std::find(boxes.begin(), boxes.end(), table) == boxes.end();) {
+        boxes.push_back(table);
+        const auto next = std::find_if(steps.begin(), steps.end(), [&](const Step& s) { return s.from == table; });
+        table = next == steps.end() ? kTableCount : next->to;
+    }
+    p.text(head).list(boxes, [&](std::size_t table) {
+        p.text(stem(kTableFiles[table])).list(rowsOf(table), [&](int32_t row) {
+            p.number(row).text(job.views[table].rowLabel(row));
+        });
+    });
+}
+
+// A head of a pack given by paths: its scripts' ("" when not given, in
+// run order) and the files it brings.
+struct HeadPaths {
+    std::array<std::string, kScriptCount> scripts;
+    std::vector<std::string> files;
+};
+
+// The heads among the paths given, by folder (a map keeps them in byte
+// order of their names), and the other folders, which are skipped.
+std::map<std::string, HeadPaths> headsAmong(const std::vector<std::string>& paths, std::vector<std::string>* others) {
+    const auto steps = [](std::string_view path) {
+        std::vector<std::string_view> found;
+        for (std::size_t at = 0; at <= path.size();) {
+            const std::size_t end = std::min(path.find('/', at), path.size());
+            found.push_back(path.substr(at, end - at));
+            at = end + 1;
+        }
+        return found;
+    };
+    std::map<std::string, HeadPaths> heads;
+    std::set<std::string, std::less<>> folders;
+    for (const std::string& path : paths) {
+        const auto step = steps(path);
+        if (step.size() < 2) continue;
+        folders.emplace(step[0]);
+        for (std::size_t s = 0; s < kScriptCount && step.size() == 2; ++s)
+            if (step[1] == kScriptFiles[s]) heads[std::string(step[0])].scripts[s] = path;
+    }
+    for (const std::string& path : paths) {
+        const auto step = steps(path);
+        const auto head = step.size() >= 3 ? heads.find(std::string(step[0])) : heads.end();
+        if (head != heads.end() && sameText(step[1], "override")) head->second.files.push_back(path);
+    }
+    for (auto& head : heads) std::sort(head.second.files.begin(), head.second.files.end());
+    for (const std::string& folder : folders)
+        if (!heads.empty() && heads.count(folder) == 0) others->push_back(folder);
+    return heads;
+}
+
+// A head of a pack, named for its folder; its scripts are missing until given.
+void addHead(const std::string& name) {
+    job.heads.push_back({name, {}, {}});
+    for (std::size_t i = 0; i < kScriptCount; ++i) job.heads.back().scripts[i].result = missingFile(kScriptFiles[i]);
+}
+
+// 0, 1, ... n - 1, for lists that write an item by its index.
+template <std::size_t N>
+constexpr std::array<std::size_t, N> indices() {
+    std::array<std::size_t, N> all{};
+    for (std::size_t i = 0; i < N; ++i) all[i] = i;
+    return all;
+}
+
 }  // namespace
 
 extern "C" {
@@ -213,10 +376,75 @@ extern "C" {
 // Why the latest call failed ("not enough memory"), or "" when it worked.
 EMSCRIPTEN_KEEPALIVE const char* hl_error() { return error; }
 
-// Forgets the job's inputs, names and results (never the opened table).
-EMSCRIPTEN_KEEPALIVE void hl_job_clear() {
-    job = Job{};
-    changed();
+// The job's facts, for the page to name and count what the engine knows:
+// the inputs' names (the tables in load order, then the scripts in run
+// order) and how many are tables; the outputs' names; each table's title
+// ("heads"); the table each script edits; the link cells (table, column,
+// the table whose row they name); the first view of the outputs, of an
+// opened table and of the tables as given; the names of a script word's
+// roles (hl_word_at's numbers); the forms hl_export writes and the end of
+// such a file's name; how an empty cell is spelled; and the number of
+// inputs and outputs in words.
+EMSCRIPTEN_KEEPALIVE const uint8_t* hl_facts() {
+    return answered([](Packed& p) {
+        p.list(indices<kInputs>(), [&](std::size_t i) { p.text(inputName(i)); }).number(kTableCount);
+        p.list(kOutputFiles, [&](const char* name) { p.text(name); });
+        p.list(kTableFiles, [&](const char* name) { p.text(stem(name)); });
+        p.list(indices<kScriptCount>(), [&](std::size_t s) { p.number(tableOf(static_cast<ScriptId>(s))); });
+        p.list(kLinks, [&](const Link& link) { p.number(link.table).number(link.column).number(tableOf(link.source)); });
+        p.number(0).number(kOpened).number(kOpened + 1);
+        constexpr std::array<std::string_view, 6> kRoles = {"template row", "key column", "key value",
+                                                            "column",       "value",      "note"};
+        p.list(kRoles, [&](std::string_view role) { p.text(role); });
+        constexpr std::array<std::array<std::string_view, 2>, 3> kExports = {
+            {{"text", "_text.2da"}, {"csv", ".csv"}, {"binary", "_binary.2da"}}};
+        p.list(kExports, [&](const auto& form) { p.text(form[0]).text(form[1]); });
+        p.text(kEmptyCell).text(inWords(kInputs)).text(inWords(kTableCount));
+    });
+}
+
+// Starts a job on the files the user gave, named by their paths below what
+// was picked or dropped, one a line ("heads.2da", "moonveil/head.txt"):
+// forgets the last job (never the opened table), takes the names for the
+// hints, and finds the heads of a pack as the program does: each folder
+// holding any of the five scripts is a head, run in byte order of the
+// folders' names; its `override` folder (any letter case) holds the files
+// it brings; the other folders are skipped, as the report says. Answers
+// what to read: each table's path ("" when not given), then the heads
+// (without a pack, one named "" with the five scripts), each with its
+// scripts' paths ("" when not given) and the files it brings, in byte
+// order; then whether it is a pack. The scripts are missing until given.
+EMSCRIPTEN_KEEPALIVE const uint8_t* hl_pack_begin(const char* listing) {
+    return answered([&](Packed& p) {
+        job = Job{};
+        changedAll();
+        std::string_view rest(listing);
+        while (!rest.empty()) {
+            const std::string_view line = rest.substr(0, rest.find('\n'));
+            rest.remove_prefix(std::min(rest.size(), line.size() + 1));
+            if (!line.empty()) job.names.emplace_back(line);
+        }
+        const auto given = [&](std::string_view path) {
+            return std::find(job.names.begin(), job.names.end(), path) != job.names.end() ? std::string(path) : std::string();
+        };
+        std::vector<std::string> skipped;
+        std::map<std::string, HeadPaths> heads = headsAmong(job.names, &skipped);
+        for (const std::string& folder : skipped) job.notes.push_back(skippedNote(folder));
+        for (const char* name : kTableFiles) p.text(given(name));
+        if (heads.empty()) {
+            HeadPaths own;
+            for (std::size_t s = 0; s < kScriptCount; ++s) own.scripts[s] = given(kScriptFiles[s]);
+            heads.emplace("", own);
+        } else {
+            for (const auto& [name, paths] : heads) addHead(name);
+        }
+        p.list(heads, [&](const auto& head) {
+            p.text(head.first);
+            for (const std::string& path : head.second.scripts) p.text(path);
+            p.list(head.second.files, [&](const std::string& path) { p.text(path); });
+        });
+        p.number(job.heads.empty() ? 0 : 1);
+    });
 }
 
 // Input `index` (the three tables in load order, then the five scripts in
@@ -240,40 +468,13 @@ EMSCRIPTEN_KEEPALIVE int hl_set_input(int index, const uint8_t* data, int size) 
     });
 }
 
-// The name of input `index` ("appearance.2da", ...), and how many there are.
-EMSCRIPTEN_KEEPALIVE const char* hl_input_name(int index) {
-    return within(job.inputs, index) ? inputName(static_cast<std::size_t>(index)) : "";
-}
-EMSCRIPTEN_KEEPALIVE int hl_input_count() { return static_cast<int>(kInputs); }
-
-// A name the user gave, for the hints a missing input gets.
-EMSCRIPTEN_KEEPALIVE int hl_add_name(const char* name) {
-    return guarded(1, [&] {
-        job.names.emplace_back(name);
-        return 0;
-    });
-}
-
 // The names given that differ from input `index`'s only in letter case or by
 // more extensions, one per line.
 EMSCRIPTEN_KEEPALIVE const char* hl_near_misses(int index) {
     return guarded("", [&] {
         std::string lines;
-        for (const std::string& name : nearMisses(hl_input_name(index), job.names)) lines += name + "\n";
+        for (const std::string& name : nearMisses(within(job.inputs, index) ? inputName(static_cast<std::size_t>(index)) : "", job.names)) lines += name + "\n";
         return asText(std::move(lines));
-    });
-}
-
-// A head of a pack, named for its folder: its index, or -1. Its scripts
-// are missing until given; with any head, the job runs the heads in the
-// order added instead of the five scripts.
-EMSCRIPTEN_KEEPALIVE int hl_add_head(const char* name) {
-    return guarded(-1, [&] {
-        job.heads.push_back({name, {}, {}});
-        for (std::size_t i = 0; i < kScriptCount; ++i)
-            job.heads.back().scripts[i].result =
-                missingFile(kScriptFiles[i]);
-        return static_cast<int>(job.heads.size()) - 1;
     });
 }
 
@@ -288,15 +489,6 @@ EMSCRIPTEN_KEEPALIVE int hl_set_head_script(int head, int script, const uint8_t*
             file.result = missingFile(kScriptFiles[static_cast<std::size_t>(script)]);
         else
             file.bytes.assign(data, data + size);
-        return 0;
-    });
-}
-
-// A folder of the pack that holds none of the five scripts, as the
-// program's report says it.
-EMSCRIPTEN_KEEPALIVE int hl_skip_folder(const char* name) {
-    return guarded(1, [&] {
-        job.notes.push_back(skippedNote(name));
         return 0;
     });
 }
@@ -323,12 +515,6 @@ EMSCRIPTEN_KEEPALIVE int hl_add_head_file(int head, const char* path, const uint
             job.heads[static_cast<std::size_t>(head)].files.push_back({name, from, std::vector<uint8_t>(data, data + size)});
         return 0;
     });
-}
-
-// The heads of the job, by name.
-EMSCRIPTEN_KEEPALIVE int hl_head_count() { return static_cast<int>(job.heads.size()); }
-EMSCRIPTEN_KEEPALIVE const char* hl_head_name(int head) {
-    return within(job.heads, head) ? job.heads[static_cast<std::size_t>(head)].name.c_str() : "";
 }
 
 // Runs the job as `headlink -n` (with `strict`, `headlink -n --strict`)
@@ -367,9 +553,10 @@ EMSCRIPTEN_KEEPALIVE int hl_run(int strict) {
         const int status = runOnInputs(std::move(inputs), folder, options, out, err, &job.outputs);
         job.out = out.str();
         job.err = err.str();
+        job.status = status;
         if (status == 0) {
             job.views = std::move(job.outputs.tables);
-            changed();
+            for (int v = 0; v < static_cast<int>(kTableCount); ++v) changed(v);
             for (std::size_t i = 0; i < kTableCount; ++i) job.rowsBefore[i] = job.outputs.growth[i].rowsBefore;
             job.marks = std::move(job.outputs.marks);
             for (auto& bytes : job.saved) std::vector<uint8_t>().swap(bytes);
@@ -379,20 +566,37 @@ EMSCRIPTEN_KEEPALIVE int hl_run(int strict) {
     });
 }
 
-// How many warnings the last run gave, whether it worked or not.
-EMSCRIPTEN_KEEPALIVE int hl_warning_count() { return static_cast<int>(job.outputs.warnings); }
-
-// What the run printed on standard output (the report) and standard error.
-EMSCRIPTEN_KEEPALIVE const char* hl_stdout() { return job.out.c_str(); }
-EMSCRIPTEN_KEEPALIVE const char* hl_stderr() { return job.err.c_str(); }
-
-// The outputs, in the tables' order: how many, and for output `index` of
-// the last run, when it worked, its name, size and bytes (size 0 after a
-// failure). The bytes are made when first asked for.
-EMSCRIPTEN_KEEPALIVE int hl_output_count() { return static_cast<int>(kTableCount); }
-EMSCRIPTEN_KEEPALIVE const char* hl_output_name(int index) {
-    return within(kOutputFiles, index) ? kOutputFiles[static_cast<std::size_t>(index)] : "";
+// The last run's whole answer: its exit status, whether it worked, how
+// many warnings it gave, what it printed on standard output (the report)
+// and standard error, the heads by name; each warning and failure as
+// printed, with its line (0: none), whether it is a warning, and the head
+// and script it is about (-1: none); then, from the last run that worked,
+// each output's rows, rows before the run and columns, the cells it
+// changed (table, row, column, whether a link cell, head) and the chain of
+// links of each head (one without a pack): the head's name, then from
+// table to table the title and the rows with their labels.
+EMSCRIPTEN_KEEPALIVE const uint8_t* hl_run_answer() {
+    return answered([](Packed& p) {
+        p.number(job.status).number(job.worked ? 1 : 0).number(static_cast<int64_t>(job.outputs.warnings));
+        p.text(job.out).text(job.err);
+        p.list(job.heads, [&](const HeadInputs& head) { p.text(head.name); });
+        p.list(job.outputs.said, [&](const Said& said) {
+            p.text(said.text).number(said.line).number(said.warning ? 1 : 0).number(said.head).number(said.script);
+        });
+        p.list(indices<kTableCount>(), [&](std::size_t i) {
+            p.number(job.views[i].rowCount()).number(job.rowsBefore[i]).number(job.views[i].columnCount());
+        });
+        p.list(job.marks, [&](const CellMark& mark) {
+            p.number(mark.table).number(mark.row).number(mark.column).number(mark.link ? 1 : 0).number(static_cast<int64_t>(mark.head));
+        });
+        p.number(static_cast<int64_t>(std::max<std::size_t>(job.heads.size(), 1)));
+        if (job.heads.empty()) packChain(p, "", 0);
+        for (std::size_t h = 0; h < job.heads.size(); ++h) packChain(p, job.heads[h].name, h);
+    });
 }
+
+// Output `index` of the last run that worked (in the tables' order): its
+// size (0 after a failure), then its bytes, made when first asked for.
 EMSCRIPTEN_KEEPALIVE int hl_output_size(int index) {
     return guarded(0, [&] {
         if (!job.worked || !within(job.views, index)) return 0;
@@ -403,34 +607,6 @@ EMSCRIPTEN_KEEPALIVE int hl_output_size(int index) {
 }
 EMSCRIPTEN_KEEPALIVE const uint8_t* hl_output(int index) {
     return within(job.saved, index) ? job.saved[static_cast<std::size_t>(index)].data() : nullptr;
-}
-// The rows output `index` had before the run (the rows after them were added).
-EMSCRIPTEN_KEEPALIVE int hl_output_rows_before(int index) {
-    return within(job.rowsBefore, index) ? job.rowsBefore[static_cast<std::size_t>(index)] : 0;
-}
-// Whether the last run worked: when not, views 0-2 and the marks are
-// still those of the last run that did.
-EMSCRIPTEN_KEEPALIVE int hl_worked() { return job.worked ? 1 : 0; }
-
-// Every warning and failure of the last run, as printed: how many, and for
-// each its text, its line (0: none), whether it is a warning (not a
-// failure), and the head (-1: not of a pack's head) and script (-1: none)
-// it is about.
-EMSCRIPTEN_KEEPALIVE int hl_said_count() { return static_cast<int>(job.outputs.said.size()); }
-EMSCRIPTEN_KEEPALIVE const char* hl_said_text(int i) {
-    return within(job.outputs.said, i) ? job.outputs.said[static_cast<std::size_t>(i)].text.c_str() : "";
-}
-EMSCRIPTEN_KEEPALIVE int hl_said_line(int i) {
-    return within(job.outputs.said, i) ? job.outputs.said[static_cast<std::size_t>(i)].line : 0;
-}
-EMSCRIPTEN_KEEPALIVE int hl_said_warning(int i) {
-    return within(job.outputs.said, i) && job.outputs.said[static_cast<std::size_t>(i)].warning ? 1 : 0;
-}
-EMSCRIPTEN_KEEPALIVE int hl_said_head(int i) {
-    return within(job.outputs.said, i) ? job.outputs.said[static_cast<std::size_t>(i)].head : -1;
-}
-EMSCRIPTEN_KEEPALIVE int hl_said_script(int i) {
-    return within(job.outputs.said, i) ? job.outputs.said[static_cast<std::size_t>(i)].script : -1;
 }
 
 // What is at byte `offset` of the script in `data` (`size` bytes), as a
@@ -536,38 +712,6 @@ EMSCRIPTEN_KEEPALIVE const char* hl_table_source(int index) {
     return within(job.sources, index) ? job.sources[static_cast<std::size_t>(index)].c_str() : "";
 }
 
-// Table `index`'s name without ".2da" ("heads"), as the report names it.
-EMSCRIPTEN_KEEPALIVE const char* hl_table_title(int index) {
-    return guarded("", [&] {
-        return asText(within(kTableFiles, index) ? std::string(stem(kTableFiles[static_cast<std::size_t>(index)]))
-                                                 : std::string());
-    });
-}
-
-// The cells the last run that worked changed: how many, and for each its table (an
-// output's index), row, column, whether it is a link cell, and its old
-// text; -1 (or "") for an index out of range.
-EMSCRIPTEN_KEEPALIVE int hl_mark_count() { return static_cast<int>(job.marks.size()); }
-EMSCRIPTEN_KEEPALIVE int hl_mark_table(int i) { return mark(i) ? static_cast<int>(mark(i)->table) : -1; }
-EMSCRIPTEN_KEEPALIVE int hl_mark_row(int i) { return mark(i) ? mark(i)->row : -1; }
-EMSCRIPTEN_KEEPALIVE int hl_mark_column(int i) { return mark(i) ? mark(i)->column : -1; }
-EMSCRIPTEN_KEEPALIVE int hl_mark_link(int i) { return mark(i) && mark(i)->link ? 1 : 0; }
-EMSCRIPTEN_KEEPALIVE const char* hl_mark_was(int i) { return mark(i) ? mark(i)->was.c_str() : ""; }
-EMSCRIPTEN_KEEPALIVE int hl_mark_head(int i) { return mark(i) ? static_cast<int>(mark(i)->head) : -1; }
-
-// The table script `i` (in run order) edits, in load order; -1 out of range.
-EMSCRIPTEN_KEEPALIVE int hl_script_table(int i) {
-    return within(kScriptFiles, i) ? static_cast<int>(tableOf(static_cast<ScriptId>(i))) : -1;
-}
-
-// The link cells every run writes: how many, and for each the table whose
-// cell it is, its column, and the table whose row number it holds; -1 for
-// an index out of range.
-EMSCRIPTEN_KEEPALIVE int hl_link_count() { return static_cast<int>(kLinks.size()); }
-EMSCRIPTEN_KEEPALIVE int hl_link_table(int i) { return link(i) ? static_cast<int>(link(i)->table) : -1; }
-EMSCRIPTEN_KEEPALIVE int hl_link_column(int i) { return link(i) ? link(i)->column : -1; }
-EMSCRIPTEN_KEEPALIVE int hl_link_target(int i) { return link(i) ? static_cast<int>(tableOf(link(i)->source)) : -1; }
-
 // Opens a table on its own (either form, as twoda reads it) as view 3:
 // 0 when it loads. hl_check() gives `twoda check`'s verdict on it.
 EMSCRIPTEN_KEEPALIVE int hl_open(const uint8_t* data, int size, const char* name) {
@@ -577,34 +721,45 @@ EMSCRIPTEN_KEEPALIVE int hl_open(const uint8_t* data, int size, const char* name
         TextStream check, notes;
         checkEitherForm(bytes, name, check);
         opened.check = check.str();
-        changed();
+        changed(kOpened);
         const Result loaded = loadEitherForm(bytes, name, &opened.table, notes, std::string(name) + ": ");
         return loaded ? 0 : 1;
     });
 }
 EMSCRIPTEN_KEEPALIVE const char* hl_check() { return opened.check.c_str(); }
 
-// A view's shape and texts, read through the table library. Texts are
-// NUL-terminated copies: a cell's own NUL ends it, as everywhere.
-EMSCRIPTEN_KEEPALIVE int hl_view_rows(int v) { return view(v) ? view(v)->rowCount() : 0; }
-EMSCRIPTEN_KEEPALIVE int hl_view_columns(int v) { return view(v) ? view(v)->columnCount() : 0; }
-EMSCRIPTEN_KEEPALIVE const char* hl_view_cell(int v, int row, int column) {
-    return guarded("", [&] {
+// Rows r0..r1 and columns c0..c1 of view `v` (as far as the table goes),
+// for a grid to draw at once: the table's rows, columns and rows before
+// the run (all of them but for an output), the window as cut to the
+// table, its column labels, then row by row its label and each cell: its
+// text, its mark (0 none, 1 set by a script, 2 a link cell) and, when
+// marked, the text it held before.
+EMSCRIPTEN_KEEPALIVE const uint8_t* hl_view_window(int v, int r0, int r1, int c0, int c1) {
+    return answered([&](Packed& p) {
         const Table* t = view(v);
-        const bool inside = t && row >= 0 && row < t->rowCount() && column >= 0 && column < t->columnCount();
-        return asText(inside ? std::string(t->cellText(row, column)) : std::string());
-    });
-}
-EMSCRIPTEN_KEEPALIVE const char* hl_view_column_label(int v, int column) {
-    return guarded("", [&] {
-        const ViewLabels* kept = labelsOf(v);
-        return kept && within(kept->columns, column) ? kept->columns[static_cast<std::size_t>(column)].c_str() : "";
-    });
-}
-EMSCRIPTEN_KEEPALIVE const char* hl_view_row_label(int v, int row) {
-    return guarded("", [&] {
-        const Table* t = view(v);
-        return asText(t && row >= 0 && row < t->rowCount() ? t->rowLabel(row) : std::string());
+        const int32_t rows = t ? t->rowCount() : 0, columns = t ? t->columnCount() : 0;
+        r1 = std::clamp(r1, 0, rows), c1 = std::clamp(c1, 0, columns);
+        r0 = std::clamp(r0, 0, r1), c0 = std::clamp(c0, 0, c1);
+        const bool output = within(job.views, v);
+        p.number(rows).number(columns).number(output ? job.rowsBefore[static_cast<std::size_t>(v)] : rows);
+        p.number(r0).number(r1).number(c0).number(c1);
+        const ViewLabels* kept = labelsOf(v, r1);
+        for (int c = c0; c < c1; ++c) p.text(kept->columns[static_cast<std::size_t>(c)]);
+        // The marks in the window: a link cell's mark over a script's, else the latest.
+        std::vector<const CellMark*> marks;
+        for (const CellMark& mark : job.marks)
+            if (output && static_cast<int>(mark.table) == v && mark.row >= r0 && mark.row < r1 && mark.column >= c0 && mark.column < c1)
+                marks.push_back(&mark);
+        for (int r = r0; r < r1; ++r) {
+            p.text(kept->rows[static_cast<std::size_t>(r)]);
+            for (int c = c0; c < c1; ++c) {
+                const CellMark* mark = nullptr;
+                for (const CellMark* m : marks)
+                    if (m->row == r && m->column == c && !(mark && mark->link)) mark = m;
+                p.text(t->cellText(r, c)).number(mark == nullptr ? 0 : mark->link ? 2 : 1);
+                if (mark != nullptr) p.text(mark->was);
+            }
+        }
     });
 }
 

@@ -1,7 +1,7 @@
 // Puts headlink.html together: page.html with page.css and one classic
-// script (the WebAssembly module, then page.js) inlined, and a security
-// policy that lets that script run by its hash and nothing load from
-// anywhere. Usage: node assemble.js MODULE.js WEB_DIR OUT.html
+// script (the WebAssembly module, then the page's parts in one closure)
+// inlined, and a security policy that lets that script run by its hash and
+// nothing load from anywhere. Usage: node assemble.js MODULE.js WEB_DIR OUT.html
 'use strict';
 const fs = require('fs');
 const path = require('path');
@@ -9,8 +9,12 @@ const crypto = require('crypto');
 
 const [moduleJs, webDir, out] = process.argv.slice(2);
 const read = (name) => fs.readFileSync(path.join(webDir, name), 'utf8');
+// The parts, each before those that use it.
+const parts = ['codec.js', 'drafts.js', 'engine.js', 'words.js', 'state.js', 'grid.js', 'results.js', 'editors.js',
+  'files.js', 'main.js'];
+const page = "(function () {\n'use strict';\n" + parts.map(read).join('\n') + '})();\n';
 // A script ending "</script>" would end the inline element early.
-const script = (fs.readFileSync(moduleJs, 'utf8') + '\n' + read('page.js')).replace(/<\/script/gi, '<\\/script');
+const script = (fs.readFileSync(moduleJs, 'utf8') + '\n' + page).replace(/<\/script/gi, '<\\/script');
 const style = read('page.css');
 const hashOf = (text) => crypto.createHash('sha256').update(text, 'utf8').digest('base64');
 const policy = [
@@ -25,8 +29,8 @@ const policy = [
   // a data: URL is no request to anywhere, and nothing else may connect.
   'connect-src data:',
 ].join('; ');
-const page = read('page.html')
+const html = read('page.html')
   .replace('@POLICY@', () => policy)
   .replace('@STYLE@', () => style)
   .replace('@SCRIPT@', () => script);
-fs.writeFileSync(out, page);
+fs.writeFileSync(out, html);

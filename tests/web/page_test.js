@@ -108,11 +108,11 @@ async function openPage(browser, downloads, before, keepDrafts = false) {
   }
   if (before) await page.evaluateOnNewDocument(before);
   await page.goto(url);
-  await waitFor(page, () => window.headlink !== undefined);
+  await waitFor(page, () => window.headlinkTimings !== undefined);
   if (!keepDrafts && await page.evaluate(() => localStorage.length > 0)) {
     await page.evaluate(() => localStorage.clear());
     await page.reload();
-    await waitFor(page, () => window.headlink !== undefined);
+    await waitFor(page, () => window.headlinkTimings !== undefined);
   }
   return { page, problems, downloads };
 }
@@ -152,10 +152,10 @@ async function typeTimed(page, script, text) {
   await page.keyboard.up('Control');
   const times = [];
   for (const key of text) {
-    const runs = await page.evaluate(() => Number(document.body.dataset.runs));
+    const runs = await page.evaluate(() => window.headlinkTimings.runs);
     await page.keyboard.type(key);
-    await waitFor(page, (before) => Number(document.body.dataset.runs) > before, runs);
-    times.push(Number(await page.evaluate(() => document.body.dataset.keystroke)));
+    await waitFor(page, (before) => window.headlinkTimings.runs > before, runs);
+    times.push(await page.evaluate(() => window.headlinkTimings.keystroke));
   }
   return times;
 }
@@ -412,7 +412,7 @@ async function checks(browser, kind, check) {
         const shown = await runOn(page, dir, kitNames);
         await waitForSelector(page, '#grid .grid-row');
         const took = Date.now() - started;
-        const inPage = await page.evaluate(() => document.body.dataset.took);
+        const inPage = await page.evaluate(() => window.headlinkTimings.took.toFixed(0));
         assert.equal(shown.state, 'done');
         let scrolling = '';
         if (kind === 'largest') {
@@ -427,7 +427,11 @@ async function checks(browser, kind, check) {
             }
             return (performance.now() - start) / 40;
           });
-          scrolling = `, scrolling ${perScreen.toFixed(1)} ms a screen (two frames each)`;
+          // Each draw of those screens: its time, and how many calls into the engine it made.
+          const draws = await page.evaluate(() => window.headlinkTimings.draws.slice(-40));
+          const ms = median(draws.map((d) => d.ms)), calls = median(draws.map((d) => d.calls));
+          scrolling = `, scrolling ${perScreen.toFixed(1)} ms a screen (two frames each), drawing one screen ` +
+            `${ms.toFixed(2)} ms (median) with ${calls} engine calls`;
         }
         const keystrokes = await typeTimed(page, 'portraits.txt', ' '.repeat(15));
         console.log(`     ${browser.kind}, ${kind} kit: ${inPage} ms in the page from the files to the report and the grid ` +
@@ -632,7 +636,7 @@ async function checks(browser, kind, check) {
 
       // What was typed survives a reload, until forgotten.
       await page.reload();
-      await waitFor(page, () => window.headlink !== undefined);
+      await waitFor(page, () => window.headlinkTimings !== undefined);
       const kept = await page.$$eval('[data-script]', (areas) => areas.map((a) => a.value));
       assert.deepEqual(kept, ['1 0', ...scripts.slice(1, 4).map((n) => fs.readFileSync(path.join(examples, n), 'utf8')), '5 3']);
       // Forgetting asks first, in the page.
@@ -657,9 +661,9 @@ async function checks(browser, kind, check) {
       assert.equal((await runOn(page, kit({ 'head.txt': latin }), kitNames)).state, 'done');
       // A keystroke and its taking back: the outputs and the script as picked.
       await typeTimed(page, 'head.txt', ' ');
-      const runs = await page.evaluate(() => Number(document.body.dataset.runs));
+      const runs = await page.evaluate(() => window.headlinkTimings.runs);
       await page.keyboard.press('Backspace');
-      await waitFor(page, (before) => Number(document.body.dataset.runs) > before, runs);
+      await waitFor(page, (before) => window.headlinkTimings.runs > before, runs);
       assert.equal(await page.$eval('#report', (pre) => pre.textContent), expected.stdout);
       await page.click('#save-all');
       for (const name of outputs)
@@ -700,7 +704,7 @@ async function checks(browser, kind, check) {
       assert.equal((await runOn(page, kit(), kitNames)).state, 'done');
       await typeTimed(page, 'head.txt', ' ');
       await page.reload();
-      await waitFor(page, () => window.headlink !== undefined);
+      await waitFor(page, () => window.headlinkTimings !== undefined);
       assert.equal(await page.$eval('#files', (input) => input.files.length), 0);
       const ashgrove = fs.readFileSync(path.join(examples, 'pack', 'ashgrove', 'head.txt'));
       const expected = native(kit({ 'head.txt': ashgrove }));
@@ -770,7 +774,7 @@ async function checks(browser, kind, check) {
         });
       await (await page.$('#game')).uploadFile(game);
       await verdict(page);
-      const read = await page.evaluate(() => ({ bytes: window.bytesRead, took: document.body.dataset.gameTook,
+      const read = await page.evaluate(() => ({ bytes: window.bytesRead, took: window.headlinkTimings.gameTook.toFixed(0),
         checklist: [...document.querySelectorAll('#checklist li')].slice(0, 3).map((li) => li.textContent) }));
       let total = 0;
       const walk = (d) => { for (const e of fs.readdirSync(d, { withFileTypes: true }))
@@ -801,9 +805,9 @@ async function checks(browser, kind, check) {
       // A pack with a file a head brings, into the same game folder.
       const pack = path.join(dir, 'pack');
       fs.cpSync(path.join(examples, 'pack'), pack, { recursive: true });
-      const runs = await page.evaluate(() => Number(document.body.dataset.runs));
+      const runs = await page.evaluate(() => window.headlinkTimings.runs);
       await (await page.$('#folder')).uploadFile(pack);
-      await waitFor(page, (before) => Number(document.body.dataset.runs) > before, runs);
+      await waitFor(page, (before) => window.headlinkTimings.runs > before, runs);
       assert.deepEqual(await shownAs(), dry('--heads', 'pack'));
       assert.match((await shownAs())[0], /\nwould write override\/hd_el_m_ash\.mdl \(new\)\n/i);
       assert.deepEqual(problems, []);

@@ -1,0 +1,228 @@
+// The engine: headlink's libraries in WebAssembly, asked through the C
+// functions of api.cpp. This is the one part that calls them. Whole answers
+// (the facts of the job, a run, a window of a grid, a pack) come as one
+// packed block: 32-bit little-endian numbers and texts (a length, then
+// UTF-8 bytes), read back here in the order the engine wrote them.
+function makeEngine(m, timings) {
+  const call = (name, ...args) => {
+    ++timings.engineCalls;
+    return m['_hl_' + name](...args);
+  };
+  const text = (at) => m.UTF8ToString(at);
+  // A failure inside a call (running out of memory) comes back as its reason.
+  const failure = () => text(call('error'));
+  const mustWork = (status) => { if (status !== 0) throw new Error(failure()); };
+  const utf8 = new TextDecoder();
+  // A packed answer at `at`, valid until the next call.
+  const packed = (at) => {
+    if (at === 0) throw new Error(failure() || 'no answer');
+    const bytes = m.HEAPU8;
+    let pos = at;
+    const number = () => {
+      const value = bytes[pos] | (bytes[pos + 1] << 8) | (bytes[pos + 2] << 16) | (bytes[pos + 3] << 24);
+      pos += 4;
+      return value;
+    };
+    const words = () => {
+      const size = number();
+      pos += size;
+      return utf8.decode(bytes.subarray(pos - size, pos));
+    };
+    const list = (item) => Array.from({ length: number() }, () => item());
+    return { number, text: words, flag: () => number() !== 0, list };
+  };
+  // A buffer handed in is ours to free, whatever the call does.
+  const withBytes = (bytes, use) => {
+    const at = m._malloc(Math.max(bytes.length, 1));
+    if (at === 0) throw new Error('not enough memory');
+    try {
+      m.HEAPU8.set(bytes, at);
+      return use(at);
+    } finally {
+      m._free(at);
+    }
+  };
+  const withString = (value, use) => {
+    const size = m.lengthBytesUTF8(value) + 1;
+    const at = m._malloc(size);
+    if (at === 0) throw new Error('not enough memory');
+    try {
+      m.stringToUTF8(value, at, size);
+      return use(at);
+    } finally {
+      m._free(at);
+    }
+  };
+  const facts = readFacts(packed(call('facts')));
+  const word = (role) => ({ role: facts.roles[role], begin: call('word_begin'), end: call('word_end'),
+    number: call('word_has_number') === 1 ? call('word_number') : null });
+  return {
+    facts,
+    // Starts a job on the files given, by their paths ("moonveil/head.txt"):
+    // what the engine wants read of them, as readPack says.
+    beginPack(paths) {
+      return withString(paths.join('\n'), (at) => readPack(packed(call('pack_begin', at)), facts));
+    },
+    // Input `i` of the job (a table, or a script without a pack): its bytes, or null for missing.
+    setInput(i, bytes) {
+      if (!bytes) mustWork(call('set_input', i, 0, -1));
+      else withBytes(bytes, (at) => mustWork(call('set_input', i, at, bytes.length)));
+    },
+    // Script `s` of a pack's head `h`: its bytes, or null for missing.
+    setHeadScript(h, s, bytes) {
+      if (!bytes) mustWork(call('set_head_script', h, s, 0, -1));
+      else withBytes(bytes, (at) => mustWork(call('set_head_script', h, s, at, bytes.length)));
+    },
+    // A file head `h` brings, at `path` in the pack ("moonveil/override/hd.mdl").
+    addHeadFile(h, path, bytes) {
+      withString(path, (p) => withBytes(bytes, (at) => mustWork(call('add_head_file', h, p, at, bytes.length))));
+    },
+    // Reads the tables from a game folder ({name, files: [[path, File]]})
+    // as `headlink --game` does, asking for slices of the files it needs;
+    // `current()` says whether this read is still wanted.
+    async readGame(game, current) {
+      const listing = game.files.map(([path, file]) => file.size + '\t' + path).join('\n');
+      withString(game.name, (n) => withString(listing, (l) => mustWork(call('game_begin', n, l))));
+      const byPath = new Map(game.files);
+      for (;;) {
+        const needed = call('game_read');
+        if (needed < 0) throw new Error(failure());
+        if (needed === 0) return true;
+        const needs = Array.from({ length: needed }, (_, i) => ({ path: text(call('game_need_path', i)),
+          offset: call('game_need_offset', i), size: call('game_need_size', i) }));
+        const slices = await Promise.all(needs.map((need) =>
+          byPath.get(need.path).slice(need.offset, need.offset + need.size).arrayBuffer()));
+        if (!current()) return false;
+        slices.forEach((slice, i) => {
+          const bytes = new Uint8Array(slice);
+          withBytes(bytes, (at) => mustWork(call('game_give', i, at, bytes.length)));
+        });
+      }
+    },
+    // Runs the job on what the engine holds, as `headlink -n` does: the whole answer.
+    run(strict) {
+      call('run', strict ? 1 : 0);
+      const failed = failure();
+      const answer = readRun(packed(call('run_answer')));
+      if (failed) answer.stderr += 'headlink: ' + failed + '\n';
+      return answer;
+    },
+    // Rows r0..r1 and columns c0..c1 of view `v`, as readWindow says.
+    window: (v, r0, r1, c0, c1) => readWindow(packed(call('view_window', v, r0, r1, c0, c1))),
+    // Output `i` of the last run that worked, serialised now.
+    output(i) {
+      const size = call('output_size', i);
+      if (size === 0) throw new Error(failure() || 'nothing to save: the last run did not work');
+      const at = call('output', i);
+      return m.HEAPU8.slice(at, at + size);
+    },
+    // What the word at byte `offset` of a script is: {role (a name),
+    // begin, end, number (or null)}; with `role` instead, the first word
+    // of that role, or null.
+    wordAt(bytes, offset) {
+      const role = withBytes(bytes, (at) => call('word_at', at, bytes.length, offset));
+      return role < 0 ? null : word(role);
+    },
+    firstWord(bytes, role) {
+      const found = withBytes(bytes, (at) => call('word_first', at, bytes.length, facts.roles.indexOf(role)));
+      return found < 0 ? null : word(found);
+    },
+    // The names given to the last pack begun that differ from input `i`
+    // only in letter case or by an extra extension.
+    nearMisses: (i) => text(call('near_misses', i)).split('\n').filter((line) => line.length > 0),
+    // Where table `i` came from in the game folder, or ''.
+    source: (i) => text(call('table_source', i)),
+    // Opens a table on its own: whether it loads, and twoda check's verdict.
+    open(bytes, name) {
+      const status = withBytes(bytes, (at) => withString(name, (n) => call('open', at, bytes.length, n)));
+      const failed = failure();
+      if (failed) throw new Error(failed);
+      return { loaded: status === 0, check: text(call('check')) };
+    },
+    // View `v` as export kind `kind` (an index into facts.exports).
+    exportView(v, kind) {
+      const size = call('export', v, kind);
+      const at = call('exported');
+      return m.HEAPU8.slice(at, at + size);
+    },
+  };
+}
+
+// The job's facts, as the engine knows them.
+function readFacts(r) {
+  const inputNames = r.list(r.text);
+  const tableCount = r.number();
+  const facts = {
+    inputNames,
+    tableNames: inputNames.slice(0, tableCount),
+    scriptNames: inputNames.slice(tableCount),
+    outputNames: r.list(r.text),
+    titles: r.list(r.text),
+    // The table each script edits, by its index in tableNames.
+    scriptTables: r.list(r.number),
+    // The link cells: table `table`'s column `column` holds a row number of table `target`.
+    links: r.list(() => ({ table: r.number(), column: r.number(), target: r.number() })),
+    // The views: the outputs of the last run that worked, a table opened
+    // on its own, the tables as given (each counting from its first).
+    views: { outputs: r.number(), opened: r.number(), given: r.number() },
+    // The roles of a script's words, in the engine's numbering.
+    roles: r.list(r.text),
+    // The forms a table can be saved in, and the end of such a file's name.
+    exports: r.list(() => ({ kind: r.text(), ending: r.text() })),
+    empty: r.text(),  // how an empty cell is spelled
+    // Counts in words, for sentences: the files of a job, the outputs.
+    words: { inputs: r.text(), outputs: r.text() },
+  };
+  return facts;
+}
+
+// A run's answer: its exit status, what it printed, each warning and
+// failure with the head (-1: none), script (-1: none) and line it is
+// about; and, from the last run that worked, the outputs' rows, the cells
+// it changed and each head's chain of links as boxes of rows.
+function readRun(r) {
+  return {
+    status: r.number(),
+    worked: r.flag(),
+    warnings: r.number(),
+    stdout: r.text(),
+    stderr: r.text(),
+    heads: r.list(r.text),
+    said: r.list(() => ({ text: r.text(), line: r.number(), warning: r.flag(), head: r.number(), script: r.number() })),
+    outputs: r.list(() => ({ rows: r.number(), rowsBefore: r.number(), columns: r.number() })),
+    marks: r.list(() => ({ table: r.number(), row: r.number(), column: r.number(), link: r.flag(), head: r.number() })),
+    chains: r.list(() => ({ head: r.text(),
+      boxes: r.list(() => ({ title: r.text(), rows: r.list(() => ({ row: r.number(), label: r.text() })) })) })),
+  };
+}
+
+// A window of a view: its shape, and for rows r0..r1 and columns c0..c1
+// (as far as the table goes) the labels and every cell with its mark
+// (0 none, 1 set by a script, 2 a link cell) and, when marked, what it was.
+function readWindow(r) {
+  const window = { rows: r.number(), columns: r.number(), rowsBefore: r.number(),
+    r0: r.number(), r1: r.number(), c0: r.number(), c1: r.number() };
+  window.columnLabels = Array.from({ length: window.c1 - window.c0 }, () => r.text());
+  window.rowLabels = [];
+  window.cells = [];
+  for (let row = window.r0; row < window.r1; ++row) {
+    window.rowLabels.push(r.text());
+    window.cells.push(Array.from({ length: window.c1 - window.c0 }, () => {
+      const cell = { text: r.text(), mark: r.number() };
+      if (cell.mark !== 0) cell.was = r.text();
+      return cell;
+    }));
+  }
+  return window;
+}
+
+// What the engine wants read of the files given: each table's path (''
+// when not given), and the heads (one, named '', without a pack) with
+// each script's path ('' when not given) and the files they bring.
+function readPack(r, facts) {
+  return {
+    tables: facts.tableNames.map(() => r.text()),
+    heads: r.list(() => ({ name: r.text(), scripts: facts.scriptNames.map(() => r.text()), files: r.list(r.text) })),
+    pack: r.flag(),
+  };
+}
