@@ -2,141 +2,148 @@
 // is at its caret, its messages and its save link. bindInput, bindCaret,
 // bindColumn and bindChoice hear what the user does; the rest shows what
 // it is given.
-function makeEditors(facts) {
-  const handlers = { input: () => {}, caret: () => {}, column: () => {}, choice: () => {} };
-  const editors = facts.scriptNames.map((name, s) => {
-    const table = facts.tableNames[facts.scriptTables[s]];
-    const label = element('label', '', {}, name);
-    label.htmlFor = 'script-' + s;
-    const title = element('h3');
-    title.append(label, element('span', 'table', {}, ' edits ' + table));
-    const area = element('textarea', '', { autocomplete: 'off', autocapitalize: 'off' });
-    area.id = 'script-' + s;
-    area.dataset.script = name;
-    area.spellcheck = false;
-    const columns = element('div', 'columns', { 'aria-label': 'the columns of ' + table + ': click one to put its number at the caret' });
-    columns.tabIndex = -1;  // a mouse's shortcut: the caret's line names the column for the keyboard
-    const pair = element('div', 'pair');
-    pair.append(area, columns);
-    // A draft made from another file, or changed in another tab: the choice is the user's.
-    const notice = element('p', 'notice');
-    notice.hidden = true;
-    const editor = { name, area, columns, notice, caret: element('p', 'caret', { 'aria-live': 'polite' }),
-      said: element('ul', 'said'), save: element('p', 'save'), box: element('div', 'editor'), urls: [] };
-    editor.box.append(title, notice, pair, editor.caret, editor.said, editor.save);
-    $('editors').appendChild(editor.box);
-    area.addEventListener('input', (event) => handlers.input(s, area.value, event.timeStamp));
-    for (const type of ['keyup', 'click', 'focus']) area.addEventListener(type, () => handlers.caret(s));
-    // A click on a column keeps the caret in the editor.
-    columns.addEventListener('mousedown', (event) => event.preventDefault());
-    columns.addEventListener('click', (event) => {
-      const button = event.target.closest('button');
-      if (button) handlers.column(s, Number(button.dataset.column));
-    });
-    return editor;
+// One editor: its box with the script's name and table, the text area, the
+// columns of its table, the caret's line, its messages and save link.
+function makeEditor(facts, s, handlers) {
+  const name = facts.scriptNames[s];
+  const table = facts.tableNames[facts.scriptTables[s]];
+  const label = element('label', '', {}, name);
+  label.htmlFor = 'script-' + s;
+  const title = element('h3');
+  title.append(label, element('span', 'table', {}, ' edits ' + table));
+  const area = element('textarea', '', { autocomplete: 'off', autocapitalize: 'off' });
+  area.id = 'script-' + s;
+  area.dataset.script = name;
+  area.spellcheck = false;
+  const columns = element('div', 'columns', { 'aria-label': 'the columns of ' + table + ': click one to put its number at the caret' });
+  columns.tabIndex = -1;  // a mouse's shortcut: the caret's line names the column for the keyboard
+  const pair = element('div', 'pair');
+  pair.append(area, columns);
+  // A draft made from another file, or changed in another tab: the choice is the user's.
+  const notice = element('p', 'notice');
+  notice.hidden = true;
+  const editor = { name, area, columns, notice, caret: element('p', 'caret', { 'aria-live': 'polite' }),
+    said: element('ul', 'said'), save: element('p', 'save'), box: element('div', 'editor'), urls: [] };
+  editor.box.append(title, notice, pair, editor.caret, editor.said, editor.save);
+  area.addEventListener('input', (event) => handlers.input(s, area.value, event.timeStamp));
+  for (const type of ['keyup', 'click', 'focus']) area.addEventListener(type, () => handlers.caret(s));
+  // A click on a column keeps the caret in the editor.
+  columns.addEventListener('mousedown', (event) => event.preventDefault());
+  columns.addEventListener('click', (event) => {
+    const button = event.target.closest('button');
+    if (button) handlers.column(s, Number(button.dataset.column));
   });
-  const choices = { conflict: [['Use theirs', 'theirs'], ['Keep mine', 'mine']],
-    offer: [['Use them', 'use'], ['Keep the file as picked', 'picked']] };
-  return {
-    bindInput(handler) { handlers.input = handler; },
-    bindCaret(handler) { handlers.caret = handler; },
-    bindColumn(handler) { handlers.column = handler; },
-    bindChoice(handler) { handlers.choice = handler; },
-    // What the user typed in editor `s`, and the selection there.
-    text: (s) => editors[s].area.value,
-    selection: (s) => ({ start: editors[s].area.selectionStart, end: editors[s].area.selectionEnd }),
-    // The scripts in the editors: each entry's text (a script saved as
-    // UTF-16 is only shown: the program's message says what to do).
-    show(entries) {
-      editors.forEach((editor, s) => {
-        const entry = entries[s];
-        editor.area.value = entry ? entry.text : '';
-        editor.area.readOnly = Boolean(entry && entry.form.encoding === 'utf-16');
-        editor.caret.textContent = '';
-        this.showNotice(s, entry);
-      });
-    },
-    // Above an editor: a draft of another file to take or leave, or a
-    // draft another tab changed meanwhile.
-    showNotice(s, entry) {
-      const editor = editors[s];
-      let words = '', offered = [];
-      if (entry && entry.conflict) {
-        words = 'Another tab ' + (entry.conflict === 'removed' ? 'saved or forgot' : 'changed') + ' your edits of ' +
-          editor.name + ' kept in this browser: ';
-        offered = choices.conflict;
-      } else if (entry && entry.offer) {
-        words = 'Your edits of ' + editor.name + ' from ' +
-          (entry.offer.date ? new Date(entry.offer.date).toLocaleString() : 'an earlier visit') + ': ';
-        offered = choices.offer;
-      }
-      editor.notice.hidden = offered.length === 0;
-      editor.notice.replaceChildren(words, ...offered.map(([label, choice]) => {
-        const button = element('button', '', { type: 'button' }, label);
-        button.addEventListener('click', () => handlers.choice(s, choice));
+  return editor;
+}
+
+const draftChoices = { conflict: [['Use theirs', 'theirs'], ['Keep mine', 'mine']],
+  offer: [['Use them', 'use'], ['Keep the file as picked', 'picked']] };
+
+class Editors {
+  constructor(facts) {
+    this.facts = facts;
+    this.handlers = { input: () => {}, caret: () => {}, column: () => {}, choice: () => {} };
+    this.editors = facts.scriptNames.map((_, s) => makeEditor(facts, s, this.handlers));
+    $('editors').append(...this.editors.map((editor) => editor.box));
+  }
+  bindInput(handler) { this.handlers.input = handler; }
+  bindCaret(handler) { this.handlers.caret = handler; }
+  bindColumn(handler) { this.handlers.column = handler; }
+  bindChoice(handler) { this.handlers.choice = handler; }
+  // What the user typed in editor `s`, and the selection there.
+  text(s) { return this.editors[s].area.value; }
+  selection(s) { return { start: this.editors[s].area.selectionStart, end: this.editors[s].area.selectionEnd }; }
+  // The scripts in the editors: each entry's text (a script saved as
+  // UTF-16 is only shown: the program's message says what to do).
+  show(entries) {
+    this.editors.forEach((editor, s) => {
+      const entry = entries[s];
+      editor.area.value = entry ? entry.text : '';
+      editor.area.readOnly = Boolean(entry && entry.form.encoding === 'utf-16');
+      editor.caret.textContent = '';
+      this.showNotice(s, entry);
+    });
+  }
+  // Above an editor: a draft of another file to take or leave, or a
+  // draft another tab changed meanwhile.
+  showNotice(s, entry) {
+    const editor = this.editors[s];
+    let words = '', offered = [];
+    if (entry && entry.conflict) {
+      words = 'Another tab ' + (entry.conflict === 'removed' ? 'saved or forgot' : 'changed') + ' your edits of ' +
+        editor.name + ' kept in this browser: ';
+      offered = draftChoices.conflict;
+    } else if (entry && entry.offer) {
+      words = 'Your edits of ' + editor.name + ' from ' +
+        (entry.offer.date ? new Date(entry.offer.date).toLocaleString() : 'an earlier visit') + ': ';
+      offered = draftChoices.offer;
+    }
+    editor.notice.hidden = offered.length === 0;
+    editor.notice.replaceChildren(words, ...offered.map(([label, choice]) => {
+      const button = element('button', '', { type: 'button' }, label);
+      button.addEventListener('click', () => this.handlers.choice(s, choice));
+      return button;
+    }));
+  }
+  // The columns of each editor's table (their labels, by table).
+  showColumns(labelsOf) {
+    this.editors.forEach((editor, s) => {
+      editor.columns.replaceChildren(...labelsOf[this.facts.scriptTables[s]].map((label, c) => {
+        const button = element('button', '', { type: 'button' }, c + ' ' + label);
+        button.tabIndex = -1;
+        button.dataset.column = c;
+        button.title = 'Put ' + c + ' at the caret';
         return button;
       }));
-    },
-    // The columns of each editor's table (their labels, by table).
-    showColumns(labelsOf) {
-      editors.forEach((editor, s) => {
-        editor.columns.replaceChildren(...labelsOf[facts.scriptTables[s]].map((label, c) => {
-          const button = element('button', '', { type: 'button' }, c + ' ' + label);
-          button.tabIndex = -1;
-          button.dataset.column = c;
-          button.title = 'Put ' + c + ' at the caret';
-          return button;
-        }));
-      });
-    },
-    // What is under the caret ({words, column}); the column named there
-    // stands out in the list. hideCaret: the editor is not the one written in.
-    showCaret(s, at) {
-      const editor = editors[s];
-      editor.caret.textContent = at.words;
-      for (const button of editor.columns.children) {
-        const current = Number(button.dataset.column) === at.column;
-        button.classList.toggle('current', current);
-        if (current) editor.columns.scrollTop = button.offsetTop - editor.columns.offsetTop - editor.columns.clientHeight / 2;
-      }
-    },
-    hideCaret(s) {
-      editors[s].caret.textContent = '';
-      for (const button of editors[s].columns.querySelectorAll('.current')) button.classList.remove('current');
-    },
-    // Each warning and failure about a script, under it. Under --strict a
-    // warning is an error, and is shown as one.
-    showSaid(saidOf, strict) {
-      editors.forEach((editor, s) => {
-        const own = saidOf[s];
-        editor.said.replaceChildren(...own.map((said) => element('li', said.warning && !strict ? 'warning' : 'error', {}, said.text)));
-        editor.box.classList.toggle('wrong', own.some((said) => !said.warning || strict));
-        editor.box.classList.toggle('warned', own.some((said) => said.warning && !strict));
-      });
-    },
-    // Each script's save link ({name, bytes(), saved()}), named `words`.
-    showSaves(saves, words) {
-      editors.forEach((editor, s) => showSaveLinks(editor.save, editor.urls, [saves[s]], words));
-    },
-    saveAll() { for (const editor of editors) editor.save.querySelector('a').click(); },
-    // Replaces `range` ({from, to}) of editor `s`'s text with `words`,
-    // spaced from its neighbours, through the browser's own editing
-    // command, which its undo knows and which fires the input event.
-    replace(s, range, words) {
-      const area = editors[s].area;
-      if (area.readOnly) return;  // a script shown only (UTF-16)
-      const text = area.value;
-      const before = range.from > 0 && !/\s/.test(text[range.from - 1]) ? ' ' : '';
-      const after = range.to < text.length && !/\s/.test(text[range.to]) ? ' ' : '';
-      area.focus();
-      area.setSelectionRange(range.from, range.to);
-      // Where the command is missing, the range is set by hand.
-      if (!document.execCommand('insertText', false, before + words + after)) {
-        area.setRangeText(before + words + after, range.from, range.to, 'end');
-        handlers.input(s, area.value, performance.now());
-      }
-    },
-  };
+    });
+  }
+  // What is under the caret ({words, column}); the column named there
+  // stands out in the list. hideCaret: the editor is not the one written in.
+  showCaret(s, at) {
+    const editor = this.editors[s];
+    editor.caret.textContent = at.words;
+    for (const button of editor.columns.children) {
+      const current = Number(button.dataset.column) === at.column;
+      button.classList.toggle('current', current);
+      if (current) editor.columns.scrollTop = button.offsetTop - editor.columns.offsetTop - editor.columns.clientHeight / 2;
+    }
+  }
+  hideCaret(s) {
+    this.editors[s].caret.textContent = '';
+    for (const button of this.editors[s].columns.querySelectorAll('.current')) button.classList.remove('current');
+  }
+  // Each warning and failure about a script, under it. Under --strict a
+  // warning is an error, and is shown as one.
+  showSaid(saidOf, strict) {
+    this.editors.forEach((editor, s) => {
+      const own = saidOf[s];
+      editor.said.replaceChildren(...own.map((said) => element('li', said.warning && !strict ? 'warning' : 'error', {}, said.text)));
+      editor.box.classList.toggle('wrong', own.some((said) => !said.warning || strict));
+      editor.box.classList.toggle('warned', own.some((said) => said.warning && !strict));
+    });
+  }
+  // Each script's save link ({name, bytes(), saved()}), named `words`.
+  showSaves(saves, words) {
+    this.editors.forEach((editor, s) => showSaveLinks(editor.save, editor.urls, [saves[s]], words));
+  }
+  saveAll() { for (const editor of this.editors) editor.save.querySelector('a').click(); }
+  // Replaces `range` ({from, to}) of editor `s`'s text with `words`,
+  // spaced from its neighbours, through the browser's own editing
+  // command, which its undo knows and which fires the input event.
+  replace(s, range, words) {
+    const area = this.editors[s].area;
+    if (area.readOnly) return;  // a script shown only (UTF-16)
+    const text = area.value;
+    const before = range.from > 0 && !/\s/.test(text[range.from - 1]) ? ' ' : '';
+    const after = range.to < text.length && !/\s/.test(text[range.to]) ? ' ' : '';
+    area.focus();
+    area.setSelectionRange(range.from, range.to);
+    // Where the command is missing, the range is set by hand.
+    if (!document.execCommand('insertText', false, before + words + after)) {
+      area.setRangeText(before + words + after, range.from, range.to, 'end');
+      this.handlers.input(s, area.value, performance.now());
+    }
+  }
 }
 
 // The drafts kept in this browser, by key ("moonveil/head.txt", "/head.txt").

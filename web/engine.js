@@ -3,149 +3,155 @@
 // (the facts of the job, a run, a window of a grid, a pack) come as one
 // packed block: 32-bit little-endian numbers and texts (a length, then
 // UTF-8 bytes), read back here in the order the engine wrote them.
-function makeEngine(m, timings) {
-  const call = (name, ...args) => {
-    ++timings.engineCalls;
-    return m['_hl_' + name](...args);
+// A packed answer at `at` in the module's memory, read in order.
+const utf8Decoder = new TextDecoder();
+function packedAt(bytes, at) {
+  let pos = at;
+  const number = () => {
+    const value = bytes[pos] | (bytes[pos + 1] << 8) | (bytes[pos + 2] << 16) | (bytes[pos + 3] << 24);
+    pos += 4;
+    return value;
   };
-  const text = (at) => m.UTF8ToString(at);
+  const words = () => {
+    const size = number();
+    pos += size;
+    return utf8Decoder.decode(bytes.subarray(pos - size, pos));
+  };
+  const list = (item) => Array.from({ length: number() }, () => item());
+  return { number, text: words, flag: () => number() !== 0, list };
+}
+
+class Engine {
+  constructor(m, timings) {
+    this.m = m;
+    this.timings = timings;
+    this.facts = readFacts(this.packed(this.call('facts')));
+  }
+  call(name, ...args) {
+    ++this.timings.engineCalls;
+    return this.m['_hl_' + name](...args);
+  }
+  text(at) { return this.m.UTF8ToString(at); }
   // A failure inside a call (running out of memory) comes back as its reason.
-  const failure = () => text(call('error'));
-  const mustWork = (status) => { if (status !== 0) throw new Error(failure()); };
-  const utf8 = new TextDecoder();
-  // A packed answer at `at`, valid until the next call.
-  const packed = (at) => {
-    if (at === 0) throw new Error(failure() || 'no answer');
-    const bytes = m.HEAPU8;
-    let pos = at;
-    const number = () => {
-      const value = bytes[pos] | (bytes[pos + 1] << 8) | (bytes[pos + 2] << 16) | (bytes[pos + 3] << 24);
-      pos += 4;
-      return value;
-    };
-    const words = () => {
-      const size = number();
-      pos += size;
-      return utf8.decode(bytes.subarray(pos - size, pos));
-    };
-    const list = (item) => Array.from({ length: number() }, () => item());
-    return { number, text: words, flag: () => number() !== 0, list };
-  };
+  failure() { return this.text(this.call('error')); }
+  mustWork(status) { if (status !== 0) throw new Error(this.failure()); }
+  // A packed answer, valid until the next call.
+  packed(at) {
+    if (at === 0) throw new Error(this.failure() || 'no answer');
+    return packedAt(this.m.HEAPU8, at);
+  }
   // A buffer handed in is ours to free, whatever the call does.
-  const withBytes = (bytes, use) => {
-    const at = m._malloc(Math.max(bytes.length, 1));
+  withBytes(bytes, use) {
+    const at = this.m._malloc(Math.max(bytes.length, 1));
     if (at === 0) throw new Error('not enough memory');
     try {
-      m.HEAPU8.set(bytes, at);
+      this.m.HEAPU8.set(bytes, at);
       return use(at);
     } finally {
-      m._free(at);
+      this.m._free(at);
     }
-  };
-  const withString = (value, use) => {
-    const size = m.lengthBytesUTF8(value) + 1;
-    const at = m._malloc(size);
+  }
+  withString(value, use) {
+    const size = this.m.lengthBytesUTF8(value) + 1;
+    const at = this.m._malloc(size);
     if (at === 0) throw new Error('not enough memory');
     try {
-      m.stringToUTF8(value, at, size);
+      this.m.stringToUTF8(value, at, size);
       return use(at);
     } finally {
-      m._free(at);
+      this.m._free(at);
     }
-  };
-  const facts = readFacts(packed(call('facts')));
-  const word = (role) => ({ role: facts.roles[role], begin: call('word_begin'), end: call('word_end'),
-    number: call('word_has_number') === 1 ? call('word_number') : null });
-  return {
-    facts,
-    // Starts a job on the files given, by their paths ("moonveil/head.txt"):
-    // what the engine wants read of them, as readPack says.
-    beginPack(paths) {
-      return withString(paths.join('\n'), (at) => readPack(packed(call('pack_begin', at)), facts));
-    },
-    // Input `i` of the job (a table, or a script without a pack): its bytes, or null for missing.
-    setInput(i, bytes) {
-      if (!bytes) mustWork(call('set_input', i, 0, -1));
-      else withBytes(bytes, (at) => mustWork(call('set_input', i, at, bytes.length)));
-    },
-    // Script `s` of a pack's head `h`: its bytes, or null for missing.
-    setHeadScript(h, s, bytes) {
-      if (!bytes) mustWork(call('set_head_script', h, s, 0, -1));
-      else withBytes(bytes, (at) => mustWork(call('set_head_script', h, s, at, bytes.length)));
-    },
-    // A file head `h` brings, at `path` in the pack ("moonveil/override/hd.mdl").
-    addHeadFile(h, path, bytes) {
-      withString(path, (p) => withBytes(bytes, (at) => mustWork(call('add_head_file', h, p, at, bytes.length))));
-    },
-    // Reads the tables from a game folder ({name, files: [[path, File]]})
-    // as `headlink --game` does, asking for slices of the files it needs;
-    // `current()` says whether this read is still wanted.
-    async readGame(game, current) {
-      const listing = game.files.map(([path, file]) => file.size + '\t' + path).join('\n');
-      withString(game.name, (n) => withString(listing, (l) => mustWork(call('game_begin', n, l))));
-      const byPath = new Map(game.files);
-      for (;;) {
-        const needed = call('game_read');
-        if (needed < 0) throw new Error(failure());
-        if (needed === 0) return true;
-        const needs = Array.from({ length: needed }, (_, i) => ({ path: text(call('game_need_path', i)),
-          offset: call('game_need_offset', i), size: call('game_need_size', i) }));
-        const slices = await Promise.all(needs.map((need) =>
-          byPath.get(need.path).slice(need.offset, need.offset + need.size).arrayBuffer()));
-        if (!current()) return false;
-        slices.forEach((slice, i) => {
-          const bytes = new Uint8Array(slice);
-          withBytes(bytes, (at) => mustWork(call('game_give', i, at, bytes.length)));
-        });
-      }
-    },
-    // Runs the job on what the engine holds, as `headlink -n` does: the whole answer.
-    run(strict) {
-      call('run', strict ? 1 : 0);
-      const failed = failure();
-      const answer = readRun(packed(call('run_answer')));
-      if (failed) answer.stderr += 'headlink: ' + failed + '\n';
-      return answer;
-    },
-    // Rows r0..r1 and columns c0..c1 of view `v`, as readWindow says.
-    window: (v, r0, r1, c0, c1) => readWindow(packed(call('view_window', v, r0, r1, c0, c1))),
-    // Output `i` of the last run that worked, serialised now.
-    output(i) {
-      const size = call('output_size', i);
-      if (size === 0) throw new Error(failure() || 'nothing to save: the last run did not work');
-      const at = call('output', i);
-      return m.HEAPU8.slice(at, at + size);
-    },
-    // What the word at byte `offset` of a script is: {role (a name),
-    // begin, end, number (or null)}; with `role` instead, the first word
-    // of that role, or null.
-    wordAt(bytes, offset) {
-      const role = withBytes(bytes, (at) => call('word_at', at, bytes.length, offset));
-      return role < 0 ? null : word(role);
-    },
-    firstWord(bytes, role) {
-      const found = withBytes(bytes, (at) => call('word_first', at, bytes.length, facts.roles.indexOf(role)));
-      return found < 0 ? null : word(found);
-    },
-    // The names given to the last pack begun that differ from input `i`
-    // only in letter case or by an extra extension.
-    nearMisses: (i) => text(call('near_misses', i)).split('\n').filter((line) => line.length > 0),
-    // Where table `i` came from in the game folder, or ''.
-    source: (i) => text(call('table_source', i)),
-    // Opens a table on its own: whether it loads, and twoda check's verdict.
-    open(bytes, name) {
-      const status = withBytes(bytes, (at) => withString(name, (n) => call('open', at, bytes.length, n)));
-      const failed = failure();
-      if (failed) throw new Error(failed);
-      return { loaded: status === 0, check: text(call('check')) };
-    },
-    // View `v` as export kind `kind` (an index into facts.exports).
-    exportView(v, kind) {
-      const size = call('export', v, kind);
-      const at = call('exported');
-      return m.HEAPU8.slice(at, at + size);
-    },
-  };
+  }
+  // Starts a job on the files given, by their paths ("moonveil/head.txt"):
+  // what the engine wants read of them, as readPack says.
+  beginPack(paths) {
+    return this.withString(paths.join('\n'), (at) => readPack(this.packed(this.call('pack_begin', at)), this.facts));
+  }
+  // Input `i` of the job (a table, or a script without a pack): its bytes, or null for missing.
+  setInput(i, bytes) {
+    if (!bytes) this.mustWork(this.call('set_input', i, 0, -1));
+    else this.withBytes(bytes, (at) => this.mustWork(this.call('set_input', i, at, bytes.length)));
+  }
+  // Script `s` of a pack's head `h`: its bytes, or null for missing.
+  setHeadScript(h, s, bytes) {
+    if (!bytes) this.mustWork(this.call('set_head_script', h, s, 0, -1));
+    else this.withBytes(bytes, (at) => this.mustWork(this.call('set_head_script', h, s, at, bytes.length)));
+  }
+  // A file head `h` brings, at `path` in the pack ("moonveil/override/hd.mdl").
+  addHeadFile(h, path, bytes) {
+    this.withString(path, (p) => this.withBytes(bytes, (at) => this.mustWork(this.call('add_head_file', h, p, at, bytes.length))));
+  }
+  // Reads the tables from a game folder ({name, files: [[path, File]]})
+  // as `headlink --game` does, asking for slices of the files it needs;
+  // `current()` says whether this read is still wanted.
+  async readGame(game, current) {
+    const listing = game.files.map(([path, file]) => file.size + '\t' + path).join('\n');
+    this.withString(game.name, (n) => this.withString(listing, (l) => this.mustWork(this.call('game_begin', n, l))));
+    const byPath = new Map(game.files);
+    for (;;) {
+      const needed = this.call('game_read');
+      if (needed < 0) throw new Error(this.failure());
+      if (needed === 0) return true;
+      const needs = Array.from({ length: needed }, (_, i) => ({ path: this.text(this.call('game_need_path', i)),
+        offset: this.call('game_need_offset', i), size: this.call('game_need_size', i) }));
+      const slices = await Promise.all(needs.map((need) =>
+        byPath.get(need.path).slice(need.offset, need.offset + need.size).arrayBuffer()));
+      if (!current()) return false;
+      slices.forEach((slice, i) => {
+        const bytes = new Uint8Array(slice);
+        this.withBytes(bytes, (at) => this.mustWork(this.call('game_give', i, at, bytes.length)));
+      });
+    }
+  }
+  // Runs the job on what the engine holds, as `headlink -n` does: the whole answer.
+  run(strict) {
+    this.call('run', strict ? 1 : 0);
+    const failed = this.failure();
+    const answer = readRun(this.packed(this.call('run_answer')));
+    if (failed) answer.stderr += 'headlink: ' + failed + '\n';
+    return answer;
+  }
+  // Rows r0..r1 and columns c0..c1 of view `v`, as readWindow says.
+  window(v, r0, r1, c0, c1) { return readWindow(this.packed(this.call('view_window', v, r0, r1, c0, c1))); }
+  // Output `i` of the last run that worked, serialised now.
+  output(i) {
+    const size = this.call('output_size', i);
+    if (size === 0) throw new Error(this.failure() || 'nothing to save: the last run did not work');
+    const at = this.call('output', i);
+    return this.m.HEAPU8.slice(at, at + size);
+  }
+  // What the word at byte `offset` of a script is: {role (a name), begin,
+  // end, number (or null)}; firstWord: the first word of `role`, or null.
+  wordAt(bytes, offset) {
+    const role = this.withBytes(bytes, (at) => this.call('word_at', at, bytes.length, offset));
+    return role < 0 ? null : this.word(role);
+  }
+  firstWord(bytes, role) {
+    const found = this.withBytes(bytes, (at) => this.call('word_first', at, bytes.length, this.facts.roles.indexOf(role)));
+    return found < 0 ? null : this.word(found);
+  }
+  word(role) {
+    return { role: this.facts.roles[role], begin: this.call('word_begin'), end: this.call('word_end'),
+      number: this.call('word_has_number') === 1 ? this.call('word_number') : null };
+  }
+  // The names given to the last pack begun that differ from input `i`
+  // only in letter case or by an extra extension.
+  nearMisses(i) { return this.text(this.call('near_misses', i)).split('\n').filter((line) => line.length > 0); }
+  // Where table `i` came from in the game folder, or ''.
+  source(i) { return this.text(this.call('table_source', i)); }
+  // Opens a table on its own: whether it loads, and twoda check's verdict.
+  open(bytes, name) {
+    const status = this.withBytes(bytes, (at) => this.withString(name, (n) => this.call('open', at, bytes.length, n)));
+    const failed = this.failure();
+    if (failed) throw new Error(failed);
+    return { loaded: status === 0, check: this.text(this.call('check')) };
+  }
+  // View `v` as export kind `kind` (an index into facts.exports).
+  exportView(v, kind) {
+    const size = this.call('export', v, kind);
+    const at = this.call('exported');
+    return this.m.HEAPU8.slice(at, at + size);
+  }
 }
 
 // The job's facts, as the engine knows them.

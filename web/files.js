@@ -13,62 +13,6 @@ function makeFiles(facts) {
     if (files.length === 0) return;
     handlers.game({ name: (files[0].webkitRelativePath || files[0].name).split('/')[0], files: inFolder(files) });
   };
-  // A dropped folder: its files and those of the folders in it (a pack's
-  // heads), as [path below it, File] pairs; null when the browser will not
-  // read it (a page opened from disk, in some browsers).
-  function readFolder(entry, prefix = '', depth = 0) {
-    return new Promise((resolve) => {
-      const found = [];
-      const reader = entry.createReader();
-      const next = () => reader.readEntries((entries) => {
-        if (entries.length === 0) { resolve(Promise.all(found).then((lists) => lists.flat())); return; }
-        for (const e of entries) {
-          if (e.isFile)
-            found.push(new Promise((done) => e.file((file) => done([[prefix + e.name, file]]), () => done([]))));
-          else if (e.isDirectory && depth === 0)
-            found.push(readFolder(e, e.name + '/', 1).then((inside) => inside || []));
-        }
-        next();
-      }, () => resolve(found.length > 0 ? Promise.all(found).then((lists) => lists.flat()) : null));
-      next();
-    });
-  }
-
-  // A drop: each item read through its entry, or, where the browser will
-  // not read entries (Chromium on a page opened from disk), as the plain
-  // file the drop also carries. A folder has no plain file to fall back
-  // to. Whatever happens, the page says something.
-  async function onDrop(event) {
-    event.preventDefault();
-    $('drop').classList.remove('over');
-    // The drop's data is readable only while the event is handled: take it all now.
-    const plain = [...event.dataTransfer.files];
-    const entries = [...(event.dataTransfer.items || [])].filter((item) => item.kind === 'file')
-      .map((item) => (item.webkitGetAsEntry ? item.webkitGetAsEntry() : null));
-    const taken = [];
-    let unreadFolder = false;
-    for (let i = 0; i < plain.length; ++i) {
-      const entry = entries[i];
-      if (entry && entry.isDirectory) {
-        const inside = await readFolder(entry);
-        if (inside) taken.push(...inside);
-        else unreadFolder = true;
-      } else if (entry && entry.isFile) {
-        taken.push([plain[i].name, await new Promise((done) => entry.file(done, () => done(plain[i])))]);
-      } else {
-        taken.push([plain[i].name, plain[i]]);
-      }
-    }
-    if (unreadFolder) {
-      $('support').hidden = false;
-      $('support').textContent = 'This browser cannot read a dropped folder from a page opened from disk: ' +
-        'use "Pick a folder" instead, or drop the ' + facts.words.inputs + ' files themselves.';
-      $('pick-folder').focus();
-    }
-    if (taken.length > 0) handlers.files(taken);
-    else if (!unreadFolder) showStatus('failed', 'Nothing in that drop could be read: pick the files instead.');
-  }
-
   $('pick-files').addEventListener('click', () => $('files').click());
   $('pick-folder').addEventListener('click', () => $('folder').click());
   $('pick-game').addEventListener('click', () => $('game').click());
@@ -88,7 +32,7 @@ function makeFiles(facts) {
   const drop = $('drop');
   drop.addEventListener('dragover', (event) => { event.preventDefault(); drop.classList.add('over'); });
   drop.addEventListener('dragleave', () => drop.classList.remove('over'));
-  drop.addEventListener('drop', onDrop);
+  drop.addEventListener('drop', (event) => onDrop(event, facts, handlers.files));
   if (!('webkitdirectory' in document.createElement('input'))) {
     $('pick-folder').hidden = true;
     $('pick-game').hidden = true;
@@ -100,4 +44,60 @@ function makeFiles(facts) {
     bindGame(handler) { handlers.game = handler; },
     bindTable(handler) { handlers.table = handler; },
   };
+}
+
+// A dropped folder: its files and those of the folders in it (a pack's
+// heads), as [path below it, File] pairs; null when the browser will not
+// read it (a page opened from disk, in some browsers).
+function readFolder(entry, prefix = '', depth = 0) {
+  return new Promise((resolve) => {
+    const found = [];
+    const reader = entry.createReader();
+    const next = () => reader.readEntries((entries) => {
+      if (entries.length === 0) { resolve(Promise.all(found).then((lists) => lists.flat())); return; }
+      for (const e of entries) {
+        if (e.isFile)
+          found.push(new Promise((done) => e.file((file) => done([[prefix + e.name, file]]), () => done([]))));
+        else if (e.isDirectory && depth === 0)
+          found.push(readFolder(e, e.name + '/', 1).then((inside) => inside || []));
+      }
+      next();
+    }, () => resolve(found.length > 0 ? Promise.all(found).then((lists) => lists.flat()) : null));
+    next();
+  });
+}
+
+// A drop: each item read through its entry, or, where the browser will
+// not read entries (Chromium on a page opened from disk), as the plain
+// file the drop also carries. A folder has no plain file to fall back
+// to. Whatever happens, the page says something.
+async function onDrop(event, facts, take) {
+  event.preventDefault();
+  $('drop').classList.remove('over');
+  // The drop's data is readable only while the event is handled: take it all now.
+  const plain = [...event.dataTransfer.files];
+  const entries = [...(event.dataTransfer.items || [])].filter((item) => item.kind === 'file')
+    .map((item) => (item.webkitGetAsEntry ? item.webkitGetAsEntry() : null));
+  const taken = [];
+  let unreadFolder = false;
+  for (let i = 0; i < plain.length; ++i) {
+    const entry = entries[i];
+    if (entry && entry.isDirectory) {
+      const inside = await readFolder(entry);
+      if (inside) taken.push(...inside);
+      else unreadFolder = true;
+    } else if (entry && entry.isFile) {
+      taken.push([plain[i].name, await new Promise((done) => entry.file(done, () => done(plain[i])))]);
+    } else {
+      taken.push([plain[i].name, plain[i]]);
+    }
+  }
+  if (unreadFolder) {
+    $('support').hidden = false;
+    $('support').textContent = 'This browser cannot read a dropped folder from a page opened from disk: ' +
+      'use "Pick a folder" instead, or drop the ' + facts.words.inputs + ' files themselves.';
+    $('pick-folder').focus();
+  }
+  if (taken.length > 0) take(taken);
+  else if (!unreadFolder) showStatus('failed', 'Nothing in that drop could be read: pick the files instead.');
 }

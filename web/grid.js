@@ -9,198 +9,213 @@
 // handler with a row whose number was clicked. `empty` is how an empty
 // cell is spelled; every draw's time and engine calls go to `timings`.
 const rowHeight = 24;
-function makeGrid(box, details, empty, timings) {
-  let source = null, shown = null, drawn = '', at = -1, onRow = null;
-  let chosen = null;  // {row, column} of the chosen cell
-  let drawnRows = [];  // each row drawn: {element, number, cells}
-  const head = element('div', 'grid-head', { role: 'row', 'aria-rowindex': 1 });
-  const body = element('div', 'grid-body', { role: 'rowgroup' });
-  box.replaceChildren(head, body);
+const gridMoves = { ArrowUp: [-1, 0], ArrowDown: [1, 0], ArrowLeft: [0, -1], ArrowRight: [0, 1],
+  PageUp: [-10, 0], PageDown: [10, 0], Home: [0, -Infinity], End: [0, Infinity] };
+
+class Grid {
+  constructor(box, details, empty, timings) {
+    Object.assign(this, { box, details, empty, timings });
+    this.source = null;
+    this.shown = null;     // the window drawn, as the source gave it
+    this.drawn = '';       // which window that is
+    this.drawnRows = [];   // each row drawn: {element, number, cells}
+    this.chosen = null;    // {row, column} of the chosen cell
+    this.at = -1;          // the marked cell gone to last
+    this.onRow = null;
+    this.head = element('div', 'grid-head', { role: 'row', 'aria-rowindex': 1 });
+    this.body = element('div', 'grid-body', { role: 'rowgroup' });
+    box.replaceChildren(this.head, this.body);
+    box.onclick = (event) => {
+      const item = event.target.closest('[data-col]');
+      if (item) this.choose(Number(item.parentNode.dataset.row), Number(item.dataset.col));
+      else if (this.onRow && event.target.closest('.row-pick')) this.onRow(Number(event.target.closest('.grid-row').dataset.row));
+    };
+    box.onkeydown = (event) => {
+      const move = gridMoves[event.key];
+      if (!move || !this.source) return;
+      event.preventDefault();
+      const from = this.chosen || { row: Math.floor(box.scrollTop / rowHeight), column: 0 };
+      this.choose(from.row + move[0], from.column + move[1]);  // Home and End go as far as there are columns
+    };
+    let pending = false;
+    box.onscroll = () => {
+      if (pending) return;
+      pending = true;
+      requestAnimationFrame(() => { pending = false; this.draw(); });
+    };
+    // A wider or taller window shows more rows and columns.
+    if (window.ResizeObserver) new ResizeObserver(() => this.draw()).observe(box);
+  }
+  bindRow(handler) { this.onRow = handler; }
   // The widths of the label column and of a cell, in pixels (8em and 10em of the grid's font).
-  const widths = () => {
-    const em = parseFloat(getComputedStyle(box).fontSize) || 13;
+  widths() {
+    const em = parseFloat(getComputedStyle(this.box).fontSize) || 13;
     return { label: 8 * em, cell: 10 * em };
-  };
-  const gap = (width) => {
+  }
+  gap(width) {
     const item = element('div', 'gap', { 'aria-hidden': 'true' });
     item.style.width = width + 'px';
     return item;
-  };
-  const spelled = (value) => (value === '' ? empty : value);
-  const fill = (item, cell, r, c) => {
-    const words = spelled(cell.text);
+  }
+  spelled(value) { return value === '' ? this.empty : value; }
+  fill(item, cell, r, c) {
+    const words = this.spelled(cell.text);
     if (item.textContent !== words) item.textContent = words;
-    const selected = chosen !== null && chosen.row === r && chosen.column === c;
+    const selected = this.chosen !== null && this.chosen.row === r && this.chosen.column === c;
     const kind = ['', 'set', 'link'][cell.mark];
     const className = kind + (selected ? (kind ? ' selected' : 'selected') : '');
     if (item.className !== className) item.className = className;
-    const title = cell.mark ? 'was: ' + spelled(cell.was) : '';
+    const title = cell.mark ? 'was: ' + this.spelled(cell.was) : '';
     if (item.title !== title) item.title = title;
     if (selected) item.setAttribute('aria-selected', 'true');
     else item.removeAttribute('aria-selected');
-  };
-  const fillRow = (drawnRow, r) => {
-    const words = r + '  ' + shown.rowLabels[r - shown.r0];
+  }
+  fillRow(drawnRow, r) {
+    const words = r + '  ' + this.shown.rowLabels[r - this.shown.r0];
     if (drawnRow.number.textContent !== words) drawnRow.number.textContent = words;
-    const className = r >= source.rowsBefore ? 'grid-row added' : 'grid-row';
+    const className = r >= this.source.rowsBefore ? 'grid-row added' : 'grid-row';
     if (drawnRow.element.className !== className) drawnRow.element.className = className;
-  };
-  const labelsOf = () => {
+  }
+  labels() {
+    const shown = this.shown;
     const labels = [element('div', '', { role: 'columnheader' }, 'row  label')];
-    if (shown.c0 > 0) labels.push(gap(shown.c0 * widths().cell));
+    if (shown.c0 > 0) labels.push(this.gap(shown.c0 * this.widths().cell));
     shown.columnLabels.forEach((words, j) => {
       const item = element('div', '', { role: 'columnheader', 'aria-colindex': shown.c0 + j + 2 }, (shown.c0 + j) + ' ' + words);
       item.title = item.textContent;
       labels.push(item);
     });
     return labels;
-  };
-  const rowOf = (r) => {
+  }
+  rowOf(r) {
+    const shown = this.shown;
     const row = element('div', '', { role: 'row', 'aria-rowindex': r + 2 });
     row.dataset.row = r;
     row.style.top = (r * rowHeight) + 'px';
-    const number = element('div', onRow ? 'row-pick' : '', { role: 'rowheader' });
-    if (onRow) number.title = 'Make row ' + r + ' the template row of the script you were writing';
+    const number = element('div', this.onRow ? 'row-pick' : '', { role: 'rowheader' });
+    if (this.onRow) number.title = 'Make row ' + r + ' the template row of the script you were writing';
     row.appendChild(number);
-    if (shown.c0 > 0) row.appendChild(gap(shown.c0 * widths().cell));
+    if (shown.c0 > 0) row.appendChild(this.gap(shown.c0 * this.widths().cell));
     const drawnRow = { element: row, number, cells: [] };
-    fillRow(drawnRow, r);
+    this.fillRow(drawnRow, r);
     shown.cells[r - shown.r0].forEach((cell, j) => {
       const item = element('div', '', { role: 'gridcell', 'aria-colindex': shown.c0 + j + 2 });
       item.dataset.col = shown.c0 + j;
-      fill(item, cell, r, shown.c0 + j);
+      this.fill(item, cell, r, shown.c0 + j);
       row.appendChild(item);
       drawnRow.cells.push(item);
     });
-    drawnRows.push(drawnRow);
+    this.drawnRows.push(drawnRow);
     return row;
-  };
+  }
   // The window in view: which rows and columns.
-  const inView = () => {
-    const { label, cell } = widths();
+  inView() {
+    const { label, cell } = this.widths();
+    const box = this.box;
     const first = Math.max(0, Math.floor(box.scrollTop / rowHeight) - 2);
-    const last = Math.min(source.rows, first + Math.ceil(box.clientHeight / rowHeight) + 3);
+    const last = Math.min(this.source.rows, first + Math.ceil(box.clientHeight / rowHeight) + 3);
     const left = Math.max(0, Math.floor(box.scrollLeft / cell) - 1);
-    const right = Math.min(source.columns, left + Math.ceil(Math.max(box.clientWidth - label, cell) / cell) + 1);
+    const right = Math.min(this.source.columns, left + Math.ceil(Math.max(box.clientWidth - label, cell) / cell) + 1);
     return [first, last, left, right];
-  };
+  }
   // Draws the rows and columns in view; with `refresh`, the contents
   // changed: a window already drawn is updated in place, cell by cell,
   // so that a run that changed a few cells changes only those.
-  const draw = (refresh = false) => {
-    if (!source) return;
-    const started = performance.now(), calls = timings.engineCalls;
-    const wanted = inView();
-    const same = drawn === wanted.join(':');
+  draw(refresh = false) {
+    if (!this.source) return;
+    const started = performance.now(), calls = this.timings.engineCalls;
+    const wanted = this.inView();
+    const same = this.drawn === wanted.join(':');
     if (same && !refresh) return;
-    shown = source.window(...wanted);
+    const shown = this.shown = this.source.window(...wanted);
     if (same) {
-      drawnRows.forEach((drawnRow, i) => {
-        fillRow(drawnRow, shown.r0 + i);
-        drawnRow.cells.forEach((item, j) => fill(item, shown.cells[i][j], shown.r0 + i, shown.c0 + j));
+      this.drawnRows.forEach((drawnRow, i) => {
+        this.fillRow(drawnRow, shown.r0 + i);
+        drawnRow.cells.forEach((item, j) => this.fill(item, shown.cells[i][j], shown.r0 + i, shown.c0 + j));
       });
       shown.columnLabels.forEach((label, j) => {
-        const item = head.children[j + (shown.c0 > 0 ? 2 : 1)];
+        const item = this.head.children[j + (shown.c0 > 0 ? 2 : 1)];
         const words = (shown.c0 + j) + ' ' + label;
         if (item.textContent !== words) item.textContent = item.title = words;
       });
     } else {
-      drawn = wanted.join(':');
-      head.replaceChildren(...labelsOf());
+      this.drawn = wanted.join(':');
+      this.head.replaceChildren(...this.labels());
       const rows = document.createDocumentFragment();
-      drawnRows = [];
-      for (let r = shown.r0; r < shown.r1; ++r) rows.appendChild(rowOf(r));
-      body.replaceChildren(rows);
+      this.drawnRows = [];
+      for (let r = shown.r0; r < shown.r1; ++r) rows.appendChild(this.rowOf(r));
+      this.body.replaceChildren(rows);
     }
-    timings.draws.push({ ms: performance.now() - started, calls: timings.engineCalls - calls });
-    if (timings.draws.length > 100) timings.draws.shift();
-  };
-  const describe = () => {
-    if (!chosen) { details.textContent = ''; return; }
-    const { row, column } = chosen;
+    this.timings.draws.push({ ms: performance.now() - started, calls: this.timings.engineCalls - calls });
+    if (this.timings.draws.length > 100) this.timings.draws.shift();
+  }
+  describe() {
+    if (!this.chosen) { this.details.textContent = ''; return; }
+    const { row, column } = this.chosen;
+    const shown = this.shown;
     const inside = shown && row >= shown.r0 && row < shown.r1 && column >= shown.c0 && column < shown.c1;
-    const cells = inside ? shown : source.window(row, row + 1, column, column + 1);
+    const cells = inside ? shown : this.source.window(row, row + 1, column, column + 1);
     const cell = cells.cells[row - cells.r0][column - cells.c0];
-    const quoted = (value) => (value === '' ? empty : '"' + value + '"');
-    details.textContent = source.name + ', row ' + row + ' (label ' + cells.rowLabels[row - cells.r0] + '), column ' +
-      column + ' (' + cells.columnLabels[column - cells.c0] + '): ' + quoted(cell.text) +
+    const quoted = (value) => (value === '' ? this.empty : '"' + value + '"');
+    this.details.textContent = this.source.name + ', row ' + row + ' (label ' + cells.rowLabels[row - cells.r0] +
+      '), column ' + column + ' (' + cells.columnLabels[column - cells.c0] + '): ' + quoted(cell.text) +
       (cell.mark ? (cell.mark === 2 ? ', a link cell' : ', set by a script') + '; it was ' + quoted(cell.was) : '');
-  };
+  }
   // Chooses a cell, scrolls it into view (past the sticky row labels and
   // column labels) and says what it holds.
-  const choose = (row, column) => {
+  choose(row, column) {
+    const { box, source } = this;
     if (source.rows === 0 || source.columns === 0) return;
     row = Math.max(0, Math.min(source.rows - 1, row));
     column = Math.max(0, Math.min(source.columns - 1, column));
-    chosen = { row, column };
-    const { label, cell } = widths();
-    const top = row * rowHeight, header = head.offsetHeight;
+    this.chosen = { row, column };
+    const { label, cell } = this.widths();
+    const top = row * rowHeight, header = this.head.offsetHeight;
     const left = label + column * cell;
     if (top < box.scrollTop || top + rowHeight > box.scrollTop + box.clientHeight - header)
       box.scrollTop = Math.max(0, top - (box.clientHeight - header) / 2);
     if (left - label < box.scrollLeft || left + cell > box.scrollLeft + box.clientWidth)
       box.scrollLeft = Math.max(0, left - label - (box.clientWidth - label - cell) / 2);
-    draw(true);
-    describe();
-  };
-  box.onclick = (event) => {
-    const item = event.target.closest('[data-col]');
-    if (item) choose(Number(item.parentNode.dataset.row), Number(item.dataset.col));
-    else if (onRow && event.target.closest('.row-pick')) onRow(Number(event.target.closest('.grid-row').dataset.row));
-  };
-  const moves = { ArrowUp: [-1, 0], ArrowDown: [1, 0], ArrowLeft: [0, -1], ArrowRight: [0, 1],
-    PageUp: [-10, 0], PageDown: [10, 0], Home: [0, -Infinity], End: [0, Infinity] };
-  box.onkeydown = (event) => {
-    const move = moves[event.key];
-    if (!move || !source) return;
-    event.preventDefault();
-    const from = chosen || { row: Math.floor(box.scrollTop / rowHeight), column: 0 };
-    choose(from.row + move[0], from.column + move[1]);  // Home and End go as far as there are columns
-  };
-  let pending = false;
-  box.onscroll = () => {
-    if (pending) return;
-    pending = true;
-    requestAnimationFrame(() => { pending = false; draw(); });
-  };
-  // A wider or taller window shows more rows and columns.
-  if (window.ResizeObserver) new ResizeObserver(() => draw()).observe(box);
-  return {
-    bindRow(handler) { onRow = handler; },
-    // Shows `next`; with `keep`, where the grid was (its scroll and chosen cell).
-    show(next, keep = false) {
-      source = next;
-      box.setAttribute('aria-label', source.name);
-      box.setAttribute('aria-rowcount', source.rows + 1);
-      box.setAttribute('aria-colcount', source.columns + 1);
-      const { label, cell } = widths();
-      const width = (label + cell * source.columns) + 'px';
-      head.style.width = width;
-      body.style.width = width;
-      body.style.height = (source.rows * rowHeight) + 'px';
-      if (!keep || (chosen && (chosen.row >= source.rows || chosen.column >= source.columns))) {
-        chosen = null;
-        box.scrollTop = 0;
-        box.scrollLeft = 0;
-      }
-      at = -1;
-      if (!keep) drawn = '';
-      draw(true);
-      describe();
-    },
-    // The first marked cell, or else the first added row.
-    first() {
-      if (!source) return;
-      at = 0;
-      if (source.marks.length > 0) choose(source.marks[0].row, source.marks[0].column);
-      else choose(source.rowsBefore, 0);
-    },
-    step(by) {
-      if (!source || source.marks.length === 0) return;
-      at = (at + by + source.marks.length) % source.marks.length;
-      choose(source.marks[at].row, source.marks[at].column);
-    },
-  };
+    this.draw(true);
+    this.describe();
+  }
+  // Shows `source`; with `keep`, where the grid was (its scroll and chosen cell).
+  show(source, keep = false) {
+    this.source = source;
+    const box = this.box;
+    box.setAttribute('aria-label', source.name);
+    box.setAttribute('aria-rowcount', source.rows + 1);
+    box.setAttribute('aria-colcount', source.columns + 1);
+    const { label, cell } = this.widths();
+    const width = (label + cell * source.columns) + 'px';
+    this.head.style.width = width;
+    this.body.style.width = width;
+    this.body.style.height = (source.rows * rowHeight) + 'px';
+    const chosen = this.chosen;
+    if (!keep || (chosen && (chosen.row >= source.rows || chosen.column >= source.columns))) {
+      this.chosen = null;
+      box.scrollTop = 0;
+      box.scrollLeft = 0;
+    }
+    this.at = -1;
+    if (!keep) this.drawn = '';
+    this.draw(true);
+    this.describe();
+  }
+  // The first marked cell, or else the first added row.
+  first() {
+    if (!this.source) return;
+    this.at = 0;
+    const marks = this.source.marks;
+    if (marks.length > 0) this.choose(marks[0].row, marks[0].column);
+    else this.choose(this.source.rowsBefore, 0);
+  }
+  step(by) {
+    const marks = this.source ? this.source.marks : [];
+    if (marks.length === 0) return;
+    this.at = (this.at + by + marks.length) % marks.length;
+    this.choose(marks[this.at].row, marks[this.at].column);
+  }
 }
 
 // A new element: its tag, class, attributes and text.
