@@ -18,7 +18,8 @@
 // The page's API (web/api.cpp), built natively for these tests.
 extern "C" {
 const char* hl_error();
-const uint8_t* hl_pack_begin(const char* listing);
+const uint8_t* hl_pack_plan(const char* listing);
+int hl_pack_begin(const char* listing);
 int hl_set_input(int index, const uint8_t* data, int size);
 int hl_set_head_script(int head, int script, const uint8_t* data, int size);
 int hl_run(int strict);
@@ -407,9 +408,10 @@ TEST(Said, NamesTheHeadAndScriptOfAPack) {
 // whose cells carry their marks (a link cell's first mark, else a script's
 // latest).
 TEST(PageAnswers, APackByItsPathsAndTheRunWhole) {
-    Unpacked r{hl_pack_begin("heads.2da\nappearance.2da\nportraits.2da\nzeta/head.txt\nalpha/head.txt\n"
-                             "alpha/OverRide/hd.mdl\nalpha/notes/x.txt\nextras/readme.txt\nzeta/override/b.tga\n"
-                             "zeta/override/a.tga\nhead.txt\nzeta/override\n")};
+    const char* listing = "heads.2da\nappearance.2da\nportraits.2da\nzeta/head.txt\nalpha/head.txt\nalpha/OverRide/hd.mdl\n"
+                          "alpha/notes/x.txt\nextras/readme.txt\nzeta/override/b.tga\nzeta/override/a.tga\nhead.txt\n"
+                          "zeta/override\n";
+    Unpacked r{hl_pack_plan(listing)};
     std::vector<std::string> read;
     for (int i = 0; i < 3; ++i) read.push_back(r.text());
     EXPECT_EQ(read, (std::vector<std::string>{"appearance.2da", "heads.2da", "portraits.2da"}));
@@ -425,6 +427,7 @@ TEST(PageAnswers, APackByItsPathsAndTheRunWhole) {
                                               "zeta: zeta/head.txt     zeta/override/a.tga zeta/override/b.tga"}));
     EXPECT_EQ(r.number(), 1);  // a pack
 
+    ASSERT_EQ(hl_pack_begin(listing), 0);
     const RunInputs kit = quietKit();
     for (int i = 0; i < 3; ++i)
         ASSERT_EQ(hl_set_input(i, kit.tables[static_cast<std::size_t>(i)].bytes.data(),
@@ -446,6 +449,18 @@ TEST(PageAnswers, APackByItsPathsAndTheRunWhole) {
     EXPECT_EQ(std::tie(link.text, link.mark, link.was), std::make_tuple(std::string("2"), 2, std::string("v0_10")));
     EXPECT_EQ(std::tie(set.text, set.mark, set.was), std::make_tuple(std::string("fast"), 1, std::string("fast")));
     EXPECT_EQ(std::tie(out.rows, out.text), std::make_tuple(5, std::string()));
+    // Windows out of the table come back cut to it: nothing outside, and
+    // no view at all for a number out of range.
+    for (const auto& [v, r0, r1, c0, c1, rows, columns] : std::vector<std::array<int, 7>>{
+             {0, -5, 2, -1, 1, 2, 1}, {0, 4, 99, 11, 99, 1, 1}, {0, 3, 1, 5, 2, 0, 0}, {-1, 0, 1, 0, 1, 0, 0},
+             {7, 0, 1, 0, 1, 0, 0}, {6, 0, 9, 0, 99, 1, 9}}) {
+        Unpacked w{hl_view_window(v, r0, r1, c0, c1)};
+        for (int i = 0; i < 3; ++i) w.number();  // the table's shape
+        const int32_t w0 = w.number(), w1 = w.number(), x0 = w.number(), x1 = w.number();
+        EXPECT_EQ(std::make_pair(w1 - w0, x1 - x0), std::make_pair(rows, columns)) << v << " " << r0 << ".." << r1;
+        EXPECT_GE(w0, 0);
+        EXPECT_GE(x0, 0);
+    }
     hl_pack_begin("");
 }
 
@@ -495,7 +510,9 @@ TEST(OutOfMemory, EveryAllocationOfTheRunAndThePageApi) {
         }
         EXPECT_EQ(status, 1) << "allocation " << n;
         bool named = std::string(hl_error()) == "not enough memory";  // asked first: the answer is a call too
-        const std::string err = pageRun().err;
+        const PageRun failed = pageRun();
+        EXPECT_EQ(failed.status, 1) << "allocation " << n;  // the answer never says a failed run worked
+        const std::string err = failed.err;
         for (const std::string& name : files) named = named || err == "headlink: " + name + ": not enough memory\n";
         EXPECT_TRUE(named) << "allocation " << n << ": " << err;
     }

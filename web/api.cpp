@@ -316,6 +316,17 @@ void packChain(Packed& p, const std::string& head, std::size_t h) {
     });
 }
 
+// The lines of a listing, empty ones left out.
+std::vector<std::string> linesOf(std::string_view rest) {
+    std::vector<std::string> lines;
+    while (!rest.empty()) {
+        const std::string_view line = rest.substr(0, rest.find('\n'));
+        rest.remove_prefix(std::min(rest.size(), line.size() + 1));
+        if (!line.empty()) lines.emplace_back(line);
+    }
+    return lines;
+}
+
 // A head of a pack given by paths: its scripts' ("" when not given, in
 // run order) and the files it brings.
 struct HeadPaths {
@@ -403,47 +414,54 @@ EMSCRIPTEN_KEEPALIVE const uint8_t* hl_facts() {
     });
 }
 
-// Starts a job on the files the user gave, named by their paths below what
-// was picked or dropped, one a line ("heads.2da", "moonveil/head.txt"):
-// forgets the last job (never the opened table), takes the names for the
-// hints, and finds the heads of a pack as the program does: each folder
+// What to read of the files the user gave, named by their paths below what
+// was picked or dropped, one a line ("heads.2da", "moonveil/head.txt"),
+// with the heads of a pack found as the program finds them: each folder
 // holding any of the five scripts is a head, run in byte order of the
 // folders' names; its `override` folder (any letter case) holds the files
-// it brings; the other folders are skipped, as the report says. Answers
-// what to read: each table's path ("" when not given), then the heads
-// (without a pack, one named "" with the five scripts), each with its
-// scripts' paths ("" when not given) and the files it brings, in byte
-// order; then whether it is a pack. The scripts are missing until given.
-EMSCRIPTEN_KEEPALIVE const uint8_t* hl_pack_begin(const char* listing) {
+// it brings; the other folders are skipped. Answers each table's path (""
+// when not given), then the heads (without a pack, one named "" with the
+// five scripts), each with its scripts' paths ("" when not given) and the
+// files it brings, in byte order; then whether it is a pack. The job is
+// not touched: the page reads the files first.
+EMSCRIPTEN_KEEPALIVE const uint8_t* hl_pack_plan(const char* listing) {
     return answered([&](Packed& p) {
-        job = Job{};
-        changedAll();
-        std::string_view rest(listing);
-        while (!rest.empty()) {
-            const std::string_view line = rest.substr(0, rest.find('\n'));
-            rest.remove_prefix(std::min(rest.size(), line.size() + 1));
-            if (!line.empty()) job.names.emplace_back(line);
-        }
+        const std::vector<std::string> names = linesOf(listing);
         const auto given = [&](std::string_view path) {
-            return std::find(job.names.begin(), job.names.end(), path) != job.names.end() ? std::string(path) : std::string();
+            return std::find(names.begin(), names.end(), path) != names.end() ? std::string(path) : std::string();
         };
         std::vector<std::string> skipped;
-        std::map<std::string, HeadPaths> heads = headsAmong(job.names, &skipped);
-        for (const std::string& folder : skipped) job.notes.push_back(skippedNote(folder));
+        std::map<std::string, HeadPaths> heads = headsAmong(names, &skipped);
         for (const char* name : kTableFiles) p.text(given(name));
-        if (heads.empty()) {
+        const bool pack = !heads.empty();
+        if (!pack) {
             HeadPaths own;
             for (std::size_t s = 0; s < kScriptCount; ++s) own.scripts[s] = given(kScriptFiles[s]);
             heads.emplace("", own);
-        } else {
-            for (const auto& [name, paths] : heads) addHead(name);
         }
         p.list(heads, [&](const auto& head) {
             p.text(head.first);
             for (const std::string& path : head.second.scripts) p.text(path);
             p.list(head.second.files, [&](const std::string& path) { p.text(path); });
         });
-        p.number(job.heads.empty() ? 0 : 1);
+        p.number(pack ? 1 : 0);
+    });
+}
+
+// Starts a job on those files (the same listing): forgets the last job
+// (never the opened table), takes the names for the hints, and adds the
+// heads of a pack in hl_pack_plan's order, each with its scripts missing
+// until given, and the folders skipped, as the report says them. 0 when
+// it worked.
+EMSCRIPTEN_KEEPALIVE int hl_pack_begin(const char* listing) {
+    return guarded(1, [&] {
+        job = Job{};
+        changedAll();
+        job.names = linesOf(listing);
+        std::vector<std::string> skipped;
+        for (const auto& head : headsAmong(job.names, &skipped)) addHead(head.first);
+        for (const std::string& folder : skipped) job.notes.push_back(skippedNote(folder));
+        return 0;
     });
 }
 
@@ -525,6 +543,8 @@ EMSCRIPTEN_KEEPALIVE int hl_run(int strict) {
     job.out.clear();
     job.err.clear();
     job.outputs = {};
+    job.status = 1;  // until the run says otherwise: a failure that escapes it is a failure
+    job.worked = false;
     return guarded(1, [&] {
         Options options;
         options.dryRun = true;
@@ -646,10 +666,8 @@ EMSCRIPTEN_KEEPALIVE int hl_game_begin(const char* name, const char* listing) {
     return guarded(1, [&] {
         game = GameFolder{};
         game.name = name;
-        std::string_view rest(listing);
-        while (!rest.empty()) {
-            const std::string_view line = rest.substr(0, rest.find('\n'));
-            rest.remove_prefix(std::min(rest.size(), line.size() + 1));
+        for (const std::string& entry : linesOf(listing)) {
+            const std::string_view line(entry);
             const std::size_t tab = line.find('\t');
             if (tab == std::string_view::npos || tab + 1 >= line.size()) continue;
             uint64_t size = 0;

@@ -62,11 +62,13 @@ class Engine {
       this.m._free(at);
     }
   }
-  // Starts a job on the files given, by their paths ("moonveil/head.txt"):
-  // what the engine wants read of them, as readPack says.
-  beginPack(paths) {
-    return this.withString(paths.join('\n'), (at) => readPack(this.packed(this.call('pack_begin', at)), this.facts));
+  // What the engine wants read of the files given, by their paths
+  // ("moonveil/head.txt"), as readPack says; beginPack then starts the job
+  // on them (the same paths), once they are read.
+  planPack(paths) {
+    return this.withString(paths.join('\n'), (at) => readPack(this.packed(this.call('pack_plan', at)), this.facts));
   }
+  beginPack(paths) { this.withString(paths.join('\n'), (at) => this.mustWork(this.call('pack_begin', at))); }
   // Input `i` of the job (a table, or a script without a pack): its bytes, or null for missing.
   setInput(i, bytes) {
     if (!bytes) this.mustWork(this.call('set_input', i, 0, -1));
@@ -105,9 +107,12 @@ class Engine {
   }
   // Runs the job on what the engine holds, as `headlink -n` does: the whole answer.
   run(strict) {
-    this.call('run', strict ? 1 : 0);
+    const status = this.call('run', strict ? 1 : 0);
     const failed = this.failure();
-    const answer = readRun(this.packed(this.call('run_answer')));
+    const at = this.call('run_answer');
+    // No memory left even for the answer: the failure alone.
+    const answer = at !== 0 ? readRun(this.packed(at)) : { status, worked: false, warnings: 0, stdout: '', stderr: '',
+      heads: [], said: [], outputs: [], marks: [], chains: [] };
     if (failed) answer.stderr += 'headlink: ' + failed + '\n';
     return answer;
   }

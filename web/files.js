@@ -1,13 +1,27 @@
 // The files: the pickers, a drop, a game folder and a table to open. Each
 // gives [path, File] pairs, a path being the name inside the folder picked
 // or dropped ("moonveil/head.txt"), or the file's name: bindFiles,
-// bindGame and bindTable hear them.
-function makeFiles(facts) {
-  const handlers = { files: () => {}, game: () => {}, table: () => {} };
-  const named = (files) => [...files].map((file) => [file.name, file]);
-  // A folder picked: each file by its path below that folder.
-  const inFolder = (files) => [...files].map((file) =>
-    [(file.webkitRelativePath || file.name).split('/').slice(1).join('/') || file.name, file]);
+// bindGame and bindTable hear them. They listen from the start: what is
+// given before the engine is ready waits for its handler. `words` counts
+// the job's files in words, once the engine has said it (setWords).
+const named = (files) => [...files].map((file) => [file.name, file]);
+// A folder picked: each file by its path below that folder.
+const inFolder = (files) => [...files].map((file) =>
+  [(file.webkitRelativePath || file.name).split('/').slice(1).join('/') || file.name, file]);
+
+function makeFiles() {
+  const waiting = [];
+  const handlers = {};
+  for (const kind of ['files', 'game', 'table']) handlers[kind] = (given) => waiting.push([kind, given]);
+  const words = { inputs: '' };
+  const files = () => (words.inputs ? 'the ' + words.inputs + ' files' : 'the files');
+  const bind = (kind, handler) => {
+    handlers[kind] = handler;
+    for (const [what, given] of waiting.splice(0)) {
+      if (what === kind) handler(given);
+      else waiting.push([what, given]);
+    }
+  };
   // A game folder picked: its files by their paths below it, and its name.
   const game = (files) => {
     if (files.length === 0) return;
@@ -32,17 +46,25 @@ function makeFiles(facts) {
   const drop = $('drop');
   drop.addEventListener('dragover', (event) => { event.preventDefault(); drop.classList.add('over'); });
   drop.addEventListener('dragleave', () => drop.classList.remove('over'));
-  drop.addEventListener('drop', (event) => onDrop(event, facts, handlers.files));
+  drop.addEventListener('drop', (event) => onDrop(event, files, (taken) => handlers.files(taken)));
   if (!('webkitdirectory' in document.createElement('input'))) {
     $('pick-folder').hidden = true;
     $('pick-game').hidden = true;
     $('support').hidden = false;
-    $('support').textContent = 'This browser cannot pick a folder here: pick the ' + facts.words.inputs + ' files instead.';
   }
+  const showSupport = () => {
+    if (!('webkitdirectory' in document.createElement('input')))
+      $('support').textContent = 'This browser cannot pick a folder here: pick ' + files() + ' instead.';
+  };
+  showSupport();
   return {
-    bindFiles(handler) { handlers.files = handler; },
-    bindGame(handler) { handlers.game = handler; },
-    bindTable(handler) { handlers.table = handler; },
+    bindFiles(handler) { bind('files', handler); },
+    bindGame(handler) { bind('game', handler); },
+    bindTable(handler) { bind('table', handler); },
+    setWords(count) {
+      words.inputs = count;
+      showSupport();
+    },
   };
 }
 
@@ -71,7 +93,7 @@ function readFolder(entry, prefix = '', depth = 0) {
 // not read entries (Chromium on a page opened from disk), as the plain
 // file the drop also carries. A folder has no plain file to fall back
 // to. Whatever happens, the page says something.
-async function onDrop(event, facts, take) {
+async function onDrop(event, files, take) {
   event.preventDefault();
   $('drop').classList.remove('over');
   // The drop's data is readable only while the event is handled: take it all now.
@@ -95,7 +117,7 @@ async function onDrop(event, facts, take) {
   if (unreadFolder) {
     $('support').hidden = false;
     $('support').textContent = 'This browser cannot read a dropped folder from a page opened from disk: ' +
-      'use "Pick a folder" instead, or drop the ' + facts.words.inputs + ' files themselves.';
+      'use "Pick a folder" instead, or drop ' + files() + ' themselves.';
     $('pick-folder').focus();
   }
   if (taken.length > 0) take(taken);

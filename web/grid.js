@@ -125,10 +125,11 @@ class Grid {
     if (!this.source) return;
     const started = performance.now(), calls = this.timings.engineCalls;
     const wanted = this.inView();
-    const same = this.drawn === wanted.join(':');
-    if (same && !refresh) return;
+    if (this.drawn === wanted.join(':') && !refresh) return;
+    // The window as the source gave it (cut to its table) is what is drawn.
     const shown = this.shown = this.source.window(...wanted);
-    if (same) {
+    const key = [shown.r0, shown.r1, shown.c0, shown.c1].join(':');
+    if (this.drawn === key) {
       this.drawnRows.forEach((drawnRow, i) => {
         this.fillRow(drawnRow, shown.r0 + i);
         drawnRow.cells.forEach((item, j) => this.fill(item, shown.cells[i][j], shown.r0 + i, shown.c0 + j));
@@ -139,7 +140,7 @@ class Grid {
         if (item.textContent !== words) item.textContent = item.title = words;
       });
     } else {
-      this.drawn = wanted.join(':');
+      this.drawn = key;
       this.head.replaceChildren(...this.labels());
       const rows = document.createDocumentFragment();
       this.drawnRows = [];
@@ -155,6 +156,10 @@ class Grid {
     const shown = this.shown;
     const inside = shown && row >= shown.r0 && row < shown.r1 && column >= shown.c0 && column < shown.c1;
     const cells = inside ? shown : this.source.window(row, row + 1, column, column + 1);
+    if (row < cells.r0 || row >= cells.r1 || column < cells.c0 || column >= cells.c1) {
+      this.details.textContent = '';  // no longer in the table
+      return;
+    }
     const cell = cells.cells[row - cells.r0][column - cells.c0];
     const quoted = (value) => (value === '' ? this.empty : '"' + value + '"');
     this.details.textContent = this.source.name + ', row ' + row + ' (label ' + cells.rowLabels[row - cells.r0] +

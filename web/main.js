@@ -2,7 +2,7 @@
 // goes to the state, and what came of it to the parts that show it. The
 // timings the tests print are kept in one place, window.headlinkTimings.
 class Page {
-  constructor(m) {
+  constructor(m, files) {
     this.timings = { engineCalls: 0, draws: [], runs: 0, keystroke: null, took: null, gameTook: null };
     this.state = new State(new Engine(m, this.timings), this.timings);
     this.facts = this.state.facts;
@@ -10,7 +10,8 @@ class Page {
     this.openedGrid = new Grid($('table-grid'), $('table-details'), this.facts.empty, this.timings);
     this.editors = new Editors(this.facts);
     this.tabs = makeTabs(this.facts.outputNames);
-    this.files = makeFiles(this.facts);
+    this.files = files;
+    files.setWords(this.facts.words.inputs);
     this.urls = { outputs: [], opened: [] };
   }
   keptDrafts() { showDrafts(drafts.all().sort()); }
@@ -201,16 +202,18 @@ function bindScripts(page) {
   });
 }
 
+// The files are heard from the start; the rest waits for the engine.
+const pageFiles = makeFiles();
 createHeadlinkModule().then((m) => {
-  const page = new Page(m);
-  bindPage(page);
-  bindScripts(page);
+  const page = new Page(m, pageFiles);
   page.state.strict = $('strict').checked;  // as the browser kept it
   page.state.restoreDrafts();
   page.drawScripts();
   showChecklist(page.state.checklist());
+  bindPage(page);
+  bindScripts(page);
   window.headlinkTimings = page.timings;
-}, (error) => {
+}).catch((error) => {
   showState('failed');
   showStatus('failed', 'headlink could not start in this browser: ' + error);
 });

@@ -106,7 +106,13 @@ class State {
     const started = performance.now();
     this.loaded = false;
     this.given = new Map(this.files);
-    const plan = this.engine.beginPack([...this.given.keys()]);
+    const paths = [...this.given.keys()];
+    let plan;
+    try {
+      plan = this.engine.planPack(paths);
+    } catch (error) {
+      return { failed: { name: 'the files given', error } };
+    }
     this.heads = plan.pack ? plan.heads.map((head) => head.name) : [];
     this.brought = plan.heads.some((head) => head.files.length > 0);
     if (!this.heads.includes(this.head)) this.head = this.heads.length > 0 ? this.heads[0] : '';
@@ -116,6 +122,7 @@ class State {
     if (failed) return { failed };
     let scripts;
     try {
+      this.engine.beginPack(paths);  // the engine forgets the last job only now
       scripts = this.takeScripts(plan, bytesOf);
       if (this.game) {
         if (!(await this.engine.readGame(this.game, isCurrent))) return { stale: true };
@@ -129,6 +136,7 @@ class State {
     if (!isCurrent()) return { stale: true };
     this.scripts = scripts;
     this.loaded = true;
+    this.answer = null;  // the last job's, no longer shown
     return { done: true };
   }
   // Script `s` typed into: kept as a draft (unless another tab changed
@@ -205,7 +213,15 @@ class State {
   }
   // The bytes of script `s` as it stands (empty when missing).
   scriptBytes(s) { return scriptBytes(this.entryOf(s) || { edited: true, text: '', form: plainForm }) || new Uint8Array(0); }
-  window(v, r0, r1, c0, c1) { return this.engine.window(v, r0, r1, c0, c1); }
+  // A window of view `v` (readWindow); an empty one when the engine has
+  // no memory left to answer.
+  window(v, r0, r1, c0, c1) {
+    try {
+      return this.engine.window(v, r0, r1, c0, c1);
+    } catch (error) {
+      return { rows: 0, columns: 0, rowsBefore: 0, r0: 0, r1: 0, c0: 0, c1: 0, columnLabels: [], rowLabels: [], cells: [] };
+    }
+  }
   // The columns of table `t` as given, by label.
   columnsOf(t) {
     const v = this.facts.views.given + t;
