@@ -154,6 +154,35 @@ function bindPage(page) {
   });
 }
 
+// Typing is taken once a frame: the newest text of each editor, one run,
+// so that no key waits for runs of older text, and text inserted a line
+// at a time runs once. A page out of sight draws no frames: a timer takes
+// it there. The handler for the editors' input.
+function typedInFrames(page) {
+  const { state, editors } = page;
+  let pending = new Map(), since;
+  const take = () => {
+    if (pending.size === 0) return;
+    const typed = pending;
+    pending = new Map();
+    let runs = false;
+    for (const [s, text] of typed) {
+      runs = state.typed(s, text) || runs;
+      editors.showNotice(s, state.entryOf(s));
+    }
+    page.keptDrafts();
+    if (runs) page.run(since);
+  };
+  return (s, text, at) => {
+    if (pending.size === 0) {
+      since = at;
+      requestAnimationFrame(take);
+      setTimeout(take, 100);
+    }
+    pending.set(s, text);
+  };
+}
+
 // The editors' events: typing runs, the caret says what is under it, a
 // column clicked goes in, a draft's choices, saving and forgetting.
 function bindScripts(page) {
@@ -164,12 +193,7 @@ function bindScripts(page) {
     state.lastEditor = s;
     editors.showCaret(s, state.caret(s, editors.text(s), editors.selection(s).start));
   };
-  editors.bindInput((s, text, since) => {
-    const runs = state.typed(s, text);
-    editors.showNotice(s, state.entryOf(s));
-    page.keptDrafts();
-    if (runs) page.run(since);
-  });
+  editors.bindInput(typedInFrames(page));
   editors.bindCaret(caret);
   editors.bindColumn((s, column) => {
     const { start, end } = editors.selection(s);

@@ -33,8 +33,12 @@ class State {
   // A script to the engine: the bytes of the file given until edited. One
   // whose encoding cannot hold what was typed is not given: run() says why.
   give(head, s, entry) {
-    if (entry.edited && encodeScript(entry.text, entry.form).bad.length > 0) return;
-    const bytes = scriptBytes(entry);
+    let bytes = entry.given;
+    if (entry.edited) {
+      const encoded = encodeScript(entry.text, entry.form);
+      if (encoded.bad.length > 0) return;
+      bytes = encoded.bytes;
+    }
     if (head) this.engine.setHeadScript(this.heads.indexOf(head), s, bytes);
     else this.engine.setInput(this.facts.tableNames.length + s, bytes);
   }
@@ -43,7 +47,7 @@ class State {
   unwritable() {
     const said = [];
     for (const [key, entry] of this.scripts) {
-      const bad = entry.edited ? encodeScript(entry.text, entry.form).bad : [];
+      const bad = entry.edited ? unwritableIn(entry.text, entry.form) : [];
       if (bad.length === 0) continue;
       const head = key.slice(0, key.lastIndexOf('/')), name = key.slice(key.lastIndexOf('/') + 1);
       said.push({ text: (head ? head + '/' : '') + name + ': ' + cannotHold(bad[0], entry.form), line: bad[0].line,
