@@ -132,6 +132,25 @@ Result findKey(GameFiles& files, const std::string& dir, std::string* key) {
     return {};
 }
 
+// A folder without a key file that is plainly not the game folder: what it
+// is, and what to pick instead; "" for any other. The game's override
+// folder is one, picked by mistake for the folder that holds it; a folder
+// of the job's own tables (a kit) is another.
+std::string notTheGameFolder(GameFiles& files, const std::string& dir, const std::string& key) {
+    if (!key.empty()) return {};
+    const std::string_view name = std::string_view(dir).substr(dir.find_last_of("/\\") + 1);
+    if (foldedCase(name) == "override")
+        return "this is an override folder: pick the game folder that holds it and the game's .key file";
+    std::vector<GameFiles::Entry> tables;
+    (void)files.list("", [](const std::string& entry) { return extension(foldedCase(entry)) == ".2da"; }, &tables);
+    if (tables.empty()) return {};
+    std::string reason = "this folder holds tables (";
+    reason += tables.front().name;
+    reason += tables.size() > 1 ? ", ...)" : ")";
+    reason += " but no .key file: pick the game folder, the one that holds the game's .key file";
+    return reason;
+}
+
 // The archive a key file names ("data\tables.bif"), found inside the game
 // folder whatever its letter case: its path from the game folder, or ""
 // when it is not there. A name that would leave the folder is refused.
@@ -277,6 +296,7 @@ Result Game::read(const std::string& name, GameTable* table) {
     if (Result why = readKeyTables(); !why) return why;
     const auto found = byName_.find(foldedCase(name));
     if (found == byName_.end()) {
+        if (std::string picked = notTheGameFolder(*files_, dir, keyName_); !picked.empty()) return failure(picked, dir);
         std::string reason = "not in the game folder ";
         reason += dir;
         reason += ": looked in ";

@@ -10,6 +10,7 @@
 
 #include "game/archive.h"
 #include "game/find.h"
+#include "game/folder.h"
 #include "game/record.h"
 #include "tests/support/archive_builder.h"
 
@@ -69,6 +70,35 @@ void expectEntry(const KeyEntry& e, const std::string& name, uint16_t type, uint
     EXPECT_EQ(e.type, type) << name;
     EXPECT_EQ(e.archive, archive) << name;
     EXPECT_EQ(e.index, index) << name;
+}
+
+// A folder picked for the game folder that plainly is not one says what it
+// is and what to pick instead; any other folder without the tables says
+// where it looked.
+TEST(GameFolderPicked, AnOverrideFolderOrAKitSaysWhatToPickInstead) {
+    const struct {
+        const char* dir;
+        std::vector<const char*> files;
+        const char* reason;
+    } cases[] = {
+        {"game/Override", {"heads.2da", "hd_moon.mdl"},
+         "this is an override folder: pick the game folder that holds it and the game's .key file"},
+        {"override", {}, "this is an override folder: pick the game folder that holds it and the game's .key file"},
+        {"moonveil", {"head.txt", "Appearance.2DA", "heads.2da"},
+         "this folder holds tables (Appearance.2DA, ...) but no .key file: pick the game folder, the one that holds the "
+         "game's .key file"},
+        {"notes", {"readme.txt"},
+         "not in the game folder notes: looked in its override folder (it has none) and its key file (it has none)"},
+    };
+    for (const auto& c : cases) {
+        ListedGameFiles listed;
+        for (const char* file : c.files) listed.add(file, 10);
+        Game game(c.dir, listed);
+        GameTable table;
+        const Result read = game.read("portraits.2da", &table);
+        EXPECT_FALSE(read) << c.dir;
+        EXPECT_EQ(read.reason, c.reason) << c.dir;
+    }
 }
 
 TEST(GameKey, ReadsAKeyByteByByte) {

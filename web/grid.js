@@ -70,9 +70,15 @@ class Grid {
     if (selected) item.setAttribute('aria-selected', 'true');
     else item.removeAttribute('aria-selected');
   }
+  // A row's header: its number and its label apart, each said as what it is.
   fillRow(drawnRow, r) {
-    const words = r + '  ' + this.shown.rowLabels[r - this.shown.r0];
-    if (drawnRow.number.textContent !== words) drawnRow.number.textContent = words;
+    const label = this.shown.rowLabels[r - this.shown.r0];
+    const [number, labelled] = drawnRow.number.children;  // the spans, apart
+    if (number.textContent !== String(r)) number.textContent = r;
+    if (labelled.textContent !== label) labelled.textContent = label;
+    const said = 'row ' + r + ', label ' + (label === '' ? this.empty : label) +
+      (this.onRow ? ': make it the template row of the script you were writing' : '');
+    if (drawnRow.number.getAttribute('aria-label') !== said) drawnRow.number.setAttribute('aria-label', said);
     const className = r >= this.source.rowsBefore ? 'grid-row added' : 'grid-row';
     if (drawnRow.element.className !== className) drawnRow.element.className = className;
   }
@@ -93,6 +99,7 @@ class Grid {
     row.dataset.row = r;
     row.style.top = (r * rowHeight) + 'px';
     const number = element('div', this.onRow ? 'row-pick' : '', { role: 'rowheader' });
+    number.append(element('span', 'row-number'), '  ', element('span', 'row-label'));
     if (this.onRow) number.title = 'Make row ' + r + ' the template row of the script you were writing';
     row.appendChild(number);
     if (shown.c0 > 0) row.appendChild(this.gap(shown.c0 * this.widths().cell));

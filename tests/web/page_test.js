@@ -314,11 +314,14 @@ async function checks(browser, kind, check) {
       const shown = await page.evaluate(() => ({
         head: document.querySelector('#table-grid .grid-head > div:nth-child(2)').textContent,
         label: document.querySelector('#table-grid .grid-row > div:first-child').textContent,
+        // What a screen reader says of the row's header: the number and the label apart.
+        heard: document.querySelector('#table-grid .grid-row > div:first-child').getAttribute('aria-label'),
         cells: [...document.querySelectorAll('#table-grid .grid-row > div[data-col]')].map((c) => c.textContent),
         images: document.images.length,
       }));
       assert.equal(shown.head, '0 ' + markup);
       assert.equal(shown.label, '0  </script>');
+      assert.equal(shown.heard, 'row 0, label </script>');
       assert.deepEqual(shown.cells, [markup, '<b>x</b>']);
       assert.equal(shown.images, 0);
       await new Promise((done) => setTimeout(done, 300));
