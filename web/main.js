@@ -32,10 +32,35 @@ class Page {
     return { name: this.facts.outputNames[i], ...answer.outputs[i], marks,
       window: (r0, r1, c0, c1) => this.state.window(this.facts.views.outputs + i, r0, r1, c0, c1) };
   }
+  // Table `t` as given, for its grid.
+  givenSource(t, shape) {
+    const v = this.facts.views.given + t;
+    return { name: this.facts.tableNames[t], rows: shape.rows, columns: shape.columns, rowsBefore: shape.rows, marks: [],
+      window: (r0, r1, c0, c1) => this.state.window(v, r0, r1, c0, c1) };
+  }
+  // The grid's tables: the updated ones once a run worked (out of date
+  // after a failure), else, or when asked for, the tables as given, so
+  // that rows and columns can be picked before any script runs.
+  drawTables(keep) {
+    const { state, facts } = this;
+    const answer = state.answer;
+    const outputs = answer.outputs.some((output) => output.rows > 0);
+    const given = !outputs || state.showGiven;
+    const shapes = facts.tableNames.map((_, t) => state.window(facts.views.given + t, 0, 0, 0, 0));
+    if (given && !shapes.some((shape) => shape.rows + shape.columns > 0)) {
+      showTables(null);
+      return;
+    }
+    showTables({ given, outputs, stale: !given && answer.status !== 0 }, given ? facts.tableNames : facts.outputNames);
+    showTab(state.tab);
+    const shows = given ? 'given' : 'outputs';
+    this.grid.show(given ? this.givenSource(state.tab, shapes[state.tab]) : this.outputSource(state.tab),
+      keep && this.shows === shows);
+    this.shows = shows;
+  }
   drawTable(i, keep) {
     this.state.tab = i;
-    showTab(i);
-    this.grid.show(this.outputSource(i), keep);
+    this.drawTables(keep);
   }
   // Runs the job and shows it; `since` is when the keystroke that asked
   // for it happened, for the timing the tests print.
@@ -52,8 +77,8 @@ class Page {
       // The bytes are made only when a link is used: the links stay from run to run.
       if (!state.saves) this.drawSaves();
       showLinks(answer.chains, state.heads.length > 0);
-      this.drawTable(state.tab, true);
     }
+    this.drawTables(true);
     ++this.timings.runs;
     if (since !== undefined) {
       void document.body.offsetHeight;  // the layout, forced: part of the time
@@ -136,6 +161,10 @@ function bindPage(page) {
     page.load();
   });
   page.files.bindTable((file) => page.open(file));
+  $('which').addEventListener('click', () => {
+    state.showGiven = !state.showGiven;
+    page.drawTables(false);
+  });
   $('jump').addEventListener('click', () => page.grid.first());
   $('next-mark').addEventListener('click', () => page.grid.step(1));
   $('previous-mark').addEventListener('click', () => page.grid.step(-1));

@@ -92,9 +92,6 @@ function showWorking() {
 function showVerdict(answer, words) {
   showTexts(answer.stdout, answer.stderr);
   $('saves').hidden = answer.status !== 0;
-  $('stale').hidden = answer.status === 0;
-  $('tables').classList.toggle('out-of-date', answer.status !== 0);
-  $('tables').hidden = answer.outputs.length === 0 || answer.outputs[0].rows === 0;
   if (answer.status !== 0) {
     showStatus('failed', 'Nothing can be saved: the messages say why. Nothing was saved anywhere.');
     showState('failed');
@@ -126,6 +123,25 @@ function makeTabs(names) {
     $('tabs').appendChild(button);
   });
   return { bindTab(handler) { onTab = handler; } };
+}
+
+// Which tables the grid shows (`view`): the tables as given (`given`:
+// before a run worked, or when asked for) or the updated ones, out of date
+// after a failed run (`stale`); the switch between them once there are
+// updated ones (`outputs`). The tabs are named `names`. None: no tables.
+function showTables(view, names) {
+  $('tables').hidden = view === null;
+  if (view === null) return;
+  const title = view.given ? 'The tables as given' : 'The updated tables';
+  $('tables-title').textContent = title;
+  $('tabs').setAttribute('aria-label', title);
+  [...$('tabs').children].forEach((button, i) => { button.textContent = names[i]; });
+  $('stale').hidden = !view.stale;
+  $('tables').classList.toggle('out-of-date', view.stale);
+  $('which').hidden = !view.outputs;
+  $('which').textContent = view.given ? 'Show the updated tables' : 'Show the tables as given';
+  $('jumps').hidden = view.given;
+  $('links-picture').hidden = view.given;
 }
 
 function showTab(i) {

@@ -16,7 +16,8 @@ class State {
     this.head = '';            // the head whose scripts are in the editors
     this.scripts = new Map();  // "head/script" -> {given: bytes or null, text, form, edited, offer, conflict, file}
     this.strict = false;       // --strict
-    this.tab = 0;              // the output shown in the grid
+    this.tab = 0;              // the table shown in the grid
+    this.showGiven = false;    // the grid shows the tables as given though a run worked
     this.lastEditor = -1;      // the editor written in last, for a row clicked in the grid
     this.answer = null;        // the last run's whole answer
     this.saves = false;        // the outputs' save links are shown

@@ -543,9 +543,10 @@ async function checks(browser, kind, check) {
       assert.deepEqual(await page.evaluate(() => window.opened), ['files', 'table-file']);
       await runOn(page, kit(), kitNames);
       await page.focus('#pick-files');
-      assert.deepEqual(await tabThrough(26), ['pick-folder', 'pick-game', 'run', 'strict', 'save-scripts', 'forget',
+      assert.deepEqual(await tabThrough(27), ['pick-folder', 'pick-game', 'run', 'strict', 'save-scripts', 'forget',
         ...editors, 'appearance_updated.2da', 'heads_updated.2da', 'portraits_updated.2da', 'save-all',
-        'appearance_updated.2da', 'heads_updated.2da', 'portraits_updated.2da', 'jump', 'previous-mark', 'next-mark']);
+        'appearance_updated.2da', 'heads_updated.2da', 'portraits_updated.2da', 'which', 'jump', 'previous-mark',
+        'next-mark']);
       // Space on the strict switch runs the job again, and fails it: a
       // warning-free kit stays done.
       await page.focus('#strict');
@@ -610,12 +611,33 @@ async function checks(browser, kind, check) {
         await openPage(browser, fs.mkdtempSync(path.join(os.tmpdir(), 'headlink-typed-')));
       const tables = kit();
       assert.equal((await runOn(page, tables, kitNames.slice(0, 3))).state, 'failed');
+      // Before any script: the tables as given, in view at once, and a row
+      // of one made a template row.
+      const given = await page.evaluate(() => [document.getElementById('tables').hidden,
+        document.getElementById('tables-title').textContent,
+        [...document.querySelectorAll('#tabs button')].map((button) => button.textContent),
+        document.querySelectorAll('#grid .grid-row').length > 0, document.getElementById('which').hidden]);
+      assert.deepEqual(given, [false, 'The tables as given', kitNames.slice(0, 3), true, true]);
+      await page.click('[data-script="portraits.txt"]');
+      await page.click('#tabs button[data-table="2"]');
+      await page.click('#grid .grid-row[data-row="3"] .row-pick');
+      await waitFor(page, () => document.querySelector('[data-script="portraits.txt"]').value === '3');
       const scripts = kitNames.slice(3);
       for (const name of scripts) await typeScript(page, name, fs.readFileSync(path.join(examples, name), 'utf8'));
       await waitFor(page, () => document.body.dataset.state === 'done');
       const shown = await page.evaluate(() => [document.getElementById('report').textContent,
         document.getElementById('messages').textContent]);
       assert.deepEqual(shown, [expected.stdout, expected.stderr]);
+      // Once a run works the grid shows the outputs; the switch shows the tables as given again.
+      const switched = [];
+      for (let i = 0; i < 3; ++i) {
+        switched.push(await page.evaluate(() => [document.getElementById('tables-title').textContent,
+          document.querySelector('#tabs button').textContent, document.getElementById('grid').getAttribute('aria-rowcount')]));
+        if (i < 2) await page.click('#which');
+      }
+      assert.deepEqual(switched.map((seen) => seen.slice(0, 2)), [['The updated tables', 'appearance_updated.2da'],
+        ['The tables as given', 'appearance.2da'], ['The updated tables', 'appearance_updated.2da']]);
+      assert.ok(Number(switched[0][2]) > Number(switched[1][2]));  // the outputs have rows added
       await page.click('#save-all');
       for (const name of outputs)
         assert.ok((await waitForFile(path.join(downloads, name))).equals(expected.written[name]), name + ' differs');
