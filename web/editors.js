@@ -15,14 +15,15 @@ function makeEditor(facts, s, handlers) {
   area.id = 'script-' + s;
   area.dataset.script = name;
   area.spellcheck = false;
-  const columns = element('div', 'columns', { 'aria-label': 'the columns of ' + table + ': click one to put its number at the caret' });
+  const columns = element('div', 'columns', { role: 'group',
+    'aria-label': 'the columns of ' + table + ': click one to put its number at the caret' });
   columns.tabIndex = -1;  // a mouse's shortcut: the caret's line names the column for the keyboard
   const pair = element('div', 'pair');
   pair.append(area, columns);
   // A draft made from another file, or changed in another tab: the choice is the user's.
   const notice = element('p', 'notice');
   notice.hidden = true;
-  const editor = { name, area, columns, notice, caret: element('p', 'caret', { 'aria-live': 'polite' }),
+  const editor = { name, area, columns, notice, caret: element('p', 'caret'),
     said: element('ul', 'said'), save: element('p', 'save'), box: element('div', 'editor'), urls: [] };
   editor.box.append(title, notice, pair, editor.caret, editor.said, editor.save);
   area.addEventListener('input', (event) => handlers.input(s, area.value, event.timeStamp));

@@ -30,12 +30,16 @@ class Grid {
       if (item) this.choose(Number(item.parentNode.dataset.row), Number(item.dataset.col));
       else if (this.onRow && event.target.closest('.row-pick')) this.onRow(Number(event.target.closest('.grid-row').dataset.row));
     };
+    // The first arrow lands on the first cell; Home and End go as far as
+    // there are columns, and with Ctrl as far as there are rows.
     box.onkeydown = (event) => {
       const move = gridMoves[event.key];
       if (!move || !this.source) return;
       event.preventDefault();
-      const from = this.chosen || { row: Math.floor(box.scrollTop / rowHeight), column: 0 };
-      this.choose(from.row + move[0], from.column + move[1]);  // Home and End go as far as there are columns
+      const chosen = this.chosen;
+      if (!chosen) this.choose(0, 0);
+      else if (event.ctrlKey && (event.key === 'Home' || event.key === 'End')) this.choose(move[1] * Infinity, chosen.column);
+      else this.choose(chosen.row + move[0], chosen.column + move[1]);
     };
     let pending = false;
     box.onscroll = () => {

@@ -114,12 +114,24 @@ function showSaveWhere(game, brought) {
 }
 
 // The tabs of the updated tables; bindTab(handler) hears which is chosen.
+// The tabs of the tables, controlling the panel of the grid; bindTab(handler)
+// hears which is chosen, by a click or by the arrow keys, Home and End,
+// which move between the tabs as they choose.
 function makeTabs(names) {
   let onTab = () => {};
+  const moves = { ArrowLeft: -1, ArrowRight: 1, Home: -Infinity, End: Infinity };
   names.forEach((name, i) => {
-    const button = element('button', '', { type: 'button', role: 'tab' }, name);
+    const button = element('button', '', { type: 'button', role: 'tab', 'aria-controls': 'table-panel' }, name);
+    button.id = 'tab-' + i;
     button.dataset.table = i;
     button.addEventListener('click', () => onTab(i));
+    button.addEventListener('keydown', (event) => {
+      if (!(event.key in moves)) return;
+      event.preventDefault();
+      const to = Math.max(0, Math.min(names.length - 1, i + moves[event.key]));
+      $('tab-' + to).focus();
+      onTab(to);
+    });
     $('tabs').appendChild(button);
   });
   return { bindTab(handler) { onTab = handler; } };
@@ -144,12 +156,15 @@ function showTables(view, names) {
   $('links-picture').hidden = view.given;
 }
 
+// The chosen tab stands out, and alone is reached by Tab.
 function showTab(i) {
   for (const button of $('tabs').children) {
     const current = button.dataset.table === String(i);
     button.classList.toggle('current', current);
     button.setAttribute('aria-selected', String(current));
+    button.tabIndex = current ? 0 : -1;
   }
+  $('table-panel').setAttribute('aria-labelledby', 'tab-' + i);
 }
 
 // The links as a picture: for each chain (one per head of a pack, each
@@ -160,6 +175,11 @@ function showLinks(chains, pack) {
   const picture = $('links-picture');
   picture.replaceChildren();
   picture.classList.toggle('pack', pack);
+  // A pack's list of chains scrolls: the keyboard reaches it then.
+  if (pack) picture.tabIndex = 0;
+  else picture.removeAttribute('tabindex');
+  if (pack) picture.setAttribute('aria-label', 'the links of each head');
+  else picture.removeAttribute('aria-label');
   for (const chain of chains) {
     let into = picture;
     if (pack) {

@@ -543,24 +543,41 @@ async function checks(browser, kind, check) {
       assert.deepEqual(await page.evaluate(() => window.opened), ['files', 'table-file']);
       await runOn(page, kit(), kitNames);
       await page.focus('#pick-files');
-      assert.deepEqual(await tabThrough(27), ['pick-folder', 'pick-game', 'run', 'strict', 'save-scripts', 'forget',
+      // Of the tabs, the chosen one alone: the arrow keys go between them.
+      assert.deepEqual(await tabThrough(25), ['pick-folder', 'pick-game', 'run', 'strict', 'save-scripts', 'forget',
         ...editors, 'appearance_updated.2da', 'heads_updated.2da', 'portraits_updated.2da', 'save-all',
-        'appearance_updated.2da', 'heads_updated.2da', 'portraits_updated.2da', 'which', 'jump', 'previous-mark',
-        'next-mark']);
+        'tab-0', 'which', 'jump', 'previous-mark', 'next-mark']);
       // Space on the strict switch runs the job again, and fails it: a
       // warning-free kit stays done.
       await page.focus('#strict');
       await page.keyboard.press(kind === 'firefox' ? ' ' : 'Space');
       await waitFor(page, () => document.getElementById('strict').checked && document.body.dataset.state === 'done');
-      // Enter on a tab shows its table; the arrow keys move through the grid.
-      await page.focus('#tabs button[data-table="1"]');
+      // The arrow keys go from tab to tab, each showing its table, and
+      // Enter on a tab shows it too; in the grid the first arrow lands on
+      // the first cell, the next move from there, and Ctrl+End goes to the
+      // last row.
+      await page.focus('#tab-0');
+      await page.keyboard.press('ArrowRight');
+      const tabbed = await page.evaluate(() => [document.activeElement.id, document.getElementById('grid').getAttribute('aria-label'),
+        document.getElementById('table-panel').getAttribute('aria-labelledby')]);
+      assert.deepEqual(tabbed, ['tab-1', 'heads_updated.2da', 'tab-1']);
+      await page.focus('#tabs button[data-table="2"]');
       await page.keyboard.press('Enter');
+      await page.focus('#tab-2');
+      await page.keyboard.press('ArrowLeft');
       await page.focus('#grid');
+      const details = () => page.evaluate(() => document.getElementById('grid-details').textContent);
+      await page.keyboard.press('ArrowDown');
+      assert.equal(await details(), 'heads_updated.2da, row 0 (label 0), column 0 (label): "head_human_m01"');
       await page.keyboard.press('ArrowDown');
       await page.keyboard.press('ArrowRight');
       const seen = await page.evaluate(() => [document.getElementById('grid').getAttribute('aria-label'),
         document.getElementById('grid-details').textContent]);
       assert.deepEqual(seen, ['heads_updated.2da', 'heads_updated.2da, row 1 (label 1), column 1 (model): "hd_el_f01"']);
+      await page.keyboard.down('Control');
+      await page.keyboard.press('End');
+      await page.keyboard.up('Control');
+      assert.match(await details(), /^heads_updated\.2da, row 30 \(label 30\), column 1 \(model\): "hd_el_f_moon"/);
       assert.deepEqual(problems, []);
       await page.close();
     });
