@@ -23,9 +23,14 @@ function makeEditor(facts, s, handlers) {
   // A draft made from another file, or changed in another tab: the choice is the user's.
   const notice = element('p', 'notice');
   notice.hidden = true;
-  const editor = { name, area, columns, notice, caret: element('p', 'caret'),
+  // A script neither given nor written: what to write there.
+  const wanted = element('p', 'wanted', {}, 'Not given: write it here. A script holds the template row (the row to copy), ' +
+    'the key column and its value (the row is found by it, or added with it), then pairs of a column and a value; ' +
+    name + ' edits ' + table + '.');
+  wanted.hidden = true;
+  const editor = { name, area, columns, notice, wanted, caret: element('p', 'caret'),
     said: element('ul', 'said'), save: element('p', 'save'), box: element('div', 'editor'), urls: [] };
-  editor.box.append(title, notice, pair, editor.caret, editor.said, editor.save);
+  editor.box.append(title, notice, wanted, pair, editor.caret, editor.said, editor.save);
   area.addEventListener('input', (event) => handlers.input(s, area.value, event.timeStamp));
   for (const type of ['keyup', 'click', 'focus']) area.addEventListener(type, () => handlers.caret(s));
   // A click on a column keeps the caret in the editor.
@@ -123,9 +128,13 @@ class Editors {
       editor.box.classList.toggle('warned', own.some((said) => said.warning && !strict));
     });
   }
-  // Each script's save link ({name, bytes(), saved()}), named `words`.
+  // Each script's save link ({name, bytes(), saved()}, or null for none), named `words`.
   showSaves(saves, words) {
-    this.editors.forEach((editor, s) => showSaveLinks(editor.save, editor.urls, [saves[s]], words));
+    this.editors.forEach((editor, s) => showSaveLinks(editor.save, editor.urls, saves[s] ? [saves[s]] : [], words));
+  }
+  // Which scripts are neither given nor written: each of those says what to write.
+  showWanted(missing) {
+    this.editors.forEach((editor, s) => { editor.wanted.hidden = !missing.includes(s); });
   }
   saveAll() { for (const editor of this.editors) editor.save.querySelector('a').click(); }
   // Replaces `range` ({from, to}) of editor `s`'s text with `words`,

@@ -18,9 +18,22 @@ class Page {
   drawScripts() {
     const { state, facts } = this;
     this.editors.show(facts.scriptNames.map((_, s) => state.entryOf(s)));
-    this.editors.showSaves(facts.scriptNames.map((name, s) => ({ name, bytes: () => state.scriptBytes(s),
-      saved: () => { state.saved(s); this.keptDrafts(); } })), (save) => 'Save ' + (state.head ? state.head + '/' : '') + save.name);
+    this.drawScriptSaves();
     this.keptDrafts();
+  }
+  // What is offered for the scripts there are: their save links; what to
+  // write in those that are not. Drawn again only when that changes.
+  drawScriptSaves() {
+    const { state, facts } = this;
+    const missing = state.missing().filter((m) => m.head === state.head).map((m) => m.s);
+    const shown = state.head + '/' + missing.join();
+    if (this.savesFor === shown) return;
+    this.savesFor = shown;
+    this.editors.showWanted(missing);
+    this.editors.showSaves(facts.scriptNames.map((name, s) => (missing.includes(s) ? null : { name,
+      bytes: () => state.scriptBytes(s), saved: () => { state.saved(s); this.keptDrafts(); } })),
+    (save) => 'Save ' + (state.head ? state.head + '/' : '') + save.name);
+    $('save-scripts').hidden = missing.length > 0;
   }
   // Output `i` of the last run that worked, for its grid: the marked
   // cells once each, in reading order.
@@ -67,7 +80,10 @@ class Page {
   run(since) {
     const { state, facts } = this;
     const answer = state.run();
-    showVerdict(answer, facts.words);
+    if (answer.missing) showWaiting(answer.missing.map((m) => (m.head ? m.head + '/' : '') + facts.scriptNames[m.s]));
+    else showVerdict(answer, facts.words);
+    this.drawScriptSaves();
+    showChecklist(state.checklist());
     const head = state.heads.indexOf(state.head);
     this.editors.showSaid(facts.scriptNames.map((_, s) => answer.said.filter((said) => said.script === s && said.head === head)),
       state.strict);

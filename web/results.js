@@ -86,6 +86,14 @@ function showWorking() {
   showStatus('', 'Working...');
 }
 
+// No run yet: the scripts named (`names`) are neither given nor written.
+function showWaiting(names) {
+  showTexts('', '');
+  $('saves').hidden = true;
+  showStatus('', 'Write ' + names.join(', ') + ' below: the job runs once every script is there. Nothing was saved anywhere.');
+  showState('waiting');
+}
+
 // A run's verdict in words for people; the save links only while the
 // outputs can be saved. After a failure, the grids of the last run that
 // worked, if any, stay, marked out of date.

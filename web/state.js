@@ -56,10 +56,25 @@ class State {
     }
     return said;
   }
-  // Runs the job on what the engine holds: the answer.
+  // The scripts neither given nor written yet ([{head, s}]): the job waits for them.
+  missing() {
+    return (this.heads.length > 0 ? this.heads : ['']).flatMap((head) => this.facts.scriptNames.map((_, s) => ({ head, s })))
+      .filter(({ head, s }) => {
+        const entry = this.scripts.get(this.keyOf(head, s));
+        return !entry || (entry.given === null && !(entry.edited && entry.text !== ''));
+      });
+  }
+  // Runs the job on what the engine holds: the answer. While a script is
+  // missing there is no run: the answer names what is missing instead.
   run() {
     const bad = this.unwritable();
     const before = this.answer || { outputs: [], marks: [], chains: [] };
+    const missing = this.missing();
+    if (missing.length > 0) {
+      this.answer = { ...before, status: 1, worked: false, stdout: '', stderr: '', warnings: 0, heads: this.heads, said: [],
+        missing };
+      return this.answer;
+    }
     this.answer = bad.length > 0
       ? { ...before, status: 1, worked: false, stdout: '', stderr: bad.map((s) => s.text + '\n').join(''), warnings: 0,
         heads: this.heads, said: bad }

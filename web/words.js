@@ -74,11 +74,19 @@ function checklistOf(engine, state) {
     else add('missing', name + ': missing');
   });
   if (state.heads.length > 0) return items;
+  // Where the last run stopped in a script, as its message says: the line, or 0.
+  const stopsAt = (s) => {
+    const said = state.answer ? state.answer.said.find((m) => m.script === s && !m.warning && m.line > 0) : null;
+    return said ? said.line : 0;
+  };
   facts.scriptNames.forEach((name, s) => {
     const entry = state.scripts.get('/' + name);
     const near = files.has(name) ? [] : engine.nearMisses(facts.tableNames.length + s);
-    if (files.has(name)) add('found', name + (entry && entry.edited ? ': as edited below' : ''));
-    else if (entry && entry.edited) add('found', name + ': written below');
+    const line = stopsAt(s);
+    const edited = entry && entry.edited;
+    if (files.has(name) && !edited) add('found', name + (line ? ': stops at line ' + line : ''));
+    else if (files.has(name) || (edited && entry.text !== ''))
+      add('found', name + (files.has(name) ? ': as edited below' : ': written below') + (line ? ', which stops at line ' + line : ''));
     else if (near.length > 0) add('near', nearly(name, near) + ', or write it below');
     else add('write', name + ': write it below');
   });

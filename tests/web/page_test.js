@@ -121,7 +121,7 @@ async function openPage(browser, downloads, before, keepDrafts = false) {
 async function runOn(page, dir, files) {
   const input = await page.$('#files');
   await input.uploadFile(...files.map((name) => path.join(dir, name)));
-  await waitFor(page, () => ['done', 'failed'].includes(document.body.dataset.state));
+  await waitFor(page, () => ['done', 'failed', 'waiting'].includes(document.body.dataset.state));
   return page.evaluate(() => ({
     state: document.body.dataset.state,
     report: document.getElementById('report').textContent,
@@ -172,7 +172,7 @@ async function typeScript(page, script, text) {
   if (text !== '') await page.keyboard.type(text);
   await typingTaken(page);
 }
-const verdict = (page) => waitFor(page, () => ['done', 'failed'].includes(document.body.dataset.state));
+const verdict = (page) => waitFor(page, () => ['done', 'failed', 'waiting'].includes(document.body.dataset.state));
 
 async function main() {
   let failures = 0;
@@ -281,10 +281,32 @@ async function checks(browser, kind, check) {
     });
 
     const failing = {
-      'a missing script': { 'portraits.txt': null },
       'a malformed table': { 'heads.2da': fs.readFileSync(path.join(examples, 'heads.2da')).subarray(0, 200) },
       'a warning under --strict': { 'apphead3.txt': Buffer.from('1 0 elffemalemoonveil 5 ****\n') },
     };
+    // A script neither given nor written: no run, and the editor says what
+    // to write there; nothing offered for a script that does not exist.
+    await check('a missing script: what to write there, and no run until it is', async () => {
+      const dir = kit({ 'portraits.txt': null });
+      const { page, problems } = await openPage(browser, dir);
+      const shown = await runOn(page, dir, fs.readdirSync(dir));
+      const editor = await page.evaluate(() => [...document.querySelectorAll('.editor')].map((box) =>
+        [box.querySelector('.wanted').hidden, box.querySelectorAll('.save a').length]));
+      assert.deepEqual([shown.state, shown.status, shown.messages, shown.report, shown.saves], ['waiting',
+        'Write portraits.txt below: the job runs once every script is there. Nothing was saved anywhere.', '', '', []]);
+      assert.deepEqual(editor, [[true, 1], [true, 1], [true, 1], [true, 1], [false, 0]]);
+      assert.match(await page.$eval('.editor:nth-child(5) .wanted', (p) => p.textContent), /portraits\.txt edits portraits\.2da\.$/);
+      assert.equal(await page.$eval('#save-scripts', (button) => button.hidden), true);
+      assert.equal(await page.evaluate(() => window.headlinkTimings.runs), 1);
+      await typeScript(page, 'portraits.txt', fs.readFileSync(path.join(examples, 'portraits.txt'), 'latin1'));
+      await waitFor(page, () => document.body.dataset.state === 'done');
+      assert.deepEqual(await page.evaluate(() => [document.querySelector('.editor:nth-child(5) .wanted').hidden,
+        document.querySelectorAll('.editor:nth-child(5) .save a').length, document.getElementById('save-scripts').hidden]),
+      [true, 1, false]);
+      assert.deepEqual(problems, []);
+      await page.close();
+    });
+
     for (const [name, change] of Object.entries(failing)) {
       await check(name + ': the program\'s errors, nothing to save', async () => {
         const strict = name.includes('--strict');
@@ -382,7 +404,7 @@ async function checks(browser, kind, check) {
           input.files = files.files;
           input.dispatchEvent(new Event('change'));
         }
-        for (let i = 0; i < 200 && !['done', 'failed'].includes(document.body.dataset.state); ++i)
+        for (let i = 0; i < 200 && !['done', 'failed', 'waiting'].includes(document.body.dataset.state); ++i)
           await new Promise((done) => setTimeout(done, 50));
         await new Promise((done) => setTimeout(done, 300));
         return seen.filter((s) => s === 'done' || s === 'failed');
@@ -534,8 +556,9 @@ async function checks(browser, kind, check) {
       };
       const editors = ['head.txt', 'apphead1.txt', 'apphead2.txt', 'apphead3.txt', 'portraits.txt']
         .flatMap((name, i) => ['script-' + i, name]);
-      assert.deepEqual(await tabThrough(17), ['pick-files', 'pick-folder', 'pick-game', 'strict', 'save-scripts',
-        'forget', ...editors, 'pick-table']);
+      // No script yet: nothing to save of them.
+      assert.deepEqual(await tabThrough(11), ['pick-files', 'pick-folder', 'pick-game', 'strict', 'forget',
+        ...editors.filter((name) => name.startsWith('script-')), 'pick-table']);
       await page.focus('#pick-files');
       await page.keyboard.press('Enter');
       await page.focus('#pick-table');
@@ -627,7 +650,7 @@ async function checks(browser, kind, check) {
       const { page, problems, downloads } =
         await openPage(browser, fs.mkdtempSync(path.join(os.tmpdir(), 'headlink-typed-')));
       const tables = kit();
-      assert.equal((await runOn(page, tables, kitNames.slice(0, 3))).state, 'failed');
+      assert.equal((await runOn(page, tables, kitNames.slice(0, 3))).state, 'waiting');
       // Before any script: the tables as given, in view at once, and a row
       // of one made a template row.
       const given = await page.evaluate(() => [document.getElementById('tables').hidden,
@@ -913,7 +936,7 @@ async function checks(browser, kind, check) {
             await cdp.send('Input.dispatchDragEvent', { type, x: box.x, y: box.y, data });
         };
         await drop(kitNames.map((name) => path.join(dir, name)));
-        await waitFor(page, () => ['done', 'failed'].includes(document.body.dataset.state));
+        await waitFor(page, () => ['done', 'failed', 'waiting'].includes(document.body.dataset.state));
         const shown = await page.evaluate(() => [document.body.dataset.state,
           document.getElementById('report').textContent, document.getElementById('messages').textContent]);
         assert.deepEqual(shown, ['done', expected.stdout, expected.stderr]);
@@ -945,7 +968,7 @@ async function checks(browser, kind, check) {
       const expected = spawnSync(exe, ['-n', '--heads', dir], { cwd: dir, encoding: 'utf8' });
       const { page, problems } = await openPage(browser, os.tmpdir());
       await (await page.$('#folder')).uploadFile(dir);
-      await waitFor(page, () => ['done', 'failed'].includes(document.body.dataset.state));
+      await waitFor(page, () => ['done', 'failed', 'waiting'].includes(document.body.dataset.state));
       const shown = await page.evaluate(() => [document.body.dataset.state,
         document.getElementById('report').textContent, document.getElementById('messages').textContent,
         [...document.querySelectorAll('#links-picture .chain')].map((chain) => chain.textContent),
