@@ -161,19 +161,22 @@ class Grid {
     this.timings.draws.push({ ms: performance.now() - started, calls: this.timings.engineCalls - calls });
     if (this.timings.draws.length > 100) this.timings.draws.shift();
   }
+  // What the chosen cell holds, in the details below the grid: a live
+  // region, so written only when it changes.
   describe() {
-    if (!this.chosen) { this.details.textContent = ''; return; }
+    const words = this.describing();
+    if (this.details.textContent !== words) this.details.textContent = words;
+  }
+  describing() {
+    if (!this.chosen) return '';
     const { row, column } = this.chosen;
     const shown = this.shown;
     const inside = shown && row >= shown.r0 && row < shown.r1 && column >= shown.c0 && column < shown.c1;
     const cells = inside ? shown : this.source.window(row, row + 1, column, column + 1);
-    if (row < cells.r0 || row >= cells.r1 || column < cells.c0 || column >= cells.c1) {
-      this.details.textContent = '';  // no longer in the table
-      return;
-    }
+    if (row < cells.r0 || row >= cells.r1 || column < cells.c0 || column >= cells.c1) return '';  // no longer in the table
     const cell = cells.cells[row - cells.r0][column - cells.c0];
     const quoted = (value) => (value === '' ? this.empty : '"' + value + '"');
-    this.details.textContent = this.source.name + ', row ' + row + ' (label ' + cells.rowLabels[row - cells.r0] +
+    return this.source.name + ', row ' + row + ' (label ' + cells.rowLabels[row - cells.r0] +
       '), column ' + column + ' (' + cells.columnLabels[column - cells.c0] + '): ' + quoted(cell.text) +
       (cell.mark ? (cell.mark === 2 ? ', a link cell' : ', set by a script') + '; it was ' + quoted(cell.was) : '');
   }

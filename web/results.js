@@ -6,9 +6,11 @@ const $ = (id) => document.getElementById(id);
 
 function showState(name) { document.body.dataset.state = name; }
 
+// The status is a live region: it changes, and is said, only when what
+// it says does, not at every run that says the same.
 function showStatus(kind, words) {
-  $('status').className = kind;
-  $('status').textContent = words;
+  if ($('status').className !== kind) $('status').className = kind;
+  if ($('status').textContent !== words) $('status').textContent = words;
 }
 
 function showChecklist(items) {

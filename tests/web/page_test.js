@@ -462,7 +462,15 @@ async function checks(browser, kind, check) {
           scrolling = `, scrolling ${perScreen.toFixed(1)} ms a screen (two frames each), drawing one screen ` +
             `${ms.toFixed(2)} ms (median) with ${calls} engine calls`;
         }
+        // Every live region watched: keys that leave the verdict as it was change none of them.
+        await page.evaluate(() => {
+          window.liveChanges = 0;
+          const watch = new MutationObserver((records) => { window.liveChanges += records.length; });
+          for (const region of document.querySelectorAll('[aria-live], [role=status], [role=alert], [role=log]'))
+            watch.observe(region, { childList: true, characterData: true, subtree: true });
+        });
         const keystrokes = await typeTimed(page, 'portraits.txt', ' '.repeat(15));
+        assert.equal(await page.evaluate(() => window.liveChanges), 0);
         console.log(`     ${browser.kind}, ${kind} kit: ${inPage} ms in the page from the files to the report and the grid ` +
           `(${took} ms with the picker's upload)${scrolling}; a keystroke to the report and grid: median ` +
           `${median(keystrokes).toFixed(1)} ms, slowest ${Math.max(...keystrokes).toFixed(1)} ms ` +
