@@ -4,7 +4,7 @@
 // A script's words: what is at a caret, and where a column number or a
 // template row goes. Carets and ranges are indices into the editor's text.
 function scriptWords(engine, facts, state) {
-  const formOf = (s) => (state.scripts.get(state.head + '/' + facts.scriptNames[s]) || { form: plainForm }).form;
+  const formOf = (s) => (state.entryOf(s) || { form: plainForm }).form;
   const given = (s) => facts.views.given + facts.scriptTables[s];
   const wordAt = (s, text, index) => {
     const form = formOf(s);
