@@ -15,9 +15,10 @@ function makeEditor(facts, s, handlers) {
   area.id = 'script-' + s;
   area.dataset.script = name;
   area.spellcheck = false;
-  const columns = element('div', 'columns', { role: 'group',
-    'aria-label': 'the columns of ' + table + ': click one to put its number at the caret' });
-  columns.tabIndex = -1;  // a mouse's shortcut: the caret's line names the column for the keyboard
+  // The columns are a listbox: the arrow keys choose one, Enter (or a
+  // click) puts its number at the editor's caret.
+  const columns = element('div', 'columns', { role: 'listbox', id: 'columns-' + s,
+    'aria-label': 'the columns of ' + table + ': Enter puts the chosen one\'s number at the caret of ' + name });
   const pair = element('div', 'pair');
   pair.append(area, columns);
   // A draft made from another file, or changed in another tab: the choice is the user's.
@@ -36,10 +37,44 @@ function makeEditor(facts, s, handlers) {
   // A click on a column keeps the caret in the editor.
   columns.addEventListener('mousedown', (event) => event.preventDefault());
   columns.addEventListener('click', (event) => {
-    const button = event.target.closest('button');
-    if (button) handlers.column(s, Number(button.dataset.column));
+    const option = event.target.closest('[role=option]');
+    if (option) handlers.column(s, Number(option.dataset.column));
   });
+  columns.addEventListener('keydown', (event) => listboxKey(columns, event, (c) => handlers.column(s, c)));
   return editor;
+}
+
+// Option `i` of `list` chosen: selected, its active descendant and, with
+// `scroll`, in view.
+function chooseOption(list, i, scroll = true) {
+  const options = list.children;
+  if (i < 0 || i >= options.length) {
+    list.removeAttribute('aria-activedescendant');
+    return;
+  }
+  for (const option of list.querySelectorAll('[aria-selected=true]')) option.setAttribute('aria-selected', 'false');
+  options[i].setAttribute('aria-selected', 'true');
+  list.setAttribute('aria-activedescendant', options[i].id);
+  const top = options[i].offsetTop - list.offsetTop;
+  if (scroll && top < list.scrollTop) list.scrollTop = top;
+  else if (scroll && top + options[i].offsetHeight > list.scrollTop + list.clientHeight)
+    list.scrollTop = top + options[i].offsetHeight - list.clientHeight;
+}
+
+// A key in a listbox: the arrows, Home and End choose, Enter or Space
+// takes the chosen option (`take(its index)`).
+function listboxKey(list, event, take) {
+  const options = list.children;
+  const at = [...options].findIndex((option) => option.getAttribute('aria-selected') === 'true');
+  const to = { ArrowDown: at + 1, ArrowUp: at - 1, Home: 0, End: options.length - 1,
+    PageDown: at + 8, PageUp: at - 8 }[event.key];
+  if (to !== undefined) {
+    event.preventDefault();
+    chooseOption(list, Math.max(0, Math.min(options.length - 1, to)));
+  } else if ((event.key === 'Enter' || event.key === ' ') && at >= 0) {
+    event.preventDefault();
+    take(at);
+  }
 }
 
 const draftChoices = { conflict: [['Use theirs', 'theirs'], ['Keep mine', 'mine']],
@@ -91,16 +126,20 @@ class Editors {
       return button;
     }));
   }
-  // The columns of each editor's table (their labels, by table).
+  // The columns of each editor's table (their labels, by table); a list
+  // with none is not stopped at by Tab.
   showColumns(labelsOf) {
     this.editors.forEach((editor, s) => {
-      editor.columns.replaceChildren(...labelsOf[this.facts.scriptTables[s]].map((label, c) => {
-        const button = element('button', '', { type: 'button' }, c + ' ' + label);
-        button.tabIndex = -1;
-        button.dataset.column = c;
-        button.title = 'Put ' + c + ' at the caret';
-        return button;
+      const labels = labelsOf[this.facts.scriptTables[s]];
+      editor.columns.replaceChildren(...labels.map((label, c) => {
+        const option = element('div', '', { role: 'option', id: 'columns-' + s + '-' + c, 'aria-selected': 'false' },
+          c + ' ' + label);
+        option.dataset.column = c;
+        option.title = 'Put ' + c + ' at the caret';
+        return option;
       }));
+      editor.columns.tabIndex = labels.length > 0 ? 0 : -1;
+      chooseOption(editor.columns, labels.length > 0 ? 0 : -1, false);
     });
   }
   // What is under the caret ({words, column}); the column named there
@@ -108,15 +147,18 @@ class Editors {
   showCaret(s, at) {
     const editor = this.editors[s];
     editor.caret.textContent = at.words;
-    for (const button of editor.columns.children) {
-      const current = Number(button.dataset.column) === at.column;
-      button.classList.toggle('current', current);
-      if (current) editor.columns.scrollTop = button.offsetTop - editor.columns.offsetTop - editor.columns.clientHeight / 2;
+    for (const option of editor.columns.children) {
+      const current = Number(option.dataset.column) === at.column;
+      option.classList.toggle('current', current);
+      if (current) {
+        editor.columns.scrollTop = option.offsetTop - editor.columns.offsetTop - editor.columns.clientHeight / 2;
+        chooseOption(editor.columns, at.column, false);
+      }
     }
   }
   hideCaret(s) {
     this.editors[s].caret.textContent = '';
-    for (const button of this.editors[s].columns.querySelectorAll('.current')) button.classList.remove('current');
+    for (const option of this.editors[s].columns.querySelectorAll('.current')) option.classList.remove('current');
   }
   // Each warning and failure about a script, under it. Under --strict a
   // warning is an error, and is shown as one.

@@ -5,9 +5,13 @@
 // reading order) and window(r0, r1, c0, c1), which gives the labels and
 // cells of a window at once. One cell can be chosen (a click or tap, the
 // arrow keys, or first() and step()): `details` then says what it holds
-// and, for a marked cell, what it held before. bindRow(handler) calls the
-// handler with a row whose number was clicked. `empty` is how an empty
-// cell is spelled; every draw's time and engine calls go to `timings`.
+// and, for a marked cell, what it held before. The grid keeps the focus
+// and names the chosen cell as its active descendant, so a screen reader
+// says the cell; that cell stays drawn however far the grid scrolls.
+// bindRow(handler) calls the handler with a row whose number was clicked,
+// or whose header was chosen and Enter pressed (the header is column -1).
+// `empty` is how an empty cell is spelled; every draw's time and engine
+// calls go to `timings`.
 const rowHeight = 24;
 const gridMoves = { ArrowUp: [-1, 0], ArrowDown: [1, 0], ArrowLeft: [0, -1], ArrowRight: [0, 1],
   PageUp: [-10, 0], PageDown: [10, 0], Home: [0, -Infinity], End: [0, Infinity] };
@@ -22,6 +26,7 @@ class Grid {
     this.chosen = null;    // {row, column} of the chosen cell
     this.at = -1;          // the marked cell gone to last
     this.onRow = null;
+    this.kept = null;      // the chosen cell drawn apart, when out of the window drawn
     this.head = element('div', 'grid-head', { role: 'row', 'aria-rowindex': 1 });
     this.body = element('div', 'grid-body', { role: 'rowgroup' });
     box.replaceChildren(this.head, this.body);
@@ -34,9 +39,13 @@ class Grid {
     // there are columns, and with Ctrl as far as there are rows.
     box.onkeydown = (event) => {
       const move = gridMoves[event.key];
+      const chosen = this.chosen;
+      if (event.key === 'Enter' && chosen && chosen.column < 0 && this.onRow) {
+        event.preventDefault();
+        this.onRow(chosen.row);
+      }
       if (!move || !this.source) return;
       event.preventDefault();
-      const chosen = this.chosen;
       if (!chosen) this.choose(0, 0);
       else if (event.ctrlKey && (event.key === 'Home' || event.key === 'End')) this.choose(move[1] * Infinity, chosen.column);
       else this.choose(chosen.row + move[0], chosen.column + move[1]);
@@ -62,6 +71,7 @@ class Grid {
     return item;
   }
   spelled(value) { return value === '' ? this.empty : value; }
+  idOf(r, c) { return this.box.id + '-' + r + '-' + (c < 0 ? 'h' : c); }
   fill(item, cell, r, c) {
     const words = this.spelled(cell.text);
     if (item.textContent !== words) item.textContent = words;
@@ -75,15 +85,19 @@ class Grid {
     else item.removeAttribute('aria-selected');
   }
   // A row's header: its number and its label apart, each said as what it is.
-  fillRow(drawnRow, r) {
-    const label = this.shown.rowLabels[r - this.shown.r0];
+  fillRow(drawnRow, r, label) {
     const [number, labelled] = drawnRow.number.children;  // the spans, apart
     if (number.textContent !== String(r)) number.textContent = r;
     if (labelled.textContent !== label) labelled.textContent = label;
     const said = 'row ' + r + ', label ' + (label === '' ? this.empty : label) +
-      (this.onRow ? ': make it the template row of the script you were writing' : '');
+      (this.onRow ? '; Enter makes it the template row of the script you were writing' : '');
+    drawnRow.number.id = this.idOf(r, -1);
+    const chosen = this.chosen !== null && this.chosen.row === r && this.chosen.column < 0;
+    drawnRow.number.classList.toggle('selected', chosen);
+    if (chosen) drawnRow.number.setAttribute('aria-selected', 'true');
+    else drawnRow.number.removeAttribute('aria-selected');
     if (drawnRow.number.getAttribute('aria-label') !== said) drawnRow.number.setAttribute('aria-label', said);
-    const className = r >= this.source.rowsBefore ? 'grid-row added' : 'grid-row';
+    const className = 'grid-row' + (r >= this.source.rowsBefore ? ' added' : '') + (drawnRow.cells ? '' : ' kept');
     if (drawnRow.element.className !== className) drawnRow.element.className = className;
   }
   labels() {
@@ -97,21 +111,61 @@ class Grid {
     });
     return labels;
   }
-  rowOf(r) {
-    const shown = this.shown;
-    const row = element('div', '', { role: 'row', 'aria-rowindex': r + 2 });
+  rowElement(r) {
+    const row = element('div', 'grid-row', { role: 'row', 'aria-rowindex': r + 2 });
     row.dataset.row = r;
     row.style.top = (r * rowHeight) + 'px';
+    return row;
+  }
+  header(r) {
     const number = element('div', this.onRow ? 'row-pick' : '', { role: 'rowheader' });
     number.append(element('span', 'row-number'), '  ', element('span', 'row-label'));
     if (this.onRow) number.title = 'Make row ' + r + ' the template row of the script you were writing';
+    return number;
+  }
+  // The chosen cell (or row header), drawn on its own where the window
+  // drawn does not hold it, so that the grid's active descendant is
+  // always there to be said.
+  keepChosen() {
+    if (this.kept) this.kept.remove();
+    this.kept = null;
+    const chosen = this.chosen, shown = this.shown;
+    if (chosen && !(chosen.row >= shown.r0 && chosen.row < shown.r1 &&
+      (chosen.column < 0 || (chosen.column >= shown.c0 && chosen.column < shown.c1)))) {
+      const { row: r, column: c } = chosen;
+      const cells = this.source.window(r, r + 1, Math.max(c, 0), Math.max(c, 0) + 1);
+      const row = this.kept = this.rowElement(r);
+      if (c < 0) {
+        const number = this.header(r);
+        row.appendChild(number);
+        this.fillRow({ element: row, number }, r, cells.rowLabels[0]);
+      } else {
+        row.style.left = (this.widths().label + c * this.widths().cell) + 'px';
+        const item = element('div', '', { role: 'gridcell', 'aria-colindex': c + 2, id: this.idOf(r, c) });
+        item.dataset.col = c;
+        this.fill(item, cells.cells[0][0], r, c);
+        row.appendChild(item);
+      }
+      this.body.appendChild(row);
+    }
+    const id = chosen ? this.idOf(chosen.row, chosen.column) : '';
+    if ((this.box.getAttribute('aria-activedescendant') || '') !== id) {
+      if (id) this.box.setAttribute('aria-activedescendant', id);
+      else this.box.removeAttribute('aria-activedescendant');
+    }
+  }
+  rowOf(r) {
+    const shown = this.shown;
+    const row = this.rowElement(r);
+    const number = this.header(r);
     row.appendChild(number);
     if (shown.c0 > 0) row.appendChild(this.gap(shown.c0 * this.widths().cell));
     const drawnRow = { element: row, number, cells: [] };
-    this.fillRow(drawnRow, r);
+    this.fillRow(drawnRow, r, shown.rowLabels[r - shown.r0]);
     shown.cells[r - shown.r0].forEach((cell, j) => {
       const item = element('div', '', { role: 'gridcell', 'aria-colindex': shown.c0 + j + 2 });
       item.dataset.col = shown.c0 + j;
+      item.id = this.idOf(r, shown.c0 + j);
       this.fill(item, cell, r, shown.c0 + j);
       row.appendChild(item);
       drawnRow.cells.push(item);
@@ -142,7 +196,7 @@ class Grid {
     const key = [shown.r0, shown.r1, shown.c0, shown.c1].join(':');
     if (this.drawn === key) {
       this.drawnRows.forEach((drawnRow, i) => {
-        this.fillRow(drawnRow, shown.r0 + i);
+        this.fillRow(drawnRow, shown.r0 + i, shown.rowLabels[i]);
         drawnRow.cells.forEach((item, j) => this.fill(item, shown.cells[i][j], shown.r0 + i, shown.c0 + j));
       });
       shown.columnLabels.forEach((label, j) => {
@@ -157,7 +211,9 @@ class Grid {
       this.drawnRows = [];
       for (let r = shown.r0; r < shown.r1; ++r) rows.appendChild(this.rowOf(r));
       this.body.replaceChildren(rows);
+      this.kept = null;
     }
+    this.keepChosen();
     this.timings.draws.push({ ms: performance.now() - started, calls: this.timings.engineCalls - calls });
     if (this.timings.draws.length > 100) this.timings.draws.shift();
   }
@@ -171,13 +227,15 @@ class Grid {
     if (!this.chosen) return '';
     const { row, column } = this.chosen;
     const shown = this.shown;
-    const inside = shown && row >= shown.r0 && row < shown.r1 && column >= shown.c0 && column < shown.c1;
-    const cells = inside ? shown : this.source.window(row, row + 1, column, column + 1);
-    if (row < cells.r0 || row >= cells.r1 || column < cells.c0 || column >= cells.c1) return '';  // no longer in the table
+    const inside = shown && row >= shown.r0 && row < shown.r1 && (column < 0 || (column >= shown.c0 && column < shown.c1));
+    const cells = inside ? shown : this.source.window(row, row + 1, Math.max(column, 0), Math.max(column, 0) + 1);
+    if (row < cells.r0 || row >= cells.r1) return '';  // no longer in the table
+    const said = this.source.name + ', row ' + row + ' (label ' + cells.rowLabels[row - cells.r0] + ')';
+    if (column < 0) return said + ': Enter makes it the template row of the script you were writing';
+    if (column < cells.c0 || column >= cells.c1) return '';
     const cell = cells.cells[row - cells.r0][column - cells.c0];
     const quoted = (value) => (value === '' ? this.empty : '"' + value + '"');
-    return this.source.name + ', row ' + row + ' (label ' + cells.rowLabels[row - cells.r0] +
-      '), column ' + column + ' (' + cells.columnLabels[column - cells.c0] + '): ' + quoted(cell.text) +
+    return said + ', column ' + column + ' (' + cells.columnLabels[column - cells.c0] + '): ' + quoted(cell.text) +
       (cell.mark ? (cell.mark === 2 ? ', a link cell' : ', set by a script') + '; it was ' + quoted(cell.was) : '');
   }
   // Chooses a cell, scrolls it into view (past the sticky row labels and
@@ -186,14 +244,15 @@ class Grid {
     const { box, source } = this;
     if (source.rows === 0 || source.columns === 0) return;
     row = Math.max(0, Math.min(source.rows - 1, row));
-    column = Math.max(0, Math.min(source.columns - 1, column));
+    column = Math.max(this.onRow ? -1 : 0, Math.min(source.columns - 1, column));
     this.chosen = { row, column };
     const { label, cell } = this.widths();
     const top = row * rowHeight, header = this.head.offsetHeight;
     const left = label + column * cell;
     if (top < box.scrollTop || top + rowHeight > box.scrollTop + box.clientHeight - header)
       box.scrollTop = Math.max(0, top - (box.clientHeight - header) / 2);
-    if (left - label < box.scrollLeft || left + cell > box.scrollLeft + box.clientWidth)
+    // A row header is always in view, held at the left.
+    if (column >= 0 && (left - label < box.scrollLeft || left + cell > box.scrollLeft + box.clientWidth))
       box.scrollLeft = Math.max(0, left - label - (box.clientWidth - label - cell) / 2);
     this.draw(true);
     this.describe();

@@ -575,8 +575,10 @@ async function checks(browser, kind, check) {
       await runOn(page, kit(), kitNames);
       await page.focus('#pick-files');
       // Of the tabs, the chosen one alone: the arrow keys go between them.
-      assert.deepEqual(await tabThrough(25), ['pick-folder', 'pick-game', 'run', 'strict', 'save-scripts', 'forget',
-        ...editors, 'appearance_updated.2da', 'heads_updated.2da', 'portraits_updated.2da', 'save-all',
+      // Each editor's column list is stopped at once it has columns.
+      const listed = editors.flatMap((name, i) => (i % 2 === 0 ? [name, 'columns-' + i / 2] : [name]));
+      assert.deepEqual(await tabThrough(30), ['pick-folder', 'pick-game', 'run', 'strict', 'save-scripts', 'forget',
+        ...listed, 'appearance_updated.2da', 'heads_updated.2da', 'portraits_updated.2da', 'save-all',
         'tab-0', 'which', 'jump', 'previous-mark', 'next-mark']);
       // Space on the strict switch runs the job again, and fails it: a
       // warning-free kit stays done.
@@ -648,6 +650,15 @@ async function checks(browser, kind, check) {
       await page.click('#previous-mark');
       visited.push(await inView());
       assert.deepEqual(visited, ['40:4 set', '40:10 link', '40:11 set', '40:95 set', '41:3 set', '40:95 set']);
+      // Scrolled far from it, the chosen cell is still there to be said.
+      await page.evaluate(() => { const grid = document.getElementById('grid'); grid.scrollTop = 0; grid.scrollLeft = 0; });
+      await typingTaken(page);
+      const active = await page.evaluate(() => {
+        const cell = document.getElementById(document.getElementById('grid').getAttribute('aria-activedescendant'));
+        return cell && [cell.parentNode.dataset.row, cell.dataset.col, cell.getAttribute('aria-selected'),
+          document.querySelector('#grid .grid-row[data-row="0"]') !== null];
+      });
+      assert.deepEqual(active, ['40', '95', 'true', true]);
       assert.deepEqual(problems, []);
       await page.close();
     });
@@ -727,7 +738,7 @@ async function checks(browser, kind, check) {
       const label = execFileSync(twoda, ['text', path.join(examples, 'portraits.2da')], { encoding: 'utf8' })
         .split('\n')[2].trim().split(/\s+/)[3];
       await typeScript(page, 'portraits.txt', '0 ');
-      await page.click('.editor:nth-child(5) .columns button[data-column="3"]');
+      await page.click('.editor:nth-child(5) .columns [data-column="3"]');
       await waitFor(page, () => document.querySelector('[data-script="portraits.txt"]').value === '0 3');
       assert.equal(await page.$eval('.editor:nth-child(5) .caret', (p) => p.textContent), 'key column 3: ' + label);
       // Undo reaches what was there before the click (the browser may take
@@ -740,12 +751,26 @@ async function checks(browser, kind, check) {
         undone.push(await page.$eval('[data-script="portraits.txt"]', (area) => area.value));
       }
       assert.ok(undone.includes('0 '), 'undo did not reach "0 ": ' + JSON.stringify(undone));
+      // The same by keys: the column list is a listbox, Enter takes the option chosen.
       await typeScript(page, 'portraits.txt', '0 ');
-      await page.click('.editor:nth-child(5) .columns button[data-column="3"]');
+      await page.focus('#columns-4');
+      for (const key of ['End', 'Home', 'ArrowDown', 'ArrowDown', 'ArrowDown', 'ArrowUp', 'ArrowDown', 'Enter'])
+        await page.keyboard.press(key);
       await waitFor(page, () => document.querySelector('[data-script="portraits.txt"]').value === '0 3');
-      // A row's number clicked in the portraits grid: the template row of the script written in last.
+      // A row's header chosen in the portraits grid and Enter pressed: the
+      // template row of the script written in last. The grid names the
+      // header it has chosen as its active descendant.
       await page.click('#tabs button[data-table="2"]');
-      await page.click('#grid .grid-row[data-row="5"] .row-pick');
+      await page.focus('#grid');
+      for (const key of ['ArrowDown', 'ArrowDown', 'ArrowDown', 'ArrowDown', 'ArrowDown', 'ArrowDown', 'ArrowLeft', 'ArrowLeft'])
+        await page.keyboard.press(key);
+      const header = await page.evaluate(() => {
+        const active = document.getElementById(document.getElementById('grid').getAttribute('aria-activedescendant'));
+        return [active.getAttribute('role'), active.getAttribute('aria-label'), document.getElementById('grid-details').textContent];
+      });
+      assert.deepEqual(header, ['rowheader', 'row 5, label 5; Enter makes it the template row of the script you were writing',
+        'portraits_updated.2da, row 5 (label 5): Enter makes it the template row of the script you were writing']);
+      await page.keyboard.press('Enter');
       await waitFor(page, () => document.querySelector('[data-script="portraits.txt"]').value === '5 3');
 
       // What was typed survives a reload, until forgotten.
