@@ -315,7 +315,19 @@ async function checks(browser, kind, check) {
         assert.equal(expected.status, 1);
         const { page, problems } = await openPage(browser, fs.mkdtempSync(path.join(os.tmpdir(), 'headlink-dl-')));
         if (strict) await page.click('#strict');
+        await setViewport(page, { width: 420, height: 900 });
         const shown = await runOn(page, dir, fs.readdirSync(dir));
+        // In a narrow window the status and the first message are on screen
+        // right after the pick.
+        const onScreen = await page.evaluate(() => {
+          const messages = document.getElementById('messages').firstChild;
+          const line = document.createRange();
+          line.setStart(messages, 0);
+          line.setEnd(messages, messages.textContent.indexOf('\n'));
+          return [document.getElementById('status'), line].map((item) => item.getBoundingClientRect())
+            .map((r) => r.top >= 0 && r.bottom <= window.innerHeight && window.scrollY === 0);
+        });
+        assert.deepEqual(onScreen, [true, true]);
         assert.equal(shown.state, 'failed');
         assert.equal(shown.status, 'Nothing can be saved: the messages say why. Nothing was saved anywhere.');
         assert.equal(shown.messages, expected.stderr);
