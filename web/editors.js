@@ -19,6 +19,8 @@ function makeEditor(facts, s, handlers) {
   // click) puts its number at the editor's caret.
   const columns = element('div', 'columns', { role: 'listbox', id: 'columns-' + s,
     'aria-label': 'the columns of ' + table + ': Enter puts the chosen one\'s number at the caret of ' + name });
+  columns.tabIndex = 0;
+  columns.hidden = true;
   const pair = element('div', 'pair');
   pair.append(area, columns);
   // A draft made from another file, or changed in another tab: the choice is the user's.
@@ -127,7 +129,7 @@ class Editors {
     }));
   }
   // The columns of each editor's table (their labels, by table); a list
-  // with none is not stopped at by Tab.
+  // with none is not shown.
   showColumns(labelsOf) {
     this.editors.forEach((editor, s) => {
       const labels = labelsOf[this.facts.scriptTables[s]];
@@ -138,7 +140,7 @@ class Editors {
         option.title = 'Put ' + c + ' at the caret';
         return option;
       }));
-      editor.columns.tabIndex = labels.length > 0 ? 0 : -1;
+      editor.columns.hidden = labels.length === 0;
       chooseOption(editor.columns, labels.length > 0 ? 0 : -1, false);
     });
   }

@@ -64,6 +64,68 @@ async function setViewport(page, viewport) {
 }
 const waitForSelector = (page, selector) => waitFor(page, (s) => document.querySelector(s) !== null, selector);
 
+// Every state a check reaches is audited: axe-core's rules at a wide and
+// a narrow width, and, as axe does not measure them, the contrast of the
+// borders and frames that mark a control (3:1 at least against what is
+// behind them). Violations fail the check; what axe leaves for review is
+// gathered by rule and printed once per browser.
+const axeSource = fs.readFileSync(path.join(__dirname, '../../web/node_modules/axe-core/axe.min.js'), 'utf8');
+const audits = { states: 0, review: new Map(), checkName: '' };
+
+function bordersTooFaint() {
+  const rgb = (color) => { const v = color.match(/[\d.]+/g).map(Number); return v.length > 3 ? v : [...v, 1]; };
+  const luminance = ([r, g, b]) => [r, g, b].map((v) => v / 255).map((v) => (v <= 0.03928 ? v / 12.92
+    : ((v + 0.055) / 1.055) ** 2.4)).reduce((sum, v, i) => sum + v * [0.2126, 0.7152, 0.0722][i], 0);
+  const ratio = (a, b) => { const [x, y] = [luminance(a), luminance(b)].sort((p, q) => q - p); return (x + 0.05) / (y + 0.05); };
+  // What is behind an element: the first ancestor with a background that is not transparent.
+  const behind = (item) => {
+    for (let e = item; e; e = e.parentElement) { const color = rgb(getComputedStyle(e).backgroundColor); if (color[3] > 0) return color; }
+    return [255, 255, 255, 1];
+  };
+  const faint = [];
+  const marks = document.querySelectorAll('textarea, button, select, .drop, .grid, .columns, .grid .set, .grid .link');
+  for (const item of marks) {
+    if (item.getClientRects().length === 0) continue;  // not shown
+    const style = getComputedStyle(item);
+    // A marked cell's grid lines are the grid's, not its mark.
+    const lines = item.matches('.set, .link') ? [] : ['Top', 'Right', 'Bottom', 'Left'].filter((side) => parseFloat(style['border' + side + 'Width']) > 0 &&
+      style['border' + side + 'Style'] !== 'none').map((side) => style['border' + side + 'Color']);
+    // A frame drawn inside a marked cell lies on the cell's own background; a focus ring is the browser's.
+    if (style.outlineStyle !== 'none' && parseFloat(style.outlineWidth) > 0 && !item.matches(':focus')) lines.push(style.outlineColor);
+    const base = item.matches('.set, .link') ? behind(item) : behind(item.parentElement);
+    for (const line of lines) {
+      const contrast = ratio(rgb(line), base);
+      if (contrast < 3) faint.push(`${item.id || item.className || item.tagName}: ${line} on rgb(${base.slice(0, 3)}), ${contrast.toFixed(2)}:1`);
+    }
+  }
+  return faint;
+}
+
+async function audit(page) {
+  const viewport = page.viewport() || { width: 800, height: 600 };
+  const found = [];
+  for (const width of [1500, 420]) {
+    await setViewport(page, { width, height: 900 });
+    if (!(await page.evaluate(() => window.axe !== undefined))) await page.evaluate(axeSource);
+    const seen = await page.evaluate(async () => {
+      const result = await window.axe.run(document, { resultTypes: ['violations', 'incomplete'] });
+      const named = (rule) => ({ id: rule.id, nodes: rule.nodes.map((node) => node.target.join(' ') + ': ' +
+        node.any.concat(node.all, node.none).map((c) => c.message).join('; ')) });
+      return { violations: result.violations.map(named), review: result.incomplete.map(named) };
+    });
+    for (const rule of seen.violations) found.push(`${width} px: ${rule.id}: ${rule.nodes.join(' | ')}`);
+    for (const faint of await page.evaluate(bordersTooFaint)) found.push(`${width} px: a faint border: ${faint}`);
+    for (const rule of seen.review) {
+      const where = audits.review.get(rule.id) || new Set();
+      for (const node of rule.nodes) where.add(node.replace(/#(table-)?grid-\d+-\w+/, '#$1grid-R-C'));
+      audits.review.set(rule.id, where);
+    }
+  }
+  ++audits.states;
+  await setViewport(page, viewport);
+  assert.deepEqual(found, [], 'accessibility in "' + audits.checkName + '"');
+}
+
 // Firefox saves where its preferences say, for the whole browser.
 const firefoxDownloads = fs.mkdtempSync(path.join(os.tmpdir(), 'headlink-firefox-dl-'));
 
@@ -107,6 +169,12 @@ async function openPage(browser, downloads, before, keepDrafts = false) {
     await cdp.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: downloads });
   }
   if (before) await page.evaluateOnNewDocument(before);
+  // The state a page is left in is audited as it closes.
+  const close = page.close.bind(page);
+  page.close = async (options) => {
+    if (!page.isClosed()) await audit(page);
+    return close(options);
+  };
   await page.goto(url);
   await waitFor(page, () => window.headlinkTimings !== undefined);
   if (!keepDrafts && await page.evaluate(() => localStorage.length > 0)) {
@@ -122,6 +190,7 @@ async function runOn(page, dir, files) {
   const input = await page.$('#files');
   await input.uploadFile(...files.map((name) => path.join(dir, name)));
   await waitFor(page, () => ['done', 'failed', 'waiting'].includes(document.body.dataset.state));
+  await audit(page);
   return page.evaluate(() => ({
     state: document.body.dataset.state,
     report: document.getElementById('report').textContent,
@@ -182,6 +251,7 @@ async function main() {
     browser.kind = kind;
     const check = async (name, body) => {
       if (process.env.ONLY && !name.includes(process.env.ONLY)) return;  // ONLY=words: the checks so named
+      audits.checkName = name;
       try {
         await body();
         console.log(`ok   ${kind}: ${name}`);
@@ -195,7 +265,12 @@ async function main() {
     } finally {
       await browser.close();
     }
-    console.log(`     ${kind}: ${((Date.now() - started) / 1000).toFixed(1)} s for every check`);
+    console.log(`     ${kind}: ${((Date.now() - started) / 1000).toFixed(1)} s for every check; axe-core and the ` +
+      `borders audited ${audits.states} states at 1500 and 420 px`);
+    for (const [rule, where] of audits.review)
+      console.log(`     ${kind}: axe-core leaves for review: ${rule}: ${[...where].join(' | ')}`);
+    audits.states = 0;
+    audits.review.clear();
   }
   console.log(failures === 0 ? 'page: every check passed' : `page: ${failures} checks failed`);
   process.exit(failures === 0 ? 0 : 1);
@@ -589,9 +664,9 @@ async function checks(browser, kind, check) {
       // Of the tabs, the chosen one alone: the arrow keys go between them.
       // Each editor's column list is stopped at once it has columns.
       const listed = editors.flatMap((name, i) => (i % 2 === 0 ? [name, 'columns-' + i / 2] : [name]));
-      assert.deepEqual(await tabThrough(30), ['pick-folder', 'pick-game', 'run', 'strict', 'save-scripts', 'forget',
-        ...listed, 'appearance_updated.2da', 'heads_updated.2da', 'portraits_updated.2da', 'save-all',
-        'tab-0', 'which', 'jump', 'previous-mark', 'next-mark']);
+      assert.deepEqual(await tabThrough(30), ['pick-folder', 'pick-game', 'run', 'strict',
+        'appearance_updated.2da', 'heads_updated.2da', 'portraits_updated.2da', 'save-all', 'save-scripts', 'forget',
+        ...listed, 'tab-0', 'which', 'jump', 'previous-mark', 'next-mark']);
       // Space on the strict switch runs the job again, and fails it: a
       // warning-free kit stays done.
       await page.focus('#strict');
@@ -745,6 +820,7 @@ async function checks(browser, kind, check) {
         [], [], [], []]);
       assert.match(stopped.lines[0][0], /^head\.txt: line 1: /);
       assert.deepEqual([stopped.saves, stopped.stale, stopped.rows], [true, true, true]);
+      await audit(page);  // out of date: its text and frames
 
       // A column clicked: its number at the caret, and the caret names it.
       const label = execFileSync(twoda, ['text', path.join(examples, 'portraits.2da')], { encoding: 'utf8' })
@@ -792,6 +868,7 @@ async function checks(browser, kind, check) {
       assert.deepEqual(kept, ['1 0', ...scripts.slice(1, 4).map((n) => fs.readFileSync(path.join(examples, n), 'utf8')), '5 3']);
       // Forgetting asks first, in the page.
       await page.click('#forget');
+      await audit(page);
       assert.deepEqual(await page.$$eval('[data-script]', (areas) => areas.map((a) => a.value)), kept);
       assert.equal(await page.$eval('#forget-what', (p) => p.textContent), 'Forget your edits of head.txt, ' +
         'apphead1.txt, apphead2.txt, apphead3.txt, portraits.txt? They cannot be brought back.');
