@@ -358,7 +358,13 @@ Result Game::list(std::vector<GameListing>* tables) {
 
 namespace headlink {
 
+void ListedGameFiles::add(std::string path) { sizes_[std::move(path)] = std::nullopt; }
+
 void ListedGameFiles::add(std::string path, uint64_t size) { sizes_[std::move(path)] = size; }
+
+void ListedGameFiles::giveSize(const std::string& path, uint64_t size) {
+    if (const auto known = sizes_.find(path); known != sizes_.end()) known->second = size;
+}
 
 void ListedGameFiles::give(const std::string& path, uint64_t offset, std::size_t size, std::vector<uint8_t> bytes) {
     given_[{path, offset, size}] = std::move(bytes);
@@ -369,10 +375,14 @@ Result ListedGameFiles::list(const std::string& relative, const std::function<bo
     entries->clear();
     const std::string prefix = relative.empty() ? std::string() : relative + "/";
     std::map<std::string, Entry> found;
-    for (auto it = sizes_.lower_bound(prefix); it != sizes_.end() && it->first.rfind(prefix, 0) == 0; ++it) {
+    for (auto it = sizes_.lower_bound(prefix); it != sizes_.end() && it->first.rfind(prefix, 0) == 0;) {
         const std::string rest = it->first.substr(prefix.size());
         const std::size_t slash = rest.find('/');
         const std::string name = rest.substr(0, slash);
+        // The paths inside a folder come one after another, all before
+        // its name followed by '0' (which follows '/'): a folder of
+        // thousands of files is stepped over at once.
+        it = slash == std::string::npos ? std::next(it) : sizes_.lower_bound(prefix + name + '0');
         if (name.empty() || !keep(name)) continue;
         Entry& entry = found[name];
         entry.name = name;
@@ -384,26 +394,28 @@ Result ListedGameFiles::list(const std::string& relative, const std::function<bo
 
 FilePart ListedGameFiles::readPart(const std::string& relative, uint64_t offset, std::size_t size) {
     FilePart part;
+    const auto needed = [&](Need need) {
+        needs_.push_back(std::move(need));
+        part.result = Result::failure(Status::cannotRead, "not read yet", relative);
+        return part;
+    };
     const auto known = sizes_.find(relative);
     if (known == sizes_.end()) {
         part.result = missingFile(relative);
         return part;
     }
-    part.fileSize = known->second;
+    if (!known->second) return needed({relative, 0, 0, true});
+    part.fileSize = *known->second;
     // As on disk: fewer bytes where the file ends first.
     const uint64_t wanted = offset >= part.fileSize ? 0 : std::min<uint64_t>(size, part.fileSize - offset);
     const auto given = given_.find({relative, offset, static_cast<std::size_t>(wanted)});
-    if (given != given_.end() && given->second.size() < wanted) {
+    if (given == given_.end()) return needed({relative, offset, static_cast<std::size_t>(wanted)});
+    if (given->second.size() < wanted) {
         part.result = Result::failure(Status::cannotRead, "changed since it was picked: pick the game folder again",
                                       relative);
         return part;
     }
-    if (given != given_.end()) {
-        part.bytes.assign(given->second.begin(), given->second.begin() + static_cast<std::ptrdiff_t>(wanted));
-        return part;
-    }
-    needs_.push_back({relative, offset, static_cast<std::size_t>(wanted)});
-    part.result = Result::failure(Status::cannotRead, "not read yet", relative);
+    part.bytes.assign(given->second.begin(), given->second.begin() + static_cast<std::ptrdiff_t>(wanted));
     return part;
 }
 

@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -74,19 +75,28 @@ public:
     virtual FilePart readPart(const std::string& relative, uint64_t offset, std::size_t size) = 0;
 };
 
-// A game folder known by the list of its files (path and size). A read of
-// bytes not handed in yet fails and is noted as needed: the caller reads
-// those slices, hands them in, and asks again from the start.
+// A game folder known by the list of its files: their paths, and their
+// sizes when the caller knows them. A read of bytes not handed in yet
+// fails and is noted as needed: the caller reads those slices, hands them
+// in, and asks again from the start. A file of unknown size is asked for
+// its size first, and for its bytes the time after: a page learns a
+// file's size only by asking the system, file by file, which for a game's
+// thousands of files takes seconds; only the few files read are asked.
 class ListedGameFiles : public GameFiles {
 public:
+    void add(std::string path);
     void add(std::string path, uint64_t size);
+    // The size of a file listed without one, read for a need.
+    void giveSize(const std::string& path, uint64_t size);
     // The bytes read for a need: fewer than it asked for mean the file
     // changed since it was listed, and reading it fails.
     void give(const std::string& path, uint64_t offset, std::size_t size, std::vector<uint8_t> bytes);
     struct Need {
         std::string path;
-        uint64_t offset;
-        std::size_t size;
+        uint64_t offset = 0;
+        std::size_t size = 0;
+        bool fileSize = false;  // the file's size is needed, not its bytes
+        bool operator==(const Need&) const = default;
     };
     const std::vector<Need>& needs() const { return needs_; }
     void clearNeeds() { needs_.clear(); }
@@ -97,7 +107,7 @@ public:
     FilePart readPart(const std::string& relative, uint64_t offset, std::size_t size) override;
 
 private:
-    std::map<std::string, uint64_t> sizes_;
+    std::map<std::string, std::optional<uint64_t>> sizes_;
     std::map<std::tuple<std::string, uint64_t, std::size_t>, std::vector<uint8_t>> given_;
     std::vector<Need> needs_;
 };

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <set>
 #include <sstream>
 
 #include "app/options.h"
@@ -34,6 +35,7 @@ int hl_game_read();
 const char* hl_game_need_path(int i);
 double hl_game_need_offset(int i);
 int hl_game_need_size(int i);
+int hl_game_give_size(int i, double size);
 int hl_game_give(int i, const uint8_t* data, int size);
 const char* hl_table_source(int index);
 const uint8_t* hl_exported();
@@ -575,28 +577,43 @@ TEST_F(PageGame, ReadsTheTablesSliceBySliceAndRunsOnThemKeystrokeByKeystroke) {
     const std::string dir = path("game");
     std::filesystem::create_directories(dir);
     ASSERT_TRUE(testing::writeGameFolder(dir, layout));
+    // The folder listed as the page lists it: paths alone.
     std::string listing;
     uint64_t total = 0;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir))
-        if (entry.is_regular_file()) {
-            listing += std::to_string(entry.file_size()) + "\t" +
-                       std::filesystem::relative(entry.path(), dir).generic_string() + "\n";
-            total += entry.file_size();
-        }
-    // Reads the folder as the page does; `shorten` bytes fewer of the archive, as when it changed since.
+    const auto relist = [&] {
+        listing.clear();
+        total = 0;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(dir))
+            if (entry.is_regular_file()) {
+                listing += std::filesystem::relative(entry.path(), dir).generic_string() + "\n";
+                total += entry.file_size();
+            }
+    };
+    relist();
+    // Reads the folder as the page does; `shorten` bytes fewer of the
+    // archive, as when it changed since its size was read. A file's size
+    // is asked for before its bytes.
     uint64_t given = 0;
+    std::set<std::string> sized;
     const auto pull = [&](std::size_t shorten) {
         given = 0;
+        sized.clear();
         ASSERT_EQ(hl_game_begin("game", listing.c_str()), 0);
         int rounds = 0;
         for (int needed; (needed = hl_game_read()) > 0; ++rounds) {
             ASSERT_LT(rounds, 6);
             for (int i = 0; i < needed; ++i) {
-                FilePart part = readFilePart(dir + "/" + hl_game_need_path(i),
-                                             static_cast<uint64_t>(hl_game_need_offset(i)),
+                const std::string at = hl_game_need_path(i);
+                if (hl_game_need_size(i) == -1) {
+                    EXPECT_TRUE(sized.insert(at).second) << at << ": its size asked for twice";
+                    ASSERT_EQ(hl_game_give_size(i, static_cast<double>(std::filesystem::file_size(dir + "/" + at))), 0);
+                    continue;
+                }
+                EXPECT_EQ(sized.count(at), 1u) << at << ": its bytes asked for before its size";
+                FilePart part = readFilePart(dir + "/" + at, static_cast<uint64_t>(hl_game_need_offset(i)),
                                              static_cast<std::size_t>(hl_game_need_size(i)));
                 ASSERT_TRUE(part.ok());
-                if (std::string(hl_game_need_path(i)) == "data/tables.bif")
+                if (at == "data/tables.bif")
                     part.bytes.resize(part.bytes.size() - std::min(shorten, part.bytes.size()));
                 given += part.bytes.size();
                 ASSERT_EQ(hl_game_give(i, part.bytes.data(), static_cast<int>(part.bytes.size())), 0);
@@ -612,6 +629,8 @@ TEST_F(PageGame, ReadsTheTablesSliceBySliceAndRunsOnThemKeystrokeByKeystroke) {
     EXPECT_EQ(given, std::filesystem::file_size(dir + "/game.key") + kit.tables[1].bytes.size() + 20 + 2 * 16 +
                          kit.tables[0].bytes.size() + kit.tables[2].bytes.size());
     EXPECT_LT(given, total);
+    // Of all the folder's files, only those three are asked their size.
+    EXPECT_EQ(sized, (std::set<std::string>{"game.key", "Override/HEADS.2da", "data/tables.bif"}));
     Game onDisk(dir);
     for (int i = 0; i < 3; ++i) {
         GameTable table;
@@ -662,13 +681,6 @@ TEST_F(PageGame, ReadsTheTablesSliceBySliceAndRunsOnThemKeystrokeByKeystroke) {
     std::ostringstream said;
     std::vector<Warning> warnings;
     ASSERT_TRUE(install({dir, "game"}, brought, {"h"}, "", {}, said, &warnings));
-    const auto relist = [&] {
-        listing.clear();
-        for (const auto& entry : std::filesystem::recursive_directory_iterator(dir))
-            if (entry.is_regular_file())
-                listing += std::to_string(entry.file_size()) + "\t" +
-                           std::filesystem::relative(entry.path(), dir).generic_string() + "\n";
-    };
     relist();
     pull(0);
     ASSERT_EQ(hl_run(0), 0) << pageRun().err;

@@ -92,13 +92,55 @@ TEST(GameFolderPicked, AnOverrideFolderOrAKitSaysWhatToPickInstead) {
     };
     for (const auto& c : cases) {
         ListedGameFiles listed;
-        for (const char* file : c.files) listed.add(file, 10);
+        for (const char* file : c.files) listed.add(file);  // sizes unknown: none is read
         Game game(c.dir, listed);
         GameTable table;
         const Result read = game.read("portraits.2da", &table);
         EXPECT_FALSE(read) << c.dir;
         EXPECT_EQ(read.reason, c.reason) << c.dir;
     }
+}
+
+// A folder listed by paths alone, as the page lists it: a file's size is
+// asked for the first time it is read, its bytes only the time after; a
+// file that shrank after its size was read has changed since it was picked.
+TEST(GameFolderPicked, AFileOfUnknownSizeIsAskedItsSizeThenItsBytes) {
+    using Need = ListedGameFiles::Need;
+    ListedGameFiles listed;
+    listed.add("game.key");
+    listed.add("data/a.bif", 100);
+    EXPECT_EQ(listed.readAll("game.key").result.reason, "not read yet");
+    EXPECT_FALSE(listed.readPart("data/a.bif", 90, 20).ok());  // its size known: its bytes, as far as it goes
+    EXPECT_EQ(listed.needs(), (std::vector<Need>{{"game.key", 0, 0, true}, {"data/a.bif", 90, 10, false}}));
+    listed.clearNeeds();
+    listed.giveSize("game.key", 4);
+    EXPECT_FALSE(listed.readAll("game.key").ok());
+    EXPECT_FALSE(listed.readPart("game.key", 2, 4).ok());
+    EXPECT_EQ(listed.needs(), (std::vector<Need>{{"game.key", 0, 4, false}, {"game.key", 2, 2, false}}));
+    listed.give("game.key", 0, 4, {1, 2, 3, 4});
+    listed.give("game.key", 2, 2, {3});
+    EXPECT_EQ(listed.readAll("game.key").bytes, (Bytes{1, 2, 3, 4}));
+    EXPECT_EQ(listed.readPart("game.key", 2, 4).result.reason, "changed since it was picked: pick the game folder again");
+}
+
+// A listed folder's entries, each once, as a folder's listing gives them:
+// a folder of many files steps over them, never over the names beside it.
+TEST(GameFolderPicked, AListedFolderGivesEachEntryOnce) {
+    ListedGameFiles listed;
+    for (const char* path : {"movies/a.dat", "movies/b.dat", "movies/deep/c.dat", "movies-old.txt", "movies0.txt",
+                             "moviesz", "game.key", "data/x.bif", "data/sub/y.bif", "data/sub/z.bif"})
+        listed.add(path);
+    const auto names = [&](const std::string& folder) {
+        std::vector<GameFiles::Entry> entries;
+        (void)listed.list(folder, [](const std::string&) { return true; }, &entries);
+        std::vector<std::string> shown;
+        for (const GameFiles::Entry& e : entries) shown.push_back(e.name + (e.folder ? "/" : ""));
+        return shown;
+    };
+    EXPECT_EQ(names(""), (std::vector<std::string>{"data/", "game.key", "movies/", "movies-old.txt", "movies0.txt",
+                                                   "moviesz"}));
+    EXPECT_EQ(names("data"), (std::vector<std::string>{"sub/", "x.bif"}));
+    EXPECT_EQ(names("movies"), (std::vector<std::string>{"a.dat", "b.dat", "deep/"}));
 }
 
 TEST(GameKey, ReadsAKeyByteByByte) {

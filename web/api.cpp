@@ -659,32 +659,25 @@ EMSCRIPTEN_KEEPALIVE int hl_word_end() { return static_cast<int>(word.end); }
 EMSCRIPTEN_KEEPALIVE int hl_word_has_number() { return word.number ? 1 : 0; }
 EMSCRIPTEN_KEEPALIVE int hl_word_number() { return word.number.value_or(0); }
 
-// A game folder picked in the page, named `name`: `listing` holds a line
-// "SIZE<tab>PATH" for each of its files, PATH below the folder with '/'
-// between steps. Its bytes are read only as hl_game_read asks for them.
+// A game folder picked in the page, named `name`: `listing` holds the
+// path of each of its files, a line each, below the folder with '/'
+// between steps. Neither sizes nor bytes: hl_game_read asks for those of
+// the few files it reads.
 EMSCRIPTEN_KEEPALIVE int hl_game_begin(const char* name, const char* listing) {
     return guarded(1, [&] {
         game = GameFolder{};
         game.name = name;
-        for (const std::string& entry : linesOf(listing)) {
-            const std::string_view line(entry);
-            const std::size_t tab = line.find('\t');
-            if (tab == std::string_view::npos || tab + 1 >= line.size()) continue;
-            uint64_t size = 0;
-            const std::string_view digits = line.substr(0, tab);
-            if (digits.find_first_not_of("0123456789") != std::string_view::npos || digits.size() > 15) continue;
-            for (const char c : digits) size = size * 10 + static_cast<uint64_t>(c - '0');
-            game.files.add(std::string(line.substr(tab + 1)), size);
-        }
+        for (std::string& path : linesOf(listing)) game.files.add(std::move(path));
         return 0;
     });
 }
 
 // Reads the three tables from the game folder as `headlink --game` does.
-// Returns how many slices of its files it still needs (read them, hand
-// each in with hl_game_give, and call again), or 0 when done: the tables
-// (or why each could not be read) are then the job's, with where each came
-// from for the report. -1 when memory runs out.
+// Returns how many sizes and slices of its files it still needs (read
+// them, hand each in with hl_game_give_size or hl_game_give, and call
+// again), or 0 when done: the tables (or why each could not be read) are
+// then the job's, with where each came from for the report. -1 when
+// memory runs out.
 EMSCRIPTEN_KEEPALIVE int hl_game_read() {
     return guarded(-1, [&] {
         game.files.clearNeeds();
@@ -694,10 +687,7 @@ EMSCRIPTEN_KEEPALIVE int hl_game_read() {
         readFromGame(folder, &read);
         lookAhead();
         for (const ListedGameFiles::Need& need : game.files.needs())
-            if (std::none_of(game.needs.begin(), game.needs.end(), [&](const ListedGameFiles::Need& n) {
-                    return n.path == need.path && n.offset == need.offset && n.size == need.size;
-                }))
-                game.needs.push_back(need);
+            if (std::find(game.needs.begin(), game.needs.end(), need) == game.needs.end()) game.needs.push_back(need);
         if (!game.needs.empty()) return static_cast<int>(game.needs.size());
         for (std::size_t i = 0; i < kTableCount; ++i) setTable(i, std::move(read.tables[i]));
         job.sources = std::move(read.sources);
@@ -706,7 +696,8 @@ EMSCRIPTEN_KEEPALIVE int hl_game_read() {
         return 0;
     });
 }
-// Slice `i` that hl_game_read needs: its file's path, offset and size.
+// Need `i` of hl_game_read: its file's path, and the slice's offset and
+// size; a size of -1 asks for the file's size instead.
 EMSCRIPTEN_KEEPALIVE const char* hl_game_need_path(int i) {
     return within(game.needs, i) ? game.needs[static_cast<std::size_t>(i)].path.c_str() : "";
 }
@@ -714,7 +705,18 @@ EMSCRIPTEN_KEEPALIVE double hl_game_need_offset(int i) {
     return within(game.needs, i) ? static_cast<double>(game.needs[static_cast<std::size_t>(i)].offset) : 0;
 }
 EMSCRIPTEN_KEEPALIVE int hl_game_need_size(int i) {
-    return within(game.needs, i) ? static_cast<int>(game.needs[static_cast<std::size_t>(i)].size) : 0;
+    if (!within(game.needs, i)) return 0;
+    const ListedGameFiles::Need& need = game.needs[static_cast<std::size_t>(i)];
+    return need.fileSize ? -1 : static_cast<int>(need.size);
+}
+// The size of the file need `i` names.
+EMSCRIPTEN_KEEPALIVE int hl_game_give_size(int i, double size) {
+    return guarded(1, [&] {
+        // Written so that NaN fails it too.
+        if (!within(game.needs, i) || !(size >= 0 && size < 9.0e15)) return 1;
+        game.files.giveSize(game.needs[static_cast<std::size_t>(i)].path, static_cast<uint64_t>(size));
+        return 0;
+    });
 }
 // The bytes of slice `i`.
 EMSCRIPTEN_KEEPALIVE int hl_game_give(int i, const uint8_t* data, int size) {

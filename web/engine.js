@@ -84,10 +84,13 @@ class Engine {
     this.withString(path, (p) => this.withBytes(bytes, (at) => this.mustWork(this.call('add_head_file', h, p, at, bytes.length))));
   }
   // Reads the tables from a game folder ({name, files: [[path, File]]})
-  // as `headlink --game` does, asking for slices of the files it needs;
-  // `current()` says whether this read is still wanted.
-  async readGame(game, current) {
-    const listing = game.files.map(([path, file]) => file.size + '\t' + path).join('\n');
+  // as `headlink --game` does. The engine gets the paths alone and asks
+  // for the size of the few files it reads, then for slices of them: the
+  // system is asked only about those, as asking a folder of thousands of
+  // files each its size takes seconds. `progress(words)` hears what it
+  // reads; `current()` says whether this read is still wanted.
+  async readGame(game, current, progress) {
+    const listing = game.files.map(([path]) => path).join('\n');
     this.withString(game.name, (n) => this.withString(listing, (l) => this.mustWork(this.call('game_begin', n, l))));
     const byPath = new Map(game.files);
     for (;;) {
@@ -96,11 +99,16 @@ class Engine {
       if (needed === 0) return true;
       const needs = Array.from({ length: needed }, (_, i) => ({ path: this.text(this.call('game_need_path', i)),
         offset: this.call('game_need_offset', i), size: this.call('game_need_size', i) }));
-      const slices = await Promise.all(needs.map((need) =>
-        byPath.get(need.path).slice(need.offset, need.offset + need.size).arrayBuffer()));
+      progress(gameWords(game.name, needs));
+      const read = await Promise.all(needs.map(({ path, offset, size }) =>
+        (size < 0 ? byPath.get(path).size : byPath.get(path).slice(offset, offset + size).arrayBuffer())));
       if (!current()) return false;
-      slices.forEach((slice, i) => {
-        const bytes = new Uint8Array(slice);
+      read.forEach((got, i) => {
+        if (needs[i].size < 0) {
+          this.mustWork(this.call('game_give_size', i, got));
+          return;
+        }
+        const bytes = new Uint8Array(got);
         this.withBytes(bytes, (at) => this.mustWork(this.call('game_give', i, at, bytes.length)));
       });
     }
@@ -157,6 +165,16 @@ class Engine {
     const at = this.call('exported');
     return this.m.HEAPU8.slice(at, at + size);
   }
+}
+
+// What a round of reading a game folder reads, in words, by where its
+// files are: the key file, the override folder, the backups headlink
+// keeps there, or else the archives the key file names.
+function gameWords(name, needs) {
+  const where = ({ path }) => (!path.includes('/') && /\.key$/i.test(path) ? 'its key file'
+    : /^override\//i.test(path) ? 'its override folder'
+      : /^headlink-backups\//i.test(path) ? 'the backups headlink keeps there' : 'its archives');
+  return 'Reading the game folder ' + name + ': ' + [...new Set(needs.map(where))].join(' and ') + '...';
 }
 
 // The job's facts, as the engine knows them.
