@@ -4,7 +4,7 @@
 class Page {
   constructor(m, files) {
     this.timings = { engineCalls: 0, draws: [], runs: 0, keystroke: null, took: null, gameTook: null };
-    this.state = new State(new Engine(m, this.timings), this.timings);
+    this.state = new State(new Engine(m, this.timings));
     this.facts = this.state.facts;
     this.grid = new Grid($('grid'), $('grid-details'), this.facts.empty, this.timings);
     this.openedGrid = new Grid($('table-grid'), $('table-details'), this.facts.empty, this.timings);
@@ -120,7 +120,7 @@ class Page {
     const started = performance.now();
     showWorking();
     this.clearSaves();
-    const loaded = await state.load();
+    const loaded = await state.load((words) => showStatus('', words));
     if (loaded.stale) return;
     showChecklist(state.checklist());
     if (loaded.failed) {
@@ -132,6 +132,12 @@ class Page {
     this.editors.showColumns(this.facts.tableNames.map((_, t) => state.columnsOf(t)));
     this.run();
     this.timings.took = performance.now() - started;
+    // A game folder's first report: the time since its listing arrived, layout included.
+    if (state.game && state.game.picked !== null) {
+      void document.body.offsetHeight;
+      this.timings.gameTook = performance.now() - state.game.picked;
+      state.game.picked = null;
+    }
   }
   // A row's number clicked in the grid of the table the last editor edits:
   // it becomes that script's template row.

@@ -2,12 +2,11 @@
 // that asks the engine. Each operation changes the state and says what
 // came of it; drawing is the caller's.
 class State {
-  constructor(engine, timings) {
+  constructor(engine) {
     this.engine = engine;
     this.facts = engine.facts;
-    this.timings = timings;
     this.files = new Map();    // path -> File, as the user gave them
-    this.game = null;          // a game folder picked: {name, files: [[path, File]]}
+    this.game = null;          // a game folder picked: {name, files: [[path, File]], picked (a time)}
     this.loads = 0;            // how many loads were asked for: only the newest may show its result
     this.loaded = false;       // the engine holds the files of the newest load
     this.given = new Map();    // the files of the newest load
@@ -120,10 +119,10 @@ class State {
   // the engine. A load asked for while one reads its files makes that one
   // stop: only the newest says what came of it ({stale}, {failed: {name,
   // error}} or {done}). Typing meanwhile stays with the files before.
-  async load() {
+  // `progress(words)` hears what is read of a game folder meanwhile.
+  async load(progress) {
     const id = ++this.loads;
     const isCurrent = () => id === this.loads;
-    const started = performance.now();
     this.loaded = false;
     this.given = new Map(this.files);
     const paths = [...this.given.keys()];
@@ -145,8 +144,7 @@ class State {
       this.engine.beginPack(paths);  // the engine forgets the last job only now
       scripts = this.takeScripts(plan, bytesOf);
       if (this.game) {
-        if (!(await this.engine.readGame(this.game, isCurrent))) return { stale: true };
-        this.timings.gameTook = performance.now() - started;
+        if (!(await this.engine.readGame(this.game, isCurrent, progress))) return { stale: true };
       } else {
         plan.tables.forEach((path, i) => this.engine.setInput(i, (path && bytesOf.get(path)) || null));
       }
