@@ -4,6 +4,7 @@
 #include "game/archive.h"
 
 #include <algorithm>
+#include <array>
 #include <optional>
 #include <string_view>
 
@@ -28,6 +29,13 @@ constexpr std::size_t kKeyArchiveTableAt = 16;
 constexpr std::size_t kKeyEntryTableAt = 20;
 constexpr std::size_t kArchiveEntryCountAt = 8;
 constexpr std::size_t kArchiveEntryTableAt = 16;
+constexpr std::size_t kPackEntryCountAt = 16;
+constexpr std::size_t kPackKeyListAt = 24;
+constexpr std::size_t kPackResourceListAt = 28;
+constexpr std::size_t kPackResourceBytes = 8;
+// A texture pack begins with its type, one of these, then its version.
+constexpr std::array<std::string_view, 4> kPackTypes{"ERF ", "MOD ", "SAV ", "HAK "};
+constexpr std::string_view kPackVersion("V1.0", 4);
 
 // A field as read, and the file offset it lies at (where a message about
 // its value points).
@@ -198,7 +206,7 @@ Result readKeyArchive(std::span<const uint8_t> bytes, uint64_t record, uint64_t 
 // Entry `i`'s record: the archive its id names must be one the key lists.
 // Only checked, not kept, when it is of another type than `onlyType`.
 Result readKeyEntry(std::span<const uint8_t> bytes, uint64_t record, uint64_t i, std::size_t archives,
-                    std::optional<uint16_t> onlyType, std::vector<KeyEntry>* entries) {
+                    std::optional<uint16_t> onlyType, const EachResource& each, std::vector<KeyEntry>* entries) {
     Cursor in(bytes, record);
     std::string_view name = in.text(kKeyNameBytes);
     name = name.substr(0, name.find('\0'));
@@ -216,6 +224,7 @@ Result readKeyEntry(std::span<const uint8_t> bytes, uint64_t record, uint64_t i,
         reason += counted(archives, "archive", "archives");
         return malformed(reason, id.at);
     }
+    if (each) each(ListedResource{name, type.value, archive});
     if (!onlyType || type.value == *onlyType)
         entries->push_back(KeyEntry{std::string(name), type.value, archive, id.value & kIndexMask});
     return {};
@@ -249,7 +258,8 @@ Result endsInsideHeader(std::string_view what, std::size_t headerBytes, uint64_t
     return malformed(reason, size);
 }
 
-Result readKeyInto(std::span<const uint8_t> bytes, KeyFile* key, std::optional<uint16_t> onlyType) {
+Result readKeyInto(std::span<const uint8_t> bytes, KeyFile* key, std::optional<uint16_t> onlyType,
+                   const EachResource& each) {
     if (!signatureMatches(bytes, kKeySignature)) return notA("a key file", kKeySignature);
     if (bytes.size() < kKeyHeaderBytes) return endsInsideHeader("key file", kKeyHeaderBytes, bytes.size());
     Cursor in(bytes, kKeySignature.size());
@@ -283,7 +293,7 @@ Result readKeyInto(std::span<const uint8_t> bytes, KeyFile* key, std::optional<u
     // Entries of other types are checked as well, but not kept.
     if (!onlyType) key->entries.reserve(static_cast<std::size_t>(entries.count));
     for (uint64_t i = 0; i < entries.count; ++i)
-        if (Result r = readKeyEntry(bytes, entries.at + i * kKeyEntryBytes, i, key->archives.size(), onlyType,
+        if (Result r = readKeyEntry(bytes, entries.at + i * kKeyEntryBytes, i, key->archives.size(), onlyType, each,
                                     &key->entries);
             !r)
             return r;
@@ -292,9 +302,10 @@ Result readKeyInto(std::span<const uint8_t> bytes, KeyFile* key, std::optional<u
 
 }  // namespace
 
-Result readKey(std::span<const uint8_t> bytes, KeyFile* key, std::optional<uint16_t> onlyType) {
+Result readKey(std::span<const uint8_t> bytes, KeyFile* key, std::optional<uint16_t> onlyType,
+               const EachResource& each) {
     *key = KeyFile();
-    Result r = readKeyInto(bytes, key, onlyType);
+    Result r = readKeyInto(bytes, key, onlyType, each);
     if (!r) *key = KeyFile();
     return r;
 }
@@ -384,6 +395,66 @@ Result readArchiveEntry(std::span<const uint8_t> record, uint32_t index, uint64_
         return malformed(who, offset.value >= fileSize ? offset.at : size.at);
     }
     *out = ArchiveEntry{offset.value, size.value, type.value};
+    return {};
+}
+
+Result readPackHeader(std::span<const uint8_t> header, uint64_t fileSize, PackHeader* out) {
+    *out = PackHeader();
+    const bool typed = std::any_of(kPackTypes.begin(), kPackTypes.end(), [&](std::string_view type) {
+        return signatureMatches(header, std::string(type) + std::string(kPackVersion));
+    });
+    if (!typed) {
+        std::string reason = "not a texture pack (it does not begin with \"ERF V1.0\", or MOD, SAV or HAK for ERF)";
+        return malformed(reason, 0);
+    }
+    if (fileSize < kPackHeaderBytes) return endsInsideHeader("texture pack", kPackHeaderBytes, fileSize);
+    if (header.size() < kPackHeaderBytes) {
+        std::string reason = "only ";
+        reason += std::to_string(header.size());
+        reason += " of the texture pack header's ";
+        reason += std::to_string(kPackHeaderBytes);
+        reason += " bytes were given";
+        return malformed(reason, header.size());
+    }
+    Cursor in(header, kPackEntryCountAt);
+    const Field<uint32_t> entryCount = in.u32();
+    in.skip(4);  // the localised strings: a pack's description, not its resources
+    const Field<uint32_t> keyList = in.u32();
+    const Field<uint32_t> resourceList = in.u32();
+    const Region keys{"key list", "entry", "entries", keyList.value, entryCount.value,
+                      kPackKeyBytes, kPackKeyListAt, kPackEntryCountAt};
+    const Region resources{"resource list", "entry", "entries", resourceList.value, entryCount.value,
+                           kPackResourceBytes, kPackResourceListAt, kPackEntryCountAt};
+    for (const Region* region : {&keys, &resources})
+        if (Result r = checkRegion(*region, fileSize, kPackHeaderBytes); !r) return r;
+    if (overlap(keys, resources)) {
+        std::string reason = "the resource list at offset ";
+        reason += grouped(resources.at);
+        reason += " overlaps the key list at offset ";
+        reason += grouped(keys.at);
+        return malformed(reason, kPackResourceListAt);
+    }
+    *out = PackHeader{entryCount.value, keyList.value};
+    return {};
+}
+
+Result readPackKeys(std::span<const uint8_t> keys, const PackHeader& header, const EachResource& each) {
+    if (keys.size() < header.keyListBytes()) {
+        std::string reason = "only ";
+        reason += grouped(keys.size());
+        reason += " of the key list's ";
+        reason += counted(header.keyListBytes(), "byte", "bytes");
+        reason += " were given";
+        return malformed(reason, uint64_t{header.keyList} + keys.size());
+    }
+    for (uint64_t i = 0; i < header.entryCount; ++i) {
+        Cursor in(keys, i * kPackKeyBytes);
+        std::string_view name = in.text(kKeyNameBytes);
+        name = name.substr(0, name.find('\0'));
+        in.skip(4);  // the id: the entry's place, which the key list's order gives already
+        const Field<uint16_t> type = in.u16();
+        if (each) each(ListedResource{name, type.value, 0});
+    }
     return {};
 }
 

@@ -17,6 +17,19 @@
 //                 resource count, u32 entry-table offset
 //   entry table   16 bytes each: u32 id, u32 offset, u32 size, u32 type
 //
+// Texture pack (the ERF form; little-endian throughout):
+//   header        160 bytes: the type ("ERF ", "MOD ", "SAV " or "HAK "),
+//                 "V1.0", u32 localised-string count, u32 their size,
+//                 u32 entry count, u32 localised-string offset, u32 key-list
+//                 offset, u32 resource-list offset, u32 build year, u32
+//                 build day, u32 description string reference, 116
+//                 reserved bytes
+//   key list      24 bytes each: 16-byte name padded with NULs, u32 id,
+//                 u16 resource type, 2 unused bytes
+//   resource list 8 bytes each: u32 offset, u32 size
+// Only the header and the key list are read: which resources a pack
+// holds, not their bytes.
+//
 // Every count, offset and size is read as untrusted. A failure is
 // Status::malformed with a reason and, as its offset, the byte of the field
 // whose value is wrong (for a file cut short: where it ends); the caller
@@ -25,9 +38,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "fileio/result.h"
@@ -50,10 +65,23 @@ struct KeyFile {
     std::vector<KeyArchive> archives;
     std::vector<KeyEntry> entries;
 };
+// A resource as a key file or texture pack lists it: its name (NUL padding
+// dropped, pointing into the bytes read) and type; for a key file, also
+// the archive it is in (an index into KeyFile::archives).
+struct ListedResource {
+    std::string_view name;
+    uint16_t type = 0;
+    uint32_t archive = 0;
+};
+using EachResource = std::function<void(const ListedResource&)>;
+
 // Reads a whole key file; on failure `key` is left empty. With `onlyType`,
 // only the entries of that resource type are kept (every one is checked):
-// a game's key lists tens of thousands of resources.
-Result readKey(std::span<const uint8_t> bytes, KeyFile* key, std::optional<uint16_t> onlyType = {});
+// a game's key lists tens of thousands of resources. `each`, when given,
+// is shown every entry, kept or not, without a copy of its name; after a
+// failure it may have been shown some.
+Result readKey(std::span<const uint8_t> bytes, KeyFile* key, std::optional<uint16_t> onlyType = {},
+               const EachResource& each = {});
 
 inline constexpr std::size_t kArchiveHeaderBytes = 20;
 inline constexpr std::size_t kArchiveEntryBytes = 16;
@@ -73,5 +101,20 @@ struct ArchiveEntry {
 // `record`: the 16 bytes at recordOffset. Checks the id's lower 20 bits equal `index` and offset+size lie inside fileSize.
 Result readArchiveEntry(std::span<const uint8_t> record, uint32_t index, uint64_t fileSize, uint64_t recordOffset,
                         ArchiveEntry* out);
+
+inline constexpr std::size_t kPackHeaderBytes = 160;
+inline constexpr std::size_t kPackKeyBytes = 24;
+struct PackHeader {
+    uint32_t entryCount = 0;
+    uint32_t keyList = 0;  // offset of the key list
+    uint64_t keyListBytes() const { return uint64_t{entryCount} * kPackKeyBytes; }
+};
+// `header`: the texture pack's first bytes (fewer than 160 when the file is
+// shorter); `fileSize`: its whole size. Checks the key list and the
+// resource list lie inside the file, after the header, and apart.
+Result readPackHeader(std::span<const uint8_t> header, uint64_t fileSize, PackHeader* out);
+// `keys`: the key list's bytes (header.keyListBytes() at header.keyList);
+// shows `each` every entry.
+Result readPackKeys(std::span<const uint8_t> keys, const PackHeader& header, const EachResource& each);
 
 }  // namespace headlink

@@ -256,7 +256,17 @@ Result Game::readKeyTables() {
     if (!keyResult_ || keyName_.empty()) return keyResult_;
     FileBytes file = files_->readAll(keyName_);
     keyResult_ = file.result;
-    if (file.ok()) keyResult_ = readKey(file.bytes, &key_, kTwoDaType);
+    // Every entry is kept in brief, for the index of what the game can load.
+    const auto keep = [this](const ListedResource& listed) {
+        KeyListed entry;
+        entry.length = static_cast<uint8_t>(std::min(listed.name.size(), kResourceNameBytes));
+        std::copy_n(listed.name.begin(), entry.length, entry.name.begin());
+        entry.type = listed.type;
+        entry.archive = listed.archive;
+        keyListed_.push_back(entry);
+    };
+    if (file.ok()) keyResult_ = readKey(file.bytes, &key_, kTwoDaType, keep);
+    if (!keyResult_) keyListed_.clear();
     if (!keyResult_) {
         keyResult_.file = keyName_;
         return keyResult_;
@@ -325,6 +335,76 @@ Result Game::read(const std::string& name, GameTable* table) {
     }
     if (Result why = readArchived(*files_, archive, entry.index, entry.type, name, table); !why) return why;
     table->from = archive + " (the key file)";
+    return {};
+}
+
+namespace {
+
+// A texture pack's resources into `index`: its header, then its key list,
+// each read as a part of the file. Why it cannot be read, or nothing.
+Result readTexturePack(GameFiles& files, const std::string& relative, ResourceIndex* index) {
+    FilePart head = files.readPart(relative, 0, kPackHeaderBytes);
+    if (!head.ok()) return head.result;
+    PackHeader header;
+    if (Result why = readPackHeader(head.bytes, head.fileSize, &header); !why) return why;
+    if (header.entryCount == 0) return {};
+    FilePart keys = files.readPart(relative, header.keyList, static_cast<std::size_t>(header.keyListBytes()));
+    if (!keys.ok()) return keys.result;
+    const uint32_t place = index->addPlace(relative, false);
+    return readPackKeys(keys.bytes, header,
+                        [&](const ListedResource& listed) { index->add(listed.name, listed.type, place); });
+}
+
+}  // namespace
+
+Result Game::resources(ResourceIndex* index, std::vector<Warning>* warnings) {
+    *index = ResourceIndex();
+    const std::string& dir = dir_;
+    // The override folder first: the game takes a file there before any other.
+    std::string override;
+    if (Result why = findOne(*files_, dir, "", "override", Kind::folder, &override); !why) return why;
+    std::vector<GameFiles::Entry> entries;
+    if (!override.empty()) {
+        const uint32_t place = index->addPlace(override, true);
+        (void)files_->list(override, [](const std::string&) { return true; }, &entries);
+        for (const GameFiles::Entry& entry : entries) {
+            const std::string_view dotted = extension(entry.name);
+            const ResourceType* type = dotted.empty() ? nullptr : typeOfExtension(dotted.substr(1));
+            if (type != nullptr && entry.file) index->add(stem(entry.name), type->number, place);
+        }
+    }
+    // The texture packs directly in TexturePacks, in name order.
+    std::string packs;
+    if (Result why = findOne(*files_, dir, "", "texturepacks", Kind::folder, &packs); !why) return why;
+    entries.clear();
+    if (!packs.empty())
+        (void)files_->list(packs, [](const std::string& name) { return hasExtension(name, ".erf"); }, &entries);
+    std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
+    for (const GameFiles::Entry& entry : entries) {
+        if (!entry.file) continue;
+        Result why = readTexturePack(*files_, packs + "/" + entry.name, index);
+        if (!why) {
+            std::string text = why.reason;
+            text += "; its textures are left out of the check of names";
+            warnings->push_back({packs + "/" + entry.name, 0, std::move(text)});
+        }
+    }
+    // Then every entry of the key file, by the archive it names. A key
+    // that cannot be read leaves its resources out, as a damaged pack does:
+    // the tables' own reading says what is wrong with it when it matters.
+    if (Result why = readKeyTables(); !why) {
+        warnings->push_back({why.file.empty() ? keyName_ : why.file, 0,
+                             why.reason + "; its resources are left out of the check of names"});
+        return {};
+    }
+    std::vector<uint32_t> places;
+    for (const KeyArchive& archive : key_.archives) {
+        std::string shown = archive.name;  // with '/', as every path is shown
+        std::replace(shown.begin(), shown.end(), '\\', '/');
+        places.push_back(index->addPlace(std::move(shown), false));
+    }
+    for (const KeyListed& entry : keyListed_)
+        index->add(std::string_view(entry.name.data(), entry.length), entry.type, places[entry.archive]);
     return {};
 }
 

@@ -6,6 +6,7 @@
 // from the key file never leads outside the game folder.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -19,6 +20,7 @@
 #include "fileio/fileio.h"
 #include "fileio/result.h"
 #include "game/archive.h"
+#include "game/resources.h"
 
 namespace headlink {
 
@@ -125,6 +127,12 @@ public:
     Result read(const std::string& name, GameTable* table);
     // Every 2DA table, in name order.
     Result list(std::vector<GameListing>* tables);
+    // Every resource the game can load, for checking the names a table
+    // gives: the files directly in its override folder, every entry of its
+    // key file, and the key lists of the texture packs directly in its
+    // TexturePacks folder (their headers and key lists alone are read). A
+    // texture pack that cannot be read is a warning naming it, and left out.
+    Result resources(ResourceIndex* index, std::vector<Warning>* warnings);
 
 private:
     Result readKeyTables();
@@ -136,6 +144,15 @@ private:
     Result keyResult_;
     std::string keyName_;
     KeyFile key_;
+    // Every entry the key lists, whatever its type, kept as it was read:
+    // a name of at most 16 bytes needs no allocation of its own.
+    struct KeyListed {
+        std::array<char, kResourceNameBytes> name{};
+        uint8_t length = 0;
+        uint16_t type = 0;
+        uint32_t archive = 0;
+    };
+    std::vector<KeyListed> keyListed_;
     std::map<std::string, std::size_t> byName_;  // lower-case name -> index into key_.entries; the later wins
     std::vector<std::string> repeated_;          // names the key gives more than once
 };

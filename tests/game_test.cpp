@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
+#include <tuple>
 #include <optional>
 #include <string>
 #include <vector>
@@ -393,6 +395,125 @@ TEST(GameArchive, RefusesWhatTheCallerHandsInShort) {
          "malformed: entry 1's record at offset 24 runs into the 20-byte header", 16},
     };
     for (const Case& c : cases) expectRefusal(c.result, c.what, c.reason, c.offset);
+}
+
+// A texture pack read as the game folder's reader reads it: its header,
+// then the key list the header places.
+Result readPack(const Bytes& file, std::vector<std::pair<std::string, uint16_t>>* listed) {
+    PackHeader header;
+    const std::span<const uint8_t> bytes(file);
+    Result r = readPackHeader(bytes.first(std::min<std::size_t>(bytes.size(), 160)), bytes.size(), &header);
+    if (!r) return r;
+    return readPackKeys(bytes.subspan(header.keyList, static_cast<std::size_t>(header.keyListBytes())), header,
+                        [&](const ListedResource& e) { listed->emplace_back(std::string(e.name), e.type); });
+}
+
+TEST(GameTexturePack, ReadsItsKeyListOfEveryTypeAndRefusesABadFieldSayingWhereAndWhy) {
+    using Listed = std::vector<std::pair<std::string, uint16_t>>;
+    // A full 16-byte name, and the 160-byte header then 2 keys of 24 and 2 resources of 8: 224 bytes, then the names.
+    const Bytes pack = testing::buildPack({{"tex_el_moon", 3007}, {"sixteen_chars_ab", 2033}}, "HAK ");
+    Listed listed;
+    ASSERT_TRUE(readPack(pack, &listed)) << readPack(pack, &listed).reason;
+    EXPECT_EQ(listed, (Listed{{"tex_el_moon", 3007}, {"sixteen_chars_ab", 2033}}));
+    listed.clear();
+    ASSERT_TRUE(readPack(testing::buildPack({}), &listed));  // no entries: wherever its lists claim to be
+    EXPECT_TRUE(listed.empty());
+    struct Case {
+        const char* what;
+        std::size_t field;  // set to `value`
+        uint32_t value;
+        std::size_t size;   // the file cut to this many bytes
+        std::string reason;
+        std::size_t offset;
+    };
+    const std::string notAPack = "malformed: not a texture pack (it does not begin with \"ERF V1.0\", or MOD, SAV or HAK for ERF)";
+    const std::vector<Case> cases = {
+        {"another type", 0, 0x20464942, 260, notAPack, 0},
+        {"another version", 4, 0x312E3256, 260, notAPack, 0},
+        {"cut in the header", 0, 0x204B4148, 100, "malformed: the texture pack ends inside its 160-byte header, after 100 bytes", 100},
+        {"entry count overflows", 16, 0xFFFFFFFF, 260, "malformed: the key list of 4,294,967,295 entries runs past the end of the file", 16},
+        {"key list cut short", 0, 0x204B4148, 200, "malformed: the key list of 2 entries runs past the end of the file", 16},
+        {"key list into the header", 24, 100, 260, "malformed: the key list at offset 100 runs into the 160-byte header", 24},
+        {"key list past the end", 24, 5000, 260, "malformed: the key list of 2 entries runs past the end of the file", 24},
+        {"resource list past the end", 28, 250, 260, "malformed: the resource list of 2 entries runs past the end of the file", 16},
+        {"the lists overlap", 28, 200, 260, "malformed: the resource list at offset 200 overlaps the key list at offset 160", 28},
+    };
+    for (const Case& c : cases) {
+        Bytes bytes = pack;
+        testing::setU32(bytes, c.field, c.value);
+        bytes.resize(c.size);
+        listed.clear();
+        expectRefusal(readPack(bytes, &listed), c.what, c.reason, c.offset);
+    }
+    PackHeader header;
+    expectRefusal(readPackHeader(std::span(pack).first(40), pack.size(), &header), "header slice short",
+                  "malformed: only 40 of the texture pack header's 160 bytes were given", 40);
+    ASSERT_TRUE(readPackHeader(std::span(pack).first(160), pack.size(), &header));
+    expectRefusal(readPackKeys(std::span(pack).subspan(160, 30), header, {}), "key list slice short",
+                  "malformed: only 30 of the key list's 48 bytes were given", 190);
+}
+
+// A game folder's index of resources, read as the page reads it: each
+// resource is named by its name and its type's extension, wherever it is;
+// slice it asks for is handed in, and the slices asked for are the key
+// file whole and each texture pack's header and key list, nothing else.
+TEST(GameResources, TheOverrideFolderTheTexturePacksAndEveryKeyEntryWhateverTheirCase) {
+    const Bytes key = testing::buildKey({{"data\\models.bif", 0}, {"data\\tables.bif", 0}},
+                                        {{"hd_el_f01", 2002, 0, 0}, {"heads", 2017, 1, 0}, {"HD_EL_F01", 3, 0, 1}});
+    const Bytes pack = testing::buildPack({{"tex_el_f01", 3007}, {"tex_el_f02", 2033}, {"hd_el_f01", 4}});
+    const std::map<std::string, Bytes> files = {
+        {"chitin.key", key}, {"data/models.bif", Bytes(40)}, {"Override/hd_el_moon.MDL", Bytes(3)},
+        {"Override/readme.txt", Bytes(3)}, {"Override/sub/x.tga", Bytes(3)},
+        {"TexturePacks/tex_a.ERF", pack}, {"TexturePacks/notes.txt", Bytes(5)},
+        {"TexturePacks/tex_b.erf", Bytes(pack.begin(), pack.begin() + 10)}};
+    ListedGameFiles listed;
+    for (const auto& [path, bytes] : files) listed.add(path);
+    std::vector<ListedGameFiles::Need> asked;
+    ResourceIndex index;
+    std::vector<Warning> warnings;
+    for (int round = 0;; ++round) {
+        ASSERT_LT(round, 10);
+        listed.clearNeeds();
+        warnings.clear();
+        Game game("game", listed);
+        ASSERT_TRUE(game.resources(&index, &warnings));
+        if (listed.needs().empty()) break;
+        for (const ListedGameFiles::Need& need : listed.needs()) {
+            asked.push_back(need);
+            const Bytes& bytes = files.at(need.path);
+            if (need.fileSize) listed.giveSize(need.path, bytes.size());
+            else listed.give(need.path, need.offset, need.size, Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(need.offset),
+                                                                      bytes.begin() + static_cast<std::ptrdiff_t>(need.offset + need.size)));
+        }
+    }
+    using Need = ListedGameFiles::Need;
+    std::vector<Need> read;
+    for (const Need& need : asked)
+        if (!need.fileSize) read.push_back(need);
+    std::sort(read.begin(), read.end(), [](const Need& a, const Need& b) { return std::tie(a.path, a.offset) < std::tie(b.path, b.offset); });
+    EXPECT_EQ(read, (std::vector<Need>{{"TexturePacks/tex_a.ERF", 0, 160, false}, {"TexturePacks/tex_a.ERF", 160, 72, false},
+                                       {"TexturePacks/tex_b.erf", 0, 10, false}, {"chitin.key", 0, key.size(), false}}));
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(warnings[0].describe(), "TexturePacks/tex_b.erf: warning: malformed: the texture pack ends inside its "
+                                      "160-byte header, after 10 bytes; its textures are left out of the check of names");
+    const auto where = [&](const std::string& name) {
+        std::vector<std::string> found;
+        for (const ResourceIndex::Found& f : index.find(name)) found.push_back(f.file + " " + f.where);
+        return found;
+    };
+    EXPECT_EQ(where("hd_el_moon"), (std::vector<std::string>{"hd_el_moon.mdl Override/hd_el_moon.mdl"}));
+    EXPECT_EQ(where("Hd_El_F01"), (std::vector<std::string>{"hd_el_f01.wav TexturePacks/tex_a.ERF",
+        "hd_el_f01.mdl data/models.bif", "HD_EL_F01.tga data/models.bif"}));
+    EXPECT_EQ(where("TEX_EL_F02"), (std::vector<std::string>{"tex_el_f02.dds TexturePacks/tex_a.ERF"}));
+    EXPECT_EQ(where("heads"), (std::vector<std::string>{"heads.2da data/tables.bif"}));
+    for (const char* none : {"readme", "x", "notes", "tex_el", "", "seventeen_chars_x"}) EXPECT_TRUE(where(none).empty()) << none;
+    EXPECT_EQ(index.size(), 7u);
+    // Names one or two edits away, of one kind, nearest first; the name itself is not near.
+    EXPECT_EQ(index.near("tex_el_f0", ResourceKind::texture), (std::vector<std::string>{"tex_el_f01", "tex_el_f02"}));
+    EXPECT_EQ(index.near("TEX_EL_F03x", ResourceKind::texture), (std::vector<std::string>{"tex_el_f01", "tex_el_f02"}));
+    EXPECT_EQ(index.near("hd_el_mon", ResourceKind::model), (std::vector<std::string>{"hd_el_moon"}));
+    EXPECT_EQ(index.near("hd_el_f01", ResourceKind::model), (std::vector<std::string>{}));
+    EXPECT_EQ(index.near("hd_xx_moonxx", ResourceKind::model), (std::vector<std::string>{}));
 }
 
 // The install record: what a record holds reads back exactly, names of any

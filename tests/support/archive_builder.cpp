@@ -49,6 +49,41 @@ std::vector<uint8_t> buildArchive(const std::vector<ArchiveResource>& resources)
     return out;
 }
 
+std::vector<uint8_t> buildPack(const std::vector<PackKey>& keys, const char* type) {
+    std::vector<uint8_t> out(8);
+    for (std::size_t i = 0; i < 4; ++i) out[i] = static_cast<uint8_t>(type[i]);
+    for (std::size_t i = 0; i < 4; ++i) out[4 + i] = static_cast<uint8_t>("V1.0"[i]);
+    const auto count = static_cast<uint32_t>(keys.size());
+    const uint32_t keyList = 160, resourceList = keyList + 24 * count;
+    appendU32(out, 0);  // localised strings: none
+    appendU32(out, 0);  // and their size
+    appendU32(out, count);
+    appendU32(out, keyList);  // where the localised strings would be
+    appendU32(out, keyList);
+    appendU32(out, resourceList);
+    appendU32(out, 125);  // build year, counted from 1900
+    appendU32(out, 40);   // build day
+    appendU32(out, 0xFFFFFFFF);  // no description
+    out.resize(160);
+    for (uint32_t i = 0; i < count; ++i) {
+        std::vector<uint8_t> name(keys[i].name.begin(), keys[i].name.begin() +
+                                  static_cast<std::ptrdiff_t>(std::min<std::size_t>(keys[i].name.size(), 16)));
+        name.resize(16);
+        out.insert(out.end(), name.begin(), name.end());
+        appendU32(out, i);
+        out.resize(out.size() + 4);
+        setU16(out, out.size() - 4, keys[i].type);
+    }
+    uint32_t dataAt = resourceList + 8 * count;
+    for (const PackKey& key : keys) {
+        appendU32(out, dataAt);
+        appendU32(out, static_cast<uint32_t>(key.name.size()));
+        dataAt += static_cast<uint32_t>(key.name.size());
+    }
+    for (const PackKey& key : keys) out.insert(out.end(), key.name.begin(), key.name.end());
+    return out;
+}
+
 std::vector<uint8_t> buildKey(const KeyLayout& layout) {
     std::vector<uint8_t> out = textBytes("KEY V1  ");
     out.resize(64);

@@ -42,6 +42,16 @@ struct KeyLayout {
 std::vector<uint8_t> buildKey(const KeyLayout& layout);
 std::vector<uint8_t> buildKey(std::vector<KeyArchiveRecord> archives, std::vector<KeyEntryRecord> entries);
 
+// A texture pack: the 160-byte header (no localised strings), the key
+// list right after it, the resource list, then each resource's bytes
+// (its name, as a stand-in). Entry i has id i. `type` is the header's
+// first four bytes.
+struct PackKey {
+    std::string name;  // the first 16 characters are stored, NUL-padded
+    uint16_t type = 0;
+};
+std::vector<uint8_t> buildPack(const std::vector<PackKey>& keys, const char* type = "ERF ");
+
 // Little-endian numbers written over bytes already there, for damaging a
 // built file in one field.
 void setU16(std::vector<uint8_t>& bytes, std::size_t at, uint16_t value);

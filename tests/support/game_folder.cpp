@@ -34,6 +34,22 @@ bool writeGameFolder(const std::string& dir, const GameFolder& game) {
         archives.push_back({"data\\" + name, static_cast<uint32_t>(archive.size())});
         ok = ok && writeBytes(dir + "/data/" + name, archive);
     }
+    if (!game.models.empty()) {
+        std::vector<ArchiveResource> models;
+        for (const auto& [name, type] : game.models) {
+            entries.push_back({name, type, static_cast<uint32_t>(archives.size()), static_cast<uint32_t>(models.size())});
+            models.push_back({type, std::vector<uint8_t>(name.begin(), name.end())});
+        }
+        const std::vector<uint8_t> archive = buildArchive(models);
+        archives.push_back({"data\\models.bif", static_cast<uint32_t>(archive.size())});
+        ok = ok && writeBytes(dir + "/data/models.bif", archive);
+    }
+    if (!game.texturePacks.empty()) fs::create_directories(fs::path(dir) / "TexturePacks", ec);
+    for (const auto& [file, listed] : game.texturePacks) {
+        std::vector<PackKey> keys;
+        for (const auto& [name, type] : listed) keys.push_back({name, type});
+        ok = ok && writeBytes(dir + "/TexturePacks/" + file, buildPack(keys));
+    }
     ok = ok && writeBytes(dir + "/game.key", buildKey(archives, entries));
     for (const auto& [name, bytes] : game.overridden) ok = ok && writeBytes(dir + "/Override/" + name, bytes);
     return ok;

@@ -18,6 +18,11 @@ struct GameFolder {
     // many more resources of another type between them, all in the key.
     std::size_t otherArchives = 0;
     std::size_t otherResources = 0;
+    // Resources of other types (a model "hd_el_f01" of type 2002), in
+    // data/models.bif, named by game.key.
+    std::vector<std::pair<std::string, uint16_t>> models;
+    // Texture packs, TexturePacks/FILE, each the names and types it lists.
+    std::vector<std::pair<std::string, std::vector<std::pair<std::string, uint16_t>>>> texturePacks;
 };
 
 // Writes `game` into `dir` (which must exist); false when a file cannot be written.
