@@ -69,7 +69,8 @@ public:
         if (report_ == nullptr) return row;
         for (const auto& change : details.changes)
             if (row >= 0) report_->marks.push_back(
-                    {tableOf(script), row, change.column, false, poolText(table, change.was, false), report_->headIndex});
+                    {tableOf(script), row, change.column, false, poolText(table, change.was, false),
+                     report_->headIndex, -1, static_cast<int>(script), change.line});
         if (row >= 0 && report_->out != nullptr) listSteps(table, details, name, row);
         for (Warning& warning : details.warnings) report_->warn(std::move(warning), static_cast<int>(script));
         return row;

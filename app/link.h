@@ -44,6 +44,8 @@ struct CellMark {
     std::string was;
     std::size_t head;     // which head of a pack set it (0 without a pack)
     int32_t target = -1;  // a link cell's: the row number written into it
+    int script = -1;      // a script's cell: the script (in kScriptFiles order) and the line of its value
+    int line = 0;
 };
 
 struct LinkReport {

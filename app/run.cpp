@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "app/link.h"
+#include "app/loadable.h"
 #include "game/folder.h"
 #include "game/install.h"
 #include "patch/patch.h"
@@ -179,6 +180,17 @@ void runHeads(const std::vector<HeadInputs>& heads, bool pack, RunOutcome& outco
     }
 }
 
+// The names the scripts set that the game cannot load, warned about as
+// the scripts' own slips are, each under its head.
+void checkNames(const std::array<Table, kTableCount>& tables, const ResourceIndex& index,
+                const std::vector<HeadInputs>& heads, LinkReport& said) {
+    for (Unloadable& name : unloadableNames(tables, said.marks, index, heads)) {
+        said.head = heads[name.head].name;
+        said.headIndex = name.head;
+        said.warn(std::move(name.warning), name.script);
+    }
+}
+
 }  // namespace
 
 bool RunOutcome::ok() const {
@@ -208,6 +220,7 @@ RunOutcome runInMemory(RunInputs inputs, std::ostream* report, LiveWarnings live
     if (!pack) inputs.heads.push_back({"", std::move(inputs.scripts), {}});
     checkScripts(inputs.heads, outcome, said);
     if (outcome.ok()) runHeads(inputs.heads, pack, outcome, said);
+    if (outcome.ok() && inputs.resources) checkNames(outcome.tables, *inputs.resources, inputs.heads, said);
     // The warnings come first, as they were said before any failure.
     outcome.warnings = said.warnings.size();
     outcome.said.insert(outcome.said.begin(), std::make_move_iterator(said.warnings.begin()),
@@ -284,7 +297,7 @@ std::vector<BroughtFile> broughtFiles(RunInputs& inputs) {
     for (HeadInputs& head : inputs.heads)
         for (BroughtFile& file : head.files)
             if (std::none_of(files.begin(), files.end(), [&](const BroughtFile& f) { return sameText(f.name, file.name); }))
-                files.push_back(std::move(file));
+                files.push_back({file.name, file.from, std::move(file.bytes)});  // the names stay, for the check
     return files;
 }
 
@@ -411,6 +424,11 @@ void readFromGame(Game& game, RunInputs* inputs) {
     }
 }
 
+void readResources(Game& game, RunInputs* inputs) {
+    auto index = std::make_shared<ResourceIndex>();
+    if (game.resources(index.get(), &inputs->warnings)) inputs->resources = std::move(index);
+}
+
 namespace {
 
 // Takes the game folder's lock: exclusive for a run that installs or
@@ -439,7 +457,10 @@ int lockGame(const std::string& game, const Options& options, FolderLock* lock, 
 bool readWholeInstalls(const std::string& game, const Options& options, RunInputs* inputs, std::ostream& err) {
     auto read = [&] {
         *inputs = RunInputs{};
-        readFromGame(game, inputs);
+        Game folder(game);
+        readFromGame(folder, inputs);
+        if (std::all_of(inputs->tables.begin(), inputs->tables.end(), [](const FileBytes& t) { return t.ok(); }))
+            readResources(folder, inputs);
     };
     if (!options.dryRun && !options.checkLinks) {
         read();

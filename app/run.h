@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@
 namespace headlink {
 
 class GameFiles;
+class ResourceIndex;
 
 // Everything a run reads, as bytes (or the reason a file could not be read).
 struct RunInputs {
@@ -36,6 +38,9 @@ struct RunInputs {
     // checksum of those bytes, by which an install tells a table it changed.
     std::array<const Table*, kTableCount> loaded{};
     std::array<std::string, kTableCount> loadedSums;
+    // With --game: every resource the game can load. The names the scripts
+    // set are then checked against it (and the files the heads bring).
+    std::shared_ptr<const ResourceIndex> resources;
 };
 
 // How an output grew, for the report.
@@ -125,5 +130,9 @@ int checkLinks(const Options& options, const std::string& game, std::ostream& er
 void readFromGame(const std::string& dir, RunInputs* inputs);
 class Game;
 void readFromGame(Game& game, RunInputs* inputs);
+// Every resource of the game, for checking the names the scripts set; its
+// warnings (a texture pack that cannot be read) join the inputs'. When the
+// key file cannot be read, the tables' read says so, and nothing is checked.
+void readResources(Game& game, RunInputs* inputs);
 
 }  // namespace headlink

@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <memory>
 #include <set>
 #include <sstream>
+#include <tuple>
 
 #include "app/options.h"
 #include "app/run.h"
@@ -358,6 +360,17 @@ TEST(Warnings, EachPatternOnceAndNoneOnAQuietKit) {
 // In a pack, each warning and failure says which head and which script it
 // is about, by number, as the run knows them; a table's failure names its
 // head before the table and is about no script.
+// What a game can load: the model v0_1 in data/models.bif, the kit's
+// template value in heads' column 1, and `more` in its Override folder.
+std::shared_ptr<const ResourceIndex> gameWith(const std::vector<std::pair<std::string, uint16_t>>& more) {
+    auto index = std::make_shared<ResourceIndex>();
+    const uint32_t archive = index->addPlace("data/models.bif", false);
+    const uint32_t folder = index->addPlace("Override", true);
+    index->add("v0_1", 2002, archive);
+    for (const auto& [name, type] : more) index->add(name, type, name == "v0_4" ? archive : folder);
+    return index;
+}
+
 struct PackSaidCase {
     const char* what;
     void (*change)(RunInputs&);
@@ -382,13 +395,57 @@ TEST(Said, NamesTheHeadAndScriptOfAPack) {
         {"a table too narrow for its links",
          [](RunInputs& in) { in.tables[kPortraits] = FileBytes{table(8, 1), {}}; },
          {{"one: portraits.2da", 0, "one: portraits.2da: has 8 columns, but linking writes into column 8 and so needs at least 9", false, 0, -1}}},
+        // With what the game can load: heads' template value v0_1 is a
+        // model; each head sets column 1 of one row (the second finds it).
+        {"names the game can load",
+         [](RunInputs& in) { in.resources = gameWith({{"model", 2002}}); },
+         {}},
+        {"a name the game lacks: a found row's template is its value before",
+         [](RunInputs& in) {
+             in.resources = gameWith({{"model", 2002}, {"modle", 3}});
+             in.heads[1].scripts[0] = file("0 0 head\n\n1 modle");
+         },
+         {{"two/head.txt", 3, "two/head.txt: line 3: warning: heads row 2, column 1 \"c1\" = \"modle\": the game has no "
+           "model of that name (the template's \"model\" is Override/model.mdl); did you mean \"model\" "
+           "(Override/model.mdl)?", true, 1, 0}}},
+        {"a file one head brings is there for the other",
+         [](RunInputs& in) {
+             in.resources = gameWith({});
+             in.heads[1].files = {{"MODEL.Mdl", "two/Override/MODEL.Mdl", {}}};
+         },
+         {}},
+        {"set twice by one script: its last value over the template's",
+         [](RunInputs& in) {
+             in.resources = gameWith({{"model", 2002}, {"v1_1", 2017}});
+             in.heads[0].scripts[0] = file("0 0 head 1 model\n1 v1_1");
+             in.heads[1].scripts[0] = file("0 0 head 1 model");
+         },
+         {{"one/head.txt", 2, "one/head.txt: line 2: warning: heads row 2, column 1 \"c1\" = \"v1_1\": the game has no "
+           "model of that name (the template's \"v0_1\" is v0_1.mdl in data/models.bif); did you mean \"v0_1\" "
+           "(v0_1.mdl in data/models.bif)?", true, 0, 0}}},
+        {"a template naming a table, a texture or a model (in two tables), a link column",
+         [](RunInputs& in) {
+             in.resources = gameWith({{"v1_1", 2017}, {"v0_4", 3007}, {"V0_4", 2002}, {"v0_10", 2002}, {"snd", 4}});
+             in.heads[0].scripts[0] = file("1 0 head 1 anything");
+             in.heads[0].scripts[1] = file("0 0 app1 4 snd 10 nothing");
+         },
+         {{"one/apphead1.txt", 1, "one/apphead1.txt: line 1: warning: column 10 is a link column: linking replaces "
+           "this value with a row number", true, 0, 1},
+          {"one/apphead1.txt", 1, "one/apphead1.txt: line 1: warning: appearance row 2, column 4 \"c4\" = \"snd\": the "
+           "game has no texture or model of that name (the template's \"v0_4\" is v0_4.tpc in data/models.bif)", true,
+           0, 1},
+          {"one/portraits.txt", 1, "one/portraits.txt: line 1: warning: portraits row 1, column 4 \"c4\" = \"x\": the "
+           "game has no texture or model of that name (the template's \"v0_4\" is v0_4.tpc in data/models.bif)", true,
+           0, 4}}},
     };
     for (const PackSaidCase& c : cases) {
         RunInputs in = quietKit();
         in.heads = {{"one", in.scripts, {}}, {"two", in.scripts, {}}};
         c.change(in);
         const RunOutcome outcome = runInMemory(std::move(in));
-        ASSERT_EQ(outcome.said.size(), c.said.size()) << c.what;
+        std::string all;
+        for (const Said& said : outcome.said) all += said.text + "\n";
+        ASSERT_EQ(outcome.said.size(), c.said.size()) << c.what << "\n" << all;
         for (std::size_t i = 0; i < c.said.size(); ++i) {
             const Said& said = outcome.said[i];
             const Said& expected = c.said[i];
@@ -571,9 +628,13 @@ TEST_F(PageGame, ReadsTheTablesSliceBySliceAndRunsOnThemKeystrokeByKeystroke) {
     const RunInputs kit = quietKit();
     testing::GameFolder layout;
     layout.archived = {{"appearance.2da", kit.tables[0].bytes}, {"portraits.2da", kit.tables[2].bytes}};
-    layout.overridden = {{"HEADS.2da", kit.tables[1].bytes}};
+    layout.overridden = {{"HEADS.2da", kit.tables[1].bytes}, {"x.tga", {'x'}}};
     layout.otherArchives = 3;
     layout.otherResources = 40;
+    // What the game can load besides: heads' template value v0_1 is a
+    // model, portraits' v0_4 a texture in a texture pack.
+    layout.models = {{"v0_1", 2002}};
+    layout.texturePacks = {{"textures.erf", {{"v0_4", 3007}, {"tex", 3007}, {"mdl_x", 3008}}}};
     const std::string dir = path("game");
     std::filesystem::create_directories(dir);
     ASSERT_TRUE(testing::writeGameFolder(dir, layout));
@@ -595,9 +656,11 @@ TEST_F(PageGame, ReadsTheTablesSliceBySliceAndRunsOnThemKeystrokeByKeystroke) {
     // is asked for before its bytes.
     uint64_t given = 0;
     std::set<std::string> sized;
+    std::set<std::tuple<std::string, uint64_t, int>> slices;
     const auto pull = [&](std::size_t shorten) {
         given = 0;
         sized.clear();
+        slices.clear();
         ASSERT_EQ(hl_game_begin("game", listing.c_str()), 0);
         int rounds = 0;
         for (int needed; (needed = hl_game_read()) > 0; ++rounds) {
@@ -610,6 +673,7 @@ TEST_F(PageGame, ReadsTheTablesSliceBySliceAndRunsOnThemKeystrokeByKeystroke) {
                     continue;
                 }
                 EXPECT_EQ(sized.count(at), 1u) << at << ": its bytes asked for before its size";
+                slices.emplace(at, static_cast<uint64_t>(hl_game_need_offset(i)), hl_game_need_size(i));
                 FilePart part = readFilePart(dir + "/" + at, static_cast<uint64_t>(hl_game_need_offset(i)),
                                              static_cast<std::size_t>(hl_game_need_size(i)));
                 ASSERT_TRUE(part.ok());
@@ -625,12 +689,19 @@ TEST_F(PageGame, ReadsTheTablesSliceBySliceAndRunsOnThemKeystrokeByKeystroke) {
     EXPECT_NE(pageRun().err.find("data/tables.bif: changed since it was picked"), std::string::npos) << pageRun().err;
     pull(0);
     // The key file, the overriding table, the header of the archive both
-    // other tables are in, and of each its entry's record and its bytes.
+    // other tables are in, and of each its entry's record and its bytes;
+    // the texture pack's header and its key list of three, nothing more.
     EXPECT_EQ(given, std::filesystem::file_size(dir + "/game.key") + kit.tables[1].bytes.size() + 20 + 2 * 16 +
-                         kit.tables[0].bytes.size() + kit.tables[2].bytes.size());
+                         kit.tables[0].bytes.size() + kit.tables[2].bytes.size() + 160 + 3 * 24);
     EXPECT_LT(given, total);
-    // Of all the folder's files, only those three are asked their size.
-    EXPECT_EQ(sized, (std::set<std::string>{"game.key", "Override/HEADS.2da", "data/tables.bif"}));
+    std::set<std::tuple<std::string, uint64_t, int>> packSlices;
+    for (const auto& slice : slices)
+        if (std::get<0>(slice) == "TexturePacks/textures.erf") packSlices.insert(slice);
+    EXPECT_EQ(packSlices, (std::set<std::tuple<std::string, uint64_t, int>>{{"TexturePacks/textures.erf", 0, 160},
+                                                                           {"TexturePacks/textures.erf", 160, 72}}));
+    // Of all the folder's files, only those four are asked their size.
+    EXPECT_EQ(sized, (std::set<std::string>{"game.key", "Override/HEADS.2da", "data/tables.bif",
+                                            "TexturePacks/textures.erf"}));
     Game onDisk(dir);
     for (int i = 0; i < 3; ++i) {
         GameTable table;
@@ -648,6 +719,16 @@ TEST_F(PageGame, ReadsTheTablesSliceBySliceAndRunsOnThemKeystrokeByKeystroke) {
         ASSERT_EQ(hl_set_input(3 + i, kit.scripts[static_cast<std::size_t>(i)].bytes.data(),
                                static_cast<int>(kit.scripts[static_cast<std::size_t>(i)].bytes.size())), 0);
     ASSERT_EQ(hl_run(0), 0) << pageRun().err;
+    // The names the scripts set, checked as the program checks them: the
+    // model "model" is nowhere; portraits' "x" is Override/x.tga, a texture
+    // as the template's tpc is.
+    const PageRun checked = pageRun();
+    ASSERT_EQ(checked.said.size(), 1u) << checked.err;
+    EXPECT_EQ(checked.said[0].text, "head.txt: line 1: warning: heads row 2, column 1 \"c1\" = \"model\": the game has "
+                                    "no model of that name (the template's \"v0_1\" is v0_1.mdl in data/models.bif)");
+    EXPECT_EQ(checked.said[0].script, 0);
+    EXPECT_EQ(checked.said[0].line, 1);
+    EXPECT_EQ(hl_run(1), 1);
     const int rows = pageCell(1, 0, 0).rows;
     // Half typed: the program's message at its line; the grids stay.
     ASSERT_EQ(setScript(0, "0 0 head\n1"), 0);

@@ -478,6 +478,66 @@ TEST_F(GameFolders, InstallsIntoTheGameAndUndoesExactly) {
     EXPECT_EQ(run("--uninstall").status, 2);
 }
 
+// The names a pack's head sets, checked against what the game can load:
+// its models in data/models.bif, its textures as tpc in a texture pack.
+// Whatever the head brings counts, a tga for a tpc; a name nowhere is
+// warned, with the one name two edits away; a column whose template names
+// nothing loadable (a skin, a number) is never looked at.
+TEST_F(GameFolders, NamesTheGameCannotLoadAreWarned) {
+    Kit kit = exampleKit();
+    GameFolder game;
+    game.archived = {{"appearance.2da", kit["appearance.2da"]}, {"portraits.2da", kit["portraits.2da"]},
+                     {"heads.2da", kit["heads.2da"]}};
+    game.models = {{"hd_el_f01", 2002}, {"mdl_el_b", 2002}, {"MDL_EL_CLOAK", 2002}, {"hd_el_f_moon", 2017}};
+    game.texturePacks = {{"high.erf", {{"tx_el_01", 3007}, {"tex_el_f", 3007}}}};
+    ASSERT_TRUE(writeGameFolder(path("game"), game));
+    const std::string prefix = "headlink: moonveil/head.txt: line 2: warning: heads row 30, column 1 \"model\" = ";
+    const std::string lacks = ": the game has no model of that name (the template's \"hd_el_f01\" is hd_el_f01.mdl in "
+                              "data/models.bif)";
+    struct Case {
+        const char* what;
+        std::vector<const char*> brought;  // files in moonveil/override
+        const char* model;                 // the value head.txt gives column 1
+        std::string err;
+    };
+    const std::vector<Case> cases = {
+        {"all there, textures as tga", {"hd_el_f_moon.mdl", "tx_el_moon.tga", "TEX_EL_MOON.TGA"}, "hd_el_f_moon", ""},
+        {"a missing model (a table of its name is no model)", {"tx_el_moon.tga", "tex_el_moon.tga"}, "hd_el_f_moon",
+         prefix + "\"hd_el_f_moon\"" + lacks + "\n"},
+        {"a typo", {"hd_el_f_moon.mdl", "tx_el_moon.tga", "tex_el_moon.tga"}, "hd_el_f_mon",
+         prefix + "\"hd_el_f_mon\"" + lacks +
+             "; did you mean \"hd_el_f_moon\" (override/hd_el_f_moon.mdl, brought by moonveil)?\n"},
+        {"two names two edits away", {"hd_el_f_moon.mdl", "hd_el_f_mood.mdl", "tx_el_moon.tga", "tex_el_moon.tga"},
+         "hd_el_f_mon", prefix + "\"hd_el_f_mon\"" + lacks + "\n"},
+        {"17 characters", {"hd_el_f_moonveil1.mdl", "tx_el_moon.tga", "tex_el_moon.tga"}, "hd_el_f_moonveil1",
+         prefix + "\"hd_el_f_moonveil1\": the game can never load a name longer than 16 characters\n"},
+        {"a texture as a model", {"hd_el_f_moon.tga", "tx_el_moon.tga", "tex_el_moon.tga"}, "hd_el_f_moon",
+         prefix + "\"hd_el_f_moon\"" + lacks + "\n"},
+    };
+    for (const Case& c : cases) {
+        fs::remove_all(dir_ / "pack");
+        for (const char* script : {"apphead1.txt", "apphead2.txt", "apphead3.txt", "portraits.txt"})
+            put(std::string("pack/moonveil/") + script, kit[script]);
+        // The skin's template is ****: "pale" is never looked up.
+        put("pack/moonveil/head.txt", std::string("1 0 head_elf_f_moonveil\n1 ") + c.model + "\n2 tx_el_moon\n5 pale\n");
+        for (const char* file : c.brought) put(std::string("pack/moonveil/override/") + file, std::string("art"));
+        RunResult r = run("--game game --heads pack -n");
+        EXPECT_EQ(r.status, 0) << c.what;
+        EXPECT_EQ(r.err, c.err) << c.what;
+    }
+    // --strict: an error, and nothing installed.
+    const auto before = tree("game");
+    RunResult r = run("--game game --heads pack --strict");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("headlink: moonveil/head.txt: line 2: error: heads row 30"), std::string::npos) << r.err;
+    EXPECT_EQ(tree("game"), before);
+    // Without --game, nothing is checked.
+    for (const char* table : {"appearance.2da", "heads.2da", "portraits.2da"}) put(table, kit[table]);
+    r = run("--heads pack -n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+}
+
 // Tables a mod manager deployed as links: the install replaces the link
 // itself (the manager's store untouched) and the undo gives back the same
 // symbolic link, and the same file for one with other names while it

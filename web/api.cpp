@@ -31,6 +31,7 @@
 #include <exception>
 #include <functional>
 #include <map>
+#include <memory>
 #include <new>
 #include <set>
 #include <sstream>
@@ -76,6 +77,7 @@ struct Job {
     std::vector<std::string> notes;  // the pack's folders skipped, as the report says them
     std::vector<Result> packErrors;  // files of the heads refused as the program refuses them
     bool fromGame = false;           // the tables came from the game folder: a run is --game's dry run
+    std::shared_ptr<const ResourceIndex> resources;  // what that game can load, for checking the names set
     std::vector<std::string> names;  // every file the user gave, for the hints
     std::string out, err;
     RunOutcome outputs;  // of the last run (its tables moved to `views` when it worked)
@@ -566,6 +568,7 @@ EMSCRIPTEN_KEEPALIVE int hl_run(int strict) {
         // which looks at the folder's installs through its list of files.
         Folder folder{"the files given", job.names, {}};
         if (job.fromGame) {
+            inputs.resources = job.resources;
             folder.game = options.game = game.name;
             folder.listed = &game.files;
         }
@@ -685,6 +688,9 @@ EMSCRIPTEN_KEEPALIVE int hl_game_read() {
         Game folder(game.name, game.files);
         RunInputs read;
         readFromGame(folder, &read);
+        // What the game can load is read in the same passes: the key file
+        // (already asked for) and each texture pack's header and key list.
+        readResources(folder, &read);
         lookAhead();
         for (const ListedGameFiles::Need& need : game.files.needs())
             if (std::find(game.needs.begin(), game.needs.end(), need) == game.needs.end()) game.needs.push_back(need);
@@ -692,6 +698,7 @@ EMSCRIPTEN_KEEPALIVE int hl_game_read() {
         for (std::size_t i = 0; i < kTableCount; ++i) setTable(i, std::move(read.tables[i]));
         job.sources = std::move(read.sources);
         job.found = std::move(read.warnings);
+        job.resources = std::move(read.resources);
         job.fromGame = true;
         return 0;
     });

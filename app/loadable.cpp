@@ -1,0 +1,199 @@
+#include "app/loadable.h"
+
+#include <algorithm>
+#include <map>
+#include <string>
+#include <string_view>
+#include <tuple>
+#include <utility>
+
+#include "fileio/names.h"
+#include "table/text.h"
+
+namespace headlink {
+
+namespace {
+
+// The kinds a name is found as, a bit for each ResourceKind.
+using Kinds = unsigned;
+Kinds bitOf(ResourceKind kind) { return 1u << static_cast<unsigned>(kind); }
+constexpr Kinds kAnyKind = ~1u;  // every kind but none
+
+// A file a head brings, as the game will find it in its override folder.
+struct Brought {
+    std::string_view name;  // without the extension
+    const ResourceType* type;
+    std::string shown;      // "override/hd_el_f_moon.mdl, brought by moonveil"
+};
+
+std::vector<Brought> broughtBy(const std::vector<HeadInputs>& heads) {
+    std::vector<Brought> brought;
+    for (const HeadInputs& head : heads)
+        for (const BroughtFile& file : head.files) {
+            const std::string_view dotted = extension(file.name);
+            const ResourceType* type = dotted.empty() ? nullptr : typeOfExtension(dotted.substr(1));
+            if (type == nullptr || type->kind == ResourceKind::none) continue;
+            // Shown from the head's folder on, as the pack holds it.
+            std::string shown = file.from;
+            if (shown.size() > head.name.size() && shown.compare(0, head.name.size(), head.name) == 0 &&
+                shown[head.name.size()] == '/')
+                shown.erase(0, head.name.size() + 1);
+            shown += ", brought by ";
+            shown += head.name;
+            brought.push_back({stem(file.name), type, std::move(shown)});
+        }
+    return brought;
+}
+
+// Where a resource of the index is, for people: "Override/hd.mdl" for a
+// folder (its path names the file already), "hd.mdl in data/models.bif".
+std::string placeOf(const ResourceIndex::Found& found) {
+    const std::string& where = found.where;
+    if (where.size() > found.file.size() && sameText(std::string_view(where).substr(where.size() - found.file.size()), found.file))
+        return where;
+    return found.file + " in " + where;
+}
+
+// What a name is among the game's resources and the heads' files: the
+// kinds (of those in `wanted`) it is found as, and where the first one is.
+// The heads' files come first: they go into the override folder, which
+// the game looks in first.
+struct Named {
+    Kinds kinds = 0;
+    std::string shown;
+};
+Named lookUp(std::string_view name, Kinds wanted, const ResourceIndex& index, const std::vector<Brought>& brought) {
+    Named named;
+    const auto take = [&](ResourceKind kind, const auto& shown) {
+        if ((wanted & bitOf(kind)) == 0) return;
+        if (named.kinds == 0) named.shown = shown();
+        named.kinds |= bitOf(kind);
+    };
+    for (const Brought& file : brought)
+        if (sameText(file.name, name)) take(file.type->kind, [&] { return file.shown; });
+    if (name.empty() || name.size() > kResourceNameBytes) return named;
+    for (const ResourceIndex::Found& found : index.find(name)) take(kindOf(found.type), [&] { return placeOf(found); });
+    return named;
+}
+
+// Whether `a` and `b` are one or two edits apart (a character added,
+// dropped or changed), whatever the case of A-Z.
+bool withinTwoEdits(std::string_view a, std::string_view b) {
+    if (a.size() > b.size()) std::swap(a, b);
+    if (b.size() - a.size() > 2 || sameText(a, b)) return false;
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    std::vector<std::size_t> row(b.size() + 1), next(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        next[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j)
+            next[j] = std::min({row[j] + 1, next[j - 1] + 1, row[j - 1] + (lower(a[i - 1]) == lower(b[j - 1]) ? 0 : 1)});
+        std::swap(row, next);
+    }
+    return row[b.size()] <= 2;
+}
+
+// "; did you mean "x" (where)?" when exactly one name of kinds `kinds` is
+// one or two edits from `value`, else "".
+std::string suggestion(std::string_view value, Kinds kinds, const ResourceIndex& index,
+                       const std::vector<Brought>& brought) {
+    std::vector<std::pair<std::string, std::string>> names;  // each name once, and where it is
+    const auto add = [&](std::string_view name, const auto& shown) {
+        if (std::none_of(names.begin(), names.end(), [&](const auto& n) { return sameText(n.first, name); }))
+            names.emplace_back(std::string(name), shown());
+    };
+    for (const Brought& file : brought)
+        if ((kinds & bitOf(file.type->kind)) != 0 && withinTwoEdits(value, file.name))
+            add(file.name, [&] { return file.shown; });
+    for (const ResourceKind kind : {ResourceKind::texture, ResourceKind::model, ResourceKind::sound, ResourceKind::script})
+        if ((kinds & bitOf(kind)) != 0)
+            for (const std::string& name : index.near(value, kind))
+                add(name, [&] { return lookUp(name, bitOf(kind), index, brought).shown; });
+    if (names.size() != 1) return {};
+    return "; did you mean " + quoted(names[0].first, kWhole) + " (" + names[0].second + ")?";
+}
+
+// "model", "texture or model".
+std::string kindsText(Kinds kinds) {
+    std::vector<std::string> names;
+    for (const ResourceKind kind : {ResourceKind::texture, ResourceKind::model, ResourceKind::sound, ResourceKind::script})
+        if ((kinds & bitOf(kind)) != 0) names.emplace_back(kindName(kind));
+    std::string text;
+    for (std::size_t i = 0; i < names.size(); ++i) text += (i == 0 ? "" : " or ") + names[i];
+    return text;
+}
+
+bool inLinkColumn(const CellMark& mark) {
+    return std::any_of(kLinks.begin(), kLinks.end(),
+                       [&](const Link& link) { return link.table == mark.table && link.column == mark.column; });
+}
+
+// The warning about the name `value` set over the template's `was`, found
+// as `template_`, or "" when the name is fine.
+std::string problemWith(std::string_view was, std::string_view value, const Named& template_,
+                        const ResourceIndex& index, const std::vector<Brought>& brought) {
+    if (value.size() > kResourceNameBytes)
+        return "the game can never load a name longer than " + std::to_string(kResourceNameBytes) + " characters";
+    if (lookUp(value, template_.kinds, index, brought).kinds != 0) return {};
+    std::string text = "the game has no " + kindsText(template_.kinds) + " of that name (the template's ";
+    text += quoted(was, kWhole);
+    text += " is ";
+    text += template_.shown;
+    text += ")";
+    text += suggestion(value, template_.kinds, index, brought);
+    return text;
+}
+
+}  // namespace
+
+std::vector<Unloadable> unloadableNames(const std::array<Table, kTableCount>& tables,
+                                        const std::vector<CellMark>& marks, const ResourceIndex& index,
+                                        const std::vector<HeadInputs>& heads) {
+    const std::vector<Brought> brought = broughtBy(heads);
+    // A cell set again: the value a mark set is what the next mark on that
+    // cell found there (the table's own for the last). One script setting
+    // a cell twice sets it once, over the value before the first.
+    const auto sameScript = [](const CellMark& a, const CellMark& b) { return a.head == b.head && a.script == b.script; };
+    constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+    std::vector<std::size_t> first(marks.size()), next(marks.size(), kNone);
+    std::map<std::tuple<std::size_t, int32_t, int32_t>, std::size_t> last;  // by cell
+    for (std::size_t i = 0; i < marks.size(); ++i) {
+        const CellMark& mark = marks[i];
+        first[i] = i;
+        const auto [at, added] =
+            last.try_emplace(std::make_tuple(static_cast<std::size_t>(mark.table), mark.row, mark.column), i);
+        if (added) continue;
+        next[at->second] = i;
+        if (sameScript(marks[at->second], mark)) first[i] = first[at->second];
+        at->second = i;
+    }
+    std::vector<Unloadable> found;
+    for (std::size_t i = 0; i < marks.size(); ++i) {
+        const CellMark& mark = marks[i];
+        if (mark.link || mark.script < 0 || inLinkColumn(mark)) continue;
+        if (next[i] != kNone && sameScript(marks[next[i]], mark)) continue;
+        const Table& table = tables[mark.table];
+        const std::string_view value =
+            next[i] != kNone ? std::string_view(marks[next[i]].was) : table.cellText(mark.row, mark.column);
+        const std::string& was = marks[first[i]].was;  // the template's value
+        const Named template_ = lookUp(was, kAnyKind, index, brought);
+        if (template_.kinds == 0) continue;
+        std::string problem = problemWith(was, value, template_, index, brought);
+        if (problem.empty()) continue;
+        const auto labels = table.columnLabels();
+        const auto column = static_cast<std::size_t>(mark.column);
+        std::string text = tableTitle(table) + " row " + std::to_string(mark.row) + ", column " +
+                           std::to_string(mark.column) + " ";
+        text += quoted(column < labels.size() ? labels[column] : std::string_view(), kWhole);
+        text += " = ";
+        text += cellSpelling(value);
+        text += ": ";
+        text += problem;
+        std::string script = kScriptFiles[static_cast<std::size_t>(mark.script)];
+        if (mark.head < heads.size() && !heads[mark.head].name.empty()) script = heads[mark.head].name + "/" + script;
+        found.push_back({{std::move(script), mark.line, std::move(text)}, mark.head, mark.script});
+    }
+    return found;
+}
+
+}  // namespace headlink
