@@ -4,6 +4,7 @@
 #include <string>
 
 #include "tests/support/end_to_end.h"
+#include "tests/support/game_folder.h"
 
 namespace headlink::testing {
 namespace {
@@ -78,6 +79,65 @@ TEST_F(EndToEnd, TwodaCommands) {
     }
     EXPECT_EQ(get("built.2da"), table);
     EXPECT_EQ(listing(), (std::vector<std::string>{"bad.txt", "built.2da", "offsets.2da", "t.2da", "t.txt"}));
+}
+
+// With a game folder, check also lists the names the game cannot load, in
+// the columns whose values mostly name one kind of resource; list --all
+// shows every resource the game can load, and where.
+TEST_F(EndToEnd, TwodaChecksNamesAgainstTheGame) {
+    GameFolder game;
+    // Models: two of four found (checked); textures: tga, tpc and dds and
+    // a name in other letters, all found; numbers; a note naming a model
+    // once in three values (not checked).
+    game.archived = {{"heads.2da", buildTable(gridLayout({"label", "model", "texture", "race", "note"},
+                                                         {{"head_a", "hd_el_f01", "tx_el_01", "1", "hello"},
+                                                          {"head_b", "hd_el_f02", "tx_el_moon", "2", "****"},
+                                                          {"head_c", "hd_el_f_mon", "tx_el_02", "3", "hd_el_f01"},
+                                                          {"head_d", "hd_gone", "TX_EL_01", "4", "nothing"}}))}};
+    game.models = {{"hd_el_f01", 2002}, {"hd_el_f01", 3008}, {"hd_el_f01", 9999}, {"hd_el_f02", 2002}};
+    game.texturePacks = {{"faces.erf", {{"tx_el_01", 3007}, {"tx_el_02", 2033}}}};
+    game.overridden = {{"hd_el_f_moon.mdl", bytesOf("m")}, {"tx_el_moon.tga", bytesOf("t")}, {"readme.txt", bytesOf("r")}};
+    ASSERT_TRUE(writeGameFolder(path("game"), game));
+    put("game/Override/old/hd_gone.mdl", "m");  // the game reads no subfolders there
+    const std::string warned =
+        "heads.2da: warning: row 2 (2), column 1 (model): \"hd_el_f_mon\": no model of that name in the game; did "
+        "you mean \"hd_el_f_moon\" (Override/hd_el_f_moon.mdl)?\n"
+        "heads.2da: warning: row 3 (3), column 1 (model): \"hd_gone\": no model of that name in the game\n";
+    // Without --game, nothing is looked up; with it, the same verdict, then the warnings.
+    put("heads.2da", game.archived[0].second);
+    const std::string valid = twoda("check heads.2da").out;
+    EXPECT_EQ(valid.rfind("heads.2da: valid: 4 rows, 5 columns, ", 0), 0u) << valid;
+    RunResult r = twoda("check --game game heads.2da");
+    EXPECT_EQ(r.status, 0);  // warnings, as every warning of check, leave it valid
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, valid + warned);
+
+    r = twoda("list --game game --all");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "hd_el_f01.9999: data/models.bif\n"  // a type of no known extension, by its number
+                     "hd_el_f01.mdl: data/models.bif\n"
+                     "hd_el_f01.mdx: data/models.bif\n"
+                     "hd_el_f02.mdl: data/models.bif\n"
+                     "hd_el_f_moon.mdl: Override/hd_el_f_moon.mdl\n"
+                     "heads.2da: data/tables.bif\n"
+                     "tx_el_01.tpc: TexturePacks/faces.erf\n"
+                     "tx_el_02.dds: TexturePacks/faces.erf\n"
+                     "tx_el_moon.tga: Override/tx_el_moon.tga\n");
+    EXPECT_EQ(twoda("list --game game --frob").err, "twoda: usage: twoda list --game DIR [--all]\nTry 'twoda --help'.\n");
+    EXPECT_EQ(twoda("list --all").status, 2);
+
+    // A damaged texture pack is a warning naming it, and left out: the
+    // texture column, now mostly names found nowhere, is no longer checked.
+    put("game/TexturePacks/faces.erf", "ERF V1.0 but short");
+    r = twoda("check --game game heads.2da");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err.rfind("twoda: TexturePacks/faces.erf: warning: malformed: ", 0), 0u) << r.err;
+    EXPECT_EQ(r.out, valid + warned);
+    // A game folder that cannot be read is trouble, as for any table.
+    fs::create_directory(dir_ / "game" / "override");
+    r = twoda("check --game game heads.2da");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("differ only in letter case"), std::string::npos) << r.err;
 }
 
 }  // namespace

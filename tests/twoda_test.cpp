@@ -1,4 +1,5 @@
-// twoda: the text form both ways, check, find and CSV.
+// twoda: the text form both ways, check (with the names a game lacks),
+// find and CSV.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -6,6 +7,7 @@
 #include <iterator>
 #include <sstream>
 
+#include "game/resources.h"
 #include "patch/patch.h"
 #include "table/table.h"
 #include "tests/support/table_builder.h"
@@ -204,6 +206,58 @@ TEST(Check, ReportsEveryProblem) {
         Table table;
         EXPECT_EQ(valid, table.loadBytes(c.bytes, "t") == 0) << c.out;
     }
+}
+
+// check --game: in a column where at least half the values name resources
+// of one kind, every value naming none of that kind is warned, with the
+// one name of that kind close to it; other columns are never checked.
+TEST(Check, NamesTheGameCannotLoad) {
+    ResourceIndex index;
+    const uint32_t override = index.addPlace("Override", true);
+    const uint32_t models = index.addPlace("data/models.bif", false);
+    const uint32_t pack = index.addPlace("TexturePacks/faces.erf", false);
+    const uint32_t sounds = index.addPlace("data/sounds.bif", false);
+    index.add("hd_el_f01", 2002, models);
+    index.add("hd_el_f02", 2002, models);
+    index.add("HD_EL_M01", 2002, models);
+    index.add("hd_el_f_moon", 2002, override);
+    index.add("hd_el_f01", 3008, models);  // the model's mesh: no kind, and no model
+    index.add("tx_el_01", 3007, pack);
+    index.add("tx_el_moon", 3, override);
+    index.add("tx_el_02", 2033, pack);
+    index.add("tx_only", 3007, pack);
+    index.add("snd_hi", 4, sounds);
+    index.add("1", 2022, pack);  // a number that names something of no kind
+    // Columns: a model's (two good, one differing in case, a typo, a
+    // texture's name, a name too long, empties), a texture's (tga, tpc and
+    // dds all count), numbers, under half found, exactly half found.
+    const testing::TableLayout layout = testing::gridLayout(
+        {"label", "model", "texture", "number", "mixed", "sound"},
+        {{"a", "hd_el_f01", "tx_el_01", "1", "tx_el_01", "snd_hi"},
+         {"b", "hd_el_m01", "tx_el_moon", "2", "nothing", "bell"},
+         {"c", "hd_el_f_mon", "tx_el_02", "3", "nowhere", "****"},
+         {"d", "tx_only", "****", "****", "snd_hi", ""},
+         {"e", "hd_el_f_moonveil_x", "", "1", "hd_el_f01", ""},
+         {"f", "****", "tx_el_01", "2", "****", ""},
+         {"g", "", "tx_el_moon", "3", "", ""},
+         {"h", "hd_el_f02", "tx_el_0", "4", "", ""}});
+    Table table;
+    ASSERT_EQ(table.loadBytes(testing::buildTable(layout), "t.2da"), 0);
+    std::ostringstream out;
+    EXPECT_EQ(checkResourceNames(table, index, "t.2da", out), 5u);
+    EXPECT_EQ(out.str(),
+              "t.2da: warning: row 2 (2), column 1 (model): \"hd_el_f_mon\": no model of that name in the game; "
+              "did you mean \"hd_el_f_moon\" (Override/hd_el_f_moon.mdl)?\n"
+              "t.2da: warning: row 3 (3), column 1 (model): \"tx_only\": no model of that name in the game\n"
+              "t.2da: warning: row 4 (4), column 1 (model): \"hd_el_f_moonveil_x\": longer than 16 characters: the "
+              "game can never load a model of that name\n"
+              // Two textures are one edit away: no suggestion.
+              "t.2da: warning: row 7 (7), column 2 (texture): \"tx_el_0\": no texture of that name in the game\n"
+              "t.2da: warning: row 1 (1), column 5 (sound): \"bell\": no sound of that name in the game\n");
+    // A game with none of these: nothing is checked.
+    std::ostringstream none;
+    EXPECT_EQ(checkResourceNames(table, ResourceIndex(), "t.2da", none), 0u);
+    EXPECT_EQ(none.str(), "");
 }
 
 // twoda run in-process on files in a folder of their own.

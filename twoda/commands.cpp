@@ -1,6 +1,7 @@
 #include "twoda/commands.h"
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
 #include <charconv>
 #include <cstring>
@@ -10,8 +11,10 @@
 #include <memory>
 #include <new>
 #include <sstream>
+#include <unordered_map>
 
 #include "fileio/fileio.h"
+#include "fileio/names.h"
 #include "game/folder.h"
 #include "game/install.h"
 #include "patch/tokens.h"
@@ -421,17 +424,67 @@ int build(const Args& args, std::istream& in, std::ostream&, std::ostream& err) 
     return 0;
 }
 
+// Every resource the game folder of --game can load; false (said on `err`)
+// when the folder cannot be read. A texture pack that cannot be read is a
+// warning, and left out.
+bool readResources(ResourceIndex* index, std::ostream& err) {
+    workOn(gGame);
+    std::vector<Warning> warnings;
+    const Result read = gGameFolder->resources(index, &warnings);
+    if (read.status == Status::notEnoughMemory) throw std::bad_alloc();
+    for (const Warning& warning : warnings) err << "twoda: " << warning.describe() << '\n';
+    if (!read) err << "twoda: " << read.description() << '\n';
+    return static_cast<bool>(read);
+}
+
 int check(const Args& args, std::istream&, std::ostream& out, std::ostream& err) {
-    const FileBytes file = readInput(args[0], err);
+    FileBytes file = readInput(args[0], err);
     if (!file.ok()) {
         err << "twoda: " << file.result.description() << '\n';
         return 2;
     }
-    return checkEitherForm(file.bytes, args[0], out) ? 0 : 1;
+    if (!checkEitherForm(file.bytes, args[0], out)) return 1;
+    if (gGame.empty()) return 0;
+    // With a game folder, the names the table gives are looked up in it:
+    // what is not found is a warning, which leaves the table valid.
+    ResourceIndex index;
+    if (!readResources(&index, err)) return 2;
+    Table table;
+    std::ostringstream notes;  // check gave them already
+    if (!loadEitherForm(std::move(file.bytes), args[0], &table, notes, "")) return 1;  // cannot happen: it was valid
+    checkResourceNames(table, index, args[0], out);
+    return 0;
 }
 
-// twoda list --game DIR: every 2DA table of the game and where it is.
-int list(const Args&, std::istream&, std::ostream& out, std::ostream& err) {
+// twoda list --game DIR: every 2DA table of the game and where it is; with
+// --all every resource the game can load and where it is, sorted by name
+// whatever the case (a folder lists its files in no set order), one name
+// in several places in the order the index holds them: the override
+// folder, the texture packs, the key file.
+int list(const Args& args, std::istream&, std::ostream& out, std::ostream& err) {
+    if (!args.empty() && args[0] != "--all") {
+        err << "twoda: usage: twoda list --game DIR [--all]\nTry 'twoda --help'.\n";
+        return 2;
+    }
+    if (!args.empty()) {
+        ResourceIndex index;
+        if (!readResources(&index, err)) return 1;
+        std::vector<ResourceIndex::Found> all = index.all();
+        std::vector<std::pair<std::string, std::size_t>> order;
+        order.reserve(all.size());
+        for (std::size_t i = 0; i < all.size(); ++i) order.emplace_back(foldedCase(all[i].file), i);
+        std::sort(order.begin(), order.end());
+        std::string line;
+        for (const auto& [folded, i] : order) {
+            const ResourceIndex::Found& found = all[i];
+            line.assign(visible(found.file));
+            line += ": ";
+            line += found.where;
+            line += '\n';
+            out << line;
+        }
+        return 0;
+    }
     std::vector<GameListing> tables;
     workOn(gGame);
     if (Result why = gGameFolder->list(&tables); !why) {
@@ -504,7 +557,7 @@ constexpr Command kCommands[] = {
     {"text", 1, 1, "FILE", text, true},
     {"build", 2, 2, "TEXT|- OUT", build, false},
     {"check", 1, 1, "FILE", check, true},
-    {"list", 0, 0, "--game DIR", list, true, true},
+    {"list", 0, 1, "--game DIR [--all]", list, true, true},
     {"extract", 3, 4096, "--game DIR NAME... -o FOLDER", extract, true, true},
 };
 
@@ -580,6 +633,99 @@ bool checkEitherForm(std::span<const uint8_t> bytes, const std::string& name, st
     return checkTable(built, name, out);
 }
 
+namespace {
+
+// One bit per kind of resource.
+uint8_t kindBit(ResourceKind kind) { return static_cast<uint8_t>(1u << static_cast<unsigned>(kind)); }
+constexpr ResourceKind kKinds[] = {ResourceKind::texture, ResourceKind::model, ResourceKind::sound,
+                                   ResourceKind::script};
+
+// A cell that names nothing: empty, or "****", which tables write for empty.
+bool emptyCell(std::string_view text) { return text.empty() || text == "****"; }
+
+// The kinds of resource the game has named `text`, one bit each; a table
+// repeats its texts, so each is looked up once.
+class KindsNamed {
+public:
+    explicit KindsNamed(const ResourceIndex& index) : index_(index) {}
+    uint8_t operator()(std::string_view text) {
+        auto [at, added] = seen_.try_emplace(std::string(text), uint8_t{0});
+        if (added)
+            for (const ResourceIndex::Found& found : index_.find(text)) at->second |= kindBit(kindOf(found.type));
+        return at->second;
+    }
+
+private:
+    const ResourceIndex& index_;
+    std::unordered_map<std::string, uint8_t> seen_;
+};
+
+// The kind column `c` names: the one most of its non-empty values name, if
+// at least half do; else none.
+ResourceKind columnKind(const Table& table, int32_t c, KindsNamed& kinds) {
+    std::size_t values = 0;
+    std::array<std::size_t, std::size(kKinds)> named{};
+    for (int32_t r = 0; r < table.rowCount(); ++r) {
+        const std::string_view text = table.cellText(r, c);
+        if (emptyCell(text)) continue;
+        ++values;
+        const uint8_t found = kinds(text);
+        for (std::size_t k = 0; k < named.size(); ++k) named[k] += (found & kindBit(kKinds[k])) != 0;
+    }
+    const auto most = std::max_element(named.begin(), named.end());
+    if (*most == 0 || 2 * *most < values) return ResourceKind::none;
+    return kKinds[static_cast<std::size_t>(most - named.begin())];
+}
+
+// Why `text` is no `kind` the game can load, and the one name of that kind
+// close to it, if there is exactly one.
+std::string notLoadable(std::string_view text, ResourceKind kind, const ResourceIndex& index) {
+    std::string why;
+    if (text.size() > kResourceNameBytes) {
+        why = "longer than " + std::to_string(kResourceNameBytes) + " characters: the game can never load a ";
+        why += kindName(kind);
+        why += " of that name";
+        return why;
+    }
+    why = "no ";
+    why += kindName(kind);
+    why += " of that name in the game";
+    const std::vector<std::string> near = index.near(text, kind);
+    if (near.size() != 1) return why;
+    for (const ResourceIndex::Found& found : index.find(near[0])) {
+        if (kindOf(found.type) != kind) continue;
+        why += "; did you mean ";
+        why += quoted(near[0], kWhole);
+        why += " (";
+        why += found.where;
+        why += ")?";
+        break;
+    }
+    return why;
+}
+
+}  // namespace
+
+std::size_t checkResourceNames(const Table& table, const ResourceIndex& index, const std::string& name,
+                               std::ostream& out) {
+    KindsNamed kinds(index);
+    const auto labels = table.columnLabels();
+    const auto rowLabels = table.rowLabels();
+    std::size_t warned = 0;
+    for (int32_t c = 0; c < table.columnCount(); ++c) {
+        const ResourceKind kind = columnKind(table, c, kinds);
+        if (kind == ResourceKind::none) continue;
+        for (int32_t r = 0; r < table.rowCount(); ++r) {
+            const std::string_view text = table.cellText(r, c);
+            if (emptyCell(text) || (kinds(text) & kindBit(kind)) != 0) continue;
+            out << name << ": warning: row " << named(rowLabels, r) << ", column " << named(labels, c) << ": "
+                << quoted(text, kWhole) << ": " << notLoadable(text, kind, index) << '\n';
+            ++warned;
+        }
+    }
+    return warned;
+}
+
 void writeCsv(const Table& table, std::ostream& out) {
     // One record at a time, so that a table of long texts is never held whole.
     std::string record;
@@ -616,9 +762,12 @@ const char* twodaUsage() {
            "  twoda text FILE             the table in the plain-text form (2DA V2.0)\n"
            "  twoda build TEXT OUT        the plain-text form -> a binary table\n"
            "                              (TEXT - reads standard input)\n"
-           "  twoda check FILE            every problem that stops headlink loading it\n"
+           "  twoda check FILE            every problem that stops headlink loading it;\n"
+           "                              with --game DIR, also the names of models,\n"
+           "                              textures, sounds and scripts the game lacks\n"
            "  twoda list --game DIR       every 2DA table of the game folder DIR, and where\n"
            "                              the application takes it from\n"
+           "  twoda list --game DIR --all every resource the game can load, and where it is\n"
            "  twoda extract --game DIR NAME... -o FOLDER\n"
            "                              tables of the game written into FOLDER as stored\n"
            "  twoda --help | --version\n"

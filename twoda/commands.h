@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "game/resources.h"
 #include "table/table.h"
 
 namespace headlink {
@@ -32,6 +33,16 @@ Result loadEitherForm(std::vector<uint8_t> bytes, const std::string& name, Table
 // The check command on either form: the verdict `build` gives a text form,
 // else the check of the binary table. True when headlink would load it.
 bool checkEitherForm(std::span<const uint8_t> bytes, const std::string& name, std::ostream& out);
+// What check --game adds: the names `table` gives that the game cannot
+// load. A column names resources of a kind when at least half of its
+// non-empty values (not "****") name resources of that kind in `index`;
+// each value there that names none is a line "NAME: warning: row R
+// (LABEL), column C (LABEL): "VALUE": no KIND of that name in the game",
+// column by column. A column of numbers, or of names mostly found nowhere,
+// is not checked: nothing there says what its values should name. Returns
+// how many lines it wrote.
+std::size_t checkResourceNames(const Table& table, const ResourceIndex& index, const std::string& name,
+                               std::ostream& out);
 // The csv command's output (RFC 4180, CR LF, the column labels first).
 void writeCsv(const Table& table, std::ostream& out);
 
