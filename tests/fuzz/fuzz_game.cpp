@@ -1,4 +1,5 @@
-// Fuzz target: the key file and archive readers, on arbitrary bytes.
+// Fuzz target: the key file, archive and texture pack readers, on
+// arbitrary bytes.
 //
 // The input is a key file and an archive: a 4-byte length, that many bytes
 // of key (or all that is left), then the archive. Each reader's verdict is
@@ -6,9 +7,12 @@
 // accepts exactly the files the model finds whole, what it returns is what
 // the bytes say, and every entry it hands back lies inside the bytes. A
 // refusal gives a reason and an offset inside the file, and leaves nothing
-// half read. The archive is asked for the entries the key names in it and
-// for indices at and past its count. The same bytes are read as Steam's
-// library file too.
+// half read. The key is read whole and, as the index of resources reads
+// it, shown entry by entry while keeping only tables. The archive is asked
+// for the entries the key names in it and for indices at and past its
+// count. The archive's bytes are read as a texture pack too, as the index
+// reads one: its header, then the key list on the slice the header names.
+// The same bytes are read as Steam's library file too.
 #include <algorithm>
 #include <cstdint>
 #include <span>
@@ -40,10 +44,42 @@ void checkRefusal(const headlink::Result& why, uint64_t fileSize, const char* wh
           " bytes");
 }
 
+// The key read again as the index of resources reads it: every entry
+// shown, in order, with what the whole read gave; only tables kept.
+void keyShownEntryByEntry(std::span<const uint8_t> bytes, const headlink::KeyFile& whole, bool accepted) {
+    headlink::KeyFile tables;
+    std::size_t shown = 0;
+    const headlink::Result why =
+        headlink::readKey(bytes, &tables, headlink::kTwoDaType, [&](const headlink::ListedResource& listed) {
+            // After a refusal, the entries before the bad one may have been shown.
+            if (!accepted) return;
+            check(shown < whole.entries.size(), "more entries shown than the key holds");
+            const headlink::KeyEntry& e = whole.entries[shown++];
+            check(listed.name == e.name && listed.type == e.type && listed.archive == e.archive, "entry ",
+                  shown - 1, " is shown as other than it is");
+        });
+    check(static_cast<bool>(why) == accepted, "the key is refused with a visitor and not without, or the reverse");
+    if (!accepted) {
+        checkRefusal(why, bytes.size(), "a key read entry by entry");
+        check(tables.archives.empty() && tables.entries.empty(), "a refused key is not left empty");
+        return;
+    }
+    check(shown == whole.entries.size(), shown, " of the key's ", whole.entries.size(), " entries shown");
+    std::size_t t = 0;
+    for (const headlink::KeyEntry& e : whole.entries) {
+        if (e.type != headlink::kTwoDaType) continue;
+        check(t < tables.entries.size() && tables.entries[t].name == e.name && tables.entries[t].index == e.index,
+              "table ", t, " is not kept as the whole key has it");
+        ++t;
+    }
+    check(t == tables.entries.size(), "entries of other types than tables were kept");
+}
+
 // The archives' indices the key names in archive 0, to ask the archive for.
 std::vector<uint32_t> keyFile(std::span<const uint8_t> bytes) {
     headlink::KeyFile key;
     const headlink::Result why = headlink::readKey(bytes, &key);
+    keyShownEntryByEntry(bytes, key, static_cast<bool>(why));
     if (!why) {
         checkRefusal(why, bytes.size(), "a key");
         check(key.archives.empty() && key.entries.empty(), "a refused key is not left empty");
@@ -153,6 +189,57 @@ void archive(std::span<const uint8_t> bytes, const std::vector<uint32_t>& wanted
     }
 }
 
+// A texture pack, as the index reads it: the header from the first 160
+// bytes, then the key list alone, on the slice the header names.
+void texturePack(std::span<const uint8_t> bytes) {
+    headlink::PackHeader header;
+    const headlink::Result why =
+        headlink::readPackHeader(bytes.first(std::min<std::size_t>(bytes.size(), 160)), bytes.size(), &header);
+    bool typed = bytes.size() >= 8 && std::string_view(reinterpret_cast<const char*>(bytes.data()) + 4, 4) == "V1.0";
+    if (typed) {
+        const std::string_view type(reinterpret_cast<const char*>(bytes.data()), 4);
+        typed = type == "ERF " || type == "MOD " || type == "SAV " || type == "HAK ";
+    }
+    const bool sized = typed && bytes.size() >= 160;
+    const uint64_t count = sized ? u32(bytes, 16) : 0;
+    const uint64_t keys = sized ? u32(bytes, 24) : 0;
+    const uint64_t resources = sized ? u32(bytes, 28) : 0;
+    // Both lists after the header, inside the file, and apart.
+    const bool whole = sized && (count == 0 || (keys >= 160 && keys + 24 * count <= bytes.size() &&
+                                                resources >= 160 && resources + 8 * count <= bytes.size() &&
+                                                (keys + 24 * count <= resources || resources + 8 * count <= keys)));
+    if (!whole) {
+        check(!why, "a texture pack whose header or lists are not whole was accepted");
+        checkRefusal(why, bytes.size(), "a texture pack");
+        check(header.entryCount == 0 && header.keyList == 0, "a refused pack header is not left cleared");
+        return;
+    }
+    check(static_cast<bool>(why), "a whole texture pack was refused: ", why.reason);
+    check(header.entryCount == count && (count == 0 || header.keyList == keys),
+          "the texture pack header is not what it says");
+    const std::span<const uint8_t> list =
+        bytes.subspan(header.keyList, static_cast<std::size_t>(header.keyListBytes()));
+    std::size_t shown = 0;
+    const headlink::Result listed = headlink::readPackKeys(list, header, [&](const headlink::ListedResource& r) {
+        check(shown < count, "more pack entries shown than its count");
+        const uint64_t record = keys + 24 * shown;
+        std::string name(bytes.begin() + static_cast<std::ptrdiff_t>(record),
+                         bytes.begin() + static_cast<std::ptrdiff_t>(record + 16));
+        check(r.name == name.substr(0, name.find('\0')) && r.type == u16(bytes, record + 20), "pack entry ",
+              shown, " is not what its record says");
+        ++shown;
+    });
+    check(static_cast<bool>(listed), "a whole key list was refused: ", listed.reason);
+    check(shown == count, shown, " of the pack's ", count, " entries shown");
+    // A key list cut short, as a slice read from a file that changed may be.
+    if (count > 0) {
+        const headlink::Result cut = headlink::readPackKeys(list.first(list.size() - 1 - bytes.size() % 24),
+                                                            header, [](const headlink::ListedResource&) {});
+        check(!cut, "a key list cut short was accepted");
+        checkRefusal(cut, bytes.size(), "a key list cut short");
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
@@ -161,6 +248,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const std::size_t keyBytes = std::min<std::size_t>(u32(input, 0), input.size() - 4);
     const std::vector<uint32_t> wanted = keyFile(input.subspan(4, keyBytes));
     archive(input.subspan(4 + keyBytes), wanted);
+    texturePack(input.subspan(4 + keyBytes));
     // The same bytes as Steam's library file, which is read as untrusted text too.
     for (const std::string& library : headlink::steamLibraries(std::string_view(reinterpret_cast<const char*>(data), size)))
         check(!library.empty() && library.size() <= size, "a library path that is not in the file: ", library);

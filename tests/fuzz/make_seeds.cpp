@@ -5,7 +5,7 @@
 // rejects a file); CORPUS_DIR/script/ a table and a script in the framing of
 // fuzz_script; CORPUS_DIR/run/ eight files in the framing of fuzz_run;
 // CORPUS_DIR/twoda/ text and binary tables; CORPUS_DIR/game/ a key file and
-// an archive in the framing of fuzz_game. The output is the same on every
+// an archive or a texture pack in the framing of fuzz_game. The output is the same on every
 // run, so the committed corpus can be rebuilt.
 #include <cstdint>
 #include <cstdio>
@@ -340,7 +340,7 @@ void twodaSeeds() {
 }
 
 
-// fuzz_game's framing: the key, then the archive.
+// fuzz_game's framing: the key, then the archive (or texture pack).
 Bytes gameInput(const Bytes& key, const Bytes& archive) { return framed(key, archive); }
 
 Bytes patched32(Bytes bytes, std::size_t at, uint32_t value) {
@@ -389,6 +389,25 @@ void gameSeeds() {
     write("game", "archive-id-disagrees", gameInput(key, patched32(archive, 20, 2)));
     write("game", "archive-size-past-end", gameInput(key, patched32(archive, 28, 0xFFFFFFF0)));
     write("game", "archive-fewer-entries-than-key", gameInput(key, patched32(archive, 8, 1)));
+
+    // Texture packs in the archive's place (fuzz_game reads those bytes as
+    // a pack too), with the good key: a whole one, then each damaged one way.
+    // Header fields: the entry count at 16, the key list's offset at 24
+    // (160), the resource list's at 28 (160 + 24 * 3 = 232).
+    using headlink::testing::buildPack;
+    const Bytes pack = buildPack({{"tx_el_f01", 3007}, {"tx_el_f_moonveil", 3}, {"hd_el_f01", 2002}});
+    write("game", "pack", gameInput(key, pack));
+    write("game", "pack-typed-mod", gameInput(key, buildPack({{"a", 2033}}, "MOD ")));
+    write("game", "pack-empty", gameInput(key, buildPack({})));
+    Bytes version = pack;
+    version[7] = '1';  // "V1.1"
+    write("game", "pack-other-version", gameInput(key, version));
+    write("game", "pack-cut-in-header", gameInput(key, Bytes(pack.begin(), pack.begin() + 100)));
+    write("game", "pack-cut-in-key-list", gameInput(key, Bytes(pack.begin(), pack.begin() + 200)));
+    write("game", "pack-entry-count-huge", gameInput(key, patched32(pack, 16, 0xFFFFFFFF)));
+    write("game", "pack-key-list-in-header", gameInput(key, patched32(pack, 24, 100)));
+    write("game", "pack-key-list-past-end", gameInput(key, patched32(pack, 24, 5000)));
+    write("game", "pack-lists-overlap", gameInput(key, patched32(pack, 28, 200)));
 }
 
 }  // namespace
