@@ -51,7 +51,10 @@ std::string placeOf(const ResourceIndex::Found& found) {
     const std::string& where = found.where;
     if (where.size() > found.file.size() && sameText(std::string_view(where).substr(where.size() - found.file.size()), found.file))
         return where;
-    return found.file + " in " + where;
+    std::string place = found.file;
+    place += " in ";
+    place += where;
+    return place;
 }
 
 // What a name is among the game's resources and the heads' files: the
@@ -110,7 +113,12 @@ std::string suggestion(std::string_view value, Kinds kinds, const ResourceIndex&
             for (const std::string& name : index.near(value, kind))
                 add(name, [&] { return lookUp(name, bitOf(kind), index, brought).shown; });
     if (names.size() != 1) return {};
-    return "; did you mean " + quoted(names[0].first, kWhole) + " (" + names[0].second + ")?";
+    std::string text = "; did you mean ";
+    text += quoted(names[0].first, kWhole);
+    text += " (";
+    text += names[0].second;
+    text += ")?";
+    return text;
 }
 
 // "model", "texture or model".
@@ -132,10 +140,13 @@ bool inLinkColumn(const CellMark& mark) {
 // as `template_`, or "" when the name is fine.
 std::string problemWith(std::string_view was, std::string_view value, const Named& template_,
                         const ResourceIndex& index, const std::vector<Brought>& brought) {
+    static_assert(kResourceNameBytes == 16, "the warning below says 16");
     if (value.size() > kResourceNameBytes)
-        return "the game can never load a name longer than " + std::to_string(kResourceNameBytes) + " characters";
+        return "the game can never load a name longer than 16 characters";
     if (lookUp(value, template_.kinds, index, brought).kinds != 0) return {};
-    std::string text = "the game has no " + kindsText(template_.kinds) + " of that name (the template's ";
+    std::string text = "the game has no ";
+    text += kindsText(template_.kinds);
+    text += " of that name (the template's ";
     text += quoted(was, kWhole);
     text += " is ";
     text += template_.shown;
@@ -182,15 +193,19 @@ std::vector<Unloadable> unloadableNames(const std::array<Table, kTableCount>& ta
         if (problem.empty()) continue;
         const auto labels = table.columnLabels();
         const auto column = static_cast<std::size_t>(mark.column);
-        std::string text = tableTitle(table) + " row " + std::to_string(mark.row) + ", column " +
-                           std::to_string(mark.column) + " ";
+        std::string text = tableTitle(table);
+        text += " row ";
+        text += std::to_string(mark.row);
+        text += ", column ";
+        text += std::to_string(mark.column);
+        text += ' ';
         text += quoted(column < labels.size() ? labels[column] : std::string_view(), kWhole);
         text += " = ";
         text += cellSpelling(value);
         text += ": ";
         text += problem;
         std::string script = kScriptFiles[static_cast<std::size_t>(mark.script)];
-        if (mark.head < heads.size() && !heads[mark.head].name.empty()) script = heads[mark.head].name + "/" + script;
+        if (mark.head < heads.size() && !heads[mark.head].name.empty()) script.insert(0, heads[mark.head].name + '/');
         found.push_back({{std::move(script), mark.line, std::move(text)}, mark.head, mark.script});
     }
     return found;

@@ -168,11 +168,12 @@ class Engine {
 }
 
 // What a round of reading a game folder reads, in words, by where its
-// files are: the key file, the override folder, the backups headlink
-// keeps there, or else the archives the key file names.
+// files are: the key file, the override folder, the texture packs, the
+// backups headlink keeps there, or else the archives the key file names.
 function gameWords(name, needs) {
   const where = ({ path }) => (!path.includes('/') && /\.key$/i.test(path) ? 'its key file'
     : /^override\//i.test(path) ? 'its override folder'
+      : /^texturepacks\//i.test(path) ? 'its texture packs'
       : /^headlink-backups\//i.test(path) ? 'the backups headlink keeps there' : 'its archives');
   return 'Reading the game folder ' + name + ': ' + [...new Set(needs.map(where))].join(' and ') + '...';
 }
