@@ -11,6 +11,8 @@
 #include "app/link.h"
 #include "app/run.h"
 #include "bench/kit.h"
+#include "game/folder.h"
+#include "game/resources.h"
 #include "patch/patch.h"
 #include "table/table.h"
 
@@ -150,6 +152,73 @@ BENCHMARK_CAPTURE(BM_RunInMemory, realistic, kRealisticKit)->Unit(benchmark::kMi
 BENCHMARK_CAPTURE(BM_RunInMemory, thousand_rows, KitShape{1000, 100, 1000, 14, 1000, 12, 3000})
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_RunInMemory, largest, kLargestKit)->Unit(benchmark::kMillisecond);
+
+// The benchmarks' game folder (bench/kit.h), written once into a temporary
+// folder and removed at the end.
+class BenchGame {
+public:
+    BenchGame() {
+        std::error_code ec;
+        std::filesystem::remove_all(dir_, ec);
+        std::filesystem::create_directories(dir_, ec);
+        ok_ = testing::writeGameFolder(dir_.string(), benchGame(makeKit(kRealisticKit)));
+    }
+    ~BenchGame() {
+        std::error_code ec;
+        std::filesystem::remove_all(dir_, ec);
+    }
+    std::string dir() const { return ok_ ? dir_.string() : std::string(); }
+
+private:
+    std::filesystem::path dir_ = std::filesystem::temp_directory_path() / "headlink-bench-game";
+    bool ok_ = false;
+};
+const BenchGame& benchGameFolder() {
+    static const BenchGame game;
+    return game;
+}
+
+// What --game costs before the scripts run: the three tables read from the
+// game folder (the key file, one entry of an archive each), without and
+// with the index of every resource the game can load that the check of
+// new rows' names needs (the override folder, every entry of the key, the
+// texture pack's header and key list).
+void BM_GameRead(benchmark::State& state, bool resources) {
+    const std::string dir = benchGameFolder().dir();
+    if (dir.empty()) state.SkipWithError("cannot write the temporary folder");
+    for (auto _ : state) {
+        Game game(dir);
+        for (const char* name : {"appearance.2da", "heads.2da", "portraits.2da"}) {
+            GameTable table;
+            if (!game.read(name, &table)) state.SkipWithError("the game folder has not the kit's tables");
+        }
+        if (!resources) continue;
+        ResourceIndex index;
+        std::vector<Warning> warnings;
+        if (!game.resources(&index, &warnings) || !warnings.empty()) state.SkipWithError("the index failed");
+        benchmark::DoNotOptimize(index.size());
+    }
+}
+BENCHMARK_CAPTURE(BM_GameRead, tables, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_GameRead, tables_and_resources, true)->Unit(benchmark::kMillisecond);
+
+// Looking names up in that index: a name it has and one it has not (the
+// check's every cell), and the names one or two edits from a typo (what a
+// warning costs).
+void BM_ResourceLookups(benchmark::State& state) {
+    const std::string dir = benchGameFolder().dir();
+    ResourceIndex index;
+    std::vector<Warning> warnings;
+    Game game(dir);
+    if (dir.empty() || !game.resources(&index, &warnings)) state.SkipWithError("the index failed");
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(index.find("TX_PACK_4321"));
+        benchmark::DoNotOptimize(index.find("tx_nowhere"));
+        benchmark::DoNotOptimize(index.near("tx_pack_43x1", ResourceKind::texture));
+    }
+    state.SetItemsProcessed(state.iterations() * 3);
+}
+BENCHMARK(BM_ResourceLookups)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 }  // namespace headlink::bench

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "tests/support/fixtures.h"
+#include "tests/support/game_folder.h"
 #include "tests/support/table_builder.h"
 
 namespace headlink::bench {
@@ -25,5 +26,13 @@ struct KitShape {
 inline constexpr KitShape kRealisticKit = {700, 95, 120, 14, 320, 12, 3000};
 inline constexpr KitShape kLargestKit = {65000, 100, 65000, 14, 65000, 12, 15000};
 Kit makeKit(const KitShape& shape);
+
+// A game folder laid out like a real one, around the realistic kit's three
+// tables: a key of about 30,000 entries naming 20 archives, one of them
+// holding 600 tables (about 2.5 MB), the kit's three among them; and a
+// texture pack of 10,000 entries, which --game reads the key list of to
+// check the names a new row gives.
+inline constexpr int kPackEntries = 10000;
+testing::GameFolder benchGame(const Kit& realistic);
 
 }  // namespace headlink::bench

@@ -1,9 +1,9 @@
 // make_kit realistic|largest FOLDER: writes a generated kit (three tables,
 // five scripts) into FOLDER, for the whole-run benchmark.
 // make_kit game FOLDER: the realistic kit in FOLDER/kit, its five scripts
-// alone in FOLDER/scripts, and in FOLDER/game a game folder laid out like a
-// real one: a key of about 30,000 entries naming 20 archives, one of them
-// holding 600 tables (about 2.5 MB), the kit's three among them.
+// alone in FOLDER/scripts, and in FOLDER/game the benchmarks' game folder
+// (bench/kit.h: a key of about 30,000 entries naming 20 archives, the kit's
+// three tables among 600 in one of them, a texture pack of 10,000 entries).
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -16,12 +16,7 @@ namespace {
 int writeGame(const std::string& folder) {
     using namespace headlink;
     const testing::Kit kit = bench::makeKit(bench::kRealisticKit);
-    testing::GameFolder game;
-    for (const char* table : {"appearance.2da", "heads.2da", "portraits.2da"}) game.archived.push_back({table, kit.at(table)});
-    for (int i = static_cast<int>(game.archived.size()); i < 600; ++i)
-        game.archived.push_back({"table" + std::to_string(i) + ".2da", testing::tableWithPoolStrings(36, 36, 250)});
-    game.otherArchives = 19;
-    game.otherResources = 29400;
+    const testing::GameFolder game = bench::benchGame(kit);
     bool ok = true;
     for (const char* sub : {"kit", "scripts", "game"}) std::filesystem::create_directories(folder + "/" + sub);
     for (const auto& [name, bytes] : kit) {

@@ -84,37 +84,75 @@ for kind in realistic largest; do
   }'
 done
 
-# The realistic kit's tables read from a game folder laid out like a real
-# one (a key of about 30,000 entries, 20 archives, the tables among 600 in
-# one archive of about 2.5 MB) against the same tables lying in the folder:
-# headlink --game -n beside headlink -n, alternating, and the bytes each
-# reads (summed from strace's account of its reads).
+# The realistic kit's tables read from the benchmarks' game folder
+# (bench/kit.h: a key of about 30,000 entries, 20 archives, the tables among
+# 600 in one archive of about 2.5 MB, a texture pack of 10,000 entries)
+# against the same tables lying in the folder: headlink --game -n, which
+# also checks the names new rows give against every resource the game can
+# load, beside headlink -n, alternating; BENCH_BEFORE=PATH times a headlink
+# without that check beside them. Then the bytes each reads (strace's
+# account of its reads), and for the game folder's files the byte ranges:
+# the key file whole, each texture pack's header and key list, and of the
+# archive only its header and the entries of the three tables.
 game=$work/game
 mkdir -p "$game"
 "$build/bench/make_kit" game "$game"
-: >"$work/g" ; : >"$work/p"
+before=${BENCH_BEFORE:-}
+: >"$work/g" ; : >"$work/p" ; : >"$work/b"
 for ((i = 0; i < runs; i++)); do
   start=$(now); (cd "$game/kit" && "$exe" -n -q >/dev/null); echo $(($(now) - start)) >>"$work/p"
   start=$(now); (cd "$game/scripts" && "$exe" --game ../game -n -q >/dev/null); echo $(($(now) - start)) >>"$work/g"
+  [ -z "$before" ] && continue
+  start=$(now); (cd "$game/scripts" && "$before" --game ../game -n -q >/dev/null); echo $(($(now) - start)) >>"$work/b"
 done
-read_bytes() {
-  if command -v strace >/dev/null; then
-    (cd "$1" && shift && strace -f -qq -e trace=read,pread64 -o "$work/reads" "$exe" "$@" >/dev/null)
-    awk -F'= ' '/^[0-9]* *(read|pread64)\(/ && $NF + 0 > 0 { sum += $NF } END { print sum + 0 }' "$work/reads"
-  else
-    echo "?"
-  fi
+# trace_reads FOLDER ARGS...: headlink's reads in FOLDER, as "PATH OFFSET BYTES".
+trace_reads() {
+  (cd "$1" && shift && strace -f -qq -y -e trace=lseek,read,pread64 -o "$work/reads" "$exe" "$@" >/dev/null)
+  awk '{ line = $0; sub(/^[0-9]+ +/, "", line) }
+    match(line, /^(lseek|read|pread64)\([0-9]+<[^>]*>/) {
+      call = substr(line, 1, index(line, "(") - 1)
+      path = substr(line, index(line, "<") + 1); path = substr(path, 1, index(path, ">") - 1)
+      n = line; sub(/.*= /, "", n); n += 0
+      if (call == "lseek") { pos[path] = n; next }
+      if (n <= 0) next
+      if (call == "pread64") { off = line; sub(/.*, /, "", off); sub(/\).*/, "", off); print path, off + 0, n; next }
+      print path, pos[path] + 0, n; pos[path] += n
+    }' "$work/reads"
 }
 p=$(median <"$work/p"); g=$(median <"$work/g")
-pb=$(read_bytes "$game/kit" -n -q); gb=$(read_bytes "$game/scripts" --game ../game -n -q)
+if command -v strace >/dev/null; then
+  pb=$(trace_reads "$game/kit" -n -q | awk '{ s += $3 } END { print s + 0 }')
+  trace_reads "$game/scripts" --game ../game -n -q >"$work/ranges"
+  gb=$(awk '{ s += $3 } END { print s + 0 }' "$work/ranges")
+else
+  pb="?" gb="?"; : >"$work/ranges"
+fi
 keysize=$(wc -c <"$game/game/game.key"); archive=$(wc -c <"$game/game/data/tables.bif")
 awk -v n="$runs" -v p="$p" -v g="$g" -v pb="$pb" -v gb="$gb" -v key="$keysize" -v arc="$archive" 'BEGIN {
-  printf "a game folder (key of %.0f KiB, 20 archives, 600 tables in %.1f MiB), medians of %d runs:\n",
-         key / 1024, arc / 1048576, n
+  printf "a game folder (key of %.0f KiB, 20 archives, 600 tables in %.1f MiB, a texture pack of 10,000 entries),\n",
+         key / 1024, arc / 1048576
+  printf "medians of %d runs:\n", n
   printf "  headlink -n, tables in the folder  %8.2f ms   %s bytes read\n", p / 1000, pb
-  printf "  headlink --game -n                 %8.2f ms   %s bytes read   --game / folder = %.2f\n",
+  printf "  headlink --game -n (names checked) %8.2f ms   %s bytes read   --game / folder = %.2f (goal: at most 1.5)\n",
          g / 1000, gb, g / p
 }'
+if [ -n "$before" ]; then
+  b=$(median <"$work/b")
+  awk -v b="$b" -v p="$p" 'BEGIN {
+    printf "  BENCH_BEFORE --game -n             %8.2f ms   before / folder = %.2f\n", b / 1000, b / p }'
+fi
+echo "  what --game -n reads of the game folder (offset+bytes, merged):"
+awk -v root="$game/game/" 'index($1, root) == 1 {
+    f = substr($1, length(root) + 1); off = $2; n = $3
+    if (!(f in total)) order[++files] = f
+    total[f] += n
+    if (f in end && end[f] == off) { end[f] = off + n; sub(/[0-9]+$/, n + last[f], ranges[f]); last[f] += n }
+    else { ranges[f] = ranges[f] (f in end ? " " : "") off "+" n; end[f] = off + n; last[f] = n }
+  } END { for (i = 1; i <= files; i++) printf "    %-28s %9d bytes: %s\n", order[i], total[order[i]], ranges[order[i]] }' \
+  "$work/ranges" | while read -r file rest; do
+    size=$(wc -c <"$game/game/$file")
+    printf '    %-28s %s (of %s)\n' "$file" "$rest" "$size"
+  done
 
 # Installing into that game folder (one table already in its override
 # folder, so that one backup is made) and undoing it, beside a plain run
