@@ -256,17 +256,20 @@ Result Game::readKeyTables() {
     if (!keyResult_ || keyName_.empty()) return keyResult_;
     FileBytes file = files_->readAll(keyName_);
     keyResult_ = file.result;
-    // Every entry is kept in brief, for the index of what the game can load.
-    const auto keep = [this](const ListedResource& listed) {
-        KeyListed entry;
-        entry.length = static_cast<uint8_t>(std::min(listed.name.size(), kResourceNameBytes));
-        std::copy_n(listed.name.begin(), entry.length, entry.name.begin());
-        entry.type = listed.type;
-        entry.archive = listed.archive;
-        keyListed_.push_back(entry);
-    };
+    // Every entry goes into the index of what the game can load, each in
+    // the place numbered as its archive; the places follow once the key
+    // is read. As many as the header says, as far as the file could hold.
+    const auto keep = [this](const ListedResource& listed) { keyed_.add(listed.name, listed.type, listed.archive); };
+    if (file.bytes.size() >= 16)
+        keyed_.reserve(std::min<std::size_t>(file.bytes.size() / 22, uint32_t{file.bytes[12]} | uint32_t{file.bytes[13]} << 8 |
+                                                                      uint32_t{file.bytes[14]} << 16 | uint32_t{file.bytes[15]} << 24));
     if (file.ok()) keyResult_ = readKey(file.bytes, &key_, kTwoDaType, keep);
-    if (!keyResult_) keyListed_.clear();
+    if (!keyResult_) keyed_ = ResourceIndex();
+    for (const KeyArchive& archive : key_.archives) {
+        std::string shown = archive.name;  // with '/', as every path is shown
+        std::replace(shown.begin(), shown.end(), '\\', '/');
+        keyed_.addPlace(std::move(shown), false);
+    }
     if (!keyResult_) {
         keyResult_.file = keyName_;
         return keyResult_;
@@ -358,9 +361,19 @@ Result readTexturePack(GameFiles& files, const std::string& relative, ResourceIn
 }  // namespace
 
 Result Game::resources(ResourceIndex* index, std::vector<Warning>* warnings) {
-    *index = ResourceIndex();
     const std::string& dir = dir_;
-    // The override folder first: the game takes a file there before any other.
+    // The key's entries, read with it; a key that cannot be read leaves
+    // them out, as a damaged pack does: the tables' own reading says what
+    // is wrong with it when it matters.
+    const Result keyRead = readKeyTables();
+    *index = std::move(keyed_);
+    keyed_ = ResourceIndex();
+    if (!keyRead) {
+        *index = ResourceIndex();
+        warnings->push_back({keyRead.file.empty() ? keyName_ : keyRead.file, 0,
+                             keyRead.reason + "; its resources are left out of the check of names"});
+    }
+    // The override folder's files (the game takes a file there before any other).
     std::string override;
     if (Result why = findOne(*files_, dir, "", "override", Kind::folder, &override); !why) return why;
     std::vector<GameFiles::Entry> entries;
@@ -389,22 +402,6 @@ Result Game::resources(ResourceIndex* index, std::vector<Warning>* warnings) {
             warnings->push_back({packs + "/" + entry.name, 0, std::move(text)});
         }
     }
-    // Then every entry of the key file, by the archive it names. A key
-    // that cannot be read leaves its resources out, as a damaged pack does:
-    // the tables' own reading says what is wrong with it when it matters.
-    if (Result why = readKeyTables(); !why) {
-        warnings->push_back({why.file.empty() ? keyName_ : why.file, 0,
-                             why.reason + "; its resources are left out of the check of names"});
-        return {};
-    }
-    std::vector<uint32_t> places;
-    for (const KeyArchive& archive : key_.archives) {
-        std::string shown = archive.name;  // with '/', as every path is shown
-        std::replace(shown.begin(), shown.end(), '\\', '/');
-        places.push_back(index->addPlace(std::move(shown), false));
-    }
-    for (const KeyListed& entry : keyListed_)
-        index->add(std::string_view(entry.name.data(), entry.length), entry.type, places[entry.archive]);
     return {};
 }
 

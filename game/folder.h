@@ -132,6 +132,7 @@ public:
     // key file, and the key lists of the texture packs directly in its
     // TexturePacks folder (their headers and key lists alone are read). A
     // texture pack that cannot be read is a warning naming it, and left out.
+    // Asked once of a Game: the key's entries are handed on, not copied.
     Result resources(ResourceIndex* index, std::vector<Warning>* warnings);
 
 private:
@@ -144,15 +145,9 @@ private:
     Result keyResult_;
     std::string keyName_;
     KeyFile key_;
-    // Every entry the key lists, whatever its type, kept as it was read:
-    // a name of at most 16 bytes needs no allocation of its own.
-    struct KeyListed {
-        std::array<char, kResourceNameBytes> name{};
-        uint8_t length = 0;
-        uint16_t type = 0;
-        uint32_t archive = 0;
-    };
-    std::vector<KeyListed> keyListed_;
+    // Every entry the key lists, whatever its type, as it is read: the
+    // start of the index of what the game can load, handed on by resources().
+    ResourceIndex keyed_;
     std::map<std::string, std::size_t> byName_;  // lower-case name -> index into key_.entries; the later wins
     std::vector<std::string> repeated_;          // names the key gives more than once
 };

@@ -54,8 +54,10 @@ public:
     // A place resources are in: a folder ("Override", shown as
     // "Override/NAME.EXT") or an archive ("data/models.bif"); its number.
     uint32_t addPlace(std::string path, bool folder);
-    // A resource; a name longer than 16 characters is not one the game can
-    // load, and is not added.
+    // A resource in place `place` (a number addPlace gave, or will give
+    // before the index is looked in: a key's entries come before the
+    // archives they name are known). A name longer than 16 characters is
+    // not one the game can load, and is not added.
     void add(std::string_view name, uint16_t type, uint32_t place);
 
     struct Found {
@@ -63,7 +65,9 @@ public:
         std::string where;  // "data/models.bif", or "Override/hd_el_f01.mdl" for a folder
         uint16_t type = 0;
     };
-    // Every resource named `name`, whatever its letter case, in the order added.
+    // Every resource named `name`, whatever its letter case: those in a
+    // folder first (the game takes a loose file before any other), then in
+    // the order added.
     std::vector<Found> find(std::string_view name) const;
     // The names of kind `kind` one or two edits (a character added, dropped
     // or changed) from `name`, whatever the case, each once, nearest first.
@@ -71,25 +75,36 @@ public:
     // Every resource, in the order added.
     std::vector<Found> all() const;
     std::size_t size() const { return entries_.size(); }
+    void reserve(std::size_t resources) {
+        entries_.reserve(resources);
+        names_.reserve(resources * 10);
+    }
 
 private:
+    // A resource: its name in names_, its type and its place. Twelve bytes
+    // each, and the names one after another: a game's key file lists tens
+    // of thousands, read at every run.
     struct Entry {
-        std::array<char, kResourceNameBytes> name{};
-        uint8_t length = 0;
-        uint16_t type = 0;
+        uint32_t at = 0;
         uint32_t place = 0;
-        std::string_view named() const { return {name.data(), length}; }
+        uint16_t type = 0;
+        uint8_t length = 0;
     };
     struct Place {
         std::string path;
         bool folder = false;
     };
+    std::string_view named(const Entry& entry) const { return {names_.data() + entry.at, entry.length}; }
     Found found(const Entry& entry) const;
-    void sort() const;
+    void makeTable() const;
 
+    std::string names_;
     std::vector<Entry> entries_;
     std::vector<Place> places_;
-    mutable std::vector<uint32_t> byName_;  // entries_ by folded name, made when first looked in
+    // An open-addressing table of entries_ by their names' hash, made when
+    // first looked in: a run looks up a few dozen names among tens of
+    // thousands, and sorting them all would cost more than the run.
+    mutable std::vector<uint32_t> table_;
 };
 
 }  // namespace headlink

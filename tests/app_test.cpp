@@ -432,10 +432,10 @@ TEST(Said, NamesTheHeadAndScriptOfAPack) {
          {{"one/apphead1.txt", 1, "one/apphead1.txt: line 1: warning: column 10 is a link column: linking replaces "
            "this value with a row number", true, 0, 1},
           {"one/apphead1.txt", 1, "one/apphead1.txt: line 1: warning: appearance row 2, column 4 \"c4\" = \"snd\": the "
-           "game has no texture or model of that name (the template's \"v0_4\" is v0_4.tpc in data/models.bif)", true,
+           "game has no texture or model of that name (the template's \"v0_4\" is Override/V0_4.mdl)", true,
            0, 1},
           {"one/portraits.txt", 1, "one/portraits.txt: line 1: warning: portraits row 1, column 4 \"c4\" = \"x\": the "
-           "game has no texture or model of that name (the template's \"v0_4\" is v0_4.tpc in data/models.bif)", true,
+           "game has no texture or model of that name (the template's \"v0_4\" is Override/V0_4.mdl)", true,
            0, 4}}},
     };
     for (const PackSaidCase& c : cases) {

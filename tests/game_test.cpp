@@ -502,8 +502,8 @@ TEST(GameResources, TheOverrideFolderTheTexturePacksAndEveryKeyEntryWhateverThei
         return found;
     };
     EXPECT_EQ(where("hd_el_moon"), (std::vector<std::string>{"hd_el_moon.mdl Override/hd_el_moon.mdl"}));
-    EXPECT_EQ(where("Hd_El_F01"), (std::vector<std::string>{"hd_el_f01.wav TexturePacks/tex_a.ERF",
-        "hd_el_f01.mdl data/models.bif", "HD_EL_F01.tga data/models.bif"}));
+    EXPECT_EQ(where("Hd_El_F01"), (std::vector<std::string>{"hd_el_f01.mdl data/models.bif",
+        "HD_EL_F01.tga data/models.bif", "hd_el_f01.wav TexturePacks/tex_a.ERF"}));
     EXPECT_EQ(where("TEX_EL_F02"), (std::vector<std::string>{"tex_el_f02.dds TexturePacks/tex_a.ERF"}));
     EXPECT_EQ(where("heads"), (std::vector<std::string>{"heads.2da data/tables.bif"}));
     for (const char* none : {"readme", "x", "notes", "tex_el", "", "seventeen_chars_x"}) EXPECT_TRUE(where(none).empty()) << none;
