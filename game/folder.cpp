@@ -256,19 +256,16 @@ Result Game::readKeyTables() {
     if (!keyResult_ || keyName_.empty()) return keyResult_;
     FileBytes file = files_->readAll(keyName_);
     keyResult_ = file.result;
-    // Every entry goes into the index of what the game can load, each in
-    // the place numbered as its archive; the places follow once the key
-    // is read. As many as the header says, as far as the file could hold.
-    const auto keep = [this](const ListedResource& listed) { keyed_.add(listed.name, listed.type, listed.archive); };
-    if (file.bytes.size() >= 16)
-        keyed_.reserve(std::min<std::size_t>(file.bytes.size() / 22, uint32_t{file.bytes[12]} | uint32_t{file.bytes[13]} << 8 |
-                                                                      uint32_t{file.bytes[14]} << 16 | uint32_t{file.bytes[15]} << 24));
-    if (file.ok()) keyResult_ = readKey(file.bytes, &key_, kTwoDaType, keep);
-    if (!keyResult_) keyed_ = ResourceIndex();
-    for (const KeyArchive& archive : key_.archives) {
-        std::string shown = archive.name;  // with '/', as every path is shown
-        std::replace(shown.begin(), shown.end(), '\\', '/');
-        keyed_.addPlace(std::move(shown), false);
+    if (file.ok()) keyResult_ = readKey(file.bytes, &key_, kTwoDaType);
+    if (keyResult_) {
+        // Kept for the index of what the game can load; the header was checked.
+        const auto u32 = [&](std::size_t at) {
+            return uint32_t{file.bytes[at]} | uint32_t{file.bytes[at + 1]} << 8 | uint32_t{file.bytes[at + 2]} << 16 |
+                   uint32_t{file.bytes[at + 3]} << 24;
+        };
+        keyEntryCount_ = u32(12);
+        keyEntriesAt_ = u32(20);
+        keyBytes_ = std::move(file.bytes);
     }
     if (!keyResult_) {
         keyResult_.file = keyName_;
@@ -353,9 +350,11 @@ Result readTexturePack(GameFiles& files, const std::string& relative, ResourceIn
     if (header.entryCount == 0) return {};
     FilePart keys = files.readPart(relative, header.keyList, static_cast<std::size_t>(header.keyListBytes()));
     if (!keys.ok()) return keys.result;
+    if (Result why = readPackKeys(keys.bytes, header, {}); !why) return why;
+    // 24-byte entries: the name, the id at 16, the type at 20.
     const uint32_t place = index->addPlace(relative, false);
-    return readPackKeys(keys.bytes, header,
-                        [&](const ListedResource& listed) { index->add(listed.name, listed.type, place); });
+    index->add(ResourceIndex::Records{std::move(keys.bytes), 0, header.entryCount, 24, 20, -1, place});
+    return {};
 }
 
 }  // namespace
@@ -365,13 +364,21 @@ Result Game::resources(ResourceIndex* index, std::vector<Warning>* warnings) {
     // The key's entries, read with it; a key that cannot be read leaves
     // them out, as a damaged pack does: the tables' own reading says what
     // is wrong with it when it matters.
-    const Result keyRead = readKeyTables();
-    *index = std::move(keyed_);
-    keyed_ = ResourceIndex();
-    if (!keyRead) {
-        *index = ResourceIndex();
+    *index = ResourceIndex();
+    if (const Result keyRead = readKeyTables(); !keyRead) {
         warnings->push_back({keyRead.file.empty() ? keyName_ : keyRead.file, 0,
                              keyRead.reason + "; its resources are left out of the check of names"});
+    } else if (keyEntryCount_ > 0) {
+        uint32_t first = 0;
+        for (std::size_t i = 0; i < key_.archives.size(); ++i) {
+            std::string shown = key_.archives[i].name;  // with '/', as every path is shown
+            std::replace(shown.begin(), shown.end(), '\\', '/');
+            const uint32_t place = index->addPlace(std::move(shown), false);
+            if (i == 0) first = place;
+        }
+        // 22-byte entries: the name, the type at 16, the id at 18.
+        index->add(ResourceIndex::Records{std::move(keyBytes_), keyEntriesAt_, keyEntryCount_, 22, 16, 18, first});
+        keyBytes_.clear();
     }
     // The override folder's files (the game takes a file there before any other).
     std::string override;

@@ -145,9 +145,12 @@ private:
     Result keyResult_;
     std::string keyName_;
     KeyFile key_;
-    // Every entry the key lists, whatever its type, as it is read: the
-    // start of the index of what the game can load, handed on by resources().
-    ResourceIndex keyed_;
+    // The key file as read, and where its entry table lies: every entry,
+    // whatever its type, goes into the index of what the game can load as
+    // it stands, handed on by resources().
+    std::vector<uint8_t> keyBytes_;
+    std::size_t keyEntriesAt_ = 0;
+    uint32_t keyEntryCount_ = 0;
     std::map<std::string, std::size_t> byName_;  // lower-case name -> index into key_.entries; the later wins
     std::vector<std::string> repeated_;          // names the key gives more than once
 };

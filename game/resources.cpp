@@ -78,7 +78,19 @@ bool sameFolded(std::string_view a, std::string_view b) {
            std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return foldAscii(x) == foldAscii(y); });
 }
 
-constexpr uint32_t kEmptySlot = 0xFFFFFFFF;
+
+}  // namespace
+
+namespace {
+
+// The records add(name, ...) makes: the name, its place, its type.
+constexpr std::size_t kOwnStride = 22;
+constexpr std::size_t kOwnPlaceAt = 16;
+constexpr std::size_t kOwnTypeAt = 20;
+
+uint32_t u32At(const uint8_t* at) {
+    return uint32_t{at[0]} | uint32_t{at[1]} << 8 | uint32_t{at[2]} << 16 | uint32_t{at[3]} << 24;
+}
 
 }  // namespace
 
@@ -88,67 +100,147 @@ uint32_t ResourceIndex::addPlace(std::string path, bool folder) {
 }
 
 void ResourceIndex::add(std::string_view name, uint16_t type, uint32_t place) {
-    if (name.empty() || name.size() > kResourceNameBytes || names_.size() > 0xFFFFFFF0u) return;
-    entries_.push_back({static_cast<uint32_t>(names_.size()), place, type, static_cast<uint8_t>(name.size())});
-    names_.append(name);
+    if (name.empty() || name.size() > kResourceNameBytes) return;
+    if (own_ < 0) {
+        own_ = static_cast<int>(lists_.size());
+        lists_.push_back({{}, 0, 0, kOwnStride, kOwnTypeAt, -1, 0});
+    }
+    Records& own = lists_[static_cast<std::size_t>(own_)];
+    const std::size_t at = own.bytes.size();
+    own.bytes.resize(at + kOwnStride);
+    std::copy(name.begin(), name.end(), own.bytes.begin() + static_cast<std::ptrdiff_t>(at));
+    for (std::size_t i = 0; i < 4; ++i) own.bytes[at + kOwnPlaceAt + i] = static_cast<uint8_t>(place >> (8 * i));
+    own.bytes[at + kOwnTypeAt] = static_cast<uint8_t>(type & 0xFF);
+    own.bytes[at + kOwnTypeAt + 1] = static_cast<uint8_t>(type >> 8);
+    ++own.count;
+    forget();
+}
+
+void ResourceIndex::add(Records records) {
+    if (records.count == 0) return;
+    lists_.push_back(std::move(records));
+    forget();
+}
+
+void ResourceIndex::forget() const {
+    fetched_.clear();
     table_.clear();
 }
 
-ResourceIndex::Found ResourceIndex::found(const Entry& entry) const {
+std::string_view ResourceIndex::nameOf(Ref ref) const {
+    const Records& list = lists_[static_cast<std::size_t>(ref >> 32)];
+    const auto* at = reinterpret_cast<const char*>(list.bytes.data() + list.at + (ref & 0xFFFFFFFF) * list.stride);
+    const std::string_view name(at, kResourceNameBytes);
+    return name.substr(0, name.find('\0'));
+}
+
+uint16_t ResourceIndex::typeOf(Ref ref) const {
+    const Records& list = lists_[static_cast<std::size_t>(ref >> 32)];
+    const uint8_t* at = list.bytes.data() + list.at + (ref & 0xFFFFFFFF) * list.stride + list.typeAt;
+    return static_cast<uint16_t>(at[0] | at[1] << 8);
+}
+
+uint32_t ResourceIndex::placeOf(Ref ref) const {
+    const std::size_t n = static_cast<std::size_t>(ref >> 32);
+    const Records& list = lists_[n];
+    const uint8_t* record = list.bytes.data() + list.at + (ref & 0xFFFFFFFF) * list.stride;
+    if (static_cast<int>(n) == own_) return u32At(record + kOwnPlaceAt);
+    return list.archiveAt < 0 ? list.place : list.place + (u32At(record + list.archiveAt) >> 20);
+}
+
+// Calls visit(ref) for every record, in the order added.
+template <class Visit>
+void ResourceIndex::each(Visit visit) const {
+    for (std::size_t n = 0; n < lists_.size(); ++n)
+        for (uint32_t i = 0; i < lists_[n].count; ++i) visit((Ref{n} << 32) | i);
+}
+
+std::size_t ResourceIndex::size() const {
+    std::size_t count = 0;
+    for (const Records& list : lists_) count += list.count;
+    return count;
+}
+
+ResourceIndex::Found ResourceIndex::found(Ref ref) const {
     Found out;
-    out.file = std::string(named(entry)) + "." + extensionOf(entry.type);
-    if (entry.place < places_.size()) {
-        const Place& place = places_[entry.place];
-        out.where = place.folder ? place.path + "/" + out.file : place.path;
-    }
-    out.type = entry.type;
+    out.type = typeOf(ref);
+    out.file = std::string(nameOf(ref)) + "." + extensionOf(out.type);
+    if (const uint32_t place = placeOf(ref); place < places_.size())
+        out.where = places_[place].folder ? places_[place].path + "/" + out.file : places_[place].path;
     return out;
 }
 
-// The table: half as many slots again as entries or more, a power of
-// two; an entry sits at its hash's slot or the first free one after it.
-void ResourceIndex::makeTable() const {
-    if (!table_.empty() || entries_.empty()) return;
+void ResourceIndex::prefetch(const std::vector<std::string_view>& names) const {
+    // The names asked, by their hash, in a small table of their own.
+    std::vector<std::string> asked;
+    for (const std::string_view name : names)
+        if (!name.empty() && name.size() <= kResourceNameBytes && !fetched_.count(foldedCase(name)))
+            asked.push_back(foldedCase(name));
+    std::sort(asked.begin(), asked.end());
+    asked.erase(std::unique(asked.begin(), asked.end()), asked.end());
+    if (asked.empty()) return;
     std::size_t slots = 16;
-    while (slots < entries_.size() + entries_.size() / 2) slots *= 2;
-    table_.assign(slots, kEmptySlot);
-    for (uint32_t i = 0; i < entries_.size(); ++i) {
-        std::size_t at = foldedHash(named(entries_[i])) & (slots - 1);
-        while (table_[at] != kEmptySlot) at = (at + 1) & (slots - 1);
-        table_[at] = i;
+    while (slots < 2 * asked.size()) slots *= 2;
+    std::vector<int> slot(slots, -1);
+    for (std::size_t q = 0; q < asked.size(); ++q) {
+        std::size_t at = foldedHash(asked[q]) & (slots - 1);
+        while (slot[at] >= 0) at = (at + 1) & (slots - 1);
+        slot[at] = static_cast<int>(q);
     }
+    std::vector<std::vector<Ref>> hits(asked.size());
+    each([&](Ref ref) {
+        const std::string_view name = nameOf(ref);
+        for (std::size_t at = foldedHash(name) & (slots - 1); slot[at] >= 0; at = (at + 1) & (slots - 1))
+            if (sameFolded(name, asked[static_cast<std::size_t>(slot[at])]))
+                hits[static_cast<std::size_t>(slot[at])].push_back(ref);
+    });
+    for (std::size_t q = 0; q < asked.size(); ++q) fetched_[asked[q]] = std::move(hits[q]);
+}
+
+// The table: half as many slots again as records or more, a power of two;
+// a record sits at its hash's slot or the first free one after it.
+void ResourceIndex::makeTable() const {
+    if (!table_.empty() || size() == 0) return;
+    std::size_t slots = 16;
+    while (slots < size() + size() / 2) slots *= 2;
+    table_.assign(slots, ~Ref{0});
+    each([&](Ref ref) {
+        std::size_t at = foldedHash(nameOf(ref)) & (slots - 1);
+        while (table_[at] != ~Ref{0}) at = (at + 1) & (slots - 1);
+        table_[at] = ref;
+    });
+}
+
+// Those in a folder first, then in the order added.
+std::vector<ResourceIndex::Found> ResourceIndex::answer(std::vector<Ref> refs) const {
+    const auto inFolder = [&](Ref ref) { return placeOf(ref) < places_.size() && places_[placeOf(ref)].folder; };
+    std::sort(refs.begin(), refs.end(), [&](Ref a, Ref b) { return inFolder(a) != inFolder(b) ? inFolder(a) : a < b; });
+    std::vector<Found> out;
+    for (const Ref ref : refs) out.push_back(found(ref));
+    return out;
 }
 
 std::vector<ResourceIndex::Found> ResourceIndex::find(std::string_view name) const {
-    std::vector<Found> out;
-    if (name.empty() || name.size() > kResourceNameBytes) return out;
+    if (name.empty() || name.size() > kResourceNameBytes) return {};
+    if (const auto fetched = fetched_.find(foldedCase(name)); fetched != fetched_.end()) return answer(fetched->second);
     makeTable();
-    if (table_.empty()) return out;
-    std::vector<uint32_t> named;
-    const uint32_t hash = foldedHash(name);
-    for (std::size_t at = hash & (table_.size() - 1); table_[at] != kEmptySlot; at = (at + 1) & (table_.size() - 1)) {
-        if (sameFolded(this->named(entries_[table_[at]]), name)) named.push_back(table_[at]);
-    }
-    const auto inFolder = [&](uint32_t i) {
-        return entries_[i].place < places_.size() && places_[entries_[i].place].folder;
-    };
-    std::sort(named.begin(), named.end(), [&](uint32_t a, uint32_t b) {
-        return inFolder(a) != inFolder(b) ? inFolder(a) : a < b;
-    });
-    for (const uint32_t i : named) out.push_back(found(entries_[i]));
-    return out;
+    std::vector<Ref> refs;
+    if (table_.empty()) return {};
+    for (std::size_t at = foldedHash(name) & (table_.size() - 1); table_[at] != ~Ref{0}; at = (at + 1) & (table_.size() - 1))
+        if (sameFolded(nameOf(table_[at]), name)) refs.push_back(table_[at]);
+    return answer(std::move(refs));
 }
 
 std::vector<std::string> ResourceIndex::near(std::string_view name, ResourceKind kind) const {
     std::vector<std::pair<int, std::string>> near;
-    for (const Entry& entry : entries_) {
-        if (kindOf(entry.type) != kind || std::size_t{entry.length} + 2 < name.size() || name.size() + 2 < entry.length) continue;
-        const int edits = editsApart(name, this->named(entry));
-        if (edits == 0 || edits > 2) continue;
-        const std::string named(this->named(entry));
-        if (std::none_of(near.begin(), near.end(), [&](const auto& n) { return sameFolded(n.second, named); }))
-            near.emplace_back(edits, named);
-    }
+    each([&](Ref ref) {
+        const std::string_view listed = nameOf(ref);
+        if (kindOf(typeOf(ref)) != kind || listed.size() + 2 < name.size() || name.size() + 2 < listed.size()) return;
+        const int edits = editsApart(name, listed);
+        if (edits == 0 || edits > 2) return;
+        if (std::none_of(near.begin(), near.end(), [&](const auto& n) { return sameFolded(n.second, listed); }))
+            near.emplace_back(edits, std::string(listed));
+    });
     std::stable_sort(near.begin(), near.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     std::vector<std::string> names;
     for (auto& [edits, named] : near) names.push_back(std::move(named));
@@ -157,8 +249,8 @@ std::vector<std::string> ResourceIndex::near(std::string_view name, ResourceKind
 
 std::vector<ResourceIndex::Found> ResourceIndex::all() const {
     std::vector<Found> out;
-    out.reserve(entries_.size());
-    for (const Entry& entry : entries_) out.push_back(found(entry));
+    out.reserve(size());
+    each([&](Ref ref) { out.push_back(found(ref)); });
     return out;
 }
 

@@ -9,6 +9,8 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
+#include <map>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -47,24 +49,43 @@ std::string_view kindName(ResourceKind kind);
 // The extension to show for type `number`: the table's, else the number.
 std::string extensionOf(uint16_t number);
 
-// Every resource of a game folder. Names are kept in place, without an
-// allocation each: a game's key file lists tens of thousands.
+// Every resource of a game folder. A key file or a texture pack's key list
+// is kept as it was read, its records never copied one by one: a game's key
+// lists tens of thousands of resources, and a run looks up a few dozen
+// names among them, all found in one pass (prefetch) before they are asked
+// for.
 class ResourceIndex {
 public:
     // A place resources are in: a folder ("Override", shown as
     // "Override/NAME.EXT") or an archive ("data/models.bif"); its number.
     uint32_t addPlace(std::string path, bool folder);
-    // A resource in place `place` (a number addPlace gave, or will give
-    // before the index is looked in: a key's entries come before the
-    // archives they name are known). A name longer than 16 characters is
-    // not one the game can load, and is not added.
+    // A resource in place `place`. A name longer than 16 characters is not
+    // one the game can load, and is not added.
     void add(std::string_view name, uint16_t type, uint32_t place);
+    // `count` records of `stride` bytes from `at` in `bytes`, as a file
+    // lists resources: each a 16-byte name padded with NULs at its start
+    // and a 16-bit type at `typeAt`; in place `place`, or, with `archiveAt`
+    // set, in place `place` plus the archive a key's 32-bit id at
+    // `archiveAt` gives (its upper 12 bits). The records must lie in the
+    // bytes, and their archives be places: the readers have checked them.
+    struct Records {
+        std::vector<uint8_t> bytes;
+        std::size_t at = 0;
+        uint32_t count = 0;
+        std::size_t stride = 0;
+        std::size_t typeAt = 0;
+        int archiveAt = -1;
+        uint32_t place = 0;
+    };
+    void add(Records records);
 
     struct Found {
         std::string file;   // "hd_el_f01.mdl": the name as listed and the type's extension
         std::string where;  // "data/models.bif", or "Override/hd_el_f01.mdl" for a folder
         uint16_t type = 0;
     };
+    // Finds every name of `names` in one pass, for find() to answer at once.
+    void prefetch(const std::vector<std::string_view>& names) const;
     // Every resource named `name`, whatever its letter case: those in a
     // folder first (the game takes a loose file before any other), then in
     // the order added.
@@ -74,37 +95,32 @@ public:
     std::vector<std::string> near(std::string_view name, ResourceKind kind) const;
     // Every resource, in the order added.
     std::vector<Found> all() const;
-    std::size_t size() const { return entries_.size(); }
-    void reserve(std::size_t resources) {
-        entries_.reserve(resources);
-        names_.reserve(resources * 10);
-    }
+    std::size_t size() const;
 
 private:
-    // A resource: its name in names_, its type and its place. Twelve bytes
-    // each, and the names one after another: a game's key file lists tens
-    // of thousands, read at every run.
-    struct Entry {
-        uint32_t at = 0;
-        uint32_t place = 0;
-        uint16_t type = 0;
-        uint8_t length = 0;
-    };
     struct Place {
         std::string path;
         bool folder = false;
     };
-    std::string_view named(const Entry& entry) const { return {names_.data() + entry.at, entry.length}; }
-    Found found(const Entry& entry) const;
+    using Ref = uint64_t;  // a list's number, then a record's
+    std::string_view nameOf(Ref ref) const;
+    uint16_t typeOf(Ref ref) const;
+    uint32_t placeOf(Ref ref) const;
+    Found found(Ref ref) const;
+    template <class Visit>
+    void each(Visit visit) const;
+    std::vector<Found> answer(std::vector<Ref> refs) const;
     void makeTable() const;
+    void forget() const;
 
-    std::string names_;
-    std::vector<Entry> entries_;
+    std::vector<Records> lists_;
+    int own_ = -1;  // the list add(name, ...) adds to, in records of its own
     std::vector<Place> places_;
-    // An open-addressing table of entries_ by their names' hash, made when
-    // first looked in: a run looks up a few dozen names among tens of
-    // thousands, and sorting them all would cost more than the run.
-    mutable std::vector<uint32_t> table_;
+    // What prefetch found, by name in lower case; then, for a name it was
+    // not asked, an open-addressing table of every record by its name's
+    // hash, made when first needed (a name a suggestion brings up).
+    mutable std::map<std::string, std::vector<Ref>> fetched_;
+    mutable std::vector<Ref> table_;
 };
 
 }  // namespace headlink

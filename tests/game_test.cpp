@@ -508,6 +508,14 @@ TEST(GameResources, TheOverrideFolderTheTexturePacksAndEveryKeyEntryWhateverThei
     EXPECT_EQ(where("heads"), (std::vector<std::string>{"heads.2da data/tables.bif"}));
     for (const char* none : {"readme", "x", "notes", "tex_el", "", "seventeen_chars_x"}) EXPECT_TRUE(where(none).empty()) << none;
     EXPECT_EQ(index.size(), 7u);
+    // Names found beforehand in one pass are found as a lookup finds them.
+    ResourceIndex fetched = index;
+    fetched.prefetch({"hd_el_moon", "Hd_El_F01", "TEX_EL_F02", "heads", "readme", "hd_el_f01"});
+    for (const char* name : {"HD_EL_MOON", "hd_el_f01", "tex_el_f02", "heads", "readme", "tex_el_f01"}) {
+        std::vector<std::string> seen;
+        for (const ResourceIndex::Found& f : fetched.find(name)) seen.push_back(f.file + " " + f.where);
+        EXPECT_EQ(seen, where(name)) << name;
+    }
     // Names one or two edits away, of one kind, nearest first; the name itself is not near.
     EXPECT_EQ(index.near("tex_el_f0", ResourceKind::texture), (std::vector<std::string>{"tex_el_f01", "tex_el_f02"}));
     EXPECT_EQ(index.near("TEX_EL_F03x", ResourceKind::texture), (std::vector<std::string>{"tex_el_f01", "tex_el_f02"}));

@@ -1,6 +1,7 @@
 #include "tests/support/archive_builder.h"
 
 #include <algorithm>
+#include <array>
 
 namespace headlink::testing {
 
@@ -65,14 +66,14 @@ std::vector<uint8_t> buildPack(const std::vector<PackKey>& keys, const char* typ
     appendU32(out, 40);   // build day
     appendU32(out, 0xFFFFFFFF);  // no description
     out.resize(160);
+    // Each key: the name NUL-padded to 16 bytes, the id, the type, 2 unused bytes.
     for (uint32_t i = 0; i < count; ++i) {
-        std::vector<uint8_t> name(keys[i].name.begin(), keys[i].name.begin() +
-                                  static_cast<std::ptrdiff_t>(std::min<std::size_t>(keys[i].name.size(), 16)));
-        name.resize(16);
-        out.insert(out.end(), name.begin(), name.end());
-        appendU32(out, i);
-        out.resize(out.size() + 4);
-        setU16(out, out.size() - 4, keys[i].type);
+        std::array<uint8_t, 24> record{};
+        std::copy_n(keys[i].name.begin(), std::min<std::size_t>(keys[i].name.size(), 16), record.begin());
+        for (std::size_t b = 0; b < 4; ++b) record[16 + b] = static_cast<uint8_t>(i >> (8 * b));
+        record[20] = static_cast<uint8_t>(keys[i].type & 0xFF);
+        record[21] = static_cast<uint8_t>(keys[i].type >> 8);
+        out.insert(out.end(), record.begin(), record.end());
     }
     uint32_t dataAt = resourceList + 8 * count;
     for (const PackKey& key : keys) {
