@@ -26,7 +26,35 @@ extern "C" void onInterrupt(int sig) {
     ::raise(sig);
 }
 
+// A mapped file another program cut short: the pages past its new end
+// are gone, and touching one raises SIGBUS. Its bytes are being read, not
+// written, and the temporaries are removed as for an interruption.
+extern "C" void onCutShort(int) {
+    sayNow("error: a file being read was cut short by another program while it was read: run again\n");
+    if (gCleanUp != nullptr) gCleanUp();
+    ::_exit(1);
+}
+
 }  // namespace
+
+bool mapToRead(int fd, uint64_t offset, std::size_t size, Mapping* out) {
+    static const bool caught = [] {
+        struct sigaction action {};
+        action.sa_handler = onCutShort;
+        sigemptyset(&action.sa_mask);
+        return sigaction(SIGBUS, &action, nullptr) == 0;
+    }();
+    const long page = ::sysconf(_SC_PAGESIZE);
+    if (!caught || page <= 0) return false;
+    const uint64_t start = offset - offset % static_cast<uint64_t>(page);
+    const std::size_t length = size + static_cast<std::size_t>(offset - start);
+    void* base = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE, fd, static_cast<off_t>(start));
+    if (base == MAP_FAILED) return false;
+    *out = Mapping{base, length, static_cast<const uint8_t*>(base) + (offset - start)};
+    return true;
+}
+
+void unmap(const Mapping& mapping) { ::munmap(mapping.base, mapping.length); }
 
 InterruptionsHeld::InterruptionsHeld() {
     sigset_t held;

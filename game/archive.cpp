@@ -291,12 +291,21 @@ Result readKeyInto(std::span<const uint8_t> bytes, KeyFile* key, std::optional<u
             !r)
             return r;
     // Entries of other types are checked as well, but not kept.
+    // A game's key lists tens of thousands: one of another type whose
+    // archive is listed is stepped over on its type and id alone.
     if (!onlyType) key->entries.reserve(static_cast<std::size_t>(entries.count));
-    for (uint64_t i = 0; i < entries.count; ++i)
-        if (Result r = readKeyEntry(bytes, entries.at + i * kKeyEntryBytes, i, key->archives.size(), onlyType, each,
-                                    &key->entries);
-            !r)
-            return r;
+    const bool stepOver = onlyType && !each;
+    const uint16_t kept = onlyType.value_or(0);
+    const std::size_t listed = key->archives.size();
+    for (uint64_t i = 0; i < entries.count; ++i) {
+        const uint64_t record = entries.at + i * kKeyEntryBytes;
+        const uint8_t* r = bytes.data() + record + kKeyNameBytes;
+        const auto type = static_cast<uint16_t>(r[0] | r[1] << 8);
+        const uint32_t id = uint32_t{r[2]} | uint32_t{r[3]} << 8 | uint32_t{r[4]} << 16 | uint32_t{r[5]} << 24;
+        if (stepOver && type != kept && (id >> kIndexBits) < listed) continue;
+        if (Result why = readKeyEntry(bytes, record, i, key->archives.size(), onlyType, each, &key->entries); !why)
+            return why;
+    }
     return {};
 }
 
@@ -447,7 +456,7 @@ Result readPackKeys(std::span<const uint8_t> keys, const PackHeader& header, con
         reason += " were given";
         return malformed(reason, uint64_t{header.keyList} + keys.size());
     }
-    for (uint64_t i = 0; i < header.entryCount; ++i) {
+    for (uint64_t i = 0; each && i < header.entryCount; ++i) {
         Cursor in(keys, i * kPackKeyBytes);
         std::string_view name = in.text(kKeyNameBytes);
         name = name.substr(0, name.find('\0'));

@@ -58,6 +58,12 @@ public:
     FilePart readPart(const std::string& relative, uint64_t offset, std::size_t size) override {
         return readFilePart((fs::path(dir_) / relative).string(), offset, size);
     }
+    FileView viewAll(const std::string& relative) override {
+        return viewFilePart((fs::path(dir_) / relative).string(), 0, static_cast<std::size_t>(-1));
+    }
+    FileView viewPart(const std::string& relative, uint64_t offset, std::size_t size) override {
+        return viewFilePart((fs::path(dir_) / relative).string(), offset, size);
+    }
 
 private:
     std::string dir_;
@@ -247,14 +253,61 @@ Result findInGame(GameFiles& files, const std::string& dir, const std::string& r
     return findOne(files, dir, relative, wanted, folder ? Kind::folder : Kind::file, found);
 }
 
-Game::Game(std::string dir) : dir_(std::move(dir)), own_(std::make_unique<DiskGameFiles>(dir_)), files_(own_.get()) {}
+FileView GameFiles::viewAll(const std::string& relative) {
+    FileBytes read = readAll(relative);
+    const uint64_t size = read.bytes.size();
+    return viewOf(std::move(read.bytes), size, std::move(read.result));
+}
+
+FileView GameFiles::viewPart(const std::string& relative, uint64_t offset, std::size_t size) {
+    FilePart read = readPart(relative, offset, size);
+    return viewOf(std::move(read.bytes), read.fileSize, std::move(read.result));
+}
+
+namespace {
+
+// Files whose folders are each listed once, all their entries kept: a Game
+// lives for one reading of the folder.
+class ListedOnce : public GameFiles {
+public:
+    explicit ListedOnce(GameFiles& files) : files_(files) {}
+    Result list(const std::string& relative, const std::function<bool(const std::string&)>& keep,
+                std::vector<Entry>* entries) override {
+        auto [listing, fresh] = listings_.try_emplace(relative);
+        if (fresh)
+            listing->second.first = files_.list(relative, [](const std::string&) { return true; }, &listing->second.second);
+        entries->clear();
+        for (const Entry& entry : listing->second.second)
+            if (keep(entry.name)) entries->push_back(entry);
+        return listing->second.first;
+    }
+    FileBytes readAll(const std::string& relative) override { return files_.readAll(relative); }
+    FilePart readPart(const std::string& relative, uint64_t offset, std::size_t size) override {
+        return files_.readPart(relative, offset, size);
+    }
+    FileView viewAll(const std::string& relative) override { return files_.viewAll(relative); }
+    FileView viewPart(const std::string& relative, uint64_t offset, std::size_t size) override {
+        return files_.viewPart(relative, offset, size);
+    }
+
+private:
+    GameFiles& files_;
+    std::map<std::string, std::pair<Result, std::vector<Entry>>> listings_;
+};
+
+}  // namespace
+
+Game::Game(std::string dir)
+    : dir_(std::move(dir)), own_(std::make_unique<DiskGameFiles>(dir_)), files_(std::make_unique<ListedOnce>(*own_)) {}
+
+Game::Game(std::string dir, GameFiles& files) : dir_(std::move(dir)), files_(std::make_unique<ListedOnce>(files)) {}
 
 Result Game::readKeyTables() {
     if (keyRead_) return keyResult_;
     keyRead_ = true;
     keyResult_ = findKey(*files_, dir_, &keyName_);
     if (!keyResult_ || keyName_.empty()) return keyResult_;
-    FileBytes file = files_->readAll(keyName_);
+    FileView file = files_->viewAll(keyName_);
     keyResult_ = file.result;
     if (file.ok()) keyResult_ = readKey(file.bytes, &key_, kTwoDaType);
     if (keyResult_) {
@@ -265,7 +318,7 @@ Result Game::readKeyTables() {
         };
         keyEntryCount_ = u32(12);
         keyEntriesAt_ = u32(20);
-        keyBytes_ = std::move(file.bytes);
+        keyView_ = std::move(file);
     }
     if (!keyResult_) {
         keyResult_.file = keyName_;
@@ -348,12 +401,12 @@ Result readTexturePack(GameFiles& files, const std::string& relative, ResourceIn
     PackHeader header;
     if (Result why = readPackHeader(head.bytes, head.fileSize, &header); !why) return why;
     if (header.entryCount == 0) return {};
-    FilePart keys = files.readPart(relative, header.keyList, static_cast<std::size_t>(header.keyListBytes()));
+    FileView keys = files.viewPart(relative, header.keyList, static_cast<std::size_t>(header.keyListBytes()));
     if (!keys.ok()) return keys.result;
     if (Result why = readPackKeys(keys.bytes, header, {}); !why) return why;
     // 24-byte entries: the name, the id at 16, the type at 20.
     const uint32_t place = index->addPlace(relative, false);
-    index->add(ResourceIndex::Records{std::move(keys.bytes), 0, header.entryCount, 24, 20, -1, place});
+    index->add(ResourceIndex::Records{std::move(keys.keep), keys.bytes, 0, header.entryCount, 24, 20, -1, place});
     return {};
 }
 
@@ -377,8 +430,9 @@ Result Game::resources(ResourceIndex* index, std::vector<Warning>* warnings) {
             if (i == 0) first = place;
         }
         // 22-byte entries: the name, the type at 16, the id at 18.
-        index->add(ResourceIndex::Records{std::move(keyBytes_), keyEntriesAt_, keyEntryCount_, 22, 16, 18, first});
-        keyBytes_.clear();
+        index->add(ResourceIndex::Records{std::move(keyView_.keep), keyView_.bytes, keyEntriesAt_, keyEntryCount_, 22,
+                                          16, 18, first});
+        keyView_ = FileView();
     }
     // The override folder's files (the game takes a file there before any other).
     std::string override;

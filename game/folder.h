@@ -75,6 +75,10 @@ public:
     virtual FileBytes readAll(const std::string& relative) = 0;
     // Up to `size` bytes from `offset`, and the file's size.
     virtual FilePart readPart(const std::string& relative, uint64_t offset, std::size_t size) = 0;
+    // The same bytes, for reading large parts that are kept: the folder on
+    // disk looks at them where they lie (FileView); here they are read.
+    virtual FileView viewAll(const std::string& relative);
+    virtual FileView viewPart(const std::string& relative, uint64_t offset, std::size_t size);
 };
 
 // A game folder known by the list of its files: their paths, and their
@@ -121,7 +125,7 @@ private:
 class Game {
 public:
     explicit Game(std::string dir);
-    Game(std::string dir, GameFiles& files) : dir_(std::move(dir)), files_(&files) {}
+    Game(std::string dir, GameFiles& files);
     // Reads table `name` ("heads.2da"). Only the one entry of the archive is
     // read, never the whole archive.
     Result read(const std::string& name, GameTable* table);
@@ -140,7 +144,9 @@ private:
 
     std::string dir_;
     std::unique_ptr<GameFiles> own_;  // the folder on disk, when no files were given
-    GameFiles* files_ = nullptr;
+    // What the Game reads through: the files, each folder listed once (its
+    // tables, key and archives are looked for in the same few folders).
+    std::unique_ptr<GameFiles> files_;
     bool keyRead_ = false;
     Result keyResult_;
     std::string keyName_;
@@ -148,7 +154,7 @@ private:
     // The key file as read, and where its entry table lies: every entry,
     // whatever its type, goes into the index of what the game can load as
     // it stands, handed on by resources().
-    std::vector<uint8_t> keyBytes_;
+    FileView keyView_;
     std::size_t keyEntriesAt_ = 0;
     uint32_t keyEntryCount_ = 0;
     std::map<std::string, std::size_t> byName_;  // lower-case name -> index into key_.entries; the later wins

@@ -1,6 +1,8 @@
 #include "game/resources.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 
 #include "fileio/names.h"
 
@@ -78,6 +80,27 @@ bool sameFolded(std::string_view a, std::string_view b) {
            std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return foldAscii(x) == foldAscii(y); });
 }
 
+// A rough key of a name padded with NULs to 16 bytes: its first eight
+// bytes, cut at the first NUL, with each byte's 0x20 bit set. Two names
+// that are the same whatever their letter case have the same key (a few
+// others do too, and the full comparison tells them apart), and it costs
+// a handful of instructions, so the tens of thousands of names a key
+// lists are passed over on it.
+uint64_t roughKey(const uint8_t* padded) {
+    uint64_t v = 0;
+    if constexpr (std::endian::native == std::endian::little) std::memcpy(&v, padded, sizeof v);
+    else
+        for (int i = 7; i >= 0; --i) v = v << 8 | padded[i];
+    // The lowest byte this marks is the first NUL.
+    const uint64_t zero = (v - 0x0101010101010101u) & ~v & 0x8080808080808080u;
+    const int kept = zero == 0 ? 8 : std::countr_zero(zero) / 8;
+    const uint64_t mask = kept == 0 ? 0 : ~uint64_t{0} >> (64 - 8 * kept);
+    return (v | 0x2020202020202020u) & mask;
+}
+
+// Which of 4096 bits a rough key sets in a filter.
+std::size_t filterBit(uint64_t key) { return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15u) >> 52); }
+
 
 }  // namespace
 
@@ -103,16 +126,15 @@ void ResourceIndex::add(std::string_view name, uint16_t type, uint32_t place) {
     if (name.empty() || name.size() > kResourceNameBytes) return;
     if (own_ < 0) {
         own_ = static_cast<int>(lists_.size());
-        lists_.push_back({{}, 0, 0, kOwnStride, kOwnTypeAt, -1, 0});
+        lists_.push_back({{}, {}, 0, 0, kOwnStride, kOwnTypeAt, -1, 0});
     }
-    Records& own = lists_[static_cast<std::size_t>(own_)];
-    const std::size_t at = own.bytes.size();
-    own.bytes.resize(at + kOwnStride);
-    std::copy(name.begin(), name.end(), own.bytes.begin() + static_cast<std::ptrdiff_t>(at));
-    for (std::size_t i = 0; i < 4; ++i) own.bytes[at + kOwnPlaceAt + i] = static_cast<uint8_t>(place >> (8 * i));
-    own.bytes[at + kOwnTypeAt] = static_cast<uint8_t>(type & 0xFF);
-    own.bytes[at + kOwnTypeAt + 1] = static_cast<uint8_t>(type >> 8);
-    ++own.count;
+    const std::size_t at = ownBytes_.size();
+    ownBytes_.resize(at + kOwnStride);
+    std::copy(name.begin(), name.end(), ownBytes_.begin() + static_cast<std::ptrdiff_t>(at));
+    for (std::size_t i = 0; i < 4; ++i) ownBytes_[at + kOwnPlaceAt + i] = static_cast<uint8_t>(place >> (8 * i));
+    ownBytes_[at + kOwnTypeAt] = static_cast<uint8_t>(type & 0xFF);
+    ownBytes_[at + kOwnTypeAt + 1] = static_cast<uint8_t>(type >> 8);
+    ++lists_[static_cast<std::size_t>(own_)].count;
     forget();
 }
 
@@ -127,23 +149,32 @@ void ResourceIndex::forget() const {
     table_.clear();
 }
 
+// List n's first record: its own records are kept apart, so that a copy
+// of the index looks at its own.
+const uint8_t* ResourceIndex::firstOf(std::size_t n) const {
+    return (static_cast<int>(n) == own_ ? ownBytes_.data() : lists_[n].bytes.data()) + lists_[n].at;
+}
+
+const uint8_t* ResourceIndex::recordOf(Ref ref) const {
+    const auto n = static_cast<std::size_t>(ref >> 32);
+    return firstOf(n) + (ref & 0xFFFFFFFF) * lists_[n].stride;
+}
+
 std::string_view ResourceIndex::nameOf(Ref ref) const {
-    const Records& list = lists_[static_cast<std::size_t>(ref >> 32)];
-    const auto* at = reinterpret_cast<const char*>(list.bytes.data() + list.at + (ref & 0xFFFFFFFF) * list.stride);
+    const auto* at = reinterpret_cast<const char*>(recordOf(ref));
     const std::string_view name(at, kResourceNameBytes);
     return name.substr(0, name.find('\0'));
 }
 
 uint16_t ResourceIndex::typeOf(Ref ref) const {
-    const Records& list = lists_[static_cast<std::size_t>(ref >> 32)];
-    const uint8_t* at = list.bytes.data() + list.at + (ref & 0xFFFFFFFF) * list.stride + list.typeAt;
+    const uint8_t* at = recordOf(ref) + lists_[static_cast<std::size_t>(ref >> 32)].typeAt;
     return static_cast<uint16_t>(at[0] | at[1] << 8);
 }
 
 uint32_t ResourceIndex::placeOf(Ref ref) const {
     const std::size_t n = static_cast<std::size_t>(ref >> 32);
     const Records& list = lists_[n];
-    const uint8_t* record = list.bytes.data() + list.at + (ref & 0xFFFFFFFF) * list.stride;
+    const uint8_t* record = recordOf(ref);
     if (static_cast<int>(n) == own_) return u32At(record + kOwnPlaceAt);
     return list.archiveAt < 0 ? list.place : list.place + (u32At(record + list.archiveAt) >> 20);
 }
@@ -187,13 +218,26 @@ void ResourceIndex::prefetch(const std::vector<std::string_view>& names) const {
         while (slot[at] >= 0) at = (at + 1) & (slots - 1);
         slot[at] = static_cast<int>(q);
     }
+    std::array<uint64_t, 64> filter{};
+    for (const std::string& name : asked) {
+        std::array<uint8_t, kResourceNameBytes> padded{};
+        std::copy(name.begin(), name.end(), padded.begin());
+        const std::size_t bit = filterBit(roughKey(padded.data()));
+        filter[bit / 64] |= uint64_t{1} << (bit % 64);
+    }
     std::vector<std::vector<Ref>> hits(asked.size());
-    each([&](Ref ref) {
-        const std::string_view name = nameOf(ref);
-        for (std::size_t at = foldedHash(name) & (slots - 1); slot[at] >= 0; at = (at + 1) & (slots - 1))
-            if (sameFolded(name, asked[static_cast<std::size_t>(slot[at])]))
-                hits[static_cast<std::size_t>(slot[at])].push_back(ref);
-    });
+    for (std::size_t n = 0; n < lists_.size(); ++n) {
+        const uint8_t* record = firstOf(n);
+        for (uint32_t i = 0; i < lists_[n].count; ++i, record += lists_[n].stride) {
+            const std::size_t bit = filterBit(roughKey(record));
+            if ((filter[bit / 64] >> (bit % 64) & 1) == 0) continue;
+            const Ref ref = (Ref{n} << 32) | i;
+            const std::string_view name = nameOf(ref);
+            for (std::size_t at = foldedHash(name) & (slots - 1); slot[at] >= 0; at = (at + 1) & (slots - 1))
+                if (sameFolded(name, asked[static_cast<std::size_t>(slot[at])]))
+                    hits[static_cast<std::size_t>(slot[at])].push_back(ref);
+        }
+    }
     for (std::size_t q = 0; q < asked.size(); ++q) fetched_[asked[q]] = std::move(hits[q]);
 }
 

@@ -11,6 +11,8 @@
 #include <array>
 #include <cstddef>
 #include <map>
+#include <memory>
+#include <span>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -69,7 +71,8 @@ public:
     // `archiveAt` gives (its upper 12 bits). The records must lie in the
     // bytes, and their archives be places: the readers have checked them.
     struct Records {
-        std::vector<uint8_t> bytes;
+        std::shared_ptr<const void> keep;  // what holds `bytes`
+        std::span<const uint8_t> bytes;
         std::size_t at = 0;
         uint32_t count = 0;
         std::size_t stride = 0;
@@ -103,6 +106,8 @@ private:
         bool folder = false;
     };
     using Ref = uint64_t;  // a list's number, then a record's
+    const uint8_t* firstOf(std::size_t n) const;
+    const uint8_t* recordOf(Ref ref) const;
     std::string_view nameOf(Ref ref) const;
     uint16_t typeOf(Ref ref) const;
     uint32_t placeOf(Ref ref) const;
@@ -115,6 +120,7 @@ private:
 
     std::vector<Records> lists_;
     int own_ = -1;  // the list add(name, ...) adds to, in records of its own
+    std::vector<uint8_t> ownBytes_;  // its records
     std::vector<Place> places_;
     // What prefetch found, by name in lower case; then, for a name it was
     // not asked, an open-addressing table of every record by its name's
