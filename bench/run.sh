@@ -105,10 +105,24 @@ for ((i = 0; i < runs; i++)); do
   [ -z "$before" ] && continue
   start=$(now); (cd "$game/scripts" && "$before" --game ../game -n -q >/dev/null); echo $(($(now) - start)) >>"$work/b"
 done
-# trace_reads FOLDER ARGS...: headlink's reads in FOLDER, as "PATH OFFSET BYTES".
+# trace_reads FOLDER ARGS...: headlink's reads in FOLDER, as "PATH OFFSET
+# BYTES", and the parts of files it maps to look at where they lie, as
+# "PATH OFFSET BYTES mapped" (from the page the part begins in).
 trace_reads() {
-  (cd "$1" && shift && strace -f -qq -y -e trace=lseek,read,pread64 -o "$work/reads" "$exe" "$@" >/dev/null)
-  awk '{ line = $0; sub(/^[0-9]+ +/, "", line) }
+  (cd "$1" && shift && strace -f -qq -y -e trace=lseek,read,pread64,mmap -o "$work/reads" "$exe" "$@" >/dev/null)
+  awk 'function number(text,  v, i) {  # strace gives an offset in hexadecimal
+      if (text !~ /^0x/) return text + 0
+      for (i = 3; i <= length(text); i++) v = v * 16 + index("0123456789abcdef", substr(text, i, 1)) - 1
+      return v
+    }
+    { line = $0; sub(/^[0-9]+ +/, "", line) }
+    line ~ /^mmap\(/ && match(line, /, [0-9]+<[^>]*>, [0-9a-fx]+\)/) {
+      path = substr(line, RSTART); path = substr(path, index(path, "<") + 1); path = substr(path, 1, index(path, ">") - 1)
+      off = substr(line, RSTART, RLENGTH); sub(/.*>, /, "", off); sub(/\)$/, "", off); off = number(off)
+      n = line; sub(/^mmap\([^,]*, /, "", n); sub(/,.*/, "", n); n += 0
+      if (n > 0) print path, off, n, "mapped"
+      next
+    }
     match(line, /^(lseek|read|pread64)\([0-9]+<[^>]*>/) {
       call = substr(line, 1, index(line, "(") - 1)
       path = substr(line, index(line, "<") + 1); path = substr(path, 1, index(path, ">") - 1)
@@ -146,6 +160,7 @@ awk -v root="$game/game/" 'index($1, root) == 1 {
     f = substr($1, length(root) + 1); off = $2; n = $3
     if (!(f in total)) order[++files] = f
     total[f] += n
+    if ($4 == "mapped") { ranges[f] = ranges[f] (f in end ? " " : "") off "+" n " mapped"; end[f] = -1; next }
     if (f in end && end[f] == off) { end[f] = off + n; sub(/[0-9]+$/, n + last[f], ranges[f]); last[f] += n }
     else { ranges[f] = ranges[f] (f in end ? " " : "") off "+" n; end[f] = off + n; last[f] = n }
   } END { for (i = 1; i <= files; i++) printf "    %-28s %9d bytes: %s\n", order[i], total[order[i]], ranges[order[i]] }' \

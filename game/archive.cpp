@@ -303,7 +303,7 @@ Result readKeyInto(std::span<const uint8_t> bytes, KeyFile* key, std::optional<u
         const auto type = static_cast<uint16_t>(r[0] | r[1] << 8);
         const uint32_t id = uint32_t{r[2]} | uint32_t{r[3]} << 8 | uint32_t{r[4]} << 16 | uint32_t{r[5]} << 24;
         if (stepOver && type != kept && (id >> kIndexBits) < listed) continue;
-        if (Result why = readKeyEntry(bytes, record, i, key->archives.size(), onlyType, each, &key->entries); !why)
+        if (Result why = readKeyEntry(bytes, record, i, listed, onlyType, each, &key->entries); !why)
             return why;
     }
     return {};

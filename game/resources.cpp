@@ -101,7 +101,6 @@ uint64_t roughKey(const uint8_t* padded) {
 // Which of 4096 bits a rough key sets in a filter.
 std::size_t filterBit(uint64_t key) { return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15u) >> 52); }
 
-
 }  // namespace
 
 namespace {

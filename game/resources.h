@@ -65,7 +65,7 @@ public:
     // one the game can load, and is not added.
     void add(std::string_view name, uint16_t type, uint32_t place);
     // `count` records of `stride` bytes from `at` in `bytes`, as a file
-    // lists resources: each a 16-byte name padded with NULs at its start
+    // lists resources: each a 16-byte name (NULs after it) at its start
     // and a 16-bit type at `typeAt`; in place `place`, or, with `archiveAt`
     // set, in place `place` plus the archive a key's 32-bit id at
     // `archiveAt` gives (its upper 12 bits). The records must lie in the

@@ -377,8 +377,9 @@ judge_game() {
 }
 
 # Every call after the run first names the game folder: failed (file-system
-# calls) or the process killed just before it (every call).
-game_calls="openat read write fsync close rename newfstatat access mkdir unlink rmdir getdents64 lseek pread64 readlink
+# calls) or the process killed just before it (every call). The key file and
+# the texture packs' key lists are mapped: a mapping that fails is read.
+game_calls="openat read write fsync close rename newfstatat access mkdir unlink rmdir getdents64 lseek pread64 readlink mmap
   symlink link"
 # A pack's install (its heads' rows and files) gets the failed calls.
 for mode in install uninstall pack; do

@@ -218,6 +218,8 @@ void expectKeyRefused(const Bytes& bytes, const std::string& what, const std::st
     key.archives.resize(1);
     expectRefusal(readKey(bytes, &key), what, reason, offset);
     EXPECT_TRUE(key.archives.empty() && key.entries.empty()) << what << ": not left empty";
+    // Kept for one type of neither entry, every entry is checked all the same.
+    expectRefusal(readKey(bytes, &key, uint16_t{2002}), what + " (one type kept)", reason, offset);
 }
 
 TEST(GameKey, RefusesKeysCutShortOrOfAnotherKind) {
@@ -515,6 +517,26 @@ TEST(GameResources, TheOverrideFolderTheTexturePacksAndEveryKeyEntryWhateverThei
         std::vector<std::string> seen;
         for (const ResourceIndex::Found& f : fetched.find(name)) seen.push_back(f.file + " " + f.where);
         EXPECT_EQ(seen, where(name)) << name;
+    }
+    // As a file lists them, names come padded with whatever follows their
+    // NUL; names that differ past their eighth byte, or only where a
+    // byte's 0x20 bit sets '@' apart from '`', are told apart.
+    ResourceIndex padded;
+    Bytes records;
+    for (const std::string& name : {std::string("hd\0junkjunk", 10), std::string("abcdefgh"),
+                                    std::string("abcdefghijklmnop"), std::string("abcdefghijklmnoq"), std::string("x@y")}) {
+        Bytes record(18, 0);
+        std::copy(name.begin(), name.end(), record.begin());
+        record[16] = 0xD2;  // 2002, a model
+        record[17] = 0x07;
+        records.insert(records.end(), record.begin(), record.end());
+    }
+    padded.add(ResourceIndex::Records{{}, records, 0, 5, 18, 16, -1, padded.addPlace("m.erf", false)});
+    padded.prefetch({"HD", "ABCDEFGH", "abcdefghijklmnoP", "x`y", "abcdefghijklmno", "hd\0junkjunk"});
+    for (const char* name : {"hd", "abcdefgh", "ABCDEFGHIJKLMNOP", "abcdefghijklmnoq", "x@y", "x`y", "abcdefghijklmno"}) {
+        const std::vector<ResourceIndex::Found> found = padded.find(name);
+        const bool there = std::string_view(name) != "x`y" && std::string_view(name) != "abcdefghijklmno";
+        EXPECT_EQ(found.size(), there ? 1u : 0u) << name;
     }
     // Names one or two edits away, of one kind, nearest first; the name itself is not near.
     EXPECT_EQ(index.near("tex_el_f0", ResourceKind::texture), (std::vector<std::string>{"tex_el_f01", "tex_el_f02"}));
