@@ -79,23 +79,6 @@ Named lookUp(std::string_view name, Kinds wanted, const ResourceIndex& index, co
     return named;
 }
 
-// Whether `a` and `b` are one or two edits apart (a character added,
-// dropped or changed), whatever the case of A-Z.
-bool withinTwoEdits(std::string_view a, std::string_view b) {
-    if (a.size() > b.size()) std::swap(a, b);
-    if (b.size() - a.size() > 2 || sameText(a, b)) return false;
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    std::vector<std::size_t> row(b.size() + 1), next(b.size() + 1);
-    for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
-    for (std::size_t i = 1; i <= a.size(); ++i) {
-        next[0] = i;
-        for (std::size_t j = 1; j <= b.size(); ++j)
-            next[j] = std::min({row[j] + 1, next[j - 1] + 1, row[j - 1] + (lower(a[i - 1]) == lower(b[j - 1]) ? 0 : 1)});
-        std::swap(row, next);
-    }
-    return row[b.size()] <= 2;
-}
-
 // "; did you mean "x" (where)?" when exactly one name of kinds `kinds` is
 // one or two edits from `value`, else "".
 std::string suggestion(std::string_view value, Kinds kinds, const ResourceIndex& index,
@@ -105,8 +88,12 @@ std::string suggestion(std::string_view value, Kinds kinds, const ResourceIndex&
         if (std::none_of(names.begin(), names.end(), [&](const auto& n) { return sameText(n.first, name); }))
             names.emplace_back(std::string(name), shown());
     };
+    const auto near = [&](std::string_view name) {
+        const int edits = editsApart(value, name);
+        return edits == 1 || edits == 2;
+    };
     for (const Brought& file : brought)
-        if ((kinds & bitOf(file.type->kind)) != 0 && withinTwoEdits(value, file.name))
+        if ((kinds & bitOf(file.type->kind)) != 0 && near(file.name))
             add(file.name, [&] { return file.shown; });
     for (const ResourceKind kind : {ResourceKind::texture, ResourceKind::model, ResourceKind::sound, ResourceKind::script})
         if ((kinds & bitOf(kind)) != 0)

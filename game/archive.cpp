@@ -258,6 +258,19 @@ Result endsInsideHeader(std::string_view what, std::size_t headerBytes, uint64_t
     return malformed(reason, size);
 }
 
+// "only 12 of the archive header's 20 bytes were given": the caller read
+// less of the file than the header it asks to have read.
+Result headerNotGiven(std::string_view what, std::size_t given, std::size_t headerBytes) {
+    std::string reason = "only ";
+    reason += std::to_string(given);
+    reason += " of the ";
+    reason += what;
+    reason += " header's ";
+    reason += std::to_string(headerBytes);
+    reason += " bytes were given";
+    return malformed(reason, given);
+}
+
 Result readKeyInto(std::span<const uint8_t> bytes, KeyFile* key, std::optional<uint16_t> onlyType,
                    const EachResource& each) {
     if (!signatureMatches(bytes, kKeySignature)) return notA("a key file", kKeySignature);
@@ -323,14 +336,7 @@ Result readArchiveHeader(std::span<const uint8_t> header, uint64_t fileSize, Arc
     *out = ArchiveHeader();
     if (!signatureMatches(header, kArchiveSignature)) return notA("an archive", kArchiveSignature);
     if (fileSize < kArchiveHeaderBytes) return endsInsideHeader("archive", kArchiveHeaderBytes, fileSize);
-    if (header.size() < kArchiveHeaderBytes) {
-        std::string reason = "only ";
-        reason += std::to_string(header.size());
-        reason += " of the archive header's ";
-        reason += std::to_string(kArchiveHeaderBytes);
-        reason += " bytes were given";
-        return malformed(reason, header.size());
-    }
+    if (header.size() < kArchiveHeaderBytes) return headerNotGiven("archive", header.size(), kArchiveHeaderBytes);
     Cursor in(header, kArchiveSignature.size());
     const Field<uint32_t> entryCount = in.u32();
     // The fixed-resource count is left alone: fixed resources lie in a
@@ -417,14 +423,7 @@ Result readPackHeader(std::span<const uint8_t> header, uint64_t fileSize, PackHe
         return malformed(reason, 0);
     }
     if (fileSize < kPackHeaderBytes) return endsInsideHeader("texture pack", kPackHeaderBytes, fileSize);
-    if (header.size() < kPackHeaderBytes) {
-        std::string reason = "only ";
-        reason += std::to_string(header.size());
-        reason += " of the texture pack header's ";
-        reason += std::to_string(kPackHeaderBytes);
-        reason += " bytes were given";
-        return malformed(reason, header.size());
-    }
+    if (header.size() < kPackHeaderBytes) return headerNotGiven("texture pack", header.size(), kPackHeaderBytes);
     Cursor in(header, kPackEntryCountAt);
     const Field<uint32_t> entryCount = in.u32();
     in.skip(4);  // the localised strings: a pack's description, not its resources

@@ -42,11 +42,7 @@ std::string extensionOf(uint16_t number) {
     return type == nullptr ? std::to_string(number) : std::string(type->extension);
 }
 
-namespace {
-
-// How many edits (a character added, dropped or changed) turn `a` into
-// `b`, ignoring letter case, or 3 for three or more: only near names are
-// of interest, so the count stops there. Names are at most 16 bytes.
+// Only near names are of interest, so the count stops at 3.
 int editsApart(std::string_view a, std::string_view b) {
     if (a.size() > b.size()) std::swap(a, b);
     if (b.size() - a.size() > 2 || b.size() > kResourceNameBytes) return 3;
@@ -67,6 +63,8 @@ int editsApart(std::string_view a, std::string_view b) {
     }
     return std::min(row[a.size()], 3);
 }
+
+namespace {
 
 // FNV-1a of the name in lower case.
 uint32_t foldedHash(std::string_view name) {

@@ -50,6 +50,10 @@ ResourceKind kindOf(uint16_t number);
 std::string_view kindName(ResourceKind kind);
 // The extension to show for type `number`: the table's, else the number.
 std::string extensionOf(uint16_t number);
+// How many edits (a character added, dropped or changed) turn `a` into
+// `b`, whatever the case of A-Z: 0, 1, 2, or 3 for three or more, and for
+// a name longer than 16 characters, which no game resource has.
+int editsApart(std::string_view a, std::string_view b);
 
 // Every resource of a game folder. A key file or a texture pack's key list
 // is kept as it was read, its records never copied one by one: a game's key
