@@ -120,7 +120,8 @@ trace_reads() {
       path = substr(line, RSTART); path = substr(path, index(path, "<") + 1); path = substr(path, 1, index(path, ">") - 1)
       off = substr(line, RSTART, RLENGTH); sub(/.*>, /, "", off); sub(/\)$/, "", off); off = number(off)
       n = line; sub(/^mmap\([^,]*, /, "", n); sub(/,.*/, "", n); n += 0
-      if (n > 0) print path, off, n, "mapped"
+      # Not the libraries of the system, which the loader maps for every program.
+      if (n > 0 && path !~ /^\/(etc|lib|lib64|usr)\//) print path, off, n, "mapped"
       next
     }
     match(line, /^(lseek|read|pread64)\([0-9]+<[^>]*>/) {
