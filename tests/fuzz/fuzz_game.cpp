@@ -61,6 +61,8 @@ void keyShownEntryByEntry(std::span<const uint8_t> bytes, const headlink::KeyFil
     check(static_cast<bool>(why) == accepted, "the key is refused with a visitor and not without, or the reverse");
     if (!accepted) {
         checkRefusal(why, bytes.size(), "a key read entry by entry");
+        headlink::KeyFile only;
+        check(!headlink::readKey(bytes, &only, headlink::kTwoDaType), "a refused key is read for its tables alone");
         check(tables.archives.empty() && tables.entries.empty(), "a refused key is not left empty");
         return;
     }
@@ -73,6 +75,14 @@ void keyShownEntryByEntry(std::span<const uint8_t> bytes, const headlink::KeyFil
         ++t;
     }
     check(t == tables.entries.size(), "entries of other types than tables were kept");
+    // Read for the tables alone, as a run reads it: the same verdict, the same tables.
+    headlink::KeyFile only;
+    check(static_cast<bool>(headlink::readKey(bytes, &only, headlink::kTwoDaType)), "the key is refused for its tables alone");
+    check(only.entries.size() == tables.entries.size() && only.archives.size() == tables.archives.size(),
+          "the key read for its tables alone keeps other entries");
+    for (std::size_t i = 0; i < only.entries.size(); ++i)
+        check(only.entries[i].name == tables.entries[i].name && only.entries[i].index == tables.entries[i].index,
+              "table ", i, " is read otherwise for the tables alone");
 }
 
 // The archives' indices the key names in archive 0, to ask the archive for.
