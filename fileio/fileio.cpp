@@ -226,7 +226,8 @@ FileView viewFilePart(const std::string& name, uint64_t offset, std::size_t size
     const uint64_t available = offset < total ? total - offset : 0;
     const auto wanted = static_cast<std::size_t>(std::min<uint64_t>(size, available));
     platform::Mapping mapping;
-    const bool mapped = wanted > 0 && platform::mapToRead(fd, offset, wanted, &mapping);
+    // No more at once than a read takes: past that, the read says why not.
+    const bool mapped = wanted > 0 && wanted <= kMaxFileBytes && platform::mapToRead(fd, offset, wanted, &mapping);
     platform::closeToRead(fd);  // a mapping outlives its descriptor
     if (!mapped) {
         FilePart part = readFilePart(name, offset, size);
