@@ -55,11 +55,16 @@ async function waitFor(page, test, arg, timeout = 60000) {
 // Firefox ESR 140 cannot override the screen orientation, which the driver
 // asks for beside the viewport: the viewport is set all the same.
 async function setViewport(page, viewport) {
+  // Remembered here: where the browser lacks the orientation command,
+  // puppeteer throws before it records the size, and page.viewport()
+  // would give its default.
+  page.sizeAsked = viewport;
   try {
     await page.setViewport(viewport);
   } catch (error) {
     if (!String(error.message).includes('setScreenOrientationOverride')) throw error;
-    await waitFor(page, (width) => window.innerWidth === width, viewport.width, 5000);
+    await waitFor(page, ([width, height]) => window.innerWidth === width && window.innerHeight === height,
+      [viewport.width, viewport.height], 5000);
   }
 }
 const waitForSelector = (page, selector) => waitFor(page, (s) => document.querySelector(s) !== null, selector);
@@ -102,7 +107,7 @@ function bordersTooFaint() {
 }
 
 async function audit(page) {
-  const viewport = page.viewport() || { width: 800, height: 600 };
+  const viewport = page.sizeAsked || page.viewport() || { width: 800, height: 600 };
   const found = [];
   for (const width of [1500, 420]) {
     await setViewport(page, { width, height: 900 });
