@@ -28,14 +28,16 @@ int32_t rowNumber(std::string_view text) {
 
 std::vector<DanglingLink> danglingLinks(const std::array<Table, kTableCount>& tables) {
     std::vector<DanglingLink> found;
-    for (const Link& link : kLinks) {
+    const LinkColumns columns({&tables[0], &tables[1], &tables[2]});
+    for (std::size_t i = 0; i < kLinks.size(); ++i) {
+        const Link& link = kLinks[i];
         const Table& from = tables[link.table];
         const TableId to = tableOf(link.source);
         for (int32_t row = 0; row < from.rowCount(); ++row) {
-            const std::string_view text = from.cellText(row, link.column);
+            const std::string_view text = from.cellText(row, columns.column(i));
             if (text.empty() || text == "****") continue;
             const int32_t target = rowNumber(text);
-            if (target < 0 || target >= tables[to].rowCount()) found.push_back({link.table, row, link.column, to});
+            if (target < 0 || target >= tables[to].rowCount()) found.push_back({link.table, row, columns.column(i), to});
         }
     }
     return found;
@@ -65,9 +67,8 @@ int checkLinks(const Options& options, const std::string& game, std::ostream& er
         }
     }
     if (!loaded) return 2;
-    for (std::size_t id = 0; id < kTableCount; ++id) {
-        const Result why = checkLinkWidth(tables[id], static_cast<TableId>(id), names[id]);
-        if (why) continue;
+    LinkColumns columns;
+    if (const Result why = findLinkColumns({&tables[0], &tables[1], &tables[2]}, names, &columns); !why) {
         err << "headlink: " << why.description() << '\n';
         return 2;
     }
@@ -79,7 +80,7 @@ int checkLinks(const Options& options, const std::string& game, std::ostream& er
         const auto labels = from.columnLabels();
         err << "headlink: " << names[link.table] << ": row " << link.row << " (label "
             << quoted(from.rowLabel(link.row), kWhole) << "): column " << link.column << " "
-            << quoted(labels[static_cast<std::size_t>(link.column)], kWhole) << " = " << shown << ": no row "
+            << quoted(static_cast<std::size_t>(link.column) < labels.size() ? labels[static_cast<std::size_t>(link.column)] : std::string_view(), kWhole) << " = " << shown << ": no row "
             << shown.substr(1, shown.size() - 2) << " in " << names[link.target] << " ("
             << tables[link.target].rowCount() << " rows)\n";
     }

@@ -30,19 +30,23 @@ constexpr TableId tableOf(ScriptId script) {
 
 // The cells that link the tables: after a script finds or adds its row,
 // each link of its table gets, in that row, the row number that `source`
-// found or added. Columns count from 0. This table is the one place that
-// says which cell links to what: the run, the link check, the usage text
-// and the page all read it.
+// found or added. The host's own tables say where each link belongs by
+// the label of its column; a table without that label gets the link in the
+// fixed `column` (counting from 0), as tables made for headlink always
+// have. This table is the one place that says which cell links to what:
+// LinkColumns finds them in the tables at hand, and the run, the link
+// check, the name check, the usage text and the page all ask it.
 struct Link {
-    TableId table;    // the table whose cell is written
-    int32_t column;
-    ScriptId source;  // the script whose row number goes there
+    TableId table;      // the table whose cell is written
+    const char* label;  // the column's label in the host's tables (ASCII case ignored)
+    int32_t column;     // the column when no column has that label
+    ScriptId source;    // the script whose row number goes there
 };
 inline constexpr std::array<Link, 4> kLinks = {{
-    {kAppearance, 10, kHeadScript},
-    {kPortraits, 2, kAppHead2Script},
-    {kPortraits, 7, kAppHead1Script},
-    {kPortraits, 8, kAppHead3Script},
+    {kAppearance, "normalhead", 10, kHeadScript},
+    {kPortraits, "appearancenumber", 2, kAppHead2Script},
+    {kPortraits, "appearance_s", 7, kAppHead1Script},
+    {kPortraits, "appearance_l", 8, kAppHead3Script},
 }};
 
 // Each link's source runs before any script of the table it is written in.
@@ -53,13 +57,5 @@ constexpr bool sourcesComeFirst() {
     return true;
 }
 static_assert(sourcesComeFirst(), "a link's row must be known before its table is edited");
-
-// The fewest columns `table` must have to hold its link cells (0 for none).
-constexpr int32_t linkedWidth(TableId table) {
-    int32_t width = 0;
-    for (const Link& link : kLinks)
-        if (link.table == table && link.column + 1 > width) width = link.column + 1;
-    return width;
-}
 
 }  // namespace headlink

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "patch/patch.h"
+#include "table/text.h"
 
 namespace headlink {
 
@@ -10,12 +11,10 @@ namespace {
 
 // The warning a script gets for setting a column that linking overwrites.
 // It goes among the script's own warnings by line, and within their cap.
-void warnOfLinkColumns(ScriptDetails& details, TableId table, const std::string& script) {
+void warnOfLinkColumns(ScriptDetails& details, TableId table, const LinkColumns& links, const std::string& script) {
     auto& warnings = details.warnings;
     for (const auto& change : details.changes) {
-        if (std::none_of(kLinks.begin(), kLinks.end(),
-                         [&](const Link& link) { return link.table == table && link.column == change.column; }))
-            continue;
+        if (links.linkAt(table, change.column) < 0) continue;
         auto at = std::find_if(warnings.begin(), warnings.end(),
                                [&](const Warning& w) { return w.line == 0 || w.line > change.line; });
         warnings.insert(at, {script, change.line, "column " + std::to_string(change.column) +
@@ -50,8 +49,8 @@ std::string poolText(const Table& table, uint16_t offset, bool spelled = true) {
 
 class Linker {
 public:
-    Linker(const std::array<FileBytes, kScriptCount>& scripts, LinkReport* report)
-        : scripts_(scripts), report_(report) {}
+    Linker(const std::array<FileBytes, kScriptCount>& scripts, const LinkColumns& links, LinkReport* report)
+        : scripts_(scripts), links_(links), report_(report) {}
 
     // Applies a script; returns the row it reported, or -1 with *why set.
     int32_t apply(Table& table, ScriptId script, Result* why) {
@@ -65,8 +64,13 @@ public:
         ScriptDetails& details = details_[script];
         // Every cell set is listed: the link warnings are found among them.
         const int32_t row = applyScriptBytes(table, scripts_[script].bytes, name, why, {true}, &details);
-        warnOfLinkColumns(details, tableOf(script), name);
+        warnOfLinkColumns(details, tableOf(script), links_, name);
         if (report_ == nullptr) return row;
+        // An added row's key cell is set too: a name like any other.
+        if (row >= 0 && details.added)
+            report_->marks.push_back({tableOf(script), row, details.keyColumn, false,
+                                      std::string(table.cellText(details.templateRow, details.keyColumn)),
+                                      report_->headIndex, -1, static_cast<int>(script), details.keyLine});
         for (const auto& change : details.changes)
             if (row >= 0) report_->marks.push_back(
                     {tableOf(script), row, change.column, false, poolText(table, change.was, false),
@@ -110,13 +114,16 @@ public:
             return false;
         }
         if (report_ == nullptr) return true;
+        const ScriptDetails& details = details_[script];
+        if (!details.added && poolText(table, was, false) != text)
+            changedFound_.push_back(columnName(table.columnLabels(), column) + " was " + poolText(table, was) + ", now " +
+                                    quoted(text));
         report_->marks.push_back(
             {tableOf(script), row, column, true, poolText(table, was, false), report_->headIndex, value});
         if (report_->out != nullptr)
             *report_->out << report_->head << (report_->head.empty() ? "" : ": ") << "link: " << tableTitle(table) << " row " << row << ": "
                           << columnName(table.columnLabels(), column) << " = " << quoted(text) << " (was "
                           << poolText(table, was) << ")\n";
-        const ScriptDetails& details = details_[script];
         if (column == details.keyColumn && !sameText(text, details.keyValue))
             report_->warn({report_->named(kScriptFiles[script]), 0,
                            "linking writes " + quoted(text) + " into key column " + std::to_string(column) + " of " +
@@ -127,10 +134,27 @@ public:
         return true;
     }
 
+    // After a script's links: a row it found, not added, whose link cells
+    // changed is someone else's row (the game's, another mod's), and
+    // whatever uses it changes with it. Writing what is there already
+    // (running again) says nothing.
+    void warnOfFoundRow(const Table& table, ScriptId script, int32_t row) {
+        if (changedFound_.empty()) return;
+        std::string text = "linking changes " + rowName(table, row) +
+                           ", a row the script found rather than added: ";
+        for (std::size_t i = 0; i < changedFound_.size(); ++i) text += (i == 0 ? "" : "; ") + changedFound_[i];
+        text += "; such a row is the game's or another mod's, and everything that uses it changes with it: give the "
+                "script a key value no row has, so that it adds a row of its own";
+        changedFound_.clear();
+        report_->warn({report_->named(kScriptFiles[script]), 0, std::move(text)}, static_cast<int>(script));
+    }
+
 private:
     const std::array<FileBytes, kScriptCount>& scripts_;
+    const LinkColumns& links_;
     LinkReport* report_;
     std::array<ScriptDetails, kScriptCount> details_;
+    std::vector<std::string> changedFound_;  // the link cells of a found row changed so far
 };
 
 }  // namespace
@@ -149,22 +173,118 @@ std::string tableTitle(const Table& table) {
     return extension(name) == ".2da" ? std::string(stem(name)) : name;
 }
 
-Result checkLinkWidth(const Table& table, TableId id, const std::string& file) {
-    const int32_t needed = linkedWidth(id);
-    if (table.columnCount() >= needed) return {};
-    return Result::failure(Status::malformed,
-                           "has " + std::to_string(table.columnCount()) +
-                               " columns, but linking writes into column " + std::to_string(needed - 1) +
-                               " and so needs at least " + std::to_string(needed),
-                           file);
+LinkColumns::LinkColumns() {
+    for (std::size_t i = 0; i < kLinks.size(); ++i) columns_[i] = kLinks[i].column;
+}
+
+LinkColumns::LinkColumns(const std::array<const Table*, kTableCount>& tables) : LinkColumns() {
+    for (std::size_t table = 0; table < kTableCount; ++table) {
+        if (tables[table] == nullptr) continue;
+        const auto labels = tables[table]->columnLabels();
+        const std::size_t columns = std::min(labels.size(), static_cast<std::size_t>(tables[table]->columnCount()));
+        for (std::size_t i = 0; i < kLinks.size(); ++i) {
+            if (kLinks[i].table != table) continue;
+            const auto at = std::find_if(labels.begin(), labels.begin() + static_cast<std::ptrdiff_t>(columns),
+                                         [&](std::string_view label) { return sameText(label, kLinks[i].label); });
+            labelled_[i] = at != labels.begin() + static_cast<std::ptrdiff_t>(columns);
+            if (labelled_[i]) columns_[i] = static_cast<int32_t>(at - labels.begin());
+        }
+    }
+}
+
+int LinkColumns::linkAt(std::size_t table, int32_t column) const {
+    for (std::size_t i = 0; i < kLinks.size(); ++i)
+        if (kLinks[i].table == table && columns_[i] == column) return static_cast<int>(i);
+    return -1;
+}
+
+Result LinkColumns::check(const Table& table, TableId id, const std::string& file) const {
+    int32_t needed = 0;
+    for (std::size_t i = 0; i < kLinks.size(); ++i)
+        if (kLinks[i].table == id) needed = std::max(needed, columns_[i] + 1);
+    if (table.columnCount() < needed)
+        return Result::failure(Status::malformed,
+                               "has " + std::to_string(table.columnCount()) +
+                                   " columns, but linking writes into column " + std::to_string(needed - 1) +
+                                   " and so needs at least " + std::to_string(needed),
+                               file);
+    // A label found can put one link in another's fixed column.
+    for (std::size_t i = 0; i < kLinks.size(); ++i)
+        for (std::size_t j = 0; j < kLinks.size(); ++j)
+            if (i != j && kLinks[i].table == id && kLinks[j].table == id && columns_[i] == columns_[j] &&
+                labelled_[i] && !labelled_[j])
+            {
+                std::string why = "column " + std::to_string(columns_[i]) + " is labelled " + quoted(kLinks[i].label);
+                why += ", for the ";
+                why += stem(kScriptFiles[kLinks[i].source]);
+                why += " row, and no column is labelled " + quoted(kLinks[j].label) + ", so the ";
+                why += stem(kScriptFiles[kLinks[j].source]);
+                why += " row would go there too: label the column for it " + quoted(kLinks[j].label);
+                return Result::failure(Status::malformed, std::move(why), file);
+            }
+    return {};
+}
+
+std::string linkSentence(const LinkColumns* columns) {
+    std::string sentence;
+    for (std::size_t table = 0; table < kTableCount; ++table) {
+        std::vector<std::string> names, fixed, sources;
+        ScriptId first = kScriptCount;
+        for (std::size_t i = 0; i < kLinks.size(); ++i) {
+            const Link& link = kLinks[i];
+            if (link.table != table) continue;
+            if (first == kScriptCount) first = link.source;
+            std::string name;
+            if (columns == nullptr || columns->labelled(i)) name = quoted(link.label);
+            if (columns != nullptr) name.insert(0, std::to_string(columns->column(i)) + (name.empty() ? "" : " "));
+            names.push_back(std::move(name));
+            fixed.push_back(std::to_string(link.column));
+            sources.push_back(kScriptFiles[link.source]);
+        }
+        if (names.empty()) continue;
+        // One link names its source by the script ("the head row"), several
+        // by the table their rows are in and each script.
+        if (!sentence.empty()) sentence += "; ";
+        sentence += stem(kTableFiles[table]);
+        sentence += names.size() == 1 ? " column " : " columns ";
+        sentence += listed(names);
+        if (columns == nullptr) {
+            sentence += " (else ";
+            sentence += listed(fixed);
+            sentence += ")";
+        }
+        sentence += names.size() == 1 ? " gets the " : " get the ";
+        if (names.size() == 1) {
+            sentence += stem(kScriptFiles[first]);
+            sentence += " row";
+        } else {
+            sentence += stem(kTableFiles[tableOf(first)]);
+            sentence += " rows of ";
+            sentence += listed(sources);
+        }
+    }
+    if (columns == nullptr)
+        sentence += ": each link goes into the first column with its label (case ignored), else into the fixed column";
+    sentence += '.';
+    return sentence;
+}
+
+Result findLinkColumns(const std::array<const Table*, kTableCount>& tables, const std::array<const char*, kTableCount>& files,
+                       LinkColumns* columns) {
+    *columns = LinkColumns(tables);
+    for (std::size_t id = 0; id < kTableCount; ++id)
+        if (Result why = columns->check(*tables[id], static_cast<TableId>(id), files[id]); !why) return why;
+    return {};
 }
 
 Result runLinking(Table& appearance, Table& heads, Table& portraits,
                   const std::array<FileBytes, kScriptCount>& scripts, LinkReport* report) {
     const std::array<Table*, kTableCount> tables = {&appearance, &heads, &portraits};
-    for (std::size_t id = 0; id < kTableCount; ++id)
-        if (Result why = checkLinkWidth(*tables[id], static_cast<TableId>(id), kTableFiles[id]); !why) return why;
-    Linker linker(scripts, report);
+    LinkColumns links;
+    if (Result why = findLinkColumns({&appearance, &heads, &portraits}, kTableFiles, &links); !why)
+        return why;
+    if (report != nullptr) report->links = links;
+    Linker linker(scripts, links, report);
 
     // Each script's row gets its links, from rows that scripts before it
     // found or added; later scripts see the rows earlier ones appended.
@@ -178,9 +298,11 @@ Result runLinking(Table& appearance, Table& heads, Table& portraits,
             return why;
         }
         rows[at] = table.lastPatchedRow();
-        for (const Link& link : kLinks)
-            if (link.table == tableOf(script) && !linker.link(table, script, rows[at], link.column, rows[link.source], &why))
+        for (std::size_t i = 0; i < kLinks.size(); ++i)
+            if (kLinks[i].table == tableOf(script) &&
+                !linker.link(table, script, rows[at], links.column(i), rows[kLinks[i].source], &why))
                 return why;
+        if (report != nullptr) linker.warnOfFoundRow(table, script, rows[at]);
     }
     return {};
 }

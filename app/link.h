@@ -48,6 +48,30 @@ struct CellMark {
     int line = 0;
 };
 
+// Where each link of kLinks lands in a set of tables: in the first column
+// whose label is the link's (ASCII case ignored; the labels as
+// Table::columnLabels reads them, of the table's columns alone), else in
+// its fixed column. Each link is decided on its own.
+class LinkColumns {
+public:
+    LinkColumns();  // every link in its fixed column
+    // From the tables' labels, in kTableFiles order; a null table keeps its
+    // links' fixed columns.
+    explicit LinkColumns(const std::array<const Table*, kTableCount>& tables);
+    int32_t column(std::size_t link) const { return columns_[link]; }
+    bool labelled(std::size_t link) const { return labelled_[link]; }
+    // The link whose cell is column `column` of `table` (its index in
+    // kLinks), or -1 for a column that is no link's.
+    int linkAt(std::size_t table, int32_t column) const;
+    // The failure for `table` (named `file`) when it is too narrow for its
+    // links' fixed columns, or two of its links land in one column.
+    Result check(const Table& table, TableId id, const std::string& file) const;
+
+private:
+    std::array<int32_t, kLinks.size()> columns_;
+    std::array<bool, kLinks.size()> labelled_{};
+};
+
 struct LinkReport {
     // In a pack: the head's folder, which names each of its scripts
     // ("moonveil/head.txt") and link lines in every line and message, and
@@ -57,6 +81,7 @@ struct LinkReport {
     std::ostream* out = nullptr;
     std::vector<CellMark> marks;  // every cell set, in the order set
     std::vector<Said> warnings;   // as said, in the order they arose
+    LinkColumns links;            // where the tables' links are, once linking began
     LiveWarnings live;
     // After a failure: the script it is about (in kScriptFiles order), or
     // -1 for a table's.
@@ -77,9 +102,15 @@ struct LinkReport {
 Result runLinking(Table& appearance, Table& heads, Table& portraits,
                   const std::array<FileBytes, kScriptCount>& scripts, LinkReport* report = nullptr);
 
-// The failure for a table too narrow for its link cells (none when it has
-// them all), naming it `file`.
-Result checkLinkWidth(const Table& table, TableId id, const std::string& file);
+// Where the links go, in words: with `columns`, in those tables
+// ("appearance column 9 "normalhead" gets the head row; ..."), else the
+// rule, with each link's label and fixed column.
+std::string linkSentence(const LinkColumns* columns);
+
+// The link columns of three tables (in kTableFiles order), or the
+// failure of the first that cannot hold its links.
+Result findLinkColumns(const std::array<const Table*, kTableCount>& tables, const std::array<const char*, kTableCount>& files,
+                       LinkColumns* columns);
 
 // A table's name in the report: its file name without ".2da".
 std::string tableTitle(const Table& table);

@@ -118,11 +118,6 @@ std::string kindsText(Kinds kinds) {
     return text;
 }
 
-bool inLinkColumn(const CellMark& mark) {
-    return std::any_of(kLinks.begin(), kLinks.end(),
-                       [&](const Link& link) { return link.table == mark.table && link.column == mark.column; });
-}
-
 // The warning about the name `value` set over the template's `was`, found
 // as `template_`, or "" when the name is fine.
 std::string problemWith(std::string_view was, std::string_view value, const Named& template_,
@@ -146,7 +141,7 @@ std::string problemWith(std::string_view was, std::string_view value, const Name
 
 std::vector<Unloadable> unloadableNames(const std::array<Table, kTableCount>& tables,
                                         const std::vector<CellMark>& marks, const ResourceIndex& index,
-                                        const std::vector<HeadInputs>& heads) {
+                                        const std::vector<HeadInputs>& heads, const LinkColumns& links) {
     const std::vector<Brought> brought = broughtBy(heads);
     // A cell set again: the value a mark set is what the next mark on that
     // cell found there (the table's own for the last). One script setting
@@ -175,7 +170,7 @@ std::vector<Unloadable> unloadableNames(const std::array<Table, kTableCount>& ta
     std::vector<Unloadable> found;
     for (std::size_t i = 0; i < marks.size(); ++i) {
         const CellMark& mark = marks[i];
-        if (mark.link || mark.script < 0 || inLinkColumn(mark)) continue;
+        if (mark.link || mark.script < 0 || links.linkAt(mark.table, mark.column) >= 0) continue;
         if (next[i] != kNone && sameScript(marks[next[i]], mark)) continue;
         const Table& table = tables[mark.table];
         const std::string_view value =

@@ -26,7 +26,8 @@ struct Unloadable {
     int script = -1;
 };
 
-// Checks each cell a script set (not the link cells, nor a script's value
+// Checks each cell a script set (an added row's key cell among them; not
+// the link cells, nor a script's value
 // in a link column, which linking replaces) whose value before the script
 // (for an added row, its template's) names a resource the game can load:
 // its value must name a resource of the same kind, in `index` or among the
@@ -38,6 +39,6 @@ struct Unloadable {
 // the order of the marks, each naming its script as the run names it.
 std::vector<Unloadable> unloadableNames(const std::array<Table, kTableCount>& tables,
                                         const std::vector<CellMark>& marks, const ResourceIndex& index,
-                                        const std::vector<HeadInputs>& heads);
+                                        const std::vector<HeadInputs>& heads, const LinkColumns& links);
 
 }  // namespace headlink

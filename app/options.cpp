@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/files.h"
+#include "app/link.h"
 #include "table/text.h"
 
 namespace headlink {
@@ -40,42 +41,6 @@ Result fail(std::string reason) { return Result::failure(Status::usage, std::mov
 
 // Texts are built a piece at a time throughout: GCC 12 warns wrongly
 // (-Wrestrict) on chains of + with a literal first.
-
-// What the link table says, in words, table by table: "<table> column N
-// gets the <script> row; <table> columns N, M and K get the <table> rows of
-// <scripts>".
-std::string linkSentence() {
-    std::string sentence;
-    for (std::size_t table = 0; table < kTableCount; ++table) {
-        std::vector<std::string> columns, sources;
-        for (const Link& link : kLinks)
-            if (link.table == table) {
-                columns.push_back(std::to_string(link.column));
-                sources.push_back(kScriptFiles[link.source]);
-            }
-        if (columns.empty()) continue;
-        // One link names its source by the script ("the head row"), several
-        // by the table their rows are in and each script.
-        const ScriptId first = std::find_if(kLinks.begin(), kLinks.end(), [&](const Link& link) {
-                                   return link.table == table;
-                               })->source;
-        if (!sentence.empty()) sentence += "; ";
-        sentence += stem(kTableFiles[table]);
-        sentence += columns.size() == 1 ? " column " : " columns ";
-        sentence += listed(columns);
-        sentence += columns.size() == 1 ? " gets the " : " get the ";
-        if (columns.size() == 1) {
-            sentence += stem(kScriptFiles[first]);
-            sentence += " row";
-        } else {
-            sentence += stem(kTableFiles[tableOf(first)]);
-            sentence += " rows of ";
-            sentence += listed(sources);
-        }
-    }
-    sentence += '.';
-    return sentence;
-}
 
 // `text` broken into lines of at most 80 characters, the later ones indented.
 std::string wrapped(std::string_view text) {
@@ -164,7 +129,7 @@ std::string usage() {
            "  finds the row whose key-column holds key-value, or adds a copy of template-row,\n"
            "  then sets each column to its value (rows and columns count from 0).\n";
     std::string links = "Links: ";
-    links += linkSentence();
+    links += linkSentence(nullptr);
     text += wrapped(links);
     text += "\n"
            "  -C, --directory DIR   work in DIR instead of the current folder\n"

@@ -184,7 +184,7 @@ void runHeads(const std::vector<HeadInputs>& heads, bool pack, RunOutcome& outco
 // the scripts' own slips are, each under its head.
 void checkNames(const std::array<Table, kTableCount>& tables, const ResourceIndex& index,
                 const std::vector<HeadInputs>& heads, LinkReport& said) {
-    for (Unloadable& name : unloadableNames(tables, said.marks, index, heads)) {
+    for (Unloadable& name : unloadableNames(tables, said.marks, index, heads, said.links)) {
         said.head = heads[name.head].name;
         said.headIndex = name.head;
         said.warn(std::move(name.warning), name.script);
@@ -226,6 +226,7 @@ RunOutcome runInMemory(RunInputs inputs, std::ostream* report, LiveWarnings live
     outcome.said.insert(outcome.said.begin(), std::make_move_iterator(said.warnings.begin()),
                         std::make_move_iterator(said.warnings.end()));
     outcome.marks = std::move(said.marks);
+    outcome.links = said.links;
     if (!outcome.ok()) {
         for (Table& table : outcome.tables) table.clear();
         return outcome;

@@ -64,6 +64,7 @@ struct RunOutcome {
     std::array<Table, kTableCount> tables;  // in kOutputFiles order; cleared after a failure
     std::array<OutputGrowth, kTableCount> growth;
     std::vector<CellMark> marks;  // the cells the scripts set and the links
+    LinkColumns links;            // where the links are in these tables
     bool ok() const;              // nothing said is a failure
     // Says a failure, after everything said so far.
     void fail(const Result& why, int head = -1, int script = -1);
@@ -105,7 +106,7 @@ int runOnInputs(RunInputs inputs, const Folder& folder, const Options& options, 
 // status (0 success, 1 failure, 2 when the folder cannot be entered).
 int runInDirectory(const Options& options, std::ostream& out, std::ostream& err);
 
-// A link cell (one of kLinks) that names no row of the table it points into.
+// A link cell (of LinkColumns of the tables) that names no row of the table it points into.
 // Tables and targets by their index in kTableFiles order.
 struct DanglingLink {
     std::size_t table;

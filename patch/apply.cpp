@@ -208,6 +208,7 @@ private:
     void warnOfKey(std::string_view key) {
         if (details_ == nullptr) return;
         details_->keyValue = std::string(key);
+        details_->keyLine = in_.line();
         std::string_view first;
         if (table_.pool().empty() || !table_.poolString(0, &first) || !sameText(first, key)) return;
         warn(in_.line(), "the key value " + quoted(key) +

@@ -30,6 +30,7 @@ struct ScriptDetails {
     int32_t templateRow = -1;
     int32_t keyColumn = -1;
     std::string keyValue;       // as the script wrote it
+    int keyLine = 0;            // the line it is on
     std::string matched;        // a found row's key text, as the table holds it
     // A cell set, by pool offsets into the table as the script left it
     // (offsets never move), so that listing a long script costs little;

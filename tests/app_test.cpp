@@ -128,6 +128,7 @@ PageCell pageCell(const uint8_t* window, int row, int column) {
     for (int i = 0; i < 5; ++i) r.number();  // rows before, the window
     if (row < 0 || row >= cell.rows || column < 0 || column >= cell.columns) return cell;
     r.text();  // the column's label
+    r.number();  // its link
     r.text();  // the row's
     cell.text = r.text();
     cell.mark = r.number();
@@ -382,10 +383,19 @@ TEST(Said, NamesTheHeadAndScriptOfAPack) {
         {"a quiet pack", [](RunInputs&) {}, {}},
         {"a warning of the second head",
          [](RunInputs& in) { in.heads[1].scripts[2] = file("0 0 a\n011 v"); },
-         {{"two/apphead2.txt", 2, "two/apphead2.txt: line 2: warning: \"011\" is octal and reads as column 9 (a leading 0 means octal)", true, 1, 2}}},
+         {{"two/apphead2.txt", 2, "two/apphead2.txt: line 2: warning: \"011\" is octal and reads as column 9 (a leading 0 means octal)", true, 1, 2},
+          // So its appearance row is a new one, which its portrait, found as the first head's, is linked to.
+          {"two/portraits.txt", 0, "two/portraits.txt: warning: linking changes portraits row 1 (label \"1\"), a row the "
+           "script found rather than added: 2 \"c2\" was \"3\", now \"5\"; such a row is the game's or another mod's, and "
+           "everything that uses it changes with it: give the script a key value no row has, so that it adds a row of its own",
+           true, 1, 4}}},
         {"a link warning of the first head",
          [](RunInputs& in) { in.heads[0].scripts[1] = file("0 10 k"); },
-         {{"one/apphead1.txt", 0, "one/apphead1.txt: warning: linking writes \"2\" into key column 10 of appearance row 2: the next run will not find the row by \"k\" and adds another", true, 0, 1}}},
+         {{"one/apphead1.txt", 0, "one/apphead1.txt: warning: linking writes \"2\" into key column 10 of appearance row 2: the next run will not find the row by \"k\" and adds another", true, 0, 1},
+          {"two/portraits.txt", 0, "two/portraits.txt: warning: linking changes portraits row 1 (label \"1\"), a row the "
+           "script found rather than added: 7 \"c7\" was \"2\", now \"5\"; such a row is the game's or another mod's, and "
+           "everything that uses it changes with it: give the script a key value no row has, so that it adds a row of its own",
+           true, 1, 4}}},
         {"a failure of the second head's script",
          [](RunInputs& in) { in.heads[1].scripts[0] = file("0 0 head\n1"); },
          {{"two/head.txt", 2, "two/head.txt: line 2: column 1 has no value after it", false, 1, 0}}},

@@ -86,6 +86,7 @@ struct Job {
     std::array<Table, kTableCount> views;  // the outputs of the last run that worked
     std::array<int32_t, kTableCount> rowsBefore{};
     std::vector<CellMark> marks;
+    LinkColumns links;  // where that run's links went
     std::array<std::vector<uint8_t>, kTableCount> saved;  // views[i] serialised, once asked for
 };
 
@@ -287,9 +288,8 @@ void packChain(Packed& p, const std::string& head, std::size_t h) {
     std::vector<Step> steps;
     for (const CellMark& mark : job.marks) {
         if (!mark.link || (!job.heads.empty() && mark.head != h)) continue;
-        for (const Link& link : kLinks)
-            if (link.table == mark.table && link.column == mark.column)
-                steps.push_back({mark.table, mark.row, tableOf(link.source), mark.target});
+        if (const int link = job.links.linkAt(mark.table, mark.column); link >= 0)
+            steps.push_back({mark.table, mark.row, tableOf(kLinks[static_cast<std::size_t>(link)].source), mark.target});
     }
     // A table's own link cells' rows or, for the last, the rows they name; once each.
     const auto rowsOf = [&](std::size_t table) {
@@ -392,8 +392,7 @@ EMSCRIPTEN_KEEPALIVE const char* hl_error() { return error; }
 // The job's facts, for the page to name and count what the engine knows:
 // the inputs' names (the tables in load order, then the scripts in run
 // order) and how many are tables; the outputs' names; each table's title
-// ("heads"); the table each script edits; the link cells (table, column,
-// the table whose row they name); the first view of the outputs, of an
+// ("heads"); the table each script edits; the first view of the outputs, of an
 // opened table and of the tables as given; the names of a script word's
 // roles (hl_word_at's numbers); the forms hl_export writes and the end of
 // such a file's name; how an empty cell is spelled; and the number of
@@ -404,7 +403,6 @@ EMSCRIPTEN_KEEPALIVE const uint8_t* hl_facts() {
         p.list(kOutputFiles, [&](const char* name) { p.text(name); });
         p.list(kTableFiles, [&](const char* name) { p.text(stem(name)); });
         p.list(indices<kScriptCount>(), [&](std::size_t s) { p.number(tableOf(static_cast<ScriptId>(s))); });
-        p.list(kLinks, [&](const Link& link) { p.number(link.table).number(link.column).number(tableOf(link.source)); });
         p.number(0).number(kOpened).number(kOpened + 1);
         constexpr std::array<std::string_view, 6> kRoles = {"template row", "key column", "key value",
                                                             "column",       "value",      "note"};
@@ -582,6 +580,7 @@ EMSCRIPTEN_KEEPALIVE int hl_run(int strict) {
             for (int v = 0; v < static_cast<int>(kTableCount); ++v) changed(v);
             for (std::size_t i = 0; i < kTableCount; ++i) job.rowsBefore[i] = job.outputs.growth[i].rowsBefore;
             job.marks = std::move(job.outputs.marks);
+            job.links = job.outputs.links;
             for (auto& bytes : job.saved) std::vector<uint8_t>().swap(bytes);
         }
         job.worked = status == 0;
@@ -755,10 +754,28 @@ EMSCRIPTEN_KEEPALIVE int hl_open(const uint8_t* data, int size, const char* name
 }
 EMSCRIPTEN_KEEPALIVE const char* hl_check() { return opened.check.c_str(); }
 
+// The tables as given (those not given keep their links' fixed columns).
+LinkColumns givenLinks() {
+    std::array<const Table*, kTableCount> given{};
+    for (std::size_t i = 0; i < kTableCount; ++i) given[i] = job.isLoaded[i] ? &job.loaded[i] : nullptr;
+    return LinkColumns(given);
+}
+
+// Where the links go in the tables as given, in words, for the page's
+// help; before any is given, the rule.
+EMSCRIPTEN_KEEPALIVE const char* hl_link_sentence() {
+    return guarded("", [] {
+        const LinkColumns links = givenLinks();
+        const bool given = std::find(job.isLoaded.begin(), job.isLoaded.end(), true) != job.isLoaded.end();
+        return asText(linkSentence(given ? &links : nullptr));
+    });
+}
+
 // Rows r0..r1 and columns c0..c1 of view `v` (as far as the table goes),
 // for a grid to draw at once: the table's rows, columns and rows before
 // the run (all of them but for an output), the window as cut to the
-// table, its column labels, then row by row its label and each cell: its
+// table, its column labels and each column's link (the script whose row
+// it gets, -1 for none), then row by row its label and each cell: its
 // text, its mark (0 none, 1 set by a script, 2 a link cell) and, when
 // marked, the text it held before.
 EMSCRIPTEN_KEEPALIVE const uint8_t* hl_view_window(int v, int r0, int r1, int c0, int c1) {
@@ -772,6 +789,15 @@ EMSCRIPTEN_KEEPALIVE const uint8_t* hl_view_window(int v, int r0, int r1, int c0
         p.number(r0).number(r1).number(c0).number(c1);
         const ViewLabels* kept = labelsOf(v, r1);
         for (int c = c0; c < c1; ++c) p.text(kept->columns[static_cast<std::size_t>(c)]);
+        // Each column's link: the script whose row it gets (-1: none); a
+        // table opened on its own has none.
+        const int given = v - kOpened - 1;
+        const std::size_t table = output ? static_cast<std::size_t>(v) : static_cast<std::size_t>(given);
+        const LinkColumns links = output ? job.links : givenLinks();
+        for (int c = c0; c < c1; ++c) {
+            const int link = v == kOpened || t == nullptr ? -1 : links.linkAt(table, c);
+            p.number(link < 0 ? -1 : static_cast<int>(kLinks[static_cast<std::size_t>(link)].source));
+        }
         // The marks in the window: a link cell's mark over a script's, else the latest.
         std::vector<const CellMark*> marks;
         for (const CellMark& mark : job.marks)

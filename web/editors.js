@@ -128,14 +128,16 @@ class Editors {
       return button;
     }));
   }
-  // The columns of each editor's table (their labels, by table); a list
-  // with none is not shown.
-  showColumns(labelsOf) {
+  // The columns of each editor's table (by table, their labels and the
+  // script whose row each link column gets); a list with none is not
+  // shown. A link column says so: linking replaces what a script sets there.
+  showColumns(columnsOf) {
     this.editors.forEach((editor, s) => {
-      const labels = labelsOf[this.facts.scriptTables[s]];
+      const { labels, links } = columnsOf[this.facts.scriptTables[s]];
       editor.columns.replaceChildren(...labels.map((label, c) => {
-        const option = element('div', '', { role: 'option', id: 'columns-' + s + '-' + c, 'aria-selected': 'false' },
-          c + ' ' + label);
+        const source = links[c] >= 0 ? this.facts.scriptNames[links[c]] : '';
+        const option = element('div', source ? 'link' : '', { role: 'option', id: 'columns-' + s + '-' + c, 'aria-selected': 'false' },
+          c + ' ' + label + (source ? ' (link: gets the row of ' + source + ')' : ''));
         option.dataset.column = c;
         option.title = 'Put ' + c + ' at the caret';
         return option;

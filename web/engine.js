@@ -149,6 +149,8 @@ class Engine {
   }
   // The names given to the last pack begun that differ from input `i`
   // only in letter case or by an extra extension.
+  // Where the links go in the tables as given, in words.
+  linkSentence() { return this.text(this.call('link_sentence')); }
   nearMisses(i) { return this.text(this.call('near_misses', i)).split('\n').filter((line) => line.length > 0); }
   // Where table `i` came from in the game folder, or ''.
   source(i) { return this.text(this.call('table_source', i)); }
@@ -190,8 +192,6 @@ function readFacts(r) {
     titles: r.list(r.text),
     // The table each script edits, by its index in tableNames.
     scriptTables: r.list(r.number),
-    // The link cells: table `table`'s column `column` holds a row number of table `target`.
-    links: r.list(() => ({ table: r.number(), column: r.number(), target: r.number() })),
     // The views: the outputs of the last run that worked, a table opened
     // on its own, the tables as given (each counting from its first).
     views: { outputs: r.number(), opened: r.number(), given: r.number() },
@@ -227,12 +227,14 @@ function readRun(r) {
 }
 
 // A window of a view: its shape, and for rows r0..r1 and columns c0..c1
-// (as far as the table goes) the labels and every cell with its mark
+// (as far as the table goes) the labels, each column's link and every cell with its mark
 // (0 none, 1 set by a script, 2 a link cell) and, when marked, what it was.
 function readWindow(r) {
   const window = { rows: r.number(), columns: r.number(), rowsBefore: r.number(),
     r0: r.number(), r1: r.number(), c0: r.number(), c1: r.number() };
   window.columnLabels = Array.from({ length: window.c1 - window.c0 }, () => r.text());
+  // The script whose row each column's link cells get (-1: none).
+  window.columnLinks = Array.from({ length: window.c1 - window.c0 }, () => r.number());
   window.rowLabels = [];
   window.cells = [];
   for (let row = window.r0; row < window.r1; ++row) {

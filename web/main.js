@@ -15,6 +15,9 @@ class Page {
     this.urls = { outputs: [], opened: [] };
   }
   keptDrafts() { showDrafts(drafts.all().sort()); }
+  // Where linking writes, in the tables as given (their labels say), or
+  // the rule before any is given.
+  showLinkHelp() { $('link-help').textContent = 'Linking writes the new row numbers: ' + this.state.linkSentence(); }
   drawScripts() {
     const { state, facts } = this;
     this.editors.show(facts.scriptNames.map((_, s) => state.entryOf(s)));
@@ -130,6 +133,7 @@ class Page {
     showHeads(state.heads, state.head);
     this.drawScripts();
     this.editors.showColumns(this.facts.tableNames.map((_, t) => state.columnsOf(t)));
+    this.showLinkHelp();
     this.run();
     this.timings.took = performance.now() - started;
     // A game folder's first report: the time since its listing arrived, layout included.
@@ -284,6 +288,7 @@ createHeadlinkModule().then((m) => {
   page.state.strict = $('strict').checked;  // as the browser kept it
   page.state.restoreDrafts();
   page.drawScripts();
+  page.showLinkHelp();
   showChecklist(page.state.checklist());
   bindPage(page);
   bindScripts(page);

@@ -241,10 +241,14 @@ class State {
     }
   }
   // The columns of table `t` as given, by label.
+  // The columns of table `t` as given: their labels, and the script whose
+  // row each column's link cells get (-1: none).
   columnsOf(t) {
     const v = this.facts.views.given + t;
-    return this.engine.window(v, 0, 0, 0, this.engine.window(v, 0, 0, 0, 0).columns).columnLabels;
+    const window = this.engine.window(v, 0, 0, 0, this.engine.window(v, 0, 0, 0, 0).columns);
+    return { labels: window.columnLabels, links: window.columnLinks };
   }
+  linkSentence() { return this.engine.linkSentence(); }
   output(i) { return this.engine.output(i); }
   checklist() { return checklistOf(this.engine, this); }
   open(bytes, name) {
