@@ -310,6 +310,15 @@ TEST(Warnings, EachPatternOnceAndNoneOnAQuietKit) {
                            "with a row number"}},
         {4, "0 0 p 7 v", {"portraits.txt: line 1: warning: column 7 is a link column: linking replaces this value "
                           "with a row number"}},
+        // A row found, not added, is the game's or another mod's: its link cells changed are said, with what they held.
+        {4, "0 1 v0_1", {"portraits.txt: warning: linking changes portraits row 0 (label \"0\"), a row the script found "
+                         "rather than added: 2 \"c2\" was \"v0_2\", now \"3\"; 7 \"c7\" was \"v0_7\", now \"2\"; 8 \"c8\" "
+                         "was \"v0_8\", now \"4\"; such a row is the game's or another mod's, and everything that uses it "
+                         "changes with it: give the script a key value no row has, so that it adds a row of its own"}},
+        {1, "0 1 v0_1", {"apphead1.txt: warning: linking changes appearance row 0 (label \"0\"), a row the script found "
+                         "rather than added: 10 \"c10\" was \"v0_10\", now \"2\"; such a row is the game's or another "
+                         "mod's, and everything that uses it changes with it: give the script a key value no row has, so "
+                         "that it adds a row of its own"}},
         {3, "0 0 a 5 ****", {"apphead3.txt: line 1: warning: the value \"****\" is stored as those four characters; "
                              "in binary tables an empty cell is an empty text"}},
     };
@@ -410,6 +419,21 @@ TEST(Said, NamesTheHeadAndScriptOfAPack) {
         {"names the game can load",
          [](RunInputs& in) { in.resources = gameWith({{"model", 2002}}); },
          {}},
+        {"an added row's key cell is a name like the cells set: a near miss, and a name too long",
+         [](RunInputs& in) {
+             in.resources = gameWith({{"v1_0", 2002}, {"heads", 2002}});
+             for (HeadInputs& head : in.heads) head.scripts[0] = file("1 0 head");
+             in.heads[1].scripts[1] = file("1 0 hd_app1_seventeen");  // two's own row; its template's key is a model
+         },
+         {{"two/portraits.txt", 0, "two/portraits.txt: warning: linking changes portraits row 1 (label \"1\"), a row the "
+           "script found rather than added: 7 \"c7\" was \"2\", now \"5\"; such a row is the game's or another mod's, and "
+           "everything that uses it changes with it: give the script a key value no row has, so that it adds a row of its own",
+           true, 1, 4},
+          {"one/head.txt", 1, "one/head.txt: line 1: warning: heads row 2, column 0 \"c0\" = \"head\": the game has no "
+           "model of that name (the template's \"v1_0\" is Override/v1_0.mdl); did you mean \"heads\" "
+           "(Override/heads.mdl)?", true, 0, 0},
+          {"two/apphead1.txt", 1, "two/apphead1.txt: line 1: warning: appearance row 5, column 0 \"c0\" = "
+           "\"hd_app1_seventeen\": the game can never load a name longer than 16 characters", true, 1, 1}}},
         {"a name the game lacks: a found row's template is its value before",
          [](RunInputs& in) {
              in.resources = gameWith({{"model", 2002}, {"modle", 3}});

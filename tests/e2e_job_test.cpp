@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <map>
 #include <string>
 #include <utility>
@@ -32,6 +33,102 @@ TEST_F(EndToEnd, LinksTheNewRowsAndLeavesInputsUntouched) {
     EXPECT_EQ(cellText(portraits, 1, 2), "3");
     EXPECT_EQ(cellText(portraits, 1, 7), "2");
     EXPECT_EQ(cellText(portraits, 1, 8), "4");
+}
+
+// The host's own tables say where a link goes by the label of its column
+// (case ignored, the first such column); a link whose label a table lacks
+// goes into its fixed column. Every other cell of a new row is its
+// template's, the fallback head and the texture names included, and the
+// link check reads the same columns.
+TEST_F(EndToEnd, LinksLandInTheColumnsTheirLabelsName) {
+    struct Case {
+        const char* what;
+        int appearanceWidth;
+        std::map<int, std::string> appearance;  // labels by column; the others ac0, ac1, ...
+        int portraitsWidth;
+        std::map<int, std::string> portraits;
+        int32_t head;                   // the column of appearance that gets the head row
+        std::array<int32_t, 3> bodies;  // the columns of portraits that get apphead1's, apphead2's, apphead3's row
+    };
+    const std::vector<Case> cases = {
+        {"normalhead at 9 before backuphead; the bodies at 1 to 3, textures at 7 and 8", 12,
+         {{9, "normalhead"}, {10, "backuphead"}}, 9,
+         {{1, "appearancenumber"}, {2, "appearance_s"}, {3, "appearance_l"}, {7, "baseresrefve"}, {8, "baseresrefvve"}},
+         9, {2, 1, 3}},
+        {"normalhead at 10 before backuphead; labels elsewhere, in other cases", 12,
+         {{10, "NormalHead"}, {11, "backuphead"}}, 10,
+         {{5, "AppearanceNumber"}, {3, "APPEARANCE_S"}, {9, "Appearance_L"}},
+         10, {3, 5, 9}},
+        {"a label missing keeps its fixed column; a longer label is another", 11,
+         {{3, "normalhead_x"}}, 9, {{1, "appearancenumber"}, {3, "appearance_s"}, {8, "appearance_l "}},
+         10, {3, 1, 8}},
+        {"the first of two normalhead columns", 12, {{4, "normalhead"}, {9, "NORMALHEAD"}}, 9, {}, 4, {7, 2, 8}},
+        {"tables narrower than the fixed columns, labelled", 6, {{2, "normalhead"}}, 4,
+         {{1, "appearancenumber"}, {2, "appearance_s"}, {3, "appearance_l"}}, 2, {2, 1, 3}},
+    };
+    const auto labelled = [](int width, const char* prefix, const std::map<int, std::string>& at) {
+        std::vector<std::string> labels = names(prefix, width);
+        for (const auto& [column, label] : at) labels[static_cast<std::size_t>(column)] = label;
+        return labels;
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto kit = smallKit();
+        // The rows there link to nothing yet ("****"), as the link check wants.
+        std::vector<std::vector<std::string>> bodies = {names("a", c.appearanceWidth), names("b", c.appearanceWidth)};
+        for (auto& row : bodies) row[static_cast<std::size_t>(c.head)] = "****";
+        std::vector<std::string> portrait = names("p", c.portraitsWidth);
+        for (const int32_t column : c.bodies) portrait[static_cast<std::size_t>(column)] = "****";
+        kit["appearance.2da"] = gridTable(labelled(c.appearanceWidth, "ac", c.appearance), bodies);
+        kit["portraits.2da"] = gridTable(labelled(c.portraitsWidth, "pc", c.portraits), {portrait});
+        putAll(kit);
+        RunResult r = run();
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        Table app = loadTable(get("appearance_updated.2da"));
+        ASSERT_EQ(app.rowCount(), 5);
+        for (int32_t row = 2; row < 5; ++row)
+            for (int32_t column = 1; column < c.appearanceWidth; ++column)
+                EXPECT_EQ(cellText(app, row, column),
+                          column == c.head ? "3" : (row == 3 ? "b" : "a") + std::to_string(column))
+                    << "row " << row << ", column " << column;
+        Table por = loadTable(get("portraits_updated.2da"));
+        ASSERT_EQ(por.rowCount(), 2);
+        for (int32_t column = 1; column < c.portraitsWidth; ++column) {
+            const auto body = std::find(c.bodies.begin(), c.bodies.end(), column);
+            EXPECT_EQ(cellText(por, 1, column),
+                      body != c.bodies.end() ? std::to_string(2 + (body - c.bodies.begin())) : "p" + std::to_string(column))
+                << "column " << column;
+        }
+        r = run("--check-links --outputs");
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err, "");
+    }
+
+    // A script that sets the labelled link column is told so; the column
+    // where the link would fall back is only a column.
+    auto labelledKit = smallKit();
+    labelledKit["appearance.2da"] = gridTable(labelled(12, "ac", {{9, "normalhead"}}), {names("a", 12), names("b", 12)});
+    labelledKit["apphead1.txt"] = bytesOf("0 0 app1 9 x 10 y");
+    putAll(labelledKit);
+    RunResult warned = run();
+    EXPECT_EQ(warned.status, 0);
+    EXPECT_EQ(warned.err, "headlink: apphead1.txt: line 1: warning: column 9 is a link column: linking replaces this value "
+                          "with a row number\n");
+    EXPECT_EQ(cellText(loadTable(get("appearance_updated.2da")), 2, 10), "y");
+
+    // A label can put one link where another, unlabelled, would fall back:
+    // nothing is written, and the message says which label is wanted.
+    auto kit = smallKit();
+    kit["portraits.2da"] = gridTable(labelled(9, "pc", {{2, "appearance_s"}}), {names("p", 9)});
+    fs::remove(dir_ / "portraits_updated.2da");
+    putAll(kit);
+    RunResult r = run();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "headlink: portraits.2da: column 2 is labelled \"appearance_s\", for the apphead1 row, and no column "
+                     "is labelled \"appearancenumber\", so the apphead2 row would go there too: label the column for it "
+                     "\"appearancenumber\"\n");
+    EXPECT_FALSE(has("portraits_updated.2da"));
 }
 
 TEST_F(EndToEnd, DoesTheWholeJobOnTheExampleKit) {
@@ -129,6 +226,7 @@ TEST_F(EndToEnd, SecondRunOnItsOwnOutputsAddsNothing) {
     }
     RunResult r = run();
     ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");  // rows found whose links already hold these rows: nothing to warn of
     // Every script finds the row it appended the first time, and the link
     // values are already in the pools: the outputs equal the inputs.
     for (const auto& [name, bytes] : first) EXPECT_EQ(get(name + "_updated.2da"), bytes) << name;

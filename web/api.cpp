@@ -382,6 +382,13 @@ constexpr std::array<std::size_t, N> indices() {
     return all;
 }
 
+// The tables as given (those not given keep their links' fixed columns).
+LinkColumns givenLinks() {
+    std::array<const Table*, kTableCount> given{};
+    for (std::size_t i = 0; i < kTableCount; ++i) given[i] = job.isLoaded[i] ? &job.loaded[i] : nullptr;
+    return LinkColumns(given);
+}
+
 }  // namespace
 
 extern "C" {
@@ -753,13 +760,6 @@ EMSCRIPTEN_KEEPALIVE int hl_open(const uint8_t* data, int size, const char* name
     });
 }
 EMSCRIPTEN_KEEPALIVE const char* hl_check() { return opened.check.c_str(); }
-
-// The tables as given (those not given keep their links' fixed columns).
-LinkColumns givenLinks() {
-    std::array<const Table*, kTableCount> given{};
-    for (std::size_t i = 0; i < kTableCount; ++i) given[i] = job.isLoaded[i] ? &job.loaded[i] : nullptr;
-    return LinkColumns(given);
-}
 
 // Where the links go in the tables as given, in words, for the page's
 // help; before any is given, the rule.
