@@ -225,6 +225,14 @@ Result LinkColumns::check(const Table& table, TableId id, const std::string& fil
     return {};
 }
 
+TableId tableNamed(std::string_view path) {
+    const std::size_t slash = path.find_last_of("/\\");
+    const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    for (std::size_t id = 0; id < kTableCount; ++id)
+        if (sameText(name, kTableFiles[id]) || sameText(name, kOutputFiles[id])) return static_cast<TableId>(id);
+    return kTableCount;
+}
+
 std::string linkSentence(const LinkColumns* columns) {
     std::string sentence;
     for (std::size_t table = 0; table < kTableCount; ++table) {

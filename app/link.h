@@ -102,6 +102,10 @@ struct LinkReport {
 Result runLinking(Table& appearance, Table& heads, Table& portraits,
                   const std::array<FileBytes, kScriptCount>& scripts, LinkReport* report = nullptr);
 
+// The table a file is by its name: one of kTableFiles or kOutputFiles
+// (ASCII case ignored, whatever folder it is in), else kTableCount.
+TableId tableNamed(std::string_view path);
+
 // Where the links go, in words: with `columns`, in those tables
 // ("appearance column 9 "normalhead" gets the head row; ..."), else the
 // rule, with each link's label and fixed column.

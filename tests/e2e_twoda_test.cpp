@@ -40,12 +40,19 @@ TEST_F(EndToEnd, TwodaCommands) {
     layout.rawPool = Bytes{'a', 0};
     layout.rawGrid = {0, 0, 0, 5};
     put("offsets.2da", testing::buildTable(layout));
+    // headlink's own tables by name: where it writes its links.
+    put("Portraits_updated.2da", gridTable({"label", "Appearance_S", "x", "y", "z", "w", "v", "u", "t"}, {}));
+    put("sub/appearance.2da", gridTable({"label", "normalhead", "x"}, {}));
     const struct {
         std::string args;
         int status;
         std::string out, err;
     } cases[] = {
         {"columns t.2da", 0, "0  name\n1  note\n", ""},
+        {"columns Portraits_updated.2da", 0, "0  label\n1  Appearance_S  (link: headlink writes the apphead1 row here)\n"
+         "2  x  (link: headlink writes the apphead2 row here)\n3  y\n4  z\n5  w\n6  v\n7  u\n"
+         "8  t  (link: headlink writes the apphead3 row here)\n", ""},
+        {"columns sub/appearance.2da", 0, "0  label\n1  normalhead  (link: headlink writes the head row here)\n2  x\n", ""},
         {"show t.2da", 0, "row     name         note\n0    0  a            two words\n"
                           "1    1  caf\\xC3\\xA9  ****\n", ""},
         {"find t.2da name A", 1, "no row: a script keyed on column 0 (name) with \"A\" appends a new row, because "
@@ -78,7 +85,8 @@ TEST_F(EndToEnd, TwodaCommands) {
         EXPECT_EQ(r.err, c.err) << c.args;
     }
     EXPECT_EQ(get("built.2da"), table);
-    EXPECT_EQ(listing(), (std::vector<std::string>{"bad.txt", "built.2da", "offsets.2da", "t.2da", "t.txt"}));
+    EXPECT_EQ(listing(), (std::vector<std::string>{"Portraits_updated.2da", "bad.txt", "built.2da", "offsets.2da", "sub", "t.2da",
+                                                  "t.txt"}));
 }
 
 // With a game folder, check also lists the names the game cannot load, in

@@ -13,6 +13,7 @@
 #include <sstream>
 #include <unordered_map>
 
+#include "app/link.h"
 #include "fileio/fileio.h"
 #include "fileio/names.h"
 #include "game/folder.h"
@@ -129,9 +130,17 @@ int columns(const Args& args, std::istream&, std::ostream& out, std::ostream& er
     if (!loadTable(args[0], &table, err)) return 1;
     const auto labels = table.columnLabels();
     const std::size_t width = std::to_string(labels.empty() ? 0 : labels.size() - 1).size();
+    // One of headlink's tables by its name: its link columns say so.
+    const TableId id = tableNamed(args[0]);
+    std::array<const Table*, kTableCount> tables{};
+    if (id < kTableCount) tables[id] = &table;
+    const LinkColumns links(tables);
     for (std::size_t c = 0; c < labels.size(); ++c) {
         const std::string number = std::to_string(c);
-        out << std::string(width - number.size(), ' ') << number << "  " << visible(labels[c]) << '\n';
+        out << std::string(width - number.size(), ' ') << number << "  " << visible(labels[c]);
+        const int link = id < kTableCount ? links.linkAt(id, static_cast<int32_t>(c)) : -1;
+        if (link >= 0) out << "  (link: headlink writes the " << stem(kScriptFiles[kLinks[static_cast<std::size_t>(link)].source]) << " row here)";
+        out << '\n';
     }
     return 0;
 }

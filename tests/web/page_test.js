@@ -317,6 +317,10 @@ async function checks(browser, kind, check) {
       // to the new rows" chooses the first marked cell, whose old value is
       // then spelled out under the grid.
       await page.click('#jump');
+      // The first marked cell is the new row's key, which its script set.
+      assert.match(await page.$eval('#grid-details', (p) => p.textContent),
+        /^appearance_updated\.2da, row 40 \(label 40\), column 0 \([^)]*\): "ElfFemaleMoonveil", set by a script; it was "/);
+      await page.click('#next-mark');
       const grid = await page.evaluate(() => {
         const cell = (r, c) => document.querySelector(`#grid .grid-row[data-row="${r}"] [data-col="${c}"]`);
         const box = document.getElementById('grid');
@@ -735,13 +739,13 @@ async function checks(browser, kind, check) {
       await setViewport(page, { width: 1000, height: 900 });
       await page.click('#jump');
       const visited = [await inView()];
-      for (let i = 0; i < 4; ++i) {
+      for (let i = 0; i < 5; ++i) {
         await page.click('#next-mark');
         visited.push(await inView());
       }
       await page.click('#previous-mark');
       visited.push(await inView());
-      assert.deepEqual(visited, ['40:4 set', '40:10 link', '40:11 set', '40:95 set', '41:3 set', '40:95 set']);
+      assert.deepEqual(visited, ['40:0 set', '40:4 set', '40:10 link', '40:11 set', '40:95 set', '41:0 set', '40:95 set']);
       // Scrolled far from it, the chosen cell is still there to be said.
       await page.evaluate(() => { const grid = document.getElementById('grid'); grid.scrollTop = 0; grid.scrollLeft = 0; });
       await typingTaken(page);
@@ -751,6 +755,49 @@ async function checks(browser, kind, check) {
           document.querySelector('#grid .grid-row[data-row="0"]') !== null];
       });
       assert.deepEqual(active, ['40', '95', 'true', true]);
+      assert.deepEqual(problems, []);
+      await page.close();
+    });
+
+    await check('tables labelled as the game labels them: the program\'s outputs, byte for byte; the link columns ' +
+      'named in the column lists and the help', async () => {
+      // The example's tables with the game's labels: normalhead at 9 before
+      // backuphead, the three bodies of a portrait at 1 to 3.
+      const relabel = (table, labels) => {
+        const lines = execFileSync(twoda, ['text', path.join(examples, table)], { encoding: 'utf8' }).split('\n');
+        const header = lines[2].split('\t');
+        for (const [column, label] of Object.entries(labels)) header[Number(column) + 1] = label;
+        lines[2] = header.join('\t');
+        return lines.join('\n');
+      };
+      const dir = kit(), texts = fs.mkdtempSync(path.join(os.tmpdir(), 'headlink-labelled-'));
+      fs.writeFileSync(path.join(texts, 'appearance.2da'), relabel('appearance.2da', { 9: 'normalhead', 10: 'backuphead' }));
+      fs.writeFileSync(path.join(texts, 'portraits.2da'),
+        relabel('portraits.2da', { 1: 'appearancenumber', 2: 'Appearance_S', 3: 'appearance_l' }));
+      for (const table of ['appearance.2da', 'portraits.2da'])
+        execFileSync(twoda, ['build', path.join(texts, table), path.join(dir, table)]);
+      const expected = native(dir);
+      assert.equal(expected.status, 0);
+      const downloads = fs.mkdtempSync(path.join(os.tmpdir(), 'headlink-downloads-'));
+      const { page, problems } = await openPage(browser, downloads);
+      const shown = await runOn(page, dir, kitNames);
+      assert.equal(shown.state, 'done');
+      assert.equal(shown.report, expected.stdout);
+      assert.equal(shown.messages, expected.stderr);
+      for (const name of outputs) {
+        await page.click(`a[download="${name}"]`);
+        assert.ok((await waitForFile(path.join(downloads, name))).equals(expected.written[name]), name + ' differs');
+      }
+      const said = await page.evaluate(() => ({
+        help: document.getElementById('link-help').textContent,
+        links: [1, 4].map((s) => [...document.querySelectorAll(`#columns-${s} [role="option"].link`)].map((o) => o.textContent)),
+      }));
+      assert.equal(said.help, 'Linking writes the new row numbers: appearance column 9 "normalhead" gets the head row; ' +
+        'portraits columns 1 "appearancenumber", 2 "appearance_s" and 3 "appearance_l" get the appearance rows of ' +
+        'apphead2.txt, apphead1.txt and apphead3.txt.');
+      assert.deepEqual(said.links, [['9 normalhead (link: gets the row of head.txt)'],
+        ['1 appearancenumber (link: gets the row of apphead2.txt)', '2 Appearance_S (link: gets the row of apphead1.txt)',
+          '3 appearance_l (link: gets the row of apphead3.txt)']]);
       assert.deepEqual(problems, []);
       await page.close();
     });
