@@ -1,9 +1,12 @@
 // A game folder read as the application reads it: a folder picked that is
 // not one, a folder known by the list of its paths (as the page knows it),
-// and the index of every resource the game can load.
+// the override folder's subfolders, and the index of every resource the
+// game can load. The subfolder cases run on a folder on disk and on the
+// same folder listed by its paths.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <string>
@@ -13,6 +16,7 @@
 #include "game/folder.h"
 #include "game/resources.h"
 #include "tests/support/archive_builder.h"
+#include "tests/support/temp_dir.h"
 
 namespace headlink {
 namespace {
@@ -100,8 +104,9 @@ TEST(GameFolderPicked, AFileOfUnknownSizeIsAskedItsSizeThenItsBytes) {
 // a folder of many files steps over them, never over the names beside it.
 TEST(GameFolderPicked, AListedFolderGivesEachEntryOnce) {
     ListedGameFiles listed;
-    for (const char* path : {"movies/a.dat", "movies/b.dat", "movies/deep/c.dat", "movies-old.txt", "movies0.txt",
-                             "moviesz", "game.key", "data/x.bif", "data/sub/y.bif", "data/sub/z.bif"})
+    for (const char* path : {"movies/a.dat", "movies/b.dat", "movies/deep/c.dat", "movies/deep/er/d.dat",
+                             "movies/deep-x.dat", "movies-old.txt", "movies0.txt", "moviesz", "game.key", "data/x.bif",
+                             "data/sub/y.bif", "data/sub/z.bif"})
         listed.add(path);
     const auto names = [&](const std::string& folder) {
         std::vector<GameFiles::Entry> entries;
@@ -113,7 +118,12 @@ TEST(GameFolderPicked, AListedFolderGivesEachEntryOnce) {
     EXPECT_EQ(names(""), (std::vector<std::string>{"data/", "game.key", "movies/", "movies-old.txt", "movies0.txt",
                                                    "moviesz"}));
     EXPECT_EQ(names("data"), (std::vector<std::string>{"sub/", "x.bif"}));
-    EXPECT_EQ(names("movies"), (std::vector<std::string>{"a.dat", "b.dat", "deep/"}));
+    EXPECT_EQ(names("movies"), (std::vector<std::string>{"a.dat", "b.dat", "deep/", "deep-x.dat"}));
+    // A folder inside a folder lists as the game folder does, at any depth.
+    EXPECT_EQ(names("movies/deep"), (std::vector<std::string>{"c.dat", "er/"}));
+    EXPECT_EQ(names("movies/deep/er"), (std::vector<std::string>{"d.dat"}));
+    EXPECT_EQ(names("data/sub"), (std::vector<std::string>{"y.bif", "z.bif"}));
+    EXPECT_EQ(names("movies/none"), (std::vector<std::string>{}));
 }
 
 // A game folder's index of resources, read as the page reads it: each
@@ -155,8 +165,9 @@ TEST(GameResources, TheOverrideFolderTheTexturePacksAndEveryKeyEntryWhateverThei
         "HD_EL_F01.tga data/models.bif", "hd_el_f01.wav TexturePacks/tex_a.ERF"}));
     EXPECT_EQ(where("TEX_EL_F02"), (std::vector<std::string>{"tex_el_f02.dds TexturePacks/tex_a.ERF"}));
     EXPECT_EQ(where("heads"), (std::vector<std::string>{"heads.2da data/tables.bif"}));
-    for (const char* none : {"readme", "x", "notes", "tex_el", "", "seventeen_chars_x"}) EXPECT_TRUE(where(none).empty()) << none;
-    EXPECT_EQ(index.size(), 7u);
+    EXPECT_EQ(where("X"), (std::vector<std::string>{"x.tga Override/sub/x.tga"}));  // a subfolder's, listed alone
+    for (const char* none : {"readme", "notes", "tex_el", "", "seventeen_chars_x"}) EXPECT_TRUE(where(none).empty()) << none;
+    EXPECT_EQ(index.size(), 8u);
     // Names found beforehand in one pass are found as a lookup finds them.
     ResourceIndex fetched = index;
     fetched.prefetch({"hd_el_moon", "Hd_El_F01", "TEX_EL_F02", "heads", "readme", "hd_el_f01"});
@@ -192,6 +203,131 @@ TEST(GameResources, TheOverrideFolderTheTexturePacksAndEveryKeyEntryWhateverThei
     EXPECT_EQ(index.near("hd_el_f01", ResourceKind::model), (std::vector<std::string>{}));
     EXPECT_EQ(index.near("hd_xx_moonxx", ResourceKind::model), (std::vector<std::string>{}));
 }
+
+// The key and the archive the override cases share: heads and appearance
+// archived, and a model hd_el_f01 in data/models.bif (never read: the key
+// lists it).
+Files archivedTables() {
+    return {{"game.key", testing::buildKey({{"data\\tables.bif", 0}, {"data\\models.bif", 0}},
+                                           {{"heads", 2017, 0, 0}, {"appearance", 2017, 0, 1}, {"hd_el_f01", 2002, 1, 0}})},
+            {"data/tables.bif", testing::buildArchive({{2017, {'h'}}, {2017, {'a'}}})}};
+}
+
+// The warning for `copy`, another copy of `table` deeper in the override
+// folder, to be merged into `into`.
+std::string another(const std::string& table, const std::string& copy, const std::string& into) {
+    return table + ": warning: " + copy + " is another " + table + ", in a subfolder of the override folder, which the "
+           "game may read too: rows another mod added there would collide with the rows numbered here; merge them "
+           "into " + into + " or move it out";
+}
+
+// What a Game says of one table and of a few names: where the table came
+// from and its warnings, and each name as "file place", first found first.
+struct Seen {
+    Result read;
+    std::string from;
+    std::vector<std::string> warnings;
+    std::map<std::string, std::vector<std::string>> found;
+};
+Seen look(Game& game, const std::string& table, const std::vector<std::string>& names) {
+    Seen seen;
+    GameTable read;
+    seen.read = game.read(table, &read);
+    seen.from = read.from;
+    for (const Warning& warning : read.warnings) seen.warnings.push_back(warning.describe());
+    ResourceIndex index;
+    std::vector<Warning> ignored;
+    (void)game.resources(&index, &ignored);
+    for (const std::string& name : names) {
+        std::vector<std::string>& found = seen.found[name];
+        for (const ResourceIndex::Found& f : index.find(name)) found.push_back(f.file + " " + f.where);
+    }
+    return seen;
+}
+
+using GameOverride = testing::TempDir;
+
+// The override folder's subfolders, at any depth down to eight levels:
+// another copy of one of the three tables there is warned with its path
+// (whichever copy the table itself is read from), and the files there are
+// resources, each in its folder, after those directly in the override
+// folder and before any archive's. On disk and listed by paths alike.
+TEST_F(GameOverride, SubfoldersWarnOfAnotherTableAndHoldResources) {
+    using Found = std::map<std::string, std::vector<std::string>>;
+    const struct {
+        const char* what;
+        std::vector<const char*> added;  // files beside the key and its archive
+        const char* table;               // read
+        const char* from;
+        std::vector<std::string> warnings;
+        Found found;
+    } cases[] = {
+        {"a copy two levels down, in another case, and a model beside it",
+         {"Override/heads.2da", "Override/mods/Moon/HEADS.2DA", "Override/mods/Moon/hd_el_moon.mdl"},
+         "heads.2da", "Override/heads.2da",
+         {another("heads.2da", "Override/mods/Moon/HEADS.2DA", "Override/heads.2da")},
+         {{"hd_el_moon", {"hd_el_moon.mdl Override/mods/Moon/hd_el_moon.mdl"}}}},
+        {"copies in two subfolders of the table archived; a name in the override folder, a subfolder and the key",
+         {"Override/b/Appearance.2da", "Override/a/appearance.2DA", "Override/a/heads.2da", "Override/HD_EL_F01.mdl",
+          "Override/a/hd_el_f01.tga"},
+         "appearance.2da", "data/tables.bif (the key file)",
+         {another("appearance.2da", "Override/a/appearance.2DA", "Override/appearance.2da"),
+          another("appearance.2da", "Override/b/Appearance.2da", "Override/appearance.2da")},
+         {{"hd_el_f01", {"HD_EL_F01.mdl Override/HD_EL_F01.mdl", "hd_el_f01.tga Override/a/hd_el_f01.tga",
+                         "hd_el_f01.mdl data/models.bif"}}}},
+        {"eight levels down are looked into, nine are not; a folder of a table's name, other tables",
+         {"Override/1/2/3/4/5/6/7/8/heads.2da", "Override/1/2/3/4/5/6/7/8/deep.tga",
+          "Override/1/2/3/4/5/6/7/8/9/heads.2da", "Override/1/2/3/4/5/6/7/8/9/deeper.tga",
+          "Override/x/heads.2da/readme.txt", "Override/x/spells.2da", "Override/x/heads.2da.bak"},
+         "HEADS.2DA", "data/tables.bif (the key file)",
+         {another("HEADS.2DA", "Override/1/2/3/4/5/6/7/8/heads.2da", "Override/HEADS.2DA")},
+         {{"deep", {"deep.tga Override/1/2/3/4/5/6/7/8/deep.tga"}}, {"deeper", {}}}},
+        {"a table headlink does not number, in a subfolder too", {"override/spells.2da", "override/sub/spells.2da"},
+         "spells.2da", "override/spells.2da", {}, {}},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const auto& c = cases[i];
+        Files files = archivedTables();
+        for (const char* path : c.added) files[path] = {'x'};
+        std::vector<std::string> names;
+        for (const auto& [name, found] : c.found) names.push_back(name);
+        const std::string dir = "game" + std::to_string(i);
+        for (const auto& [path, bytes] : files) put(dir + "/" + path, bytes);
+        Game onDisk(path(dir));
+        Seen listed;
+        readListed(files, [&](Game& game) { listed = look(game, c.table, names); });
+        for (const Seen& seen : {look(onDisk, c.table, names), listed}) {
+            EXPECT_TRUE(seen.read) << c.what << ": " << seen.read.reason;
+            EXPECT_EQ(seen.from, c.from) << c.what;
+            EXPECT_EQ(seen.warnings, c.warnings) << c.what;
+            EXPECT_EQ(seen.found, c.found) << c.what;
+        }
+    }
+}
+
+#ifndef _WIN32
+// A symbolic link to a folder, out of the game folder or back up into the
+// override folder, is never followed: what lies behind it is neither warned
+// nor a resource, and the walk ends.
+TEST_F(GameOverride, ASymbolicLinkToAFolderIsNeverFollowed) {
+    Files files = archivedTables();
+    files["Override/heads.2da"] = {'x'};
+    files["Override/real/near.tga"] = {'x'};
+    for (const auto& [path, bytes] : files) put("game/" + path, bytes);
+    put("elsewhere/heads.2da", "x");
+    put("elsewhere/far.tga", "x");
+    std::filesystem::create_directory_symlink(dir_ / "elsewhere", dir_ / "game/Override/away");
+    std::filesystem::create_directory_symlink(".", dir_ / "game/Override/loop");
+    std::filesystem::create_directory_symlink("..", dir_ / "game/Override/real/up");
+    Game game(path("game"));
+    const Seen seen = look(game, "heads.2da", {"far", "near"});
+    EXPECT_TRUE(seen.read) << seen.read.reason;
+    EXPECT_EQ(seen.from, "Override/heads.2da");
+    EXPECT_EQ(seen.warnings, std::vector<std::string>{});
+    EXPECT_EQ(seen.found, (std::map<std::string, std::vector<std::string>>{
+                              {"far", {}}, {"near", {"near.tga Override/real/near.tga"}}}));
+}
+#endif
 
 }  // namespace
 }  // namespace headlink
