@@ -49,6 +49,8 @@ public:
             entry.folder = it->is_directory(typeError);
             entry.file = it->is_regular_file(typeError);
             if (typeError) entry.typeError = typeError.message();
+            std::error_code linkError;  // a link that cannot be told is taken for one, never followed
+            entry.link = it->is_symlink(linkError) || linkError;
             entries->push_back(std::move(entry));
         }
         if (ec) return failure(ec.message(), relative);
@@ -336,6 +338,34 @@ Result Game::readKeyTables() {
     return keyResult_;
 }
 
+// How deep below the override folder its subfolders are looked into: deeper
+// than mods lay out their files. A folder deeper still is passed over
+// without a word, so that a folder nested without end (a mount of a folder
+// inside itself) ends the walk; a symbolic link is never followed at all.
+constexpr int kOverrideDepth = 8;
+
+const std::vector<std::string>& Game::overrideSubfolders(const std::string& override) {
+    if (walked_) return subfolders_;
+    walked_ = true;
+    // Listings alone (each folder's once, through files_), never a file's
+    // bytes: an override folder may hold thousands of files. A folder that
+    // cannot be listed is stepped over, as the override folder is.
+    std::vector<std::pair<std::string, int>> next{{override, 0}};
+    std::vector<GameFiles::Entry> entries;
+    while (!next.empty()) {
+        const auto [folder, depth] = next.back();
+        next.pop_back();
+        if (depth > 0) subfolders_.push_back(folder);
+        if (depth == kOverrideDepth) continue;
+        (void)files_->list(folder, [](const std::string&) { return true; }, &entries);
+        for (const GameFiles::Entry& entry : entries)
+            if (entry.folder && !entry.link && entry.name != "." && entry.name != "..")
+                next.emplace_back(folder + "/" + entry.name, depth + 1);
+    }
+    std::sort(subfolders_.begin(), subfolders_.end());
+    return subfolders_;
+}
+
 Result Game::read(const std::string& name, GameTable* table) {
     const std::string& dir = dir_;
     *table = GameTable{};
@@ -344,6 +374,28 @@ Result Game::read(const std::string& name, GameTable* table) {
     if (!override.empty()) {
         std::string file;
         if (Result why = findOne(*files_, dir, override, name, Kind::file, &file); !why) return why;
+        // Another mod's copy of a table headlink numbers rows in, further
+        // down the override folder: the game may take it instead of the one
+        // changed here, or rows from both, and the rows added there may have
+        // the numbers of the rows added here.
+        const std::string folded = foldedCase(name);
+        if (folded == "appearance.2da" || folded == "heads.2da" || folded == "portraits.2da") {
+            std::vector<GameFiles::Entry> entries;
+            for (const std::string& folder : overrideSubfolders(override)) {
+                const auto same = [&](const std::string& entry) { return foldedCase(entry) == folded; };
+                (void)files_->list(folder, same, &entries);
+                for (const GameFiles::Entry& entry : entries) {
+                    if (!entry.file) continue;
+                    std::string warning = folder + "/" + entry.name;
+                    warning += " is another " + name + ", in a subfolder of the override folder, which the game may "
+                               "read too: rows another mod added there would collide with the rows numbered here; "
+                               "merge them into ";
+                    warning += override + "/" + (file.empty() ? name : file);
+                    warning += " or move it out";
+                    table->warnings.push_back({name, 0, std::move(warning)});
+                }
+            }
+        }
         if (!file.empty()) {
             const std::string relative = override + "/" + file;
             FileBytes read = files_->readAll(relative);
@@ -437,14 +489,22 @@ Result Game::resources(ResourceIndex* index, std::vector<Warning>* warnings) {
     // The override folder's files (the game takes a file there before any other).
     std::string override;
     if (Result why = findOne(*files_, dir, "", "override", Kind::folder, &override); !why) return why;
+    // Then those of its subfolders, each a place of its own: a folder's
+    // files are found before any archive's, and in the order added, so the
+    // override folder's own come first.
     std::vector<GameFiles::Entry> entries;
     if (!override.empty()) {
-        const uint32_t place = index->addPlace(override, true);
-        (void)files_->list(override, [](const std::string&) { return true; }, &entries);
-        for (const GameFiles::Entry& entry : entries) {
-            const std::string_view dotted = extension(entry.name);
-            const ResourceType* type = dotted.empty() ? nullptr : typeOfExtension(dotted.substr(1));
-            if (type != nullptr && entry.file) index->add(stem(entry.name), type->number, place);
+        std::vector<std::string> folders{override};
+        const std::vector<std::string>& subfolders = overrideSubfolders(override);
+        folders.insert(folders.end(), subfolders.begin(), subfolders.end());
+        for (const std::string& folder : folders) {
+            const uint32_t place = index->addPlace(folder, true);
+            (void)files_->list(folder, [](const std::string&) { return true; }, &entries);
+            for (const GameFiles::Entry& entry : entries) {
+                const std::string_view dotted = extension(entry.name);
+                const ResourceType* type = dotted.empty() ? nullptr : typeOfExtension(dotted.substr(1));
+                if (type != nullptr && entry.file) index->add(stem(entry.name), type->number, place);
+            }
         }
     }
     // The texture packs directly in TexturePacks, in name order.

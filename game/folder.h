@@ -1,9 +1,12 @@
 // A game folder, read as the host application reads it: a table is taken
 // from the override folder when it is there, else from the archive its key
-// file names. Names are matched ignoring the letter case of A-Z, as on the
-// systems the application was made for; two names that differ only in case
-// are an error, as which one it reads is not ours to guess. A name read
-// from the key file never leads outside the game folder.
+// file names. The application reads the override folder's subfolders too:
+// another copy there of a table headlink numbers rows in is warned, and
+// their files are resources the game can load. Names are matched ignoring
+// the letter case of A-Z, as on the systems the application was made for;
+// two names that differ only in case are an error, as which one it reads
+// is not ours to guess. A name read from the key file never leads outside
+// the game folder.
 #pragma once
 
 #include <array>
@@ -66,6 +69,7 @@ public:
         std::string name;
         bool folder = false;
         bool file = false;
+        bool link = false;      // a symbolic link: `folder` and `file` tell what it leads to
         std::string typeError;  // why its kind could not be told, or ""
     };
     // The entries of folder `relative` ("" for the game folder itself) whose
@@ -127,20 +131,25 @@ public:
     explicit Game(std::string dir);
     Game(std::string dir, GameFiles& files);
     // Reads table `name` ("heads.2da"). Only the one entry of the archive is
-    // read, never the whole archive.
+    // read, never the whole archive. One of the three tables headlink
+    // numbers rows in, lying in a subfolder of the override folder too, is
+    // a warning for each such file.
     Result read(const std::string& name, GameTable* table);
     // Every 2DA table, in name order.
     Result list(std::vector<GameListing>* tables);
     // Every resource the game can load, for checking the names a table
-    // gives: the files directly in its override folder, every entry of its
-    // key file, and the key lists of the texture packs directly in its
-    // TexturePacks folder (their headers and key lists alone are read). A
-    // texture pack that cannot be read is a warning naming it, and left out.
+    // gives: the files in its override folder and in its subfolders (each
+    // subfolder a place of its own, after the override folder itself), every
+    // entry of its key file, and the key lists of the texture packs directly
+    // in its TexturePacks folder (their headers and key lists alone are
+    // read). A texture pack that cannot be read is a warning naming it, and
+    // left out. No file of a folder is read, only its listing.
     // Asked once of a Game: the key's entries are handed on, not copied.
     Result resources(ResourceIndex* index, std::vector<Warning>* warnings);
 
 private:
     Result readKeyTables();
+    const std::vector<std::string>& overrideSubfolders(const std::string& override);
 
     std::string dir_;
     std::unique_ptr<GameFiles> own_;  // the folder on disk, when no files were given
@@ -159,6 +168,9 @@ private:
     uint32_t keyEntryCount_ = 0;
     std::map<std::string, std::size_t> byName_;  // lower-case name -> index into key_.entries; the later wins
     std::vector<std::string> repeated_;          // names the key gives more than once
+    // The override folder's subfolders, down to 8 levels, in path order; walked once.
+    bool walked_ = false;
+    std::vector<std::string> subfolders_;
 };
 
 }  // namespace headlink

@@ -1,8 +1,8 @@
 // What the game can load: every resource its folder offers, by name and
 // type. The application finds a resource by its name (up to 16 characters,
 // whatever their letter case) and type, in its override folder (the files
-// directly in it, the type from the extension), in the archives its key
-// file lists, and in the texture packs (TexturePacks/*.erf). Types are
+// in it and in its subfolders, the type from the extension), in the
+// archives its key file lists, and in the texture packs (TexturePacks/*.erf). Types are
 // numbers in archives and extensions in folders; the few that matter here
 // are in one table, grouped in the kinds the game treats as one (a texture
 // is a tga, a tpc or a dds: whichever it finds).

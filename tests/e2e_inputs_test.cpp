@@ -286,6 +286,14 @@ TEST_F(EndToEnd, TablesFromAGameFolder) {
          "headlink: appearance.2da: data: \"tables.bif\" is a folder, not a file"},
         {"a file for a game folder", [](const fs::path& g) { fs::remove_all(g); std::ofstream(g.string()) << "x"; }, 2,
          "headlink: game: not a game folder: it is a file, not a folder\n"},
+        {"another mod's heads table in a subfolder of override",
+         [](const fs::path& g) {
+             fs::create_directories(g / "Override/mods/moon");
+             std::ofstream((g / "Override/mods/moon/Heads.2da").string()) << "x";
+         },
+         0, "headlink: heads.2da: warning: Override/mods/moon/Heads.2da is another heads.2da, in a subfolder of the "
+            "override folder, which the game may read too: rows another mod added there would collide with the rows "
+            "numbered here; merge them into Override/HEADS.2da or move it out\n"},
     };
     for (const Case& c : cases) {
         fs::remove_all(dir_ / "game");

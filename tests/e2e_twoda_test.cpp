@@ -94,23 +94,23 @@ TEST_F(EndToEnd, TwodaCommands) {
 // shows every resource the game can load, and where.
 TEST_F(EndToEnd, TwodaChecksNamesAgainstTheGame) {
     GameFolder game;
-    // Models: two of four found (checked); textures: tga, tpc and dds and
-    // a name in other letters, all found; numbers; a note naming a model
-    // once in three values (not checked).
+    // Models: two of four found (checked), one in a subfolder of Override;
+    // textures: tga, tpc and dds and a name in other letters, all found;
+    // numbers; a note naming a model once in three values (not checked).
     game.archived = {{"heads.2da", buildTable(gridLayout({"label", "model", "texture", "race", "note"},
                                                          {{"head_a", "hd_el_f01", "tx_el_01", "1", "hello"},
-                                                          {"head_b", "hd_el_f02", "tx_el_moon", "2", "****"},
+                                                          {"head_b", "hd_gone", "tx_el_moon", "2", "****"},
                                                           {"head_c", "hd_el_f_mon", "tx_el_02", "3", "hd_el_f01"},
-                                                          {"head_d", "hd_gone", "TX_EL_01", "4", "nothing"}}))}};
+                                                          {"head_d", "hd_lost", "TX_EL_01", "4", "nothing"}}))}};
     game.models = {{"hd_el_f01", 2002}, {"hd_el_f01", 3008}, {"hd_el_f01", 9999}, {"hd_el_f02", 2002}};
     game.texturePacks = {{"faces.erf", {{"tx_el_01", 3007}, {"tx_el_02", 2033}}}};
     game.overridden = {{"hd_el_f_moon.mdl", bytesOf("m")}, {"tx_el_moon.tga", bytesOf("t")}, {"readme.txt", bytesOf("r")}};
     ASSERT_TRUE(writeGameFolder(path("game"), game));
-    put("game/Override/old/hd_gone.mdl", "m");  // the game reads no subfolders there
+    put("game/Override/old/hd_gone.mdl", "m");  // the game reads subfolders there too
     const std::string warned =
         "heads.2da: warning: row 2 (2), column 1 (model): \"hd_el_f_mon\": no model of that name in the game; did "
         "you mean \"hd_el_f_moon\" (Override/hd_el_f_moon.mdl)?\n"
-        "heads.2da: warning: row 3 (3), column 1 (model): \"hd_gone\": no model of that name in the game\n";
+        "heads.2da: warning: row 3 (3), column 1 (model): \"hd_lost\": no model of that name in the game\n";
     // Without --game, nothing is looked up; with it, the same verdict, then the warnings.
     put("heads.2da", game.archived[0].second);
     const std::string valid = twoda("check heads.2da").out;
@@ -127,6 +127,7 @@ TEST_F(EndToEnd, TwodaChecksNamesAgainstTheGame) {
                      "hd_el_f01.mdx: data/models.bif\n"
                      "hd_el_f02.mdl: data/models.bif\n"
                      "hd_el_f_moon.mdl: Override/hd_el_f_moon.mdl\n"
+                     "hd_gone.mdl: Override/old/hd_gone.mdl\n"
                      "heads.2da: data/tables.bif\n"
                      "tx_el_01.tpc: TexturePacks/faces.erf\n"
                      "tx_el_02.dds: TexturePacks/faces.erf\n"
