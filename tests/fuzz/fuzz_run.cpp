@@ -58,18 +58,52 @@ headlink::RunInputs split(const uint8_t* data, std::size_t size) {
 }
 
 // What the README tells users, written down here apart from the program:
-// the file names, and the link cells. Appearance column 10 gets the head
-// row in each of the three appearance rows; portraits columns 2, 7 and 8
-// get the second, first and third appearance rows, written in that order.
+// the file names, and the link cells. The head row goes into appearance's
+// first column labelled "normalhead" (ASCII case ignored), else column 10,
+// in each of the three appearance rows; the second, first and third
+// appearance rows go into portraits' "appearancenumber", "appearance_s"
+// and "appearance_l", else columns 2, 7 and 8, written in that order.
 const std::array<std::string, 3> kTables = {"appearance.2da", "heads.2da", "portraits.2da"};
 const std::array<std::string, 5> kScripts = {"head.txt", "apphead1.txt", "apphead2.txt", "apphead3.txt",
                                              "portraits.txt"};
-constexpr int32_t kHeadColumn = 10;
-struct PortraitLink {
+struct LinkRule {
+    const char* label;
     int32_t column;
-    std::size_t appearanceScript;  // 0 for apphead1.txt
+    std::size_t appearanceScript;  // 0 for apphead1.txt (unused for the head link)
 };
-constexpr std::array<PortraitLink, 3> kPortraitLinks = {{{2, 1}, {7, 0}, {8, 2}}};
+constexpr LinkRule kHeadLink = {"normalhead", 10, 0};
+constexpr std::array<LinkRule, 3> kPortraitLinks = {{{"appearancenumber", 2, 1}, {"appearance_s", 7, 0},
+                                                     {"appearance_l", 8, 2}}};
+
+bool sameLetters(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+        if (lower(a[i]) != lower(b[i])) return false;
+    }
+    return true;
+}
+
+// The column a link goes into in `table`, and whether a label chose it.
+std::pair<int32_t, bool> columnOf(const Table& table, const LinkRule& rule) {
+    const auto labels = table.columnLabels();
+    for (std::size_t c = 0; c < labels.size(); ++c)
+        if (sameLetters(labels[c], rule.label)) return {static_cast<int32_t>(c), true};
+    return {rule.column, false};
+}
+
+// Whether `table` can hold these links: every column inside it, and no
+// label putting one link into the fixed column of another that has none.
+bool holds(const Table& table, const std::vector<LinkRule>& rules) {
+    std::vector<std::pair<int32_t, bool>> at;
+    for (const LinkRule& rule : rules) at.push_back(columnOf(table, rule));
+    for (std::size_t i = 0; i < at.size(); ++i) {
+        if (at[i].first >= table.columnCount()) return false;
+        for (std::size_t j = 0; j < at.size(); ++j)
+            if (i != j && at[i].first == at[j].first) return false;
+    }
+    return true;
+}
 
 // The run as the model sees it: the scripts read by the reference reader
 // one after another on models of the three tables, with the link cells
@@ -121,14 +155,16 @@ RunModel modelRun(const std::array<Table, 3>& in, const headlink::RunInputs& inp
     std::array<int32_t, 3> appearanceRows{};
     if (!step(m, m.tables[1], inputs.scripts[0], kScripts[0], &headRow)) return m;
     m.done[1] = true;
+    const int32_t headColumn = columnOf(in[0], kHeadLink).first;
     for (std::size_t i = 0; i < 3; ++i)
         if (!step(m, appearance, inputs.scripts[i + 1], kScripts[i + 1], &appearanceRows[i]) ||
-            !link(m, appearance, kTables[0], appearanceRows[i], kHeadColumn, headRow))
+            !link(m, appearance, kTables[0], appearanceRows[i], headColumn, headRow))
             return m;
     m.done[0] = true;
     if (!step(m, m.tables[2], inputs.scripts[4], kScripts[4], &portraitRow)) return m;
-    for (const PortraitLink& l : kPortraitLinks)
-        if (!link(m, m.tables[2], kTables[2], portraitRow, l.column, appearanceRows[l.appearanceScript])) return m;
+    for (const LinkRule& l : kPortraitLinks)
+        if (!link(m, m.tables[2], kTables[2], portraitRow, columnOf(in[2], l).first, appearanceRows[l.appearanceScript]))
+            return m;
     m.done[2] = true;
     m.verdict = RunModel::Succeeds;
     return m;
@@ -160,11 +196,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
             ++unreadable;
         }
     }
-    // A table too narrow for its link cells stops the run before any script.
-    if (!mustFail && in[0].columnCount() <= kHeadColumn) {
+    // A table that cannot hold its link cells stops the run before any script.
+    if (!mustFail && !holds(in[0], {kHeadLink})) {
         mustFail = true;
         mustName = kTables[0];
-    } else if (!mustFail && in[2].columnCount() <= kPortraitLinks[2].column) {  // the highest, 8
+    } else if (!mustFail && !holds(in[2], {kPortraitLinks.begin(), kPortraitLinks.end()})) {
         mustFail = true;
         mustName = kTables[2];
     }
@@ -202,8 +238,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     check(!mustFail, "the run succeeded, but ", mustName, " should have stopped it");
 
     // A run's own rows never hold a link that names no row.
-    if (in[0].columnCount() > 10 && in[2].columnCount() > 8)
-        for (const headlink::DanglingLink& link : headlink::danglingLinks(outcome.tables))
+    for (const headlink::DanglingLink& link : headlink::danglingLinks(outcome.tables))
             check(link.row < in[link.table].rowCount(), kTables[link.table], ": new row ", link.row,
                   " links to no row");
     const std::array<int32_t, 3> maxAdded = {3, 1, 1};

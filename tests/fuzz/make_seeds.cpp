@@ -310,6 +310,16 @@ void runSeeds() {
     k["apphead2.txt"] = bytesOf("3 0 samekey 11 x\n");
     k["apphead3.txt"] = bytesOf("3 10 1\n");
     write("run", "same-key-and-link-column-keys", runInput(k));
+    // Tables labelled as the game labels them: the links go where the labels say.
+    k = seedKit();
+    k["appearance.2da"] = buildTable(gridLayout({"label", "normalhead", "backuphead"}, {{"ElfMale", "0", "1"}}));
+    k["portraits.2da"] = buildTable(gridLayout({"label", "AppearanceNumber", "appearance_s", "appearance_l", "base"},
+                                               {{"po_em", "0", "0", "0", "po_em_"}}));
+    k["apphead3.txt"] = bytesOf("0 0 elfmalenew 2 quick\n");
+    write("run", "labelled-links", runInput(k));
+    k["portraits.2da"] = buildTable(gridLayout({"label", "a", "appearance_s", "c", "d", "e", "f", "g", "h"},
+                                               {{"po_em", "0", "0", "0", "po_em_", "", "", "", ""}}));
+    write("run", "label-takes-a-fixed-column", runInput(k));
     k = seedKit();
     k["head.txt"] = bytesOf("5 0 k\n");
     write("run", "head-script-fails", runInput(k));
