@@ -49,9 +49,11 @@ int main(int argc, char** argv) {
     game.models.emplace_back("mdl_hu_cloak", kModel);
     game.texturePacks = {{"textures.erf", textures}};
     // The example heads' art as a modder copied it into Override/ (textures
-    // as tga, models as mdl), the moonveil head's model misspelt.
-    for (const char* file : {"tx_el_moon.tga", "tex_el_moon.tga", "hd_el_f_mon.mdl", "tx_el_ash.tga", "tex_el_ash.tga",
-                             "hd_hu_f_storm.mdl", "tx_hu_storm.tga", "tex_hu_storm.tga"})
+    // as tga, models as mdl, a portrait for each), the moonveil head's
+    // model misspelt.
+    for (const char* file : {"tx_el_moon.tga", "tex_el_moon.tga", "hd_el_f_mon.mdl", "po_elf_moon.tga", "tx_el_ash.tga",
+                             "tex_el_ash.tga", "po_elf_ash.tga", "hd_hu_f_storm.mdl", "tx_hu_storm.tga",
+                             "tex_hu_storm.tga", "po_hum_storm.tga"})
         game.overridden.emplace_back(file, std::vector<uint8_t>{'a', 'r', 't', '\n'});
     std::error_code ec;
     std::filesystem::create_directories(argv[1], ec);
