@@ -179,7 +179,8 @@ LinkColumns::LinkColumns() {
 
 LinkColumns::LinkColumns(const std::array<const Table*, kTableCount>& tables) : LinkColumns() {
     for (std::size_t table = 0; table < kTableCount; ++table) {
-        if (tables[table] == nullptr) continue;
+        const bool linked = std::any_of(kLinks.begin(), kLinks.end(), [&](const Link& link) { return link.table == table; });
+        if (tables[table] == nullptr || !linked) continue;
         const auto labels = tables[table]->columnLabels();
         const std::size_t columns = std::min(labels.size(), static_cast<std::size_t>(tables[table]->columnCount()));
         for (std::size_t i = 0; i < kLinks.size(); ++i) {
@@ -212,8 +213,7 @@ Result LinkColumns::check(const Table& table, TableId id, const std::string& fil
     for (std::size_t i = 0; i < kLinks.size(); ++i)
         for (std::size_t j = 0; j < kLinks.size(); ++j)
             if (i != j && kLinks[i].table == id && kLinks[j].table == id && columns_[i] == columns_[j] &&
-                labelled_[i] && !labelled_[j])
-            {
+                labelled_[i] && !labelled_[j]) {
                 std::string why = "column " + std::to_string(columns_[i]) + " is labelled " + quoted(kLinks[i].label);
                 why += ", for the ";
                 why += stem(kScriptFiles[kLinks[i].source]);

@@ -116,6 +116,7 @@ PageRun pageRun() {
 // A view's cell (text and mark) from a window of one cell, and its shape.
 struct PageCell {
     int32_t rows = 0, columns = 0;
+    int32_t link = -1;  // the script whose row its column's link cells get
     std::string text;
     int32_t mark = 0;
     std::string was;
@@ -128,7 +129,7 @@ PageCell pageCell(const uint8_t* window, int row, int column) {
     for (int i = 0; i < 5; ++i) r.number();  // rows before, the window
     if (row < 0 || row >= cell.rows || column < 0 || column >= cell.columns) return cell;
     r.text();  // the column's label
-    r.number();  // its link
+    cell.link = r.number();
     r.text();  // the row's
     cell.text = r.text();
     cell.mark = r.number();
@@ -541,6 +542,11 @@ TEST(PageAnswers, APackByItsPathsAndTheRunWhole) {
     const PageCell link = pageCell(0, 2, 10), set = pageCell(0, 2, 11), out = pageCell(0, 9, 0);
     EXPECT_EQ(std::tie(link.text, link.mark, link.was), std::make_tuple(std::string("2"), 2, std::string("v0_10")));
     EXPECT_EQ(std::tie(set.text, set.mark, set.was), std::make_tuple(std::string("fast"), 1, std::string("fast")));
+    // Each column's link, in the outputs and in the tables as given (views
+    // 4 to 6): no column is labelled, so appearance's 10 gets the head row
+    // and portraits' 8 apphead3's.
+    EXPECT_EQ(std::make_tuple(link.link, set.link, pageCell(4, 0, 10).link, pageCell(6, 0, 8).link, pageCell(5, 0, 1).link),
+              std::make_tuple(0, -1, 0, 3, -1));
     EXPECT_EQ(std::tie(out.rows, out.text), std::make_tuple(5, std::string()));
     // Windows out of the table come back cut to it: nothing outside, and
     // no view at all for a number out of range.

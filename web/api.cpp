@@ -382,11 +382,21 @@ constexpr std::array<std::size_t, N> indices() {
     return all;
 }
 
-// The tables as given (those not given keep their links' fixed columns).
-LinkColumns givenLinks() {
-    std::array<const Table*, kTableCount> given{};
-    for (std::size_t i = 0; i < kTableCount; ++i) given[i] = job.isLoaded[i] ? &job.loaded[i] : nullptr;
-    return LinkColumns(given);
+// The links of the tables as given (those not given keep their links'
+// fixed columns), found again only when one of them changed: a grid asks
+// at every draw, and finding them splits each table's header.
+const LinkColumns& givenLinks() {
+    static std::array<uint64_t, kTableCount> made{};
+    static LinkColumns links;
+    std::array<uint64_t, kTableCount> now{};
+    for (std::size_t i = 0; i < kTableCount; ++i) now[i] = versions[kOpened + 1 + i] + 1;
+    if (now != made) {
+        std::array<const Table*, kTableCount> given{};
+        for (std::size_t i = 0; i < kTableCount; ++i) given[i] = job.isLoaded[i] ? &job.loaded[i] : nullptr;
+        links = LinkColumns(given);
+        made = now;
+    }
+    return links;
 }
 
 }  // namespace
@@ -793,7 +803,7 @@ EMSCRIPTEN_KEEPALIVE const uint8_t* hl_view_window(int v, int r0, int r1, int c0
         // table opened on its own has none.
         const int given = v - kOpened - 1;
         const std::size_t table = output ? static_cast<std::size_t>(v) : static_cast<std::size_t>(given);
-        const LinkColumns links = output ? job.links : givenLinks();
+        const LinkColumns& links = output ? job.links : givenLinks();
         for (int c = c0; c < c1; ++c) {
             const int link = v == kOpened || t == nullptr ? -1 : links.linkAt(table, c);
             p.number(link < 0 ? -1 : static_cast<int>(kLinks[static_cast<std::size_t>(link)].source));
