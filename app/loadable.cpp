@@ -64,6 +64,7 @@ std::string placeOf(const ResourceIndex::Found& found) {
 struct Named {
     Kinds kinds = 0;
     std::string shown;
+    bool deep = false;  // the first is in a subfolder of the override folder
 };
 Named lookUp(std::string_view name, Kinds wanted, const ResourceIndex& index, const std::vector<Brought>& brought) {
     Named named;
@@ -75,7 +76,12 @@ Named lookUp(std::string_view name, Kinds wanted, const ResourceIndex& index, co
     for (const Brought& file : brought)
         if (sameText(file.name, name)) take(file.type->kind, [&] { return file.shown; });
     if (name.empty() || name.size() > kResourceNameBytes) return named;
-    for (const ResourceIndex::Found& found : index.find(name)) take(kindOf(found.type), [&] { return placeOf(found); });
+    for (const ResourceIndex::Found& found : index.find(name)) {
+        // Override/sub/x.mdl: a folder's file, two steps down.
+        const bool deep = found.folder && std::count(found.where.begin(), found.where.end(), '/') > 1;
+        if (named.kinds == 0 && (wanted & bitOf(kindOf(found.type))) != 0) named.deep = deep;
+        take(kindOf(found.type), [&] { return placeOf(found); });
+    }
     return named;
 }
 
@@ -141,7 +147,8 @@ std::string problemWith(std::string_view was, std::string_view value, const Name
 
 std::vector<Unloadable> unloadableNames(const std::array<Table, kTableCount>& tables,
                                         const std::vector<CellMark>& marks, const ResourceIndex& index,
-                                        const std::vector<HeadInputs>& heads, const LinkColumns& links) {
+                                        const std::vector<HeadInputs>& heads, const LinkColumns& links,
+                                        std::vector<std::string>* notes) {
     const std::vector<Brought> brought = broughtBy(heads);
     // A cell set again: the value a mark set is what the next mark on that
     // cell found there (the table's own for the last). One script setting
@@ -179,7 +186,15 @@ std::vector<Unloadable> unloadableNames(const std::array<Table, kTableCount>& ta
         const Named template_ = lookUp(was, kAnyKind, index, brought);
         if (template_.kinds == 0) continue;
         std::string problem = problemWith(was, value, template_, index, brought);
+        // A name the game has only in a subfolder of its override folder is
+        // fine; the report says where, as whether the game reads that
+        // folder is the modder's to know.
+        if (problem.empty() && notes != nullptr) {
+            const Named found = lookUp(value, template_.kinds, index, brought);
+            if (found.deep) problem = "found in " + found.shown + ", a subfolder of the override folder";
+        }
         if (problem.empty()) continue;
+        const bool note = problem.starts_with("found in ");
         const auto labels = table.columnLabels();
         const auto column = static_cast<std::size_t>(mark.column);
         std::string text = tableTitle(table);
@@ -195,7 +210,8 @@ std::vector<Unloadable> unloadableNames(const std::array<Table, kTableCount>& ta
         text += problem;
         std::string script = kScriptFiles[static_cast<std::size_t>(mark.script)];
         if (mark.head < heads.size() && !heads[mark.head].name.empty()) script.insert(0, heads[mark.head].name + '/');
-        found.push_back({{std::move(script), mark.line, std::move(text)}, mark.head, mark.script});
+        if (note) notes->push_back(script + ": " + text);
+        else found.push_back({{std::move(script), mark.line, std::move(text)}, mark.head, mark.script});
     }
     return found;
 }

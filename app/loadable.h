@@ -37,8 +37,12 @@ struct Unloadable {
 // kTableFiles order), `marks` its cells set, in order; `heads` its heads
 // (without a pack, one named "" that brings nothing). The warnings come in
 // the order of the marks, each naming its script as the run names it.
+// With `notes`, a line for the report for each name found only in a
+// subfolder of the override folder ("head.txt: heads row 30, column 1
+// "model" = "x": found in Override/mods/x.mdl, ...").
 std::vector<Unloadable> unloadableNames(const std::array<Table, kTableCount>& tables,
                                         const std::vector<CellMark>& marks, const ResourceIndex& index,
-                                        const std::vector<HeadInputs>& heads, const LinkColumns& links);
+                                        const std::vector<HeadInputs>& heads, const LinkColumns& links,
+                                        std::vector<std::string>* notes = nullptr);
 
 }  // namespace headlink

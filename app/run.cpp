@@ -181,10 +181,14 @@ void runHeads(const std::vector<HeadInputs>& heads, bool pack, RunOutcome& outco
 }
 
 // The names the scripts set that the game cannot load, warned about as
-// the scripts' own slips are, each under its head.
+// the scripts' own slips are, each under its head; in the report, those
+// found only in a subfolder of the override folder.
 void checkNames(const std::array<Table, kTableCount>& tables, const ResourceIndex& index,
                 const std::vector<HeadInputs>& heads, LinkReport& said) {
-    for (Unloadable& name : unloadableNames(tables, said.marks, index, heads, said.links)) {
+    std::vector<std::string> notes;
+    std::vector<Unloadable> names = unloadableNames(tables, said.marks, index, heads, said.links, said.out ? &notes : nullptr);
+    for (const std::string& note : notes) *said.out << note << '\n';
+    for (Unloadable& name : names) {
         said.head = heads[name.head].name;
         said.headIndex = name.head;
         said.warn(std::move(name.warning), name.script);

@@ -193,8 +193,10 @@ ResourceIndex::Found ResourceIndex::found(Ref ref) const {
     Found out;
     out.type = typeOf(ref);
     out.file = std::string(nameOf(ref)) + "." + extensionOf(out.type);
-    if (const uint32_t place = placeOf(ref); place < places_.size())
+    if (const uint32_t place = placeOf(ref); place < places_.size()) {
         out.where = places_[place].folder ? places_[place].path + "/" + out.file : places_[place].path;
+        out.folder = places_[place].folder;
+    }
     return out;
 }
 

@@ -90,6 +90,7 @@ public:
         std::string file;   // "hd_el_f01.mdl": the name as listed and the type's extension
         std::string where;  // "data/models.bif", or "Override/hd_el_f01.mdl" for a folder
         uint16_t type = 0;
+        bool folder = false;  // in a folder (the override folder or one inside it), not an archive
     };
     // Finds every name of `names` in one pass, for find() to answer at once.
     void prefetch(const std::vector<std::string_view>& names) const;

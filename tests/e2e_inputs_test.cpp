@@ -522,17 +522,31 @@ TEST_F(GameFolders, NamesTheGameCannotLoadAreWarned) {
         {"a texture as a model", {"hd_el_f_moon.tga", "tx_el_moon.tga", "tex_el_moon.tga"}, "hd_el_f_moon",
          prefix + "\"hd_el_f_moon\"" + lacks + "\n"},
     };
-    for (const Case& c : cases) {
+    const auto pack = [&](const Case& c) {
         fs::remove_all(dir_ / "pack");
         for (const char* script : {"apphead1.txt", "apphead2.txt", "apphead3.txt", "portraits.txt"})
             put(std::string("pack/moonveil/") + script, kit[script]);
         // The skin's template is ****: "pale" is never looked up.
         put("pack/moonveil/head.txt", std::string("1 0 head_elf_f_moonveil\n1 ") + c.model + "\n2 tx_el_moon\n5 pale\n");
         for (const char* file : c.brought) put(std::string("pack/moonveil/override/") + file, std::string("art"));
+    };
+    for (const Case& c : cases) {
+        pack(c);
         RunResult r = run("--game game --heads pack -n");
         EXPECT_EQ(r.status, 0) << c.what;
         EXPECT_EQ(r.err, c.err) << c.what;
     }
+    // A model the game has only in a subfolder of its override folder is
+    // there; the report says where.
+    pack({"", {"tx_el_moon.tga", "tex_el_moon.tga"}, "hd_el_f_deep", ""});
+    put("game/Override/mods/Deep/HD_EL_F_DEEP.mdl", std::string("art"));
+    RunResult deep = run("--game game --heads pack -n");
+    EXPECT_EQ(deep.err, "");
+    EXPECT_NE(deep.out.find("\nmoonveil/head.txt: heads row 30, column 1 \"model\" = \"hd_el_f_deep\": found in "
+                            "Override/mods/Deep/HD_EL_F_DEEP.mdl, a subfolder of the override folder\n"),
+              std::string::npos) << deep.out;
+    fs::remove_all(dir_ / "game/Override");
+    pack(cases.back());  // a warning, for --strict below
     // --strict: an error, and nothing installed.
     const auto before = tree("game");
     RunResult r = run("--game game --heads pack --strict");
