@@ -778,8 +778,8 @@ async function checks(browser, kind, check) {
         execFileSync(twoda, ['build', path.join(texts, table), path.join(dir, table)]);
       const expected = native(dir);
       assert.equal(expected.status, 0);
-      const downloads = fs.mkdtempSync(path.join(os.tmpdir(), 'headlink-downloads-'));
-      const { page, problems } = await openPage(browser, downloads);
+      const { page, problems, downloads } =
+        await openPage(browser, fs.mkdtempSync(path.join(os.tmpdir(), 'headlink-downloads-')));
       const shown = await runOn(page, dir, kitNames);
       assert.equal(shown.state, 'done');
       assert.equal(shown.report, expected.stdout);
