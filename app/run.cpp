@@ -442,10 +442,18 @@ namespace {
 int lockGame(const std::string& game, const Options& options, FolderLock* lock, std::ostream& err) {
     const bool changes = !options.dryRun && !options.checkLinks;
     FolderLock::State state = FolderLock::State::held;
-    // A folder that cannot even be looked at fails where it is read, with its reason.
-    if (!lock->take(game, changes, changes ? 0 : kGameLockWaitMs, &state)) return 0;
-    if (state == FolderLock::State::busy) {
-        err << "headlink: " << options.game << ": " << kGameBusy << '\n';
+    // A reader of a folder that cannot even be looked at fails where it is
+    // read, with its reason; a run that would change it stops here.
+    if (const Result taken = lock->take(game, changes, changes ? 0 : kGameLockWaitMs, &state); !taken) {
+        if (!changes) return 0;
+        err << "headlink: " << options.game << ": " << taken.reason
+            << ": headlink changes a game folder only while it holds its lock, so nothing was changed; if "
+            << kLockFileName << " there is a folder, move it away and try again\n";
+        return 1;
+    }
+    if (state == FolderLock::State::busy || state == FolderLock::State::reading) {
+        err << "headlink: " << options.game << ": " << (state == FolderLock::State::busy ? kGameBusy : kGameRead)
+            << '\n';
         return options.checkLinks ? 2 : 1;  // (for --check-links, 1 means links that lead nowhere)
     }
     if (state == FolderLock::State::unsupported) {

@@ -80,8 +80,13 @@ const char* gLastWords = "not enough memory\n";
 int gTerminateStatus = 1;
 
 // Safe in a signal handler: no allocation, no lock.
+// The lock file a writer holds, removed with the temporaries on an
+// interruption (the lock is still held then); "" for none.
+char gHeldLockFile[4096];
+
 void removeTemporariesNow() {
     for (Temporary* temp = gTemporaries; temp != nullptr; temp = temp->next) platform::removeNow(temp->path.c_str());
+    if (gHeldLockFile[0] != '\0') platform::removeNow(gHeldLockFile);
 }
 
 // What an interruption says on its way out, made whole before it is set.
@@ -131,16 +136,14 @@ std::string randomTag() {
     return tag;
 }
 
-// ".heads_updated.2da.headlink-0123456789abcdef.tmp" beside the output:
-// hidden in a listing, and plainly ours when shown.
+// ".headlink-0123456789abcdef.tmp" beside the output: hidden in a listing,
+// plainly ours when shown, and as short whatever the output's name, so
+// that a name as long as the folder allows still has a temporary.
 std::string temporaryName(const std::string& name) {
-    const fs::path target(name);
-    std::string file = ".";  // appended piecewise: GCC 12 warns wrongly on a chain of +
-    file += target.filename().string();
-    file += ".headlink-";
+    std::string file = ".headlink-";  // appended piecewise: GCC 12 warns wrongly on a chain of +
     file += randomTag();
     file += ".tmp";
-    return (target.parent_path() / file).string();
+    return (fs::path(name).parent_path() / file).string();
 }
 
 }  // namespace
@@ -486,8 +489,24 @@ Result createFolder(const std::string& path, bool* existed) {
 Result removeFile(const std::string& path) {
     std::error_code ec;
     const bool removed = fs::remove(path, ec);
+    // A name too long for the folder names nothing there.
+    if (ec == std::errc::filename_too_long) return {};
     if (ec) return cannotWrite(path, "cannot remove: " + ec.message());
     return removed ? flushFolder(parentOf(path)) : Result{};
+}
+
+Result identityOf(const std::string& path, FileIdentity* id, bool* exists) {
+    *id = {};
+    *exists = true;
+    if (platform::identityOf(path, id, exists)) return {};
+    return cannotRead(path, "cannot look at it: " + platform::lastErrorText());
+}
+
+std::string whyHeld(const std::string& path) { return platform::whyHeld(path); }
+
+std::size_t longestNameIn(const std::string& folder) {
+    const std::size_t longest = platform::longestName(folder);
+    return longest == 0 ? 255 : longest;
 }
 
 Result isLink(const std::string& path, bool* link) {
@@ -557,21 +576,29 @@ namespace {
 
 Result FolderLock::take(const std::string& folder, bool exclusive, int waitMs, State* state) {
     release();
+    lockFile_ = (fs::path(folder) / kLockFileName).string();
+    writer_ = exclusive;
     for (int waited = 0;; waited += 50) {
-        platform::LockState got = platform::LockState::failed;
-        handle_ = platform::lockFolder(folder, exclusive, &got);
+        platform::LockState got = platform::lockFolder(folder, exclusive, &folder_);
         if (got == platform::LockState::held) {
-            *state = State::held;
-            return {};
+            got = platform::lockFile(lockFile_, exclusive, &file_);
+            if (got != platform::LockState::held) release();
         }
-        if (got == platform::LockState::unsupported) {
-            *state = State::unsupported;
-            return {};
+        if (got == platform::LockState::held && exclusive && file_ != platform::kNoHandle &&
+            lockFile_.size() < sizeof gHeldLockFile) {
+            platform::InterruptionsHeld held;
+            std::memcpy(gHeldLockFile, lockFile_.c_str(), lockFile_.size() + 1);
         }
-        if (got == platform::LockState::failed)
-            return Result::failure(Status::cannotRead, "cannot lock the folder: " + platform::lastErrorText(), folder);
+        switch (got) {
+        case platform::LockState::held: *state = State::held; return {};
+        case platform::LockState::unsupported: *state = State::unsupported; return {};
+        case platform::LockState::failed:
+            return Result::failure(Status::cannotRead, std::string("cannot take the lock ") + kLockFileName + ": " + platform::lastErrorText(), folder);
+        case platform::LockState::busy:
+        case platform::LockState::reading: break;
+        }
         if (waited >= waitMs) {
-            *state = State::busy;
+            *state = got == platform::LockState::reading ? State::reading : State::busy;
             return {};
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -579,8 +606,13 @@ Result FolderLock::take(const std::string& folder, bool exclusive, int waitMs, S
 }
 
 void FolderLock::release() {
-    if (handle_ != platform::kNoHandle) platform::unlockFolder(handle_);
-    handle_ = platform::kNoHandle;
+    if (writer_ && file_ != platform::kNoHandle) {
+        platform::InterruptionsHeld held;
+        gHeldLockFile[0] = '\0';
+    }
+    if (file_ != platform::kNoHandle) platform::unlockFile(file_, lockFile_, writer_);
+    if (folder_ != platform::kNoHandle) platform::unlockFolder(folder_);
+    file_ = folder_ = platform::kNoHandle;
 }
 
 void sayOnInterruption(const char* line) { gInterruptedLine.store(line); }

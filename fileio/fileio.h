@@ -170,6 +170,29 @@ Result makeLink(const std::string& path, const FileLink& link, bool* refused = n
 // std::filesystem sees no links, so this asks the system.
 Result isLink(const std::string& path, bool* link);
 
+// Which file a name is, as the system tells files apart: the device and
+// inode on POSIX, the volume's serial number and the file's index on
+// Windows. Two names with one identity are one file, as a second name
+// (hard link) or a Windows short name ("APPEAR~1.2DA") is. A symbolic
+// link is looked at itself. *exists false (and no failure) when nothing
+// has the name.
+struct FileIdentity {
+    uint64_t device = 0;
+    uint64_t index = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+Result identityOf(const std::string& path, FileIdentity* id, bool* exists);
+
+// Why the file at `path` cannot be moved or removed now, as far as can be
+// told beforehand, or "": on Windows, another program has it open without
+// letting it be moved (the running game), or it is read-only; on Linux,
+// it is immutable or append-only.
+std::string whyHeld(const std::string& path);
+
+// The longest name, in bytes (on Windows, UTF-16 units), a file in
+// `folder` may have; 255 where the system cannot say.
+std::size_t longestNameIn(const std::string& folder);
+
 #ifdef _WIN32
 // Windows' UTF-16 text and bytes in a code page, each way: CP_ACP spells
 // names as the file system's narrow calls take them here (a character it
@@ -181,26 +204,33 @@ std::string narrowed(std::wstring_view text, unsigned codePage);
 // One headlink at a time in a folder the user keeps (a game folder): an
 // exclusive lock for a run that changes it, a shared one for a run that
 // only reads it. The system drops a lock when its holder ends, however it
-// ends, and once released it leaves nothing in the folder. On POSIX it is
-// flock on the folder's own descriptor; on Windows an exclusive lock is a
-// hidden file ".headlink.lock" opened without sharing and deleted on
-// close, and a shared lock takes nothing: it only waits while that file is
-// there, so a reader there checks afterwards that no writer came and went.
+// ends. It is a lock on byte 0 of the hidden file ".headlink.lock" in the
+// folder, which the Windows build and the native one under the same
+// emulator both see, and on POSIX flock on the folder too. A writer makes
+// the file and removes it when it lets go; one that a crash left behind is
+// held by no one, so it holds nothing off and the next writer takes it. A
+// reader locks the file only where there is one, so it writes nothing; a
+// reader that found none checks afterwards that no writer came and went.
+inline constexpr const char* kLockFileName = ".headlink.lock";
 class FolderLock {
 public:
-    enum class State { held, busy, unsupported };
+    // reading: held, but only by runs that read the folder.
+    enum class State { held, busy, reading, unsupported };
     FolderLock() = default;
     ~FolderLock() { release(); }
     FolderLock(const FolderLock&) = delete;
     FolderLock& operator=(const FolderLock&) = delete;
     // Takes the lock on `folder`, trying again for up to `waitMs` while
-    // another run holds it; *state says how it went, and a failure to try
-    // at all is the Result.
+    // another run holds it; *state says how it went. A failure to try at
+    // all (the lock file cannot be made) is the Result.
     Result take(const std::string& folder, bool exclusive, int waitMs, State* state);
     void release();
 
 private:
-    std::intptr_t handle_ = -1;
+    std::intptr_t folder_ = -1;
+    std::intptr_t file_ = -1;
+    std::string lockFile_;
+    bool writer_ = false;
 };
 
 // The line an interruption prints on standard error on its way out (with

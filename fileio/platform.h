@@ -103,13 +103,29 @@ bool readLink(const std::string& path, FileLink* link);
 bool makeLink(const std::string& path, const FileLink& link, bool* exists);
 bool linksRefused();
 
-// A lock on a folder among headlink runs (FolderLock): a handle, or
-// kNoHandle with *state saying why (busy: another run holds it; unsupported:
-// the file system cannot lock; failed: lastErrorText says why). A shared
-// lock on Windows takes nothing and holds nothing (there it would mean a
-// file written into the folder): it is busy while a writer's lock is there.
-enum class LockState { held, busy, unsupported, failed };
-Handle lockFolder(const std::string& folder, bool exclusive, LockState* state);
+// Sets *id, or *exists false when nothing has the name; false (with
+// lastErrorText) when it cannot be looked at. longestName: 0 when unknown.
+bool identityOf(const std::string& path, FileIdentity* id, bool* exists);
+std::size_t longestName(const std::string& folder);
+std::string whyHeld(const std::string& path);
+
+// A lock on a folder among headlink runs (FolderLock), in two parts.
+// lockFolder is flock on the folder's own descriptor on POSIX (on Windows
+// it takes nothing: held, kNoHandle). lockFile locks byte 0 of the lock
+// file at `path` (".headlink.lock" in the folder): LockFileEx on Windows,
+// an open file description's fcntl lock on POSIX. The emulator that runs
+// the Windows build maps LockFileEx onto the same fcntl lock, so native
+// runs and Windows runs under it exclude each other. The system drops both
+// with their holder, however it ends; a lock file left by a crash is held
+// by no one, and so is no obstacle. A writer makes the file and, with
+// `remove`, deletes it as it lets go; a reader locks the file only where
+// it is, and holds nothing (held, kNoHandle) where there is none or it
+// cannot be opened. busy: a writer holds it; reading: only readers do.
+// failed: lastErrorText says why.
+enum class LockState { held, busy, reading, unsupported, failed };
+LockState lockFolder(const std::string& folder, bool exclusive, Handle* h);
 void unlockFolder(Handle h);
+LockState lockFile(const std::string& path, bool exclusive, Handle* h);
+void unlockFile(Handle h, const std::string& path, bool remove);
 
 }  // namespace headlink::platform

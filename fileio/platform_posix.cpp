@@ -9,6 +9,10 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
+#ifdef __linux__
+#include <linux/fs.h>
+#endif
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -226,27 +230,124 @@ bool linksRefused() {
     return errno == EXDEV || errno == EPERM || errno == EMLINK || errno == ENOTSUP || errno == EOPNOTSUPP;
 }
 
+bool identityOf(const std::string& path, FileIdentity* id, bool* exists) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        *exists = false;
+        return errno == ENOENT || errno == ENOTDIR;
+    }
+    *id = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+    return true;
+}
+
+std::string whyHeld(const std::string& path) {
+#ifdef __linux__
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return {};
+    int flags = 0;
+    const bool looked = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    ::close(fd);
+    if (looked && (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL)) != 0)
+        return "it is marked immutable or append-only (lsattr shows it; chattr -i -a clears it)";
+#else
+    (void)path;
+#endif
+    return {};
+}
+
+std::size_t longestName(const std::string& folder) {
+    const long longest = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+    return longest > 0 ? static_cast<std::size_t>(longest) : 0;
+}
+
+namespace {
+
+LockState lockStateOf(int err) {
+    return err == EWOULDBLOCK || err == EAGAIN || err == EACCES ? LockState::busy
+           : err == ENOLCK || err == EOPNOTSUPP || err == ENOTSUP || err == EINVAL ? LockState::unsupported
+                                                                                   : LockState::failed;
+}
+
+// Byte 0 of the lock file, as LockFileEx locks it under the emulator. An
+// open file description's lock, where the system has one, is dropped only
+// with its own descriptor, not by closing another of the same file in this
+// program; it conflicts with the emulator's process locks all the same.
+int lockByte(int fd, short type) {
+    struct flock lock {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = 0;
+    lock.l_len = 1;
+#ifdef F_OFD_SETLK
+    return ::fcntl(fd, F_OFD_SETLK, &lock);
+#else
+    return ::fcntl(fd, F_SETLK, &lock);
+#endif
+}
+
+}  // namespace
+
 // flock on the folder's own descriptor: nothing is written, and the system
 // drops the lock with the descriptor, however the program ends.
-Handle lockFolder(const std::string& folder, bool exclusive, LockState* state) {
+LockState lockFolder(const std::string& folder, bool exclusive, Handle* h) {
+    *h = kNoHandle;
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
-        *state = LockState::failed;
-        return kNoHandle;
-    }
+    if (fd < 0) return LockState::failed;
     if (::flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0) {
-        *state = LockState::held;
-        return fd;
+        *h = fd;
+        return LockState::held;
     }
     const int err = errno;
-    *state = err == EWOULDBLOCK ? LockState::busy
-             : err == ENOLCK || err == EOPNOTSUPP || err == ENOTSUP || err == EINVAL ? LockState::unsupported
-                                                                                       : LockState::failed;
+    LockState state = lockStateOf(err);
+    // Held, but perhaps only by readers: a shared lock beside theirs tells.
+    if (state == LockState::busy && exclusive && ::flock(fd, LOCK_SH | LOCK_NB) == 0) state = LockState::reading;
     ::close(fd);
     errno = err;
-    return kNoHandle;
+    return state;
 }
 
 void unlockFolder(Handle h) { ::close(static_cast<int>(h)); }
+
+LockState lockFile(const std::string& path, bool exclusive, Handle* h) {
+    *h = kNoHandle;
+    for (int tries = 0; tries < 20; ++tries) {
+        const int fd = exclusive ? ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644)
+                                 : ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        // A reader of a folder it cannot write in, or without a lock file,
+        // has the folder's own lock against native runs, and checks afterwards.
+        if (fd < 0) return exclusive ? LockState::failed : LockState::held;
+        struct stat held {};
+        if (::fstat(fd, &held) != 0 || !S_ISREG(held.st_mode)) {
+            ::close(fd);
+            errno = EISDIR;
+            return exclusive ? LockState::failed : LockState::held;
+        }
+        if (lockByte(fd, exclusive ? F_WRLCK : F_RDLCK) != 0) {
+            const int err = errno;
+            LockState state = lockStateOf(err);
+            if (state == LockState::busy && exclusive && lockByte(fd, F_RDLCK) == 0) state = LockState::reading;
+            ::close(fd);
+            errno = err;
+            // The folder's own lock keeps native runs apart where files cannot be locked.
+            return state == LockState::unsupported ? LockState::held : state;
+        }
+        // The writer that held it may have removed it just before: the
+        // lock must be on the file that has the name now.
+        struct stat now {};
+        if (::lstat(path.c_str(), &now) == 0 && now.st_dev == held.st_dev && now.st_ino == held.st_ino) {
+            *h = fd;
+            return LockState::held;
+        }
+        ::close(fd);
+    }
+    errno = EAGAIN;
+    return LockState::busy;
+}
+
+void unlockFile(Handle h, const std::string& path, bool remove) {
+    // Still held: no one else can have locked this file meanwhile.
+    if (remove) ::unlink(path.c_str());
+    ::close(static_cast<int>(h));
+}
 
 }  // namespace headlink::platform

@@ -289,28 +289,118 @@ bool makeLink(const std::string& path, const FileLink& link, bool* exists) {
     return made;
 }
 
-// A lock file in the folder, opened without sharing and deleted when closed:
-// a second open fails with a sharing violation, and the system closes it,
-// and so deletes it, when the program ends however it ends.
-Handle lockFolder(const std::string& folder, bool exclusive, LockState* state) {
-    *state = LockState::held;
-    const std::string name = (std::filesystem::path(folder) / ".headlink.lock").string();
-    // A reader takes nothing: it waits while a writer's lock file is there,
-    // and the caller checks afterwards that none came and went.
-    if (!exclusive) {
-        if (GetFileAttributesA(name.c_str()) != INVALID_FILE_ATTRIBUTES) *state = LockState::busy;
-        return kNoHandle;
+bool identityOf(const std::string& path, FileIdentity* id, bool* exists) {
+    HANDLE h = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD code = GetLastError();
+        *exists = false;
+        return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
     }
-    HANDLE h = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                           FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-    if (h != INVALID_HANDLE_VALUE) return reinterpret_cast<Handle>(h);
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool looked = GetFileInformationByHandle(h, &info) != 0;
     const DWORD code = GetLastError();
-    *state = code == ERROR_SHARING_VIOLATION ? LockState::busy : LockState::failed;
+    CloseHandle(h);
     SetLastError(code);
-    return kNoHandle;
+    *id = {info.dwVolumeSerialNumber, (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+    return looked;
 }
 
-void unlockFolder(Handle h) { CloseHandle(handleOf(h)); }
+std::string whyHeld(const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return {};
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0)
+        return "it is read-only (clear Read-only in its Properties)";
+    // Opened to be moved, sharing all but that: a program that has it open
+    // without letting it be moved or deleted (the running game) refuses.
+    HANDLE h = CreateFileA(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+        CloseHandle(h);
+        return {};
+    }
+    return GetLastError() == ERROR_SHARING_VIOLATION ? "another program has it open" : "";
+}
+
+// NTFS, FAT's long names and exFAT all allow 255 UTF-16 units.
+std::size_t longestName(const std::string&) { return 255; }
+
+// On Windows a folder cannot be locked: the lock file is all there is.
+LockState lockFolder(const std::string&, bool, Handle* h) {
+    *h = kNoHandle;
+    return LockState::held;
+}
+
+void unlockFolder(Handle) {}
+
+namespace {
+
+bool sameFile(HANDLE a, HANDLE b) {
+    BY_HANDLE_FILE_INFORMATION x{}, y{};
+    return GetFileInformationByHandle(a, &x) && GetFileInformationByHandle(b, &y) &&
+           x.dwVolumeSerialNumber == y.dwVolumeSerialNumber && x.nFileIndexHigh == y.nFileIndexHigh &&
+           x.nFileIndexLow == y.nFileIndexLow;
+}
+
+bool lockByte(HANDLE h, bool exclusive) {
+    OVERLAPPED at{};
+    return LockFileEx(h, (exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0) | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at) != 0;
+}
+
+}  // namespace
+
+// Everyone opens the lock file sharing everything, so that only the byte
+// lock decides. A file being deleted by the writer that let it go cannot
+// be opened for a moment (a sharing violation or access denied): try
+// again. So does a lock file of an earlier headlink, opened without sharing.
+LockState lockFile(const std::string& path, bool exclusive, Handle* h) {
+    *h = kNoHandle;
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    DWORD code = ERROR_SHARING_VIOLATION;
+    for (int tries = 0; tries < 40; ++tries) {
+        if (tries > 0) Sleep(25);
+        HANDLE f = CreateFileA(path.c_str(), exclusive ? GENERIC_READ | GENERIC_WRITE | DELETE : GENERIC_READ, share,
+                               nullptr, exclusive ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_HIDDEN, nullptr);
+        if (f == INVALID_HANDLE_VALUE) {
+            code = GetLastError();
+            if (!exclusive && (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND)) return LockState::held;
+            if (code == ERROR_SHARING_VIOLATION || code == ERROR_ACCESS_DENIED) continue;
+            break;
+        }
+        if (!lockByte(f, exclusive)) {
+            code = GetLastError();
+            LockState state = code == ERROR_LOCK_VIOLATION || code == ERROR_IO_PENDING ? LockState::busy
+                              : code == ERROR_NOT_SUPPORTED || code == ERROR_INVALID_FUNCTION ? LockState::unsupported
+                                                                                              : LockState::failed;
+            if (state == LockState::busy && exclusive && lockByte(f, false)) state = LockState::reading;
+            CloseHandle(f);
+            SetLastError(code);
+            return state;
+        }
+        // The writer that held it may have removed it just before: the
+        // lock must be on the file that has the name now.
+        HANDLE now = CreateFileA(path.c_str(), 0, share, nullptr, OPEN_EXISTING, 0, nullptr);
+        const bool same = now != INVALID_HANDLE_VALUE && sameFile(f, now);
+        if (now != INVALID_HANDLE_VALUE) CloseHandle(now);
+        if (same) {
+            *h = reinterpret_cast<Handle>(f);
+            return LockState::held;
+        }
+        CloseHandle(f);
+        code = ERROR_SHARING_VIOLATION;
+    }
+    SetLastError(code);
+    // A reader that cannot open it holds nothing, and checks afterwards.
+    if (!exclusive) return LockState::held;
+    return code == ERROR_SHARING_VIOLATION ? LockState::busy : LockState::failed;
+}
+
+void unlockFile(Handle h, const std::string&, bool remove) {
+    // Deleted as the handle closes, while the lock is still held.
+    FILE_DISPOSITION_INFO gone{TRUE};
+    if (remove) SetFileInformationByHandle(handleOf(h), FileDispositionInfo, &gone, sizeof gone);
+    CloseHandle(handleOf(h));
+}
 
 }  // namespace headlink::platform
 

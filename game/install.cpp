@@ -33,6 +33,10 @@ constexpr const char* kOverride = "override";  // the name an install gives the 
 // In an install folder, one more name for each file the game folder had
 // under several (hard links), so that the undo can give it back that file.
 constexpr const char* kLinked = "linked/";
+// In an install folder, where an undo moves the files it replaces or
+// removes before it puts anything back: all of them can be moved, or none
+// is changed. An undo cut short finds them there.
+constexpr const char* kUndone = "undone/";
 
 // An install folder's path from the game folder.
 std::string installFolder(const std::string& name) { return std::string(kBackups) + "/" + name; }
@@ -155,10 +159,11 @@ struct Install {
 
 // What headlink keeps in a game folder: the install folders (recorded ones
 // oldest first, by number), and what an install or undo cut short left
-// under one of our temporaries' names: DIR/.headlink-backups.headlink-HEX.tmp
-// (the first install's folders, before they took their place, or the last
-// undo's, after they left it) and headlink-backups/.NAME.headlink-HEX.tmp
-// (an undo's, after it left its place).
+// under one of our temporaries' names: DIR/.headlink-HEX.tmp (the first
+// install's folders, before they took their place, or the last undo's,
+// after they left it) and headlink-backups/.headlink-HEX.tmp (an undo's,
+// after it left its place). Earlier versions named these
+// .headlink-backups.headlink-HEX.tmp and .NAME.headlink-HEX.tmp.
 struct Backups {
     bool exists = false;
     std::vector<Install> recorded;
@@ -202,7 +207,9 @@ Result readBackups(const GameDir& game, Backups* backups, GameFiles* listed = nu
     *backups = Backups{};
     bool listedFolder = false;
     if (Result why = listFolders(game, "", [&](const std::string& name) {
-            if (temporaryTarget(name) == kBackups) backups->residues.push_back(name);
+            // (Earlier versions named the temporary for the folder it became.)
+            if (isTemporaryName(name) && (temporaryTarget(name).empty() || temporaryTarget(name) == kBackups))
+                backups->residues.push_back(name);
             listedFolder = listedFolder || name == kBackups;
         }, listed);
         !why)
@@ -231,7 +238,7 @@ Result readBackups(const GameDir& game, Backups* backups, GameFiles* listed = nu
     }
     std::sort(names.begin(), names.end());
     for (const std::string& name : names) {
-        if (isInstallName(temporaryTarget(name))) {
+        if (isInstallName(temporaryTarget(name)) || (isTemporaryName(name) && temporaryTarget(name).empty())) {
             backups->residues.push_back(installFolder(name));
             continue;
         }
@@ -274,7 +281,7 @@ Result whyKept(const GameDir& game, const std::string& relative, std::string* re
         const std::string inside = it->path().lexically_relative(root).generic_string();
         if (Result why = isLink(it->path().string(), &link); !why) return why;
         // (The one link headlink makes is a trial, under a temporary's name, removed at once.)
-        if (link && !temporaryTarget(it->path().filename().string()).empty()) {
+        if (link && isTemporaryName(it->path().filename().string())) {
             link = false;
             continue;
         }
@@ -290,8 +297,8 @@ Result whyKept(const GameDir& game, const std::string& relative, std::string* re
         const std::string shown = relative + "/" + inside;
         if (type != fs::file_type::regular) {
             *reason = "holds " + shown + ", which headlink did not write";
-        } else if (backup == kReportFile || backup.starts_with(kLinked) ||
-                   !temporaryTarget(it->path().filename().string()).empty()) {
+        } else if (backup == kReportFile || backup.starts_with(kLinked) || backup.starts_with(kUndone) ||
+                   isTemporaryName(it->path().filename().string())) {
             continue;  // (another name of a file the game folder had: the backup beside it is the copy)
         } else if (backup == kRecordFile) {
             Record record;
@@ -376,6 +383,9 @@ Result verifyUndo(const GameDir& game, const std::string& folder, const Record& 
     for (const RecordedFile& file : record.files) {
         std::string now;
         if (Result why = stateOf(game, file.path, &now); !why) return why;
+        // Moved aside by an undo cut short, as the install wrote it.
+        if (now == kAbsent && record.undoing && file.before != kAbsent)
+            if (Result why = stateOf(game, folder + "/" + kUndone + file.path, &now); !why) return why;
         if (now == file.before) continue;  // never written, or already put back
         if (now != file.after) {
             changed += (changed.empty() ? "" : "; ") + file.path + " has changed since the install " + folder;
@@ -435,21 +445,6 @@ Result setAsideFolder(const GameDir& game, std::string* folder) {
     return existed ? failure(game, "cannot name a new folder in " + std::string(kBackups)) : Result{};
 }
 
-// Moves each changed file, unchanged, into a set-aside folder, its path kept.
-Result setAside(const GameDir& game, const UndoPlan& plan, std::ostream& out) {
-    if (plan.setAside.empty()) return {};
-    std::string folder;
-    if (Result why = setAsideFolder(game, &folder); !why) return why;
-    for (const RecordedFile* file : plan.setAside) {
-        const fs::path to = fs::path(joined(game.path, folder)) / file->path;
-        bool existed = false;
-        if (Result why = createFolder(to.parent_path().string(), &existed); !why) return why;
-        if (Result why = moveFolder(joined(game.path, file->path), to.string()); !why) return why;
-        out << "moved " << file->path << " aside, as it was, into " << folder << "/" << file->path << '\n';
-    }
-    return {};
-}
-
 // Moves the install folder out of the way, under a temporary's name, and
 // removes it: once moved, what is left is a residue that any later
 // --uninstall removes and stops at. The folder that made headlink-backups
@@ -470,13 +465,82 @@ Result retire(const GameDir& game, const std::string& folder, const Record& reco
     return removeInstallFolder(game, fs::path(to).lexically_relative(game.path).generic_string());
 }
 
+// A file the undo moves out of the way before anything is put back: into
+// the set-aside folder (changed since, --force) or the install's undone/.
+struct Move {
+    std::string from, to;  // from the game folder
+    bool done = false;
+};
+
+// Moves every file the undo replaces or removes out of the way, all or
+// none: a file that cannot be moved (the running game holds it open on
+// Windows, it is immutable) stops it, and moveBack puts back what moved.
+Result moveAside(const GameDir& game, std::vector<Move>& moves) {
+    for (Move& move : moves) {
+        const fs::path to = joined(game.path, move.to);
+        bool existed = false;
+        Result made = createFolder(to.parent_path().parent_path().string(), &existed);
+        if (made) made = createFolder(to.parent_path().string(), &existed);
+        if (made) made = moveFolder(joined(game.path, move.from), to.string());
+        if (!made) return made;
+        move.done = true;
+    }
+    return {};
+}
+
+// Puts each moved file back where it was, over what an undo wrote there.
+Result moveBack(const GameDir& game, std::vector<Move>& moves) {
+    for (auto it = moves.rbegin(); it != moves.rend(); ++it) {
+        if (!it->done) continue;
+        Result back = removeFile(joined(game.path, it->from));
+        if (back) back = moveFolder(joined(game.path, it->to), joined(game.path, it->from));
+        if (!back) return back;
+        it->done = false;
+    }
+    return {};
+}
+
+// Why a file cannot be moved or removed now, said with what to do; "" when
+// nothing says so beforehand.
+std::string heldReason(const GameDir& game, const std::string& relative) {
+    const std::string why = whyHeld(joined(game.path, relative));
+    if (why.empty()) return {};
+    std::string text = relative + ": " + why;  // appended piecewise: GCC 12 warns wrongly on a chain of +
+    text += ": nothing was undone; ";
+    text += why.find("another program") != std::string::npos ? "close the game (and any program using the file)"
+                                                              : "change that";
+    text += " and run ";
+    text += undoCommand(game);
+    text += " again";
+    return text;
+}
+
 // Puts back what the install in `folder` replaced, journaled: the record
 // says "undoing" (with the temporaries of the files put back) before the
-// first change, and goes last. Lines go to `out`.
+// first change, and goes last. Every file to be replaced or removed is
+// first moved aside, all or none; if anything fails before the files put
+// back are in place, every file moved goes back and the record is as it
+// was: the game folder is as installed. Lines go to `out`.
 Result applyUndo(const GameDir& game, const std::string& folder, Record record, const UndoPlan& plan,
                  std::ostream& out) {
     const std::string again =
         "; run " + undoCommand(game) + (plan.setAside.empty() ? "" : " --force") + " again to finish";
+    const Record was = record;
+    // What moves aside: the changed files (--force) into a set-aside
+    // folder, then every other file that is there now.
+    std::vector<Move> moves;
+    std::string setAsideIn;
+    auto present = [&](const RecordedFile* file) {
+        std::error_code ec;
+        return fs::symlink_status(joined(game.path, file->path), ec).type() != fs::file_type::not_found;
+    };
+    std::vector<const RecordedFile*> replaced;
+    for (const auto& restore : plan.restores) replaced.push_back(restore.file);
+    replaced.insert(replaced.end(), plan.removals.begin(), plan.removals.end());
+    for (const RecordedFile* file : replaced) {
+        if (!present(file)) continue;
+        if (const std::string why = heldReason(game, file->path); !why.empty()) return failure(game, why);
+    }
     // The temporaries of an earlier undo that failed (the install recorded
     // one a file) leave the disk before they leave the record: an undo that
     // fails again and again never grows it.
@@ -484,6 +548,13 @@ Result applyUndo(const GameDir& game, const std::string& folder, Record record, 
         if (Result why = removeFile(joined(game.path, record.temporaries[i])); !why)
             return failure(game, why.description() + ": nothing was undone");
     if (record.temporaries.size() > record.files.size()) record.temporaries.resize(record.files.size());
+    if (!plan.setAside.empty())
+        if (Result why = setAsideFolder(game, &setAsideIn); !why) return failure(game, why.description() + ": nothing was undone");
+    for (const RecordedFile* file : plan.setAside)
+        moves.push_back({file->path, setAsideIn + "/" + file->path});
+    for (const RecordedFile* file : replaced)
+        if (std::find(plan.setAside.begin(), plan.setAside.end(), file) == plan.setAside.end() && present(file))
+            moves.push_back({file->path, folder + "/" + kUndone + file->path});
     std::vector<std::vector<std::span<const uint8_t>>> parts(plan.restores.size());
     std::vector<FileToWrite> writes;
     for (std::size_t i = 0; i < plan.restores.size(); ++i) {
@@ -495,16 +566,31 @@ Result applyUndo(const GameDir& game, const std::string& folder, Record record, 
     }
     record.undoing = true;
     const std::string text = recordText(record);
-    if (Result why = writeFileSafely(joined(game.path, folder + "/" + kRecordFile), bytesOf(text)); !why)
+    const std::string recordPath = joined(game.path, folder + "/" + kRecordFile);
+    if (Result why = writeFileSafely(recordPath, bytesOf(text)); !why)
         return failure(game, why.description() + ": nothing was undone");
     whenInterrupted("run " + undoCommand(game) + (plan.setAside.empty() ? "" : " --force") + " again to finish");
-    if (Result why = setAside(game, plan, out); !why) return failure(game, why.description() + again);
-    if (!writes.empty()) {
-        const WriteResult written = writeFilesTogether(writes);
-        if (!written.ok()) return failure(game, describe(written) + again);
-    }
-    for (const RecordedFile* file : plan.removals)
-        if (Result why = removeFile(joined(game.path, file->path)); !why) return failure(game, why.description() + again);
+    // Back to the install as it was: every file moved, the record, and the
+    // folders the moves made.
+    auto putBack = [&](const std::string& reason) {
+        Result back = moveBack(game, moves);
+        if (back) {
+            std::error_code ec;
+            fs::remove_all(joined(game.path, folder + "/" + kUndone), ec);
+            if (!setAsideIn.empty()) fs::remove_all(joined(game.path, setAsideIn), ec);
+            back = writeFileSafely(recordPath, bytesOf(recordText(was)));
+        }
+        if (!back) return failure(game, reason + "; putting the files back failed too (" + back.description() + ")" + again);
+        return failure(game, reason + ": nothing was undone; run " + undoCommand(game) + " again once that is mended");
+    };
+    if (Result why = moveAside(game, moves); !why) return putBack(why.description());
+    if (!writes.empty())
+        if (const WriteResult written = writeFilesTogether(writes); !written.ok()) {
+            // Once every file is in place, only flushing the folder failed: go on.
+            if (written.stage != WriteResult::Stage::flush) return putBack(describe(written));
+        }
+    for (std::size_t i = 0; i < plan.setAside.size(); ++i)
+        out << "moved " << moves[i].from << " aside, as it was, into " << moves[i].to << '\n';
     for (const std::string& temporary : record.temporaries)
         if (Result why = removeFile(joined(game.path, temporary)); !why) return failure(game, why.description() + again);
     const std::string override = joined(game.path, kOverride);
@@ -549,6 +635,38 @@ struct InstallPlan {
     std::vector<std::span<const uint8_t>> bytes;
 };
 
+// Before anything is written: every name fits the folder's file system
+// (its backup has the same name, and the temporaries' names are short),
+// and no two files of the install are one file, as a Windows short name
+// ("APPEAR~1.2DA") or a second name (hard link) makes them: writing the
+// second would overwrite the first, and the undo could give back neither.
+Result checkPaths(const GameDir& game, const InstallPlan& plan) {
+    const std::size_t longest = longestNameIn(joined(game.path, plan.record.madeOverride ? "" : plan.override));
+    struct Seen {
+        bool exists;
+        FileIdentity id;
+        const std::string* path;
+    };
+    std::vector<Seen> seen;
+    for (const RecordedFile& file : plan.record.files) {
+        const std::string name = file.path.substr(file.path.rfind('/') + 1);
+        if (name.size() > longest)
+            return failure(game, file.path + ": its name is " + std::to_string(name.size()) +
+                                     " bytes long, and the game folder's file system allows at most " +
+                                     std::to_string(longest) + ": nothing was installed; shorten it");
+        FileIdentity id;
+        bool exists = false;
+        if (Result why = identityOf(joined(game.path, file.path), &id, &exists); !why) return failure(game, why.description());
+        for (const Seen& other : seen)
+            if ((exists && other.exists && other.id == id) || sameText(*other.path, file.path))
+                return failure(game, *other.path + " and " + file.path +
+                                         " are one file in the game folder (one is another name of the other): "
+                                         "nothing was installed; give the pack's file another name");
+        seen.push_back({exists, id, &file.path});
+    }
+    return {};
+}
+
 Result planInstall(const GameDir& game, std::span<const FileToInstall> files, const Backups& backups, bool dryRun,
                    GameFiles* listed, InstallPlan* plan, std::vector<Warning>* warnings) {
     for (const Install& earlier : backups.recorded)
@@ -557,11 +675,13 @@ Result planInstall(const GameDir& game, std::span<const FileToInstall> files, co
                                      " was interrupted: run " + undoCommand(game) + " first");
     if (!backups.residues.empty())
         return failure(game, "an earlier install or undo was interrupted: run " + undoCommand(game) + " first");
-    for (const FileToInstall& file : files)
+    for (const FileToInstall& file : files) {
+        const std::string& shown = file.from.empty() ? file.name : file.from;
         if (const std::string why = unopenableName(file.name); !why.empty())
-            return Result::failure(Status::usage,
-                                   why + ": the game could not open it, so nothing was installed",
-                                   file.from.empty() ? file.name : file.from);
+            return Result::failure(Status::usage, why + ": the game could not open it, so nothing was installed", shown);
+        if (const std::string why = aliasLikeName(file.name); !why.empty())
+            return Result::failure(Status::usage, why + ": rename it; nothing was installed", shown);
+    }
 
     Record& record = plan->record;
     auto find = [&](const std::string& relative, const std::string& wanted, bool folder, std::string* found) {
@@ -598,6 +718,8 @@ Result planInstall(const GameDir& game, std::span<const FileToInstall> files, co
         plan->earlier.push_back(std::move(was));
         plan->bytes.push_back(file.bytes);
     }
+    if (listed == nullptr)
+        if (Result why = checkPaths(game, *plan); !why) return why;
     if (backups.highest == UINT64_MAX) return failure(game, "the records' install numbers are used up");
     record.number = backups.highest + 1;
     return {};
@@ -721,7 +843,7 @@ std::string installsState(const std::string& gameDir) {
     for (const char* folder : {"", kBackups})
         for (fs::directory_iterator it(joined(gameDir, folder), ec), end; !ec && it != end; it.increment(ec)) {
             const std::string name = it->path().filename().string();
-            if (*folder == 0 && name != kBackups && temporaryTarget(name).empty()) continue;
+            if (*folder == 0 && name != kBackups && !isTemporaryName(name)) continue;
             FileBytes record = readFile((it->path() / kRecordFile).string());
             state += name + (record.ok() ? " " + checksumOf(record.bytes) : std::string(" -")) + '\n';
         }

@@ -43,6 +43,9 @@ struct FileToInstall {
 inline constexpr int kGameLockWaitMs = 5000;
 inline constexpr const char* kGameBusy =
     "another headlink is installing into or undoing in this game folder: try again when it has finished";
+// What an install or undo says when only readers hold the lock.
+inline constexpr const char* kGameRead =
+    "another headlink or twoda is reading this game folder: try again once it has finished";
 
 // What the installs in `gameDir` are now: their folders and records, in
 // one text that differs whenever an install or undo changed anything. A

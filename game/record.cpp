@@ -52,6 +52,7 @@ struct Reader {
     int number = 0;
     int lastRank = 0;
     bool numbered = false;
+    std::vector<int> fileLines;  // the line of each file
 
     Result bad(const std::string& why) const {
         return Result::failure(Status::malformed, "not a record headlink wrote: " + why, name, number);
@@ -153,7 +154,14 @@ Result Reader::file(std::string_view rest) {
         return bad("a path that is not a file in the override folder");
     if ((!isChecksum(file.before) && file.before != kAbsent) || !isChecksum(file.after))
         return bad("a checksum that is not 32 hex digits");
+    // One file twice (in any case, as Windows names it) would be put back,
+    // then removed, its only backup with it.
+    for (std::size_t i = 0; i < record->files.size(); ++i)
+        if (sameText(record->files[i].path, file.path))
+            return bad("it names " + file.path + " here and on line " + std::to_string(fileLines[i]) +
+                       ", which is one file");
     record->files.push_back(std::move(file));
+    fileLines.push_back(number);
     return {};
 }
 
@@ -164,9 +172,14 @@ Result Reader::temporary(std::string_view rest) {
     if (!field(rest, &path)) return bad("a temporary not written as headlink writes it");
     const std::size_t slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-    const std::string target = temporaryTarget(slash == std::string::npos ? path : path.substr(slash + 1));
-    const bool beside = !target.empty() && std::any_of(record->files.begin(), record->files.end(),
-                                                       [&](const RecordedFile& f) { return f.path == folder + target; });
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::string target = temporaryTarget(name);
+    const bool beside = isTemporaryName(name) &&
+                        std::any_of(record->files.begin(), record->files.end(), [&](const RecordedFile& f) {
+                            return target.empty() ? f.path.starts_with(folder) && f.path.find('/', folder.size()) ==
+                                                                                      std::string::npos
+                                                  : f.path == folder + target;
+                        });
     if (!beside) return bad("a temporary that is not headlink's own beside a file the record writes");
     record->temporaries.push_back(std::move(path));
     return {};
@@ -190,6 +203,20 @@ bool unescapeName(std::string_view text, std::string* name) {
         i += 3;
     }
     return true;
+}
+
+namespace {
+bool isTag(std::string_view tag) {
+    return tag.size() == 16 &&
+           std::all_of(tag.begin(), tag.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+}  // namespace
+
+bool isTemporaryName(std::string_view fileName) {
+    // ".headlink-" 16 hex digits ".tmp"
+    const bool bare = fileName.size() == kTemporaryTag.size() + 16 + 4 && fileName.starts_with(kTemporaryTag) &&
+                      fileName.ends_with(".tmp") && isTag(fileName.substr(kTemporaryTag.size(), 16));
+    return bare || !temporaryTarget(fileName).empty();
 }
 
 std::string temporaryTarget(std::string_view fileName) {
@@ -225,6 +252,14 @@ std::string unopenableName(std::string_view name) {
     return {};
 }
 
+std::string aliasLikeName(std::string_view name) {
+    for (std::size_t at = name.find('~'); at != std::string_view::npos && at + 1 < name.size();
+         at = name.find('~', at + 1))
+        if (hexValue(name[at + 1]) >= 0)
+            return "its name could be the short name Windows gives another file (as APPEAR~1.2DA is appearance.2da's)";
+    return {};
+}
+
 std::string recordText(const Record& record) {
     std::string text = kRecordTitle;
     text += '\n';
@@ -251,7 +286,7 @@ std::string recordText(const Record& record) {
 
 Result parseRecord(std::string_view text, const std::string& name, Record* record) {
     *record = Record{};
-    Reader reader{record, name};
+    Reader reader{record, name, 0, 0, false, {}};
     std::size_t at = 0;
     while (at < text.size()) {
         const std::size_t end = text.find('\n', at);

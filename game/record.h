@@ -69,13 +69,20 @@ Result parseRecord(std::string_view text, const std::string& name, Record* recor
 std::string escapeName(std::string_view name);
 bool unescapeName(std::string_view text, std::string* name);
 
-// For a temporary named as fileio names them (".NAME.headlink-HEX.tmp"),
-// NAME; otherwise "".
+// Whether a file's name is one of fileio's temporaries: ".headlink-HEX.tmp",
+// or ".NAME.headlink-HEX.tmp" as earlier versions named them beside NAME.
+// temporaryTarget gives that NAME, "" for any other name.
+bool isTemporaryName(std::string_view fileName);
 std::string temporaryTarget(std::string_view fileName);
 
 // Why the game, a Windows program, could not open a file of this name: a
 // byte outside printable ASCII, one of <>:"/\|?*, a dot or space at its
 // end, or a device name (CON, NUL, COM1...). "" when it could.
 std::string unopenableName(std::string_view name);
+
+// Why a file of this name could be taken for another on Windows, or "":
+// a '~' followed by a digit or a letter A-F, as in the short names Windows
+// gives long ones ("APPEAR~1.2DA", "APPE~SI4.2DA"), which open that file.
+std::string aliasLikeName(std::string_view name);
 
 }  // namespace headlink

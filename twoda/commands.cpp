@@ -852,6 +852,8 @@ int runTwoda(const std::vector<std::string>& args, std::istream& in, std::ostrea
                 gGameFolder = std::make_unique<Game>(gGame);
                 status = command->run(rest, in, said, warned);
             });
+            // Let go before printing: a reader at a pager holds no install off.
+            lock.release();
             out << said.str();
             err << warned.str();
             if (!steady) {
