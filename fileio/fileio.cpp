@@ -535,7 +535,7 @@ Result moveFolder(const std::string& from, const std::string& to) {
     if (fs::symlink_status(to, ec).type() != fs::file_type::not_found)
         return cannotWrite(to, ec ? "cannot look at it: " + ec.message() : std::string("is in the way"));
     fs::rename(from, to, ec);
-    if (ec) return cannotWrite(from, "cannot rename the folder: " + ec.message());
+    if (ec) return cannotWrite(from, "cannot rename it: " + ec.message());
     if (Result why = flushFolder(parentOf(to)); !why) return why;
     return parentOf(from) == parentOf(to) ? Result{} : flushFolder(parentOf(from));
 }
@@ -610,7 +610,7 @@ void FolderLock::release() {
         platform::InterruptionsHeld held;
         gHeldLockFile[0] = '\0';
     }
-    if (file_ != platform::kNoHandle) platform::unlockFile(file_, lockFile_, writer_);
+    if (file_ != platform::kNoHandle) platform::unlockFile(file_, lockFile_);
     if (folder_ != platform::kNoHandle) platform::unlockFolder(folder_);
     file_ = folder_ = platform::kNoHandle;
 }

@@ -206,11 +206,11 @@ std::string narrowed(std::wstring_view text, unsigned codePage);
 // only reads it. The system drops a lock when its holder ends, however it
 // ends. It is a lock on byte 0 of the hidden file ".headlink.lock" in the
 // folder, which the Windows build and the native one under the same
-// emulator both see, and on POSIX flock on the folder too. A writer makes
-// the file and removes it when it lets go; one that a crash left behind is
-// held by no one, so it holds nothing off and the next writer takes it. A
-// reader locks the file only where there is one, so it writes nothing; a
-// reader that found none checks afterwards that no writer came and went.
+// emulator both see, and on POSIX flock on the folder too. A run makes the
+// file, and the last to let go removes it; one that a crash left behind is
+// held by no one, so it holds nothing off and the next run takes it. A
+// reader that can neither make nor open it (a folder it may not write in)
+// holds nothing there, and checks afterwards that no writer came and went.
 inline constexpr const char* kLockFileName = ".headlink.lock";
 class FolderLock {
 public:

@@ -117,15 +117,14 @@ std::string whyHeld(const std::string& path);
 // the Windows build maps LockFileEx onto the same fcntl lock, so native
 // runs and Windows runs under it exclude each other. The system drops both
 // with their holder, however it ends; a lock file left by a crash is held
-// by no one, and so is no obstacle. A writer makes the file and, with
-// `remove`, deletes it as it lets go; a reader locks the file only where
-// it is, and holds nothing (held, kNoHandle) where there is none or it
-// cannot be opened. busy: a writer holds it; reading: only readers do.
+// by no one, and so is no obstacle. lockFile makes the file where it can;
+// a reader that cannot holds nothing (held, kNoHandle). The last holder to
+// let go removes it. busy: a writer holds it; reading: only readers do;
 // failed: lastErrorText says why.
 enum class LockState { held, busy, reading, unsupported, failed };
 LockState lockFolder(const std::string& folder, bool exclusive, Handle* h);
 void unlockFolder(Handle h);
 LockState lockFile(const std::string& path, bool exclusive, Handle* h);
-void unlockFile(Handle h, const std::string& path, bool remove);
+void unlockFile(Handle h, const std::string& path);
 
 }  // namespace headlink::platform

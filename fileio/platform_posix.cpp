@@ -311,10 +311,10 @@ void unlockFolder(Handle h) { ::close(static_cast<int>(h)); }
 LockState lockFile(const std::string& path, bool exclusive, Handle* h) {
     *h = kNoHandle;
     for (int tries = 0; tries < 20; ++tries) {
-        const int fd = exclusive ? ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644)
-                                 : ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-        // A reader of a folder it cannot write in, or without a lock file,
-        // has the folder's own lock against native runs, and checks afterwards.
+        int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd < 0 && !exclusive) fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        // A reader of a folder it cannot write in, without a lock file, has
+        // the folder's own lock against native runs, and checks afterwards.
         if (fd < 0) return exclusive ? LockState::failed : LockState::held;
         struct stat held {};
         if (::fstat(fd, &held) != 0 || !S_ISREG(held.st_mode)) {
@@ -344,10 +344,12 @@ LockState lockFile(const std::string& path, bool exclusive, Handle* h) {
     return LockState::busy;
 }
 
-void unlockFile(Handle h, const std::string& path, bool remove) {
-    // Still held: no one else can have locked this file meanwhile.
-    if (remove) ::unlink(path.c_str());
-    ::close(static_cast<int>(h));
+void unlockFile(Handle h, const std::string& path) {
+    // The last to let go removes it: while this holds it alone, no one else
+    // can lock this file, and one who opened it meanwhile finds it gone.
+    const int fd = static_cast<int>(h);
+    if (lockByte(fd, F_WRLCK) == 0) ::unlink(path.c_str());
+    ::close(fd);
 }
 
 }  // namespace headlink::platform

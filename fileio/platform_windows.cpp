@@ -359,8 +359,10 @@ LockState lockFile(const std::string& path, bool exclusive, Handle* h) {
     DWORD code = ERROR_SHARING_VIOLATION;
     for (int tries = 0; tries < 40; ++tries) {
         if (tries > 0) Sleep(25);
-        HANDLE f = CreateFileA(path.c_str(), exclusive ? GENERIC_READ | GENERIC_WRITE | DELETE : GENERIC_READ, share,
-                               nullptr, exclusive ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_HIDDEN, nullptr);
+        HANDLE f = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, share, nullptr, OPEN_ALWAYS,
+                               FILE_ATTRIBUTE_HIDDEN, nullptr);
+        if (f == INVALID_HANDLE_VALUE && !exclusive && GetLastError() == ERROR_ACCESS_DENIED)
+            f = CreateFileA(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr);
         if (f == INVALID_HANDLE_VALUE) {
             code = GetLastError();
             if (!exclusive && (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND)) return LockState::held;
@@ -395,11 +397,14 @@ LockState lockFile(const std::string& path, bool exclusive, Handle* h) {
     return code == ERROR_SHARING_VIOLATION ? LockState::busy : LockState::failed;
 }
 
-void unlockFile(Handle h, const std::string&, bool remove) {
-    // Deleted as the handle closes, while the lock is still held.
+void unlockFile(Handle h, const std::string&) {
+    // The last to let go deletes it as its handle closes, holding it alone.
+    HANDLE f = handleOf(h);
+    OVERLAPPED at{};
+    UnlockFileEx(f, 0, 1, 0, &at);
     FILE_DISPOSITION_INFO gone{TRUE};
-    if (remove) SetFileInformationByHandle(handleOf(h), FileDispositionInfo, &gone, sizeof gone);
-    CloseHandle(handleOf(h));
+    if (lockByte(f, true)) SetFileInformationByHandle(f, FileDispositionInfo, &gone, sizeof gone);
+    CloseHandle(f);
 }
 
 }  // namespace headlink::platform

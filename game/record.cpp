@@ -1,6 +1,7 @@
 #include "game/record.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <utility>
 #include <vector>
@@ -253,9 +254,14 @@ std::string unopenableName(std::string_view name) {
 }
 
 std::string aliasLikeName(std::string_view name) {
-    for (std::size_t at = name.find('~'); at != std::string_view::npos && at + 1 < name.size();
-         at = name.find('~', at + 1))
-        if (hexValue(name[at + 1]) >= 0)
+    // The 8.3 shape: up to eight bytes, then perhaps a dot and up to three.
+    const std::size_t dot = name.find('.');
+    const std::size_t base = std::min(dot, name.size());
+    if (base == 0 || base > 8 || (dot != std::string_view::npos && (name.size() - dot - 1 > 3 || name.size() == dot + 1 ||
+                                                                    name.find('.', dot + 1) != std::string_view::npos)))
+        return {};
+    for (std::size_t at = name.find('~'); at != std::string_view::npos && at + 1 < base; at = name.find('~', at + 1))
+        if (std::isalnum(static_cast<unsigned char>(name[at + 1])) != 0)
             return "its name could be the short name Windows gives another file (as APPEAR~1.2DA is appearance.2da's)";
     return {};
 }

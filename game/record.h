@@ -81,8 +81,9 @@ std::string temporaryTarget(std::string_view fileName);
 std::string unopenableName(std::string_view name);
 
 // Why a file of this name could be taken for another on Windows, or "":
-// a '~' followed by a digit or a letter A-F, as in the short names Windows
-// gives long ones ("APPEAR~1.2DA", "APPE~SI4.2DA"), which open that file.
+// a name of the 8.3 shape with a '~' followed by a letter or a digit in its
+// first part, as in the short names Windows gives long ones ("APPEAR~1.2DA"
+// on NTFS, "APPE~SI4.2DA" elsewhere), which open that other file.
 std::string aliasLikeName(std::string_view name);
 
 }  // namespace headlink

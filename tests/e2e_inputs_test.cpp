@@ -349,18 +349,6 @@ TEST_F(EndToEnd, TablesFromAGameFolder) {
 
 // The example kit's five scripts in the test folder, and its three tables
 // in a game folder "game", in its archive.
-class GameFolders : public EndToEnd {
-protected:
-    bool kitAndGame(Kit& kit) const {
-        for (const char* script : {"head.txt", "apphead1.txt", "apphead2.txt", "apphead3.txt", "portraits.txt"})
-            put(script, kit[script]);
-        GameFolder game;
-        game.archived = {{"appearance.2da", kit["appearance.2da"]}, {"portraits.2da", kit["portraits.2da"]},
-                         {"heads.2da", kit["heads.2da"]}};
-        return writeGameFolder(path("game"), game);
-    }
-};
-
 // Installing into a game folder and undoing it: each install undone
 // exactly, newest first, and never over a file changed since.
 TEST_F(GameFolders, InstallsIntoTheGameAndUndoesExactly) {
@@ -849,55 +837,6 @@ TEST_F(EndToEnd, InstallRecordsHoldAgainstWhatHappensAroundThem) {
         }
         EXPECT_EQ(tree("game"), game0) << c.name;
     }
-}
-
-// One run at a time in a game folder: while another run holds its lock, an
-// install or an undo fails at once and changes nothing; a dry run waits
-// for it. Under the emulator the holder is a second install, slowed.
-TEST_F(GameFolders, OneRunAtATimeInAGameFolder) {
-    Kit kit = exampleKit();
-    ASSERT_TRUE(kitAndGame(kit));
-    const auto before = tree("game");
-    const std::string busy = "headlink: game: another headlink is installing into or undoing in this game folder: "
-                             "try again when it has finished\n";
-    if (!underWine()) {
-        const std::string holding = "(flock -x game sleep 2 &) && sleep 0.3 &&";
-        for (const char* args : {"--game game", "--game game --uninstall"}) {
-            const RunResult r = run(args, holding);
-            EXPECT_EQ(r.status, 1) << args;
-            EXPECT_EQ(r.err, busy) << args;
-            EXPECT_EQ(tree("game"), before) << args;
-            ASSERT_EQ(std::system(("flock -x '" + path("game") + "' true").c_str()), 0);  // the holder is gone
-        }
-        const auto start = std::chrono::steady_clock::now();
-        EXPECT_EQ(run("--game game -n", holding).status, 0);
-        EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
-        return;
-    }
-    // The lock is a file opened without sharing, gone once its holder is killed.
-    const std::string holder = "strace -f -qq -o /dev/null -e trace=fsync -e inject=fsync:delay_enter=3000000 " + runner_ +
-                               " '" + exe_ + "' --game game";
-    const RunResult r = run("--game game", "(" + holder + " >/dev/null 2>&1 &) && for i in $(seq 200); do "
-                                           "[ -e game/.headlink.lock ] && break; sleep 0.05; done &&");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, busy);
-    // Readers there take no lock: they wait while the lock file is there.
-    const RunResult dry = run("--game game -n");
-    EXPECT_EQ(dry.status, 1);
-    EXPECT_EQ(dry.err, busy);
-    const RunResult links = run("--check-links --game game");
-    EXPECT_EQ(links.status, 2);
-    EXPECT_EQ(links.err, busy);
-    const RunResult listing = twoda("list --game game");
-    EXPECT_EQ(listing.status, 2);
-    EXPECT_EQ(listing.err, "twoda" + busy.substr(busy.find(':')));
-    // (Patterns that do not match the shell running them.)
-    ASSERT_GE(std::system("pkill -9 -f 'headlink[.]exe --game game'; pkill -9 -f 'delay_enter[=]3000000'; sleep 1"), 0);
-    EXPECT_FALSE(fs::exists(dir_ / "game" / ".headlink.lock"));
-    if (tree("game") != before) {
-        EXPECT_EQ(run("--game game --uninstall").status, 0);
-    }
-    EXPECT_EQ(tree("game"), before);
 }
 
 #ifndef _WIN32

@@ -15,6 +15,7 @@
 #endif
 
 #include "tests/support/fixtures.h"
+#include "tests/support/game_folder.h"
 #include "tests/support/table_builder.h"
 #include "tests/support/table_checks.h"
 #include "tests/support/temp_dir.h"
@@ -77,6 +78,20 @@ protected:
 
     std::string exe_, runner_;
     mutable int ptyMaster_ = -1;
+};
+
+// A game folder ("game") whose tables are the kit's, in its archive, and
+// the kit's five scripts in the test folder.
+class GameFolders : public EndToEnd {
+protected:
+    bool kitAndGame(Kit& kit) const {
+        for (const char* script : {"head.txt", "apphead1.txt", "apphead2.txt", "apphead3.txt", "portraits.txt"})
+            put(script, kit[script]);
+        GameFolder game;
+        game.archived = {{"appearance.2da", kit["appearance.2da"]}, {"portraits.2da", kit["portraits.2da"]},
+                         {"heads.2da", kit["heads.2da"]}};
+        return writeGameFolder(path("game"), game);
+    }
 };
 
 }  // namespace headlink::testing
