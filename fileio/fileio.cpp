@@ -504,6 +504,14 @@ Result identityOf(const std::string& path, FileIdentity* id, bool* exists) {
 
 std::string whyHeld(const std::string& path) { return platform::whyHeld(path); }
 
+std::size_t longestPath() {
+#ifdef _WIN32
+    return 259;
+#else
+    return 0;
+#endif
+}
+
 std::size_t longestNameIn(const std::string& folder) {
     const std::size_t longest = platform::longestName(folder);
     return longest == 0 ? 255 : longest;

@@ -192,6 +192,9 @@ std::string whyHeld(const std::string& path);
 // The longest name, in bytes (on Windows, UTF-16 units), a file in
 // `folder` may have; 255 where the system cannot say.
 std::size_t longestNameIn(const std::string& folder);
+// The longest path, in characters, the system opens: 259 on Windows (its
+// MAX_PATH, less the end), 0 where paths have no such limit.
+std::size_t longestPath();
 
 #ifdef _WIN32
 // Windows' UTF-16 text and bytes in a code page, each way: CP_ACP spells

@@ -635,13 +635,30 @@ struct InstallPlan {
     std::vector<std::span<const uint8_t>> bytes;
 };
 
-// Before anything is written: every name fits the folder's file system
-// (its backup has the same name, and the temporaries' names are short),
-// and no two files of the install are one file, as a Windows short name
-// ("APPEAR~1.2DA") or a second name (hard link) makes them: writing the
-// second would overwrite the first, and the undo could give back neither.
+// Whether a file of the install, and its backup, can have its name in the
+// game folder's file system: the name within the folder's limit (its
+// temporaries' names are short), and on Windows the backup's whole path,
+// the longest the install makes, within the paths the system opens.
+Result checkName(const GameDir& game, const std::string& path, std::size_t longest) {
+    const std::string name = path.substr(path.rfind('/') + 1);
+    if (name.size() > longest)
+        return failure(game, path + ": its name is " + std::to_string(name.size()) +
+                                 " bytes long, and the game folder's file system allows at most " +
+                                 std::to_string(longest) + ": nothing was installed; shorten it");
+    // DIR/headlink-backups/YYYYMMDD-HHMMSS-NNN/PATH
+    const std::size_t backup = game.path.size() + 1 + std::string_view(kBackups).size() + 1 + 19 + 1 + path.size();
+    if (const std::size_t most = longestPath(); most != 0 && backup > most)
+        return failure(game, path + ": its backup's path would be " + std::to_string(backup) +
+                                 " characters long, and Windows opens paths of at most " + std::to_string(most) +
+                                 ": nothing was installed; shorten its name, or move the game to a shorter path");
+    return {};
+}
+
+// Before anything is written: no two files of the install are one file,
+// as a Windows short name ("APPEAR~1.2DA") or a second name (hard link)
+// makes them: writing the second would overwrite the first, and the undo
+// could give back neither.
 Result checkPaths(const GameDir& game, const InstallPlan& plan) {
-    const std::size_t longest = longestNameIn(joined(game.path, plan.record.madeOverride ? "" : plan.override));
     struct Seen {
         bool exists;
         FileIdentity id;
@@ -649,11 +666,6 @@ Result checkPaths(const GameDir& game, const InstallPlan& plan) {
     };
     std::vector<Seen> seen;
     for (const RecordedFile& file : plan.record.files) {
-        const std::string name = file.path.substr(file.path.rfind('/') + 1);
-        if (name.size() > longest)
-            return failure(game, file.path + ": its name is " + std::to_string(name.size()) +
-                                     " bytes long, and the game folder's file system allows at most " +
-                                     std::to_string(longest) + ": nothing was installed; shorten it");
         FileIdentity id;
         bool exists = false;
         if (Result why = identityOf(joined(game.path, file.path), &id, &exists); !why) return failure(game, why.description());
@@ -693,11 +705,15 @@ Result planInstall(const GameDir& game, std::span<const FileToInstall> files, co
         record.madeOverride = true;
         plan->override = kOverride;
     }
+    const std::size_t longest =
+        listed != nullptr ? 255 : longestNameIn(joined(game.path, record.madeOverride ? "" : plan->override));
     for (const FileToInstall& file : files) {
         std::string name;
         if (!record.madeOverride)
             if (Result why = find(plan->override, file.name, false, &name); !why) return why;
         RecordedFile recorded{plan->override + "/" + (name.empty() ? file.name : name), kAbsent, checksumOf(file.bytes)};
+        if (listed == nullptr)
+            if (Result why = checkName(game, recorded.path, longest); !why) return why;
         std::vector<uint8_t> was;
         // What the run read there is known: a dry run need not read it again.
         const bool known = !file.readSum.empty() && recorded.path == file.readFrom;

@@ -195,19 +195,28 @@ TEST_F(GameFolders, NamesAtTheFileSystemsLimits) {
     const std::string longest = std::string(251, 'm') + ".mdl";
     put("pack/moon/override/" + longest, std::string("a model"));
     RunResult r = run("--game game --heads pack");
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(tree("game").at("override/" + longest), "a model");
-    fs::path record;
-    for (const auto& entry : fs::recursive_directory_iterator(dir_ / "game" / "headlink-backups"))
-        if (entry.path().filename() == "record.txt") record = entry.path();
-    const Bytes text = readBytes(record.string());
-    std::string edited(text.begin(), text.end());
-    const std::string tooLong = "temporary override/." + longest + ".headlink-0123456789abcdef.tmp\n";
-    edited.insert(edited.find("complete\n"), tooLong);
-    put(fs::relative(record, dir_).string(), edited);
-    r = run("--game game --uninstall");
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(tree("game") == before);
+    if (underWine()) {  // (Windows opens no path so long.)
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find("characters long, and Windows opens paths of at most 259: nothing was installed; shorten "
+                             "its name, or move the game to a shorter path\n"),
+                  std::string::npos)
+            << r.err;
+        EXPECT_TRUE(tree("game") == before);
+    } else {
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(tree("game").at("override/" + longest), "a model");
+        fs::path record;
+        for (const auto& entry : fs::recursive_directory_iterator(dir_ / "game" / "headlink-backups"))
+            if (entry.path().filename() == "record.txt") record = entry.path();
+        const Bytes text = readBytes(record.string());
+        std::string edited(text.begin(), text.end());
+        const std::string tooLong = "temporary override/." + longest + ".headlink-0123456789abcdef.tmp\n";
+        edited.insert(edited.find("complete\n"), tooLong);
+        put(fs::relative(record, dir_).string(), edited);
+        r = run("--game game --uninstall");
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(tree("game") == before);
+    }
 
     fs::remove_all(dir_ / "pack" / "moon" / "override");
     for (const char* alias : {"APPEAR~1.2DA", "appe~si4.2da", "HD~F.MDL"}) {

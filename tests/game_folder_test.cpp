@@ -9,11 +9,14 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <span>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "game/folder.h"
+#include "game/install.h"
 #include "game/resources.h"
 #include "tests/support/archive_builder.h"
 #include "tests/support/temp_dir.h"
@@ -328,6 +331,48 @@ TEST_F(GameOverride, ASymbolicLinkToAFolderIsNeverFollowed) {
                               {"far", {}}, {"near", {"near.tga Override/real/near.tga"}}}));
 }
 #endif
+
+}  // namespace
+}  // namespace headlink
+
+namespace headlink {
+namespace {
+
+// Before an install writes anything: a name longer than the folder allows,
+// and two names of one file (a second name, as a Windows short name is too,
+// or one name in two letter cases), are refused, with the game unchanged.
+namespace fs = std::filesystem;
+
+class InstallPaths : public testing::TempDir {};
+
+TEST_F(InstallPaths, NamesTooLongAndOneFileUnderTwoNamesAreRefused) {
+    put("game/Override/x.mdl", std::string("a model"));
+    fs::create_hard_link(dir_ / "game" / "Override" / "x.mdl", dir_ / "game" / "Override" / "y.mdl");
+    const auto before = tree("game");
+    const std::string text = "new bytes";
+    const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+    const GameDir game{path("game"), "game"};
+    const std::string oneFile = " are one file in the game folder (one is another name of the other): nothing was "
+                                "installed; give the pack's file another name";
+    const struct {
+        std::vector<FileToInstall> files;
+        std::string says;
+    } cases[] = {
+        {{{"x.mdl", bytes}, {"y.mdl", bytes}}, "Override/x.mdl and Override/y.mdl" + oneFile},
+        {{{"z.mdl", bytes}, {"Z.MDL", bytes}}, "Override/z.mdl and Override/Z.MDL" + oneFile},
+        {{{std::string(300, 'n') + ".mdl", bytes}},
+         "Override/" + std::string(300, 'n') + ".mdl: its name is 304 bytes long, and the game folder's file system "
+                                               "allows at most 255: nothing was installed; shorten it"},
+    };
+    for (const auto& c : cases) {
+        std::ostringstream out;
+        std::vector<Warning> warnings;
+        const Result r = install(game, c.files, {}, "a report", {}, out, &warnings);
+        EXPECT_FALSE(r);
+        EXPECT_EQ(r.reason, c.says);
+        EXPECT_TRUE(tree("game") == before) << c.says;
+    }
+}
 
 }  // namespace
 }  // namespace headlink

@@ -463,6 +463,8 @@ TEST(InstallRecord, RefusesWhatHeadlinkDidNotWriteNamingTheLine) {
          "not headlink's own"},
         {"headlink install record\ninstall 1\nheads a  b\n", 3, "a head's name"},
         {"headlink install record\ninstall 1\nfile override/x. absent " + sum + "\n", 3, "not a file in the override folder"},
+        // One file twice, in any case: its undo would put it back, then remove it with its only backup.
+        {head + "file Override/X.MDL " + sum + " " + sum + "\n", 4, "names Override/X.MDL here and on line 3, which is one file"},
     };
     for (const auto& c : cases) {
         Record record;
@@ -473,6 +475,10 @@ TEST(InstallRecord, RefusesWhatHeadlinkDidNotWriteNamingTheLine) {
     }
     Record record;
     EXPECT_TRUE(parseRecord(head + "temporary override/.x.mdl.headlink-0123456789abcdef.tmp\n", "r", &record));
+    // Today's temporaries: named for no file, in the folder of one the record writes.
+    EXPECT_TRUE(parseRecord(head + "temporary override/.headlink-0123456789abcdef.tmp\n", "r", &record));
+    EXPECT_FALSE(parseRecord(head + "temporary .headlink-0123456789abcdef.tmp\n", "r", &record));
+    EXPECT_FALSE(parseRecord(head + "temporary override/.headlink-0123456789abcdef.tmq\n", "r", &record));
 }
 
 // Names a Windows program cannot open, refused before an install; the
@@ -493,6 +499,12 @@ TEST(InstallRecord, TellsNamesTheGameCannotOpen) {
         if (*c.why == 0) EXPECT_EQ(why, "") << c.name;
         else EXPECT_NE(why.find(c.why), std::string::npos) << c.name << ": " << why;
     }
+    // Names Windows could take for the short name of another file: 8.3 in
+    // shape, with a '~' and a letter or digit in the first part.
+    for (const char* alias : {"APPEAR~1.2DA", "APPE~SI4.2DA", "hd~f", "x~9.m", "~A.TGA"})
+        EXPECT_NE(aliasLikeName(alias), "") << alias;
+    for (const char* plain : {"hd~moon_xy.mdl", "APPEAR~1.2DAX", "a~.mdl", "a~_.mdl", "a.b~1", "a~1.b.c", "heads.2da"})
+        EXPECT_EQ(aliasLikeName(plain), "") << plain;
 }
 
 // Steam's library file, in both its shapes, read as untrusted text.
