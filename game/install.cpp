@@ -383,8 +383,9 @@ Result verifyUndo(const GameDir& game, const std::string& folder, const Record& 
     for (const RecordedFile& file : record.files) {
         std::string now;
         if (Result why = stateOf(game, file.path, &now); !why) return why;
-        // Moved aside by an undo cut short, as the install wrote it.
-        if (now == kAbsent && record.undoing && file.before != kAbsent)
+        // Moved aside by an undo cut short (or one that could not put it
+        // back), as the install wrote it.
+        if (now == kAbsent && file.before != kAbsent)
             if (Result why = stateOf(game, folder + "/" + kUndone + file.path, &now); !why) return why;
         if (now == file.before) continue;  // never written, or already put back
         if (now != file.after) {
@@ -472,6 +473,16 @@ struct Move {
     bool done = false;
 };
 
+// Renames `from` to `to` (from the game folder); *done says whether it is
+// there now, even when the rename is but its folder could not be flushed.
+Result moveFile(const GameDir& game, const std::string& from, const std::string& to, bool* done) {
+    const Result moved = moveFolder(joined(game.path, from), joined(game.path, to));
+    std::error_code ec;
+    *done = static_cast<bool>(moved) || (fs::symlink_status(joined(game.path, from), ec).type() == fs::file_type::not_found &&
+                                         fs::symlink_status(joined(game.path, to), ec).type() != fs::file_type::not_found);
+    return moved;
+}
+
 // Moves every file the undo replaces or removes out of the way, all or
 // none: a file that cannot be moved (the running game holds it open on
 // Windows, it is immutable) stops it, and moveBack puts back what moved.
@@ -481,9 +492,8 @@ Result moveAside(const GameDir& game, std::vector<Move>& moves) {
         bool existed = false;
         Result made = createFolder(to.parent_path().parent_path().string(), &existed);
         if (made) made = createFolder(to.parent_path().string(), &existed);
-        if (made) made = moveFolder(joined(game.path, move.from), to.string());
+        if (made) made = moveFile(game, move.from, move.to, &move.done);
         if (!made) return made;
-        move.done = true;
     }
     return {};
 }
@@ -493,9 +503,10 @@ Result moveBack(const GameDir& game, std::vector<Move>& moves) {
     for (auto it = moves.rbegin(); it != moves.rend(); ++it) {
         if (!it->done) continue;
         Result back = removeFile(joined(game.path, it->from));
-        if (back) back = moveFolder(joined(game.path, it->to), joined(game.path, it->from));
+        bool there = false;
+        if (back) back = moveFile(game, it->to, it->from, &there);
+        it->done = !there;
         if (!back) return back;
-        it->done = false;
     }
     return {};
 }
@@ -567,8 +578,11 @@ Result applyUndo(const GameDir& game, const std::string& folder, Record record, 
     record.undoing = true;
     const std::string text = recordText(record);
     const std::string recordPath = joined(game.path, folder + "/" + kRecordFile);
-    if (Result why = writeFileSafely(recordPath, bytesOf(text)); !why)
+    if (Result why = writeFileSafely(recordPath, bytesOf(text)); !why) {
+        // (It may be in place, only not flushed: the record goes back as it was.)
+        (void)writeFileSafely(recordPath, bytesOf(recordText(was)));
         return failure(game, why.description() + ": nothing was undone");
+    }
     whenInterrupted("run " + undoCommand(game) + (plan.setAside.empty() ? "" : " --force") + " again to finish");
     // Back to the install as it was: every file moved, the record, and the
     // folders the moves made.
