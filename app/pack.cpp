@@ -2,9 +2,13 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <iterator>
+#include <span>
+#include <string_view>
 #include <system_error>
 #include <utility>
 
+#include "game/install.h"
 #include "table/text.h"
 
 namespace headlink {
@@ -67,6 +71,29 @@ void readBrought(const fs::path& folder, const std::string& shown, HeadInputs* h
     }
 }
 
+constexpr const char* kNotAFolder = "not a folder";
+
+// Whether the link `link` in the pack is read as a head: "" when it leads to
+// a folder inside the pack, deeper than its heads (a head kept elsewhere in
+// the pack under a name of its own); kNotAFolder when it leads to something
+// else, which is no head; else why it is refused. A folder outside the pack
+// is not the pack's to install, and a link to one of its heads would
+// install that head twice.
+std::string linkedHead(const std::string& pack, const fs::path& link) {
+    std::error_code ec;
+    const fs::path target = fs::canonical(link, ec);
+    if (ec) return "is a link that leads nowhere (" + ec.message() + "): copy the head's folder into the pack";
+    if (!fs::is_directory(target, ec)) return kNotAFolder;
+    const fs::path home = fs::canonical(pack, ec);
+    const fs::path inside = target.lexically_relative(home);
+    if (ec || inside.empty() || *inside.begin() == "..")
+        return "is a link to a folder outside the pack (" + target.string() + "): copy the head's folder into the pack";
+    if (inside == "." || std::distance(inside.begin(), inside.end()) == 1)
+        return "is a link to " + (inside == "." ? std::string("the pack itself") : "its head " + inside.string()) +
+               ", which would install it twice: remove the link";
+    return {};
+}
+
 }  // namespace
 
 PackInputs readPack(const std::string& pack, const std::string& shown) {
@@ -78,9 +105,17 @@ PackInputs readPack(const std::string& pack, const std::string& shown) {
         return result;
     }
     for (const Entry& entry : entries) {
-        // A link to a folder is not followed either: a head is a folder.
-        if (entry.type != fs::file_type::directory) continue;
         const fs::path folder = fs::path(pack) / entry.name;
+        if (entry.type == fs::file_type::symlink) {
+            const std::string why = linkedHead(pack, folder);
+            if (why == kNotAFolder) continue;
+            if (!why.empty()) {
+                result.errors.push_back(failure(entry.name, why));
+                continue;
+            }
+        } else if (entry.type != fs::file_type::directory) {
+            continue;
+        }
         HeadInputs head;
         head.name = entry.name;
         std::vector<std::string> present, missing;
@@ -141,6 +176,26 @@ void checkBroughtNames(const std::vector<HeadInputs>& heads, std::vector<Result>
                 errors->push_back(failure(file.from, "has the name of " + (*first)->from +
                                                          " but other bytes: only one of them can be installed"));
         }
+}
+
+std::string packChecksum(const std::vector<HeadInputs>& heads) {
+    // Every part with its length before it, so that no two packs run together alike.
+    std::vector<uint8_t> all;
+    auto add = [&](std::string_view tag, std::span<const uint8_t> bytes) {
+        all.insert(all.end(), tag.begin(), tag.end());
+        for (int shift = 0; shift < 64; shift += 8) all.push_back(static_cast<uint8_t>(uint64_t{bytes.size()} >> shift));
+        all.insert(all.end(), bytes.begin(), bytes.end());
+    };
+    auto text = [](const std::string& s) { return std::span(reinterpret_cast<const uint8_t*>(s.data()), s.size()); };
+    for (const HeadInputs& head : heads) {
+        add("head", text(head.name));
+        for (const FileBytes& script : head.scripts) add(script.ok() ? "script" : "none", script.bytes);
+        for (const BroughtFile& file : head.files) {
+            add("name", text(file.name));
+            add("file", file.bytes);
+        }
+    }
+    return checksumOf(all);
 }
 
 std::string skippedNote(const std::string& folder) { return folder + ": holds none of the five scripts: skipped"; }

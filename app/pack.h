@@ -42,9 +42,16 @@ struct PackInputs {
 };
 
 // Reads the pack in folder `pack` (named `shown` in messages, as the user
-// gave it). Nothing it names is followed out of its head's folder: links
-// are refused, never opened.
+// gave it). A head's folder may be a link to a folder deeper in the pack;
+// one leading out of the pack, nowhere, or to another head is refused.
+// Nothing a head names is followed out of its folder: links among its
+// files are refused, never opened.
 PackInputs readPack(const std::string& pack, const std::string& shown);
+
+// A checksum of what `heads` install, by which a pack is known again
+// wherever it lies: each head's name, its five scripts and the files it
+// brings, names and bytes.
+std::string packChecksum(const std::vector<HeadInputs>& heads);
 
 // The checks a file a head brings must pass, for a pack given another way
 // (a page): a name of one of the three tables is refused, and so are two

@@ -169,11 +169,19 @@ int playerTrip(std::ostream& out, std::ostream& err, const std::function<bool(st
     const std::vector<std::string> games = findGames(gamePlaces(fs::current_path(ec).string()), kTableFiles);
     std::string said;
 
-    // This pack, the newest install in a game: undoing it comes first.
+    // This pack, the newest install in a game: undoing it comes first. It
+    // is known by what its heads hold, or by its folder with the same heads;
+    // an install recorded before records kept that, by its heads' names.
+    const std::string sum = packChecksum(pack.heads);
+    const std::filesystem::path here = fs::weakly_canonical(fs::current_path(ec), ec);
     for (const std::string& game : games) {
         std::string folder;
-        std::vector<std::string> installed;
-        if (!newestInstall(game, &folder, &installed) || installed != heads) continue;
+        Record installed;
+        if (!newestInstall(game, &folder, &installed)) continue;
+        const bool same = installed.pack.sum.empty()
+                              ? installed.heads == heads
+                              : installed.pack.sum == sum || (installed.pack.path == here.string() && installed.heads == heads);
+        if (!same) continue;
         if (!ask(out, "This pack was installed into " + game + " on " + whenOf(folder) + ". Undo it? [y/N] ", answer,
                  &said)) {
             err << kNoAnswer;
@@ -210,7 +218,7 @@ int playerTrip(std::ostream& out, std::ostream& err, const std::function<bool(st
         } else if (digits) {
             out << "There is no game folder " << said << " in the list.\n";
         } else if (!said.empty()) {
-            const std::string folder = folderOf(said);
+            const std::string folder = gameDataFolder(folderOf(said));
             const std::string why = notAGameFolder(folder, kTableFiles);
             if (why.empty()) game = folder;
             else out << "Not a game folder headlink can install into: " << why << '\n';
@@ -246,9 +254,10 @@ int playerTrip(std::ostream& out, std::ostream& err, const std::function<bool(st
                 return 0;
             }
             // Another folder typed (or dragged) in place of an answer.
-            const std::string why = notAGameFolder(folderOf(said), kTableFiles);
+            const std::string typed = gameDataFolder(folderOf(said));
+            const std::string why = notAGameFolder(typed, kTableFiles);
             if (why.empty()) {
-                game = folderOf(said);
+                game = typed;
                 break;
             }
             out << "Not a game folder headlink can install into: " << why << '\n';

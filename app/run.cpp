@@ -11,6 +11,7 @@
 
 #include "app/link.h"
 #include "app/loadable.h"
+#include "game/find.h"
 #include "game/folder.h"
 #include "game/install.h"
 #include "patch/patch.h"
@@ -247,9 +248,10 @@ struct ReadFromGame {
     std::array<std::string, kTableCount> sums;
     std::array<std::string, kTableCount> sources;
     std::vector<std::string> heads;
+    PackSign pack;
 };
 
-ReadFromGame readForInstall(const RunInputs& inputs) {
+ReadFromGame readForInstall(const RunInputs& inputs, const std::string& pack) {
     ReadFromGame read;
     for (std::size_t i = 0; i < kTableCount; ++i)
         if (inputs.loaded[i] != nullptr) read.sums[i] = inputs.loadedSums[i];
@@ -262,6 +264,14 @@ ReadFromGame readForInstall(const RunInputs& inputs) {
     const std::filesystem::path cwd = std::filesystem::current_path(ec);
     const std::u8string here = (cwd.has_filename() ? cwd.filename() : cwd).generic_u8string();
     if (inputs.heads.empty() && !here.empty()) read.heads.emplace_back(here.begin(), here.end());
+    if (inputs.heads.empty()) {
+        HeadInputs one{read.heads.empty() ? std::string() : read.heads[0], inputs.scripts, {}};
+        read.pack.sum = packChecksum({one});
+    } else {
+        read.pack.sum = packChecksum(inputs.heads);
+    }
+    const std::filesystem::path from = std::filesystem::weakly_canonical(pack.empty() ? cwd : std::filesystem::path(pack), ec);
+    if (!ec) read.pack.path = from.string();
     return read;
 }
 
@@ -281,12 +291,14 @@ void installIntoGame(RunOutcome& outcome, const ReadFromGame& read, const std::v
         if (changed) files.push_back({kTableFiles[i], bytes[i], {}, read.sources[i], read.sums[i]});
     }
     for (const BroughtFile& file : brought) files.push_back({file.name, file.bytes, file.from});
+    // The warnings are kept with the install; on the console they were
+    // said already, as they came.
+    if (report) out << kept.str();
     for (const Said& said : outcome.said)
         if (said.warning) kept << said.text << '\n';
-    if (report) out << kept.str();
     std::vector<Warning> warnings;
     const Result installed = install({folder.game, options.game}, files, read.heads, kept.str(),
-                                     {options.dryRun, options.strict, folder.listed}, out, &warnings);
+                                     {options.dryRun, options.strict, folder.listed, read.pack}, out, &warnings);
     for (const Warning& warning : warnings) {
         const std::string text = warning.describe(live.asErrors);
         if (live.err != nullptr) *live.err << "headlink: " << text << '\n';
@@ -332,7 +344,7 @@ RunOutcome runJob(RunInputs inputs, const Folder& folder, const Options& options
     // Installing, a table goes into the game only when the run changed it;
     // the report is kept with the install too.
     const bool installing = !folder.game.empty();
-    const ReadFromGame read = installing ? readForInstall(inputs) : ReadFromGame{};
+    const ReadFromGame read = installing ? readForInstall(inputs, folder.pack) : ReadFromGame{};
     const std::vector<BroughtFile> brought = broughtFiles(inputs);
     if (!brought.empty() && !installing)
         inputs.notes.push_back("the heads bring " + std::to_string(brought.size()) +
@@ -442,6 +454,13 @@ namespace {
 int lockGame(const std::string& game, const Options& options, FolderLock* lock, std::ostream& err) {
     const bool changes = !options.dryRun && !options.checkLinks;
     FolderLock::State state = FolderLock::State::held;
+    // A folder this user cannot write in is said so, before anything is read.
+    if (changes)
+        if (const Result why = writeAccess({game, options.game}); !why) {
+            err << "headlink: " << why.description() << "; nothing was " << (options.uninstall ? "undone" : "installed")
+                << '\n';
+            return 1;
+        }
     // A reader of a folder that cannot even be looked at fails where it is
     // read, with its reason; a run that would change it stops here.
     if (const Result taken = lock->take(game, changes, changes ? 0 : kGameLockWaitMs, &state); !taken) {
@@ -485,9 +504,11 @@ bool readWholeInstalls(const std::string& game, const Options& options, RunInput
 }
 
 // The game and pack folders named on the command line, made absolute from
-// where headlink started (before -C); "" for one not named. 0 when each
+// where headlink started (before -C); "" for one not named; *shown is
+// the game's as said in messages. 0 when each
 // named one is a folder, else the exit status, said on `err`.
-int namedFolders(const Options& options, std::string* game, std::string* pack, std::ostream& err) {
+int namedFolders(const Options& options, std::string* game, std::string* shown, std::string* pack, std::ostream& out,
+                 std::ostream& err) {
     std::error_code ec;
     *game = options.game.empty() ? std::string() : std::filesystem::absolute(options.game, ec).string();
     if (!game->empty() && !std::filesystem::is_directory(*game, ec)) {
@@ -496,6 +517,16 @@ int namedFolders(const Options& options, std::string* game, std::string* pack, s
             << (file ? std::string("it is a file, not a folder") : ec ? ec.message() : std::string("no folder of this name"))
             << '\n';
         return 2;
+    }
+    // A game folder whose files are in its steamassets subfolder: that one.
+    if (!game->empty()) {
+        const std::string data = gameDataFolder(*game);
+        if (data != *game) {
+            *shown = (std::filesystem::path(options.game) / std::filesystem::path(data).filename()).string();
+            if (options.verbose || options.dryRun)
+                out << "the game's files are in " << *shown << ": headlink uses that folder\n";
+            *game = data;
+        }
     }
     *pack = options.heads.empty() ? std::string() : std::filesystem::absolute(options.heads, ec).string();
     if (!pack->empty() && !std::filesystem::is_directory(*pack, ec)) {
@@ -551,9 +582,10 @@ Folder folderOf(const RunInputs& inputs, const std::string& game) {
 
 }  // namespace
 
-int runInDirectory(const Options& options, std::ostream& out, std::ostream& err) {
+int runInDirectory(const Options& given, std::ostream& out, std::ostream& err) {
     std::string game, pack, why;
-    if (const int status = namedFolders(options, &game, &pack, err); status != 0) return status;
+    Options options = given;  // its game named as the folder used
+    if (const int status = namedFolders(given, &game, &options.game, &pack, out, err); status != 0) return status;
     if (!options.directory.empty() && !enterFolder(options.directory, &why)) {
         err << "headlink: " << why << '\n';
         return 2;
@@ -574,7 +606,8 @@ int runInDirectory(const Options& options, std::ostream& out, std::ostream& err)
     }
     RunInputs inputs;
     if (!readInputs(options, game, pack, &inputs, err)) return 1;
-    const Folder folder = folderOf(inputs, game);
+    Folder folder = folderOf(inputs, game);
+    folder.pack = pack;
     return runOnInputs(std::move(inputs), folder, options, out, err);
 }
 

@@ -88,6 +88,9 @@ struct Folder {
     // its files to look at instead (the folder then only names it).
     std::string game;
     GameFiles* listed = nullptr;
+    // Installing: the folder the heads came from, the pack or the scripts'
+    // own, kept in the record to know the pack again.
+    std::string pack;
 };
 
 // The program's job on inputs already read: the report, warnings and

@@ -503,6 +503,7 @@ Result identityOf(const std::string& path, FileIdentity* id, bool* exists) {
 }
 
 std::string whyHeld(const std::string& path) { return platform::whyHeld(path); }
+std::string whyUnwritable(const std::string& folder) { return platform::whyUnwritable(folder); }
 
 std::size_t longestPath() {
 #ifdef _WIN32

@@ -189,6 +189,13 @@ Result identityOf(const std::string& path, FileIdentity* id, bool* exists);
 // it is immutable or append-only.
 std::string whyHeld(const std::string& path);
 
+// Why this user cannot add files or folders to `folder`, and what to do
+// about it, as far as can be told without writing there, or "" (also for a
+// folder that is not there). On POSIX the owner is named ("it belongs to
+// alice, so run headlink as alice or change its permissions"); on Windows
+// it is run as administrator, or the game moved out of Program Files.
+std::string whyUnwritable(const std::string& folder);
+
 // The longest name, in bytes (on Windows, UTF-16 units), a file in
 // `folder` may have; 255 where the system cannot say.
 std::size_t longestNameIn(const std::string& folder);

@@ -108,6 +108,7 @@ bool linksRefused();
 bool identityOf(const std::string& path, FileIdentity* id, bool* exists);
 std::size_t longestName(const std::string& folder);
 std::string whyHeld(const std::string& path);
+std::string whyUnwritable(const std::string& folder);
 
 // A lock on a folder among headlink runs (FolderLock), in two parts.
 // lockFolder is flock on the folder's own descriptor on POSIX (on Windows

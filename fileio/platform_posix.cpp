@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -14,6 +15,7 @@
 #include <linux/fs.h>
 #endif
 #include <sys/mman.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -253,6 +255,24 @@ std::string whyHeld(const std::string& path) {
     (void)path;
 #endif
     return {};
+}
+
+std::string whyUnwritable(const std::string& folder) {
+    // Only a folder: anything else in its place is said where it is used.
+    struct stat info {};
+    if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return {};
+    // As this process's effective user: what it may do, not what its
+    // real user may.
+    if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0) return {};
+    if (errno == EROFS) return "it is on a file system mounted read-only: mount it for writing, or move the game";
+    if (errno != EACCES && errno != EPERM) return std::strerror(errno);
+    if (info.st_uid == ::geteuid()) return "it is read-only: change its permissions (chmod u+w)";
+    std::string owner = "user " + std::to_string(info.st_uid);
+    char buffer[4096];
+    passwd entry {};
+    passwd* found = nullptr;
+    if (::getpwuid_r(info.st_uid, &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr) owner = found->pw_name;
+    return "it belongs to " + owner + ", so run headlink as " + owner + " or change its permissions";
 }
 
 std::size_t longestName(const std::string& folder) {

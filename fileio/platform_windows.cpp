@@ -322,6 +322,31 @@ std::string whyHeld(const std::string& path) {
     return GetLastError() == ERROR_SHARING_VIOLATION ? "another program has it open" : "";
 }
 
+std::string whyUnwritable(const std::string& folder) {
+    // Only a folder: anything else in its place is said where it is used.
+    const DWORD attributes = GetFileAttributesA(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return {};
+    // Opened for adding files and folders, which is what its permissions
+    // (and a user without administrator rights under Program Files) refuse.
+    HANDLE h = CreateFileA(folder.c_str(), FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+        CloseHandle(h);
+        return {};
+    }
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return {};
+    if (error == ERROR_WRITE_PROTECT) return "its drive is write-protected";
+    if (error != ERROR_ACCESS_DENIED) return windowsErrorText(error);
+    std::string lower = folder;
+    for (char& c : lower) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    return std::string("this user may not write there: run headlink as administrator (right-click it, then Run as "
+                       "administrator), or ") +
+           (lower.find("program files") != std::string::npos ? "move the game out of Program Files"
+                                                              : "change the folder's permissions");
+}
+
 // NTFS, FAT's long names and exFAT all allow 255 UTF-16 units.
 std::size_t longestName(const std::string&) { return 255; }
 

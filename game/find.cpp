@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "fileio/fileio.h"
+#include "fileio/names.h"
 #include "game/folder.h"
 #include "table/text.h"
 
@@ -160,7 +161,22 @@ std::string fromUtf8(const std::string& path) {
 #endif
 }
 
+bool holdsKeyFile(const std::string& dir) {
+    std::error_code ec;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
+        if (foldedCase(it->path().extension().string()) == ".key") return true;
+    return false;
+}
+
 }  // namespace
+
+std::string gameDataFolder(const std::string& dir) {
+    if (holdsKeyFile(dir)) return dir;
+    std::string inside;
+    if (!findInGame(dir, "", "steamassets", true, &inside) || inside.empty()) return dir;
+    inside = (fs::path(dir) / inside).string();
+    return holdsKeyFile(inside) ? inside : dir;
+}
 
 std::vector<std::string> steamLibraries(std::string_view vdf) {
     std::vector<std::string> libraries;
@@ -198,8 +214,10 @@ GamePlaces gamePlaces(const std::string& pack) {
 
 std::vector<std::string> candidateGameFolders(const GamePlaces& places) {
     std::vector<std::string> candidates, seen;
-    // Each folder once, by what it really is.
-    auto add = [&](const std::string& folder) {
+    // Each folder once, by what it really is: a game folder and its
+    // steamassets subfolder count once, as the latter.
+    auto add = [&](const std::string& given) {
+        const std::string folder = gameDataFolder(given);
         std::error_code ec;
         const fs::path real = fs::canonical(folder, ec);
         if (ec || !fs::is_directory(real, ec)) return;

@@ -32,14 +32,21 @@ std::vector<std::string> steamLibraries(std::string_view vdf);
 // Every folder to look at, in order, each once (two names of one folder,
 // through a link, count once): the folders above the pack, then for each
 // Steam folder each folder in steamapps/common of its libraries (the
-// Steam folder itself, then those its library file names), then the others.
+// Steam folder itself, then those its library file names), then the others;
+// each as gameDataFolder gives it.
 std::vector<std::string> candidateGameFolders(const GamePlaces& places);
+
+// The folder of `dir` that holds the game's files: `dir` itself when its
+// key file is there, else its subfolder steamassets (in any letter case)
+// when that holds one, as one store lays out an edition of the game on
+// Linux, key file, data and override folder inside it; else `dir`.
+std::string gameDataFolder(const std::string& dir);
 
 // Why `dir` is not a game folder the pack can go into ("" when it is): the
 // first of `tables` that cannot be found in it as `--game` finds them, and why.
 std::string notAGameFolder(const std::string& dir, std::span<const char* const> tables);
 
-// The candidates that qualify, in order.
+// The candidates that qualify, in order, each as gameDataFolder gives it.
 std::vector<std::string> findGames(const GamePlaces& places, std::span<const char* const> tables);
 
 }  // namespace headlink

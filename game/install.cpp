@@ -774,7 +774,10 @@ Result saveBackups(const GameDir& game, InstallPlan& plan, const Backups& backup
     place->building = backups.exists ? std::string(kBackups)
                                      : fs::path(temporaryNameFor(joined(game.path, kBackups))).filename().string();
     bool existed = false;
-    if (Result why = createFolder(joined(game.path, place->building), &existed); !why) return why;
+    if (Result why = createFolder(joined(game.path, place->building), &existed); !why) {
+        why.file = kBackups;  // (named as the user will see it, not by the temporary's name)
+        return why;
+    }
     if (!backups.exists) place->ours = place->building;
     const std::string stamp = timeStamp();
     for (int n = 1; n < 1000 && place->name.empty(); ++n) {
@@ -867,6 +870,19 @@ Result commitInstall(const GameDir& game, InstallPlan& plan, const std::string& 
 
 }  // namespace
 
+Result writeAccess(const GameDir& game) {
+    std::string override;
+    (void)findInGame(game.path, "", "override", true, &override);  // (one it cannot tell is failed where it is read)
+    // (Without an override folder, the game folder is where one is made.)
+    for (const std::string& folder : {std::string(), override, std::string(kBackups)}) {
+        const std::string why = whyUnwritable(joined(game.path, folder));
+        if (!why.empty())
+            return Result::failure(Status::cannotWrite, "headlink cannot write in this folder: " + why,
+                                   folder.empty() ? game.shown : joined(game.shown, folder));
+    }
+    return {};
+}
+
 std::string installsState(const std::string& gameDir) {
     std::string state;
     std::error_code ec;
@@ -880,11 +896,11 @@ std::string installsState(const std::string& gameDir) {
     return state;
 }
 
-bool newestInstall(const std::string& gameDir, std::string* folder, std::vector<std::string>* heads) {
+bool newestInstall(const std::string& gameDir, std::string* folder, Record* record) {
     Backups backups;
     if (!readBackups({gameDir, gameDir}, &backups) || backups.recorded.empty()) return false;
     *folder = backups.recorded.back().name;
-    *heads = backups.recorded.back().record.heads;
+    *record = backups.recorded.back().record;
     return true;
 }
 
@@ -910,6 +926,19 @@ std::string checksumOf(std::span<const uint8_t> bytes) {
     return text;
 }
 
+namespace {
+
+// A folder this user cannot write in, as an install or undo says it: what a
+// dry run would meet, or what stopped the run.
+Result unwritable(Result why, bool dryRun, const char* stopped) {
+    if (dryRun) return Result::failure(why.status, "would fail: " + why.description());
+    why.reason += "; ";
+    why.reason += stopped;
+    return why;
+}
+
+}  // namespace
+
 Result install(const GameDir& game, std::span<const FileToInstall> files, const std::vector<std::string>& heads,
                const std::string& report, InstallOptions options, std::ostream& out, std::vector<Warning>* warnings) {
     InterruptionsExplained explained;
@@ -919,6 +948,7 @@ Result install(const GameDir& game, std::span<const FileToInstall> files, const 
     if (Result why = readBackups(game, &backups, pageFiles); !why) return why;
     InstallPlan plan;
     plan.record.heads = heads;
+    plan.record.pack = options.pack;
     if (Result why = planInstall(game, files, backups, options.dryRun, pageFiles, &plan, warnings); !why) return why;
     if (options.strict && !warnings->empty())
         return failure(game, "nothing was installed because of --strict: every warning above is an error");
@@ -928,6 +958,8 @@ Result install(const GameDir& game, std::span<const FileToInstall> files, const 
             << " was not changed\n";
         return {};
     }
+    if (pageFiles == nullptr)
+        if (Result why = writeAccess(game); !why) return unwritable(why, options.dryRun, "nothing was installed");
     if (options.dryRun) {
         if (record.madeOverride) out << "would make the folder " << plan.override << '\n';
         for (const RecordedFile& file : record.files)
@@ -977,6 +1009,8 @@ Result uninstall(const GameDir& game, UndoOptions options, std::ostream& out, st
     if (!dryRun) whenInterrupted("nothing was undone");
     Backups backups;
     if (Result why = readBackups(game, &backups); !why) return why;
+    if (!backups.recorded.empty() || !backups.residues.empty() || !backups.unrecorded.empty())
+        if (Result why = writeAccess(game); !why) return unwritable(why, dryRun, "nothing was undone");
     const std::string removed = dryRun ? "would remove " : "removed ";
     // Folders that hold nothing the game may need go; any other is left
     // for the user, named, and the undo goes on past it.

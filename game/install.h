@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "fileio/result.h"
+#include "game/record.h"
 
 namespace headlink {
 
@@ -47,6 +48,13 @@ inline constexpr const char* kGameBusy =
 inline constexpr const char* kGameRead =
     "another headlink or twoda is reading this game folder: try again once it has finished";
 
+// The folders an install or undo writes in (the game folder, its override
+// folder and headlink-backups, where they are), each checked as this user
+// may write in it, before anything is asked or written. A failure names
+// the folder as the user gave it and says what to do.
+struct GameDir;
+Result writeAccess(const GameDir& game);
+
 // What the installs in `gameDir` are now: their folders and records, in
 // one text that differs whenever an install or undo changed anything. A
 // reader without a shared lock compares it before and after it reads.
@@ -59,9 +67,9 @@ std::string installsState(const std::string& gameDir);
 bool readSteadily(const std::string& gameDir, const std::function<void()>& read);
 
 // The newest install recorded in `gameDir` (the highest number): its
-// folder's name (the time it began, "YYYYMMDD-HHMMSS" in UTC) and the heads
-// its record names; false when there is none, or none can be read.
-bool newestInstall(const std::string& gameDir, std::string* folder, std::vector<std::string>* heads);
+// folder's name (the time it began, "YYYYMMDD-HHMMSS" in UTC) and its
+// record; false when there is none, or none can be read.
+bool newestInstall(const std::string& gameDir, std::string* folder, Record* record);
 
 // A checksum of `bytes` (XXH3, 128 bits) as 32 hex digits.
 std::string checksumOf(std::span<const uint8_t> bytes);
@@ -88,6 +96,7 @@ struct InstallOptions {
     // A dry run may look at the game folder through a list of its files (a
     // page's, whose bytes are handed in as they are needed) instead of the disk.
     GameFiles* listed = nullptr;
+    PackSign pack;  // kept in the record
 };
 Result install(const GameDir& game, std::span<const FileToInstall> files, const std::vector<std::string>& heads,
                const std::string& report, InstallOptions options, std::ostream& out, std::vector<Warning>* warnings);

@@ -45,7 +45,7 @@ bool inOverride(const std::string& path) {
 }
 
 // The lines' order: each kind at its place, the ones marked once at most.
-enum Rank { kInstall = 1, kHeads, kMade, kFile, kTemporary, kComplete, kUndoing };
+enum Rank { kInstall = 1, kHeads, kPack, kMade, kFile, kTemporary, kComplete, kUndoing };
 
 struct Reader {
     Record* record;
@@ -79,13 +79,14 @@ Result Reader::line(std::string_view text) {
     int rank = 0;
     if (word == "install") rank = kInstall;
     else if (word == "heads") rank = kHeads;
+    else if (word == "pack") rank = kPack;
     else if (word == "made") rank = kMade;
     else if (word == "file") rank = kFile;
     else if (word == "temporary") rank = kTemporary;
     else if (text == "complete") rank = kComplete;
     else if (text == "undoing") rank = kUndoing;
     else return bad("a line it does not know");
-    const bool once = rank == kInstall || rank == kHeads || rank >= kComplete;
+    const bool once = rank == kInstall || rank == kHeads || rank == kPack || rank >= kComplete;
     if (rank < lastRank || (once && rank == lastRank)) {
         std::string why(word);  // appended piecewise: GCC 12 warns wrongly on a chain of +
         why += " out of its place";
@@ -111,6 +112,14 @@ Result Reader::line(std::string_view text) {
                 at = end + 1;
             }
             return {};
+        case kPack: {
+            const std::size_t space = rest.find(' ');
+            if (!numbered || space == std::string_view::npos || !isChecksum(rest.substr(0, space)) ||
+                !field(rest.substr(space + 1), &record->pack.path) || record->pack.path.empty())
+                return bad("a pack line without a checksum and a folder");
+            record->pack.sum = std::string(rest.substr(0, space));
+            return {};
+        }
         case kMade:
             if (rest == "override") record->madeOverride = true;
             else if (rest == "headlink-backups") record->madeBackups = true;
@@ -275,6 +284,8 @@ std::string recordText(const Record& record) {
     for (const std::string& head : record.heads)
         if (!head.empty()) heads += ' ' + escapeName(head);
     if (!heads.empty()) text += "heads" + heads + '\n';
+    if (record.number != 0 && !record.pack.sum.empty() && !record.pack.path.empty())
+        text += "pack " + record.pack.sum + ' ' + escapeName(record.pack.path) + '\n';
     if (record.madeOverride) text += "made override\n";
     if (record.madeBackups) text += "made headlink-backups\n";
     for (const RecordedFile& file : record.files)

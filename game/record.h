@@ -7,6 +7,9 @@
 //   headlink install record
 //   install N                         (one above the highest N in the game)
 //   heads NAME...                     (the heads it installed)
+//   pack SUM PATH                     (what it installed them from: a
+//                                     checksum of the pack's heads, and
+//                                     its folder, absolute)
 //   made override                     (when the install made that folder)
 //   made headlink-backups             (likewise)
 //   file PATH BEFORE AFTER [LINK]     (each file it writes; LINK, when the
@@ -44,9 +47,20 @@ struct RecordedFile {
     FileLink link = {};
 };
 
+// The pack an install came from, by which a player who starts it again is
+// offered that install's undo: the checksum of its heads' names and files
+// (PackInputs' packChecksum) and its folder. Empty in a record written
+// before installs kept it.
+struct PackSign {
+    std::string sum;
+    std::string path;
+    bool operator==(const PackSign&) const = default;
+};
+
 struct Record {
     uint64_t number = 0;  // the install's number; 0 for a record from before numbering
     std::vector<std::string> heads;
+    PackSign pack;
     bool madeOverride = false;
     bool madeBackups = false;
     std::vector<RecordedFile> files;

@@ -373,8 +373,13 @@ TEST_F(GameFolders, InstallsIntoTheGameAndUndoesExactly) {
     std::string record;
     for (const auto& [name, bytes] : installed)
         if (name.ends_with("/record.txt")) record = bytes;
-    EXPECT_TRUE(record.starts_with("headlink install record\ninstall 1\nheads " + dir_.filename().string() +
-                                   "\nmade override\nmade headlink-backups\nfile override/appearance.2da absent "))
+    // The pack line: a checksum of the heads installed, and their folder.
+    const std::string head = "headlink install record\ninstall 1\nheads " + dir_.filename().string() + "\npack ";
+    ASSERT_TRUE(record.starts_with(head)) << record;
+    EXPECT_EQ(record.find_first_not_of("0123456789abcdef", head.size()), head.size() + 32) << record;
+    EXPECT_TRUE(record.substr(head.size() + 32).starts_with(
+        " " + std::filesystem::canonical(dir_).string() +
+        "\nmade override\nmade headlink-backups\nfile override/appearance.2da absent "))
         << record;
     EXPECT_TRUE(record.ends_with(".tmp\ncomplete\n")) << record;
     r = run("--game game");

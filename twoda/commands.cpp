@@ -16,6 +16,7 @@
 #include "app/link.h"
 #include "fileio/fileio.h"
 #include "fileio/names.h"
+#include "game/find.h"
 #include "game/folder.h"
 #include "game/install.h"
 #include "patch/tokens.h"
@@ -819,6 +820,7 @@ int runTwoda(const std::vector<std::string>& args, std::istream& in, std::ostrea
             rest.push_back(args[i]);
         }
     }
+    if (!gGame.empty()) gGame = gameDataFolder(gGame);  // or its steamassets subfolder, as headlink takes it
     gGameFolder = std::make_unique<Game>(gGame);
     if ((game && (!command->game || gGame.empty())) || (command->needsGame && !game) ||
         rest.size() < command->least || rest.size() > command->most) {

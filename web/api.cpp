@@ -265,7 +265,7 @@ void lookAhead() {
     std::ostringstream ignored;
     std::vector<Warning> warnings;
     // What it says now is not wanted: only what it asked to read.
-    (void)install({game.name, game.name}, files, {}, "", {true, false, &game.files}, ignored, &warnings);
+    (void)install({game.name, game.name}, files, {}, "", {true, false, &game.files, {}}, ignored, &warnings);
 }
 
 // A count in words, for the page's sentences ("the three outputs").
@@ -581,7 +581,9 @@ EMSCRIPTEN_KEEPALIVE int hl_run(int strict) {
         checkBroughtNames(job.heads, &inputs.errors);
         // Tables from a game folder: the run is `headlink --game DIR -n`,
         // which looks at the folder's installs through its list of files.
-        Folder folder{"the files given", job.names, {}};
+        Folder folder;
+        folder.path = "the files given";
+        folder.names = job.names;
         if (job.fromGame) {
             inputs.resources = job.resources;
             folder.game = options.game = game.name;
