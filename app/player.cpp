@@ -80,6 +80,11 @@ bool showPlan(const std::string& game, std::ostream& out, std::ostream& err, boo
     options.game = game;
     options.heads.assign(1, '.');  // (assigned so: GCC 12 warns wrongly on = ".")
     options.dryRun = true;
+    // A folder this user cannot write in is said before anything else.
+    if (const Result why = writeAccess({game, game}); !why) {
+        err << "headlink: " << why.description() << "; nothing was installed\n";
+        return false;
+    }
     std::ostringstream said, warned;
     const int status = runInDirectory(options, said, warned);
     err << warned.str();

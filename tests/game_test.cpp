@@ -389,6 +389,7 @@ TEST(InstallRecord, ReadsBackWhatItWrites) {
     Record record;
     record.number = 12;
     record.heads = {"moon veil", "", "back\\slash", "line\nbreak", "caf\xE9"};  // a name of no bytes is left out
+    record.pack = {b, "/home/p/my packs/moon\nveil"};
     record.madeOverride = record.madeBackups = true;
     record.files = {{"override/my head.mdl", kAbsent, a},
                     {"Override/heads.2da", a, b, {FileLink::Kind::symbolic, "../store/my heads.2da"}},
@@ -397,6 +398,7 @@ TEST(InstallRecord, ReadsBackWhatItWrites) {
     record.complete = record.undoing = true;
     const std::string text = recordText(record);
     EXPECT_EQ(text, "headlink install record\ninstall 12\nheads moon\\x20veil back\\x5Cslash line\\x0Abreak caf\\xE9\n"
+                    "pack " + b + " /home/p/my\\x20packs/moon\\x0Aveil\n"
                     "made override\nmade headlink-backups\nfile override/my\\x20head.mdl absent " + a +
                         "\nfile Override/heads.2da " + a + " " + b + " symlink ../store/my\\x20heads.2da\nfile Override/hd.tga " + a +
                         " " + b + " hardlink" +
@@ -408,6 +410,7 @@ TEST(InstallRecord, ReadsBackWhatItWrites) {
     EXPECT_EQ(back.files[0].path, "override/my head.mdl");
     EXPECT_EQ(back.files[1].link.target, "../store/my heads.2da");
     EXPECT_EQ(back.files[2].link.kind, FileLink::Kind::hard);
+    EXPECT_EQ(back.pack, (PackSign{b, "/home/p/my packs/moon\nveil"}));
 
     // Saved by an editor with CR LF; and a record from before numbers, with
     // a raw space in a path: it reads as it always did, as number 0.
@@ -462,6 +465,14 @@ TEST(InstallRecord, RefusesWhatHeadlinkDidNotWriteNamingTheLine) {
         {head + "temporary override/.x.mdl.headlink-0123456789abcdef.tmp\\x0Atemporary\\x20game.key\n", 4,
          "not headlink's own"},
         {"headlink install record\ninstall 1\nheads a  b\n", 3, "a head's name"},
+        // The pack's line: once, after the heads, a checksum and a folder.
+        {"headlink install record\ninstall 1\npack " + sum + "\n", 3, "a pack line without a checksum and a folder"},
+        {"headlink install record\ninstall 1\npack " + sum + " \n", 3, "a pack line without"},
+        {"headlink install record\ninstall 1\npack x /p\n", 3, "a pack line without"},
+        {"headlink install record\ninstall 1\npack " + sum + " /a b\n", 3, "a pack line without"},
+        {"headlink install record\npack " + sum + " /p\n", 2, "a pack line without"},
+        {"headlink install record\ninstall 1\npack " + sum + " /p\nheads a\n", 4, "heads out of its place"},
+        {"headlink install record\ninstall 1\npack " + sum + " /p\npack " + sum + " /p\n", 4, "pack out of its place"},
         {"headlink install record\ninstall 1\nfile override/x. absent " + sum + "\n", 3, "not a file in the override folder"},
         // One file twice, in any case: its undo would put it back, then remove it with its only backup.
         {head + "file Override/X.MDL " + sum + " " + sum + "\n", 4, "names Override/X.MDL here and on line 3, which is one file"},
