@@ -183,9 +183,8 @@ int playerTrip(std::ostream& out, std::ostream& err, const std::function<bool(st
         std::string folder;
         Record installed;
         if (!newestInstall(game, &folder, &installed)) continue;
-        const bool same = installed.pack.sum.empty()
-                              ? installed.heads == heads
-                              : installed.pack.sum == sum || (installed.pack.path == here.string() && installed.heads == heads);
+        const bool samePlace = installed.pack.path == here.generic_string() && installed.heads == heads;
+        const bool same = installed.pack.sum.empty() ? installed.heads == heads : installed.pack.sum == sum || samePlace;
         if (!same) continue;
         if (!ask(out, "This pack was installed into " + game + " on " + whenOf(folder) + ". Undo it? [y/N] ", answer,
                  &said)) {

@@ -271,7 +271,7 @@ ReadFromGame readForInstall(const RunInputs& inputs, const std::string& pack) {
         read.pack.sum = packChecksum(inputs.heads);
     }
     const std::filesystem::path from = std::filesystem::weakly_canonical(pack.empty() ? cwd : std::filesystem::path(pack), ec);
-    if (!ec) read.pack.path = from.string();
+    if (!ec) read.pack.path = from.generic_string();
     return read;
 }
 

@@ -378,7 +378,7 @@ TEST_F(GameFolders, InstallsIntoTheGameAndUndoesExactly) {
     ASSERT_TRUE(record.starts_with(head)) << record;
     EXPECT_EQ(record.find_first_not_of("0123456789abcdef", head.size()), head.size() + 32) << record;
     EXPECT_TRUE(record.substr(head.size() + 32).starts_with(
-        " " + std::filesystem::canonical(dir_).string() +
+        (underWine() ? " Z:" : " ") + std::filesystem::canonical(dir_).string() +
         "\nmade override\nmade headlink-backups\nfile override/appearance.2da absent "))
         << record;
     EXPECT_TRUE(record.ends_with(".tmp\ncomplete\n")) << record;
