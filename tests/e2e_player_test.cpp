@@ -302,9 +302,9 @@ TEST_F(GameFolders, AGameWhoseFilesAreInItsSteamassetsFolder) {
 }
 
 // Two packs whose only head folder has one name but other scripts: the
-// second is not offered the first's undo, and a copy of the first kept
-// elsewhere is. An install recorded before records named their pack is
-// known by its heads' names, as it always was.
+// second is not offered the first's undo; the first edited since, and a
+// copy of it kept elsewhere, are. An install recorded before records named
+// their pack is known by its heads' names, as it always was.
 TEST_F(GameFolders, TheUndoOfferedIsThePackInstalled) {
     if (underWine()) GTEST_SKIP() << "the emulator's player is the start test's";
     Kit kit = exampleKit();
@@ -339,6 +339,13 @@ TEST_F(GameFolders, TheUndoOfferedIsThePackInstalled) {
     played = playAt(dir_ / "second", env, runner_, exe_, {{"Undo it? [y/N] ", "n"}, {question, "\x04"}});
     EXPECT_EQ(played.status, 1) << played.screen;
     put(where + "/" + record, text);
+
+    // The pack installed, one of its scripts edited since: known by its folder.
+    const Bytes script = get("first/ashgrove/head.txt");
+    put("first/ashgrove/head.txt", std::string(script.begin(), script.end()) + "\n");
+    played = playAt(dir_ / "first", env, runner_, exe_, {{"Undo it? [y/N] ", "\x04"}});
+    EXPECT_EQ(played.status, 1) << played.screen;
+    put("first/ashgrove/head.txt", script);
 
     played = playAt(dir_ / "copy", env, runner_, exe_, {{"Undo it? [y/N] ", "y"}});
     EXPECT_EQ(played.status, 0) << played.screen;

@@ -370,6 +370,9 @@ judge_game() {
     return
   fi
   [ "$status" = 137 ] || grep -q '^headlink: ' "$work/err" || { fail "$what" "exit $status without a message" "$work/err"; return; }
+  # What could not be made is named as the user knows it, never as our temporary.
+  grep -qE '\.headlink-[0-9a-f]{16}\.tmp: cannot create' "$work/err" &&
+    fail "$what" "a message names a temporary of ours as what it could not create" "$work/err"
   # An undo that says it changed nothing left the install exactly in place.
   if [ $mode = uninstall ] && grep -q 'nothing was undone' "$work/err" && ! grep -q 'failed too' "$work/err" &&
     [ "$now" != "$S1" ]; then
@@ -387,8 +390,8 @@ judge_game() {
 # Every call after the run first names the game folder: failed (file-system
 # calls) or the process killed just before it (every call). The key file and
 # the texture packs' key lists are mapped: a mapping that fails is read.
-game_calls="openat read write fsync close rename newfstatat access mkdir unlink rmdir getdents64 lseek pread64 readlink mmap
-  symlink link"
+game_calls="openat read write fsync close rename newfstatat access faccessat2 mkdir unlink rmdir getdents64 lseek pread64
+  readlink mmap symlink link"
 # A pack's install (its heads' rows and files) gets the failed calls.
 for mode in install uninstall pack; do
   case $mode in
@@ -407,7 +410,7 @@ for mode in install uninstall pack; do
   faults=0
   for call in $game_calls; do
     for n in $(occurrences "$call" "$trace" "$first"); do
-      for e in EIO $([ "$call" = write ] && echo ENOSPC); do
+      for e in EIO $([ "$call" = write ] && echo ENOSPC) $([ "$call" = faccessat2 ] && echo EACCES); do
         rm -rf "$game" && cp -a "$from" "$game"
         ${run}_game timeout 20 strace -f -qq -o /dev/null -e trace="$call" -e inject="$call:error=$e:when=$n"
         judge_game "$mode, $call #$n $e" $run $?
