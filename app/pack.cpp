@@ -198,6 +198,14 @@ std::string packChecksum(const std::vector<HeadInputs>& heads) {
     return checksumOf(all);
 }
 
+std::string packPlace(const std::string& folder) {
+    std::error_code ec;
+    const fs::path real = fs::weakly_canonical(folder, ec);
+    if (!ec) return real.generic_string();
+    // A link that cannot be read now: its name, which is what it was known by.
+    return fs::absolute(folder, ec).lexically_normal().generic_string();
+}
+
 std::string skippedNote(const std::string& folder) { return folder + ": holds none of the five scripts: skipped"; }
 
 }  // namespace headlink

@@ -52,6 +52,9 @@ PackInputs readPack(const std::string& pack, const std::string& shown);
 // wherever it lies: each head's name, its five scripts and the files it
 // brings, names and bytes.
 std::string packChecksum(const std::vector<HeadInputs>& heads);
+// The folder `folder` as a pack is known by: absolute, its links resolved
+// where they can be, '/' between steps.
+std::string packPlace(const std::string& folder);
 
 // The checks a file a head brings must pass, for a pack given another way
 // (a page): a name of one of the three tables is refused, and so are two

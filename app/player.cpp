@@ -178,12 +178,12 @@ int playerTrip(std::ostream& out, std::ostream& err, const std::function<bool(st
     // is known by what its heads hold, or by its folder with the same heads;
     // an install recorded before records kept that, by its heads' names.
     const std::string sum = packChecksum(pack.heads);
-    const std::filesystem::path here = fs::weakly_canonical(fs::current_path(ec), ec);
+    const std::string here = packPlace(fs::current_path(ec).string());
     for (const std::string& game : games) {
         std::string folder;
         Record installed;
         if (!newestInstall(game, &folder, &installed)) continue;
-        const bool samePlace = installed.pack.path == here.generic_string() && installed.heads == heads;
+        const bool samePlace = installed.pack.path == here && installed.heads == heads;
         const bool same = installed.pack.sum.empty() ? installed.heads == heads : installed.pack.sum == sum || samePlace;
         if (!same) continue;
         if (!ask(out, "This pack was installed into " + game + " on " + whenOf(folder) + ". Undo it? [y/N] ", answer,

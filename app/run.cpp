@@ -270,8 +270,7 @@ ReadFromGame readForInstall(const RunInputs& inputs, const std::string& pack) {
     } else {
         read.pack.sum = packChecksum(inputs.heads);
     }
-    const std::filesystem::path from = std::filesystem::weakly_canonical(pack.empty() ? cwd : std::filesystem::path(pack), ec);
-    if (!ec) read.pack.path = from.generic_string();
+    read.pack.path = packPlace(pack.empty() ? cwd.string() : pack);
     return read;
 }
 
