@@ -8,7 +8,6 @@
 #include <system_error>
 #include <utility>
 
-#include "game/install.h"
 #include "table/text.h"
 
 namespace headlink {

@@ -20,6 +20,10 @@
 #include "fileio/names.h"
 #include "fileio/platform.h"
 
+// Header-only: nothing to link, on any platform the programs are built for.
+#define XXH_INLINE_ALL
+#include <xxhash.h>
+
 namespace headlink {
 namespace fs = std::filesystem;
 
@@ -632,6 +636,15 @@ void startProgram(const char* lastWords, int status, bool closedPipeFails) {
     std::set_terminate(onTerminate);
     platform::catchInterruptions(onInterruption);
     platform::makeWritesFail(closedPipeFails);
+}
+
+std::string checksumOf(std::span<const uint8_t> bytes) {
+    // The one-shot call: GCC 12 warns wrongly about the streaming one.
+    const XXH128_hash_t hash = XXH3_128bits(bytes.data(), bytes.size());
+    char text[33];
+    std::snprintf(text, sizeof text, "%016llx%016llx", static_cast<unsigned long long>(hash.high64),
+                  static_cast<unsigned long long>(hash.low64));
+    return text;
 }
 
 }  // namespace headlink

@@ -259,4 +259,8 @@ void sayOnInterruption(const char* line);
 // has gone, so that the exit status still tells how the run went.
 void startProgram(const char* lastWords, int status, bool closedPipeFails);
 
+// A checksum of `bytes` (XXH3, 128 bits) as 32 hex digits: how an install
+// tells the bytes of a file it wrote from any others.
+std::string checksumOf(std::span<const uint8_t> bytes);
+
 }  // namespace headlink

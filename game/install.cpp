@@ -16,10 +16,6 @@
 #include "game/record.h"
 #include "table/text.h"
 
-// Header-only: nothing to link, on any platform the programs are built for.
-#define XXH_INLINE_ALL
-#include <xxhash.h>
-
 namespace headlink {
 
 namespace fs = std::filesystem;
@@ -915,15 +911,6 @@ bool readSteadily(const std::string& gameDir, const std::function<void()>& read)
         std::this_thread::sleep_for(std::chrono::milliseconds(250));
     }
     return false;
-}
-
-std::string checksumOf(std::span<const uint8_t> bytes) {
-    // The one-shot call: GCC 12 warns wrongly about the streaming one.
-    const XXH128_hash_t hash = XXH3_128bits(bytes.data(), bytes.size());
-    char text[33];
-    std::snprintf(text, sizeof text, "%016llx%016llx", static_cast<unsigned long long>(hash.high64),
-                  static_cast<unsigned long long>(hash.low64));
-    return text;
 }
 
 namespace {

@@ -71,9 +71,6 @@ bool readSteadily(const std::string& gameDir, const std::function<void()>& read)
 // record; false when there is none, or none can be read.
 bool newestInstall(const std::string& gameDir, std::string* folder, Record* record);
 
-// A checksum of `bytes` (XXH3, 128 bits) as 32 hex digits.
-std::string checksumOf(std::span<const uint8_t> bytes);
-
 // The game folder as the programs use it (`path`, absolute) and as the
 // user named it (`shown`), for messages and the command they may run next.
 struct GameDir {

@@ -228,6 +228,12 @@ function typedInFrames(page) {
     page.keptDrafts();
     if (runs) page.run(since);
   };
+  // Leaving the page (a reload, the tab closed) before that frame: what
+  // was typed is kept as a draft all the same.
+  addEventListener('pagehide', () => {
+    for (const [s, text] of pending) state.typed(s, text);
+    pending = new Map();
+  });
   return (s, text, at) => {
     if (pending.size === 0) {
       since = at;
