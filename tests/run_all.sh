@@ -58,7 +58,7 @@ echo "release archive:"
 unzip -l build-windows/headlink-*-Windows.zip
 # Windows has no install tree: the program, the README and the kit sit side by side.
 listing=$(unzip -Z1 build-windows/headlink-*-Windows.zip)
-for f in headlink.exe twoda.exe headlink.html README.md examples/{appearance,heads,portraits}.2da \
+for f in headlink.exe twoda.exe headlink.html README.md docs/manual.md examples/{appearance,heads,portraits}.2da \
     examples/{head,apphead1,apphead2,apphead3,portraits}.txt; do
   grep -qx "headlink-[^/]*/$f" <<<"$listing" || { echo "not in the zip: $f" >&2; exit 1; }
 done
@@ -109,7 +109,7 @@ rm -rf build/install-check
 cmake --install build --prefix "$PWD/build/install-check" >/dev/null
 (cd build/install-check && find . -type f | sort)
 for f in bin/headlink bin/twoda share/headlink/headlink.html share/man/man1/headlink.1 share/man/man1/twoda.1 \
-    share/doc/headlink/README.md \
+    share/doc/headlink/README.md share/doc/headlink/docs/manual.md \
     share/doc/headlink/examples/{appearance,heads,portraits}.2da \
     share/doc/headlink/examples/{head,apphead1,apphead2,apphead3,portraits}.txt; do
   [ -f "build/install-check/$f" ] || { echo "not installed: $f" >&2; exit 1; }
