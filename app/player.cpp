@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <system_error>
 
@@ -60,16 +61,17 @@ std::string whenOf(const std::string& folder) {
            ":" + folder.substr(11, 2) + " UTC";
 }
 
-// Asks, and reads the answer; false at the end of input.
-bool ask(std::ostream& out, const std::string& question, const std::function<bool(std::string*)>& answer,
-         std::string* said) {
+using Answer = std::function<bool(std::string*)>;
+
+// Asks, and reads the answer, cleaned; none at the end of input.
+std::optional<std::string> ask(std::ostream& out, const std::string& question, const Answer& answer) {
     out << question << std::flush;
-    if (!answer(said)) {
+    std::string said;
+    if (!answer(&said)) {
         out << '\n';
-        return false;
+        return std::nullopt;
     }
-    *said = cleaned(*said);
-    return true;
+    return cleaned(said);
 }
 
 // What the install would do, as a player needs it: the lines of the dry run
@@ -157,10 +159,14 @@ int printGames(std::ostream& out) {
     return games.empty() ? 1 : 0;
 }
 
-int playerTrip(std::ostream& out, std::ostream& err, const std::function<bool(std::string*)>& answer) {
-    const PackInputs pack = readPack(".", "this folder");
-    for (const Result& why : pack.errors) err << "headlink: " << why.description() << '\n';
-    if (!pack.errors.empty()) return 1;
+namespace {
+
+// A step of the trip that ends it with this status: the end of input is
+// kEndOfInput, said once where the trip ends.
+constexpr int kEndOfInput = -1;
+
+// The pack's heads, and the files they bring, said; the heads' names.
+std::vector<std::string> describePack(const PackInputs& pack, std::ostream& out) {
     std::vector<std::string> heads, files;
     for (const HeadInputs& head : pack.heads) {
         heads.push_back(head.name);
@@ -169,14 +175,17 @@ int playerTrip(std::ostream& out, std::ostream& err, const std::function<bool(st
     out << "This pack holds " << heads.size() << (heads.size() == 1 ? " head: " : " heads: ") << listed(heads)
         << ".\n";
     if (!files.empty()) out << "They bring " << listed(files) << " for the game's override folder.\n";
-    out << "Looking for the game...\n";
-    std::error_code ec;
-    const std::vector<std::string> games = findGames(gamePlaces(fs::current_path(ec).string()), kTableFiles);
-    std::string said;
+    return heads;
+}
 
-    // This pack, the newest install in a game: undoing it comes first. It
-    // is known by what its heads hold, or by its folder with the same heads;
-    // an install recorded before records kept that, by its heads' names.
+// This pack, the newest install in a game: undoing it is offered first. It
+// is known by what its heads hold, or by its folder with the same heads;
+// an install recorded before records kept that, by its heads' names. The
+// trip's status when it ends here.
+std::optional<int> offerUndo(const PackInputs& pack, const std::vector<std::string>& heads,
+                             const std::vector<std::string>& games, const Answer& answer, std::ostream& out,
+                             std::ostream& err) {
+    std::error_code ec;
     const std::string sum = packChecksum(pack.heads);
     const std::string here = packPlace(fs::current_path(ec).string());
     for (const std::string& game : games) {
@@ -186,61 +195,65 @@ int playerTrip(std::ostream& out, std::ostream& err, const std::function<bool(st
         const bool samePlace = installed.pack.path == here && installed.heads == heads;
         const bool same = installed.pack.sum.empty() ? installed.heads == heads : installed.pack.sum == sum || samePlace;
         if (!same) continue;
-        if (!ask(out, "This pack was installed into " + game + " on " + whenOf(folder) + ". Undo it? [y/N] ", answer,
-                 &said)) {
-            err << kNoAnswer;
-            return 1;
-        }
-        if (!yes(said)) break;
+        const auto said = ask(out, "This pack was installed into " + game + " on " + whenOf(folder) + ". Undo it? [y/N] ",
+                              answer);
+        if (!said) return kEndOfInput;
+        if (!yes(*said)) return std::nullopt;
         Options options;
         options.game = game;
         options.uninstall = true;
         return runInDirectory(options, out, err);
     }
+    return std::nullopt;
+}
 
-    // Which game: the one found, a number among several, or one typed.
-    std::string game = games.size() == 1 ? games[0] : std::string();
+// Which game: the one found, a number among several, or a folder typed or
+// dragged. *game is the one chosen; the trip's status when it ends here.
+std::optional<int> chooseGame(const std::vector<std::string>& games, const Answer& answer, std::ostream& out,
+                              std::string* game) {
+    *game = games.size() == 1 ? games[0] : std::string();
     if (games.size() > 1) {
         out << "Game folders found:\n";
         for (std::size_t i = 0; i < games.size(); ++i) out << "  " << i + 1 << ". " << games[i] << '\n';
     } else if (games.empty()) {
         out << "No game folder was found.\n";
     }
-    while (game.empty()) {
-        if (!ask(out, games.empty() ? "Type the game folder (or drag it here): "
-                                    : "Type the number of the game folder, or another folder: ",
-                 answer, &said)) {
-            err << kNoAnswer;
-            return 1;
-        }
+    while (game->empty()) {
+        const auto said = ask(out, games.empty() ? "Type the game folder (or drag it here): "
+                                                 : "Type the number of the game folder, or another folder: ",
+                              answer);
+        if (!said) return kEndOfInput;
         std::size_t number = 0;
-        const bool digits = !said.empty() && said.size() < 6 &&
-                            std::all_of(said.begin(), said.end(), [](char c) { return c >= '0' && c <= '9'; });
-        if (digits) number = std::stoul(said);
+        const bool digits = !said->empty() && said->size() < 6 &&
+                            std::all_of(said->begin(), said->end(), [](char c) { return c >= '0' && c <= '9'; });
+        if (digits) number = std::stoul(*said);
         if (digits && number >= 1 && number <= games.size()) {
-            game = games[number - 1];
+            *game = games[number - 1];
         } else if (digits) {
-            out << "There is no game folder " << said << " in the list.\n";
-        } else if (!said.empty()) {
-            const std::string folder = gameDataFolder(folderOf(said));
+            out << "There is no game folder " << *said << " in the list.\n";
+        } else if (!said->empty()) {
+            const std::string folder = gameDataFolder(folderOf(*said));
             const std::string why = notAGameFolder(folder, kTableFiles);
-            if (why.empty()) game = folder;
+            if (why.empty()) *game = folder;
             else out << "Not a game folder headlink can install into: " << why << '\n';
         }
     }
+    return std::nullopt;
+}
 
-    // The plan, and a yes before anything changes.
+// The plan, and a yes before anything changes; another folder typed in
+// place of the answer is planned for in its turn. The trip's status.
+int confirm(std::string game, const std::vector<std::string>& games, const Answer& answer, std::ostream& out,
+            std::ostream& err) {
     for (;;) {
         out << "The pack's heads go into " << game << ":\n";
         bool nothing = false;
         if (!showPlan(game, out, err, &nothing)) return 1;
         if (nothing) return 0;
         for (;;) {
-            if (!ask(out, "Install into " + game + "? [y/N] ", answer, &said)) {
-                err << kNoAnswer;
-                return 1;
-            }
-            if (yes(said)) {
+            const auto said = ask(out, "Install into " + game + "? [y/N] ", answer);
+            if (!said) return kEndOfInput;
+            if (yes(*said)) {
                 Options options;
                 options.game = game;
                 options.heads.assign(1, '.');  // (assigned so: GCC 12 warns wrongly on = ".")
@@ -252,13 +265,12 @@ int playerTrip(std::ostream& out, std::ostream& err, const std::function<bool(st
                 return status;
             }
             std::error_code ec;
-            const bool folder = said.find_first_of("/\\") != std::string::npos || fs::is_directory(said, ec);
-            if (no(said) || !folder) {
+            const bool folder = said->find_first_of("/\\") != std::string::npos || fs::is_directory(*said, ec);
+            if (no(*said) || !folder) {
                 out << "Nothing was installed.\n";
                 return 0;
             }
-            // Another folder typed (or dragged) in place of an answer.
-            const std::string typed = gameDataFolder(folderOf(said));
+            const std::string typed = gameDataFolder(folderOf(*said));
             const std::string why = notAGameFolder(typed, kTableFiles);
             if (why.empty()) {
                 game = typed;
@@ -267,6 +279,25 @@ int playerTrip(std::ostream& out, std::ostream& err, const std::function<bool(st
             out << "Not a game folder headlink can install into: " << why << '\n';
         }
     }
+}
+
+}  // namespace
+
+int playerTrip(std::ostream& out, std::ostream& err, const Answer& answer) {
+    const PackInputs pack = readPack(".", "this folder");
+    for (const Result& why : pack.errors) err << "headlink: " << why.description() << '\n';
+    if (!pack.errors.empty()) return 1;
+    const std::vector<std::string> heads = describePack(pack, out);
+    out << "Looking for the game...\n";
+    std::error_code ec;
+    const std::vector<std::string> games = findGames(gamePlaces(fs::current_path(ec).string()), kTableFiles);
+    std::string game;
+    std::optional<int> ended = offerUndo(pack, heads, games, answer, out, err);
+    if (!ended) ended = chooseGame(games, answer, out, &game);
+    const int status = ended ? *ended : confirm(game, games, answer, out, err);
+    if (status != kEndOfInput) return status;
+    err << kNoAnswer;
+    return 1;
 }
 
 }  // namespace headlink
