@@ -167,13 +167,6 @@ std::vector<Unloadable> unloadableNames(const std::array<Table, kTableCount>& ta
         if (sameScript(marks[at->second], mark)) first[i] = first[at->second];
         at->second = i;
     }
-    // Every name looked up below, found in one pass over the game's names.
-    std::vector<std::string_view> names;
-    for (const CellMark& mark : marks) {
-        names.push_back(mark.was);
-        names.push_back(tables[mark.table].cellText(mark.row, mark.column));
-    }
-    index.prefetch(names);
     std::vector<Unloadable> found;
     for (std::size_t i = 0; i < marks.size(); ++i) {
         const CellMark& mark = marks[i];

@@ -224,39 +224,6 @@ FilePart readFilePart(const std::string& name, uint64_t offset, std::size_t size
     return part;
 }
 
-FileView viewFilePart(const std::string& name, uint64_t offset, std::size_t size) {
-    FileBytes opened;
-    long long fileSize = 0;
-    const int fd = openRegular(name, &fileSize, &opened);
-    if (fd < 0) return viewOf({}, 0, opened.result);
-    const auto total = static_cast<uint64_t>(fileSize);
-    const uint64_t available = offset < total ? total - offset : 0;
-    const auto wanted = static_cast<std::size_t>(std::min<uint64_t>(size, available));
-    platform::Mapping mapping;
-    // No more at once than a read takes: past that, the read says why not.
-    const bool mapped = wanted > 0 && wanted <= kMaxFileBytes && platform::mapToRead(fd, offset, wanted, &mapping);
-    platform::closeToRead(fd);  // a mapping outlives its descriptor
-    if (!mapped) {
-        FilePart part = readFilePart(name, offset, size);
-        return viewOf(std::move(part.bytes), part.fileSize, std::move(part.result));
-    }
-    FileView view;
-    view.keep = std::shared_ptr<const void>(mapping.base, [mapping](const void*) { platform::unmap(mapping); });
-    view.bytes = {mapping.at, wanted};
-    view.fileSize = total;
-    return view;
-}
-
-FileView viewOf(std::vector<uint8_t> bytes, uint64_t fileSize, Result result) {
-    auto kept = std::make_shared<const std::vector<uint8_t>>(std::move(bytes));
-    FileView view;
-    view.bytes = *kept;
-    view.keep = std::move(kept);
-    view.fileSize = fileSize;
-    view.result = std::move(result);
-    return view;
-}
-
 Result missingFile(const std::string& name) {
     return Result::failure(Status::notFound, "cannot open: " + errnoText(ENOENT), name);
 }
@@ -283,7 +250,6 @@ FileBytes readFile(const std::string& name) {
     ::operator delete(room);
     try {
         result.bytes.reserve(size);
-        platform::adviseLargeBuffer(result.bytes.data(), size);
         result.bytes.resize(size);
     } catch (const std::bad_alloc&) {
         platform::closeToRead(fd);

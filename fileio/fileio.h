@@ -66,24 +66,6 @@ struct FilePart {
 };
 FilePart readFilePart(const std::string& name, uint64_t offset, std::size_t size);
 
-// Part of a file looked at where it lies, in the system's file cache, not
-// copied into memory of our own: a game's key file and its texture packs'
-// key lists are a megabyte and more, and copying them into fresh memory
-// costs more than all the rest of a run. The same bytes as readFilePart
-// gives, valid while `keep` lives; a file the system cannot map is read.
-// Should another program cut the file short while it is looked at, the
-// program ends with a message saying so (it is not read from again).
-struct FileView {
-    std::shared_ptr<const void> keep;
-    std::span<const uint8_t> bytes;
-    uint64_t fileSize = 0;
-    Result result;
-    bool ok() const { return static_cast<bool>(result); }
-};
-FileView viewFilePart(const std::string& name, uint64_t offset, std::size_t size);
-// A view of bytes already read.
-FileView viewOf(std::vector<uint8_t> bytes, uint64_t fileSize, Result result);
-
 // Names among `names` that differ from `wanted` only in the case of A-Z, or
 // by more extensions after it ("heads.2da.txt", "portraits.txt.txt", as a
 // file browser that hides extensions makes them): what a user who gave a

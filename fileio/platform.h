@@ -61,19 +61,6 @@ bool lookAt(int fd, FileKind* kind, long long* size);
 long long readSome(int fd, uint8_t* to, std::size_t size);
 bool seekTo(int fd, long long offset);
 void closeToRead(int fd);
-// Only advice, before the buffer is first touched: see the POSIX side.
-void adviseLargeBuffer(uint8_t* start, std::size_t size);
-// Maps `size` bytes (at least one) from `offset` of a file open to read,
-// read-only; false (errno set) when it cannot. The first mapping also
-// makes a read of a mapped file that another program cut short end the
-// program with a message, rather than crash it.
-struct Mapping {
-    void* base = nullptr;  // what unmap() takes
-    std::size_t length = 0;
-    const uint8_t* at = nullptr;  // the byte at `offset`
-};
-bool mapToRead(int fd, uint64_t offset, std::size_t size, Mapping* out);
-void unmap(const Mapping& mapping);
 
 // Writing. A file open for writing is a descriptor, or a HANDLE's value;
 // lastErrorText says why the latest of these calls failed.

@@ -14,7 +14,6 @@
 #ifdef __linux__
 #include <linux/fs.h>
 #endif
-#include <sys/mman.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -32,35 +31,7 @@ extern "C" void onInterrupt(int sig) {
     ::raise(sig);
 }
 
-// A mapped file another program cut short: the pages past its new end
-// are gone, and touching one raises SIGBUS. Its bytes are being read, not
-// written, and the temporaries are removed as for an interruption.
-extern "C" void onCutShort(int) {
-    sayNow("error: a file being read was cut short by another program while it was read: run again\n");
-    if (gCleanUp != nullptr) gCleanUp();
-    ::_exit(1);
-}
-
 }  // namespace
-
-bool mapToRead(int fd, uint64_t offset, std::size_t size, Mapping* out) {
-    static const bool caught = [] {
-        struct sigaction action {};
-        action.sa_handler = onCutShort;
-        sigemptyset(&action.sa_mask);
-        return sigaction(SIGBUS, &action, nullptr) == 0;
-    }();
-    const long page = ::sysconf(_SC_PAGESIZE);
-    if (!caught || page <= 0) return false;
-    const uint64_t start = offset - offset % static_cast<uint64_t>(page);
-    const std::size_t length = size + static_cast<std::size_t>(offset - start);
-    void* base = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE, fd, static_cast<off_t>(start));
-    if (base == MAP_FAILED) return false;
-    *out = Mapping{base, length, static_cast<const uint8_t*>(base) + (offset - start)};
-    return true;
-}
-
-void unmap(const Mapping& mapping) { ::munmap(mapping.base, mapping.length); }
 
 InterruptionsHeld::InterruptionsHeld() {
     sigset_t held;
@@ -121,26 +92,6 @@ bool lookAt(int fd, FileKind* kind, long long* size) {
 long long readSome(int fd, uint8_t* to, std::size_t size) { return ::read(fd, to, size); }
 bool seekTo(int fd, long long offset) { return ::lseek(fd, static_cast<off_t>(offset), SEEK_SET) >= 0; }
 void closeToRead(int fd) { ::close(fd); }
-
-// A table of several megabytes would otherwise be brought in 4 KiB at a
-// time, one page fault each: at the largest sizes most of a run's CPU time.
-// Asking for large pages before the buffer is first touched makes most of
-// it a handful of faults (the advice covers the whole pages that hold the
-// buffer; each 2 MiB-aligned stretch inside may become one large page).
-// Only advice: where the system declines, nothing changes.
-void adviseLargeBuffer(uint8_t* start, std::size_t size) {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-    const long pageSize = ::sysconf(_SC_PAGESIZE);
-    if (size < (std::size_t{1} << 20) || pageSize <= 0) return;
-    const auto page = static_cast<std::uintptr_t>(pageSize);
-    const auto from = reinterpret_cast<std::uintptr_t>(start) & ~(page - 1);
-    const auto to = (reinterpret_cast<std::uintptr_t>(start) + size + page - 1) & ~(page - 1);
-    ::madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
-#else
-    (void)start;
-    (void)size;
-#endif
-}
 
 std::string lastErrorText() { return errnoText(errno); }
 

@@ -120,28 +120,6 @@ long long readSome(int fd, uint8_t* to, std::size_t size) {
 bool seekTo(int fd, long long offset) { return _lseeki64(fd, offset, SEEK_SET) >= 0; }
 void closeToRead(int fd) { _close(fd); }
 
-void adviseLargeBuffer(uint8_t*, std::size_t) {}
-
-// A mapped file cannot be cut short on Windows: the system refuses to while
-// a view of it is open.
-bool mapToRead(int fd, uint64_t offset, std::size_t size, Mapping* out) {
-    const auto file = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
-    if (file == INVALID_HANDLE_VALUE) return false;
-    HANDLE map = CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
-    if (map == nullptr) return false;
-    SYSTEM_INFO system{};
-    GetSystemInfo(&system);
-    const uint64_t start = offset - offset % system.dwAllocationGranularity;
-    const std::size_t length = size + static_cast<std::size_t>(offset - start);
-    void* base = MapViewOfFile(map, FILE_MAP_READ, static_cast<DWORD>(start >> 32), static_cast<DWORD>(start), length);
-    CloseHandle(map);  // the view keeps what it needs
-    if (base == nullptr) return false;
-    *out = Mapping{base, length, static_cast<const uint8_t*>(base) + (offset - start)};
-    return true;
-}
-
-void unmap(const Mapping& mapping) { UnmapViewOfFile(mapping.base); }
-
 std::string lastErrorText() { return windowsErrorText(GetLastError()); }
 
 // The temporary is made with CreateFile so that it can be hidden and be

@@ -83,6 +83,9 @@ using EachResource = std::function<void(const ListedResource&)>;
 Result readKey(std::span<const uint8_t> bytes, KeyFile* key, std::optional<uint16_t> onlyType = {},
                const EachResource& each = {});
 
+// The bytes of one entry of a key file's entry table.
+inline constexpr std::size_t kKeyEntryBytes = 22;
+
 inline constexpr std::size_t kArchiveHeaderBytes = 20;
 inline constexpr std::size_t kArchiveEntryBytes = 16;
 struct ArchiveHeader {

@@ -60,12 +60,6 @@ public:
     FilePart readPart(const std::string& relative, uint64_t offset, std::size_t size) override {
         return readFilePart((fs::path(dir_) / relative).string(), offset, size);
     }
-    FileView viewAll(const std::string& relative) override {
-        return viewFilePart((fs::path(dir_) / relative).string(), 0, static_cast<std::size_t>(-1));
-    }
-    FileView viewPart(const std::string& relative, uint64_t offset, std::size_t size) override {
-        return viewFilePart((fs::path(dir_) / relative).string(), offset, size);
-    }
 
 private:
     std::string dir_;
@@ -255,17 +249,6 @@ Result findInGame(GameFiles& files, const std::string& dir, const std::string& r
     return findOne(files, dir, relative, wanted, folder ? Kind::folder : Kind::file, found);
 }
 
-FileView GameFiles::viewAll(const std::string& relative) {
-    FileBytes read = readAll(relative);
-    const uint64_t size = read.bytes.size();
-    return viewOf(std::move(read.bytes), size, std::move(read.result));
-}
-
-FileView GameFiles::viewPart(const std::string& relative, uint64_t offset, std::size_t size) {
-    FilePart read = readPart(relative, offset, size);
-    return viewOf(std::move(read.bytes), read.fileSize, std::move(read.result));
-}
-
 namespace {
 
 // Files whose folders are each listed once, all their entries kept: a Game
@@ -273,6 +256,7 @@ namespace {
 class ListedOnce : public GameFiles {
 public:
     explicit ListedOnce(GameFiles& files) : files_(files) {}
+    explicit ListedOnce(std::unique_ptr<GameFiles> own) : own_(std::move(own)), files_(*own_) {}
     Result list(const std::string& relative, const std::function<bool(const std::string&)>& keep,
                 std::vector<Entry>* entries) override {
         auto [listing, fresh] = listings_.try_emplace(relative);
@@ -287,20 +271,21 @@ public:
     FilePart readPart(const std::string& relative, uint64_t offset, std::size_t size) override {
         return files_.readPart(relative, offset, size);
     }
-    FileView viewAll(const std::string& relative) override { return files_.viewAll(relative); }
-    FileView viewPart(const std::string& relative, uint64_t offset, std::size_t size) override {
-        return files_.viewPart(relative, offset, size);
-    }
 
 private:
+    std::unique_ptr<GameFiles> own_;
     GameFiles& files_;
     std::map<std::string, std::pair<Result, std::vector<Entry>>> listings_;
 };
 
 }  // namespace
 
+std::unique_ptr<GameFiles> gameFilesOnDisk(std::string dir) {
+    return std::make_unique<ListedOnce>(std::make_unique<DiskGameFiles>(std::move(dir)));
+}
+
 Game::Game(std::string dir)
-    : dir_(std::move(dir)), own_(std::make_unique<DiskGameFiles>(dir_)), files_(std::make_unique<ListedOnce>(*own_)) {}
+    : dir_(std::move(dir)), files_(gameFilesOnDisk(dir_)) {}
 
 Game::Game(std::string dir, GameFiles& files) : dir_(std::move(dir)), files_(std::make_unique<ListedOnce>(files)) {}
 
@@ -309,19 +294,11 @@ Result Game::readKeyTables() {
     keyRead_ = true;
     keyResult_ = findKey(*files_, dir_, &keyName_);
     if (!keyResult_ || keyName_.empty()) return keyResult_;
-    FileView file = files_->viewAll(keyName_);
+    FileBytes file = files_->readAll(keyName_);
     keyResult_ = file.result;
     if (file.ok()) keyResult_ = readKey(file.bytes, &key_, kTwoDaType);
-    if (keyResult_) {
-        // Kept for the index of what the game can load; the header was checked.
-        const auto u32 = [&](std::size_t at) {
-            return uint32_t{file.bytes[at]} | uint32_t{file.bytes[at + 1]} << 8 | uint32_t{file.bytes[at + 2]} << 16 |
-                   uint32_t{file.bytes[at + 3]} << 24;
-        };
-        keyEntryCount_ = u32(12);
-        keyEntriesAt_ = u32(20);
-        keyView_ = std::move(file);
-    }
+    // Kept for the index of what the game can load, which takes every entry.
+    if (keyResult_) keyBytes_ = std::move(file.bytes);
     if (!keyResult_) {
         keyResult_.file = keyName_;
         return keyResult_;
@@ -453,13 +430,13 @@ Result readTexturePack(GameFiles& files, const std::string& relative, ResourceIn
     PackHeader header;
     if (Result why = readPackHeader(head.bytes, head.fileSize, &header); !why) return why;
     if (header.entryCount == 0) return {};
-    FileView keys = files.viewPart(relative, header.keyList, static_cast<std::size_t>(header.keyListBytes()));
+    const FilePart keys = files.readPart(relative, header.keyList, static_cast<std::size_t>(header.keyListBytes()));
     if (!keys.ok()) return keys.result;
+    // Checked whole before any of it is added: a pack that cannot be read adds nothing.
     if (Result why = readPackKeys(keys.bytes, header, {}); !why) return why;
-    // 24-byte entries: the name, the id at 16, the type at 20.
     const uint32_t place = index->addPlace(relative, false);
-    index->add(ResourceIndex::Records{std::move(keys.keep), keys.bytes, 0, header.entryCount, 24, 20, -1, place});
-    return {};
+    index->reserve(header.entryCount);
+    return readPackKeys(keys.bytes, header, [&](const ListedResource& listed) { index->add(listed.name, listed.type, place); });
 }
 
 }  // namespace
@@ -473,7 +450,7 @@ Result Game::resources(ResourceIndex* index, std::vector<Warning>* warnings) {
     if (const Result keyRead = readKeyTables(); !keyRead) {
         warnings->push_back({keyRead.file.empty() ? keyName_ : keyRead.file, 0,
                              keyRead.reason + "; its resources are left out of the check of names"});
-    } else if (keyEntryCount_ > 0) {
+    } else {
         uint32_t first = 0;
         for (std::size_t i = 0; i < key_.archives.size(); ++i) {
             std::string shown = key_.archives[i].name;  // with '/', as every path is shown
@@ -481,10 +458,11 @@ Result Game::resources(ResourceIndex* index, std::vector<Warning>* warnings) {
             const uint32_t place = index->addPlace(std::move(shown), false);
             if (i == 0) first = place;
         }
-        // 22-byte entries: the name, the type at 16, the id at 18.
-        index->add(ResourceIndex::Records{std::move(keyView_.keep), keyView_.bytes, keyEntriesAt_, keyEntryCount_, 22,
-                                          16, 18, first});
-        keyView_ = FileView();
+        index->reserve(keyBytes_.size() / kKeyEntryBytes);  // (no more entries than that fit in it)
+        KeyFile again;  // (it was read whole before, and reads the same)
+        (void)readKey(keyBytes_, &again, kTwoDaType, [&](const ListedResource& listed) {
+            index->add(listed.name, listed.type, first + listed.archive);
+        });
     }
     // The override folder's files (the game takes a file there before any other).
     std::string override;

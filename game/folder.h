@@ -79,11 +79,12 @@ public:
     virtual FileBytes readAll(const std::string& relative) = 0;
     // Up to `size` bytes from `offset`, and the file's size.
     virtual FilePart readPart(const std::string& relative, uint64_t offset, std::size_t size) = 0;
-    // The same bytes, for reading large parts that are kept: the folder on
-    // disk looks at them where they lie (FileView); here they are read.
-    virtual FileView viewAll(const std::string& relative);
-    virtual FileView viewPart(const std::string& relative, uint64_t offset, std::size_t size);
 };
+
+// Game folder `dir` on disk, each of its folders listed once, when first
+// asked for: for one look at the folder (an override folder may hold tens
+// of thousands of files, and a plan looks up each file it installs there).
+std::unique_ptr<GameFiles> gameFilesOnDisk(std::string dir);
 
 // A game folder known by the list of its files: their paths, and their
 // sizes when the caller knows them. A read of bytes not handed in yet
@@ -144,7 +145,6 @@ public:
     // in its TexturePacks folder (their headers and key lists alone are
     // read). A texture pack that cannot be read is a warning naming it, and
     // left out. No file of a folder is read, only its listing.
-    // Asked once of a Game: the key's entries are handed on, not copied.
     Result resources(ResourceIndex* index, std::vector<Warning>* warnings);
 
 private:
@@ -152,7 +152,6 @@ private:
     const std::vector<std::string>& overrideSubfolders(const std::string& override);
 
     std::string dir_;
-    std::unique_ptr<GameFiles> own_;  // the folder on disk, when no files were given
     // What the Game reads through: the files, each folder listed once (its
     // tables, key and archives are looked for in the same few folders).
     std::unique_ptr<GameFiles> files_;
@@ -160,12 +159,7 @@ private:
     Result keyResult_;
     std::string keyName_;
     KeyFile key_;
-    // The key file as read, and where its entry table lies: every entry,
-    // whatever its type, goes into the index of what the game can load as
-    // it stands, handed on by resources().
-    FileView keyView_;
-    std::size_t keyEntriesAt_ = 0;
-    uint32_t keyEntryCount_ = 0;
+    std::vector<uint8_t> keyBytes_;
     std::map<std::string, std::size_t> byName_;  // lower-case name -> index into key_.entries; the later wins
     std::vector<std::string> repeated_;          // names the key gives more than once
     // The override folder's subfolders, down to 8 levels, in path order; walked once.

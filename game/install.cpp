@@ -97,9 +97,10 @@ Result planInstall(const GameDir& game, std::span<const FileToInstall> files, co
     }
 
     Record& record = plan->record;
+    const std::unique_ptr<GameFiles> disk = listed != nullptr ? nullptr : gameFilesOnDisk(game.path);
     auto find = [&](const std::string& relative, const std::string& wanted, bool folder, std::string* found) {
         return listed != nullptr ? findInGame(*listed, game.shown, relative, wanted, folder, found)
-                                 : findInGame(game.path, relative, wanted, folder, found);
+                                 : findInGame(*disk, game.path, relative, wanted, folder, found);
     };
     if (Result why = find("", "override", true, &plan->override); !why) return why;
     if (plan->override.empty()) {

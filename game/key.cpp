@@ -17,7 +17,6 @@ namespace {
 constexpr std::string_view kKeySignature("KEY V1  ", 8);
 constexpr std::size_t kKeyHeaderBytes = 64;
 constexpr std::size_t kKeyArchiveBytes = 12;
-constexpr std::size_t kKeyEntryBytes = 22;
 
 // Where the header fields lie, for the messages about their values.
 constexpr std::size_t kKeyArchiveCountAt = 8;

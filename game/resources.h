@@ -10,13 +10,12 @@
 
 #include <array>
 #include <cstddef>
-#include <map>
-#include <memory>
-#include <span>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include <tsl/robin_map.h>
 
 namespace headlink {
 
@@ -55,11 +54,7 @@ std::string extensionOf(uint16_t number);
 // a name longer than 16 characters, which no game resource has.
 int editsApart(std::string_view a, std::string_view b);
 
-// Every resource of a game folder. A key file or a texture pack's key list
-// is kept as it was read, its records never copied one by one: a game's key
-// lists tens of thousands of resources, and a run looks up a few dozen
-// names among them, all found in one pass (prefetch) before they are asked
-// for.
+// Every resource of a game folder, by name whatever its letter case.
 class ResourceIndex {
 public:
     // A place resources are in: a folder ("Override", shown as
@@ -68,23 +63,6 @@ public:
     // A resource in place `place`. A name longer than 16 characters is not
     // one the game can load, and is not added.
     void add(std::string_view name, uint16_t type, uint32_t place);
-    // `count` records of `stride` bytes from `at` in `bytes`, as a file
-    // lists resources: each a 16-byte name (NULs after it) at its start
-    // and a 16-bit type at `typeAt`; in place `place`, or, with `archiveAt`
-    // set, in place `place` plus the archive a key's 32-bit id at
-    // `archiveAt` gives (its upper 12 bits). The records must lie in the
-    // bytes, and their archives be places: the readers have checked them.
-    struct Records {
-        std::shared_ptr<const void> keep;  // what holds `bytes`
-        std::span<const uint8_t> bytes;
-        std::size_t at = 0;
-        uint32_t count = 0;
-        std::size_t stride = 0;
-        std::size_t typeAt = 0;
-        int archiveAt = -1;
-        uint32_t place = 0;
-    };
-    void add(Records records);
 
     struct Found {
         std::string file;   // "hd_el_f01.mdl": the name as listed and the type's extension
@@ -92,8 +70,6 @@ public:
         uint16_t type = 0;
         bool folder = false;  // in a folder (the override folder or one inside it), not an archive
     };
-    // Finds every name of `names` in one pass, for find() to answer at once.
-    void prefetch(const std::vector<std::string_view>& names) const;
     // Every resource named `name`, whatever its letter case: those in a
     // folder first (the game takes a loose file before any other), then in
     // the order added.
@@ -103,35 +79,37 @@ public:
     std::vector<std::string> near(std::string_view name, ResourceKind kind) const;
     // Every resource, in the order added.
     std::vector<Found> all() const;
-    std::size_t size() const;
+    std::size_t size() const { return resources_.size(); }
+    // Room for `count` more, as a reader knows how many a list holds.
+    void reserve(std::size_t count);
 
 private:
     struct Place {
         std::string path;
         bool folder = false;
     };
-    using Ref = uint64_t;  // a list's number, then a record's
-    const uint8_t* firstOf(std::size_t n) const;
-    const uint8_t* recordOf(Ref ref) const;
-    std::string_view nameOf(Ref ref) const;
-    uint16_t typeOf(Ref ref) const;
-    uint32_t placeOf(Ref ref) const;
-    Found found(Ref ref) const;
-    template <class Visit>
-    void each(Visit visit) const;
-    std::vector<Found> answer(std::vector<Ref> refs) const;
-    void makeTable() const;
-    void forget() const;
+    // A name of up to 16 characters in place: a game lists tens of
+    // thousands, and a string of its own for each would cost more than
+    // the rest of a run.
+    using Name = std::array<char, kResourceNameBytes>;
+    static uint32_t hashOf(const Name& folded);
+    static constexpr uint32_t kNoMore = UINT32_MAX;
+    struct Resource {
+        Name name{};  // as listed, NULs after it
+        uint16_t type = 0;
+        uint32_t place = 0;
+        uint32_t next = kNoMore;  // the one added before it whose name has the same hash
+        std::string_view shown() const;
+    };
+    Found found(const Resource& resource) const;
 
-    std::vector<Records> lists_;
-    int own_ = -1;  // the list add(name, ...) adds to, in records of its own
-    std::vector<uint8_t> ownBytes_;  // its records
     std::vector<Place> places_;
-    // What prefetch found, by name in lower case; then, for a name it was
-    // not asked, an open-addressing table of every record by its name's
-    // hash, made when first needed (a name a suggestion brings up).
-    mutable std::map<std::string, std::vector<Ref>> fetched_;
-    mutable std::vector<Ref> table_;
+    std::vector<Resource> resources_;  // in the order added
+    // The last resource added whose name in lower case has the hash, the
+    // others before it. A map of small entries: looking up
+    // tens of thousands in one bigger than the processor's cache would
+    // cost more than the rest of a run.
+    tsl::robin_map<uint32_t, uint32_t> byHash_;
 };
 
 }  // namespace headlink

@@ -388,8 +388,8 @@ judge_game() {
 }
 
 # Every call after the run first names the game folder: failed (file-system
-# calls) or the process killed just before it (every call). The key file and
-# the texture packs' key lists are mapped: a mapping that fails is read.
+# calls) or the process killed just before it (every call). mmap is how a
+# large buffer (the key file, a texture pack's key list) gets its memory.
 game_calls="openat read write fsync close rename newfstatat access faccessat2 mkdir unlink rmdir getdents64 lseek pread64
   readlink mmap symlink link"
 # A pack's install (its heads' rows and files) gets the failed calls.

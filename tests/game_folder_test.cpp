@@ -171,34 +171,23 @@ TEST(GameResources, TheOverrideFolderTheTexturePacksAndEveryKeyEntryWhateverThei
     EXPECT_EQ(where("X"), (std::vector<std::string>{"x.tga Override/sub/x.tga"}));  // a subfolder's, listed alone
     for (const char* none : {"readme", "notes", "tex_el", "", "seventeen_chars_x"}) EXPECT_TRUE(where(none).empty()) << none;
     EXPECT_EQ(index.size(), 8u);
-    // Names found beforehand in one pass are found as a lookup finds them.
-    ResourceIndex fetched = index;
-    fetched.prefetch({"hd_el_moon", "Hd_El_F01", "TEX_EL_F02", "heads", "readme", "hd_el_f01"});
-    for (const char* name : {"HD_EL_MOON", "hd_el_f01", "tex_el_f02", "heads", "readme", "tex_el_f01"}) {
-        std::vector<std::string> seen;
-        for (const ResourceIndex::Found& f : fetched.find(name)) seen.push_back(f.file + " " + f.where);
-        EXPECT_EQ(seen, where(name)) << name;
+    // Only A-Z fold: '@' is not '`'; names alike up to their last byte, or
+    // whose hashes are alike (tx_416 and tx_14214 share 32 bits of theirs),
+    // are told apart; a name with a NUL in it is none the game can load.
+    ResourceIndex close;
+    const uint32_t erf = close.addPlace("m.erf", false);
+    for (const char* name : {"abcdefgh", "abcdefghijklmnop", "abcdefghijklmnoq", "x@y", "tx_416", "tx_14214"})
+        close.add(name, 2002, erf);
+    close.add(std::string_view("hd\0junk", 7), 2002, erf);
+    for (const char* name : {"ABCDEFGH", "ABCDEFGHIJKLMNOP", "abcdefghijklmnoq", "x@y", "x`y", "abcdefghijklmno", "hd"}) {
+        const std::string_view n = name;
+        EXPECT_EQ(close.find(name).size(), n != "x`y" && n != "abcdefghijklmno" && n != "hd" ? 1u : 0u) << name;
     }
-    // As a file lists them, names come padded with whatever follows their
-    // NUL; names that differ past their eighth byte, or only where a
-    // byte's 0x20 bit sets '@' apart from '`', are told apart.
-    ResourceIndex padded;
-    Bytes records;
-    for (const std::string& name : {std::string("hd\0junkjunk", 10), std::string("abcdefgh"),
-                                    std::string("abcdefghijklmnop"), std::string("abcdefghijklmnoq"), std::string("x@y")}) {
-        Bytes record(18, 0);
-        std::copy(name.begin(), name.end(), record.begin());
-        record[16] = 0xD2;  // 2002, a model
-        record[17] = 0x07;
-        records.insert(records.end(), record.begin(), record.end());
+    for (const auto& [name, file] : {std::pair{"tx_416", "tx_416.mdl"}, {"TX_14214", "tx_14214.mdl"}}) {
+        ASSERT_EQ(close.find(name).size(), 1u) << name;
+        EXPECT_EQ(close.find(name)[0].file, file);
     }
-    padded.add(ResourceIndex::Records{{}, records, 0, 5, 18, 16, -1, padded.addPlace("m.erf", false)});
-    padded.prefetch({"HD", "ABCDEFGH", "abcdefghijklmnoP", "x`y", "abcdefghijklmno", "hd\0junkjunk"});
-    for (const char* name : {"hd", "abcdefgh", "ABCDEFGHIJKLMNOP", "abcdefghijklmnoq", "x@y", "x`y", "abcdefghijklmno"}) {
-        const std::vector<ResourceIndex::Found> found = padded.find(name);
-        const bool there = std::string_view(name) != "x`y" && std::string_view(name) != "abcdefghijklmno";
-        EXPECT_EQ(found.size(), there ? 1u : 0u) << name;
-    }
+    EXPECT_EQ(close.size(), 6u);
     // Names one or two edits away, of one kind, nearest first; the name itself is not near.
     EXPECT_EQ(index.near("tex_el_f0", ResourceKind::texture), (std::vector<std::string>{"tex_el_f01", "tex_el_f02"}));
     EXPECT_EQ(index.near("TEX_EL_F03x", ResourceKind::texture), (std::vector<std::string>{"tex_el_f01", "tex_el_f02"}));

@@ -21,6 +21,7 @@ need cmake cmake \
   make make \
   g++ g++ \
   /usr/include/xxhash.h libxxhash-dev \
+  /usr/include/tsl/robin_map.h robin-map-dev \
   groff groff-base \
   /usr/include/gtest/gtest.h libgtest-dev \
   x86_64-w64-mingw32-g++-posix g++-mingw-w64-x86-64-posix \

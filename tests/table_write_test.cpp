@@ -162,47 +162,30 @@ TEST_F(TableFiles, ReadFileReportsFoldersAndReadsWholeFiles) {
     FileBytes back = readFile(path("data.bin"));
     EXPECT_TRUE(back.ok());
     EXPECT_EQ(back.bytes, bytes);
-    // A view, mapped from wherever it starts (pages are whole), gives the
-    // same bytes, and for a folder or no file the same reason.
+    // A part from anywhere in the file, cut where the file ends, and for a
+    // folder or no file the same reason as a whole read.
     struct Part {
         uint64_t offset;
         std::size_t size, expected;
     };
     for (const Part& p : std::vector<Part>{{0, 100000, 100000}, {0, std::size_t(-1), 100000}, {4097, 9000, 9000},
                                            {65535, 2, 2}, {99990, 50, 10}, {100000, 5, 0}, {500000, 5, 0}}) {
-        const FileView view = viewFilePart(path("data.bin"), p.offset, p.size);
-        ASSERT_TRUE(view.ok()) << p.offset;
-        EXPECT_EQ(view.fileSize, 100000u) << p.offset;
+        const FilePart part = readFilePart(path("data.bin"), p.offset, p.size);
+        ASSERT_TRUE(part.ok()) << p.offset;
+        EXPECT_EQ(part.fileSize, 100000u) << p.offset;
         const auto from = bytes.begin() + static_cast<std::ptrdiff_t>(std::min<uint64_t>(p.offset, bytes.size()));
-        EXPECT_EQ(std::vector<uint8_t>(view.bytes.begin(), view.bytes.end()),
+        EXPECT_EQ(part.bytes,
                   std::vector<uint8_t>(from, from + static_cast<std::ptrdiff_t>(p.expected)))
             << p.offset;
     }
-    EXPECT_EQ(viewFilePart(path("folder.2da"), 0, 10).result.reason, "cannot open: it is a folder, not a file");
-    EXPECT_EQ(viewFilePart(path("nothing.2da"), 0, 10).result.status, Status::notFound);
+    EXPECT_EQ(readFilePart(path("folder.2da"), 0, 10).result.reason, "cannot open: it is a folder, not a file");
+    EXPECT_EQ(readFilePart(path("nothing.2da"), 0, 10).result.status, Status::notFound);
 #ifndef _WIN32
     // Never more at once than a read takes (a sparse file of 3 GiB).
     std::filesystem::resize_file(path("data.bin"), uint64_t{3} << 30);
-    EXPECT_EQ(viewFilePart(path("data.bin"), 0, std::size_t(-1)).result.reason, "cannot read 3221225472 bytes at once");
+    EXPECT_EQ(readFilePart(path("data.bin"), 0, std::size_t(-1)).result.reason, "cannot read 3221225472 bytes at once");
 #endif
 }
-
-#ifndef _WIN32
-// A mapped file another program cuts short while it is looked at ends the
-// program with a message, not a crash.
-TEST_F(TableFiles, AViewOfAFileCutShortEndsTheProgramSaying) {
-    ASSERT_TRUE(writeFileSafely(path("key"), std::vector<uint8_t>(3 * 65536, 'k')));
-    EXPECT_EXIT(
-        {
-            const FileView view = viewFilePart(path("key"), 0, 3 * 65536);
-            std::filesystem::resize_file(path("key"), 10);
-            int sum = 0;
-            for (std::size_t i = 0; i < view.bytes.size(); i += 4096) sum += view.bytes[i];
-            std::exit(sum > 0 ? 3 : 4);
-        },
-        ::testing::ExitedWithCode(1), "error: a file being read was cut short by another program while it was read");
-}
-#endif
 
 }  // namespace
 }  // namespace headlink
