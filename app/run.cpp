@@ -26,6 +26,11 @@
 
 namespace headlink {
 
+std::string nearMissHint(const std::string& wanted, const std::string& given) {
+    return "the folder holds " + headlink::quoted(given, kWhole) + "; headlink opens exactly " + headlink::quoted(wanted) +
+           " (a file browser may hide an extension), so rename it";
+}
+
 namespace {
 
 
@@ -53,9 +58,7 @@ Hints hintsFor(const RunInputs& inputs, const std::vector<std::string>& names) {
     hints.firstTableMissing = inputs.tables[0].missing();
     for (const std::string& name : missing)
         for (const std::string& nearMiss : nearMisses(name, names))
-            hints.nearMisses.emplace_back(name, name + ": hint: the folder holds " + headlink::quoted(nearMiss, kWhole) +
-                                                    "; headlink opens exactly " + headlink::quoted(name) +
-                                                    " (a file browser may hide an extension), so rename it");
+            hints.nearMisses.emplace_back(name, name + ": hint: " + nearMissHint(name, nearMiss));
     return hints;
 }
 

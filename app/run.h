@@ -139,4 +139,8 @@ void readFromGame(Game& game, RunInputs* inputs);
 // key file cannot be read, the tables' read says so, and nothing is checked.
 void readResources(Game& game, RunInputs* inputs);
 
+// The hint for a file given as `given` where `wanted` was looked for (a
+// near miss: only the letter case or more extensions differ).
+std::string nearMissHint(const std::string& wanted, const std::string& given);
+
 }  // namespace headlink

@@ -7,6 +7,7 @@
 
 #include "fileio/fileio.h"
 #include "game/archive.h"
+#include "game/installs.h"
 #include "table/text.h"
 
 namespace headlink {
@@ -279,6 +280,15 @@ private:
 };
 
 }  // namespace
+
+GamePart partOf(std::string_view relative) {
+    const std::string_view first = relative.substr(0, relative.find('/'));
+    if (first.size() == relative.size()) return hasExtension(relative, ".key") ? GamePart::keyFile : GamePart::archives;
+    if (sameText(first, installs::kOverride)) return GamePart::overrideFolder;
+    if (sameText(first, "texturepacks")) return GamePart::texturePacks;
+    if (sameText(first, installs::kBackups)) return GamePart::backups;
+    return GamePart::archives;
+}
 
 std::unique_ptr<GameFiles> gameFilesOnDisk(std::string dir) {
     return std::make_unique<ListedOnce>(std::make_unique<DiskGameFiles>(std::move(dir)));

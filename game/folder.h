@@ -81,6 +81,11 @@ public:
     virtual FilePart readPart(const std::string& relative, uint64_t offset, std::size_t size) = 0;
 };
 
+// What a file of a game folder is, by its path there ('/' between steps,
+// any letter case): for saying what is being read.
+enum class GamePart { keyFile, overrideFolder, texturePacks, backups, archives };
+GamePart partOf(std::string_view relative);
+
 // Game folder `dir` on disk, each of its folders listed once, when first
 // asked for: for one look at the folder (an override folder may hold tens
 // of thousands of files, and a plan looks up each file it installs there).

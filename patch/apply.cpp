@@ -43,7 +43,9 @@ public:
         if (in_.text().rfind("\xEF\xBB\xBF", 0) == 0)
             return fail(why, 1, "the script starts with a UTF-8 byte-order mark; "
                                      "save it without one (plain ASCII)");
-        if (const char* order = utf16Order(in_.text()))
+        const std::string_view text = in_.text();
+        if (const std::string_view order = utf16Order({reinterpret_cast<const uint8_t*>(text.data()), text.size()});
+            !order.empty())
             return fail(why, 1, "the script is saved as UTF-16 (" + std::string(order) +
                                      "), which some editors call \"Unicode\"; save it as plain text "
                                      "(ASCII, or UTF-8 without a byte-order mark)");
@@ -180,22 +182,6 @@ private:
         return rest;
     }
 
-    // "little-endian" or "big-endian" for a script saved as UTF-16: a
-    // byte-order mark, or ASCII text with a NUL after (or before) every
-    // byte; null otherwise.
-    static const char* utf16Order(std::string_view text) {
-        if (text.rfind("\xFF\xFE", 0) == 0) return "little-endian";
-        if (text.rfind("\xFE\xFF", 0) == 0) return "big-endian";
-        const std::size_t pairs = std::min<std::size_t>(text.size() / 2, 8);
-        bool little = pairs > 0, big = pairs > 0;
-        for (std::size_t i = 0; i < pairs; ++i) {
-            const char a = text[2 * i], b = text[2 * i + 1];
-            little = little && a != 0 && b == 0;
-            big = big && a == 0 && b != 0;
-        }
-        return little ? "little-endian" : big ? "big-endian" : nullptr;
-    }
-
     static std::string quoteWarning(std::string_view value) {
         const bool before = value.front() == '"';
         const bool after = value.size() > 1 && value.back() == '"';
@@ -318,6 +304,19 @@ int32_t applyScript(Table& table, const std::string& fileName, Result* result) {
                       file.result,
                       -1);
     return applyScriptBytes(table, file.bytes, fileName, result);
+}
+
+std::string_view utf16Order(std::span<const uint8_t> script) {
+    if (script.size() >= 2 && script[0] == 0xFF && script[1] == 0xFE) return "little-endian";
+    if (script.size() >= 2 && script[0] == 0xFE && script[1] == 0xFF) return "big-endian";
+    const std::size_t pairs = std::min<std::size_t>(script.size() / 2, 8);
+    bool little = pairs > 0, big = pairs > 0;
+    for (std::size_t i = 0; i < pairs; ++i) {
+        const uint8_t a = script[2 * i], b = script[2 * i + 1];
+        little = little && a != 0 && b == 0;
+        big = big && a == 0 && b != 0;
+    }
+    return little ? "little-endian" : big ? "big-endian" : "";
 }
 
 }  // namespace headlink

@@ -63,6 +63,11 @@ inline constexpr const char* kMoreWarnings = "more warnings like these are not s
                          Result* result = nullptr, const ScriptOptions& options = {},
                          ScriptDetails* details = nullptr);
 
+// "little-endian" or "big-endian" for a script saved as UTF-16 (which a
+// run refuses, naming it): a byte-order mark, or ASCII text with a NUL
+// after (or before) each of its first bytes; "" otherwise.
+std::string_view utf16Order(std::span<const uint8_t> script);
+
 // What each word of a script is, as a run reads it: for an editor that
 // names the column under the caret. A run takes the words in this order:
 // template row, key column, key value, then column/value pairs until a word

@@ -8,17 +8,18 @@
 // Apart from the job, a table opened on its own can be shown and saved in
 // another form; the job never touches it, nor it the job.
 //
+// Each call answers one JSON document, an object whose shape answers.h
+// gives; a call that fails (running out of memory, say) answers
+// {"error": "why"} instead.
+//
 // Who owns what:
 //  - A buffer handed in (`data`, `name`) stays the caller's: it is copied
 //    before the call returns, and the caller frees it, whatever the call
 //    answered.
-//  - Every pointer returned points into memory this file owns. A name of
-//    the job's fixed files (hl_input_name, hl_output_name) stays valid for
-//    good; any other text or bytes stay valid only until the next hl_ call,
-//    so the caller copies them at once.
-//  - No call lets an exception out: running out of memory (or any other
-//    failure) inside one makes it return its failure value (a status of 1,
-//    an empty text, a size of 0), and hl_error() then says why.
+//  - The answer, and bytes an answer points to (an output, an export),
+//    are this file's, valid until the next call: the caller parses or
+//    copies them at once.
+//  - No call lets an exception out.
 //
 // Tables are numbered as the program loads them (appearance, heads,
 // portraits); views 0-2 are the outputs of the last run that worked, view 3
@@ -54,6 +55,7 @@
 #include "table/text.h"
 #include "twoda/commands.h"
 #include "twoda/textform.h"
+#include "web/answers.h"
 
 namespace {
 
@@ -107,9 +109,8 @@ struct Opened {
 Job job;
 Opened opened;
 GameFolder game;
-std::string text;               // the latest text asked for
 std::vector<uint8_t> exported;  // the latest export
-char error[256];                // why the latest call failed, or ""
+std::string answerText;         // the latest answer
 
 // A stream into memory that throws when it cannot grow, rather than
 // dropping the rest of its text without a word.
@@ -119,24 +120,38 @@ struct TextStream : std::ostringstream {
 
 constexpr int kOpened = kTableCount;
 
-// Runs `body`; any failure it throws becomes `failed`, its reason kept for
-// hl_error() in a fixed buffer, as there may be no memory to copy it to.
-template <class T, class Body>
-T guarded(T failed, Body body) noexcept {
-    error[0] = '\0';
+// The answer `body` makes, as JSON text; any failure it throws becomes
+// {"error": "why"}, made in a fixed buffer, as there may be no memory left
+// to make it in.
+template <class Body>
+const char* answered(Body body) noexcept {
     const char* why = "an unexpected failure";
     try {
-        return body();
+        std::string written;
+        page::write(written, body());
+        answerText = std::move(written);
+        return answerText.c_str();
     } catch (const std::bad_alloc&) {
         why = kNotEnoughMemory;
     } catch (const std::exception& e) {
         why = e.what();
     } catch (...) {
     }
-    std::strncpy(error, why, sizeof error - 1);
-    error[sizeof error - 1] = '\0';
+    static char failed[320];
+    std::size_t at = 0;
+    for (const char* c = "{\"error\":\""; *c != '\0'; ++c) failed[at++] = *c;
+    // Our own reasons: printable ASCII; anything else, and the JSON's own
+    // quote and backslash, become a space.
+    for (; *why != '\0' && at < sizeof failed - 3; ++why)
+        failed[at++] = *why >= ' ' && *why <= '~' && *why != '"' && *why != '\\' ? *why : ' ';
+    failed[at++] = '"';
+    failed[at++] = '}';
+    failed[at] = '\0';
     return failed;
 }
+
+// A text for an answer: up to a NUL, which ends a text everywhere.
+std::string textOf(std::string_view value) { return std::string(value.substr(0, value.find('\0'))); }
 
 template <class Container>
 bool within(const Container& items, int index) {
@@ -203,57 +218,7 @@ void setTable(std::size_t i, FileBytes file) {
     else job.loaded[i].clear();
 }
 
-ScriptWord word;  // the latest word asked for
-
 const char* inputName(std::size_t i) { return i < kTableCount ? kTableFiles[i] : kScriptFiles[i - kTableCount]; }
-
-const char* asText(std::string value) {
-    text = std::move(value);
-    return text.c_str();
-}
-
-// A whole answer in one block, read back by the page in the order it was
-// written: numbers as 32-bit little-endian (-1 as all ones), texts as
-// their length and then their bytes, up to a NUL (which ends a text
-// everywhere), lists as their length and then their items. It stays valid
-// until the next answer.
-class Packed {
-public:
-    Packed& number(int64_t value) {
-        const auto bits = static_cast<uint32_t>(value);
-        for (int shift = 0; shift < 32; shift += 8) bytes_.push_back(static_cast<uint8_t>(bits >> shift));
-        return *this;
-    }
-    Packed& text(std::string_view value) {
-        value = value.substr(0, value.find('\0'));
-        number(static_cast<int64_t>(value.size()));
-        bytes_.insert(bytes_.end(), value.begin(), value.end());
-        return *this;
-    }
-    template <class Items, class Write>
-    Packed& list(const Items& items, Write write) {
-        number(static_cast<int64_t>(std::size(items)));
-        for (const auto& item : items) write(item);
-        return *this;
-    }
-    const uint8_t* data() const { return bytes_.data(); }
-
-private:
-    std::vector<uint8_t> bytes_;
-};
-Packed answer;
-
-// Packs an answer made by `write` into `answer`: where it is, or null
-// (hl_error() says why).
-template <class Write>
-const uint8_t* answered(Write write) {
-    return guarded<const uint8_t*>(nullptr, [&] {
-        answer = Packed{};
-        write(answer);
-        return answer.data();
-    });
-}
-
 
 // What a dry run of an install will look at in the game folder, asked for
 // now, with the tables: the records of the installs there, and the files in
@@ -278,7 +243,7 @@ std::string_view inWords(std::size_t count) {
 // One head's chain of links, for a picture: from the table no link points
 // into, each table's rows in the links (its own link cells' rows or, for
 // the last, the rows those cells name) to the table they name.
-void packChain(Packed& p, const std::string& head, std::size_t h) {
+page::Chain chainOf(const std::string& head, std::size_t h) {
     struct Step {
         std::size_t from;
         int32_t row;
@@ -311,11 +276,12 @@ void packChain(Packed& p, const std::string& head, std::size_t h) {
         const auto next = std::find_if(steps.begin(), steps.end(), [&](const Step& s) { return s.from == table; });
         table = next == steps.end() ? kTableCount : next->to;
     }
-    p.text(head).list(boxes, [&](std::size_t table) {
-        p.text(stem(kTableFiles[table])).list(rowsOf(table), [&](int32_t row) {
-            p.number(row).text(job.views[table].rowLabel(row));
-        });
-    });
+    page::Chain chain{textOf(head), {}};
+    for (const std::size_t table : boxes) {
+        page::ChainBox& box = chain.boxes.emplace_back(page::ChainBox{std::string(stem(kTableFiles[table])), {}});
+        for (const int32_t row : rowsOf(table)) box.rows.push_back({row, textOf(job.views[table].rowLabel(row))});
+    }
+    return chain;
 }
 
 // The lines of a listing, empty ones left out.
@@ -374,14 +340,6 @@ void addHead(const std::string& name) {
     for (std::size_t i = 0; i < kScriptCount; ++i) job.heads.back().scripts[i].result = missingFile(kScriptFiles[i]);
 }
 
-// 0, 1, ... n - 1, for lists that write an item by its index.
-template <std::size_t N>
-constexpr std::array<std::size_t, N> indices() {
-    std::array<std::size_t, N> all{};
-    for (std::size_t i = 0; i < N; ++i) all[i] = i;
-    return all;
-}
-
 // The links of the tables as given (those not given keep their links'
 // fixed columns), found again only when one of them changed: a grid asks
 // at every draw, and finding them splits each table's header.
@@ -399,35 +357,64 @@ const LinkColumns& givenLinks() {
     return links;
 }
 
+// What a round of reading a game folder reads, in words, by where its
+// files are: the key file, the override folder, the texture packs, the
+// backups headlink keeps there, or else the archives the key file names.
+std::string readingWords(const std::string& name, const std::vector<ListedGameFiles::Need>& needs) {
+    std::vector<std::string_view> parts;
+    for (const ListedGameFiles::Need& need : needs) {
+        const GamePart part = partOf(need.path);
+        const std::string_view words = part == GamePart::keyFile          ? "its key file"
+                                       : part == GamePart::overrideFolder ? "its override folder"
+                                       : part == GamePart::texturePacks   ? "its texture packs"
+                                       : part == GamePart::backups        ? "the backups headlink keeps there"
+                                                                          : "its archives";
+        if (std::find(parts.begin(), parts.end(), words) == parts.end()) parts.push_back(words);
+    }
+    std::string sentence = "Reading the game folder " + name + ": ";
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        if (i > 0) sentence += " and ";
+        sentence += parts[i];
+    }
+    return sentence + "...";
+}
+
+page::Bytes bytesAt(const std::vector<uint8_t>& bytes) { return {reinterpret_cast<uintptr_t>(bytes.data()), bytes.size()}; }
+
+std::optional<page::Word> wordOf(const std::optional<ScriptWord>& word) {
+    if (!word) return std::nullopt;
+    return page::Word{static_cast<int>(word->role), word->begin, word->end, word->number};
+}
+
+// A script's bytes as handed in, or missing when `size` is negative.
+FileBytes givenBytes(const uint8_t* data, int size, const char* name) {
+    FileBytes file;
+    if (size < 0) file.result = missingFile(name);
+    else file.bytes.assign(data, data + size);
+    return file;
+}
+
 }  // namespace
 
 extern "C" {
 
-// Why the latest call failed ("not enough memory"), or "" when it worked.
-EMSCRIPTEN_KEEPALIVE const char* hl_error() { return error; }
-
-// The job's facts, for the page to name and count what the engine knows:
-// the inputs' names (the tables in load order, then the scripts in run
-// order) and how many are tables; the outputs' names; each table's title
-// ("heads"); the table each script edits; the first view of the outputs, of an
-// opened table and of the tables as given; the names of a script word's
-// roles (hl_word_at's numbers); the forms hl_export writes and the end of
-// such a file's name; how an empty cell is spelled; and the number of
-// inputs and outputs in words.
-EMSCRIPTEN_KEEPALIVE const uint8_t* hl_facts() {
-    return answered([](Packed& p) {
-        p.list(indices<kInputs>(), [&](std::size_t i) { p.text(inputName(i)); }).number(kTableCount);
-        p.list(kOutputFiles, [&](const char* name) { p.text(name); });
-        p.list(kTableFiles, [&](const char* name) { p.text(stem(name)); });
-        p.list(indices<kScriptCount>(), [&](std::size_t s) { p.number(tableOf(static_cast<ScriptId>(s))); });
-        p.number(0).number(kOpened).number(kOpened + 1);
-        constexpr std::array<std::string_view, 6> kRoles = {"template row", "key column", "key value",
-                                                            "column",       "value",      "note"};
-        p.list(kRoles, [&](std::string_view role) { p.text(role); });
-        constexpr std::array<std::array<std::string_view, 2>, 3> kExports = {
-            {{"text", "_text.2da"}, {"csv", ".csv"}, {"binary", "_binary.2da"}}};
-        p.list(kExports, [&](const auto& form) { p.text(form[0]).text(form[1]); });
-        p.text(kEmptyCell).text(inWords(kInputs)).text(inWords(kTableCount));
+// The job's facts, for the page to name and count what the engine knows.
+EMSCRIPTEN_KEEPALIVE const char* hl_facts() {
+    return answered([] {
+        page::Facts facts;
+        for (std::size_t i = 0; i < kInputs; ++i) facts.inputNames.emplace_back(inputName(i));
+        facts.tableNames.assign(std::begin(kTableFiles), std::end(kTableFiles));
+        facts.scriptNames.assign(std::begin(kScriptFiles), std::end(kScriptFiles));
+        facts.outputNames.assign(std::begin(kOutputFiles), std::end(kOutputFiles));
+        for (const char* name : kTableFiles) facts.titles.emplace_back(stem(name));
+        for (std::size_t s = 0; s < kScriptCount; ++s)
+            facts.scriptTables.push_back(static_cast<int>(tableOf(static_cast<ScriptId>(s))));
+        facts.views = {0, kOpened, kOpened + 1};
+        facts.roles = {"template row", "key column", "key value", "column", "value", "note"};
+        facts.exports = {{"text", "_text.2da"}, {"csv", ".csv"}, {"binary", "_binary.2da"}};
+        facts.empty = kEmptyCell;
+        facts.words = {std::string(inWords(kInputs)), std::string(inWords(kTableCount))};
+        return facts;
     });
 }
 
@@ -436,133 +423,128 @@ EMSCRIPTEN_KEEPALIVE const uint8_t* hl_facts() {
 // with the heads of a pack found as the program finds them: each folder
 // holding any of the five scripts is a head, run in byte order of the
 // folders' names; its `override` folder (any letter case) holds the files
-// it brings; the other folders are skipped. Answers each table's path (""
-// when not given), then the heads (without a pack, one named "" with the
-// five scripts), each with its scripts' paths ("" when not given) and the
-// files it brings, in byte order; then whether it is a pack. The job is
-// not touched: the page reads the files first.
-EMSCRIPTEN_KEEPALIVE const uint8_t* hl_pack_plan(const char* listing) {
-    return answered([&](Packed& p) {
+// it brings; the other folders are skipped. The job is not touched: the
+// page reads the files first.
+EMSCRIPTEN_KEEPALIVE const char* hl_pack_plan(const char* listing) {
+    return answered([&] {
         const std::vector<std::string> names = linesOf(listing);
         const auto given = [&](std::string_view path) {
             return std::find(names.begin(), names.end(), path) != names.end() ? std::string(path) : std::string();
         };
         std::vector<std::string> skipped;
         std::map<std::string, HeadPaths> heads = headsAmong(names, &skipped);
-        for (const char* name : kTableFiles) p.text(given(name));
-        const bool pack = !heads.empty();
-        if (!pack) {
+        page::PackPlan plan;
+        for (const char* name : kTableFiles) plan.tables.push_back(given(name));
+        plan.pack = !heads.empty();
+        if (!plan.pack) {
             HeadPaths own;
             for (std::size_t s = 0; s < kScriptCount; ++s) own.scripts[s] = given(kScriptFiles[s]);
             heads.emplace("", own);
         }
-        p.list(heads, [&](const auto& head) {
-            p.text(head.first);
-            for (const std::string& path : head.second.scripts) p.text(path);
-            p.list(head.second.files, [&](const std::string& path) { p.text(path); });
-        });
-        p.number(pack ? 1 : 0);
+        for (const auto& [name, paths] : heads)
+            plan.heads.push_back({name, {paths.scripts.begin(), paths.scripts.end()}, paths.files});
+        return plan;
     });
 }
 
 // Starts a job on those files (the same listing): forgets the last job
 // (never the opened table), takes the names for the hints, and adds the
 // heads of a pack in hl_pack_plan's order, each with its scripts missing
-// until given, and the folders skipped, as the report says them. 0 when
-// it worked.
-EMSCRIPTEN_KEEPALIVE int hl_pack_begin(const char* listing) {
-    return guarded(1, [&] {
+// until given, and the folders skipped, as the report says them.
+EMSCRIPTEN_KEEPALIVE const char* hl_pack_begin(const char* listing) {
+    return answered([&] {
         job = Job{};
         changedAll();
         job.names = linesOf(listing);
         std::vector<std::string> skipped;
         for (const auto& head : headsAmong(job.names, &skipped)) addHead(head.first);
         for (const std::string& folder : skipped) job.notes.push_back(skippedNote(folder));
-        return 0;
+        return page::Done{};
     });
 }
 
 // Input `index` (the three tables in load order, then the five scripts in
 // run order): `size` bytes at `data`, or missing when `size` is negative.
-// 0 when it is taken.
-EMSCRIPTEN_KEEPALIVE int hl_set_input(int index, const uint8_t* data, int size) {
-    return guarded(1, [&] {
-        if (!within(job.inputs, index)) return 1;
-        FileBytes file;
-        if (size < 0)
-            file.result = missingFile(inputName(static_cast<std::size_t>(index)));
-        else
-            file.bytes.assign(data, data + size);
-        if (index < static_cast<int>(kTableCount)) {
-            setTable(static_cast<std::size_t>(index), std::move(file));
-            job.sources[static_cast<std::size_t>(index)].clear();
+EMSCRIPTEN_KEEPALIVE const char* hl_set_input(int index, const uint8_t* data, int size) {
+    return answered([&] {
+        if (!within(job.inputs, index)) throw std::out_of_range("no such input");
+        const auto i = static_cast<std::size_t>(index);
+        FileBytes file = givenBytes(data, size, inputName(i));
+        if (i < kTableCount) {
+            setTable(i, std::move(file));
+            job.sources[i].clear();
         } else {
-            job.inputs[static_cast<std::size_t>(index)] = std::move(file);
+            job.inputs[i] = std::move(file);
         }
-        return 0;
+        return page::Done{};
     });
 }
 
-// The names given that differ from input `index`'s only in letter case or by
-// more extensions, one per line.
-EMSCRIPTEN_KEEPALIVE const char* hl_near_misses(int index) {
-    return guarded("", [&] {
-        std::string lines;
-        for (const std::string& name : nearMisses(within(job.inputs, index) ? inputName(static_cast<std::size_t>(index)) : "", job.names)) lines += name + "\n";
-        return asText(std::move(lines));
+// Each input as the checklist names it: the names given that differ from
+// it only in letter case or by more extensions, with the program's hint
+// for them, and where a game folder's table came from.
+EMSCRIPTEN_KEEPALIVE const char* hl_inputs() {
+    return answered([] {
+        page::Inputs inputs;
+        for (std::size_t i = 0; i < kInputs; ++i) {
+            page::InputState& input = inputs.inputs.emplace_back();
+            input.name = inputName(i);
+            input.nearMisses = nearMisses(input.name, job.names);
+            if (!input.nearMisses.empty()) input.hint = nearMissHint(input.name, input.nearMisses[0]);
+            if (i < kTableCount) input.source = job.sources[i];
+        }
+        return inputs;
     });
 }
 
 // Script `script` (in run order) of head `head`: `size` bytes at `data`,
 // or missing when `size` is negative.
-EMSCRIPTEN_KEEPALIVE int hl_set_head_script(int head, int script, const uint8_t* data, int size) {
-    return guarded(1, [&] {
-        if (!within(job.heads, head) || script < 0 || script >= static_cast<int>(kScriptCount)) return 1;
-        FileBytes& file = job.heads[static_cast<std::size_t>(head)].scripts[static_cast<std::size_t>(script)];
-        file = FileBytes{};
-        if (size < 0)
-            file.result = missingFile(kScriptFiles[static_cast<std::size_t>(script)]);
-        else
-            file.bytes.assign(data, data + size);
-        return 0;
+EMSCRIPTEN_KEEPALIVE const char* hl_set_head_script(int head, int script, const uint8_t* data, int size) {
+    return answered([&] {
+        if (!within(job.heads, head) || script < 0 || script >= static_cast<int>(kScriptCount))
+            throw std::out_of_range("no such head or script");
+        job.heads[static_cast<std::size_t>(head)].scripts[static_cast<std::size_t>(script)] =
+            givenBytes(data, size, kScriptFiles[static_cast<std::size_t>(script)]);
+        return page::Done{};
     });
 }
 
 // A file head `head` brings for the game's override folder: `path` is
 // where it lies ("moonveil/override/hd.mdl"); a deeper one lies in a
 // folder there, which is refused as the program refuses it.
-EMSCRIPTEN_KEEPALIVE int hl_add_head_file(int head, const char* path, const uint8_t* data, int size) {
-    return guarded(1, [&] {
-        if (!within(job.heads, head) || size < 0) return 1;
+EMSCRIPTEN_KEEPALIVE const char* hl_add_head_file(int head, const char* path, const uint8_t* data, int size) {
+    return answered([&] {
         const std::string from = path;
         const std::size_t second = from.find('/', from.find('/') + 1);
-        const std::size_t third = second == std::string::npos ? second : from.find('/', second + 1);
-        if (second == std::string::npos) return 1;
+        if (!within(job.heads, head) || size < 0 || second == std::string::npos)
+            throw std::out_of_range("no such head, or no file of one");
+        const std::size_t third = from.find('/', second + 1);
         if (third != std::string::npos) {
             const std::string folder = from.substr(0, third);
             if (std::none_of(job.packErrors.begin(), job.packErrors.end(), [&](const Result& r) { return r.file == folder; }))
                 job.packErrors.push_back(Result::failure(
                     Status::cannotRead, "is a folder: a head's override folder holds only plain files", folder));
-            return 0;
-        }
-        const std::string name = from.substr(second + 1);
-        if (!broughtNameTaken(name, from, &job.packErrors))
+        } else if (const std::string name = from.substr(second + 1); !broughtNameTaken(name, from, &job.packErrors)) {
             job.heads[static_cast<std::size_t>(head)].files.push_back({name, from, std::vector<uint8_t>(data, data + size)});
-        return 0;
+        }
+        return page::Done{};
     });
 }
 
 // Runs the job as `headlink -n` (with `strict`, `headlink -n --strict`)
-// would on these inputs; returns its exit status. The tables stay loaded
-// in the engine: a run copies them, and its outputs are serialised only
-// when asked for.
-EMSCRIPTEN_KEEPALIVE int hl_run(int strict) {
+// would on these inputs, and answers the whole run: its exit status, what
+// it printed, each message with its line, head and script; then, from the
+// last run that worked, each output's shape, the cells it changed and the
+// chain of links of each head (one without a pack). The tables stay
+// loaded in the engine: a run copies them, and its outputs are serialised
+// only when asked for.
+EMSCRIPTEN_KEEPALIVE const char* hl_run(int strict) {
     job.out.clear();
     job.err.clear();
     job.outputs = {};
     job.status = 1;  // until the run says otherwise: a failure that escapes it is a failure
     job.worked = false;
-    return guarded(1, [&] {
+    return answered([&] {
         Options options;
         options.dryRun = true;
         options.strict = strict != 0;
@@ -590,11 +572,10 @@ EMSCRIPTEN_KEEPALIVE int hl_run(int strict) {
             folder.listed = &game.files;
         }
         TextStream out, err;
-        const int status = runOnInputs(std::move(inputs), folder, options, out, err, &job.outputs);
+        job.status = runOnInputs(std::move(inputs), folder, options, out, err, &job.outputs);
         job.out = out.str();
         job.err = err.str();
-        job.status = status;
-        if (status == 0) {
+        if (job.status == 0) {
             job.views = std::move(job.outputs.tables);
             for (int v = 0; v < static_cast<int>(kTableCount); ++v) changed(v);
             for (std::size_t i = 0; i < kTableCount; ++i) job.rowsBefore[i] = job.outputs.growth[i].rowsBefore;
@@ -602,105 +583,88 @@ EMSCRIPTEN_KEEPALIVE int hl_run(int strict) {
             job.links = job.outputs.links;
             for (auto& bytes : job.saved) std::vector<uint8_t>().swap(bytes);
         }
-        job.worked = status == 0;
-        return status;
+        job.worked = job.status == 0;
+        page::RunAnswer run;
+        run.status = job.status;
+        run.worked = job.worked;
+        run.warnings = static_cast<int>(job.outputs.warnings);
+        run.out = job.out;
+        run.err = job.err;
+        for (const HeadInputs& head : job.heads) run.heads.push_back(textOf(head.name));
+        for (const Said& said : job.outputs.said)
+            run.said.push_back({textOf(said.text), said.line, said.warning, said.head, said.script});
+        for (std::size_t i = 0; i < kTableCount; ++i)
+            run.outputs.push_back({job.views[i].rowCount(), job.rowsBefore[i], job.views[i].columnCount()});
+        for (const CellMark& mark : job.marks)
+            run.marks.push_back({static_cast<int>(mark.table), mark.row, mark.column, mark.link, static_cast<int>(mark.head)});
+        if (job.heads.empty()) run.chains.push_back(chainOf("", 0));
+        for (std::size_t h = 0; h < job.heads.size(); ++h) run.chains.push_back(chainOf(job.heads[h].name, h));
+        return run;
     });
 }
 
-// The last run's whole answer: its exit status, whether it worked, how
-// many warnings it gave, what it printed on standard output (the report)
-// and standard error, the heads by name; each warning and failure as
-// printed, with its line (0: none), whether it is a warning, and the head
-// and script it is about (-1: none); then, from the last run that worked,
-// each output's rows, rows before the run and columns, the cells it
-// changed (table, row, column, whether a link cell, head) and the chain of
-// links of each head (one without a pack): the head's name, then from
-// table to table the title and the rows with their labels.
-EMSCRIPTEN_KEEPALIVE const uint8_t* hl_run_answer() {
-    return answered([](Packed& p) {
-        p.number(job.status).number(job.worked ? 1 : 0).number(static_cast<int64_t>(job.outputs.warnings));
-        p.text(job.out).text(job.err);
-        p.list(job.heads, [&](const HeadInputs& head) { p.text(head.name); });
-        p.list(job.outputs.said, [&](const Said& said) {
-            p.text(said.text).number(said.line).number(said.warning ? 1 : 0).number(said.head).number(said.script);
-        });
-        p.list(indices<kTableCount>(), [&](std::size_t i) {
-            p.number(job.views[i].rowCount()).number(job.rowsBefore[i]).number(job.views[i].columnCount());
-        });
-        p.list(job.marks, [&](const CellMark& mark) {
-            p.number(mark.table).number(mark.row).number(mark.column).number(mark.link ? 1 : 0).number(static_cast<int64_t>(mark.head));
-        });
-        p.number(static_cast<int64_t>(std::max<std::size_t>(job.heads.size(), 1)));
-        if (job.heads.empty()) packChain(p, "", 0);
-        for (std::size_t h = 0; h < job.heads.size(); ++h) packChain(p, job.heads[h].name, h);
-    });
-}
-
-// Output `index` of the last run that worked (in the tables' order): its
-// size (0 after a failure), then its bytes, made when first asked for.
-EMSCRIPTEN_KEEPALIVE int hl_output_size(int index) {
-    return guarded(0, [&] {
-        if (!job.worked || !within(job.views, index)) return 0;
+// Output `index` of the last run that worked (in the tables' order), made
+// when first asked for.
+EMSCRIPTEN_KEEPALIVE const char* hl_output(int index) {
+    return answered([&] {
+        if (!job.worked || !within(job.views, index)) throw std::out_of_range("nothing to save: the last run did not work");
         std::vector<uint8_t>& bytes = job.saved[static_cast<std::size_t>(index)];
         if (bytes.empty()) bytes = job.views[static_cast<std::size_t>(index)].bytes();
-        return static_cast<int>(bytes.size());
+        return bytesAt(bytes);
     });
-}
-EMSCRIPTEN_KEEPALIVE const uint8_t* hl_output(int index) {
-    return within(job.saved, index) ? job.saved[static_cast<std::size_t>(index)].data() : nullptr;
 }
 
 // What is at byte `offset` of the script in `data` (`size` bytes), as a
-// run reads it: the word's role (0 template row, 1 key column, 2 key value,
-// 3 a pair's column, 4 a pair's value, 5 the note after the pairs).
-// Between words it is the role a word typed there would take.
-// hl_word_begin/end give the word's bytes (equal when there is none),
-// hl_word_number its number as a run reads it (hl_word_has_number says
-// whether it is one).
-EMSCRIPTEN_KEEPALIVE int hl_word_at(const uint8_t* data, int size, int offset) {
-    return guarded(-1, [&] {
-        if (size < 0 || offset < 0) return -1;
-        word = scriptWordAt(std::span<const uint8_t>(data, static_cast<std::size_t>(size)), static_cast<std::size_t>(offset));
-        return static_cast<int>(word.role);
+// run reads it (between words, the role a word typed there would take).
+EMSCRIPTEN_KEEPALIVE const char* hl_word_at(const uint8_t* data, int size, int offset) {
+    return answered([&] {
+        page::WordAnswer answer;
+        if (size >= 0 && offset >= 0)
+            answer.word = wordOf(scriptWordAt(std::span<const uint8_t>(data, static_cast<std::size_t>(size)),
+                                              static_cast<std::size_t>(offset)));
+        return answer;
     });
 }
-// The first word of `role` in that script: its role, or -1 when none.
-EMSCRIPTEN_KEEPALIVE int hl_word_first(const uint8_t* data, int size, int role) {
-    return guarded(-1, [&] {
-        if (size < 0 || role < 0 || role > static_cast<int>(WordRole::note)) return -1;
-        const auto found = firstScriptWord(std::span<const uint8_t>(data, static_cast<std::size_t>(size)),
-                                           static_cast<WordRole>(role));
-        if (!found) return -1;
-        word = *found;
-        return role;
+// The first word of role `role` (an index into the facts' roles) in that script.
+EMSCRIPTEN_KEEPALIVE const char* hl_word_first(const uint8_t* data, int size, int role) {
+    return answered([&] {
+        page::WordAnswer answer;
+        if (size >= 0 && role >= 0 && role <= static_cast<int>(WordRole::note))
+            answer.word = wordOf(firstScriptWord(std::span<const uint8_t>(data, static_cast<std::size_t>(size)),
+                                                 static_cast<WordRole>(role)));
+        return answer;
     });
 }
-EMSCRIPTEN_KEEPALIVE int hl_word_begin() { return static_cast<int>(word.begin); }
-EMSCRIPTEN_KEEPALIVE int hl_word_end() { return static_cast<int>(word.end); }
-EMSCRIPTEN_KEEPALIVE int hl_word_has_number() { return word.number ? 1 : 0; }
-EMSCRIPTEN_KEEPALIVE int hl_word_number() { return word.number.value_or(0); }
+
+// How the script in `data` is encoded, as a run tells it: UTF-16 (which
+// the page only shows) or not.
+EMSCRIPTEN_KEEPALIVE const char* hl_script_form(const uint8_t* data, int size) {
+    return answered([&] {
+        const std::string_view order = utf16Order(std::span<const uint8_t>(data, static_cast<std::size_t>(std::max(size, 0))));
+        return page::ScriptForm{order.empty() ? "" : order == "little-endian" ? "utf-16le" : "utf-16be"};
+    });
+}
 
 // A game folder picked in the page, named `name`: `listing` holds the
 // path of each of its files, a line each, below the folder with '/'
 // between steps. Neither sizes nor bytes: hl_game_read asks for those of
 // the few files it reads.
-EMSCRIPTEN_KEEPALIVE int hl_game_begin(const char* name, const char* listing) {
-    return guarded(1, [&] {
+EMSCRIPTEN_KEEPALIVE const char* hl_game_begin(const char* name, const char* listing) {
+    return answered([&] {
         game = GameFolder{};
         game.name = name;
         for (std::string& path : linesOf(listing)) game.files.add(std::move(path));
-        return 0;
+        return page::Done{};
     });
 }
 
 // Reads the three tables from the game folder as `headlink --game` does.
-// Returns how many sizes and slices of its files it still needs (read
-// them, hand each in with hl_game_give_size or hl_game_give, and call
-// again), or 0 when done: the tables (or why each could not be read) are
-// then the job's, with where each came from for the report. -1 when
-// memory runs out.
-EMSCRIPTEN_KEEPALIVE int hl_game_read() {
-    return guarded(-1, [&] {
+// Answers the sizes and slices of its files it still needs (read them,
+// hand each in with hl_game_give_size or hl_game_give, and call again),
+// or none when done: the tables (or why each could not be read) are then
+// the job's, with where each came from for the report.
+EMSCRIPTEN_KEEPALIVE const char* hl_game_read() {
+    return answered([&] {
         game.files.clearNeeds();
         game.needs.clear();
         Game folder(game.name, game.files);
@@ -712,142 +676,135 @@ EMSCRIPTEN_KEEPALIVE int hl_game_read() {
         lookAhead();
         for (const ListedGameFiles::Need& need : game.files.needs())
             if (std::find(game.needs.begin(), game.needs.end(), need) == game.needs.end()) game.needs.push_back(need);
-        if (!game.needs.empty()) return static_cast<int>(game.needs.size());
+        page::GameRead answer;
+        if (!game.needs.empty()) {
+            for (const ListedGameFiles::Need& need : game.needs)
+                answer.needs.push_back({need.path, need.offset,
+                                        need.fileSize ? -1 : static_cast<long long>(need.size)});
+            answer.reading = readingWords(game.name, game.needs);
+            return answer;
+        }
         for (std::size_t i = 0; i < kTableCount; ++i) setTable(i, std::move(read.tables[i]));
         job.sources = std::move(read.sources);
         job.found = std::move(read.warnings);
         job.resources = std::move(read.resources);
         job.fromGame = true;
-        return 0;
+        return answer;
     });
 }
-// Need `i` of hl_game_read: its file's path, and the slice's offset and
-// size; a size of -1 asks for the file's size instead.
-EMSCRIPTEN_KEEPALIVE const char* hl_game_need_path(int i) {
-    return within(game.needs, i) ? game.needs[static_cast<std::size_t>(i)].path.c_str() : "";
-}
-EMSCRIPTEN_KEEPALIVE double hl_game_need_offset(int i) {
-    return within(game.needs, i) ? static_cast<double>(game.needs[static_cast<std::size_t>(i)].offset) : 0;
-}
-EMSCRIPTEN_KEEPALIVE int hl_game_need_size(int i) {
-    if (!within(game.needs, i)) return 0;
-    const ListedGameFiles::Need& need = game.needs[static_cast<std::size_t>(i)];
-    return need.fileSize ? -1 : static_cast<int>(need.size);
-}
-// The size of the file need `i` names.
-EMSCRIPTEN_KEEPALIVE int hl_game_give_size(int i, double size) {
-    return guarded(1, [&] {
+// The size of the file need `i` of hl_game_read names.
+EMSCRIPTEN_KEEPALIVE const char* hl_game_give_size(int i, double size) {
+    return answered([&] {
         // Written so that NaN fails it too.
-        if (!within(game.needs, i) || !(size >= 0 && size < 9.0e15)) return 1;
+        if (!within(game.needs, i) || !(size >= 0 && size < 9.0e15)) throw std::out_of_range("no such need, or no size");
         game.files.giveSize(game.needs[static_cast<std::size_t>(i)].path, static_cast<uint64_t>(size));
-        return 0;
+        return page::Done{};
     });
 }
 // The bytes of slice `i`.
-EMSCRIPTEN_KEEPALIVE int hl_game_give(int i, const uint8_t* data, int size) {
-    return guarded(1, [&] {
-        if (!within(game.needs, i) || size < 0) return 1;
+EMSCRIPTEN_KEEPALIVE const char* hl_game_give(int i, const uint8_t* data, int size) {
+    return answered([&] {
+        if (!within(game.needs, i) || size < 0) throw std::out_of_range("no such need");
         const ListedGameFiles::Need& need = game.needs[static_cast<std::size_t>(i)];
         game.files.give(need.path, need.offset, need.size, std::vector<uint8_t>(data, data + size));
-        return 0;
+        return page::Done{};
     });
 }
-// Where table `index` came from in the game folder ("override/heads.2da"), or "".
-EMSCRIPTEN_KEEPALIVE const char* hl_table_source(int index) {
-    return within(job.sources, index) ? job.sources[static_cast<std::size_t>(index)].c_str() : "";
-}
 
-// Opens a table on its own (either form, as twoda reads it) as view 3:
-// 0 when it loads. hl_check() gives `twoda check`'s verdict on it.
-EMSCRIPTEN_KEEPALIVE int hl_open(const uint8_t* data, int size, const char* name) {
+// Opens a table on its own (either form, as twoda reads it) as view 3,
+// with `twoda check`'s verdict on it.
+EMSCRIPTEN_KEEPALIVE const char* hl_open(const uint8_t* data, int size, const char* name) {
     opened = Opened{};
-    return guarded(1, [&] {
+    return answered([&] {
         const std::vector<uint8_t> bytes(data, data + (size > 0 ? size : 0));
         TextStream check, notes;
         checkEitherForm(bytes, name, check);
         opened.check = check.str();
         changed(kOpened);
         const Result loaded = loadEitherForm(bytes, name, &opened.table, notes, std::string(name) + ": ");
-        return loaded ? 0 : 1;
+        return page::Opened{static_cast<bool>(loaded), opened.check};
     });
 }
-EMSCRIPTEN_KEEPALIVE const char* hl_check() { return opened.check.c_str(); }
 
 // Where the links go in the tables as given, in words, for the page's
 // help; before any is given, the rule.
 EMSCRIPTEN_KEEPALIVE const char* hl_link_sentence() {
-    return guarded("", [] {
-        const LinkColumns links = givenLinks();
+    return answered([] {
+        const LinkColumns& links = givenLinks();
         const bool given = std::find(job.isLoaded.begin(), job.isLoaded.end(), true) != job.isLoaded.end();
-        return asText(linkSentence(given ? &links : nullptr));
+        return page::Sentence{linkSentence(given ? &links : nullptr)};
     });
 }
 
 // Rows r0..r1 and columns c0..c1 of view `v` (as far as the table goes),
 // for a grid to draw at once: the table's rows, columns and rows before
 // the run (all of them but for an output), the window as cut to the
-// table, its column labels and each column's link (the script whose row
-// it gets, -1 for none), then row by row its label and each cell: its
-// text, its mark (0 none, 1 set by a script, 2 a link cell) and, when
-// marked, the text it held before.
-EMSCRIPTEN_KEEPALIVE const uint8_t* hl_view_window(int v, int r0, int r1, int c0, int c1) {
-    return answered([&](Packed& p) {
+// table, its labels, each column's link and every cell with its mark.
+EMSCRIPTEN_KEEPALIVE const char* hl_view_window(int v, int r0, int r1, int c0, int c1) {
+    return answered([&] {
         const Table* t = view(v);
-        const int32_t rows = t ? t->rowCount() : 0, columns = t ? t->columnCount() : 0;
-        r1 = std::clamp(r1, 0, rows), c1 = std::clamp(c1, 0, columns);
-        r0 = std::clamp(r0, 0, r1), c0 = std::clamp(c0, 0, c1);
+        page::Window w;
+        w.rows = t ? t->rowCount() : 0;
+        w.columns = t ? t->columnCount() : 0;
+        w.r1 = std::clamp(r1, 0, w.rows), w.c1 = std::clamp(c1, 0, w.columns);
+        w.r0 = std::clamp(r0, 0, w.r1), w.c0 = std::clamp(c0, 0, w.c1);
         const bool output = within(job.views, v);
-        p.number(rows).number(columns).number(output ? job.rowsBefore[static_cast<std::size_t>(v)] : rows);
-        p.number(r0).number(r1).number(c0).number(c1);
-        const ViewLabels* kept = labelsOf(v, r1);
-        for (int c = c0; c < c1; ++c) p.text(kept->columns[static_cast<std::size_t>(c)]);
+        w.rowsBefore = output ? job.rowsBefore[static_cast<std::size_t>(v)] : w.rows;
+        const ViewLabels* kept = labelsOf(v, w.r1);
+        for (int c = w.c0; c < w.c1; ++c) w.columnLabels.push_back(textOf(kept->columns[static_cast<std::size_t>(c)]));
         // Each column's link: the script whose row it gets (-1: none); a
         // table opened on its own has none.
         const int given = v - kOpened - 1;
         const std::size_t table = output ? static_cast<std::size_t>(v) : static_cast<std::size_t>(given);
         const LinkColumns& links = output ? job.links : givenLinks();
-        for (int c = c0; c < c1; ++c) {
+        for (int c = w.c0; c < w.c1; ++c) {
             const int link = v == kOpened || t == nullptr ? -1 : links.linkAt(table, c);
-            p.number(link < 0 ? -1 : static_cast<int>(kLinks[static_cast<std::size_t>(link)].source));
+            w.columnLinks.push_back(link < 0 ? -1 : static_cast<int>(kLinks[static_cast<std::size_t>(link)].source));
         }
         // The marks in the window: a link cell's mark over a script's, else the latest.
         std::vector<const CellMark*> marks;
         for (const CellMark& mark : job.marks)
-            if (output && static_cast<int>(mark.table) == v && mark.row >= r0 && mark.row < r1 && mark.column >= c0 && mark.column < c1)
+            if (output && static_cast<int>(mark.table) == v && mark.row >= w.r0 && mark.row < w.r1 &&
+                mark.column >= w.c0 && mark.column < w.c1)
                 marks.push_back(&mark);
-        for (int r = r0; r < r1; ++r) {
-            p.text(kept->rows[static_cast<std::size_t>(r)]);
-            for (int c = c0; c < c1; ++c) {
+        for (int r = w.r0; r < w.r1; ++r) {
+            w.rowLabels.push_back(textOf(kept->rows[static_cast<std::size_t>(r)]));
+            std::vector<page::Cell>& row = w.cells.emplace_back();
+            for (int c = w.c0; c < w.c1; ++c) {
                 const CellMark* mark = nullptr;
                 for (const CellMark* m : marks)
                     if (m->row == r && m->column == c && !(mark && mark->link)) mark = m;
-                p.text(t->cellText(r, c)).number(mark == nullptr ? 0 : mark->link ? 2 : 1);
-                if (mark != nullptr) p.text(mark->was);
+                page::Cell& cell = row.emplace_back(page::Cell{textOf(t->cellText(r, c)), 0, std::nullopt});
+                if (mark != nullptr) {
+                    cell.mark = mark->link ? 2 : 1;
+                    cell.was = textOf(mark->was);
+                }
             }
         }
+        return w;
     });
 }
 
 // View `v` as the text form (0), CSV (1) or binary (2), as `twoda text`,
-// `csv` and `build` give it: its size, then its bytes (empty when the text
-// form cannot hold it).
-EMSCRIPTEN_KEEPALIVE int hl_export(int v, int kind) {
+// `csv` and `build` give it (no bytes when the text form cannot hold it).
+EMSCRIPTEN_KEEPALIVE const char* hl_export(int v, int kind) {
     exported.clear();
-    return guarded(0, [&] {
+    return answered([&] {
         const Table* t = view(v);
-        if (!t || kind < 0 || kind > 2 || t->columnCount() + t->rowCount() == 0) return 0;
-        if (kind == 2) {
-            exported = t->bytes();
-        } else {
-            TextStream out;
-            if (kind == 1) writeCsv(*t, out);
-            else if (!writeTextForm(*t, out)) return 0;
-            const std::string form = out.str();
-            exported.assign(form.begin(), form.end());
+        if (t && kind >= 0 && kind <= 2 && t->columnCount() + t->rowCount() > 0) {
+            if (kind == 2) {
+                exported = t->bytes();
+            } else {
+                TextStream out;
+                bool written = true;
+                if (kind == 1) writeCsv(*t, out);
+                else written = static_cast<bool>(writeTextForm(*t, out));
+                const std::string form = out.str();
+                if (written) exported.assign(form.begin(), form.end());
+            }
         }
-        return static_cast<int>(exported.size());
+        return bytesAt(exported);
     });
 }
-EMSCRIPTEN_KEEPALIVE const uint8_t* hl_exported() { return exported.data(); }
 
 }  // extern "C"

@@ -10,21 +10,10 @@ const cp1252 = [0x20AC, 0x81, 0x201A, 0x192, 0x201E, 0x2026, 0x2020, 0x2021, 0x2
   0x153, 0x9D, 0x17E, 0x178];
 const utf8 = new TextEncoder();
 const plainForm = { encoding: 'windows-1252', eol: '\n', bom: false };
-// The byte order of a script saved as UTF-16, as the program tells it, or ''.
-const utf16 = (bytes) => {
-  if (bytes[0] === 0xFF && bytes[1] === 0xFE) return 'utf-16le';
-  if (bytes[0] === 0xFE && bytes[1] === 0xFF) return 'utf-16be';
-  const pairs = Math.min(Math.floor(bytes.length / 2), 8);
-  let little = pairs > 0, big = pairs > 0;
-  for (let i = 0; i < pairs; ++i) {
-    little = little && bytes[2 * i] !== 0 && bytes[2 * i + 1] === 0;
-    big = big && bytes[2 * i] === 0 && bytes[2 * i + 1] !== 0;
-  }
-  return little ? 'utf-16le' : big ? 'utf-16be' : '';
-};
-// {text, form}: the text an editor shows, and how to make the bytes again.
-function decodeScript(bytes) {
-  const wide = utf16(bytes);
+// {text, form}: the text an editor shows, and how to make the bytes again;
+// `wide` is the byte order of a script saved as UTF-16 ('utf-16le',
+// 'utf-16be'), as the engine tells it, or ''.
+function decodeScript(bytes, wide) {
   if (wide) return { text: new TextDecoder(wide).decode(bytes), form: { encoding: 'utf-16', eol: '\n', bom: false } };
   const bom = bytes[0] === 0xEF && bytes[1] === 0xBB && bytes[2] === 0xBF;
   const body = bom ? bytes.subarray(3) : bytes;

@@ -100,7 +100,7 @@ function showWaiting(names) {
 // outputs can be saved. After a failure, the grids of the last run that
 // worked, if any, stay, marked out of date.
 function showVerdict(answer, words) {
-  showTexts(answer.stdout, answer.stderr);
+  showTexts(answer.out, answer.err);
   $('saves').hidden = answer.status !== 0;
   if (answer.status !== 0) {
     showStatus('failed', 'Nothing can be saved: the messages say why. Nothing was saved anywhere.');

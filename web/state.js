@@ -70,12 +70,12 @@ class State {
     const before = this.answer || { outputs: [], marks: [], chains: [] };
     const missing = this.missing();
     if (missing.length > 0) {
-      this.answer = { ...before, status: 1, worked: false, stdout: '', stderr: '', warnings: 0, heads: this.heads, said: [],
+      this.answer = { ...before, status: 1, worked: false, out: '', err: '', warnings: 0, heads: this.heads, said: [],
         missing };
       return this.answer;
     }
     this.answer = bad.length > 0
-      ? { ...before, status: 1, worked: false, stdout: '', stderr: bad.map((s) => s.text + '\n').join(''), warnings: 0,
+      ? { ...before, status: 1, worked: false, out: '', err: bad.map((s) => s.text + '\n').join(''), warnings: 0,
         heads: this.heads, said: bad }
       : this.engine.run(this.strict);
     return this.answer;
@@ -104,7 +104,7 @@ class State {
         const bytes = head.scripts[s] ? bytesOf.get(head.scripts[s]) || null : null;
         const draft = drafts.get(this.keyOf(head.name, s));
         const entry = { given: bytes };
-        asGiven(entry);
+        asGiven(entry, this.engine);
         if (draft !== null && sameFile(draft.file, fileOf(name, bytes)))
           Object.assign(entry, { text: draft.text, form: draft.form, edited: true });
         else if (draft !== null) entry.offer = draft;
@@ -188,7 +188,7 @@ class State {
       else if (!drafts.changedElsewhere(key)) drafts.drop(key);
     } else if (choice === 'theirs') {
       const theirs = drafts.get(key);
-      if (theirs === null) asGiven(entry);
+      if (theirs === null) asGiven(entry, this.engine);
       else Object.assign(entry, { text: theirs.text, form: theirs.form, edited: true, conflict: null });
     } else {
       entry.conflict = null;
@@ -204,7 +204,7 @@ class State {
     for (const [key, entry] of this.scripts) {
       if (!entry.edited) continue;
       if (!drafts.changedElsewhere(key)) drafts.drop(key);
-      asGiven(entry);
+      asGiven(entry, this.engine);
       const head = key.slice(0, key.lastIndexOf('/'));
       if (this.loaded) this.give(head, this.facts.scriptNames.indexOf(key.slice(key.lastIndexOf('/') + 1)), entry);
     }
@@ -266,8 +266,8 @@ class State {
   }
 }
 
-// The entry's text as given (or empty), not edited.
-function asGiven(entry) {
-  const decoded = entry.given ? decodeScript(entry.given) : { text: '', form: plainForm };
+// The entry's text as given (or empty), not edited; `engine` tells UTF-16.
+function asGiven(entry, engine) {
+  const decoded = entry.given ? decodeScript(entry.given, engine.utf16(entry.given)) : { text: '', form: plainForm };
   Object.assign(entry, { text: decoded.text, form: decoded.form, edited: false, offer: null, conflict: null });
 }

@@ -62,15 +62,17 @@ function checklistOf(engine, state) {
     add(lacking.length === 0 ? 'found' : 'missing',
       head + '/: ' + (lacking.length === 0 ? 'the five scripts' : 'lacks ' + lacking.join(', ') + ': write it below'));
   }
-  const nearly = (name, near) => name + ': missing; you gave ' + near.join(', ') +
-    ', which is not taken (the names must match exactly: rename it)';
+  // Each input's near misses among the names given, and the program's hint for them.
+  const inputs = engine.inputs();
+  const near = (i) => (files.has(inputs[i].name) || state.game ? '' : inputs[i].hint);
+  const nearly = (name, hint) => name + ': missing; ' + hint;
   facts.tableNames.forEach((name, i) => {
-    const near = files.has(name) || state.game ? [] : engine.nearMisses(i);
-    const source = state.game ? engine.source(i) : '';
+    const hint = near(i);
+    const source = state.game ? inputs[i].source : '';
     if (source) add('found', name + ': from ' + source + ' in the game folder ' + state.game.name);
     else if (state.game) add('missing', name + ': not read from the game folder ' + state.game.name + ' (the messages say why)');
     else if (files.has(name)) add('found', name);
-    else if (near.length > 0) add('near', nearly(name, near));
+    else if (hint) add('near', nearly(name, hint));
     else add('missing', name + ': missing');
   });
   if (state.heads.length > 0) return items;
@@ -81,13 +83,13 @@ function checklistOf(engine, state) {
   };
   facts.scriptNames.forEach((name, s) => {
     const entry = state.scripts.get('/' + name);
-    const near = files.has(name) ? [] : engine.nearMisses(facts.tableNames.length + s);
+    const hint = files.has(name) ? '' : inputs[facts.tableNames.length + s].hint;
     const line = stopsAt(s);
     const edited = entry && entry.edited;
     if (files.has(name) && !edited) add('found', name + (line ? ': stops at line ' + line : ''));
     else if (files.has(name) || (edited && entry.text !== ''))
       add('found', name + (files.has(name) ? ': as edited below' : ': written below') + (line ? ', which stops at line ' + line : ''));
-    else if (near.length > 0) add('near', nearly(name, near) + ', or write it below');
+    else if (hint) add('near', nearly(name, hint) + ', or write it below');
     else add('write', name + ': write it below');
   });
   return items;
