@@ -22,6 +22,7 @@ need cmake cmake \
   g++ g++ \
   /usr/include/xxhash.h libxxhash-dev \
   /usr/include/tsl/robin_map.h robin-map-dev \
+  /usr/include/nlohmann/json.hpp nlohmann-json3-dev \
   groff groff-base \
   /usr/include/gtest/gtest.h libgtest-dev \
   x86_64-w64-mingw32-g++-posix g++-mingw-w64-x86-64-posix \
