@@ -9,11 +9,11 @@ const cp1252 = [0x20AC, 0x81, 0x201A, 0x192, 0x201E, 0x2026, 0x2020, 0x2021, 0x2
   0x8D, 0x17D, 0x8F, 0x90, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x2DC, 0x2122, 0x161, 0x203A,
   0x153, 0x9D, 0x17E, 0x178];
 const utf8 = new TextEncoder();
-const plainForm = { encoding: 'windows-1252', eol: '\n', bom: false };
+export const plainForm = { encoding: 'windows-1252', eol: '\n', bom: false };
 // {text, form}: the text an editor shows, and how to make the bytes again;
 // `wide` is the byte order of a script saved as UTF-16 ('utf-16le',
 // 'utf-16be'), as the engine tells it, or ''.
-function decodeScript(bytes, wide) {
+export function decodeScript(bytes, wide) {
   if (wide) return { text: new TextDecoder(wide).decode(bytes), form: { encoding: 'utf-16', eol: '\n', bom: false } };
   const bom = bytes[0] === 0xEF && bytes[1] === 0xBB && bytes[2] === 0xBF;
   const body = bom ? bytes.subarray(3) : bytes;
@@ -44,7 +44,7 @@ function charBytes(char, form) {
 }
 // {bytes, bad}: the text's bytes, and where the encoding cannot hold a
 // character ({line, char}; a "?" stands in for it in `bytes`).
-function encodeScript(text, form) {
+export function encodeScript(text, form) {
   if (plainlyEncoded(text, form)) return { bytes: encodedNatively(text, form), bad: [] };
   const bytes = form.bom ? [0xEF, 0xBB, 0xBF] : [];
   const bad = [];
@@ -70,16 +70,16 @@ function encodedNatively(text, form) {
   return bytes;
 }
 // Where the encoding cannot hold a character of the text ({line, char}), as encodeScript says.
-const unwritableIn = (text, form) => (plainlyEncoded(text, form) ? [] : encodeScript(text, form).bad);
+export const unwritableIn = (text, form) => (plainlyEncoded(text, form) ? [] : encodeScript(text, form).bad);
 // A caret (an index into the text) as a byte offset into the script's bytes, and back.
-function byteOffset(text, index, form) {
+export function byteOffset(text, index, form) {
   const before = text.slice(0, index);
   if (plainlyEncoded(before, form)) return encodedNatively(before, form).length;
   let offset = form.bom ? 3 : 0;
   for (const char of before) offset += (charBytes(char, form) || [0]).length;
   return offset;
 }
-function textIndex(text, offset, form) {
+export function textIndex(text, offset, form) {
   let at = form.bom ? 3 : 0, index = 0;
   for (const char of text) {
     if (at >= offset) break;
@@ -89,11 +89,11 @@ function textIndex(text, offset, form) {
   return index;
 }
 // The bytes of a script as it stands: the file's own until edited; null when missing.
-function scriptBytes(entry) {
+export function scriptBytes(entry) {
   if (!entry.edited) return entry.given;
   const encoded = encodeScript(entry.text, entry.form);
   if (encoded.bad.length > 0) throw new Error(cannotHold(encoded.bad[0], entry.form));
   return encoded.bytes;
 }
-const cannotHold = (bad, form) => 'line ' + bad.line + ': "' + bad.char + '" cannot be written in ' +
+export const cannotHold = (bad, form) => 'line ' + bad.line + ': "' + bad.char + '" cannot be written in ' +
   (form.encoding === 'utf-8' ? 'UTF-8' : 'Windows-1252') + ', the encoding of this script: type another character';

@@ -7,7 +7,9 @@
 // Tabs share the storage: each remembers what it last read or wrote of
 // each draft (`known`), and never writes over a draft another tab changed
 // meanwhile without asking.
-const drafts = {
+import { plainForm } from './codec.js';
+
+export const drafts = {
   prefix: 'headlink draft ',
   known: new Map(),
   raw(key) { try { return localStorage.getItem(this.prefix + key); } catch (error) { return null; } },
@@ -45,6 +47,6 @@ const drafts = {
   },
 };
 // The file a draft belongs to, as kept with it.
-const fileOf = (name, bytes) =>
+export const fileOf = (name, bytes) =>
   (bytes ? { name, size: bytes.length, bytes: Array.from(bytes, (b) => String.fromCharCode(b)).join('') } : null);
-const sameFile = (a, b) => (a === null || b === null ? a === b : a.name === b.name && a.size === b.size && a.bytes === b.bytes);
+export const sameFile = (a, b) => (a === null || b === null ? a === b : a.name === b.name && a.size === b.size && a.bytes === b.bytes);

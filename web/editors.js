@@ -4,6 +4,9 @@
 // it is given.
 // One editor: its box with the script's name and table, the text area, the
 // columns of its table, the caret's line, its messages and save link.
+import { element } from './grid.js';
+import { $, showSaveLinks } from './results.js';
+
 function makeEditor(facts, s, handlers) {
   const name = facts.scriptNames[s];
   const table = facts.tableNames[facts.scriptTables[s]];
@@ -82,7 +85,7 @@ function listboxKey(list, event, take) {
 const draftChoices = { conflict: [['Use theirs', 'theirs'], ['Keep mine', 'mine']],
   offer: [['Use them', 'use'], ['Keep the file as picked', 'picked']] };
 
-class Editors {
+export class Editors {
   constructor(facts) {
     this.facts = facts;
     this.handlers = { input: () => {}, caret: () => {}, column: () => {}, choice: () => {} };
@@ -203,14 +206,14 @@ class Editors {
 }
 
 // The drafts kept in this browser, by key ("moonveil/head.txt", "/head.txt").
-function showDrafts(kept) {
+export function showDrafts(kept) {
   $('drafts').hidden = kept.length === 0;
   $('drafts').textContent = kept.length === 0 ? '' : 'Kept in this browser until saved or forgotten, never sent ' +
     'anywhere: your edits of ' + kept.map((key) => key.replace(/^\//, '')).join(', ') + '.';
 }
 
 // Asks before forgetting the edits held (keys as above).
-function showForget(held) {
+export function showForget(held) {
   $('forget-what').textContent = held.length === 0 ? 'You have no edits here to forget.'
     : 'Forget your edits of ' + held.map((key) => key.replace(/^\//, '')).join(', ') + '? They cannot be brought back.';
   $('forget-yes').hidden = held.length === 0;

@@ -1,7 +1,7 @@
 // The engine: headlink's libraries in WebAssembly, asked through the C
 // functions of api.cpp. This is the one part that calls them. Each call
 // answers one JSON document, whose shapes web/answers.h gives.
-class Engine {
+export class Engine {
   constructor(m, timings) {
     this.m = m;
     this.timings = timings;

@@ -4,6 +4,8 @@
 // bindGame and bindTable hear them. They listen from the start: what is
 // given before the engine is ready waits for its handler. `words` counts
 // the job's files in words, once the engine has said it (setWords).
+import { $, showStatus } from './results.js';
+
 const named = (files) => [...files].map((file) => [file.name, file]);
 // A folder picked: each file by its path below that folder.
 const inFolder = (files) => [...files].map((file) =>
@@ -18,7 +20,7 @@ function gameOf(files) {
   return { name: (files[0].webkitRelativePath || files[0].name).split('/')[0], files: inFolder(files), picked };
 }
 
-function makeFiles() {
+export function makeFiles() {
   const waiting = [];
   const handlers = {};
   for (const kind of ['files', 'game', 'table']) handlers[kind] = (given) => waiting.push([kind, given]);

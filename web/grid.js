@@ -16,7 +16,7 @@ const rowHeight = 24;
 const gridMoves = { ArrowUp: [-1, 0], ArrowDown: [1, 0], ArrowLeft: [0, -1], ArrowRight: [0, 1],
   PageUp: [-10, 0], PageDown: [10, 0], Home: [0, -Infinity], End: [0, Infinity] };
 
-class Grid {
+export class Grid {
   constructor(box, details, empty, timings) {
     Object.assign(this, { box, details, empty, timings });
     this.source = null;
@@ -297,7 +297,7 @@ class Grid {
 }
 
 // A new element: its tag, class, attributes and text.
-function element(tag, className, attributes = {}, text = '') {
+export function element(tag, className, attributes = {}, text = '') {
   const item = document.createElement(tag);
   if (className) item.className = className;
   for (const [name, value] of Object.entries(attributes)) item.setAttribute(name, value);

@@ -1,6 +1,14 @@
 // The wiring: once the engine has started, each part is made, every event
 // goes to the state, and what came of it to the parts that show it. The
 // timings the tests print are kept in one place, window.headlinkTimings.
+import { drafts } from './drafts.js';
+import { Engine } from './engine.js';
+import { State } from './state.js';
+import { Grid } from './grid.js';
+import { $, showState, showStatus, showChecklist, showSaveLinks, showUnreadable, showWorking, showWaiting, showVerdict, showSaveWhere, makeTabs, showTables, showTab, showLinks, showOpened, showHeads } from './results.js';
+import { Editors, showDrafts, showForget } from './editors.js';
+import { makeFiles } from './files.js';
+
 class Page {
   constructor(m, files) {
     this.timings = { engineCalls: 0, draws: [], runs: 0, keystroke: null, took: null, gameTook: null };

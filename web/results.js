@@ -2,18 +2,20 @@
 // links, the updated tables (a tab each, their grid and the picture of
 // the links) and a table opened on its own. Each function shows what it
 // is given, and nothing else.
-const $ = (id) => document.getElementById(id);
+import { element } from './grid.js';
 
-function showState(name) { document.body.dataset.state = name; }
+export const $ = (id) => document.getElementById(id);
+
+export function showState(name) { document.body.dataset.state = name; }
 
 // The status is a live region: it changes, and is said, only when what
 // it says does, not at every run that says the same.
-function showStatus(kind, words) {
+export function showStatus(kind, words) {
   if ($('status').className !== kind) $('status').className = kind;
   if ($('status').textContent !== words) $('status').textContent = words;
 }
 
-function showChecklist(items) {
+export function showChecklist(items) {
   $('checklist').replaceChildren(...items.map((item) => element('li', item.kind, {}, item.words)));
 }
 
@@ -21,7 +23,7 @@ function showChecklist(items) {
 // object URLs kept in `urls` (those there are revoked first). `bytes` may
 // be a function: the bytes are then made when the link is used (the
 // outputs are serialised only when saved), and `saved()` is called.
-function showSaveLinks(box, urls, saves, words) {
+export function showSaveLinks(box, urls, saves, words) {
   for (const url of urls.splice(0)) URL.revokeObjectURL(url);
   box.replaceChildren();
   const blob = (bytes) => {
@@ -75,21 +77,21 @@ function showFailure(words) {
 
 // A file the browser would not read: the run ends there, and the results
 // of the run before are cleared, as they no longer match the files.
-function showUnreadable(name, error) {
+export function showUnreadable(name, error) {
   showTexts('', name + (error && error.name === 'NotReadableError'
     ? ': changed since it was picked: pick it again'
     : ': cannot be read (' + (error && error.message) + '): pick it again') + '\n');
   showFailure('Nothing can be saved: a file could not be read.');
 }
 
-function showWorking() {
+export function showWorking() {
   showState('running');
   $('saves').hidden = true;
   showStatus('', 'Working...');
 }
 
 // No run yet: the scripts named (`names`) are neither given nor written.
-function showWaiting(names) {
+export function showWaiting(names) {
   showTexts('', '');
   $('saves').hidden = true;
   showStatus('', 'Write ' + names.join(', ') + ' below: the job runs once every script is there. Nothing was saved anywhere.');
@@ -99,7 +101,7 @@ function showWaiting(names) {
 // A run's verdict in words for people; the save links only while the
 // outputs can be saved. After a failure, the grids of the last run that
 // worked, if any, stay, marked out of date.
-function showVerdict(answer, words) {
+export function showVerdict(answer, words) {
   showTexts(answer.out, answer.err);
   $('saves').hidden = answer.status !== 0;
   if (answer.status !== 0) {
@@ -116,7 +118,7 @@ function showVerdict(answer, words) {
 
 // Where to put the outputs saved: the game's override folder, when the
 // tables came from a game folder.
-function showSaveWhere(game, brought) {
+export function showSaveWhere(game, brought) {
   $('save-where').hidden = !game;
   $('save-where').textContent = game ? 'Put them in the override folder of the game folder ' + game.name +
     ' (make the folder if it has none)' + (brought ? ', with the files the heads bring (the report names them)' : '') +
@@ -127,7 +129,7 @@ function showSaveWhere(game, brought) {
 // The tabs of the tables, controlling the panel of the grid; bindTab(handler)
 // hears which is chosen, by a click or by the arrow keys, Home and End,
 // which move between the tabs as they choose.
-function makeTabs(names) {
+export function makeTabs(names) {
   let onTab = () => {};
   const moves = { ArrowLeft: -1, ArrowRight: 1, Home: -Infinity, End: Infinity };
   names.forEach((name, i) => {
@@ -151,7 +153,7 @@ function makeTabs(names) {
 // before a run worked, or when asked for) or the updated ones, out of date
 // after a failed run (`stale`); the switch between them once there are
 // updated ones (`outputs`). The tabs are named `names`. None: no tables.
-function showTables(view, names) {
+export function showTables(view, names) {
   $('tables').hidden = view === null;
   if (view === null) return;
   const title = view.given ? 'The tables as given' : 'The updated tables';
@@ -167,7 +169,7 @@ function showTables(view, names) {
 }
 
 // The chosen tab stands out, and alone is reached by Tab.
-function showTab(i) {
+export function showTab(i) {
   for (const button of $('tabs').children) {
     const current = button.dataset.table === String(i);
     button.classList.toggle('current', current);
@@ -181,7 +183,7 @@ function showTab(i) {
 // after its name, in a list that scrolls when there are many), from the
 // table no link points into, each table's rows in the links with their
 // labels, an arrow to the table their link cells name.
-function showLinks(chains, pack) {
+export function showLinks(chains, pack) {
   const picture = $('links-picture');
   picture.replaceChildren();
   picture.classList.toggle('pack', pack);
@@ -206,7 +208,7 @@ function showLinks(chains, pack) {
 
 // A table opened on its own: twoda check's verdict and its save links
 // (its grid is shown apart).
-function showOpened(opened, saves, urls) {
+export function showOpened(opened, saves, urls) {
   $('table-check').textContent = opened.check;
   $('table-check').hidden = opened.check === '';
   $('table-grid').hidden = !opened.loaded;
@@ -215,7 +217,7 @@ function showOpened(opened, saves, urls) {
 }
 
 // The heads of a pack to choose from for the editors.
-function showHeads(heads, head) {
+export function showHeads(heads, head) {
   $('head-choice').hidden = heads.length === 0;
   $('head').replaceChildren(...heads.map((name) => {
     const option = element('option', '', {}, name);

@@ -1,7 +1,11 @@
 // The page's state: everything it knows, in one place, and the only part
 // that asks the engine. Each operation changes the state and says what
 // came of it; drawing is the caller's.
-class State {
+import { plainForm, decodeScript, encodeScript, unwritableIn, scriptBytes, cannotHold } from './codec.js';
+import { drafts, fileOf, sameFile } from './drafts.js';
+import { scriptWords, checklistOf } from './words.js';
+
+export class State {
   constructor(engine) {
     this.engine = engine;
     this.facts = engine.facts;

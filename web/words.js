@@ -1,9 +1,10 @@
 // What the state tells people about the scripts and the files given, in
 // words, from what the engine says of them.
+import { plainForm, encodeScript, byteOffset, textIndex } from './codec.js';
 
 // A script's words: what is at a caret, and where a column number or a
 // template row goes. Carets and ranges are indices into the editor's text.
-function scriptWords(engine, facts, state) {
+export function scriptWords(engine, facts, state) {
   const formOf = (s) => (state.entryOf(s) || { form: plainForm }).form;
   const given = (s) => facts.views.given + facts.scriptTables[s];
   const wordAt = (s, text, index) => {
@@ -52,7 +53,7 @@ function scriptWords(engine, facts, state) {
 // folder, with where each came from), and the scripts (or, with a pack,
 // each head with the scripts it lacks); a script not given can be
 // written below. Each item: {kind, words}.
-function checklistOf(engine, state) {
+export function checklistOf(engine, state) {
   const facts = engine.facts;
   const files = state.given;
   const items = [];
