@@ -160,12 +160,13 @@ private:
 }  // namespace
 
 void LinkReport::warn(Warning warning, int script) {
-    std::string text = warning.describe(live.asErrors);
     if (live.err != nullptr) {
         if (out != nullptr) out->flush();
-        *live.err << "headlink: " << text << '\n';
+        *live.err << "headlink: " << warning.describe(live.asErrors) << '\n';
     }
-    warnings.push_back({std::move(warning.file), warning.line, std::move(text), true, headNumber(), script});
+    warning.head = headNumber();
+    warning.script = script;
+    warnings.push_back(std::move(warning));
 }
 
 std::string tableTitle(const Table& table) {

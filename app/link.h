@@ -22,18 +22,6 @@ struct LiveWarnings {
     bool asErrors = false;
 };
 
-// A message of a run as it is printed (without "headlink: "), and the
-// file and line it is about, and the head and script, so that a front end
-// can show it beside its script at its line.
-struct Said {
-    std::string file;
-    int line = 0;
-    std::string text;
-    bool warning = false;  // a warning (an error under --strict), not a failure
-    int head = -1;         // the pack's head it is about (its index in the run's heads), or -1
-    int script = -1;       // the script it is about, in kScriptFiles order, or -1
-};
-
 // A cell the run changed: one a script set, or a link cell, with the text
 // it held before.
 struct CellMark {
@@ -80,7 +68,7 @@ struct LinkReport {
     std::size_t headIndex = 0;
     std::ostream* out = nullptr;
     std::vector<CellMark> marks;  // every cell set, in the order set
-    std::vector<Said> warnings;   // as said, in the order they arose
+    std::vector<Warning> warnings;  // in the order they arose, each with its head and script
     LinkColumns links;            // where the tables' links are, once linking began
     LiveWarnings live;
     // After a failure: the script it is about (in kScriptFiles order), or

@@ -145,7 +145,7 @@ std::string problemWith(std::string_view was, std::string_view value, const Name
 
 }  // namespace
 
-std::vector<Unloadable> unloadableNames(const std::array<Table, kTableCount>& tables,
+std::vector<Warning> unloadableNames(const std::array<Table, kTableCount>& tables,
                                         const std::vector<CellMark>& marks, const ResourceIndex& index,
                                         const std::vector<HeadInputs>& heads, const LinkColumns& links,
                                         std::vector<std::string>* notes) {
@@ -167,7 +167,7 @@ std::vector<Unloadable> unloadableNames(const std::array<Table, kTableCount>& ta
         if (sameScript(marks[at->second], mark)) first[i] = first[at->second];
         at->second = i;
     }
-    std::vector<Unloadable> found;
+    std::vector<Warning> found;
     for (std::size_t i = 0; i < marks.size(); ++i) {
         const CellMark& mark = marks[i];
         if (mark.link || mark.script < 0 || links.linkAt(mark.table, mark.column) >= 0) continue;
@@ -204,7 +204,7 @@ std::vector<Unloadable> unloadableNames(const std::array<Table, kTableCount>& ta
         std::string script = kScriptFiles[static_cast<std::size_t>(mark.script)];
         if (mark.head < heads.size() && !heads[mark.head].name.empty()) script.insert(0, heads[mark.head].name + '/');
         if (note) notes->push_back(script + ": " + text);
-        else found.push_back({{std::move(script), mark.line, std::move(text)}, mark.head, mark.script});
+        else found.push_back({std::move(script), mark.line, std::move(text), static_cast<int>(mark.head), mark.script});
     }
     return found;
 }

@@ -18,14 +18,6 @@
 
 namespace headlink {
 
-// A warning about a name, and the head (its index in the run's heads) and
-// the script (in kScriptFiles order) it is about.
-struct Unloadable {
-    Warning warning;
-    std::size_t head = 0;
-    int script = -1;
-};
-
 // Checks each cell a script set (an added row's key cell among them; not
 // the link cells, nor a script's value
 // in a link column, which linking replaces) whose value before the script
@@ -40,7 +32,7 @@ struct Unloadable {
 // With `notes`, a line for the report for each name found only in a
 // subfolder of the override folder ("head.txt: heads row 30, column 1
 // "model" = "x": found in Override/mods/x.mdl, ...").
-std::vector<Unloadable> unloadableNames(const std::array<Table, kTableCount>& tables,
+std::vector<Warning> unloadableNames(const std::array<Table, kTableCount>& tables,
                                         const std::vector<CellMark>& marks, const ResourceIndex& index,
                                         const std::vector<HeadInputs>& heads, const LinkColumns& links,
                                         std::vector<std::string>* notes = nullptr);

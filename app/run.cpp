@@ -190,23 +190,22 @@ void runHeads(const std::vector<HeadInputs>& heads, bool pack, RunOutcome& outco
 void checkNames(const std::array<Table, kTableCount>& tables, const ResourceIndex& index,
                 const std::vector<HeadInputs>& heads, LinkReport& said) {
     std::vector<std::string> notes;
-    std::vector<Unloadable> names = unloadableNames(tables, said.marks, index, heads, said.links, said.out ? &notes : nullptr);
+    std::vector<Warning> names = unloadableNames(tables, said.marks, index, heads, said.links, said.out ? &notes : nullptr);
     for (const std::string& note : notes) *said.out << note << '\n';
-    for (Unloadable& name : names) {
-        said.head = heads[name.head].name;
-        said.headIndex = name.head;
-        said.warn(std::move(name.warning), name.script);
+    for (Warning& name : names) {
+        said.head = heads[static_cast<std::size_t>(name.head)].name;
+        said.headIndex = static_cast<std::size_t>(name.head);
+        const int script = name.script;
+        said.warn(std::move(name), script);
     }
 }
 
 }  // namespace
 
-bool RunOutcome::ok() const {
-    return std::all_of(said.begin(), said.end(), [](const Said& s) { return s.warning; });
-}
-
-void RunOutcome::fail(const Result& why, int head, int script) {
-    said.push_back({why.file, why.line, why.description(), false, head, script});
+void RunOutcome::fail(Result why, int head, int script) {
+    why.head = head;
+    why.script = script;
+    failures.push_back(std::move(why));
 }
 
 RunOutcome runInMemory(RunInputs inputs, std::ostream* report, LiveWarnings live) {
@@ -229,10 +228,9 @@ RunOutcome runInMemory(RunInputs inputs, std::ostream* report, LiveWarnings live
     checkScripts(inputs.heads, outcome, said);
     if (outcome.ok()) runHeads(inputs.heads, pack, outcome, said);
     if (outcome.ok() && inputs.resources) checkNames(outcome.tables, *inputs.resources, inputs.heads, said);
-    // The warnings come first, as they were said before any failure.
-    outcome.warnings = said.warnings.size();
-    outcome.said.insert(outcome.said.begin(), std::make_move_iterator(said.warnings.begin()),
-                        std::make_move_iterator(said.warnings.end()));
+    outcome.scriptWarnings = said.warnings.size();
+    outcome.warnings = std::move(said.warnings);
+    outcome.warningsAreErrors = live.asErrors;
     outcome.marks = std::move(said.marks);
     outcome.links = said.links;
     if (!outcome.ok()) {
@@ -296,15 +294,13 @@ void installIntoGame(RunOutcome& outcome, const ReadFromGame& read, const std::v
     // The warnings are kept with the install; on the console they were
     // said already, as they came.
     if (report) out << kept.str();
-    for (const Said& said : outcome.said)
-        if (said.warning) kept << said.text << '\n';
+    for (const Warning& warning : outcome.warnings) kept << warning.describe(outcome.warningsAreErrors) << '\n';
     std::vector<Warning> warnings;
     const Result installed = install({folder.game, options.game}, files, read.heads, kept.str(),
                                      {options.dryRun, options.strict, folder.listed, read.pack}, out, &warnings);
-    for (const Warning& warning : warnings) {
-        const std::string text = warning.describe(live.asErrors);
-        if (live.err != nullptr) *live.err << "headlink: " << text << '\n';
-        outcome.said.push_back({warning.file, warning.line, text, true});
+    for (Warning& warning : warnings) {
+        if (live.err != nullptr) *live.err << "headlink: " << warning.describe(live.asErrors) << '\n';
+        outcome.warnings.push_back(std::move(warning));
     }
     if (!installed) outcome.fail(installed);
 }
@@ -360,7 +356,7 @@ RunOutcome runJob(RunInputs inputs, const Folder& folder, const Options& options
     live.asErrors = options.strict;
     RunOutcome outcome = runInMemory(std::move(inputs), installing ? &kept : report ? &out : nullptr, live);
     workOn("the outputs");
-    const bool strictStop = options.strict && outcome.ok() && outcome.warnings > 0;
+    const bool strictStop = options.strict && outcome.ok() && outcome.scriptWarnings > 0;
     if (strictStop)
         outcome.fail(Result::failure(Status::warnings, "nothing was written because of --strict: every "
                                                        "warning above is an error"));
@@ -378,11 +374,10 @@ RunOutcome runJob(RunInputs inputs, const Folder& folder, const Options& options
 void printFailures(const RunOutcome& outcome, const Hints& hints, const Folder& folder, std::ostream& err) {
     std::vector<std::string> lines;
     std::vector<std::string> files;  // of each line
-    for (const Said& said : outcome.said)
-        if (!said.warning) {
-            lines.push_back(said.text);
-            files.push_back(said.file);
-        }
+    for (const Result& failure : outcome.failures) {
+        lines.push_back(failure.description());
+        files.push_back(failure.file);
+    }
     for (const auto& [name, hint] : hints.nearMisses) {
         const auto at = std::find(files.begin(), files.end(), name);
         if (at == files.end()) continue;

@@ -55,19 +55,22 @@ struct OutputGrowth {
 // said, for the console to print and a page to show. A run answers once,
 // in this; the program's job on the disk answers in the same shape.
 struct RunOutcome {
-    // The warnings in the order they arose, then the failures, each naming
-    // its file (and its head and script where it is about one).
-    std::vector<Said> said;
-    // How many warnings the tables and scripts gave (an install's, said
-    // after them, are not counted).
-    std::size_t warnings = 0;
+    // The warnings in the order they arose, and the failures, each naming
+    // its file (and its head and script where it is about one); warnings
+    // are said before failures, and under --strict as errors.
+    std::vector<Warning> warnings;
+    std::vector<Result> failures;
+    bool warningsAreErrors = false;
+    // How many of the warnings the tables and scripts gave (an install's
+    // come after them).
+    std::size_t scriptWarnings = 0;
     std::array<Table, kTableCount> tables;  // in kOutputFiles order; cleared after a failure
     std::array<OutputGrowth, kTableCount> growth;
     std::vector<CellMark> marks;  // the cells the scripts set and the links
     LinkColumns links;            // where the links are in these tables
-    bool ok() const;              // nothing said is a failure
+    bool ok() const { return failures.empty(); }
     // Says a failure, after everything said so far.
-    void fail(const Result& why, int head = -1, int script = -1);
+    void fail(Result why, int head = -1, int script = -1);
 };
 
 // The whole run without touching the disk. With `report` set, a line for

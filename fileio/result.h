@@ -36,10 +36,14 @@ struct [[nodiscard]] Result {
     int line = 0;                     // 1-based, or 0 when no line applies
     std::size_t offset = kNoOffset;   // a byte offset in the file
     std::string reason;               // what went wrong, for people
+    // In a run of several heads and scripts: the head (its index in the
+    // run's heads) and the script (in kScriptFiles order) it is about, or -1.
+    int head = -1;
+    int script = -1;
 
     static Result failure(Status status, std::string reason, std::string file = {}, int line = 0,
                           std::size_t offset = kNoOffset) {
-        return Result{status, std::move(file), line, offset, std::move(reason)};
+        return Result{status, std::move(file), line, offset, std::move(reason), -1, -1};
     }
     explicit operator bool() const { return status == Status::ok; }
     // "<file>: line <N>: <reason>", each part when there is one.
@@ -51,12 +55,15 @@ struct [[nodiscard]] Result {
 };
 
 // A slip that gives a result nobody wants but is no error: the file it is
-// in, its line (0 when no line applies) and what it says. Every library
-// gives its warnings in this shape, and they stay so until printed.
+// in, its line (0 when no line applies) and what it says, and as a Result
+// does, the head and script it is about. Every library gives its warnings
+// in this shape, and they stay so until printed.
 struct Warning {
     std::string file;
     int line = 0;
     std::string text;
+    int head = -1;
+    int script = -1;
     // "<file>: [line N: ]warning: <text>", with "error:" under --strict.
     std::string describe(bool asError = false) const {
         std::string described = file + ": ";

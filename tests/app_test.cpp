@@ -109,8 +109,7 @@ TEST(Options, ParsedByTable) {
 // The warnings as the program prints them, less "headlink: ".
 std::vector<std::string> lines(const RunOutcome& outcome) {
     std::vector<std::string> out;
-    for (const Said& said : outcome.said)
-        if (said.warning) out.push_back(said.text);
+    for (const Warning& warning : outcome.warnings) out.push_back(warning.describe(outcome.warningsAreErrors));
     return out;
 }
 
@@ -183,7 +182,7 @@ TEST(Warnings, EachPatternOnceAndNoneOnAQuietKit) {
                              "in binary tables an empty cell is an empty text"}},
     };
     RunOutcome quiet = runInMemory(quietKit());
-    ASSERT_TRUE(quiet.ok()) << quiet.said[0].text;
+    ASSERT_TRUE(quiet.ok()) << quiet.failures[0].description();
     EXPECT_EQ(lines(quiet), std::vector<std::string>{});
     for (const auto& c : cases) {
         RunInputs in = quietKit();
@@ -191,9 +190,9 @@ TEST(Warnings, EachPatternOnceAndNoneOnAQuietKit) {
         RunOutcome outcome = runInMemory(in);
         EXPECT_TRUE(outcome.ok()) << c.text;
         EXPECT_EQ(lines(outcome), c.warnings) << c.text;
-        EXPECT_EQ(outcome.warnings, c.warnings.size()) << c.text;
+        EXPECT_EQ(outcome.scriptWarnings, c.warnings.size()) << c.text;
         // Each is about its script, and about no head outside a pack.
-        for (const Said& said : outcome.said) {
+        for (const testing::Message& said : testing::messagesOf(outcome)) {
             EXPECT_EQ(said.script, static_cast<int>(c.script)) << said.text;
             EXPECT_EQ(said.head, -1) << said.text;
         }
@@ -216,15 +215,15 @@ TEST(Warnings, EachPatternOnceAndNoneOnAQuietKit) {
     const std::size_t error = shown.find("headlink: apphead3.txt: line 1: error: the value \"****\" is stored");
     const std::size_t next = shown.find("link: appearance row 4:");
     EXPECT_TRUE(step < error && error < next && next != std::string::npos) << shown;
-    EXPECT_EQ(outcome.warnings, 1u);
+    EXPECT_EQ(outcome.scriptWarnings, 1u);
     // A script full of slips gives a few warnings and a count, not thousands.
     in = quietKit();
     std::string many = "0 0 a";
     for (int i = 0; i < 50; ++i) many += " 01 v";
     in.scripts[2] = file(many);
     outcome = runInMemory(in);
-    ASSERT_EQ(outcome.warnings, 9u);
-    EXPECT_EQ(outcome.said.back().text, "apphead2.txt: warning: more warnings like these are not shown");
+    ASSERT_EQ(outcome.scriptWarnings, 9u);
+    EXPECT_EQ(outcome.warnings.back().describe(), "apphead2.txt: warning: more warnings like these are not shown");
 }
 
 // In a pack, each warning and failure says which head and which script it
@@ -244,10 +243,10 @@ std::shared_ptr<const ResourceIndex> gameWith(const std::vector<std::pair<std::s
 struct PackSaidCase {
     const char* what;
     void (*change)(RunInputs&);
-    std::vector<Said> said;  // file, line, text, warning, head, script
+    std::vector<testing::Message> said;  // file, line, text, warning, head, script
 };
 
-TEST(Said, NamesTheHeadAndScriptOfAPack) {
+TEST(Messages, NameTheHeadAndScriptOfAPack) {
     const std::vector<PackSaidCase> cases = {
         {"a quiet pack", [](RunInputs&) {}, {}},
         {"a warning of the second head",
@@ -337,12 +336,13 @@ TEST(Said, NamesTheHeadAndScriptOfAPack) {
         in.heads = {{"one", in.scripts, {}}, {"two", in.scripts, {}}};
         c.change(in);
         const RunOutcome outcome = runInMemory(std::move(in));
+        const std::vector<testing::Message> messages = testing::messagesOf(outcome);
         std::string all;
-        for (const Said& said : outcome.said) all += said.text + "\n";
-        ASSERT_EQ(outcome.said.size(), c.said.size()) << c.what << "\n" << all;
+        for (const testing::Message& said : messages) all += said.text + "\n";
+        ASSERT_EQ(messages.size(), c.said.size()) << c.what << "\n" << all;
         for (std::size_t i = 0; i < c.said.size(); ++i) {
-            const Said& said = outcome.said[i];
-            const Said& expected = c.said[i];
+            const testing::Message& said = messages[i];
+            const testing::Message& expected = c.said[i];
             EXPECT_EQ(said.file, expected.file) << c.what;
             EXPECT_EQ(said.text, expected.text) << c.what;
             EXPECT_EQ(said.line, expected.line) << c.what;

@@ -66,7 +66,7 @@ struct PageRun {
     bool worked = false;
     std::string out, err;
     std::vector<std::string> heads;
-    std::vector<Said> said;  // text, line, warning, head, script
+    std::vector<testing::Message> said;  // text, line, warning, head, script
     std::vector<std::array<int32_t, 3>> outputs;  // rows, rows before, columns
     std::vector<std::array<int32_t, 5>> marks;    // table, row, column, link, head
     std::string chains;  // each head's: "head: title row (label), ... > title ..." a line

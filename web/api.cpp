@@ -587,12 +587,15 @@ EMSCRIPTEN_KEEPALIVE const char* hl_run(int strict) {
         page::RunAnswer run;
         run.status = job.status;
         run.worked = job.worked;
-        run.warnings = static_cast<int>(job.outputs.warnings);
+        run.warnings = static_cast<int>(job.outputs.scriptWarnings);
         run.out = job.out;
         run.err = job.err;
         for (const HeadInputs& head : job.heads) run.heads.push_back(textOf(head.name));
-        for (const Said& said : job.outputs.said)
-            run.said.push_back({textOf(said.text), said.line, said.warning, said.head, said.script});
+        // The warnings, then the failures, as the program says them.
+        for (const Warning& said : job.outputs.warnings)
+            run.said.push_back({textOf(said.describe(job.outputs.warningsAreErrors)), said.line, true, said.head, said.script});
+        for (const Result& said : job.outputs.failures)
+            run.said.push_back({textOf(said.description()), said.line, false, said.head, said.script});
         for (std::size_t i = 0; i < kTableCount; ++i)
             run.outputs.push_back({job.views[i].rowCount(), job.rowsBefore[i], job.views[i].columnCount()});
         for (const CellMark& mark : job.marks)

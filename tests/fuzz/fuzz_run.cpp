@@ -215,10 +215,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const headlink::RunOutcome outcome = headlink::runInMemory(inputs, size % 2 == 0 ? &report : nullptr);
     check(report.str().empty() || report.str().back() == '\n', "the report does not end with a whole line");
     std::vector<std::string> errors;
-    for (const headlink::Said& said : outcome.said) {
-        if (!said.warning) errors.push_back(said.text);
-        else check(!said.file.empty() && said.text.find('\n') == std::string::npos,
-                   "a warning is not one \"<file>: [line N: ]warning: ...\" line: ", said.text);
+    for (const headlink::Result& failure : outcome.failures) errors.push_back(failure.description());
+    for (const headlink::Warning& warning : outcome.warnings) {
+        const std::string said = warning.describe();
+        check(!warning.file.empty() && said.find('\n') == std::string::npos,
+              "a warning is not one \"<file>: [line N: ]warning: ...\" line: ", said);
     }
     if (!outcome.ok()) {
         check(model.verdict != RunModel::Succeeds, "the run failed, but the model says it succeeds: ", errors[0]);

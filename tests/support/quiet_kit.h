@@ -41,5 +41,22 @@ inline RunInputs quietKit() {
     return in;
 }
 
+// A message of a run as a front end shows it: the file, line and text
+// (without "headlink: "), whether a warning, and the head and script.
+struct Message {
+    std::string file;
+    int line = 0;
+    std::string text;
+    bool warning = false;
+    int head = -1, script = -1;
+};
+// A run's warnings, then its failures, as the program says them.
+inline std::vector<Message> messagesOf(const RunOutcome& outcome) {
+    std::vector<Message> said;
+    for (const Warning& w : outcome.warnings)
+        said.push_back({w.file, w.line, w.describe(outcome.warningsAreErrors), true, w.head, w.script});
+    for (const Result& r : outcome.failures) said.push_back({r.file, r.line, r.description(), false, r.head, r.script});
+    return said;
+}
 
 }  // namespace headlink::testing
