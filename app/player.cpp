@@ -233,9 +233,8 @@ std::optional<int> chooseGame(const std::vector<std::string>& games, const Answe
             out << "There is no game folder " << *said << " in the list.\n";
         } else if (!said->empty()) {
             const std::string folder = gameDataFolder(folderOf(*said));
-            const std::string why = notAGameFolder(folder, kTableFiles);
-            if (why.empty()) *game = folder;
-            else out << "Not a game folder headlink can install into: " << why << '\n';
+            if (const Result why = gameFolderFor(folder, kTableFiles); why) *game = folder;
+            else out << "Not a game folder headlink can install into: " << why.description() << '\n';
         }
     }
     return std::nullopt;
@@ -271,12 +270,12 @@ int confirm(std::string game, const std::vector<std::string>& games, const Answe
                 return 0;
             }
             const std::string typed = gameDataFolder(folderOf(*said));
-            const std::string why = notAGameFolder(typed, kTableFiles);
-            if (why.empty()) {
+            const Result why = gameFolderFor(typed, kTableFiles);
+            if (why) {
                 game = typed;
                 break;
             }
-            out << "Not a game folder headlink can install into: " << why << '\n';
+            out << "Not a game folder headlink can install into: " << why.description() << '\n';
         }
     }
 }

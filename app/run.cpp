@@ -62,14 +62,13 @@ Hints hintsFor(const RunInputs& inputs, const std::vector<std::string>& names) {
     return hints;
 }
 
-bool enterFolder(const std::string& folder, std::string* why) {
+Result enterFolder(const std::string& folder) {
 #ifdef _WIN32
-    if (_chdir(folder.c_str()) == 0) return true;
+    if (_chdir(folder.c_str()) == 0) return {};
 #else
-    if (::chdir(folder.c_str()) == 0) return true;
+    if (::chdir(folder.c_str()) == 0) return {};
 #endif
-    *why = folder + ": cannot enter the folder: " + std::strerror(errno);
-    return false;
+    return Result::failure(Status::notFound, std::string("cannot enter the folder: ") + std::strerror(errno), folder);
 }
 
 constexpr const char* kNoneWritten =
@@ -580,11 +579,11 @@ Folder folderOf(const RunInputs& inputs, const std::string& game) {
 }  // namespace
 
 int runInDirectory(const Options& given, std::ostream& out, std::ostream& err) {
-    std::string game, pack, why;
+    std::string game, pack;
     Options options = given;  // its game named as the folder used
     if (const int status = namedFolders(given, &game, &options.game, &pack, out, err); status != 0) return status;
-    if (!options.directory.empty() && !enterFolder(options.directory, &why)) {
-        err << "headlink: " << why << '\n';
+    if (const Result entered = options.directory.empty() ? Result{} : enterFolder(options.directory); !entered) {
+        err << "headlink: " << entered.description() << '\n';
         return 2;
     }
     // One run at a time in a game folder, from before its tables are read

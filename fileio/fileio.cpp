@@ -101,17 +101,16 @@ void onInterruption() {
     if (const char* line = gInterruptedLine.load()) platform::sayNow(line);
 }
 
-bool writeAll(platform::Handle h, std::span<const uint8_t> bytes, std::string* why) {
+Result writeAll(platform::Handle h, std::span<const uint8_t> bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {
         long long n = platform::writeSome(h, bytes.data() + done, bytes.size() - done);
-        if (n <= 0) {
-            *why = "cannot write: " + (n < 0 ? platform::lastErrorText() : std::string("nothing was written"));
-            return false;
-        }
+        if (n <= 0)
+            return Result::failure(Status::cannotWrite, "cannot write: " + (n < 0 ? platform::lastErrorText()
+                                                                                 : std::string("nothing was written")));
         done += static_cast<std::size_t>(n);
     }
-    return true;
+    return {};
 }
 
 // 16 hex digits nobody can guess. The process id alone repeats (it is the
@@ -269,26 +268,27 @@ namespace {
 // do we (even where the user's rights would let a rename through, as for
 // root, or in a folder anyone may write to). A file we cannot even look at
 // is not replaced either: its protection cannot be checked.
-std::string checkTarget(const std::string& name) {
+Result checkTarget(const std::string& name) {
     // A symbolic link is replaced itself, never written through: what it
     // leads to is not ours to judge.
     bool link = false;
-    if (platform::isLink(name, &link) && link) return "";
+    if (platform::isLink(name, &link) && link) return {};
     std::error_code ec;
     const fs::file_status target = fs::status(name, ec);
-    if (target.type() == fs::file_type::not_found) return "";
-    if (ec) return "cannot write: cannot look at the existing file: " + ec.message();
-    if (fs::is_directory(target)) return "cannot write: a folder of this name is in the way";
+    if (target.type() == fs::file_type::not_found) return {};
+    if (ec) return cannotWrite(name, "cannot write: cannot look at the existing file: " + ec.message());
+    if (fs::is_directory(target)) return cannotWrite(name, "cannot write: a folder of this name is in the way");
     if ((target.permissions() & fs::perms::owner_write) == fs::perms::none)
-        return "cannot write: the existing file is read-only";
-    const std::string problem = platform::cannotReplace(name);
-    return problem.empty() ? "" : "cannot write: " + problem;
+        return cannotWrite(name, "cannot write: the existing file is read-only");
+    Result problem = platform::cannotReplace(name);
+    if (!problem) problem.reason = "cannot write: " + problem.reason;
+    return problem;
 }
 
 // Writes `file` to a new temporary beside it, listed in `temp` for the
 // interruption handler: every byte, flushed, closed. The temporary stays
 // listed, even when a later step fails, until it is renamed or removed.
-bool writeTemporary(const FileToWrite& file, Temporary& temp, std::string* why) {
+Result writeTemporary(const FileToWrite& file, Temporary& temp) {
     // The temporary lies in the target's own folder so that the final
     // rename never crosses file systems. A taken name is someone else's
     // file: another name is drawn, and the file left alone.
@@ -301,36 +301,23 @@ bool writeTemporary(const FileToWrite& file, Temporary& temp, std::string* why) 
         if (file.link.kind != FileLink::Kind::none) {
             if (platform::makeLink(temp.path, file.link, &exists)) {
                 list(temp);
-                return true;  // a link holds no bytes to flush; its folder is flushed after the renames
+                return {};  // a link holds no bytes to flush; its folder is flushed after the renames
             }
             continue;
         }
         h = platform::createExclusive(temp.path, &exists);
         if (h != platform::kNoHandle) list(temp);
     }
-    if (h == platform::kNoHandle && file.link.kind != FileLink::Kind::none) {
-        *why = "cannot make the link: " + platform::lastErrorText();
-        return false;
-    }
-    if (h == platform::kNoHandle) {
-        *why = "cannot create: " + platform::lastErrorText();
-        return false;
-    }
-    bool ok = true;
-    for (std::size_t i = 0; ok && i < file.parts.size(); ++i) ok = writeAll(h, file.parts[i], why);
-    if (ok && !platform::syncFile(h)) {
-        *why = "cannot write: " + platform::lastErrorText();
-        ok = false;
-    }
-    if (!platform::closeFile(h) && ok) {
-        *why = "cannot write: " + platform::lastErrorText();
-        ok = false;
-    }
-    if (ok && !platform::unhide(temp.path)) {
-        *why = "cannot write: " + platform::lastErrorText();
-        ok = false;
-    }
-    return ok;
+    if (h == platform::kNoHandle && file.link.kind != FileLink::Kind::none)
+        return cannotWrite(file.name, "cannot make the link: " + platform::lastErrorText());
+    if (h == platform::kNoHandle) return cannotWrite(file.name, "cannot create: " + platform::lastErrorText());
+    Result written;
+    for (std::size_t i = 0; written && i < file.parts.size(); ++i) written = writeAll(h, file.parts[i]);
+    if (written && !platform::syncFile(h)) written = cannotWrite(file.name, "cannot write: " + platform::lastErrorText());
+    if (!platform::closeFile(h) && written) written = cannotWrite(file.name, "cannot write: " + platform::lastErrorText());
+    if (written && !platform::unhide(temp.path))
+        written = cannotWrite(file.name, "cannot write: " + platform::lastErrorText());
+    return written;
 }
 
 // Removes the temporaries still there; a reason for each one that stays,
@@ -352,10 +339,8 @@ std::string removeTemporaries(Temporaries& temps) {
 WriteResult writeFilesTogether(std::span<const FileToWrite> files) {
     WriteResult result;
     result.stage = WriteResult::Stage::prepare;
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        std::string problem = checkTarget(files[i].name);
-        if (!problem.empty()) result.failures.push_back(cannotWrite(files[i].name, std::move(problem)));
-    }
+    for (std::size_t i = 0; i < files.size(); ++i)
+        if (Result problem = checkTarget(files[i].name); !problem) result.failures.push_back(std::move(problem));
     if (!result.failures.empty()) return result;
     // Worked out now: nothing after the first rename may run out of memory.
     std::vector<std::string> folders;
@@ -368,9 +353,8 @@ WriteResult writeFilesTogether(std::span<const FileToWrite> files) {
 
     Temporaries temps(files.size());
     for (std::size_t i = 0; i < files.size(); ++i) {
-        std::string why;
-        if (!writeTemporary(files[i], temps[i], &why)) {
-            result.failures.push_back(cannotWrite(files[i].name, why + removeTemporaries(temps)));
+        if (Result why = writeTemporary(files[i], temps[i]); !why) {
+            result.failures.push_back(cannotWrite(files[i].name, why.reason + removeTemporaries(temps)));
             return result;
         }
     }
@@ -381,10 +365,9 @@ WriteResult writeFilesTogether(std::span<const FileToWrite> files) {
         InterruptionsHeld held;
         for (; result.replaced < files.size(); ++result.replaced) {
             const std::size_t i = result.replaced;
-            std::string why;
-            if (!platform::replaceFile(temps[i].path, files[i].name, &why)) {
+            if (Result why = platform::replaceFile(temps[i].path, files[i].name); !why) {
                 result.stage = WriteResult::Stage::replace;
-                result.failures.push_back(cannotWrite(files[i].name, why + removeTemporaries(temps)));
+                result.failures.push_back(cannotWrite(files[i].name, why.reason + removeTemporaries(temps)));
                 return result;
             }
             unlist(temps[i]);
@@ -392,10 +375,9 @@ WriteResult writeFilesTogether(std::span<const FileToWrite> files) {
     }
 
     for (std::size_t i = 0; i < folders.size(); ++i) {
-        std::string why;
-        if (!platform::syncFolder(folders[i], &why)) {
+        if (Result why = platform::syncFolder(folders[i]); !why) {
             result.stage = WriteResult::Stage::flush;
-            result.failures.push_back(cannotWrite({}, why));
+            result.failures.push_back(cannotWrite({}, why.reason));
             return result;
         }
     }
@@ -441,11 +423,7 @@ std::string parentOf(const std::string& path) {
 
 }  // namespace
 
-Result flushFolder(const std::string& path) {
-    std::string why;
-    if (platform::syncFolder(path, &why)) return {};
-    return cannotWrite(path, why);
-}
+Result flushFolder(const std::string& path) { return platform::syncFolder(path); }
 
 Result createFolder(const std::string& path, bool* existed) {
     std::error_code ec;
@@ -472,8 +450,8 @@ Result identityOf(const std::string& path, FileIdentity* id, bool* exists) {
     return cannotRead(path, "cannot look at it: " + platform::lastErrorText());
 }
 
-std::string whyHeld(const std::string& path) { return platform::whyHeld(path); }
-std::string whyUnwritable(const std::string& folder) { return platform::whyUnwritable(folder); }
+Result whyHeld(const std::string& path) { return platform::whyHeld(path); }
+Result whyUnwritable(const std::string& folder) { return platform::whyUnwritable(folder); }
 
 std::size_t longestPath() {
 #ifdef _WIN32

@@ -165,18 +165,18 @@ struct FileIdentity {
 };
 Result identityOf(const std::string& path, FileIdentity* id, bool* exists);
 
-// Why the file at `path` cannot be moved or removed now, as far as can be
-// told beforehand, or "": on Windows, another program has it open without
+// A failure saying why the file at `path` cannot be moved or removed now,
+// as far as can be told beforehand, or none: on Windows, another program has it open without
 // letting it be moved (the running game), or it is read-only; on Linux,
 // it is immutable or append-only.
-std::string whyHeld(const std::string& path);
+Result whyHeld(const std::string& path);
 
-// Why this user cannot add files or folders to `folder`, and what to do
-// about it, as far as can be told without writing there, or "" (also for a
-// folder that is not there). On POSIX the owner is named ("it belongs to
+// A failure saying why this user cannot add files or folders to `folder`,
+// and what to do about it, as far as can be told without writing there, or
+// none (also for a folder that is not there). On POSIX the owner is named ("it belongs to
 // alice, so run headlink as alice or change its permissions"); on Windows
 // it is run as administrator, or the game moved out of Program Files.
-std::string whyUnwritable(const std::string& folder);
+Result whyUnwritable(const std::string& folder);
 
 // The longest name, in bytes (on Windows, UTF-16 units), a file in
 // `folder` may have; 255 where the system cannot say.

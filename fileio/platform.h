@@ -74,11 +74,12 @@ bool syncFile(Handle h);
 bool closeFile(Handle h);
 // The output must look like a plain new file, whatever hid the temporary.
 bool unhide(const std::string& name);
-bool replaceFile(const std::string& from, const std::string& to, std::string* why);
-// Why an existing file may not be replaced, or "" when it may (or is not there).
-std::string cannotReplace(const std::string& name);
+Result replaceFile(const std::string& from, const std::string& to);
+// A failure saying why an existing file may not be replaced; none when it
+// may (or is not there).
+Result cannotReplace(const std::string& name);
 // Makes the renames into `folder` durable.
-bool syncFolder(const std::string& folder, std::string* why);
+Result syncFolder(const std::string& folder);
 unsigned long long processId();
 // Sets *link; false (with lastErrorText) when `path` cannot be looked at.
 bool isLink(const std::string& path, bool* link);
@@ -94,8 +95,8 @@ bool linksRefused();
 // lastErrorText) when it cannot be looked at. longestName: 0 when unknown.
 bool identityOf(const std::string& path, FileIdentity* id, bool* exists);
 std::size_t longestName(const std::string& folder);
-std::string whyHeld(const std::string& path);
-std::string whyUnwritable(const std::string& folder);
+Result whyHeld(const std::string& path);
+Result whyUnwritable(const std::string& folder);
 
 // A lock on a folder among headlink runs (FolderLock), in two parts.
 // lockFolder is flock on the folder's own descriptor on POSIX (on Windows

@@ -114,31 +114,32 @@ bool syncFile(Handle fd) { return ::fsync(static_cast<int>(fd)) == 0; }
 bool closeFile(Handle fd) { return ::close(static_cast<int>(fd)) == 0; }
 bool unhide(const std::string&) { return true; }  // hidden by its leading dot only
 
-bool replaceFile(const std::string& from, const std::string& to, std::string* why) {
-    if (std::rename(from.c_str(), to.c_str()) == 0) return true;
-    *why = "cannot replace: " + errnoText(errno);
-    return false;
+Result replaceFile(const std::string& from, const std::string& to) {
+    if (std::rename(from.c_str(), to.c_str()) == 0) return {};
+    return Result::failure(Status::cannotWrite, "cannot replace: " + errnoText(errno), to);
 }
 
 // What a plain create would check: write permission for the running user.
 // (A rename would replace a file of another user in a folder we may write.)
 // Plain access(): the variant for effective ids is refused by some
 // container sandboxes, which would make every output look unwritable.
-std::string cannotReplace(const std::string& name) {
-    if (::access(name.c_str(), W_OK) == 0 || errno == ENOENT) return "";
-    if (errno == EACCES || errno == EPERM) return "the existing file is not writable by you";
-    return "cannot look at the existing file: " + errnoText(errno);
+Result cannotReplace(const std::string& name) {
+    if (::access(name.c_str(), W_OK) == 0 || errno == ENOENT) return {};
+    if (errno == EACCES || errno == EPERM)
+        return Result::failure(Status::cannotWrite, "the existing file is not writable by you", name);
+    return Result::failure(Status::cannotWrite, "cannot look at the existing file: " + errnoText(errno), name);
 }
 
 // A rename is on disk only once its folder is: a power cut could bring the
 // earlier file back. A file system that cannot flush folders (EINVAL) has
 // nothing more to do.
-bool syncFolder(const std::string& folder, std::string* why) {
+Result syncFolder(const std::string& folder) {
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    bool ok = fd >= 0 && (::fsync(fd) == 0 || errno == EINVAL);
-    if (!ok) *why = "cannot flush the folder: " + errnoText(errno);
+    Result synced;
+    if (fd < 0 || (::fsync(fd) != 0 && errno != EINVAL))
+        synced = Result::failure(Status::cannotWrite, "cannot flush the folder: " + errnoText(errno), folder);
     if (fd >= 0) ::close(fd);
-    return ok;
+    return synced;
 }
 
 unsigned long long processId() { return static_cast<unsigned long long>(::getpid()); }
@@ -193,7 +194,7 @@ bool identityOf(const std::string& path, FileIdentity* id, bool* exists) {
     return true;
 }
 
-std::string whyHeld(const std::string& path) {
+Result whyHeld(const std::string& path) {
 #ifdef __linux__
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) return {};
@@ -201,29 +202,31 @@ std::string whyHeld(const std::string& path) {
     const bool looked = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
     ::close(fd);
     if (looked && (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL)) != 0)
-        return "it is marked immutable or append-only (lsattr shows it; chattr -i -a clears it)";
+        return Result::failure(Status::cannotWrite,
+                               "it is marked immutable or append-only (lsattr shows it; chattr -i -a clears it)", path);
 #else
     (void)path;
 #endif
     return {};
 }
 
-std::string whyUnwritable(const std::string& folder) {
+Result whyUnwritable(const std::string& folder) {
     // Only a folder: anything else in its place is said where it is used.
     struct stat info {};
     if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return {};
     // As this process's effective user: what it may do, not what its
     // real user may.
     if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0) return {};
-    if (errno == EROFS) return "it is on a file system mounted read-only: mount it for writing, or move the game";
-    if (errno != EACCES && errno != EPERM) return std::strerror(errno);
-    if (info.st_uid == ::geteuid()) return "it is read-only: change its permissions (chmod u+w)";
+    const auto refused = [&](std::string why) { return Result::failure(Status::cannotWrite, std::move(why), folder); };
+    if (errno == EROFS) return refused("it is on a file system mounted read-only: mount it for writing, or move the game");
+    if (errno != EACCES && errno != EPERM) return refused(std::strerror(errno));
+    if (info.st_uid == ::geteuid()) return refused("it is read-only: change its permissions (chmod u+w)");
     std::string owner = "user " + std::to_string(info.st_uid);
     char buffer[4096];
     passwd entry {};
     passwd* found = nullptr;
     if (::getpwuid_r(info.st_uid, &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr) owner = found->pw_name;
-    return "it belongs to " + owner + ", so run headlink as " + owner + " or change its permissions";
+    return refused("it belongs to " + owner + ", so run headlink as " + owner + " or change its permissions");
 }
 
 std::size_t longestName(const std::string& folder) {

@@ -146,27 +146,26 @@ bool closeFile(Handle h) { return CloseHandle(handleOf(h)) != 0; }
 // The temporary was hidden; the output must look like a plain new file.
 bool unhide(const std::string& name) { return SetFileAttributesA(name.c_str(), FILE_ATTRIBUTE_ARCHIVE) != 0; }
 
-bool replaceFile(const std::string& from, const std::string& to, std::string* why) {
+Result replaceFile(const std::string& from, const std::string& to) {
     // MoveFileEx with REPLACE_EXISTING is the Windows counterpart of an
     // atomic rename over an existing file.
-    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return true;
-    *why = "cannot replace: " + lastErrorText();
-    return false;
+    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return {};
+    return Result::failure(Status::cannotWrite, "cannot replace: " + lastErrorText(), to);
 }
 
-std::string cannotReplace(const std::string& name) {
+Result cannotReplace(const std::string& name) {
     DWORD attributes = GetFileAttributesA(name.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD code = GetLastError();
-        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return "";
-        return "cannot look at the existing file: " + windowsErrorText(code);
+        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return {};
+        return Result::failure(Status::cannotWrite, "cannot look at the existing file: " + windowsErrorText(code), name);
     }
-    return (attributes & FILE_ATTRIBUTE_READONLY) ? "the existing file is read-only" : "";
+    if ((attributes & FILE_ATTRIBUTE_READONLY) == 0) return {};
+    return Result::failure(Status::cannotWrite, "the existing file is read-only", name);
 }
 
 // MoveFileEx with MOVEFILE_WRITE_THROUGH returns only once the rename is on disk.
-bool syncFolder(const std::string&, std::string*) { return true; }
+Result syncFolder(const std::string&) { return {}; }
 
 unsigned long long processId() { return static_cast<unsigned long long>(_getpid()); }
 
@@ -284,11 +283,11 @@ bool identityOf(const std::string& path, FileIdentity* id, bool* exists) {
     return looked;
 }
 
-std::string whyHeld(const std::string& path) {
+Result whyHeld(const std::string& path) {
+    const auto held = [&](std::string why) { return Result::failure(Status::cannotWrite, std::move(why), path); };
     const DWORD attributes = GetFileAttributesA(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return {};
-    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0)
-        return "it is read-only (clear Read-only in its Properties)";
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) return held("it is read-only (clear Read-only in its Properties)");
     // Opened to be moved, sharing all but that: a program that has it open
     // without letting it be moved or deleted (the running game) refuses.
     HANDLE h = CreateFileA(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
@@ -297,10 +296,10 @@ std::string whyHeld(const std::string& path) {
         CloseHandle(h);
         return {};
     }
-    return GetLastError() == ERROR_SHARING_VIOLATION ? "another program has it open" : "";
+    return GetLastError() == ERROR_SHARING_VIOLATION ? held("another program has it open") : Result{};
 }
 
-std::string whyUnwritable(const std::string& folder) {
+Result whyUnwritable(const std::string& folder) {
     // Only a folder: anything else in its place is said where it is used.
     const DWORD attributes = GetFileAttributesA(folder.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return {};
@@ -314,15 +313,16 @@ std::string whyUnwritable(const std::string& folder) {
         return {};
     }
     const DWORD error = GetLastError();
+    const auto refused = [&](std::string why) { return Result::failure(Status::cannotWrite, std::move(why), folder); };
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return {};
-    if (error == ERROR_WRITE_PROTECT) return "its drive is write-protected";
-    if (error != ERROR_ACCESS_DENIED) return windowsErrorText(error);
+    if (error == ERROR_WRITE_PROTECT) return refused("its drive is write-protected");
+    if (error != ERROR_ACCESS_DENIED) return refused(windowsErrorText(error));
     std::string lower = folder;
     for (char& c : lower) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    return std::string("this user may not write there: run headlink as administrator (right-click it, then Run as "
-                       "administrator), or ") +
-           (lower.find("program files") != std::string::npos ? "move the game out of Program Files"
-                                                              : "change the folder's permissions");
+    return refused(std::string("this user may not write there: run headlink as administrator (right-click it, then "
+                               "Run as administrator), or ") +
+                   (lower.find("program files") != std::string::npos ? "move the game out of Program Files"
+                                                                      : "change the folder's permissions"));
 }
 
 // NTFS, FAT's long names and exFAT all allow 255 UTF-16 units.

@@ -250,15 +250,15 @@ std::vector<std::string> candidateGameFolders(const GamePlaces& places) {
     return candidates;
 }
 
-std::string notAGameFolder(const std::string& dir, std::span<const char* const> tables) {
+Result gameFolderFor(const std::string& dir, std::span<const char* const> tables) {
     std::error_code ec;
-    if (!fs::is_directory(dir, ec)) return dir + ": no folder of this name";
+    if (!fs::is_directory(dir, ec)) return Result::failure(Status::notFound, "no folder of this name", dir);
     Game game(dir);
     for (const char* name : tables) {
         GameTable table;
         if (Result found = game.read(name, &table); !found) {
             if (found.file.empty()) found.file = name;
-            return found.description();
+            return found;
         }
     }
     return {};
@@ -267,7 +267,7 @@ std::string notAGameFolder(const std::string& dir, std::span<const char* const> 
 std::vector<std::string> findGames(const GamePlaces& places, std::span<const char* const> tables) {
     std::vector<std::string> games;
     for (const std::string& folder : candidateGameFolders(places))
-        if (notAGameFolder(folder, tables).empty()) games.push_back(folder);
+        if (gameFolderFor(folder, tables)) games.push_back(folder);
     return games;
 }
 

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "fileio/result.h"
+
 namespace headlink {
 
 // Where to look.
@@ -42,9 +44,9 @@ std::vector<std::string> candidateGameFolders(const GamePlaces& places);
 // Linux, key file, data and override folder inside it; else `dir`.
 std::string gameDataFolder(const std::string& dir);
 
-// Why `dir` is not a game folder the pack can go into ("" when it is): the
+// Whether `dir` is a game folder the pack can go into: a failure naming the
 // first of `tables` that cannot be found in it as `--game` finds them, and why.
-std::string notAGameFolder(const std::string& dir, std::span<const char* const> tables);
+Result gameFolderFor(const std::string& dir, std::span<const char* const> tables);
 
 // The candidates that qualify, in order, each as gameDataFolder gives it.
 std::vector<std::string> findGames(const GamePlaces& places, std::span<const char* const> tables);

@@ -90,10 +90,11 @@ Result planInstall(const GameDir& game, std::span<const FileToInstall> files, co
         return failure(game, "an earlier install or undo was interrupted: run " + undoCommand(game) + " first");
     for (const FileToInstall& file : files) {
         const std::string& shown = file.from.empty() ? file.name : file.from;
-        if (const std::string why = unopenableName(file.name); !why.empty())
-            return Result::failure(Status::usage, why + ": the game could not open it, so nothing was installed", shown);
-        if (const std::string why = aliasLikeName(file.name); !why.empty())
-            return Result::failure(Status::usage, why + ": rename it; nothing was installed", shown);
+        if (const Result why = unopenableName(file.name); !why)
+            return Result::failure(Status::usage, why.reason + ": the game could not open it, so nothing was installed",
+                                   shown);
+        if (const Result why = aliasLikeName(file.name); !why)
+            return Result::failure(Status::usage, why.reason + ": rename it; nothing was installed", shown);
     }
 
     Record& record = plan->record;
@@ -263,9 +264,8 @@ Result writeAccess(const GameDir& game) {
     (void)findInGame(game.path, "", "override", true, &override);  // (one it cannot tell is failed where it is read)
     // (Without an override folder, the game folder is where one is made.)
     for (const std::string& folder : {std::string(), override, std::string(kBackups)}) {
-        const std::string why = whyUnwritable(joined(game.path, folder));
-        if (!why.empty())
-            return Result::failure(Status::cannotWrite, "headlink cannot write in this folder: " + why,
+        if (const Result why = whyUnwritable(joined(game.path, folder)); !why)
+            return Result::failure(Status::cannotWrite, "headlink cannot write in this folder: " + why.reason,
                                    folder.empty() ? game.shown : joined(game.shown, folder));
     }
     return {};

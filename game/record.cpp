@@ -160,7 +160,7 @@ Result Reader::file(std::string_view rest) {
         return bad("a file line with more than a path, two checksums and a link");
     }
     if (!field(words[0], &file.path) || !inOverride(file.path) ||
-        (numbered && !unopenableName(file.path.substr(file.path.find('/') + 1)).empty()))
+        (numbered && !unopenableName(file.path.substr(file.path.find('/') + 1))))
         return bad("a path that is not a file in the override folder");
     if ((!isChecksum(file.before) && file.before != kAbsent) || !isChecksum(file.after))
         return bad("a checksum that is not 32 hex digits");
@@ -241,28 +241,29 @@ std::string temporaryTarget(std::string_view fileName) {
     return std::string(fileName.substr(1, fileName.size() - 1 - kTail));
 }
 
-std::string unopenableName(std::string_view name) {
+Result unopenableName(std::string_view name) {
+    const auto refused = [&](std::string why) { return Result::failure(Status::usage, std::move(why), std::string(name)); };
     for (const char c : name) {
         const auto u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u > 0x7E) return "its name holds a byte outside printable ASCII";
+        if (u < 0x20 || u > 0x7E) return refused("its name holds a byte outside printable ASCII");
         if (std::string_view("<>:\"/\\|?*").find(c) != std::string_view::npos)
-            return std::string("its name holds '") + c + "'";
+            return refused(std::string("its name holds '") + c + "'");
     }
-    if (name.empty()) return "it has no name";
-    if (name.back() == '.' || name.back() == ' ') return "its name ends in a dot or a space";
+    if (name.empty()) return refused("it has no name");
+    if (name.back() == '.' || name.back() == ' ') return refused("its name ends in a dot or a space");
     // Windows opens a device for these, whatever follows the first dot, and
     // spaces before it.
     std::string_view base = name.substr(0, name.find('.'));
     while (base.ends_with(' ')) base.remove_suffix(1);
     for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
-        if (sameText(base, device)) return "its name is a device's (" + std::string(device) + ")";
+        if (sameText(base, device)) return refused("its name is a device's (" + std::string(device) + ")");
     if (base.size() == 4 && (sameText(base.substr(0, 3), "COM") || sameText(base.substr(0, 3), "LPT")) &&
         base[3] >= '1' && base[3] <= '9')
-        return "its name is a device's (" + std::string(base) + ")";
+        return refused("its name is a device's (" + std::string(base) + ")");
     return {};
 }
 
-std::string aliasLikeName(std::string_view name) {
+Result aliasLikeName(std::string_view name) {
     // The 8.3 shape: up to eight bytes, then perhaps a dot and up to three.
     const std::size_t dot = name.find('.');
     const std::size_t base = std::min(dot, name.size());
@@ -271,7 +272,10 @@ std::string aliasLikeName(std::string_view name) {
         return {};
     for (std::size_t at = name.find('~'); at != std::string_view::npos && at + 1 < base; at = name.find('~', at + 1))
         if (std::isalnum(static_cast<unsigned char>(name[at + 1])) != 0)
-            return "its name could be the short name Windows gives another file (as APPEAR~1.2DA is appearance.2da's)";
+            return Result::failure(Status::usage,
+                                   "its name could be the short name Windows gives another file (as APPEAR~1.2DA is "
+                                   "appearance.2da's)",
+                                   std::string(name));
     return {};
 }
 

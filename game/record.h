@@ -89,15 +89,16 @@ bool unescapeName(std::string_view text, std::string* name);
 bool isTemporaryName(std::string_view fileName);
 std::string temporaryTarget(std::string_view fileName);
 
-// Why the game, a Windows program, could not open a file of this name: a
-// byte outside printable ASCII, one of <>:"/\|?*, a dot or space at its
-// end, or a device name (CON, NUL, COM1...). "" when it could.
-std::string unopenableName(std::string_view name);
+// A failure saying why the game, a Windows program, could not open a file
+// of this name: a byte outside printable ASCII, one of <>:"/\|?*, a dot or
+// space at its end, or a device name (CON, NUL, COM1...); none when it could.
+Result unopenableName(std::string_view name);
 
-// Why a file of this name could be taken for another on Windows, or "":
+// A failure saying why a file of this name could be taken for another on
+// Windows, or none:
 // a name of the 8.3 shape with a '~' followed by a letter or a digit in its
 // first part, as in the short names Windows gives long ones ("APPEAR~1.2DA"
 // on NTFS, "APPE~SI4.2DA" elsewhere), which open that other file.
-std::string aliasLikeName(std::string_view name);
+Result aliasLikeName(std::string_view name);
 
 }  // namespace headlink

@@ -163,19 +163,19 @@ Result moveBack(const GameDir& game, std::vector<Move>& moves) {
     return {};
 }
 
-// Why a file cannot be moved or removed now, said with what to do; "" when
-// nothing says so beforehand.
-std::string heldReason(const GameDir& game, const std::string& relative) {
-    const std::string why = whyHeld(joined(game.path, relative));
-    if (why.empty()) return {};
-    std::string text = relative + ": " + why;  // appended piecewise: GCC 12 warns wrongly on a chain of +
+// A failure saying why a file cannot be moved or removed now, and what to
+// do; none when nothing says so beforehand.
+Result held(const GameDir& game, const std::string& relative) {
+    const Result why = whyHeld(joined(game.path, relative));
+    if (why) return {};
+    std::string text = relative + ": " + why.reason;  // appended piecewise: GCC 12 warns wrongly on a chain of +
     text += ": nothing was undone; ";
-    text += why.find("another program") != std::string::npos ? "close the game (and any program using the file)"
-                                                              : "change that";
+    text += why.reason.find("another program") != std::string::npos ? "close the game (and any program using the file)"
+                                                                     : "change that";
     text += " and run ";
     text += undoCommand(game);
     text += " again";
-    return text;
+    return failure(game, text);
 }
 
 // Puts back what the install in `folder` replaced, journaled: the record
@@ -202,7 +202,7 @@ Result applyUndo(const GameDir& game, const std::string& folder, Record record, 
     replaced.insert(replaced.end(), plan.removals.begin(), plan.removals.end());
     for (const RecordedFile* file : replaced) {
         if (!present(file)) continue;
-        if (const std::string why = heldReason(game, file->path); !why.empty()) return failure(game, why);
+        if (Result why = held(game, file->path); !why) return why;
     }
     // The temporaries of an earlier undo that failed (the install recorded
     // one a file) leave the disk before they leave the record: an undo that

@@ -506,16 +506,16 @@ TEST(InstallRecord, TellsNamesTheGameCannotOpen) {
         {"CON", "device"}, {"nul.mdl", "device"}, {"CON .mdl", "device"}, {"conout$", "device"}, {"Aux.tga.txt", "device"}, {"COM1.mdl", "device"}, {"lpt9", "device"},
     };
     for (const auto& c : cases) {
-        const std::string why = unopenableName(c.name);
+        const std::string why = unopenableName(c.name).reason;
         if (*c.why == 0) EXPECT_EQ(why, "") << c.name;
         else EXPECT_NE(why.find(c.why), std::string::npos) << c.name << ": " << why;
     }
     // Names Windows could take for the short name of another file: 8.3 in
     // shape, with a '~' and a letter or digit in the first part.
     for (const char* alias : {"APPEAR~1.2DA", "APPE~SI4.2DA", "hd~f", "x~9.m", "~A.TGA"})
-        EXPECT_NE(aliasLikeName(alias), "") << alias;
+        EXPECT_FALSE(aliasLikeName(alias)) << alias;
     for (const char* plain : {"hd~moon_xy.mdl", "APPEAR~1.2DAX", "a~.mdl", "a~_.mdl", "a.b~1", "a~1.b.c", "heads.2da"})
-        EXPECT_EQ(aliasLikeName(plain), "") << plain;
+        EXPECT_TRUE(aliasLikeName(plain)) << plain;
 }
 
 // Steam's library file, in both its shapes, read as untrusted text.

@@ -148,7 +148,7 @@ int columns(const Args& args, std::istream&, std::ostream& out, std::ostream& er
 
 // Rows to show: "5", "10-20", "300-", or several of these joined by commas.
 using Ranges = std::vector<std::pair<std::size_t, std::size_t>>;
-bool parseRows(std::string_view list, Ranges* ranges, std::string* why) {
+Result parseRows(std::string_view list, Ranges* ranges) {
     while (true) {
         const std::size_t comma = list.find(',');
         const std::string_view item = list.substr(0, comma);
@@ -162,12 +162,11 @@ bool parseRows(std::string_view list, Ranges* ranges, std::string* why) {
         } else {
             ok = ok && parseNumber(item.substr(dash + 1), &last);
         }
-        if (!ok || last < first) {
-            *why = "rows \"" + std::string(item) + "\": expected a row like 5, a range like 10-20, or 300-";
-            return false;
-        }
+        if (!ok || last < first)
+            return Result::failure(Status::usage, "rows \"" + std::string(item) +
+                                                      "\": expected a row like 5, a range like 10-20, or 300-");
         ranges->emplace_back(first, last);
-        if (comma == std::string_view::npos) return true;
+        if (comma == std::string_view::npos) return {};
         list.remove_prefix(comma + 1);
     }
 }
@@ -189,9 +188,8 @@ std::string shownCell(std::string_view text) {
 
 int show(const Args& args, std::istream&, std::ostream& out, std::ostream& err) {
     Ranges ranges;
-    std::string why;
-    if (args.size() == 2 && !parseRows(args[1], &ranges, &why)) {
-        err << "twoda: " << why << "\nTry 'twoda --help'.\n";
+    if (const Result parsed = args.size() == 2 ? parseRows(args[1], &ranges) : Result{}; !parsed) {
+        err << "twoda: " << parsed.reason << "\nTry 'twoda --help'.\n";
         return 2;
     }
     Table table;

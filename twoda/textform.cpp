@@ -29,24 +29,22 @@ struct Field {
 // quote, which must be followed by white space or the end of the line. A
 // quote left open takes the rest of the line, as lenient readers do, and
 // sets *openQuote.
-bool splitFields(std::string_view line, std::vector<Field>* fields, std::string* why, bool* openQuote) {
+Result splitFields(std::string_view line, std::vector<Field>* fields, bool* openQuote) {
     fields->clear();
     *openQuote = false;
     std::size_t at = 0;
     while (true) {
         while (at < line.size() && isSpace(line[at])) ++at;
-        if (at == line.size()) return true;
+        if (at == line.size()) return {};
         if (line[at] == '"') {
             const std::size_t close = line.find('"', at + 1);
             if (close == std::string_view::npos) {
                 fields->push_back({line.substr(at + 1), true});
                 *openQuote = true;
-                return true;
+                return {};
             }
-            if (close + 1 < line.size() && !isSpace(line[close + 1])) {
-                *why = "expected white space after the closing quote";
-                return false;
-            }
+            if (close + 1 < line.size() && !isSpace(line[close + 1]))
+                return Result::failure(Status::malformed, "expected white space after the closing quote");
             fields->push_back({line.substr(at + 1, close - at - 1), true});
             at = close + 1;
         } else {
@@ -114,12 +112,11 @@ Result buildFromText(std::string_view text, std::vector<uint8_t>* out, std::vect
     if (!trimmed(line).empty()) return failAt(2, "expected a blank line, found " + quoted(line));
 
     std::vector<Field> fields;
-    std::string reason;
     if (!lines.next(&line)) return failAt(3, "expected the column labels, found the end of the file");
     if (trimmed(line).empty()) return failAt(3, "expected the column labels, found a blank line");
     if (line.find('\0') != std::string_view::npos)
         return failAt(3, "a NUL byte, which no label or text may hold");
-    if (!splitFields(line, &fields, &reason, &openQuote)) return failAt(3, reason);
+    if (const Result split = splitFields(line, &fields, &openQuote); !split) return failAt(3, split.reason);
     noteOpenQuote(3);
     out->clear();
     putText(*out, format::kSignature);
@@ -144,7 +141,7 @@ Result buildFromText(std::string_view text, std::vector<uint8_t>* out, std::vect
         if (trimmed(line).empty()) continue;
         if (line.find('\0') != std::string_view::npos)
             return failAt(number, "a NUL byte, which no label or text may hold");
-        if (!splitFields(line, &fields, &reason, &openQuote)) return failAt(number, reason);
+        if (const Result split = splitFields(line, &fields, &openQuote); !split) return failAt(number, split.reason);
         noteOpenQuote(number);
         if (fields.size() > columns + 1)
             return failAt(number, "row " + quoted(fields[0].text) + ": expected " + std::to_string(columns) +
