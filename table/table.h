@@ -28,6 +28,21 @@ inline constexpr int32_t kMaxRows = 65535;
 // How many rows one table may gain in one run.
 inline constexpr int32_t kMaxAppendedRows = 128;
 
+// A new table's texts, for writing its file: the column labels, the row
+// labels, and the cells row by row (rows x columns of them). `lines`, when
+// given, says where each row came from (a line of a text form), for the
+// message about the row that outgrows the pool.
+struct TableRows {
+    std::vector<std::string_view> columnLabels;
+    std::vector<std::string_view> rowLabels;
+    std::vector<std::string_view> cells;
+    std::vector<int> lines;
+};
+// The file of such a table: each distinct text once in the pool, in the
+// order the cells first use it. Fails (out unchanged) when the pool would
+// outgrow 16-bit offsets; the labels must hold no tab, nor any text a NUL.
+Result tableBytes(const TableRows& rows, std::vector<uint8_t>* out);
+
 class Table {
 public:
     // Forgets everything; a cleared table has no rows, columns or pool.

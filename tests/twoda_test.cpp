@@ -88,6 +88,9 @@ TEST(TextForm, RejectsWithTheLineAndWhatWasExpected) {
         {manyRows, "line 65539: more than 65,535 rows, the most the binary form holds"},
         {bigPool, "line 4: the texts so far need a string pool of more than 65,535 bytes, the most 16-bit "
                   "offsets reach"},
+        // The row that outgrows it, after a blank line: its own line.
+        {"2DA V2.0\n\na b c\n0 p q r\n\n" + bigPool.substr(bigPool.find("\n0") + 1),
+         "line 6: the texts so far need a string pool of more than 65,535 bytes, the most 16-bit offsets reach"},
     };
     for (const auto& c : cases) {
         Bytes out;

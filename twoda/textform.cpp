@@ -2,7 +2,6 @@
 
 #include "table/format.h"
 
-#include <unordered_map>
 
 #include <string>
 
@@ -54,8 +53,6 @@ Result splitFields(std::string_view line, std::vector<Field>* fields, bool* open
         }
     }
 }
-
-void putText(std::vector<uint8_t>& out, std::string_view text) { out.insert(out.end(), text.begin(), text.end()); }
 
 // Reads the text one line at a time, counting lines for messages.
 class Lines {
@@ -118,24 +115,15 @@ Result buildFromText(std::string_view text, std::vector<uint8_t>* out, std::vect
         return failAt(3, "a NUL byte, which no label or text may hold");
     if (const Result split = splitFields(line, &fields, &openQuote); !split) return failAt(3, split.reason);
     noteOpenQuote(3);
-    out->clear();
-    putText(*out, format::kSignature);
-    out->push_back('\n');
+    TableRows rows;
     for (const Field& label : fields) {
         if (label.text.find('\t') != std::string_view::npos)
             return failAt(3, "column label " + quoted(label.text) + " holds a tab, which ends a "
                              "label in the binary form");
-        putText(*out, label.text);
-        out->push_back('\t');
+        rows.columnLabels.push_back(label.text);
     }
-    out->push_back(0);
     const std::size_t columns = fields.size();
 
-    std::string rowLabels;
-    std::vector<uint16_t> grid;
-    std::vector<uint8_t> pool;
-    std::unordered_map<std::string_view, uint16_t> offsets;  // views into `text`
-    std::size_t rows = 0;
     while (lines.next(&line)) {
         const int number = lines.number();
         if (trimmed(line).empty()) continue;
@@ -155,37 +143,19 @@ Result buildFromText(std::string_view text, std::vector<uint8_t>* out, std::vect
                              " values; the last " + std::to_string(missing) + " are taken as empty");
             fields.resize(columns + 1, Field{kEmptyCell, false});
         }
-        if (rows == static_cast<std::size_t>(kMaxRows))
+        if (rows.rowLabels.size() == static_cast<std::size_t>(kMaxRows))
             return failAt(number, "more than 65,535 rows, the most the binary form holds");
         if (fields[0].text.find('\t') != std::string_view::npos)
             return failAt(number, "row label " + quoted(fields[0].text) + " holds a tab, which ends a "
                                   "label in the binary form");
-        rowLabels += fields[0].text;
-        rowLabels += '\t';
-        ++rows;
-        for (std::size_t c = 1; c < fields.size(); ++c) {
-            std::string_view value = fields[c].text;
-            if (!fields[c].quoted && value == kEmptyCell) value = {};
-            auto [it, added] = offsets.try_emplace(value, static_cast<uint16_t>(0));
-            if (added) {
-                if (pool.size() + value.size() + 1 > kMaxPoolBytes)
-                    return failAt(number, "the texts so far need a string pool of more than 65,535 "
-                                          "bytes, the most 16-bit offsets reach");
-                it->second = static_cast<uint16_t>(pool.size());
-                putText(pool, value);
-                pool.push_back(0);
-            }
-            grid.push_back(it->second);
-        }
+        rows.rowLabels.push_back(fields[0].text);
+        rows.lines.push_back(number);
+        for (std::size_t c = 1; c < fields.size(); ++c)
+            rows.cells.push_back(!fields[c].quoted && fields[c].text == kEmptyCell ? std::string_view() : fields[c].text);
     }
-    format::appendU16(*out, static_cast<uint16_t>(rows));
-    format::appendU16(*out, 0);  // the row count's upper half
-    putText(*out, rowLabels);
-    out->reserve(out->size() + 2 * grid.size() + 2 + pool.size());
-    for (uint16_t offset : grid) format::appendU16(*out, offset);
-    format::appendU16(*out, static_cast<uint16_t>(pool.size()));
-    out->insert(out->end(), pool.begin(), pool.end());
-    return {};
+    Result written = tableBytes(rows, out);
+    if (!written) written.status = Status::malformed;  // as every other failure of the text says
+    return written;
 }
 
 namespace {
