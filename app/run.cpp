@@ -423,7 +423,7 @@ void readFromGame(const std::string& dir, RunInputs* inputs) {
 
 void readFromGame(Game& game, RunInputs* inputs) {
     for (std::size_t i = 0; i < kTableFiles.size(); ++i) {
-        GameTable table;
+        FoundTable table;
         Result found = game.read(kTableFiles[i], &table);
         if (!found) {
             // Named after the table, and where in the game the trouble is.

@@ -16,7 +16,7 @@
 
 namespace headlink {
 
-class GameFiles;
+class FolderFiles;
 class ResourceIndex;
 
 // Everything a run reads, as bytes (or the reason a file could not be read).
@@ -90,7 +90,7 @@ struct Folder {
     // instead of writing them here; for a dry run in a page, the list of
     // its files to look at instead (the folder then only names it).
     std::string game;
-    GameFiles* listed = nullptr;
+    FolderFiles* listed = nullptr;
     // Installing: the folder the heads came from, the pack or the scripts'
     // own, kept in the record to know the pack again.
     std::string pack;

@@ -189,7 +189,7 @@ void BM_GameRead(benchmark::State& state, bool resources) {
     for (auto _ : state) {
         Game game(dir);
         for (const char* name : {"appearance.2da", "heads.2da", "portraits.2da"}) {
-            GameTable table;
+            FoundTable table;
             if (!game.read(name, &table)) state.SkipWithError("the game folder has not the kit's tables");
         }
         if (!resources) continue;

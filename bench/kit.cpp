@@ -22,8 +22,8 @@ Kit makeKit(const KitShape& s) {
     };
 }
 
-testing::GameFolder benchGame(const Kit& realistic) {
-    testing::GameFolder game;
+testing::GameLayout benchGame(const Kit& realistic) {
+    testing::GameLayout game;
     for (const char* table : {"appearance.2da", "heads.2da", "portraits.2da"})
         game.archived.push_back({table, realistic.at(table)});
     for (int i = static_cast<int>(game.archived.size()); i < 600; ++i)

@@ -33,6 +33,6 @@ Kit makeKit(const KitShape& shape);
 // texture pack of 10,000 entries, which --game reads the key list of to
 // check the names a new row gives.
 inline constexpr int kPackEntries = 10000;
-testing::GameFolder benchGame(const Kit& realistic);
+testing::GameLayout benchGame(const Kit& realistic);
 
 }  // namespace headlink::bench

@@ -16,7 +16,7 @@ namespace {
 int writeGame(const std::string& folder) {
     using namespace headlink;
     const testing::Kit kit = bench::makeKit(bench::kRealisticKit);
-    const testing::GameFolder game = bench::benchGame(kit);
+    const testing::GameLayout game = bench::benchGame(kit);
     bool ok = true;
     for (const char* sub : {"kit", "scripts", "game"}) std::filesystem::create_directories(folder + "/" + sub);
     for (const auto& [name, bytes] : kit) {

@@ -192,8 +192,8 @@ std::vector<std::string> steamLibraries(std::string_view vdf) {
     return libraries;
 }
 
-GamePlaces gamePlaces(const std::string& pack) {
-    GamePlaces places;
+SearchPlaces gamePlaces(const std::string& pack) {
+    SearchPlaces places;
     places.pack = pack;
 #ifdef _WIN32
     const std::string steam = registryText(HKEY_CURRENT_USER, L"Software\\Valve\\Steam", L"SteamPath", 0);
@@ -212,7 +212,7 @@ GamePlaces gamePlaces(const std::string& pack) {
     return places;
 }
 
-std::vector<std::string> candidateGameFolders(const GamePlaces& places) {
+std::vector<std::string> candidateGameFolders(const SearchPlaces& places) {
     std::vector<std::string> candidates, seen;
     // Each folder once, by what it really is: a game folder and its
     // steamassets subfolder count once, as the latter.
@@ -255,7 +255,7 @@ Result gameFolderFor(const std::string& dir, std::span<const char* const> tables
     if (!fs::is_directory(dir, ec)) return Result::failure(Status::notFound, "no folder of this name", dir);
     Game game(dir);
     for (const char* name : tables) {
-        GameTable table;
+        FoundTable table;
         if (Result found = game.read(name, &table); !found) {
             if (found.file.empty()) found.file = name;
             return found;
@@ -264,7 +264,7 @@ Result gameFolderFor(const std::string& dir, std::span<const char* const> tables
     return {};
 }
 
-std::vector<std::string> findGames(const GamePlaces& places, std::span<const char* const> tables) {
+std::vector<std::string> findGames(const SearchPlaces& places, std::span<const char* const> tables) {
     std::vector<std::string> games;
     for (const std::string& folder : candidateGameFolders(places))
         if (gameFolderFor(folder, tables)) games.push_back(folder);

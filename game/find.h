@@ -13,8 +13,8 @@
 
 namespace headlink {
 
-// Where to look.
-struct GamePlaces {
+// Where to look for game folders.
+struct SearchPlaces {
     std::string pack;                     // the folders above it come first (a pack unpacked in the game)
     std::vector<std::string> steamRoots;  // Steam's own folders
     std::vector<std::string> others;      // game folders a store names (GOG Galaxy)
@@ -23,7 +23,7 @@ struct GamePlaces {
 // The places of this computer: Steam's folders from the environment
 // ($XDG_DATA_HOME or ~/.local/share, ~/.steam/steam, Flatpak's) or, on
 // Windows, the registry, where GOG Galaxy's games are named too.
-GamePlaces gamePlaces(const std::string& pack);
+SearchPlaces gamePlaces(const std::string& pack);
 
 // The library folders a Steam folder's steamapps/libraryfolders.vdf names,
 // in either of its shapes: "libraryfolders" holding numbered blocks with a
@@ -36,7 +36,7 @@ std::vector<std::string> steamLibraries(std::string_view vdf);
 // Steam folder each folder in steamapps/common of its libraries (the
 // Steam folder itself, then those its library file names), then the others;
 // each as gameDataFolder gives it.
-std::vector<std::string> candidateGameFolders(const GamePlaces& places);
+std::vector<std::string> candidateGameFolders(const SearchPlaces& places);
 
 // The folder of `dir` that holds the game's files: `dir` itself when its
 // key file is there, else its subfolder steamassets (in any letter case)
@@ -49,6 +49,6 @@ std::string gameDataFolder(const std::string& dir);
 Result gameFolderFor(const std::string& dir, std::span<const char* const> tables);
 
 // The candidates that qualify, in order, each as gameDataFolder gives it.
-std::vector<std::string> findGames(const GamePlaces& places, std::span<const char* const> tables);
+std::vector<std::string> findGames(const SearchPlaces& places, std::span<const char* const> tables);
 
 }  // namespace headlink

@@ -33,7 +33,7 @@ Result failure(std::string reason, std::string file) {
 enum class Kind { file, folder };
 
 // The game folder on disk.
-class DiskGameFiles : public GameFiles {
+class DiskGameFiles : public FolderFiles {
 public:
     explicit DiskGameFiles(std::string dir) : dir_(std::move(dir)) {}
 
@@ -66,7 +66,7 @@ private:
     std::string dir_;
 };
 
-std::string notAFile(const GameFiles::Entry& entry) {
+std::string notAFile(const FolderFiles::Entry& entry) {
     std::string reason = quoted(entry.name, kWhole);
     reason += entry.folder ? " is a folder, not a file" : " is not a plain file";
     return reason;
@@ -76,14 +76,14 @@ std::string notAFile(const GameFiles::Entry& entry) {
 // messages) named `wanted` whatever its letter case: its name as it is on
 // disk, or "" when there is none. Two that differ only in case are an
 // error naming both.
-Result findOne(GameFiles& files, const std::string& dir, const std::string& relative, const std::string& wanted,
+Result findOne(FolderFiles& files, const std::string& dir, const std::string& relative, const std::string& wanted,
                Kind kind, std::string* found) {
     found->clear();
     const std::string key = foldedCase(wanted);
     std::vector<std::string> matches;
-    std::vector<GameFiles::Entry> entries;
+    std::vector<FolderFiles::Entry> entries;
     const Result listed = files.list(relative, [&](const std::string& name) { return foldedCase(name) == key; }, &entries);
-    for (const GameFiles::Entry& entry : entries) {
+    for (const FolderFiles::Entry& entry : entries) {
         if (!entry.typeError.empty())
             return failure("cannot look at " + quoted(entry.name, kWhole) + ": " + entry.typeError,
                            relative.empty() ? dir : relative);
@@ -111,12 +111,12 @@ Result findOne(GameFiles& files, const std::string& dir, const std::string& rela
 }
 
 // The game folder's key file ("" when it has none); several are an error.
-Result findKey(GameFiles& files, const std::string& dir, std::string* key) {
+Result findKey(FolderFiles& files, const std::string& dir, std::string* key) {
     key->clear();
     std::vector<std::string> keys;
-    std::vector<GameFiles::Entry> entries;
+    std::vector<FolderFiles::Entry> entries;
     const Result listed = files.list("", [](const std::string& name) { return hasExtension(name, ".key"); }, &entries);
-    for (const GameFiles::Entry& entry : entries) {
+    for (const FolderFiles::Entry& entry : entries) {
         if (!entry.file) return failure(notAFile(entry), dir);
         keys.push_back(entry.name);
     }
@@ -139,12 +139,12 @@ Result findKey(GameFiles& files, const std::string& dir, std::string* key) {
 // is, and what to pick instead; "" for any other. The game's override
 // folder is one, picked by mistake for the folder that holds it; a folder
 // of the job's own tables (a kit) is another.
-std::string notTheGameFolder(GameFiles& files, const std::string& dir, const std::string& key) {
+std::string notTheGameFolder(FolderFiles& files, const std::string& dir, const std::string& key) {
     if (!key.empty()) return {};
     const std::string_view name = std::string_view(dir).substr(dir.find_last_of("/\\") + 1);
     if (foldedCase(name) == "override")
         return "this is an override folder: pick the game folder that holds it and the game's .key file";
-    std::vector<GameFiles::Entry> tables;
+    std::vector<FolderFiles::Entry> tables;
     (void)files.list("", [](const std::string& entry) { return extension(foldedCase(entry)) == ".2da"; }, &tables);
     if (tables.empty()) return {};
     std::string reason = "this folder holds tables (";
@@ -157,7 +157,7 @@ std::string notTheGameFolder(GameFiles& files, const std::string& dir, const std
 // The archive a key file names ("data\tables.bif"), found inside the game
 // folder whatever its letter case: its path from the game folder, or ""
 // when it is not there. A name that would leave the folder is refused.
-Result findArchive(GameFiles& files, const std::string& dir, const std::string& stored, const std::string& keyName, std::string* found) {
+Result findArchive(FolderFiles& files, const std::string& dir, const std::string& stored, const std::string& keyName, std::string* found) {
     found->clear();
     std::vector<std::string> parts;
     std::string part;
@@ -201,8 +201,8 @@ Result findArchive(GameFiles& files, const std::string& dir, const std::string& 
 
 // Reads entry `index` of archive `relative` (inside `dir`): three small
 // reads, never the whole archive.
-Result readArchived(GameFiles& files, const std::string& relative, uint32_t index, uint16_t keyType,
-                    const std::string& name, GameTable* table) {
+Result readArchived(FolderFiles& files, const std::string& relative, uint32_t index, uint16_t keyType,
+                    const std::string& name, FoundTable* table) {
     auto named = [&](Result why) {
         why.file = relative;
         return why;
@@ -245,7 +245,7 @@ Result findInGame(const std::string& dir, const std::string& relative, const std
     return findOne(files, dir, relative, wanted, folder ? Kind::folder : Kind::file, found);
 }
 
-Result findInGame(GameFiles& files, const std::string& dir, const std::string& relative, const std::string& wanted,
+Result findInGame(FolderFiles& files, const std::string& dir, const std::string& relative, const std::string& wanted,
                   bool folder, std::string* found) {
     return findOne(files, dir, relative, wanted, folder ? Kind::folder : Kind::file, found);
 }
@@ -254,10 +254,10 @@ namespace {
 
 // Files whose folders are each listed once, all their entries kept: a Game
 // lives for one reading of the folder.
-class ListedOnce : public GameFiles {
+class ListedOnce : public FolderFiles {
 public:
-    explicit ListedOnce(GameFiles& files) : files_(files) {}
-    explicit ListedOnce(std::unique_ptr<GameFiles> own) : own_(std::move(own)), files_(*own_) {}
+    explicit ListedOnce(FolderFiles& files) : files_(files) {}
+    explicit ListedOnce(std::unique_ptr<FolderFiles> own) : own_(std::move(own)), files_(*own_) {}
     Result list(const std::string& relative, const std::function<bool(const std::string&)>& keep,
                 std::vector<Entry>* entries) override {
         auto [listing, fresh] = listings_.try_emplace(relative);
@@ -274,8 +274,8 @@ public:
     }
 
 private:
-    std::unique_ptr<GameFiles> own_;
-    GameFiles& files_;
+    std::unique_ptr<FolderFiles> own_;
+    FolderFiles& files_;
     std::map<std::string, std::pair<Result, std::vector<Entry>>> listings_;
 };
 
@@ -290,14 +290,14 @@ GamePart partOf(std::string_view relative) {
     return GamePart::archives;
 }
 
-std::unique_ptr<GameFiles> gameFilesOnDisk(std::string dir) {
+std::unique_ptr<FolderFiles> gameFilesOnDisk(std::string dir) {
     return std::make_unique<ListedOnce>(std::make_unique<DiskGameFiles>(std::move(dir)));
 }
 
 Game::Game(std::string dir)
     : dir_(std::move(dir)), files_(gameFilesOnDisk(dir_)) {}
 
-Game::Game(std::string dir, GameFiles& files) : dir_(std::move(dir)), files_(std::make_unique<ListedOnce>(files)) {}
+Game::Game(std::string dir, FolderFiles& files) : dir_(std::move(dir)), files_(std::make_unique<ListedOnce>(files)) {}
 
 Result Game::readKeyTables() {
     if (keyRead_) return keyResult_;
@@ -338,14 +338,14 @@ const std::vector<std::string>& Game::overrideSubfolders(const std::string& over
     // bytes: an override folder may hold thousands of files. A folder that
     // cannot be listed is stepped over, as the override folder is.
     std::vector<std::pair<std::string, int>> next{{override, 0}};
-    std::vector<GameFiles::Entry> entries;
+    std::vector<FolderFiles::Entry> entries;
     while (!next.empty()) {
         const auto [folder, depth] = next.back();
         next.pop_back();
         if (depth > 0) subfolders_.push_back(folder);
         if (depth == kOverrideDepth) continue;
         (void)files_->list(folder, [](const std::string&) { return true; }, &entries);
-        for (const GameFiles::Entry& entry : entries)
+        for (const FolderFiles::Entry& entry : entries)
             if (entry.folder && !entry.link && entry.name != "." && entry.name != "..")
                 next.emplace_back(folder + "/" + entry.name, depth + 1);
     }
@@ -353,9 +353,9 @@ const std::vector<std::string>& Game::overrideSubfolders(const std::string& over
     return subfolders_;
 }
 
-Result Game::read(const std::string& name, GameTable* table) {
+Result Game::read(const std::string& name, FoundTable* table) {
     const std::string& dir = dir_;
-    *table = GameTable{};
+    *table = FoundTable{};
     std::string override;
     if (Result why = findOne(*files_, dir, "", "override", Kind::folder, &override); !why) return why;
     if (!override.empty()) {
@@ -367,11 +367,11 @@ Result Game::read(const std::string& name, GameTable* table) {
         // the numbers of the rows added here.
         const std::string folded = foldedCase(name);
         if (folded == "appearance.2da" || folded == "heads.2da" || folded == "portraits.2da") {
-            std::vector<GameFiles::Entry> entries;
+            std::vector<FolderFiles::Entry> entries;
             for (const std::string& folder : overrideSubfolders(override)) {
                 const auto same = [&](const std::string& entry) { return foldedCase(entry) == folded; };
                 (void)files_->list(folder, same, &entries);
-                for (const GameFiles::Entry& entry : entries) {
+                for (const FolderFiles::Entry& entry : entries) {
                     if (!entry.file) continue;
                     std::string warning = folder + "/" + entry.name;
                     warning += " is another " + name + ", in a subfolder of the override folder, which the game may "
@@ -434,7 +434,7 @@ namespace {
 
 // A texture pack's resources into `index`: its header, then its key list,
 // each read as a part of the file. Why it cannot be read, or nothing.
-Result readTexturePack(GameFiles& files, const std::string& relative, ResourceIndex* index) {
+Result readTexturePack(FolderFiles& files, const std::string& relative, ResourceIndex* index) {
     FilePart head = files.readPart(relative, 0, kPackHeaderBytes);
     if (!head.ok()) return head.result;
     PackHeader header;
@@ -480,7 +480,7 @@ Result Game::resources(ResourceIndex* index, std::vector<Warning>* warnings) {
     // Then those of its subfolders, each a place of its own: a folder's
     // files are found before any archive's, and in the order added, so the
     // override folder's own come first.
-    std::vector<GameFiles::Entry> entries;
+    std::vector<FolderFiles::Entry> entries;
     if (!override.empty()) {
         std::vector<std::string> folders{override};
         const std::vector<std::string>& subfolders = overrideSubfolders(override);
@@ -488,7 +488,7 @@ Result Game::resources(ResourceIndex* index, std::vector<Warning>* warnings) {
         for (const std::string& folder : folders) {
             const uint32_t place = index->addPlace(folder, true);
             (void)files_->list(folder, [](const std::string&) { return true; }, &entries);
-            for (const GameFiles::Entry& entry : entries) {
+            for (const FolderFiles::Entry& entry : entries) {
                 const std::string_view dotted = extension(entry.name);
                 const ResourceType* type = dotted.empty() ? nullptr : typeOfExtension(dotted.substr(1));
                 if (type != nullptr && entry.file) index->add(stem(entry.name), type->number, place);
@@ -502,7 +502,7 @@ Result Game::resources(ResourceIndex* index, std::vector<Warning>* warnings) {
     if (!packs.empty())
         (void)files_->list(packs, [](const std::string& name) { return hasExtension(name, ".erf"); }, &entries);
     std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
-    for (const GameFiles::Entry& entry : entries) {
+    for (const FolderFiles::Entry& entry : entries) {
         if (!entry.file) continue;
         Result why = readTexturePack(*files_, packs + "/" + entry.name, index);
         if (!why) {
@@ -514,10 +514,10 @@ Result Game::resources(ResourceIndex* index, std::vector<Warning>* warnings) {
     return {};
 }
 
-Result Game::list(std::vector<GameListing>* tables) {
+Result Game::list(std::vector<TableListing>* tables) {
     const std::string& dir = dir_;
     tables->clear();
-    std::map<std::string, GameListing> byName;
+    std::map<std::string, TableListing> byName;
     if (Result why = readKeyTables(); !why) return why;
     for (const auto& [name, index] : byName_) {
         const KeyEntry& entry = key_.entries[index];
@@ -530,11 +530,11 @@ Result Game::list(std::vector<GameListing>* tables) {
     }
     std::string override;
     if (Result why = findOne(*files_, dir, "", "override", Kind::folder, &override); !why) return why;
-    std::vector<GameFiles::Entry> entries;
+    std::vector<FolderFiles::Entry> entries;
     // An override folder that cannot be listed lists nothing, as before.
     const auto isTable = [](const std::string& name) { return hasExtension(name, ".2da"); };
     if (!override.empty()) (void)files_->list(override, isTable, &entries);
-    for (const GameFiles::Entry& entry : entries)
+    for (const FolderFiles::Entry& entry : entries)
         if (entry.file) byName[foldedCase(entry.name)] = {entry.name, override + "/" + entry.name};
     for (auto& [name, listing] : byName) tables->push_back(std::move(listing));
     return {};
@@ -544,19 +544,19 @@ Result Game::list(std::vector<GameListing>* tables) {
 
 namespace headlink {
 
-void ListedGameFiles::add(std::string path) { sizes_[std::move(path)] = std::nullopt; }
+void ListedFiles::add(std::string path) { sizes_[std::move(path)] = std::nullopt; }
 
-void ListedGameFiles::add(std::string path, uint64_t size) { sizes_[std::move(path)] = size; }
+void ListedFiles::add(std::string path, uint64_t size) { sizes_[std::move(path)] = size; }
 
-void ListedGameFiles::giveSize(const std::string& path, uint64_t size) {
+void ListedFiles::giveSize(const std::string& path, uint64_t size) {
     if (const auto known = sizes_.find(path); known != sizes_.end()) known->second = size;
 }
 
-void ListedGameFiles::give(const std::string& path, uint64_t offset, std::size_t size, std::vector<uint8_t> bytes) {
+void ListedFiles::give(const std::string& path, uint64_t offset, std::size_t size, std::vector<uint8_t> bytes) {
     given_[{path, offset, size}] = std::move(bytes);
 }
 
-Result ListedGameFiles::list(const std::string& relative, const std::function<bool(const std::string&)>& keep,
+Result ListedFiles::list(const std::string& relative, const std::function<bool(const std::string&)>& keep,
                              std::vector<Entry>* entries) {
     entries->clear();
     const std::string prefix = relative.empty() ? std::string() : relative + "/";
@@ -578,7 +578,7 @@ Result ListedGameFiles::list(const std::string& relative, const std::function<bo
     return {};
 }
 
-FilePart ListedGameFiles::readPart(const std::string& relative, uint64_t offset, std::size_t size) {
+FilePart ListedFiles::readPart(const std::string& relative, uint64_t offset, std::size_t size) {
     FilePart part;
     const auto needed = [&](Need need) {
         needs_.push_back(std::move(need));
@@ -605,7 +605,7 @@ FilePart ListedGameFiles::readPart(const std::string& relative, uint64_t offset,
     return part;
 }
 
-FileBytes ListedGameFiles::readAll(const std::string& relative) {
+FileBytes ListedFiles::readAll(const std::string& relative) {
     FilePart part = readPart(relative, 0, static_cast<std::size_t>(-1));
     return {std::move(part.bytes), std::move(part.result)};
 }

@@ -30,7 +30,7 @@ namespace headlink {
 // A table found in a game folder: its bytes as stored, where they came
 // from ("Override/heads.2da", "data/tables.bif (the key file)"), and
 // warnings about how it was found, each naming the table as it was asked for.
-struct GameTable {
+struct FoundTable {
     std::vector<uint8_t> bytes;
     std::string from;
     std::vector<Warning> warnings;
@@ -39,7 +39,7 @@ struct GameTable {
 // Every 2DA table of a game folder by name, with where the application
 // takes it from ("override/x.2da", or an archive with "(missing)" when the
 // key file names one that is not there).
-struct GameListing {
+struct TableListing {
     std::string name;
     std::string from;
 };
@@ -51,10 +51,10 @@ struct GameListing {
 Result findInGame(const std::string& dir, const std::string& relative, const std::string& wanted, bool folder,
                   std::string* found);
 
-class GameFiles;
+class FolderFiles;
 
 // The same, looked up through `files` (`dir` names the folder in messages).
-Result findInGame(GameFiles& files, const std::string& dir, const std::string& relative, const std::string& wanted,
+Result findInGame(FolderFiles& files, const std::string& dir, const std::string& relative, const std::string& wanted,
                   bool folder, std::string* found);
 
 // What a game folder is read through: the folder on disk, or a list of its
@@ -62,9 +62,9 @@ Result findInGame(GameFiles& files, const std::string& dir, const std::string& r
 // which reads a file only asynchronously and should read no more of a
 // game's gigabytes than the few entries it needs). Paths are relative to
 // the game folder, '/' between their steps.
-class GameFiles {
+class FolderFiles {
 public:
-    virtual ~GameFiles() = default;
+    virtual ~FolderFiles() = default;
     struct Entry {
         std::string name;
         bool folder = false;
@@ -89,7 +89,7 @@ GamePart partOf(std::string_view relative);
 // Game folder `dir` on disk, each of its folders listed once, when first
 // asked for: for one look at the folder (an override folder may hold tens
 // of thousands of files, and a plan looks up each file it installs there).
-std::unique_ptr<GameFiles> gameFilesOnDisk(std::string dir);
+std::unique_ptr<FolderFiles> gameFilesOnDisk(std::string dir);
 
 // A game folder known by the list of its files: their paths, and their
 // sizes when the caller knows them. A read of bytes not handed in yet
@@ -98,7 +98,7 @@ std::unique_ptr<GameFiles> gameFilesOnDisk(std::string dir);
 // its size first, and for its bytes the time after: a page learns a
 // file's size only by asking the system, file by file, which for a game's
 // thousands of files takes seconds; only the few files read are asked.
-class ListedGameFiles : public GameFiles {
+class ListedFiles : public FolderFiles {
 public:
     void add(std::string path);
     void add(std::string path, uint64_t size);
@@ -135,14 +135,14 @@ private:
 class Game {
 public:
     explicit Game(std::string dir);
-    Game(std::string dir, GameFiles& files);
+    Game(std::string dir, FolderFiles& files);
     // Reads table `name` ("heads.2da"). Only the one entry of the archive is
     // read, never the whole archive. One of the three tables headlink
     // numbers rows in, lying in a subfolder of the override folder too, is
     // a warning for each such file.
-    Result read(const std::string& name, GameTable* table);
+    Result read(const std::string& name, FoundTable* table);
     // Every 2DA table, in name order.
-    Result list(std::vector<GameListing>* tables);
+    Result list(std::vector<TableListing>* tables);
     // Every resource the game can load, for checking the names a table
     // gives: the files in its override folder and in its subfolders (each
     // subfolder a place of its own, after the override folder itself), every
@@ -159,7 +159,7 @@ private:
     std::string dir_;
     // What the Game reads through: the files, each folder listed once (its
     // tables, key and archives are looked for in the same few folders).
-    std::unique_ptr<GameFiles> files_;
+    std::unique_ptr<FolderFiles> files_;
     bool keyRead_ = false;
     Result keyResult_;
     std::string keyName_;

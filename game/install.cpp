@@ -40,7 +40,7 @@ struct InstallPlan {
 // game folder's file system: the name within the folder's limit (its
 // temporaries' names are short), and on Windows the backup's whole path,
 // the longest the install makes, within the paths the system opens.
-Result checkName(const GameDir& game, const std::string& path, std::size_t longest) {
+Result checkName(const NamedFolder& game, const std::string& path, std::size_t longest) {
     const std::string name = path.substr(path.rfind('/') + 1);
     if (name.size() > longest)
         return failure(game, path + ": its name is " + std::to_string(name.size()) +
@@ -59,7 +59,7 @@ Result checkName(const GameDir& game, const std::string& path, std::size_t longe
 // as a Windows short name ("APPEAR~1.2DA") or a second name (hard link)
 // makes them: writing the second would overwrite the first, and the undo
 // could give back neither.
-Result checkPaths(const GameDir& game, const InstallPlan& plan) {
+Result checkPaths(const NamedFolder& game, const InstallPlan& plan) {
     struct Seen {
         bool exists;
         FileIdentity id;
@@ -80,8 +80,8 @@ Result checkPaths(const GameDir& game, const InstallPlan& plan) {
     return {};
 }
 
-Result planInstall(const GameDir& game, std::span<const FileToInstall> files, const Backups& backups, bool dryRun,
-                   GameFiles* listed, InstallPlan* plan, std::vector<Warning>* warnings) {
+Result planInstall(const NamedFolder& game, std::span<const FileToInstall> files, const Backups& backups, bool dryRun,
+                   FolderFiles* listed, InstallPlan* plan, std::vector<Warning>* warnings) {
     for (const Install& earlier : backups.recorded)
         if (!earlier.record.complete || earlier.record.undoing)
             return failure(game, std::string("an earlier ") + (earlier.record.undoing ? "undo" : "install") +
@@ -98,7 +98,7 @@ Result planInstall(const GameDir& game, std::span<const FileToInstall> files, co
     }
 
     Record& record = plan->record;
-    const std::unique_ptr<GameFiles> disk = listed != nullptr ? nullptr : gameFilesOnDisk(game.path);
+    const std::unique_ptr<FolderFiles> disk = listed != nullptr ? nullptr : gameFilesOnDisk(game.path);
     auto find = [&](const std::string& relative, const std::string& wanted, bool folder, std::string* found) {
         return listed != nullptr ? findInGame(*listed, game.shown, relative, wanted, folder, found)
                                  : findInGame(*disk, game.path, relative, wanted, folder, found);
@@ -158,7 +158,7 @@ struct Place {
 
 // Makes the install's own folder and puts in it, flushed, the backups and
 // the report.
-Result saveBackups(const GameDir& game, InstallPlan& plan, const Backups& backups, const std::string& report,
+Result saveBackups(const NamedFolder& game, InstallPlan& plan, const Backups& backups, const std::string& report,
                    Place* place) {
     place->building = backups.exists ? std::string(kBackups)
                                      : fs::path(temporaryNameFor(joined(game.path, kBackups))).filename().string();
@@ -219,7 +219,7 @@ Result saveBackups(const GameDir& game, InstallPlan& plan, const Backups& backup
 
 // The record, whole and flushed, in its place before the first temporary
 // in the game exists.
-Result writeRecord(const GameDir& game, InstallPlan& plan, const Backups& backups, Place* place) {
+Result writeRecord(const NamedFolder& game, InstallPlan& plan, const Backups& backups, Place* place) {
     plan.record.madeBackups = !backups.exists;
     for (const RecordedFile& file : plan.record.files) plan.record.temporaries.push_back(temporaryFor(file.path));
     const std::string text = recordText(plan.record);
@@ -233,7 +233,7 @@ Result writeRecord(const GameDir& game, InstallPlan& plan, const Backups& backup
 
 // Writes the files into the override folder, all or none, and marks the
 // record complete; a failure is undone by the record.
-Result commitInstall(const GameDir& game, InstallPlan& plan, const std::string& folder) {
+Result commitInstall(const NamedFolder& game, InstallPlan& plan, const std::string& folder) {
     Record& record = plan.record;
     auto rollBack = [&](const std::string& reason) {
         std::ostringstream ignored;
@@ -259,7 +259,7 @@ Result commitInstall(const GameDir& game, InstallPlan& plan, const std::string& 
 
 }  // namespace
 
-Result writeAccess(const GameDir& game) {
+Result writeAccess(const NamedFolder& game) {
     std::string override;
     (void)findInGame(game.path, "", "override", true, &override);  // (one it cannot tell is failed where it is read)
     // (Without an override folder, the game folder is where one is made.)
@@ -271,11 +271,11 @@ Result writeAccess(const GameDir& game) {
     return {};
 }
 
-Result install(const GameDir& game, std::span<const FileToInstall> files, const std::vector<std::string>& heads,
+Result install(const NamedFolder& game, std::span<const FileToInstall> files, const std::vector<std::string>& heads,
                const std::string& report, InstallOptions options, std::ostream& out, std::vector<Warning>* warnings) {
     InterruptionsExplained explained;
     if (!options.dryRun) whenInterrupted("nothing was installed");
-    GameFiles* pageFiles = options.dryRun ? options.listed : nullptr;
+    FolderFiles* pageFiles = options.dryRun ? options.listed : nullptr;
     Backups backups;
     if (Result why = readBackups(game, &backups, pageFiles); !why) return why;
     InstallPlan plan;

@@ -52,8 +52,8 @@ inline constexpr const char* kGameRead =
 // folder and headlink-backups, where they are), each checked as this user
 // may write in it, before anything is asked or written. A failure names
 // the folder as the user gave it and says what to do.
-struct GameDir;
-Result writeAccess(const GameDir& game);
+struct NamedFolder;
+Result writeAccess(const NamedFolder& game);
 
 // What the installs in `gameDir` are now: their folders and records, in
 // one text that differs whenever an install or undo changed anything. A
@@ -73,7 +73,7 @@ bool newestInstall(const std::string& gameDir, std::string* folder, Record* reco
 
 // The game folder as the programs use it (`path`, absolute) and as the
 // user named it (`shown`), for messages and the command they may run next.
-struct GameDir {
+struct NamedFolder {
     std::string path;
     std::string shown;
 };
@@ -86,16 +86,16 @@ struct GameDir {
 // would be) go to `out`; warnings to *warnings, and with `strict` they stop
 // the install before anything is written. A failure names the game folder
 // and says what state it was left in.
-class GameFiles;
+class FolderFiles;
 struct InstallOptions {
     bool dryRun = false;
     bool strict = false;
     // A dry run may look at the game folder through a list of its files (a
     // page's, whose bytes are handed in as they are needed) instead of the disk.
-    GameFiles* listed = nullptr;
+    FolderFiles* listed = nullptr;
     PackSign pack;  // kept in the record
 };
-Result install(const GameDir& game, std::span<const FileToInstall> files, const std::vector<std::string>& heads,
+Result install(const NamedFolder& game, std::span<const FileToInstall> files, const std::vector<std::string>& heads,
                const std::string& report, InstallOptions options, std::ostream& out, std::vector<Warning>* warnings);
 
 // Undoes the newest install recorded in `game`, all or none, and removes its
@@ -109,6 +109,6 @@ struct UndoOptions {
     bool dryRun = false;
     bool force = false;
 };
-Result uninstall(const GameDir& game, UndoOptions options, std::ostream& out, std::vector<Warning>* warnings);
+Result uninstall(const NamedFolder& game, UndoOptions options, std::ostream& out, std::vector<Warning>* warnings);
 
 }  // namespace headlink

@@ -26,7 +26,7 @@ namespace installs {
 std::string installFolder(const std::string& name) { return std::string(kBackups) + "/" + name; }
 
 // The command that undoes an install, or finishes what was cut short.
-std::string undoCommand(const GameDir& game) { return "headlink --game " + game.shown + " --uninstall"; }
+std::string undoCommand(const NamedFolder& game) { return "headlink --game " + game.shown + " --uninstall"; }
 
 // An install folder's name: the time it began, in UTC ("20261208-221500"),
 // with "-2", "-3"... for a second install in the same second. It is for
@@ -75,7 +75,7 @@ void whenInterrupted(const std::string& what) {
 
 // A failure of the game folder, every path in it named from the folder as
 // the user gave it (the steps below it work on absolute paths).
-Result failure(const GameDir& game, std::string reason) {
+Result failure(const NamedFolder& game, std::string reason) {
     for (std::size_t at = 0; !game.path.empty() && (at = reason.find(game.path, at)) != std::string::npos;) {
         const std::size_t end = at + game.path.size();
         const bool step = end < reason.size() && (reason[end] == '/' || reason[end] == '\\');
@@ -94,14 +94,14 @@ std::string describe(const WriteResult& written) {
 
 // A file of the game folder: from disk, or for a dry run from `listed`,
 // the list of its files a page gives (whose bytes come as they are needed).
-FileBytes readInGame(const GameDir& game, const std::string& relative, GameFiles* listed) {
+FileBytes readInGame(const NamedFolder& game, const std::string& relative, FolderFiles* listed) {
     return listed != nullptr ? listed->readAll(relative) : readFile(joined(game.path, relative));
 }
 
 // The checksum of the file at `relative` as it is now, kAbsent when there
 // is none; *bytes gets its bytes when asked for.
-Result stateOf(const GameDir& game, const std::string& relative, std::string* sum,
-               std::vector<uint8_t>* bytes, GameFiles* listed) {
+Result stateOf(const NamedFolder& game, const std::string& relative, std::string* sum,
+               std::vector<uint8_t>* bytes, FolderFiles* listed) {
     FileBytes file = readInGame(game, relative, listed);
     if (file.missing()) {
         *sum = kAbsent;
@@ -116,8 +116,8 @@ Result stateOf(const GameDir& game, const std::string& relative, std::string* su
     return {};
 }
 
-Result readRecord(const GameDir& game, const std::string& relative, Record* record, bool* found,
-                  GameFiles* listed) {
+Result readRecord(const NamedFolder& game, const std::string& relative, Record* record, bool* found,
+                  FolderFiles* listed) {
     FileBytes file = readInGame(game, relative, listed);
     *found = !file.missing();
     if (!*found) return {};
@@ -131,12 +131,12 @@ Result readRecord(const GameDir& game, const std::string& relative, Record* reco
 
 // The folders in `relative` (a link is not one), or in `listed` the
 // folders its files' paths name there.
-Result listFolders(const GameDir& game, const std::string& relative, const std::function<void(const std::string&)>& each,
-                   GameFiles* listed) {
+Result listFolders(const NamedFolder& game, const std::string& relative, const std::function<void(const std::string&)>& each,
+                   FolderFiles* listed) {
     if (listed != nullptr) {
-        std::vector<GameFiles::Entry> entries;
+        std::vector<FolderFiles::Entry> entries;
         const Result listing = listed->list(relative, [](const std::string&) { return true; }, &entries);
-        for (const GameFiles::Entry& entry : entries)
+        for (const FolderFiles::Entry& entry : entries)
             if (entry.folder) each(entry.name);
         return listing;
     }
@@ -160,7 +160,7 @@ Result typeOf(const std::string& path, fs::file_type* type) {
     return Result::failure(Status::cannotRead, "cannot look at it: " + ec.message(), path);
 }
 
-Result readBackups(const GameDir& game, Backups* backups, GameFiles* listed) {
+Result readBackups(const NamedFolder& game, Backups* backups, FolderFiles* listed) {
     *backups = Backups{};
     bool listedFolder = false;
     if (Result why = listFolders(game, "", [&](const std::string& name) {
@@ -174,7 +174,7 @@ Result readBackups(const GameDir& game, Backups* backups, GameFiles* listed) {
     const std::string path = joined(game.path, kBackups);
     fs::file_type type = listedFolder ? fs::file_type::directory : fs::file_type::not_found;
     if (listed != nullptr) {
-        std::vector<GameFiles::Entry> entries;
+        std::vector<FolderFiles::Entry> entries;
         if (Result why = listed->list("", [](const std::string& name) { return name == kBackups; }, &entries); !why)
             return why;
         if (!entries.empty() && entries[0].file) type = fs::file_type::regular;
@@ -224,7 +224,7 @@ Result readBackups(const GameDir& game, Backups* backups, GameFiles* listed) {
 // backup whose bytes are the game's file at that path now. A folder of
 // an install cut short before its record was in place is such a folder;
 // one whose record was lost, holding the only copy of a table, is not.
-Result whyKept(const GameDir& game, const std::string& relative, std::string* reason) {
+Result whyKept(const NamedFolder& game, const std::string& relative, std::string* reason) {
     reason->clear();
     const fs::path root = joined(game.path, relative);
     bool link = false;
@@ -283,7 +283,7 @@ Result whyKept(const GameDir& game, const std::string& relative, std::string* re
 
 // Removes the folder `relative`, its record last: until then, undoing
 // again knows what the folder was. A link in it is removed, never followed.
-Result removeInstallFolder(const GameDir& game, const std::string& relative) {
+Result removeInstallFolder(const NamedFolder& game, const std::string& relative) {
     const fs::path root = joined(game.path, relative);
     bool link = false;
     if (Result why = isLink(root.string(), &link); !why) return why;

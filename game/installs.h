@@ -34,7 +34,7 @@ inline constexpr const char* kUndone = "undone/";
 // An install folder's path from the game folder.
 std::string installFolder(const std::string& name);
 // The command that undoes an install, or finishes what was cut short.
-std::string undoCommand(const GameDir& game);
+std::string undoCommand(const NamedFolder& game);
 // An install folder's name: the time it began, in UTC ("20261208-221500"),
 // with "-2", "-3"... for a second install in the same second. It is for
 // people: the order of installs comes from their records.
@@ -53,18 +53,18 @@ struct InterruptionsExplained {
 
 // A failure of the game folder, every path in it named from the folder as
 // the user gave it (the steps below it work on absolute paths).
-Result failure(const GameDir& game, std::string reason);
+Result failure(const NamedFolder& game, std::string reason);
 // Every failure of a write, in one line.
 std::string describe(const WriteResult& written);
 // A file of the game folder: from disk, or for a dry run from `listed`,
 // the list of its files a page gives (whose bytes come as they are needed).
-FileBytes readInGame(const GameDir& game, const std::string& relative, GameFiles* listed);
+FileBytes readInGame(const NamedFolder& game, const std::string& relative, FolderFiles* listed);
 // The checksum of the file at `relative` as it is now, kAbsent when there
 // is none; *bytes gets its bytes when asked for.
-Result stateOf(const GameDir& game, const std::string& relative, std::string* sum,
-               std::vector<uint8_t>* bytes = nullptr, GameFiles* listed = nullptr);
-Result readRecord(const GameDir& game, const std::string& relative, Record* record, bool* found,
-                  GameFiles* listed = nullptr);
+Result stateOf(const NamedFolder& game, const std::string& relative, std::string* sum,
+               std::vector<uint8_t>* bytes = nullptr, FolderFiles* listed = nullptr);
+Result readRecord(const NamedFolder& game, const std::string& relative, Record* record, bool* found,
+                  FolderFiles* listed = nullptr);
 
 // One install folder: its name, and its record when it has one.
 struct Install {
@@ -92,17 +92,17 @@ struct Backups {
 
 // The folders in `relative` (a link is not one), or in `listed` the
 // folders its files' paths name there.
-Result listFolders(const GameDir& game, const std::string& relative, const std::function<void(const std::string&)>& each,
-                   GameFiles* listed = nullptr);
+Result listFolders(const NamedFolder& game, const std::string& relative, const std::function<void(const std::string&)>& each,
+                   FolderFiles* listed = nullptr);
 // What is at `path` (not_found when nothing is; a link as a link), or why
 // that cannot be told.
 Result typeOf(const std::string& path, std::filesystem::file_type* type);
-Result readBackups(const GameDir& game, Backups* backups, GameFiles* listed = nullptr);
+Result readBackups(const NamedFolder& game, Backups* backups, FolderFiles* listed = nullptr);
 // Why the folder `relative` (from the game folder) must be kept, or "" when
 // the game needs nothing in it.
-Result whyKept(const GameDir& game, const std::string& relative, std::string* reason);
+Result whyKept(const NamedFolder& game, const std::string& relative, std::string* reason);
 // Removes the folder `relative`, its record last.
-Result removeInstallFolder(const GameDir& game, const std::string& relative);
+Result removeInstallFolder(const NamedFolder& game, const std::string& relative);
 // A folder this user cannot write in, as an install or undo says it: what a
 // dry run would meet, or what stopped the run.
 Result unwritable(Result why, bool dryRun, const char* stopped);
@@ -122,9 +122,9 @@ struct UndoPlan {
 
 // The undo's steps (undo.cpp): the check before anything changes, and the
 // change, journaled.
-Result verifyUndo(const GameDir& game, const std::string& folder, const Record& record,
+Result verifyUndo(const NamedFolder& game, const std::string& folder, const Record& record,
                   const std::vector<Install>& others, bool force, UndoPlan* plan);
-Result applyUndo(const GameDir& game, const std::string& folder, Record record, const UndoPlan& plan,
+Result applyUndo(const NamedFolder& game, const std::string& folder, Record record, const UndoPlan& plan,
                  std::ostream& out);
 
 }  // namespace headlink::installs

@@ -28,7 +28,7 @@ namespace installs {
 // A file changed since stops the undo, naming every such file and its
 // backup, unless `force` sets it aside. `others` are the other installs,
 // to say which one changed a file since.
-Result verifyUndo(const GameDir& game, const std::string& folder, const Record& record,
+Result verifyUndo(const NamedFolder& game, const std::string& folder, const Record& record,
                   const std::vector<Install>& others, bool force, UndoPlan* plan) {
     std::string changed;
     for (const RecordedFile& file : record.files) {
@@ -87,7 +87,7 @@ Result verifyUndo(const GameDir& game, const std::string& folder, const Record& 
 
 // A new folder DIR/headlink-backups/set-aside-YYYYMMDD-HHMMSS ("-2"...):
 // a name no install folder has, so nothing ever takes it for one.
-Result setAsideFolder(const GameDir& game, std::string* folder) {
+Result setAsideFolder(const NamedFolder& game, std::string* folder) {
     const std::string stamp = std::string(kBackups) + "/set-aside-" + timeStamp();
     bool existed = true;
     for (int n = 1; n < 1000 && existed; ++n) {
@@ -102,7 +102,7 @@ Result setAsideFolder(const GameDir& game, std::string* folder) {
 // removes it: once moved, what is left is a residue that any later
 // --uninstall removes and stops at. The folder that made headlink-backups
 // and is the last in it takes headlink-backups with it.
-Result retire(const GameDir& game, const std::string& folder, const Record& record) {
+Result retire(const NamedFolder& game, const std::string& folder, const Record& record) {
     const std::string backups = joined(game.path, kBackups);
     fs::file_type type;
     if (Result why = typeOf(backups, &type); !why) return why;
@@ -127,7 +127,7 @@ struct Move {
 
 // Renames `from` to `to` (from the game folder); *done says whether it is
 // there now, even when the rename is but its folder could not be flushed.
-Result moveFile(const GameDir& game, const std::string& from, const std::string& to, bool* done) {
+Result moveFile(const NamedFolder& game, const std::string& from, const std::string& to, bool* done) {
     const Result moved = moveFolder(joined(game.path, from), joined(game.path, to));
     std::error_code ec;
     *done = static_cast<bool>(moved) || (fs::symlink_status(joined(game.path, from), ec).type() == fs::file_type::not_found &&
@@ -138,7 +138,7 @@ Result moveFile(const GameDir& game, const std::string& from, const std::string&
 // Moves every file the undo replaces or removes out of the way, all or
 // none: a file that cannot be moved (the running game holds it open on
 // Windows, it is immutable) stops it, and moveBack puts back what moved.
-Result moveAside(const GameDir& game, std::vector<Move>& moves) {
+Result moveAside(const NamedFolder& game, std::vector<Move>& moves) {
     for (Move& move : moves) {
         const fs::path to = joined(game.path, move.to);
         bool existed = false;
@@ -151,7 +151,7 @@ Result moveAside(const GameDir& game, std::vector<Move>& moves) {
 }
 
 // Puts each moved file back where it was, over what an undo wrote there.
-Result moveBack(const GameDir& game, std::vector<Move>& moves) {
+Result moveBack(const NamedFolder& game, std::vector<Move>& moves) {
     for (auto it = moves.rbegin(); it != moves.rend(); ++it) {
         if (!it->done) continue;
         Result back = removeFile(joined(game.path, it->from));
@@ -165,7 +165,7 @@ Result moveBack(const GameDir& game, std::vector<Move>& moves) {
 
 // A failure saying why a file cannot be moved or removed now, and what to
 // do; none when nothing says so beforehand.
-Result held(const GameDir& game, const std::string& relative) {
+Result held(const NamedFolder& game, const std::string& relative) {
     const Result why = whyHeld(joined(game.path, relative));
     if (why) return {};
     std::string text = relative + ": " + why.reason;  // appended piecewise: GCC 12 warns wrongly on a chain of +
@@ -184,7 +184,7 @@ Result held(const GameDir& game, const std::string& relative) {
 // first moved aside, all or none; if anything fails before the files put
 // back are in place, every file moved goes back and the record is as it
 // was: the game folder is as installed. Lines go to `out`.
-Result applyUndo(const GameDir& game, const std::string& folder, Record record, const UndoPlan& plan,
+Result applyUndo(const NamedFolder& game, const std::string& folder, Record record, const UndoPlan& plan,
                  std::ostream& out) {
     const std::string again =
         "; run " + undoCommand(game) + (plan.setAside.empty() ? "" : " --force") + " again to finish";
@@ -273,7 +273,7 @@ Result applyUndo(const GameDir& game, const std::string& folder, Record record, 
     return {};
 }
 
-Result undo(const GameDir& game, const std::string& folder, const Record& record, const std::vector<Install>& others,
+Result undo(const NamedFolder& game, const std::string& folder, const Record& record, const std::vector<Install>& others,
             UndoOptions options, std::ostream& out) {
     UndoPlan plan;
     if (Result why = verifyUndo(game, folder, record, others, options.force, &plan); !why) return why;
@@ -293,7 +293,7 @@ Result undo(const GameDir& game, const std::string& folder, const Record& record
 
 using namespace installs;
 
-Result uninstall(const GameDir& game, UndoOptions options, std::ostream& out, std::vector<Warning>* warnings) {
+Result uninstall(const NamedFolder& game, UndoOptions options, std::ostream& out, std::vector<Warning>* warnings) {
     const bool dryRun = options.dryRun;
     InterruptionsExplained explained;
     if (!dryRun) whenInterrupted("nothing was undone");

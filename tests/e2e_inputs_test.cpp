@@ -220,7 +220,7 @@ TEST_F(EndToEnd, FifoSwappedInForAnInputDoesNotHang) {
 // and each way a game folder can be wrong, refused with its reason.
 TEST_F(EndToEnd, TablesFromAGameFolder) {
     Kit kit = exampleKit();
-    GameFolder game;
+    GameLayout game;
     game.archived = {{"Appearance.2da", kit["appearance.2da"]}, {"portraits.2da", kit["portraits.2da"]},
                      {"heads.2da", Bytes{'x'}}};  // shadowed by Override/
     game.overridden = {{"HEADS.2da", kit["heads.2da"]}};

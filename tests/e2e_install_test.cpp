@@ -156,7 +156,7 @@ TEST_F(GameFolders, InstallsIntoTheGameAndUndoesExactly) {
 // nothing loadable (a skin, a number) is never looked at.
 TEST_F(GameFolders, NamesTheGameCannotLoadAreWarned) {
     Kit kit = exampleKit();
-    GameFolder game;
+    GameLayout game;
     game.archived = {{"appearance.2da", kit["appearance.2da"]}, {"portraits.2da", kit["portraits.2da"]},
                      {"heads.2da", kit["heads.2da"]}};
     game.models = {{"hd_el_f01", 2002}, {"mdl_el_b", 2002}, {"MDL_EL_CLOAK", 2002}, {"hd_el_f_moon", 2017}};
@@ -317,7 +317,7 @@ TEST_F(EndToEnd, InstallRecordsHoldAgainstWhatHappensAroundThem) {
     Kit kit = exampleKit();
     for (const char* script : {"head.txt", "apphead1.txt", "apphead2.txt", "apphead3.txt", "portraits.txt"})
         put(script, kit[script]);
-    GameFolder game;
+    GameLayout game;
     game.archived = {{"appearance.2da", kit["appearance.2da"]}, {"portraits.2da", kit["portraits.2da"]}};
     game.overridden = {{"heads.2da", kit["heads.2da"]}};
     auto fresh = [&] {

@@ -167,7 +167,7 @@ TEST_F(GameFolders, APlayersStartInAPackFindsTheGameAndInstalls) {
     fs::create_directories(steam / "steamapps");
     fs::create_directories(other);
     fs::create_directories(game);
-    GameFolder layout;
+    GameLayout layout;
     layout.archived = {{"appearance.2da", kit["appearance.2da"]}, {"portraits.2da", kit["portraits.2da"]},
                        {"heads.2da", kit["heads.2da"]}};
     ASSERT_TRUE(writeGameFolder(game.string(), layout));
@@ -244,8 +244,8 @@ std::string libraryFile(const fs::path& library, bool older) {
 }
 const char* kNoSteam = "-u XDG_DATA_HOME HOME=/nonexistent";
 
-GameFolder tablesOf(Kit& kit) {
-    GameFolder layout;
+GameLayout tablesOf(Kit& kit) {
+    GameLayout layout;
     layout.archived = {{"appearance.2da", kit["appearance.2da"]}, {"portraits.2da", kit["portraits.2da"]},
                        {"heads.2da", kit["heads.2da"]}};
     return layout;
@@ -401,7 +401,7 @@ TEST_F(GameFolders, AFolderThisUserCannotWriteInIsSaidFirst) {
 // A dry run into a game says each warning once, on stderr; -q, none.
 TEST_F(GameFolders, ADryRunSaysEachWarningOnce) {
     Kit kit = exampleKit();
-    GameFolder layout = tablesOf(kit);
+    GameLayout layout = tablesOf(kit);
     layout.models = {{"hd_el_f01", 2002}};
     fs::create_directories(dir_ / "game");
     ASSERT_TRUE(writeGameFolder(path("game"), layout));

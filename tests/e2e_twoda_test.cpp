@@ -93,7 +93,7 @@ TEST_F(EndToEnd, TwodaCommands) {
 // the columns whose values mostly name one kind of resource; list --all
 // shows every resource the game can load, and where.
 TEST_F(EndToEnd, TwodaChecksNamesAgainstTheGame) {
-    GameFolder game;
+    GameLayout game;
     // Models: two of four found (checked), one in a subfolder of Override;
     // textures: tga, tpc and dds and a name in other letters, all found;
     // numbers; a note naming a model once in three values (not checked).

@@ -193,7 +193,7 @@ TEST_F(EndToEnd, InterruptedInstallSaysWhatToRun) {
     big.rawPool = Bytes{'v', 0, 'w', 0};
     big.rawGrid.assign(65000 * 100, 2);
     auto kit = smallKit();
-    GameFolder game;
+    GameLayout game;
     game.overridden = {{"appearance.2da", testing::buildTable(big)}, {"heads.2da", kit["heads.2da"]},
                        {"portraits.2da", kit["portraits.2da"]}};
     for (const char* script : {"head.txt", "apphead1.txt", "apphead2.txt", "apphead3.txt", "portraits.txt"})

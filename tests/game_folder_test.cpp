@@ -30,16 +30,16 @@ using Files = std::map<std::string, Bytes>;
 // Runs `use` on a Game over `files` listed by their paths alone, as the
 // page lists a folder, again with every size and slice it asked for handed
 // in, until it asks for none; what it asked for, in order.
-std::vector<ListedGameFiles::Need> readListed(const Files& files, const std::function<void(Game&)>& use) {
-    ListedGameFiles listed;
+std::vector<ListedFiles::Need> readListed(const Files& files, const std::function<void(Game&)>& use) {
+    ListedFiles listed;
     for (const auto& [path, bytes] : files) listed.add(path);
-    std::vector<ListedGameFiles::Need> asked;
+    std::vector<ListedFiles::Need> asked;
     for (int round = 0; round < 10; ++round) {
         listed.clearNeeds();
         Game game("game", listed);
         use(game);
         if (listed.needs().empty()) return asked;
-        for (const ListedGameFiles::Need& need : listed.needs()) {
+        for (const ListedFiles::Need& need : listed.needs()) {
             asked.push_back(need);
             const Bytes& bytes = files.at(need.path);
             const auto from = bytes.begin() + static_cast<std::ptrdiff_t>(need.offset);
@@ -71,10 +71,10 @@ TEST(GameFolderPicked, AnOverrideFolderOrAKitSaysWhatToPickInstead) {
          "not in the game folder notes: looked in its override folder (it has none) and its key file (it has none)"},
     };
     for (const auto& c : cases) {
-        ListedGameFiles listed;
+        ListedFiles listed;
         for (const char* file : c.files) listed.add(file);  // sizes unknown: none is read
         Game game(c.dir, listed);
-        GameTable table;
+        FoundTable table;
         const Result read = game.read("portraits.2da", &table);
         EXPECT_FALSE(read) << c.dir;
         EXPECT_EQ(read.reason, c.reason) << c.dir;
@@ -85,8 +85,8 @@ TEST(GameFolderPicked, AnOverrideFolderOrAKitSaysWhatToPickInstead) {
 // asked for the first time it is read, its bytes only the time after; a
 // file that shrank after its size was read has changed since it was picked.
 TEST(GameFolderPicked, AFileOfUnknownSizeIsAskedItsSizeThenItsBytes) {
-    using Need = ListedGameFiles::Need;
-    ListedGameFiles listed;
+    using Need = ListedFiles::Need;
+    ListedFiles listed;
     listed.add("game.key");
     listed.add("data/a.bif", 100);
     EXPECT_EQ(listed.readAll("game.key").result.reason, "not read yet");
@@ -106,16 +106,16 @@ TEST(GameFolderPicked, AFileOfUnknownSizeIsAskedItsSizeThenItsBytes) {
 // A listed folder's entries, each once, as a folder's listing gives them:
 // a folder of many files steps over them, never over the names beside it.
 TEST(GameFolderPicked, AListedFolderGivesEachEntryOnce) {
-    ListedGameFiles listed;
+    ListedFiles listed;
     for (const char* path : {"movies/a.dat", "movies/b.dat", "movies/deep/c.dat", "movies/deep/er/d.dat",
                              "movies/deep-x.dat", "movies-old.txt", "movies0.txt", "moviesz", "game.key", "data/x.bif",
                              "data/sub/y.bif", "data/sub/z.bif"})
         listed.add(path);
     const auto names = [&](const std::string& folder) {
-        std::vector<GameFiles::Entry> entries;
+        std::vector<FolderFiles::Entry> entries;
         (void)listed.list(folder, [](const std::string&) { return true; }, &entries);
         std::vector<std::string> shown;
-        for (const GameFiles::Entry& e : entries) shown.push_back(e.name + (e.folder ? "/" : ""));
+        for (const FolderFiles::Entry& e : entries) shown.push_back(e.name + (e.folder ? "/" : ""));
         return shown;
     };
     EXPECT_EQ(names(""), (std::vector<std::string>{"data/", "game.key", "movies/", "movies-old.txt", "movies0.txt",
@@ -144,11 +144,11 @@ TEST(GameResources, TheOverrideFolderTheTexturePacksAndEveryKeyEntryWhateverThei
         {"TexturePacks/tex_b.erf", Bytes(pack.begin(), pack.begin() + 10)}};
     ResourceIndex index;
     std::vector<Warning> warnings;
-    const std::vector<ListedGameFiles::Need> asked = readListed(files, [&](Game& game) {
+    const std::vector<ListedFiles::Need> asked = readListed(files, [&](Game& game) {
         warnings.clear();
         ASSERT_TRUE(game.resources(&index, &warnings));
     });
-    using Need = ListedGameFiles::Need;
+    using Need = ListedFiles::Need;
     std::vector<Need> read;
     for (const Need& need : asked)
         if (!need.fileSize) read.push_back(need);
@@ -223,7 +223,7 @@ struct Seen {
 };
 Seen look(Game& game, const std::string& table, const std::vector<std::string>& names) {
     Seen seen;
-    GameTable read;
+    FoundTable read;
     seen.read = game.read(table, &read);
     seen.from = read.from;
     for (const Warning& warning : read.warnings) seen.warnings.push_back(warning.describe());
@@ -340,7 +340,7 @@ TEST_F(InstallPaths, NamesTooLongAndOneFileUnderTwoNamesAreRefused) {
     const auto before = tree("game");
     const std::string text = "new bytes";
     const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(text.data()), text.size());
-    const GameDir game{path("game"), "game"};
+    const NamedFolder game{path("game"), "game"};
     const std::string oneFile = " are one file in the game folder (one is another name of the other): nothing was "
                                 "installed; give the pack's file another name";
     const struct {

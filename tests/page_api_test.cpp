@@ -301,7 +301,7 @@ TEST(PageAnswers, ScriptFormsWordsAndNearMisses) {
 using PageGame = testing::TempDir;
 TEST_F(PageGame, ReadsTheTablesSliceBySliceAndRunsOnThemKeystrokeByKeystroke) {
     const RunInputs kit = quietKit();
-    testing::GameFolder layout;
+    testing::GameLayout layout;
     layout.archived = {{"appearance.2da", kit.tables[0].bytes}, {"portraits.2da", kit.tables[2].bytes}};
     layout.overridden = {{"HEADS.2da", kit.tables[1].bytes}, {"x.tga", {'x'}}};
     layout.otherArchives = 3;
@@ -384,7 +384,7 @@ TEST_F(PageGame, ReadsTheTablesSliceBySliceAndRunsOnThemKeystrokeByKeystroke) {
     Game onDisk(dir);
     const json inputs = parsed(hl_inputs())["inputs"];
     for (int i = 0; i < 3; ++i) {
-        GameTable table;
+        FoundTable table;
         ASSERT_TRUE(onDisk.read(kTableFiles[static_cast<std::size_t>(i)], &table));
         EXPECT_EQ(inputs[static_cast<std::size_t>(i)]["source"], table.from);
         EXPECT_EQ(bytesOf(hl_export(4 + i, 2)), table.bytes) << kTableFiles[static_cast<std::size_t>(i)];

@@ -69,7 +69,7 @@ FileBytes readInput(const std::string& name, std::ostream& err, LookIn where = L
     workOn(name);
     FileBytes file;
     if (where == LookIn::gameFirst && !gGame.empty()) {
-        GameTable table;
+        FoundTable table;
         file.result = gGameFolder->read(name, &table);
         file.bytes = std::move(table.bytes);
         for (const Warning& warning : table.warnings) err << "twoda: " << warning.describe() << '\n';
@@ -493,13 +493,13 @@ int list(const Args& args, std::istream&, std::ostream& out, std::ostream& err) 
         }
         return 0;
     }
-    std::vector<GameListing> tables;
+    std::vector<TableListing> tables;
     workOn(gGame);
     if (Result why = gGameFolder->list(&tables); !why) {
         err << "twoda: " << why.description() << '\n';
         return 1;
     }
-    for (const GameListing& table : tables) out << table.name << ": " << table.from << '\n';
+    for (const TableListing& table : tables) out << table.name << ": " << table.from << '\n';
     return 0;
 }
 

@@ -94,10 +94,10 @@ struct Job {
 
 // A game folder picked in the page: its files by path and size, and the
 // slices of them read so far.
-struct GameFolder {
+struct PickedGame {
     std::string name;
-    ListedGameFiles files;
-    std::vector<ListedGameFiles::Need> needs;
+    ListedFiles files;
+    std::vector<ListedFiles::Need> needs;
 };
 
 // A table opened on its own, and `twoda check`'s verdict on it.
@@ -108,7 +108,7 @@ struct Opened {
 
 Job job;
 Opened opened;
-GameFolder game;
+PickedGame game;
 std::vector<uint8_t> exported;  // the latest export
 std::string answerText;         // the latest answer
 
@@ -360,9 +360,9 @@ const LinkColumns& givenLinks() {
 // What a round of reading a game folder reads, in words, by where its
 // files are: the key file, the override folder, the texture packs, the
 // backups headlink keeps there, or else the archives the key file names.
-std::string readingWords(const std::string& name, const std::vector<ListedGameFiles::Need>& needs) {
+std::string readingWords(const std::string& name, const std::vector<ListedFiles::Need>& needs) {
     std::vector<std::string_view> parts;
-    for (const ListedGameFiles::Need& need : needs) {
+    for (const ListedFiles::Need& need : needs) {
         const GamePart part = partOf(need.path);
         const std::string_view words = part == GamePart::keyFile          ? "its key file"
                                        : part == GamePart::overrideFolder ? "its override folder"
@@ -654,7 +654,7 @@ EMSCRIPTEN_KEEPALIVE const char* hl_script_form(const uint8_t* data, int size) {
 // the few files it reads.
 EMSCRIPTEN_KEEPALIVE const char* hl_game_begin(const char* name, const char* listing) {
     return answered([&] {
-        game = GameFolder{};
+        game = PickedGame{};
         game.name = name;
         for (std::string& path : linesOf(listing)) game.files.add(std::move(path));
         return page::Done{};
@@ -677,11 +677,11 @@ EMSCRIPTEN_KEEPALIVE const char* hl_game_read() {
         // (already asked for) and each texture pack's header and key list.
         readResources(folder, &read);
         lookAhead();
-        for (const ListedGameFiles::Need& need : game.files.needs())
+        for (const ListedFiles::Need& need : game.files.needs())
             if (std::find(game.needs.begin(), game.needs.end(), need) == game.needs.end()) game.needs.push_back(need);
         page::GameRead answer;
         if (!game.needs.empty()) {
-            for (const ListedGameFiles::Need& need : game.needs)
+            for (const ListedFiles::Need& need : game.needs)
                 answer.needs.push_back({need.path, need.offset,
                                         need.fileSize ? -1 : static_cast<long long>(need.size)});
             answer.reading = readingWords(game.name, game.needs);
@@ -708,7 +708,7 @@ EMSCRIPTEN_KEEPALIVE const char* hl_game_give_size(int i, double size) {
 EMSCRIPTEN_KEEPALIVE const char* hl_game_give(int i, const uint8_t* data, int size) {
     return answered([&] {
         if (!within(game.needs, i) || size < 0) throw std::out_of_range("no such need");
-        const ListedGameFiles::Need& need = game.needs[static_cast<std::size_t>(i)];
+        const ListedFiles::Need& need = game.needs[static_cast<std::size_t>(i)];
         game.files.give(need.path, need.offset, need.size, std::vector<uint8_t>(data, data + size));
         return page::Done{};
     });

@@ -87,7 +87,7 @@ protected:
     bool kitAndGame(Kit& kit) const {
         for (const char* script : {"head.txt", "apphead1.txt", "apphead2.txt", "apphead3.txt", "portraits.txt"})
             put(script, kit[script]);
-        GameFolder game;
+        GameLayout game;
         game.archived = {{"appearance.2da", kit["appearance.2da"]}, {"portraits.2da", kit["portraits.2da"]},
                          {"heads.2da", kit["heads.2da"]}};
         return writeGameFolder(path("game"), game);

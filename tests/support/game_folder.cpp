@@ -7,7 +7,7 @@
 
 namespace headlink::testing {
 
-bool writeGameFolder(const std::string& dir, const GameFolder& game) {
+bool writeGameFolder(const std::string& dir, const GameLayout& game) {
     namespace fs = std::filesystem;
     std::error_code ec;
     fs::create_directories(fs::path(dir) / "data", ec);

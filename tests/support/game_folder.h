@@ -11,7 +11,7 @@ namespace headlink::testing {
 
 using NamedBytes = std::vector<std::pair<std::string, std::vector<uint8_t>>>;
 
-struct GameFolder {
+struct GameLayout {
     NamedBytes archived;    // 2DA tables ("appearance.2da") in data/tables.bif, named by game.key
     NamedBytes overridden;  // files in Override/
     // Besides: this many more archives (data/other1.bif, ...) holding this
@@ -26,6 +26,6 @@ struct GameFolder {
 };
 
 // Writes `game` into `dir` (which must exist); false when a file cannot be written.
-bool writeGameFolder(const std::string& dir, const GameFolder& game);
+bool writeGameFolder(const std::string& dir, const GameLayout& game);
 
 }  // namespace headlink::testing

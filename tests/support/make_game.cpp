@@ -25,7 +25,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: make_game FOLDER\n");
         return 2;
     }
-    GameFolder game;
+    GameLayout game;
     game.archived = {{"appearance.2da", exampleFile("appearance.2da")}, {"portraits.2da", exampleFile("portraits.2da")}};
     game.overridden = {{"heads.2da", exampleFile("heads.2da")}};
     // The kit's rows name their models and textures by race, sex and row:
