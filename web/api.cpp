@@ -120,23 +120,9 @@ struct TextStream : std::ostringstream {
 
 constexpr int kOpened = kTableCount;
 
-// The answer `body` makes, as JSON text; any failure it throws becomes
-// {"error": "why"}, made in a fixed buffer, as there may be no memory left
-// to make it in.
-template <class Body>
-const char* answered(Body body) noexcept {
-    const char* why = "an unexpected failure";
-    try {
-        std::string written;
-        page::write(written, body());
-        answerText = std::move(written);
-        return answerText.c_str();
-    } catch (const std::bad_alloc&) {
-        why = kNotEnoughMemory;
-    } catch (const std::exception& e) {
-        why = e.what();
-    } catch (...) {
-    }
+// {"error": "why"} in a fixed buffer, as there may be no memory left to
+// make it in; made while `why` is still alive.
+const char* failedWith(const char* why) noexcept {
     static char failed[320];
     std::size_t at = 0;
     for (const char* c = "{\"error\":\""; *c != '\0'; ++c) failed[at++] = *c;
@@ -148,6 +134,24 @@ const char* answered(Body body) noexcept {
     failed[at++] = '}';
     failed[at] = '\0';
     return failed;
+}
+
+// The answer `body` makes, as JSON text; any failure it throws becomes
+// {"error": "why"}.
+template <class Body>
+const char* answered(Body body) noexcept {
+    try {
+        std::string written;
+        page::write(written, body());
+        answerText = std::move(written);
+        return answerText.c_str();
+    } catch (const std::bad_alloc&) {
+        return failedWith(kNotEnoughMemory);
+    } catch (const std::exception& e) {
+        return failedWith(e.what());  // (its text goes with it)
+    } catch (...) {
+        return failedWith("an unexpected failure");
+    }
 }
 
 // A text for an answer: up to a NUL, which ends a text everywhere.
